@@ -1,0 +1,44 @@
+#pragma once
+// A DiskSystem made of emulated enclosures and plain disks, for tests and
+// --simulate. Disks can be plugged and unplugged while it is in use.
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/disk.h"
+#include "sim/emulator.h"
+
+namespace raid::sim {
+
+class SimDiskSystem final : public platform::DiskSystem {
+public:
+    // Appends a disk; returns its physical disk number.
+    int AddEnclosure(std::shared_ptr<ControllerEmulator> emulator);
+    int AddPlainDisk();
+    // Removes the disk; the disks after it move down one number, as the
+    // machine's numbering does.
+    void RemoveDisk(int number);
+    // Adds a partition (a "drive letter") on disk `number`.
+    void AddVolume(platform::VolumeInfo volume);
+    // Makes opening fail with `error` for disk `number` (None clears it).
+    void SetOpenError(int number, platform::OpenError error);
+
+    std::vector<platform::DiskInfo> ListDisks() override;
+    platform::OpenResult OpenDisk(int number) override;
+    std::vector<platform::VolumeInfo> ListVolumes() override;
+
+    std::shared_ptr<ControllerEmulator> Emulator(int number) const;  // null for plain disks
+    int OpenCount() const;  // how many opens succeeded so far
+
+private:
+    struct Disk {
+        std::shared_ptr<ControllerEmulator> emulator;  // null = plain disk
+        platform::OpenError openError = platform::OpenError::None;
+    };
+    mutable std::mutex mutex_;
+    std::vector<Disk> disks_;
+    std::vector<platform::VolumeInfo> volumes_;
+    int openCount_ = 0;
+};
+
+}  // namespace raid::sim
