@@ -53,7 +53,9 @@ std::uint8_t OpenedCommand(CommandChannel& ch, int diskNumber, std::uint8_t h1, 
     return Finish(ch, wait);
 }
 
-std::uint8_t SpiBlockHigh(std::uint32_t address) { return static_cast<std::uint8_t>(address >> 15); }
+std::uint8_t SpiBlockHigh(std::uint32_t address) {
+    return static_cast<std::uint8_t>(address >> 15);
+}
 std::uint8_t SpiBlockLow(std::uint32_t address) { return static_cast<std::uint8_t>(address >> 7); }
 
 }  // namespace

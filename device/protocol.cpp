@@ -25,9 +25,9 @@ std::vector<std::uint8_t> BuildCommandBlock(std::uint8_t h1, std::uint8_t c0, st
         block.insert(block.end(), padded, padded + kPayloadSize);
     }
     const std::uint32_t crc = CommandCrc(block);
-    block.insert(block.end(), {static_cast<std::uint8_t>(crc >> 24),
-                               static_cast<std::uint8_t>(crc >> 16),
-                               static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc)});
+    block.insert(block.end(),
+                 {static_cast<std::uint8_t>(crc >> 24), static_cast<std::uint8_t>(crc >> 16),
+                  static_cast<std::uint8_t>(crc >> 8), static_cast<std::uint8_t>(crc)});
     return block;
 }
 

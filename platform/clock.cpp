@@ -37,8 +37,9 @@ std::chrono::system_clock::time_point ManualClock::WallNow() {
 void ManualClock::Advance(std::uint64_t ms) { nowMs_ += ms; }
 
 void ManualClock::SetWall(std::chrono::system_clock::time_point wall) {
-    wallOffsetMs_ = std::chrono::duration_cast<std::chrono::milliseconds>(wall - wallStart_).count() -
-                    static_cast<std::int64_t>(nowMs_.load());
+    wallOffsetMs_ =
+        std::chrono::duration_cast<std::chrono::milliseconds>(wall - wallStart_).count() -
+        static_cast<std::int64_t>(nowMs_.load());
 }
 
 }  // namespace raid::platform

@@ -33,8 +33,8 @@ private:
 // A clock whose sleeps return at once and move time forward. Thread-safe.
 class ManualClock final : public Clock {
 public:
-    explicit ManualClock(std::chrono::system_clock::time_point wallStart =
-                             std::chrono::system_clock::time_point{});
+    explicit ManualClock(
+        std::chrono::system_clock::time_point wallStart = std::chrono::system_clock::time_point{});
     std::uint64_t NowMs() override;
     void SleepMs(std::uint32_t ms) override;
     std::chrono::system_clock::time_point WallNow() override;

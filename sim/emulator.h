@@ -26,8 +26,9 @@ struct MemberDisk {
     std::string firmware = "SIM1.00";
     std::uint64_t capacitySectors = 1953525168;  // 1 TB
     std::uint16_t word106 = 0x6003;              // IDENTIFY word 106
-    std::vector<std::uint8_t> smartData;         // 512 bytes, built by default
-    std::vector<std::uint8_t> smartThresholds;   // 512 bytes, built by default
+    // 512 bytes each; the emulator fills empty ones with healthy defaults.
+    std::vector<std::uint8_t> smartData;
+    std::vector<std::uint8_t> smartThresholds;
 };
 
 // What the emulator knows of an enclosure.
@@ -55,12 +56,17 @@ struct Enclosure {
     std::uint8_t backupPeriod = 0;     // schedule-backup bytes 131..133, 135
     std::uint16_t backupTimeToNext = 0;
     std::uint8_t backupWeeks = 0;
-    std::uint8_t backupKind = 0x01;    // low five bits of byte 134
+    // Low five bits of byte 134: hours per backup period unit.
+    std::uint8_t backupKind = 24;
     std::uint8_t backupPresets[3] = {1, 7, 30};
-    // Rebuild: active while a member state is 1.
+    // Rebuild: active while a member state is 1. A total of 0 means the array
+    // capacity. Each rebuild progress query moves `done` on by the step (in
+    // percent of the total; 0 holds it still).
     std::uint64_t rebuildTotal = 0;
     std::uint64_t rebuildDone = 0;
-    std::vector<std::uint8_t> spiFlash;  // 512 KiB, 0xFF = erased; type byte at 0x95
+    std::uint8_t rebuildStepPercent = 1;
+    // 512 KiB, 0xFF = erased; type byte at 0x95. Empty = a default image.
+    std::vector<std::uint8_t> spiFlash;
 };
 
 // A named starting state: "raid1", "raid0", "rebuild", "degraded", ...
@@ -106,18 +112,19 @@ public:
     }
 
 private:
-    // Implementation in emulator.cpp.
-    struct Impl;
+    std::uint8_t ServeReplyBlock(std::span<std::uint8_t> out);  // under the lock
+    bool TakeReadFault(std::uint32_t lba);
+    void Record(std::uint32_t lba);
+
     mutable std::mutex mutex_;
     Enclosure model_;
     platform::Clock* clock_;
     std::vector<std::uint32_t> trace_;
     std::vector<std::uint8_t> executed_;
-    // Knock state.
-    std::vector<std::uint32_t> knock_;
-    std::uint32_t previousLba_ = 0;
-    std::vector<std::uint8_t> reply_;
-    bool replyReady_ = false;
+    KnockDecoder decoder_;
+    ControllerMemory memory_;
+    Sector reply_{};
+    bool replyArmed_ = false;
     std::uint64_t replyReadyAtMs_ = 0;
     // Faults.
     int failReplies_ = 0;
@@ -126,7 +133,6 @@ private:
     std::vector<std::pair<std::uint32_t, int>> failReads_;
     std::optional<std::uint8_t> statusOverride_;
     std::uint32_t replyDelayMs_ = 0;
-    std::vector<std::pair<std::uint32_t, int>> failSpiProgram_;
 };
 
 }  // namespace raid::sim

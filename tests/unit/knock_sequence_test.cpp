@@ -45,7 +45,8 @@ TEST(KnockSequence, MalformedBlockGivesNoSequence) {
 }
 
 TEST(ReplyStatusTest, KnownValuesPassOthersBecomeF4) {
-    for (std::uint8_t v : {0x00, 0x10, 0x20, 0xC0, 0xD0, 0xE0, 0xF0, 0xFF}) EXPECT_EQ(ReplyStatus(v), v);
+    for (std::uint8_t v : {0x00, 0x10, 0x20, 0xC0, 0xD0, 0xE0, 0xF0, 0xFF})
+        EXPECT_EQ(ReplyStatus(v), v);
     EXPECT_EQ(ReplyStatus(0x33), 0xF4);
     EXPECT_EQ(ReplyStatus(0x21), 0xF4);
 }

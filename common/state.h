@@ -1,0 +1,167 @@
+#pragma once
+// The process-wide state that more than one subsystem reads: the shell's
+// flags, the device tables of discovery and the status records of the
+// monitor. The main window owns one AppState; subsystem functions take the
+// parts they need by reference. Flags that two threads touch are atomic.
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/disk.h"
+
+namespace raid {
+
+inline constexpr int kMaxDisks = 10;        // physical disks 0..9 are probed
+inline constexpr int kDeviceTableSize = 8;  // entries of DeviceTable
+inline constexpr int kDeviceSlots = 4;      // per-device result tables
+inline constexpr int kShownDevices = 2;     // "Device1", "Device2"
+inline constexpr std::uint32_t kNoOperationDevice = 256;
+
+inline constexpr std::uint32_t kDeviceEntryRecognised = 0x40;
+inline constexpr std::uint32_t kDeviceEntryDiskMask = 0x0F;
+
+using Record512 = std::array<std::uint8_t, 512>;
+using TimePoint = std::chrono::system_clock::time_point;
+
+// Flags and values of the application shell.
+struct ShellFlags {
+    std::atomic<bool> DetectRequest{true};
+    std::atomic<bool> DetectBusy{true};
+    std::atomic<bool> DetectDone{false};
+    std::atomic<bool> Detecting{true};
+    std::atomic<std::uint8_t> DeviceChangeCountdown{0};
+    std::atomic<bool> Closing{false};
+    std::atomic<bool> StatusPollActive{false};
+    std::atomic<bool> FirstStatusPending{true};
+    std::atomic<std::uint8_t> SmartCountdown{60};
+    std::atomic<std::uint8_t> PollRequestFlags{0};
+    std::atomic<std::uint8_t> MailRequestFlags{0};
+    std::atomic<bool> ExclusiveOperation{false};
+    std::atomic<std::uint32_t> OperationDeviceIndex{kNoOperationDevice};
+    TimePoint StartTime{};
+    TimePoint NowTime{};
+    std::string VersionText = "v0.50.11-5";
+};
+
+// PollRequestFlags bits.
+namespace poll {
+inline constexpr std::uint8_t kStatusPoll = 0x01;
+inline constexpr std::uint8_t kPendingCommand = 0x02;
+inline constexpr std::uint8_t kSmartThresholds = 0x08;
+inline constexpr std::uint8_t kTimerArmed = 0x10;
+inline constexpr std::uint8_t kSmartData = 0x20;
+inline constexpr std::uint8_t kWakeMask = 0x2B;  // bits that wake the worker
+}  // namespace poll
+
+// One record of VolumeTable: a "drive letter" (a partition) and where it lies.
+struct VolumeRecord {
+    std::uint8_t letterIndex = 0;  // position in the drive list
+    std::uint8_t driveType = 0;    // platform::DriveType
+    std::uint8_t diskNumber = 0;   // low byte of the disk number
+    std::uint64_t startBytes = 0;
+    std::uint64_t lengthBytes = 0;
+    std::string label;  // mount point or partition name
+};
+
+// Results of discovery, per device index.
+struct DeviceSlot {
+    std::uint8_t optionCapability = 0;
+    std::uint8_t featureMask = 0x3D;
+    std::uint8_t portMultiplier = 0;
+    std::uint8_t SpiTypeByte = 0;
+    std::uint8_t modelFromController = 0;
+    std::uint8_t memberOrder = 0;  // 0 when identify byte 49 bit 4 is set
+    std::uint8_t hasSensors = 0;
+    std::uint8_t rebuildTracking = 0;
+    std::uint8_t scheduleKind = 0;
+    std::uint8_t scheduleBytes[3] = {0, 0, 0};
+    std::uint8_t pageSelector = 0;
+    // Poll bookkeeping.
+    std::uint8_t optionChangePending = 0;
+    std::uint8_t failureCount = 0;
+};
+
+struct DiscoveryState {
+    std::vector<platform::VolumeInfo> DriveLetterList;  // up to 24 "letters"
+    int LogicalDriveCount = 0;
+    int PhysicalDiskCount = 0;
+    std::vector<VolumeRecord> VolumeTable;  // at most 20
+    std::array<std::uint32_t, kDeviceTableSize> DeviceTable{};
+    int DeviceCount = 0;
+    std::array<std::uint32_t, kDeviceTableSize> NewDeviceTable{};
+    int NewDeviceCount = 0;
+    std::atomic<int> ProbeEntry{0};
+    std::array<Record512, kMaxDisks> IdentifyRecord{};
+    std::array<Record512, kMaxDisks> PreviousIdentifyRecord{};
+    std::array<TimePoint, 16> IdentityChangedAt{};
+    std::array<DeviceSlot, kDeviceSlots> slots{};
+    bool deviceChangeRedraw = false;
+    std::vector<std::string> DeviceChangeLines;
+    bool deviceChangeLinesPending = false;
+    int currentDevice = 0;  // the current device index
+
+    int DiskOf(int deviceIndex) const {
+        return static_cast<int>(DeviceTable[static_cast<std::size_t>(deviceIndex)] &
+                                kDeviceEntryDiskMask);
+    }
+};
+
+// DiskStateFlags bits.
+namespace diskstate {
+inline constexpr std::uint8_t kHdd1Inserted = 0x01;
+inline constexpr std::uint8_t kHdd1Present = 0x02;
+inline constexpr std::uint8_t kHdd1Absent = 0x04;
+inline constexpr std::uint8_t kHdd1Failed = 0x08;
+inline constexpr std::uint8_t kHdd2Inserted = 0x10;
+inline constexpr std::uint8_t kHdd2Present = 0x20;
+inline constexpr std::uint8_t kHdd2Absent = 0x40;
+inline constexpr std::uint8_t kHdd2Failed = 0x80;
+}  // namespace diskstate
+
+// DeviceStatusRecord byte offsets.
+namespace rec {
+inline constexpr std::size_t kDiskNumber = 0;
+inline constexpr std::size_t kFilledMark = 1;
+inline constexpr std::size_t kHdd1State = 30;
+inline constexpr std::size_t kHdd2State = 31;
+inline constexpr std::size_t kOptionBits = 56;
+inline constexpr std::size_t kArrayMode = 57;
+inline constexpr std::size_t kHdd1Serial = 58;
+inline constexpr std::size_t kHdd2Serial = 78;
+inline constexpr std::size_t kConfiguredCapacity = 98;
+inline constexpr std::size_t kDiskStateFlags = 104;
+inline constexpr std::size_t kRebuildFlags = 105;
+inline constexpr std::size_t kRebuildPercent = 106;
+inline constexpr std::size_t kFamilyCode = 108;
+inline constexpr std::size_t kSchedule = 190;
+inline constexpr std::size_t kHdd1Model = 256;
+inline constexpr std::size_t kHdd1Capacity = 296;
+inline constexpr std::size_t kHdd2Model = 302;
+inline constexpr std::size_t kHdd2Capacity = 342;
+inline constexpr std::size_t kEnvironment = 348;
+inline constexpr std::size_t kFanLow = 349;
+inline constexpr std::size_t kFanHigh = 350;
+inline constexpr std::size_t kTemperature = 351;
+inline constexpr std::size_t kSataSpeed = 357;
+inline constexpr std::size_t kBadSectorCount = 471;
+}  // namespace rec
+
+struct MonitorState {
+    std::array<Record512, kMaxDisks> DeviceStatusRecord{};
+    std::uint8_t RequestInProgress = 0;
+    std::uint8_t ChangedDeviceMask = 0;
+    std::uint32_t pollCounter = 0;
+    std::uint8_t pendingCommandCode = 0;  // the queued controller command
+    std::vector<std::string> SettingsLogLines;
+};
+
+struct AppState {
+    ShellFlags shell;
+    DiscoveryState discovery;
+    MonitorState monitor;
+};
+
+}  // namespace raid

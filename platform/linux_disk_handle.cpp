@@ -1,0 +1,187 @@
+#include "platform/linux_disk_handle.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace raid::platform {
+namespace {
+
+constexpr std::uint8_t kOpRead10 = 0x28;
+constexpr std::uint8_t kOpInquiry = 0x12;
+constexpr std::size_t kDirectAlignment = 4096;
+
+void CopyPadded(const std::string& text, std::span<std::uint8_t> field) {
+    std::fill(field.begin(), field.end(), static_cast<std::uint8_t>(' '));
+    const std::size_t n = std::min(text.size(), field.size());
+    std::memcpy(field.data(), text.data(), n);
+}
+
+}  // namespace
+
+int SystemSgIo(int fd, sg_io_hdr_t& hdr) { return ::ioctl(fd, SG_IO, &hdr); }
+
+bool IsPassThroughUnsupported(int error) {
+    // ENOTTY: the block driver has no SG_IO (loop, virtio-blk, most FUSE
+    // set-ups); EINVAL/EOPNOTSUPP/ENOSYS: drivers that reject the ioctl as
+    // such rather than the command.
+    return error == ENOTTY || error == EINVAL || error == EOPNOTSUPP || error == ENOSYS;
+}
+
+void SynthesizeInquiry(const SysfsIdentity& id, std::span<std::uint8_t> out) {
+    if (out.size() < kInquirySize) return;
+    std::fill(out.begin(), out.begin() + kInquirySize, 0);
+    out[0] = 0x00;                        // direct-access block device
+    out[1] = id.removable ? 0x80 : 0x00;  // RMB
+    out[2] = 0x05;                        // SPC-3
+    out[3] = 0x02;                        // response data format 2
+    out[4] = static_cast<std::uint8_t>(kInquirySize - 5);
+    CopyPadded(id.vendor, out.subspan(8, 8));
+    CopyPadded(id.model, out.subspan(16, 16));
+    CopyPadded(id.revision, out.subspan(32, 4));
+}
+
+LinuxDiskHandle::LinuxDiskHandle(std::string path, int fd, int directFd, int directError,
+                                 SysfsIdentity identity, SgIoFunction sgIo)
+    : path_(std::move(path)),
+      fd_(fd),
+      directFd_(directFd),
+      directError_(directError),
+      identity_(std::move(identity)),
+      sgIo_(sgIo ? std::move(sgIo) : SgIoFunction(SystemSgIo)) {}
+
+LinuxDiskHandle::~LinuxDiskHandle() {
+    if (fd_ >= 0) ::close(fd_);
+    if (directFd_ >= 0) ::close(directFd_);
+    std::free(bounce_);
+}
+
+bool LinuxDiskHandle::ReadSectors(std::uint32_t lba, std::span<std::uint8_t> buffer,
+                                  std::uint8_t count) {
+    const std::size_t bytes = static_cast<std::size_t>(count) * kSectorSize;
+    if (count == 0 || buffer.size() < bytes) {
+        lastError_ = EINVAL;
+        return false;
+    }
+    if (fallback_) return ReadDirect(lba, buffer, bytes);
+
+    std::uint8_t cdb[kPassThroughCdbLength] = {kOpRead10,
+                                               0x00,
+                                               static_cast<std::uint8_t>(lba >> 24),
+                                               static_cast<std::uint8_t>(lba >> 16),
+                                               static_cast<std::uint8_t>(lba >> 8),
+                                               static_cast<std::uint8_t>(lba),
+                                               0x00,
+                                               0x00,
+                                               count,
+                                               0x00};
+    std::uint8_t sense[kSenseBufferSize] = {};
+    sg_io_hdr_t hdr{};
+    hdr.interface_id = 'S';
+    hdr.dxfer_direction = SG_DXFER_FROM_DEV;
+    hdr.cmd_len = kPassThroughCdbLength;
+    hdr.mx_sb_len = kSenseLengthAllowed;
+    hdr.dxfer_len = static_cast<unsigned>(bytes);
+    hdr.dxferp = buffer.data();
+    hdr.cmdp = cdb;
+    hdr.sbp = sense;
+    hdr.timeout = kReadTimeoutMs;
+    // Success is the ioctl completing: SCSI status and sense are not
+    // examined, so a CHECK CONDITION still counts as an answer.
+    if (sgIo_(fd_, hdr) == 0) {
+        lastError_ = 0;
+        return true;
+    }
+    const int error = errno;
+    if (!IsPassThroughUnsupported(error)) {
+        lastError_ = error;
+        return false;
+    }
+    fallback_ = true;
+    return ReadDirect(lba, buffer, bytes);
+}
+
+bool LinuxDiskHandle::ReadDirect(std::uint32_t lba, std::span<std::uint8_t> buffer,
+                                 std::size_t bytes) {
+    // Without O_DIRECT a read could be served from the page cache and never
+    // reach the controller, which would break a knock sequence: no
+    // buffered stand-in.
+    if (directFd_ < 0) {
+        lastError_ = directError_ != 0 ? directError_ : EINVAL;
+        return false;
+    }
+    const std::size_t need = (bytes + kDirectAlignment - 1) / kDirectAlignment * kDirectAlignment;
+    if (bounceSize_ < need) {
+        void* p = nullptr;
+        if (::posix_memalign(&p, kDirectAlignment, need) != 0) {
+            lastError_ = ENOMEM;
+            return false;
+        }
+        std::free(bounce_);
+        bounce_ = static_cast<std::uint8_t*>(p);
+        bounceSize_ = need;
+    }
+    const off_t offset = static_cast<off_t>(lba) * static_cast<off_t>(kSectorSize);
+    ssize_t got;
+    do {
+        got = ::pread(directFd_, bounce_, bytes, offset);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        lastError_ = errno;
+        return false;
+    }
+    if (static_cast<std::size_t>(got) != bytes) {
+        lastError_ = EIO;  // short read: the sector is not all there
+        return false;
+    }
+    std::memcpy(buffer.data(), bounce_, bytes);
+    lastError_ = 0;
+    return true;
+}
+
+bool LinuxDiskHandle::InquiryDevice(std::span<std::uint8_t> buffer) {
+    if (buffer.size() < kInquirySize) {
+        lastError_ = EINVAL;
+        return false;
+    }
+    if (!fallback_) {
+        // Ten CDB bytes although INQUIRY is a six-byte command: the
+        // controllers were always asked this way.
+        std::uint8_t cdb[kPassThroughCdbLength] = {kOpInquiry, 0x00, 0x00, 0x00, 0x24,
+                                                   0x00,       0x00, 0x00, 0x00, 0x00};
+        std::uint8_t sense[kSenseBufferSize] = {};
+        sg_io_hdr_t hdr{};
+        hdr.interface_id = 'S';
+        hdr.dxfer_direction = SG_DXFER_FROM_DEV;
+        hdr.cmd_len = kPassThroughCdbLength;
+        hdr.mx_sb_len = kSenseLengthAllowed;
+        hdr.dxfer_len = static_cast<unsigned>(kInquirySize);
+        hdr.dxferp = buffer.data();
+        hdr.cmdp = cdb;
+        hdr.sbp = sense;
+        hdr.timeout = kInquiryTimeoutMs;
+        if (sgIo_(fd_, hdr) == 0) {
+            lastError_ = 0;
+            return true;
+        }
+        const int error = errno;
+        if (!IsPassThroughUnsupported(error)) {
+            lastError_ = error;
+            return false;
+        }
+        fallback_ = true;
+    }
+    if (identity_.model.empty()) {
+        lastError_ = ENOTTY;
+        return false;
+    }
+    SynthesizeInquiry(identity_, buffer);
+    lastError_ = 0;
+    return true;
+}
+
+}  // namespace raid::platform
