@@ -1,1 +1,52 @@
-int main() { return 0; }
+// raidctl: headless access to the enclosures, for scripts and diagnostics.
+#include <iostream>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "cli/raidctl_args.h"
+#include "cli/raidctl_commands.h"
+#include "cli/raidctl_sim.h"
+#include "platform/clock.h"
+#include "platform/linux_disks.h"
+
+int main(int argc, char** argv) {
+    using namespace raid;
+    const std::vector<std::string_view> words(argv + 1, argv + argc);
+    const cli::ParseResult parsed = cli::ParseArguments(words);
+    if (!parsed.ok()) {
+        std::cerr << "raidctl: " << parsed.error << "\n\n" << cli::UsageText();
+        return cli::kExitUsage;
+    }
+    const cli::Arguments& args = parsed.args;
+    if (args.command == cli::Command::Help) {
+        std::cout << cli::UsageText();
+        return cli::kExitOk;
+    }
+
+    try {
+        platform::SystemClock clock;
+        std::unique_ptr<platform::DiskSystem> disks;
+        std::function<int(const std::string&)> numberOfPath;
+        if (args.simulate) {
+            std::string error;
+            disks = cli::MakeSimulatedDisks(args.scenario, clock, error);
+            if (!disks) {
+                std::cerr << "raidctl: " << error << "\n";
+                return cli::kExitUsage;
+            }
+        } else {
+            auto linux = std::make_unique<platform::LinuxDiskSystem>();
+            numberOfPath = [sys = linux.get()](const std::string& path) {
+                return sys->DiskNumberOfPath(path);
+            };
+            disks = std::move(linux);
+        }
+        cli::Context ctx{*disks, clock, numberOfPath, std::cout, std::cerr};
+        return args.command == cli::Command::Disks ? cli::RunDisks(ctx, args)
+                                                   : cli::RunQuery(ctx, args);
+    } catch (const std::exception& e) {
+        std::cerr << "raidctl: " << e.what() << "\n";
+        return cli::kExitCommandFailed;
+    }
+}

@@ -55,8 +55,8 @@ constexpr char kBuzzerSounding = 'Z';
 
 constexpr std::uint32_t kSpiBlockSize = 128;
 constexpr std::uint32_t kSpiEraseUnit = 4096;
-constexpr std::uint32_t kTicksPerHour = 360;     // ten-second ticks
-constexpr std::uint32_t kTicksPerWeek = 60480;   // 10,080 minutes
+constexpr std::uint32_t kTicksPerHour = 360;    // ten-second ticks
+constexpr std::uint32_t kTicksPerWeek = 60480;  // 10,080 minutes
 
 // ATA command bytes of the disk FIS.
 constexpr std::size_t kFisCommand = 2;
@@ -286,10 +286,15 @@ void SetBackupPeriod(Enclosure& model, std::uint8_t period) {
     model.backupTimeToNext = static_cast<std::uint16_t>(ticks % kTicksPerWeek);
 }
 
+std::uint64_t SectorsAtPercent(std::uint64_t total, unsigned percent) {
+    return (total * percent + 99) / 100;
+}
+
 void AdvanceRebuild(Enclosure& model) {
     if (!IsRebuilding(model)) return;
     const std::uint64_t total = RebuildTotal(model);
-    model.rebuildDone = std::min(total, model.rebuildDone + total / 100 * model.rebuildStepPercent);
+    model.rebuildDone =
+        std::min(total, model.rebuildDone + SectorsAtPercent(total, model.rebuildStepPercent));
     if (model.rebuildDone < total) return;
     for (MemberDisk& m : model.members)
         if (m.state == 1) m.state = 0;

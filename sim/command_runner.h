@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "device/protocol.h"
-#include "sim/emulator.h"
+#include "sim/enclosure.h"
 
 namespace raid::sim {
 
@@ -40,6 +40,10 @@ int MemberAtPort(const Enclosure& model, int port);
 
 // Sets the backup period and restarts the countdown to the next backup.
 void SetBackupPeriod(Enclosure& model, std::uint8_t period);
+
+// The sectors that make `percent` of `total`, rounded up so that the host's
+// truncating percent gives `percent` back.
+std::uint64_t SectorsAtPercent(std::uint64_t total, unsigned percent);
 
 // Moves a running rebuild forward by the model's step; a rebuild that
 // reaches the end puts its members back to state 0.

@@ -13,7 +13,8 @@ void PutWord(std::span<std::uint8_t> block, std::size_t word, std::uint16_t valu
 // ATA data blocks end with a byte that makes the sum of all 512 bytes zero.
 void SealChecksum(std::span<std::uint8_t> block) {
     std::uint8_t sum = 0;
-    for (std::size_t i = 0; i + 1 < block.size(); ++i) sum = static_cast<std::uint8_t>(sum + block[i]);
+    for (std::size_t i = 0; i + 1 < block.size(); ++i)
+        sum = static_cast<std::uint8_t>(sum + block[i]);
     block[block.size() - 1] = static_cast<std::uint8_t>(0x100 - sum);
 }
 
@@ -28,11 +29,9 @@ struct Attribute {
 
 // A healthy desktop disk: ids the SMART page knows, no alerts.
 constexpr Attribute kAttributes[] = {
-    {1, 0x002F, 200, 200, 0, 51},     {3, 0x0027, 178, 175, 6075, 21},
-    {4, 0x0032, 100, 100, 1234, 0},   {5, 0x0033, 200, 200, 0, 140},
-    {9, 0x0032, 88, 88, 8760, 0},     {12, 0x0032, 100, 100, 512, 0},
-    {194, 0x0022, 112, 98, 35, 0},    {197, 0x0032, 200, 200, 0, 0},
-    {199, 0x0032, 200, 200, 0, 0},
+    {1, 0x002F, 200, 200, 0, 51},  {3, 0x0027, 178, 175, 6075, 21}, {4, 0x0032, 100, 100, 1234, 0},
+    {5, 0x0033, 200, 200, 0, 140}, {9, 0x0032, 88, 88, 8760, 0},    {12, 0x0032, 100, 100, 512, 0},
+    {194, 0x0022, 112, 98, 35, 0}, {197, 0x0032, 200, 200, 0, 0},   {199, 0x0032, 200, 200, 0, 0},
 };
 
 constexpr std::size_t kFirstAttribute = 2;

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/emulator.h"
+#include "sim/enclosure.h"
 
 namespace raid::sim {
 

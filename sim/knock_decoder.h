@@ -29,7 +29,7 @@ public:
     void Reset();
 
 private:
-    // Which LBA the next read must have for the sequence to go on.
+    // Takes `lba` as the next entry when it fits the sequence so far.
     bool Accept(std::uint32_t lba);
     std::size_t BlockSize() const;
 

@@ -1,6 +1,7 @@
 #pragma once
 // A DiskSystem made of emulated enclosures and plain disks, for tests and
 // --simulate. Disks can be plugged and unplugged while it is in use.
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -16,7 +17,8 @@ public:
     int AddEnclosure(std::shared_ptr<ControllerEmulator> emulator);
     int AddPlainDisk();
     // Removes the disk; the disks after it move down one number, as the
-    // machine's numbering does.
+    // machine's numbering does. Its volumes go with it; handles still open on
+    // it fail every transfer from now on.
     void RemoveDisk(int number);
     // Adds a partition (a "drive letter") on disk `number`.
     void AddVolume(platform::VolumeInfo volume);
@@ -24,6 +26,8 @@ public:
     void SetOpenError(int number, platform::OpenError error);
 
     std::vector<platform::DiskInfo> ListDisks() override;
+    // Handles forward one-sector reads to the emulator (plain disks answer
+    // with ordinary data); ReadSectors takes 1..255 sectors.
     platform::OpenResult OpenDisk(int number) override;
     std::vector<platform::VolumeInfo> ListVolumes() override;
 
@@ -34,6 +38,8 @@ private:
     struct Disk {
         std::shared_ptr<ControllerEmulator> emulator;  // null = plain disk
         platform::OpenError openError = platform::OpenError::None;
+        // Shared with open handles, which fail once the disk is removed.
+        std::shared_ptr<std::atomic<bool>> present;
     };
     mutable std::mutex mutex_;
     std::vector<Disk> disks_;

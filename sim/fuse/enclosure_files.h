@@ -2,12 +2,13 @@
 // The three files raid-sim-fuse serves for one emulated enclosure, apart from
 // FUSE itself: `disk` (sector reads go to the emulator one by one, in order),
 // `control` (text commands) and `trace` (the read trace as text).
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 #include "sim/emulator.h"
 

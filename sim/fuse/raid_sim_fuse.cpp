@@ -3,9 +3,12 @@
 // reaches through the real kernel path.
 #define FUSE_USE_VERSION 31
 #include <fuse3/fuse.h>
+#include <fuse3/fuse_lowlevel.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -62,9 +65,7 @@ Node NodeOf(const char* path) {
     return Node::None;
 }
 
-EnclosureFiles& Files() {
-    return *static_cast<EnclosureFiles*>(fuse_get_context()->private_data);
-}
+EnclosureFiles& Files() { return *static_cast<EnclosureFiles*>(fuse_get_context()->private_data); }
 
 void* Init(fuse_conn_info* conn, fuse_config* cfg) {
     // Attributes (the trace's size) change behind the kernel's back.
@@ -133,8 +134,8 @@ int Open(const char* path, fuse_file_info* fi) {
             if (truncate) Files().ClearTrace();
             // A reader gets the trace as it was at open, so a trace that grows
             // between two read calls still reads as whole lines.
-            if (access != O_WRONLY) fi->fh = reinterpret_cast<std::uint64_t>(
-                                        new std::string(Files().TraceText()));
+            if (access != O_WRONLY)
+                fi->fh = reinterpret_cast<std::uint64_t>(new std::string(Files().TraceText()));
             break;
         case Node::Root:
             return -EISDIR;
@@ -157,9 +158,8 @@ int Read(const char* path, char* buf, size_t size, off_t offset, fuse_file_info*
     if (offset < 0) return -EINVAL;
     switch (NodeOf(path)) {
         case Node::Disk:
-            return static_cast<int>(Files().ReadDisk(
-                static_cast<std::uint64_t>(offset),
-                {reinterpret_cast<std::uint8_t*>(buf), size}));
+            return static_cast<int>(Files().ReadDisk(static_cast<std::uint64_t>(offset),
+                                                     {reinterpret_cast<std::uint8_t*>(buf), size}));
         case Node::Trace: {
             const auto* text = reinterpret_cast<const std::string*>(fi->fh);
             if (text == nullptr) return -EBADF;
@@ -225,19 +225,65 @@ std::string ScenarioList() {
     return list;
 }
 
+// Mounts, serves until unmounted or signalled, unmounts. Returns the exit
+// status: a signal (SIGINT, SIGTERM, SIGHUP) or `fusermount3 -u` is a clean end.
+int Serve(std::vector<char*> fuseArgs, EnclosureFiles& files) {
+    fuse_args args = FUSE_ARGS_INIT(static_cast<int>(fuseArgs.size()), fuseArgs.data());
+    fuse_cmdline_opts opts{};
+    if (fuse_parse_cmdline(&args, &opts) != 0) return 2;
+    if (opts.show_version) {
+        fuse_lowlevel_version();
+        return 0;
+    }
+    if (opts.mountpoint == nullptr) {
+        std::fprintf(stderr, kUsage, ScenarioList().c_str());
+        return 2;
+    }
+    fuse_operations ops{};
+    ops.init = Init;
+    ops.getattr = GetAttr;
+    ops.readdir = ReadDir;
+    ops.open = Open;
+    ops.release = Release;
+    ops.read = Read;
+    ops.write = Write;
+    ops.truncate = Truncate;
+
+    int status = 1;
+    fuse* server = fuse_new(&args, &ops, sizeof ops, &files);
+    if (server != nullptr) {
+        if (fuse_mount(server, opts.mountpoint) == 0) {
+            fuse_session* session = fuse_get_session(server);
+            if (fuse_daemonize(opts.foreground) == 0 && fuse_set_signal_handlers(session) == 0) {
+                // One thread on purpose (-s is implied): reads must reach the
+                // emulator in the order the kernel sends them.
+                const int res = fuse_loop(server);
+                status = (res == 0 || res == SIGINT || res == SIGTERM || res == SIGHUP) ? 0 : 1;
+                fuse_remove_signal_handlers(session);
+            }
+            fuse_unmount(server);
+        }
+        fuse_destroy(server);
+    }
+    free(opts.mountpoint);
+    fuse_opt_free_args(&args);
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string scenario;
     std::string scenarioFile;
-    // Our own options come first; everything else goes to FUSE, which also
-    // receives -s: one thread keeps the emulator's reads in kernel order.
-    std::vector<char*> fuseArgs{argv[0], const_cast<char*>("-s")};
+    // Our own options come first; everything else goes to FUSE.
+    std::vector<char*> fuseArgs{argv[0]};
     bool ownOptions = true;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (ownOptions && (arg == "-h" || arg == "--help")) {
             std::printf(kUsage, ScenarioList().c_str());
+            std::printf("\nControl commands:\n  %s\n",
+                        raid::sim::ControllerEmulator::ControlHelp());
             return 0;
         }
         if (ownOptions && (arg == "--scenario" || arg == "--scenario-file")) {
@@ -257,17 +303,13 @@ int main(int argc, char** argv) {
             continue;
         }
         if (ownOptions && arg == "--") {
+            // FUSE's own parser also ends its options at "--".
             ownOptions = false;
-            continue;
         }
         fuseArgs.push_back(argv[i]);
     }
     if (!scenario.empty() && !scenarioFile.empty()) {
         std::fprintf(stderr, "raid-sim-fuse: give --scenario or --scenario-file, not both\n");
-        return 2;
-    }
-    if (fuseArgs.size() < 3) {
-        std::fprintf(stderr, kUsage, ScenarioList().c_str());
         return 2;
     }
 
@@ -279,16 +321,5 @@ int main(int argc, char** argv) {
         return 2;
     }
     EnclosureFiles files(std::move(emulator));
-
-    fuse_operations ops{};
-    ops.init = Init;
-    ops.getattr = GetAttr;
-    ops.readdir = ReadDir;
-    ops.open = Open;
-    ops.release = Release;
-    ops.read = Read;
-    ops.write = Write;
-    ops.truncate = Truncate;
-    fuseArgs.push_back(nullptr);
-    return fuse_main(static_cast<int>(fuseArgs.size() - 1), fuseArgs.data(), &ops, &files);
+    return Serve(std::move(fuseArgs), files);
 }

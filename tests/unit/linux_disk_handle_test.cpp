@@ -1,3 +1,5 @@
+#include "platform/linux_disk_handle.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -9,8 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <vector>
-
-#include "platform/linux_disk_handle.h"
 
 namespace raid::platform {
 namespace {
@@ -104,8 +104,8 @@ TEST(LinuxDiskHandle, Read10RequestCarriesTheCdbDirectionLengthAndTimeout) {
     // All four address bytes, most significant first, and the count byte.
     std::vector<std::uint8_t> two(2 * kSectorSize);
     ASSERT_TRUE(handle->ReadSectors(0x12345678, two, 2));
-    EXPECT_EQ(rec.calls[1].cdb, (std::vector<std::uint8_t>{0x28, 0x00, 0x12, 0x34, 0x56, 0x78,
-                                                           0x00, 0x00, 0x02, 0x00}));
+    EXPECT_EQ(rec.calls[1].cdb, (std::vector<std::uint8_t>{0x28, 0x00, 0x12, 0x34, 0x56, 0x78, 0x00,
+                                                           0x00, 0x02, 0x00}));
     EXPECT_EQ(rec.calls[1].hdr.dxfer_len, 1024u);
 }
 

@@ -1,0 +1,83 @@
+#include "app/command_line.h"
+
+#include <algorithm>
+
+namespace raid::app {
+namespace {
+
+std::vector<std::string> SplitList(const std::string& text) {
+    std::vector<std::string> items;
+    std::string::size_type start = 0;
+    while (start <= text.size()) {
+        const auto comma = text.find(',', start);
+        const auto end = comma == std::string::npos ? text.size() : comma;
+        items.push_back(text.substr(start, end - start));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return items;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args,
+                             const std::vector<std::string>& known) {
+    CommandLine result;
+    auto fail = [&result](std::string why) {
+        result.action = CommandLine::Action::Error;
+        result.error = std::move(why);
+        return result;
+    };
+    for (const std::string& arg : args) {
+        if (arg == "--help" || arg == "-h") {
+            result.action = CommandLine::Action::Help;
+            return result;
+        }
+        if (arg == "--version") {
+            result.action = CommandLine::Action::Version;
+            return result;
+        }
+        std::string list;
+        if (arg == "--simulate") {
+            list = kDefaultScenario;
+        } else if (arg.rfind("--simulate=", 0) == 0) {
+            list = arg.substr(std::string("--simulate=").size());
+        } else {
+            return fail("unknown option '" + arg + "'");
+        }
+        if (result.simulate) return fail("--simulate given twice");
+        result.simulate = true;
+        for (const std::string& name : SplitList(list)) {
+            if (std::find(known.begin(), known.end(), name) == known.end()) {
+                return fail("unknown scenario '" + name + "'");
+            }
+            result.scenarios.push_back(name);
+        }
+    }
+    return result;
+}
+
+std::string UsageText(const std::string& program, const std::vector<std::string>& known) {
+    std::string names;
+    for (const std::string& name : known) names += (names.empty() ? "" : ", ") + name;
+    return "Usage: " + program +
+           " [--simulate[=SCENARIO[,SCENARIO...]]]\n"
+           "\n"
+           "Manages two-bay RAID enclosures attached by USB or eSATA.\n"
+           "\n"
+           "  --simulate[=LIST]  run against emulated enclosures instead of the\n"
+           "                     machine's disks, one per scenario in LIST\n"
+           "                     (default: " +
+           std::string(kDefaultScenario) +
+           ")\n"
+           "  --help             show this text\n"
+           "  --version          show the program version\n"
+           "\n"
+           "Scenarios: " +
+           names +
+           "\n"
+           "\n"
+           "Raw disk access needs root or membership of the 'disk' group.\n";
+}
+
+}  // namespace raid::app

@@ -1,0 +1,48 @@
+#include "app/hand_over.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+
+namespace raid::app {
+
+HandOverGate::HandOverGate(QObject* receiver)
+    : receiver_(receiver), mainThread_(std::this_thread::get_id()) {}
+
+bool HandOverGate::Run(const std::function<void()>& work) {
+    if (std::this_thread::get_id() == mainThread_) {
+        if (!open_.load()) return false;
+        work();
+        return true;
+    }
+    // Announce first, then look at the gate: Close() stores the gate before
+    // it reads the count, so either it sees this worker or the worker sees
+    // the closed gate.
+    inFlight_.fetch_add(1);
+    if (!open_.load()) {
+        inFlight_.fetch_sub(1);
+        return false;
+    }
+    QMetaObject::invokeMethod(
+        receiver_,
+        [this, &work] {
+            if (open_.load()) work();
+        },
+        Qt::BlockingQueuedConnection);
+    inFlight_.fetch_sub(1);
+    return true;
+}
+
+bool HandOverGate::Close(std::chrono::milliseconds limit) {
+    open_.store(false);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (inFlight_.load() > 0) {
+        // Serve what the workers have posted; the gate makes each one a
+        // no-op, and the worker wakes up and sees the gate shut.
+        QCoreApplication::sendPostedEvents(receiver_, QEvent::MetaCall);
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+}  // namespace raid::app

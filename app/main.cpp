@@ -1,0 +1,96 @@
+// raidgui: the window program. One copy runs at a time; it manages the
+// enclosures among the machine's disks, or emulated ones with --simulate.
+#include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/single_instance.h"
+#include "app/termination_watch.h"
+#include "app/unit1.h"
+#include "app/unit2.h"
+#include "app/unit7.h"
+#include "platform/linux_disks.h"
+#include "sim/sim_disks.h"
+
+namespace {
+
+using namespace raid;
+
+std::shared_ptr<platform::DiskSystem> MakeDisks(const app::CommandLine& line,
+                                                const std::shared_ptr<platform::Clock>& clock) {
+    if (!line.simulate) return std::make_shared<platform::LinuxDiskSystem>();
+    auto disks = std::make_shared<sim::SimDiskSystem>();
+    for (const std::string& name : line.scenarios) {
+        auto model = sim::ScenarioEnclosure(name);
+        if (!model) continue;  // the command line has checked the names
+        const int number =
+            disks->AddEnclosure(std::make_shared<sim::ControllerEmulator>(*model, clock.get()));
+        platform::VolumeInfo volume;
+        volume.name = "sim" + std::to_string(number) + "p1";
+        volume.devicePath = "/dev/" + volume.name;
+        volume.diskNumber = number;
+        volume.driveType = platform::kDriveFixed;
+        disks->AddVolume(volume);
+    }
+    return disks;
+}
+
+int Run(int argc, char** argv) {
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const std::vector<std::string> known = sim::ScenarioNames();
+    const app::CommandLine line = app::ParseCommandLine(args, known);
+    const std::string program = argc > 0 ? argv[0] : "raidgui";
+    switch (line.action) {
+        case app::CommandLine::Action::Help:
+            std::fputs(app::UsageText(program, known).c_str(), stdout);
+            return 0;
+        case app::CommandLine::Action::Version:
+            std::printf("raidgui %s\n", "v0.50.11-5");
+            return 0;
+        case app::CommandLine::Action::Error:
+            std::fprintf(stderr, "raidgui: %s\nTry '%s --help'.\n", line.error.c_str(),
+                         program.c_str());
+            return 2;
+        case app::CommandLine::Action::Run:
+            break;
+    }
+
+    // A second copy ends silently.
+    app::SingleInstanceLock lock;
+    if (!lock.Acquire(app::RuntimeDirectory(), "SAVI_GUI")) return 0;
+
+    // Qt reads nothing of the command line: only the program name is passed.
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    QApplication application(qtArgc, qtArgv);
+
+    auto clock = std::make_shared<platform::SystemClock>();
+    auto context = std::make_shared<app::ShellContext>(clock, MakeDisks(line, clock));
+
+    int result = 0;
+    try {
+        app::FormOptions options;
+        options.context = context;
+        app::TForm1 form1(options);
+        app::TForm2 form2;
+        app::TForm7 form7;
+        app::TerminationWatch termination;
+        QObject::connect(&termination, &app::TerminationWatch::terminationRequested, &form1,
+                         [&form1] { form1.QueryEndSession(); });
+        form1.show();
+        result = application.exec();
+    } catch (const std::exception& error) {
+        QMessageBox::critical(nullptr, QString(), QString::fromLocal8Bit(error.what()));
+        result = 1;
+    }
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return Run(argc, argv); }

@@ -1,0 +1,23 @@
+#pragma once
+// Where the window's modal message boxes go. The program shows them with
+// QMessageBox; window tests install a sink that records text and caption, so
+// a refused close or the system-information box does not block a test.
+#include <QString>
+
+class QWidget;
+
+namespace raid::app {
+
+class MessageSink {
+public:
+    virtual ~MessageSink() = default;
+    // A modal box with an OK button. An empty caption shows no caption text.
+    virtual void Show(QWidget* parent, const QString& text, const QString& caption) = 0;
+};
+
+class MessageBoxSink final : public MessageSink {
+public:
+    void Show(QWidget* parent, const QString& text, const QString& caption) override;
+};
+
+}  // namespace raid::app

@@ -1,0 +1,26 @@
+#pragma once
+// What the window and its worker threads share: the clock, the disks, the
+// process-wide state and the one controller command channel. Held by shared
+// pointer by the window and by every worker, so a worker that is let go at
+// exit (see worker_thread.h) still finds all of it alive.
+#include <memory>
+
+#include "common/state.h"
+#include "device/channel.h"
+#include "platform/clock.h"
+#include "platform/disk.h"
+
+namespace raid::app {
+
+struct ShellContext {
+    ShellContext(std::shared_ptr<platform::Clock> clockIn,
+                 std::shared_ptr<platform::DiskSystem> disksIn)
+        : clock(std::move(clockIn)), disks(std::move(disksIn)), channel(*disks, *clock) {}
+
+    std::shared_ptr<platform::Clock> clock;
+    std::shared_ptr<platform::DiskSystem> disks;
+    AppState state;
+    device::CommandChannel channel;
+};
+
+}  // namespace raid::app

@@ -1,0 +1,336 @@
+// TForm1: creation, close, the shutdown query, device changes, the worker
+// threads and the four timers.
+#include "app/unit1.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QTableWidget>
+#include <QTimer>
+#include <cstdlib>
+#ifndef QT_NO_SESSIONMANAGER
+#include <QSessionManager>
+#endif
+
+#include "app/device_change_monitor.h"
+#include "app/hand_over.h"
+#include "app/picture_button.h"
+#include "app/unit4.h"
+#include "app/unit6.h"
+#include "app/unit8.h"
+#include "discovery/drive_enum.h"
+#include "discovery/timer4.h"
+#include "skin/skin.h"
+
+namespace raid::app {
+namespace {
+
+const char* const kUpgradingText = "Firmware is upgrading, please wait a moment.";
+
+// How long the close may wait for a worker's pending hand-over, and at exit
+// for a worker to leave its loop (its longest sleep is 200 ms).
+constexpr std::chrono::milliseconds kHandOverDrainLimit{2000};
+constexpr std::chrono::milliseconds kThreadEndLimit{1000};
+
+}  // namespace
+
+TForm1::TForm1(FormOptions options, QWidget* parent)
+    : QWidget(parent),
+      context_(std::move(options.context)),
+      messages_(options.messages),
+      options_(options) {
+    if (messages_ == nullptr) {
+        ownMessages_ = std::make_unique<MessageBoxSink>();
+        messages_ = ownMessages_.get();
+    }
+    // The receiver of the workers' hand-overs lives apart from the window so
+    // that it can be kept alive if a worker is still inside a hand-over when
+    // the window goes (see the destructor).
+    handOverReceiver_ = new QObject();
+    handOverReceiver_->setObjectName("HandOverReceiver");
+    gate_ = std::make_shared<HandOverGate>(handOverReceiver_);
+
+    // Device work between single-sector transfers lets the window breathe,
+    // but only on the main thread: discovery's transfers run on its own.
+    const std::thread::id mainThread = std::this_thread::get_id();
+    context_->channel.pump = [mainThread] {
+        if (std::this_thread::get_id() == mainThread) QCoreApplication::processEvents();
+    };
+
+    const struct {
+        QTimer** timer;
+        const char* name;
+        int interval;
+        void (TForm1::*handler)();
+    } timers[4] = {{&Timer1, "Timer1", 1000, &TForm1::Timer1Timer},
+                   {&Timer2, "Timer2", 5000, &TForm1::Timer2Timer},
+                   {&Timer3, "Timer3", 1000, &TForm1::Timer3Timer},
+                   {&Timer4, "Timer4", discovery::kTimer4IntervalMs, &TForm1::Timer4Timer}};
+    for (const auto& t : timers) {
+        *t.timer = new QTimer(this);
+        (*t.timer)->setObjectName(t.name);
+        (*t.timer)->setInterval(t.interval);
+        connect(*t.timer, &QTimer::timeout, this, t.handler);
+    }
+
+    BuildWindow();
+    FormCreate();
+
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+#ifndef QT_NO_SESSIONMANAGER
+    if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        connect(app, &QGuiApplication::commitDataRequest, this, &TForm1::CommitDataRequest);
+    }
+#endif
+}
+
+TForm1::~TForm1() {
+    HaltThreads();
+    if (detectThread_) detectThread_->Finish(kThreadEndLimit);
+    if (raidThread_) raidThread_->Finish(kThreadEndLimit);
+    if (emailThread_) emailThread_->Finish(kThreadEndLimit);
+    // A thread that did not end in time was let go. The detection thread may
+    // still be inside a discovery: it holds the ShellContext and the gate by
+    // shared pointer, and the closed gate keeps it from reaching the window.
+    // Only if a worker were still inside a hand-over would the receiver be
+    // needed; then it is left alive on purpose.
+    if (gate_->Close(kHandOverDrainLimit)) delete handOverReceiver_;
+}
+
+// The start-up sequence, in its order.
+void TForm1::FormCreate() {
+    AppState& state = context_->state;
+    ShellFlags& shell = state.shell;
+    DiscoveryState& d = state.discovery;
+    platform::Clock& clock = *context_->clock;
+
+    // 1. Window and application icon.
+    const QPixmap icon = skin::Picture("Image4_Logo");
+    if (!icon.isNull()) {
+        setWindowIcon(icon);
+        QApplication::setWindowIcon(icon);
+    }
+    // (COM initialisation and security have no counterpart here: the host
+    // information comes from sysfs and getifaddrs.)
+
+    // 2. Device-change notifications for the whole run.
+    if (options_.watchDevices) {
+        deviceMonitor_ = new DeviceChangeMonitor(this);
+        connect(deviceMonitor_, &DeviceChangeMonitor::deviceChanged, this,
+                &TForm1::DeviceChangeMessage);
+    }
+
+    // 3. Device bookkeeping.
+    shell.DeviceChangeCountdown = 0;
+    shell.ExclusiveOperation = false;
+    d.currentDevice = 0;
+    shell.OperationDeviceIndex = kNoOperationDevice;
+    d.DeviceCount = 0;
+    d.NewDeviceCount = 0;
+
+    // 4.
+    StaticText1->setText("Drive detecting");
+
+    // 5. The VendorRequest is part of the command channel, made with the
+    // ShellContext.
+
+    // 6. Baselines for change detection.
+    discovery::TakeDriveBaselines(d, context_->channel);
+
+    // 7. Flags.
+    shell.DetectDone = false;
+    shell.DetectBusy = true;
+    shell.DetectRequest = true;
+    shell.Closing = false;
+    shell.Detecting = true;
+    shell.PollRequestFlags = 0;
+    state.monitor.pendingCommandCode = 0;
+    shell.MailRequestFlags = 0;
+    shell.SmartCountdown = 60;
+
+    // 8. The workers start at once; the first discovery runs while the rest
+    // of the start-up goes on.
+    if (options_.startThreads) StartThreads();
+
+    // 9.
+    shell.StartTime = clock.WallNow();
+    Timer3->stop();
+    Timer4->start();
+
+    // 10. Schedule-backup periods.
+    for (int i = 0; i <= 30; ++i) ComboBox1->addItem(QString("%1").arg(i, 2, 10, QChar('0')));
+    ComboBox1->setCurrentIndex(0);
+
+    // 11.
+    Panel1->hide();
+    Panel8->hide();
+    Panel11->hide();
+    CheckBox5->hide();
+    Timer1->stop();
+    Timer2->stop();
+    std::srand(static_cast<unsigned>(clock.WallNow().time_since_epoch().count()));
+
+    // 12. Pages: the page images wait for a device; texts start empty.
+    for (const char* name : {"Image_Background_RAID", "Image_Background_HyBrid"}) {
+        findChild<QLabel*>(name)->hide();
+    }
+    SetPageImagesEnabled(false);
+    StringGrid4->setHorizontalHeaderLabels({"ID", "Value", "Worst", "Threshold", "RAW", "Status"});
+    for (const char* name : {"StaticText10", "Label23", "Label18", "Label17", "Label27", "Label25",
+                             "Label51", "Label26", "Label52", "Label48", "Label21"}) {
+        findChild<QLabel*>(name)->clear();
+    }
+    CheckBox1->hide();
+    CheckBox3->hide();
+
+    // 13. Version, title and skin; per-device bookkeeping.
+    shell.VersionText = "v0.50.11-5";
+    ApplyProductSkin();
+    findChild<QWidget*>("Image4_Logo")->hide();
+    findChild<QWidget*>("Label61")->hide();
+    findChild<QWidget*>("Label62")->hide();
+    CheckBox_Backup->hide();
+    d.slots = {};
+    Label65->setText(QString::fromStdString(shell.VersionText));
+
+    // 14. The host information block. (The event-log and settings lists
+    // belong to their subsystems' state.)
+    mail_.SystemInfoBlock = mail::BuildSystemInfoBlock(options_.hostSources);
+
+    // 15. CheckMailSettingsAtStartup belongs to the settings store; it sets
+    // bit 0 of MailRequestFlags when settings exist. Not wired yet.
+
+    // 16. Status page with device 1 and disk 1 selected.
+    for (QWidget* w : std::initializer_list<QWidget*>{Image0_D1, Image2_D1, Image0_D2, Image2_D2})
+        w->hide();
+    currentPage_ = kPageStatus;
+    selectedStatusDevice_ = 0;
+    selectedUpgradeDevice_ = 0;
+    selectedSmartDisk_ = 0;
+    ShowDevicePicture(Image0_D1, "Image0_D1", true);
+    ShowDevicePicture(Image0_D2, "Image0_D2", false);
+    ShowDevicePicture(Image2_D1, "Image0_D1", true);
+    ShowDevicePicture(Image2_D2, "Image0_D2", false);
+    ShowDevicePicture(Image5_HDD1, "Image5_HDD1", true);
+    ShowDevicePicture(Image5_HDD2, "Image5_HDD2", false);
+    ShowPage();
+}
+
+void TForm1::StartThreads() {
+    // The discovery thread's notices reach the window only through the gate,
+    // which is shut before the window goes.
+    discovery::Notices notices;
+    notices.message = [gate = gate_, this](const std::string& text, const std::string& caption) {
+        gate->Run([&] {
+            TellUser(QString::fromStdString(text), QString::fromStdString(caption));
+        });
+    };
+    notices.statusText = [gate = gate_, this](const std::string& text) {
+        gate->Run([&] { SetStatusPanel(4, text); });
+    };
+    detectThread_ = std::make_unique<DriveDetectThread>(context_, notices);
+
+    RaidHandlers handlers;  // the request handlers come with their subsystems
+    raidThread_ = std::make_unique<TRaidThread>(context_, gate_, [this, handlers] {
+        if (!context_->state.shell.Closing.load()) RaidDispatch(context_->state, handlers);
+    });
+    emailThread_ = std::make_unique<TEmailThread>(context_, gate_, [this] {
+        // The settings reload and the notification send belong to the mail
+        // subsystem; until it is wired in, a request is dropped here so that
+        // it does not wake the thread forever.
+        context_->state.shell.MailRequestFlags = 0;
+    });
+    detectThread_->Start();
+    raidThread_->Start();
+    emailThread_->Start();
+}
+
+void TForm1::HaltThreads() {
+    if (threadsHalted_) return;
+    threadsHalted_ = true;
+    // Workers are never waited for here: one may be blocked in a hand-over
+    // that only this thread can serve. They stop at their next check, and
+    // the gate turns any hand-over already posted into a no-op.
+    if (detectThread_) detectThread_->Halt();
+    if (raidThread_) raidThread_->Halt();
+    if (emailThread_) emailThread_->Halt();
+    gate_->Close(kHandOverDrainLimit);
+}
+
+void TForm1::TellUser(const QString& text, const QString& caption) {
+    messages_->Show(this, text, caption);
+}
+
+bool TForm1::FormClose() {
+    ShellFlags& shell = context_->state.shell;
+    if (shell.ExclusiveOperation.load()) {
+        TellUser(kUpgradingText, "Message");
+        return false;
+    }
+    shell.Closing = true;
+    shell.PollRequestFlags = 0;
+    // The firmware image and the log and settings lists belong to their
+    // subsystems' state, which lives as long as the ShellContext.
+    Timer1->stop();
+    Timer2->stop();
+    Timer3->stop();
+    Timer4->stop();
+    HaltThreads();
+    return true;
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (!FormClose()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+bool TForm1::QueryEndSession() {
+    if (context_->state.shell.ExclusiveOperation.load()) {
+        TellUser(kUpgradingText, "Message");
+        return false;
+    }
+    close();
+    return true;
+}
+
+#ifndef QT_NO_SESSIONMANAGER
+void TForm1::CommitDataRequest(QSessionManager& manager) {
+    if (!QueryEndSession()) manager.cancel();
+}
+#endif
+
+void TForm1::DeviceChangeMessage() { discovery::OnDeviceChangeMessage(context_->state); }
+
+void TForm1::StatusBar1DblClick() {
+    QString text;
+    for (const std::string& line : mail_.SystemInfoBlock) text += QString::fromStdString(line);
+    TellUser(text, "System Information");
+}
+
+void TForm1::Timer1Timer() {
+    // Moves the progress bar of a firmware upgrade; comes with the upgrade.
+}
+
+void TForm1::Timer2Timer() {
+    // Arms and requests the status poll; comes with the status poll.
+}
+
+void TForm1::Timer3Timer() {
+    context_->state.shell.NowTime = context_->clock->WallNow();
+    // The SMART refresh countdown comes with the SMART page.
+}
+
+void TForm1::Timer4Timer() { discovery::Timer4Tick(context_->state, *this); }
+
+}  // namespace raid::app

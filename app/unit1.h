@@ -1,0 +1,225 @@
+#pragma once
+// TForm1: the main window. It owns the shell's state (through the shared
+// ShellContext), creates and halts the three worker threads, runs the four
+// timers, answers device changes and shutdown requests, and navigates the
+// six pages. What each page shows belongs to the page's own subsystem.
+#include <QPoint>
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <memory>
+#include <vector>
+
+#include "app/message_sink.h"
+#include "app/shell_context.h"
+#include "discovery/discovery_host.h"
+#include "mail/mail_event.h"
+#include "mail/system_info.h"
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QStackedWidget;
+class QStatusBar;
+class QTableWidget;
+class QTimer;
+#ifndef QT_NO_SESSIONMANAGER
+class QSessionManager;
+#endif
+
+namespace raid::app {
+
+class PictureButton;
+class HandOverGate;
+class DriveDetectThread;
+class TRaidThread;
+class TEmailThread;
+class DeviceChangeMonitor;
+
+struct FormOptions {
+    std::shared_ptr<ShellContext> context;
+    // Where message boxes go; null: QMessageBox.
+    MessageSink* messages = nullptr;
+    // Tests drive the loops' work by hand instead.
+    bool startThreads = true;
+    // Listen to udev for device changes.
+    bool watchDevices = true;
+    // Where the host information of the system-information block comes from.
+    mail::HostSources hostSources = mail::SystemHostSources();
+};
+
+// Pages of Notebook1.
+enum Page : int {
+    kPageStatus = 0,
+    kPageSetup = 1,
+    kPageUpgrade = 2,
+    kPageEmail = 3,
+    kPageAbout = 4,
+    kPageSmart = 5,
+};
+
+class TForm1 : public QWidget, public discovery::DiscoveryHost {
+    Q_OBJECT
+public:
+    explicit TForm1(FormOptions options, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    AppState& State() { return context_->state; }
+    ShellContext& Context() { return *context_; }
+    int CurrentPage() const { return currentPage_; }
+    std::uint8_t LastPageMask() const { return lastPageMask_; }
+    // The system-information block, one entry per line (each starts with a
+    // line break).
+    const std::vector<std::string>& SystemInfoLines() const { return mail_.SystemInfoBlock; }
+
+    // The close sequence; false when the close is refused.
+    bool FormClose();
+    // The log-off / shutdown query: false (after telling the user) while a
+    // firmware upgrade owns a device; otherwise the window closes.
+    bool QueryEndSession();
+    // A device-change notification.
+    void DeviceChangeMessage();
+    void StatusBar1DblClick();
+
+    void Timer1Timer();
+    void Timer2Timer();
+    void Timer3Timer();
+    void Timer4Timer();
+
+    // Navigation.
+    void ShowPage();
+    void LayoutPageButtons(std::uint8_t mask);
+    void ApplyProductSkin();
+    void Image_StsClick();
+    void Image_SetupClick();
+    void Image_FWUpgClick();
+    void Image_EmailClick();
+    void Image_AboutClick();
+    void Image_SMARTClick();
+    void Image2_D1Click();
+    void Image2_D2Click();
+
+    // DiscoveryHost.
+    void SetStatusPanel(int panel, const std::string& text) override;
+    void SetDeviceSelector(int index, bool present) override;
+    std::string StaticText1Text() const override;
+    bool StaticText1Visible() const override;
+    void SetStaticText1Text(const std::string& text) override;
+    void SetStaticText1Visible(bool visible) override;
+    void SetPageImagesEnabled(bool enabled) override;
+    void SetUpgradeImageEnabled(bool enabled) override;
+    void ShowLogImage() override;
+    void RefreshDeviceSummary() override;
+    void ShowStatusPage() override;
+    void SetStatusTimeReference(TimePoint when) override;
+    void EnablePollTimers() override;
+    void DisableTimer3() override;
+    int CountLogicalDrives() override;
+    int CountPhysicalDisks() override;
+    TimePoint Now() override;
+    void RaiseMailEvent(int kind, int device, int member) override;
+    void Pump() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Building (unit1_layout.cpp).
+    void BuildWindow();
+    void BuildStatusPage(QWidget* page);
+    void BuildSetupPage(QWidget* page);
+    void BuildUpgradePage(QWidget* page);
+    void BuildEmailPage(QWidget* page);
+    void BuildAboutPage(QWidget* page);
+    void BuildSmartPage(QWidget* page);
+    PictureButton* MakePicture(const QString& name, QWidget* parent, const QRect& geometry);
+    QLabel* MakeLabel(const QString& name, QWidget* parent, const QRect& geometry,
+                      const QString& text = QString());
+    void MakeCompanions(const QString& name);
+    void WirePressedLook(PictureButton* button, bool keepsPressedBit);
+
+    // Start-up and shut-down (unit1.cpp).
+    void FormCreate();
+    void StartThreads();
+    void HaltThreads();
+    void TellUser(const QString& text, const QString& caption);
+#ifndef QT_NO_SESSIONMANAGER
+    void CommitDataRequest(QSessionManager& manager);
+#endif
+
+    bool PageButtonsFree() const;
+    void ShowDevicePicture(PictureButton* target, const QString& companion, bool selected);
+    QPixmap CompanionPicture(const QString& name) const;
+
+    std::shared_ptr<ShellContext> context_;
+    MessageSink* messages_;
+    std::unique_ptr<MessageSink> ownMessages_;
+    FormOptions options_;
+
+    QObject* handOverReceiver_ = nullptr;
+    std::shared_ptr<HandOverGate> gate_;
+    std::unique_ptr<DriveDetectThread> detectThread_;
+    std::unique_ptr<TRaidThread> raidThread_;
+    std::unique_ptr<TEmailThread> emailThread_;
+    DeviceChangeMonitor* deviceMonitor_ = nullptr;
+    bool threadsHalted_ = false;
+
+    QTimer* Timer1 = nullptr;
+    QTimer* Timer2 = nullptr;
+    QTimer* Timer3 = nullptr;
+    QTimer* Timer4 = nullptr;
+
+    QLabel* Image_Background = nullptr;
+    QStackedWidget* Notebook1 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    std::array<QLabel*, 5> statusPanels_{};
+    // Page buttons in page-set order: Status, Setup, Upgrade, E-mail,
+    // SMART, About.
+    std::array<PictureButton*, 6> pageButtons_{};
+    std::array<QPoint, 6> buttonSlots_{};
+
+    // Status page.
+    QLabel* StaticText1 = nullptr;
+    QLabel* StaticText10 = nullptr;
+    QCheckBox* CheckBox1 = nullptr;
+    QCheckBox* CheckBox3 = nullptr;
+    QCheckBox* CheckBox5 = nullptr;
+    QFrame* Panel11 = nullptr;
+    PictureButton* Image0_D1 = nullptr;
+    PictureButton* Image0_D2 = nullptr;
+    PictureButton* Image0_Log = nullptr;
+    // Setup page.
+    QComboBox* ComboBox1 = nullptr;
+    QFrame* Panel8 = nullptr;
+    QCheckBox* CheckBox_Backup = nullptr;
+    bool image1SetPressed_ = false;
+    // Upgrade page.
+    PictureButton* Image2_D1 = nullptr;
+    PictureButton* Image2_D2 = nullptr;
+    PictureButton* Image2_Load = nullptr;
+    PictureButton* Image2_Upgrade = nullptr;
+    QFrame* Panel1 = nullptr;
+    // About page.
+    QLabel* Label63 = nullptr;
+    QLabel* Label65 = nullptr;
+    // SMART page.
+    PictureButton* Image5_HDD1 = nullptr;
+    PictureButton* Image5_HDD2 = nullptr;
+    QTableWidget* StringGrid4 = nullptr;
+
+    int currentPage_ = kPageStatus;
+    std::uint8_t lastPageMask_ = 0xFF;
+    int selectedStatusDevice_ = 0;
+    int selectedUpgradeDevice_ = 0;
+    int selectedSmartDisk_ = 0;
+    TimePoint statusTimeReference_{};
+    mail::MailState mail_;
+    // Until the settings store is wired in nothing is suppressed.
+    mail::NotificationSettings notificationSettings_;
+};
+
+}  // namespace raid::app

@@ -1,0 +1,23 @@
+#include "app/unit4.h"
+
+#include "discovery/probe.h"
+
+namespace raid::app {
+
+DriveDetectThread::DriveDetectThread(std::shared_ptr<ShellContext> context,
+                                     discovery::Notices notices)
+    : context_(std::move(context)), notices_(std::move(notices)) {}
+
+void DriveDetectThread::Start() {
+    thread_.Start([context = context_, notices = notices_](const std::atomic<bool>& stop) {
+        while (!stop.load()) {
+            // A discovery checks Closing before every disk, so a halted
+            // thread leaves it soon unless a disk itself stops answering.
+            if (!discovery::ServeDetectRequest(context->state, context->channel, notices)) {
+                context->clock->SleepMs(100);
+            }
+        }
+    });
+}
+
+}  // namespace raid::app

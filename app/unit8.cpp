@@ -1,0 +1,25 @@
+#include "app/unit8.h"
+
+namespace raid::app {
+
+TEmailThread::TEmailThread(std::shared_ptr<ShellContext> context,
+                           std::shared_ptr<HandOverGate> gate, std::function<void()> mailPass)
+    : context_(std::move(context)), gate_(std::move(gate)), mailPass_(std::move(mailPass)) {}
+
+bool TEmailThread::Pass(const ShellFlags& flags, HandOverGate& gate,
+                        const std::function<void()>& mailPass) {
+    if (flags.MailRequestFlags.load() == 0) return false;
+    return gate.Run(mailPass);
+}
+
+void TEmailThread::Start() {
+    thread_.Start([context = context_, gate = gate_,
+                   mailPass = mailPass_](const std::atomic<bool>& stop) {
+        while (!stop.load()) {
+            Pass(context->state.shell, *gate, mailPass);
+            context->clock->SleepMs(200);
+        }
+    });
+}
+
+}  // namespace raid::app

@@ -1,0 +1,54 @@
+#pragma once
+// The command line of raidctl, parsed into plain values so that the rules
+// (which codes may be sent, which take parameters) are checked before any
+// disk is touched.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace raid::cli {
+
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitUsage = 1,
+    kExitCannotOpen = 2,
+    kExitCommandFailed = 3,
+};
+
+enum class Command { Help, Disks, Query };
+
+struct Arguments {
+    Command command = Command::Help;
+    bool json = false;
+    bool simulate = false;
+    std::string scenario;  // empty: the default scenario
+    std::string disk;      // number or device path, as typed
+    std::uint8_t code = 0;
+    bool hasParams = false;
+    std::array<std::uint8_t, 3> params{};
+};
+
+struct ParseResult {
+    Arguments args;
+    std::string error;  // empty when the command line is valid
+    bool ok() const { return error.empty(); }
+};
+
+// `args` without the program name.
+ParseResult ParseArguments(std::span<const std::string_view> args);
+
+// "0x1F", "0X1f" or "1f": one byte in hexadecimal.
+std::optional<std::uint8_t> ParseHexByte(std::string_view text);
+
+// Codes `query` may send: the status and settings commands. The SPI and
+// member-disk commands have their own operations.
+bool IsQueryCode(std::uint8_t code);
+// Codes whose C1..C3 come from the parameters.
+bool TakesParameters(std::uint8_t code);
+
+std::string UsageText();
+
+}  // namespace raid::cli

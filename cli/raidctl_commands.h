@@ -1,0 +1,28 @@
+#pragma once
+// The commands of raidctl over any DiskSystem (the machine's or the
+// emulator's). Each returns the process exit code; data goes to `out`,
+// complaints to `err`.
+#include <functional>
+#include <ostream>
+#include <string>
+
+#include "cli/raidctl_args.h"
+#include "platform/clock.h"
+#include "platform/disk.h"
+
+namespace raid::cli {
+
+struct Context {
+    platform::DiskSystem& disks;
+    platform::Clock& clock;
+    // Physical disk number of a device path, -1 when none; empty: compare
+    // with the listed device paths and names.
+    std::function<int(const std::string&)> numberOfPath;
+    std::ostream& out;
+    std::ostream& err;
+};
+
+int RunDisks(Context& ctx, const Arguments& args);
+int RunQuery(Context& ctx, const Arguments& args);
+
+}  // namespace raid::cli

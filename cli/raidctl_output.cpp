@@ -1,0 +1,66 @@
+#include "cli/raidctl_output.h"
+
+#include <cstdio>
+
+namespace raid::cli {
+namespace {
+constexpr char kLower[] = "0123456789abcdef";
+constexpr char kUpper[] = "0123456789ABCDEF";
+}  // namespace
+
+std::string HexDump(std::span<const std::uint8_t> bytes) {
+    std::string out;
+    for (std::size_t line = 0; line < bytes.size(); line += 16) {
+        char offset[24];
+        std::snprintf(offset, sizeof offset, "%04zx  ", line);
+        out += offset;
+        std::string ascii;
+        for (std::size_t i = line; i < line + 16; ++i) {
+            if (i < bytes.size()) {
+                out += kLower[bytes[i] >> 4];
+                out += kLower[bytes[i] & 0xF];
+                out += ' ';
+                ascii += (bytes[i] >= 0x20 && bytes[i] < 0x7F) ? static_cast<char>(bytes[i]) : '.';
+            } else {
+                out += "   ";
+            }
+            if (i == line + 7) out += ' ';
+        }
+        out += " |" + ascii + "|\n";
+    }
+    return out;
+}
+
+std::string HexString(std::span<const std::uint8_t> bytes) {
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (std::uint8_t b : bytes) {
+        out += kLower[b >> 4];
+        out += kLower[b & 0xF];
+    }
+    return out;
+}
+
+std::string HexByte(std::uint8_t value) {
+    return std::string("0x") + kUpper[value >> 4] + kUpper[value & 0xF];
+}
+
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            out += "\\u00";
+            out += kLower[u >> 4];
+            out += kLower[u & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace raid::cli

@@ -1,0 +1,214 @@
+#include "discovery/device_report.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <iomanip>
+#include <ostream>
+
+#include "device/channel.h"
+#include "discovery/drive_enum.h"
+#include "discovery/probe.h"
+
+namespace raid::discovery {
+namespace {
+
+constexpr std::size_t kFirmwareOffset = 46;
+constexpr std::size_t kFirmwareLength = 8;
+constexpr std::size_t kModelOffset = 54;
+constexpr std::size_t kModelLength = 40;
+
+char Printable(std::uint8_t c) { return c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.'; }
+
+// Character k of an ATA text is byte k XOR 1 of its field.
+std::string AtaText(const Record512& r, std::size_t offset, std::size_t length) {
+    std::string raw;
+    for (std::size_t k = 0; k < length; ++k) raw.push_back(static_cast<char>(r[offset + (k ^ 1)]));
+    auto blank = [](char c) { return c == ' ' || c == '\0'; };
+    const auto first = std::find_if_not(raw.begin(), raw.end(), blank);
+    const auto last = std::find_if_not(raw.rbegin(), raw.rend(), blank).base();
+    std::string text;
+    for (auto it = first; it < last; ++it)
+        text.push_back(Printable(static_cast<std::uint8_t>(*it)));
+    return text;
+}
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out.push_back('\\');
+            out.push_back(c);
+        } else if (u < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", u);
+            out += buf;
+        } else {
+            out.push_back(c);
+        }
+    }
+    out.push_back('"');
+    return out;
+}
+
+std::string DeviceName(int index) { return "Device" + std::to_string(index + 1); }
+
+const char* ControllerName(std::uint8_t portMultiplier) {
+    return portMultiplier != 0 ? "port-multiplier" : "raid-bridge";
+}
+
+std::string Hex2(unsigned v) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "0x%02X", v & 0xFFu);
+    return buf;
+}
+
+std::string Join(const std::vector<std::string>& items, const char* sep) {
+    std::string out;
+    for (const auto& s : items) {
+        if (!out.empty()) out += sep;
+        out += s;
+    }
+    return out;
+}
+
+// Why no disk could be opened, when the reason is missing rights.
+std::string PermissionProblem(platform::DiskSystem& disks) {
+    std::vector<platform::DiskInfo> list;
+    try {
+        list = disks.ListDisks();
+    } catch (const std::exception&) {
+        return {};
+    }
+    for (const auto& info : list) {
+        if (info.number < 0 || info.number >= kMaxDisks) continue;
+        try {
+            auto r = disks.OpenDisk(info.number);
+            if (!r && r.error == platform::OpenError::PermissionDenied)
+                return r.message.empty() ? "Raw disk access needs root or the disk group."
+                                         : r.message;
+        } catch (const std::exception&) {
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string ModelText(const Record512& identify) {
+    return AtaText(identify, kModelOffset, kModelLength);
+}
+
+std::string FirmwareText(const Record512& identify) {
+    const auto begin = identify.begin() + kFirmwareOffset;
+    const bool text =
+        std::all_of(begin, begin + kFirmwareLength, [](std::uint8_t c) { return c >= 0x20; });
+    if (text) {
+        std::string s;
+        for (std::size_t k = 0; k < kFirmwareLength; ++k)
+            s.push_back(Printable(identify[kFirmwareOffset + (k ^ 1)]));
+        return s;
+    }
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02X%02X%02X.%X", identify[46], identify[47], identify[48],
+                  identify[49] & 0x0Fu);
+    return buf;
+}
+
+std::vector<DeviceRow> BuildDeviceReport(const DiscoveryState& d,
+                                         const std::vector<platform::DiskInfo>& disks) {
+    std::vector<DeviceRow> rows;
+    const int count = std::clamp(d.DeviceCount, 0, kDeviceTableSize);
+    for (int i = 0; i < count; ++i) {
+        DeviceRow row;
+        row.device = i;
+        row.disk = d.DiskOf(i);
+        for (const auto& info : disks)
+            if (info.number == row.disk) row.devicePath = info.devicePath;
+        if (row.disk < kMaxDisks) {
+            const auto& identify = d.IdentifyRecord[static_cast<std::size_t>(row.disk)];
+            row.model = ModelText(identify);
+            row.firmware = FirmwareText(identify);
+        }
+        if (i < kDeviceSlots) {
+            const auto& slot = d.slots[static_cast<std::size_t>(i)];
+            row.portMultiplier = slot.portMultiplier;
+            row.featureMask = slot.featureMask;
+        }
+        for (const auto& v : d.VolumeTable)
+            if (v.driveType != platform::kDriveOpenFailed && v.diskNumber == row.disk)
+                row.driveLetters.push_back(v.label);
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+void PrintDeviceReportText(const std::vector<DeviceRow>& rows, std::ostream& out) {
+    if (rows.empty()) {
+        out << "No Drive found! \n";
+        return;
+    }
+    out << std::left << std::setw(9) << "Device" << std::setw(6) << "Disk" << std::setw(14)
+        << "Path" << std::setw(42) << "Model" << std::setw(10) << "Firmware" << std::setw(17)
+        << "Controller" << std::setw(10) << "Features"
+        << "Drives\n";
+    for (const auto& r : rows) {
+        out << std::left << std::setw(9) << DeviceName(r.device) << std::setw(6) << r.disk
+            << std::setw(14) << (r.devicePath.empty() ? "-" : r.devicePath) << std::setw(42)
+            << r.model << std::setw(10) << r.firmware << std::setw(17)
+            << ControllerName(r.portMultiplier) << std::setw(10) << Hex2(r.featureMask)
+            << Join(r.driveLetters, ", ") << "\n";
+    }
+}
+
+void PrintDeviceReportJson(const std::vector<DeviceRow>& rows, std::ostream& out) {
+    out << "{\"devices\":[";
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const auto& r = rows[i];
+        if (i > 0) out << ",";
+        out << "{\"index\":" << r.device << ",\"name\":" << JsonString(DeviceName(r.device))
+            << ",\"disk\":" << r.disk << ",\"path\":" << JsonString(r.devicePath)
+            << ",\"model\":" << JsonString(r.model) << ",\"firmware\":" << JsonString(r.firmware)
+            << ",\"controller\":" << JsonString(ControllerName(r.portMultiplier))
+            << ",\"featureMask\":" << static_cast<unsigned>(r.featureMask) << ",\"driveLetters\":[";
+        for (std::size_t k = 0; k < r.driveLetters.size(); ++k)
+            out << (k > 0 ? "," : "") << JsonString(r.driveLetters[k]);
+        out << "]}";
+    }
+    out << "]}\n";
+}
+
+int RunListCommand(platform::DiskSystem& disks, platform::Clock& clock, bool json,
+                   std::ostream& out) {
+    AppState state;
+    device::CommandChannel ch(disks, clock);
+    state.shell.Detecting = true;
+    TakeDriveBaselines(state.discovery, ch);
+    RunDiscovery(state, ch);
+    auto& d = state.discovery;
+    d.DeviceTable = d.NewDeviceTable;
+    d.DeviceCount = d.NewDeviceCount;
+    state.shell.Detecting = false;
+
+    std::vector<platform::DiskInfo> list;
+    try {
+        list = disks.ListDisks();
+    } catch (const std::exception&) {
+    }
+    const auto rows = BuildDeviceReport(d, list);
+    const std::string problem = rows.empty() ? PermissionProblem(disks) : std::string{};
+    if (json) {
+        if (problem.empty()) {
+            PrintDeviceReportJson(rows, out);
+        } else {
+            out << "{\"devices\":[],\"message\":" << JsonString(problem) << "}\n";
+        }
+    } else {
+        PrintDeviceReportText(rows, out);
+        if (!problem.empty()) out << problem << "\n";
+    }
+    return rows.empty() ? 1 : 0;
+}
+
+}  // namespace raid::discovery

@@ -1,0 +1,14 @@
+#include "discovery/target_disk.h"
+
+namespace raid::discovery {
+
+int TargetDisk(const AppState& state) {
+    const auto& d = state.discovery;
+    if (state.shell.Detecting.load())
+        return d.ProbeEntry.load() & static_cast<int>(kDeviceEntryDiskMask);
+    const int index = d.currentDevice;
+    if (index < 0 || index >= kDeviceTableSize) return d.DiskOf(0);
+    return d.DiskOf(index);
+}
+
+}  // namespace raid::discovery

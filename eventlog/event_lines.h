@@ -1,0 +1,41 @@
+#pragma once
+// The lines of the event log: member events, rebuild lines and the device
+// information block. Pure formatting over a device's DeviceStatusRecord and
+// IdentifyRecord; every dated line ends with the caller's time stamp.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/text.h"
+
+namespace raid::eventlog {
+
+// 83 hyphens.
+inline constexpr std::string_view kSeparator =
+    "-----------------------------------------------------------------------------------";
+
+enum class MemberEvent { Removed, Initialized, Failed, Inserted };
+
+// member: 0 = HDD1, 1 = HDD2.
+// The event line of one member change and its detail lines (model, serial and
+// capacity for Initialized and Failed).
+std::vector<std::string> MemberEventLines(int deviceIndex, int member, MemberEvent event,
+                                          text::Bytes record, const std::string& stamp);
+
+// "D1 HDD2 --> HDD1 10%, <stamp>"; direction 0 = HDD1 being rebuilt.
+std::string RebuildProgressLine(int deviceIndex, int direction, std::uint8_t percent,
+                                const std::string& stamp);
+
+// "D1 HDD2 --> HDD1 Done, <stamp>" after a rebuild that reached 99 %.
+std::string RebuildDoneLine(int deviceIndex, int direction, const std::string& stamp);
+
+// "D1 HDD1 OK, HDD2 OK, <stamp>" after a rebuild that ended elsewhere.
+std::string RebuildOkLine(int deviceIndex, const std::string& stamp);
+
+// The undated information block of a device: controller model, array mode
+// and firmware, configured capacity and both members.
+std::vector<std::string> DeviceInformationBlock(int deviceIndex, text::Bytes identifyRecord,
+                                                text::Bytes record);
+
+}  // namespace raid::eventlog

@@ -1,0 +1,77 @@
+#pragma once
+// The day's log file on disk: reading it back and keeping it equal to the
+// in-memory lines. Lines are written with CR LF and read with CR LF or LF.
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <ctime>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace raid::eventlog {
+
+// A longer line in a log file is cut to this length when read: real lines are
+// short, so such a line can only come from a damaged file.
+inline constexpr std::size_t kMaxLogLineLength = 64 * 1024;
+
+// Reads `path` into `lines` (replacing them). A last line without an end
+// counts; NUL bytes are kept as they are. Returns false with `error` set when
+// the file cannot be opened or read; `lines` is then unchanged.
+bool ReadLogFile(const std::filesystem::path& path, std::vector<std::string>& lines,
+                 std::string& error);
+
+// The file form of `lines`: each followed by CR LF.
+std::string SerializeLines(std::span<const std::string> lines);
+
+// Keeps one file equal to a growing list of lines. Not thread-safe.
+class LogFileWriter {
+public:
+    enum class SaveKind { None, Unchanged, Appended, Rewritten };
+
+    // Makes the file at `path` hold exactly SerializeLines(lines).
+    // When the lines only grew since the last successful Save to the same
+    // path and the file is still what that Save left (same inode, size and
+    // modification time), only the new lines are appended and synced;
+    // otherwise the whole file is written to a temporary file in the same
+    // folder, synced and renamed over it. Either way a failure (full disk,
+    // unwritable folder) leaves the previous file as it was, and returns false
+    // with `error` set.
+    bool Save(const std::filesystem::path& path, std::span<const std::string> lines,
+              std::string& error);
+
+    // Forgets what was written, so that the next Save rewrites the file.
+    // Call after the lines were changed other than by appending.
+    void Forget() { written_ = {}; }
+
+    // How the last call of Save went (None after a failure).
+    SaveKind lastSaveKind() const { return lastKind_; }
+
+private:
+    struct Written {
+        bool valid = false;
+        std::filesystem::path path;
+        dev_t dev = 0;
+        ino_t ino = 0;
+        off_t size = 0;
+        timespec mtime{};
+        std::size_t lineCount = 0;
+        std::string lastLine;
+    };
+
+    bool CanAppend(const std::filesystem::path& path, std::span<const std::string> lines) const;
+    // -1: the file is not what we wrote (rewrite instead); 0: failed; 1: done.
+    int Append(const std::filesystem::path& path, std::span<const std::string> lines,
+               std::string& error);
+    bool Rewrite(const std::filesystem::path& path, std::span<const std::string> lines,
+                 std::string& error);
+    void Remember(const std::filesystem::path& path, const struct stat& st,
+                  std::span<const std::string> lines);
+
+    Written written_;
+    SaveKind lastKind_ = SaveKind::None;
+};
+
+}  // namespace raid::eventlog

@@ -1,0 +1,95 @@
+#pragma once
+// Every picture of the skin with its size in pixels. This list is the one
+// source of the names: the painter draws exactly these, the build turns them
+// into resources (skin/CMakeLists.txt reads the names from this file, one
+// entry per line), and the tests check each against its size.
+#include <array>
+#include <string_view>
+
+namespace raid::skin {
+
+// Main window client area; the status bar takes the bottom 20 pixels.
+inline constexpr int kWindowWidth = 620;
+inline constexpr int kWindowHeight = 440;
+
+// Backgrounds cover the window above the status bar.
+inline constexpr int kBackgroundWidth = 620;
+inline constexpr int kBackgroundHeight = 420;
+
+// The title banner lies over the top of the background at (0, 0).
+inline constexpr int kBannerWidth = 620;
+inline constexpr int kBannerHeight = 56;
+
+// Page buttons of the left column (Yellow = current page, White = others).
+inline constexpr int kPageButtonWidth = 130;
+inline constexpr int kPageButtonHeight = 40;
+
+// Device selectors of the Status and Upgrade pages.
+inline constexpr int kDeviceWidth = 120;
+inline constexpr int kDeviceHeight = 84;
+
+// Disk selectors of the SMART page.
+inline constexpr int kDiskWidth = 120;
+inline constexpr int kDiskHeight = 48;
+
+// Action buttons on the pages.
+inline constexpr int kActionWidth = 100;
+inline constexpr int kActionHeight = 30;
+
+// Product logo of the About page.
+inline constexpr int kLogoWidth = 160;
+inline constexpr int kLogoHeight = 120;
+
+// Where the background puts things, for the window layout.
+inline constexpr int kButtonColumnLeft = 10;  // left of every page button slot
+inline constexpr int kButtonColumnTop = 70;   // top of the first slot
+inline constexpr int kButtonPitch = 48;       // distance between slot tops
+inline constexpr int kPanelLeft = 152;        // the light page panel
+inline constexpr int kPanelTop = 64;
+inline constexpr int kPanelWidth = 460;
+inline constexpr int kPanelHeight = 348;
+
+struct PictureInfo {
+    std::string_view name;  // resource ":/skin/<name>.jpg"
+    int width;
+    int height;
+};
+
+// clang-format off
+inline constexpr std::array kPictures{
+    PictureInfo{"Image_Background_RAID", kBackgroundWidth, kBackgroundHeight},
+    PictureInfo{"Image_Background_OEM", kBackgroundWidth, kBackgroundHeight},
+    PictureInfo{"Image_Background_HyBrid", kBackgroundWidth, kBackgroundHeight},
+    PictureInfo{"Image_Title", kBannerWidth, kBannerHeight},
+    PictureInfo{"Image_Sts_Yellow", kPageButtonWidth, kPageButtonHeight},
+    PictureInfo{"Image_Sts_White", kPageButtonWidth, kPageButtonHeight},
+    PictureInfo{"Image_Setup_Yellow", kPageButtonWidth, kPageButtonHeight},
+    PictureInfo{"Image_Setup_White", kPageButtonWidth, kPageButtonHeight},
+    PictureInfo{"Image_FWUpg_Yellow", kPageButtonWidth, kPageButtonHeight},
+    PictureInfo{"Image_FWUpg_White", kPageButtonWidth, kPageButtonHeight},
+    PictureInfo{"Image_Email_Yellow", kPageButtonWidth, kPageButtonHeight},
+    PictureInfo{"Image_Email_White", kPageButtonWidth, kPageButtonHeight},
+    PictureInfo{"Image_SMART_Yellow", kPageButtonWidth, kPageButtonHeight},
+    PictureInfo{"Image_SMART_White", kPageButtonWidth, kPageButtonHeight},
+    PictureInfo{"Image_About_Yellow", kPageButtonWidth, kPageButtonHeight},
+    PictureInfo{"Image_About_White", kPageButtonWidth, kPageButtonHeight},
+    PictureInfo{"Image0_D1_Yellow", kDeviceWidth, kDeviceHeight},
+    PictureInfo{"Image0_D1_White", kDeviceWidth, kDeviceHeight},
+    PictureInfo{"Image0_D2_Yellow", kDeviceWidth, kDeviceHeight},
+    PictureInfo{"Image0_D2_White", kDeviceWidth, kDeviceHeight},
+    PictureInfo{"Image5_HDD1_Yellow", kDiskWidth, kDiskHeight},
+    PictureInfo{"Image5_HDD1_White", kDiskWidth, kDiskHeight},
+    PictureInfo{"Image5_HDD2_Yellow", kDiskWidth, kDiskHeight},
+    PictureInfo{"Image5_HDD2_White", kDiskWidth, kDiskHeight},
+    PictureInfo{"Image0_Log", kActionWidth, kActionHeight},
+    PictureInfo{"Image2_Load", kActionWidth, kActionHeight},
+    PictureInfo{"Image2_Upgrade", kActionWidth, kActionHeight},
+    PictureInfo{"Image1_Set", kActionWidth, kActionHeight},
+    PictureInfo{"Image3_OK", kActionWidth, kActionHeight},
+    PictureInfo{"Image3_Ignore", kActionWidth, kActionHeight},
+    PictureInfo{"Image3_Test", kActionWidth, kActionHeight},
+    PictureInfo{"Image4_Logo", kLogoWidth, kLogoHeight},
+};
+// clang-format on
+
+}  // namespace raid::skin

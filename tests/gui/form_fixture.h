@@ -1,0 +1,94 @@
+#pragma once
+// A main window against emulated enclosures, with a manual clock, no worker
+// threads and no udev: tests run discoveries and timer ticks by hand.
+#include <QLabel>
+#include <QString>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/message_sink.h"
+#include "app/picture_button.h"
+#include "app/unit1.h"
+#include "discovery/probe.h"
+#include "platform/clock.h"
+#include "sim/emulator.h"
+#include "sim/sim_disks.h"
+
+namespace raid::app::test {
+
+class RecordingSink final : public MessageSink {
+public:
+    struct Box {
+        QString text;
+        QString caption;
+    };
+    void Show(QWidget*, const QString& text, const QString& caption) override {
+        boxes.push_back({text, caption});
+    }
+    std::vector<Box> boxes;
+};
+
+inline mail::HostSources FixedHost() {
+    mail::HostSources sources;
+    sources.sysfsRoot = "/nonexistent-sysfs";
+    sources.hostName = [] { return std::optional<std::string>("testhost"); };
+    sources.interfaces = [] {
+        return std::vector<mail::InterfaceAddresses>{{"eth0", {"192.0.2.7"}}};
+    };
+    return sources;
+}
+
+class FormTest : public ::testing::Test {
+protected:
+    // Adds an emulated enclosure; `edit` may change its model first.
+    template <typename Edit>
+    void AddEnclosure(const std::string& scenario, Edit edit) {
+        auto model = sim::ScenarioEnclosure(scenario);
+        ASSERT_TRUE(model.has_value());
+        edit(*model);
+        disks->AddEnclosure(std::make_shared<sim::ControllerEmulator>(*model, clock.get()));
+    }
+    void AddEnclosure(const std::string& scenario) {
+        AddEnclosure(scenario, [](sim::Enclosure&) {});
+    }
+
+    void MakeForm() {
+        FormOptions options;
+        options.context = std::make_shared<ShellContext>(clock, disks);
+        options.messages = &sink;
+        options.startThreads = false;
+        options.watchDevices = false;
+        options.hostSources = FixedHost();
+        form = std::make_unique<TForm1>(std::move(options));
+    }
+
+    // What the detection thread and the next Timer4 tick would do.
+    void RunDiscovery() {
+        discovery::ServeDetectRequest(form->State(), form->Context().channel);
+        form->Timer4Timer();
+    }
+
+    template <typename T = QWidget>
+    T* Find(const char* name) {
+        T* widget = form->findChild<T*>(name);
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    PictureButton* Button(const char* name) { return Find<PictureButton>(name); }
+
+    // True when `button` shows the picture of companion `companion`.
+    bool Shows(const char* button, const QString& companion) {
+        const QImage shown = Button(button)->Picture().toImage();
+        const QImage expected = Find<QLabel>(companion.toLatin1().constData())->pixmap().toImage();
+        return !expected.isNull() && shown == expected;
+    }
+
+    std::shared_ptr<platform::ManualClock> clock = std::make_shared<platform::ManualClock>();
+    std::shared_ptr<sim::SimDiskSystem> disks = std::make_shared<sim::SimDiskSystem>();
+    RecordingSink sink;
+    std::unique_ptr<TForm1> form;
+};
+
+}  // namespace raid::app::test

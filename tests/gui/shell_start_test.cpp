@@ -1,0 +1,60 @@
+// Program start: the command line and the single-instance lock.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "app/command_line.h"
+#include "app/single_instance.h"
+
+namespace raid::app {
+namespace {
+
+const std::vector<std::string> kKnown = {"raid1", "raid0", "degraded"};
+
+TEST(CommandLine, SimulateNamesTheEmulatedEnclosures) {
+    CommandLine plain = ParseCommandLine({}, kKnown);
+    EXPECT_EQ(plain.action, CommandLine::Action::Run);
+    EXPECT_FALSE(plain.simulate);
+
+    CommandLine byDefault = ParseCommandLine({"--simulate"}, kKnown);
+    EXPECT_TRUE(byDefault.simulate);
+    EXPECT_EQ(byDefault.scenarios, (std::vector<std::string>{"raid1", "raid0"}));
+
+    CommandLine named = ParseCommandLine({"--simulate=degraded,raid1"}, kKnown);
+    EXPECT_EQ(named.action, CommandLine::Action::Run);
+    EXPECT_EQ(named.scenarios, (std::vector<std::string>{"degraded", "raid1"}));
+}
+
+TEST(CommandLine, RefusesWhatItDoesNotKnow) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--simulate=nosuch"},
+                                               {"--simulate="},
+                                               {"--simulate=raid1,"},
+                                               {"--simulate", "--simulate"},
+                                               {"-platform"},
+                                               {"/dev/sdb"}}) {
+        EXPECT_EQ(ParseCommandLine(args, kKnown).action, CommandLine::Action::Error) << args[0];
+    }
+    EXPECT_EQ(ParseCommandLine({"--help"}, kKnown).action, CommandLine::Action::Help);
+    EXPECT_EQ(ParseCommandLine({"--version"}, kKnown).action, CommandLine::Action::Version);
+}
+
+TEST(SingleInstanceLock, OnlyOneHolderAtATime) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("raidgui-lock-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    {
+        SingleInstanceLock first;
+        SingleInstanceLock second;
+        ASSERT_TRUE(first.Acquire(dir.string(), "SAVI_GUI"));
+        EXPECT_FALSE(second.Acquire(dir.string(), "SAVI_GUI"));
+        first.Release();
+        EXPECT_TRUE(second.Acquire(dir.string(), "SAVI_GUI"));
+    }
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace raid::app

@@ -1,0 +1,165 @@
+// The worker threads' protocol: the dispatcher's order and re-entry guard,
+// the hand-over gate at close, and letting a stuck worker go.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "app/hand_over.h"
+#include "app/unit6.h"
+#include "app/worker_thread.h"
+#include "form_fixture.h"
+
+namespace raid::app::test {
+namespace {
+
+TEST(RaidDispatch, ServesOneRequestPerCallInBitOrder) {
+    AppState state;
+    std::string calls;
+    RaidHandlers handlers;
+    handlers.StatusPoll = [&] { calls += "P"; };
+    handlers.ApplyPendingCommand = [&] {
+        calls += "C";
+        return true;
+    };
+    handlers.SmartThresholds = [&] { calls += "T"; };
+    handlers.SmartData = [&] { calls += "D"; };
+
+    state.shell.PollRequestFlags = 0x3B;  // all four requests and the armed bit
+    for (int i = 0; i < 5; ++i) RaidDispatch(state, handlers);
+    EXPECT_EQ(calls, "PCTD");
+    EXPECT_EQ(state.shell.PollRequestFlags, poll::kTimerArmed);
+    EXPECT_EQ(state.monitor.RequestInProgress, 0);
+}
+
+TEST(RaidDispatch, ARunningHandlerIsNotEnteredAgain) {
+    AppState state;
+    int polls = 0;
+    int smart = 0;
+    RaidHandlers handlers;
+    // The poll pumps messages; the worker hands the dispatcher over again
+    // meanwhile. That call must neither re-enter the poll nor serve the
+    // SMART request behind it.
+    handlers.StatusPoll = [&] {
+        ++polls;
+        RaidDispatch(state, handlers);
+    };
+    handlers.SmartData = [&] { ++smart; };
+    state.shell.PollRequestFlags = poll::kStatusPoll | poll::kSmartData;
+    RaidDispatch(state, handlers);
+    EXPECT_EQ(polls, 1);
+    EXPECT_EQ(smart, 0);
+    EXPECT_EQ(state.shell.PollRequestFlags, poll::kSmartData);
+    RaidDispatch(state, handlers);
+    EXPECT_EQ(smart, 1);
+}
+
+TEST(RaidDispatch, RequestsWithoutAHandlerAreDropped) {
+    AppState state;
+    state.shell.PollRequestFlags = 0x2B;
+    for (int i = 0; i < 4; ++i) RaidDispatch(state, RaidHandlers{});
+    EXPECT_EQ(state.shell.PollRequestFlags, 0);
+}
+
+TEST(RaidThreadPass, WaitsForDiscoveryAndForAWakingBit) {
+    QObject receiver;
+    HandOverGate gate(&receiver);
+    ShellFlags flags;
+    int runs = 0;
+    const std::function<void()> dispatcher = [&] { ++runs; };
+    flags.DetectBusy = true;
+    flags.PollRequestFlags = poll::kStatusPoll;
+    EXPECT_FALSE(TRaidThread::Pass(flags, gate, dispatcher));
+    flags.DetectBusy = false;
+    flags.PollRequestFlags = poll::kTimerArmed;  // armed is not a request
+    EXPECT_FALSE(TRaidThread::Pass(flags, gate, dispatcher));
+    flags.PollRequestFlags = poll::kSmartThresholds;
+    EXPECT_TRUE(TRaidThread::Pass(flags, gate, dispatcher));
+    EXPECT_EQ(runs, 1);
+}
+
+TEST(HandOverGate, RunsWorkOnTheMainThread) {
+    QObject receiver;
+    HandOverGate gate(&receiver);
+    std::thread::id ranOn;
+    auto worker = std::async(std::launch::async, [&] {
+        return gate.Run([&] { ranOn = std::this_thread::get_id(); });
+    });
+    while (worker.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+        QCoreApplication::processEvents();
+    }
+    EXPECT_TRUE(worker.get());
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+}
+
+TEST(HandOverGate, CloseReleasesAWaitingWorkerWithoutRunningItsWork) {
+    QObject receiver;
+    HandOverGate gate(&receiver);
+    std::atomic<bool> ran{false};
+    std::promise<void> entering;
+    auto worker = std::async(std::launch::async, [&] {
+        entering.set_value();
+        return gate.Run([&] { ran = true; });
+    });
+    entering.get_future().wait();
+    // The main thread never serves its event loop here: Close alone must
+    // free the worker, whether or not its hand-over was posted yet.
+    EXPECT_TRUE(gate.Close(std::chrono::seconds(10)));
+    worker.get();
+    EXPECT_FALSE(ran);
+    EXPECT_FALSE(gate.Run([&] { ran = true; }));
+    EXPECT_FALSE(ran);
+}
+
+TEST(WorkerThread, AStuckThreadIsLetGoInsteadOfWaitedFor) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::promise<void> exited;
+    auto exitedFuture = exited.get_future();
+    {
+        WorkerThread thread;
+        auto keep = std::make_shared<int>(1);  // what the body holds stays alive
+        thread.Start([released, keep, done = std::make_shared<std::promise<void>>(
+                                          std::move(exited))](const std::atomic<bool>&) {
+            released.wait();  // a discovery whose disk stopped answering
+            done->set_value();
+        });
+        EXPECT_FALSE(thread.Finish(std::chrono::milliseconds(0)));
+    }
+    release.set_value();
+    exitedFuture.wait();
+}
+
+TEST(WorkerThread, AHaltedLoopEnds) {
+    WorkerThread thread;
+    std::atomic<int> turns{0};
+    thread.Start([&](const std::atomic<bool>& stop) {
+        while (!stop) turns.fetch_add(1);
+    });
+    EXPECT_TRUE(thread.Finish(std::chrono::seconds(10)));
+}
+
+class RunningFormTest : public FormTest {};
+
+TEST_F(RunningFormTest, ClosingWithLiveWorkersDoesNotHang) {
+    AddEnclosure("raid1");
+    AddEnclosure("raid0");
+    FormOptions options;
+    options.context = std::make_shared<ShellContext>(clock, disks);
+    options.messages = &sink;
+    options.watchDevices = false;
+    options.hostSources = FixedHost();
+    form = std::make_unique<TForm1>(std::move(options));
+    form->show();
+    // Let the workers hand over a few times, with the discovery maybe still
+    // under way, then close in the middle of it.
+    form->State().shell.PollRequestFlags = 0x29;
+    for (int i = 0; i < 50; ++i) QCoreApplication::processEvents();
+    EXPECT_TRUE(form->close());
+    form.reset();
+}
+
+}  // namespace
+}  // namespace raid::app::test

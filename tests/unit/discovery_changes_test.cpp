@@ -1,0 +1,111 @@
+// Found/removed lines between two device lists, with devices told apart by
+// their identification records.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "discovery/device_changes.h"
+
+namespace raid::discovery {
+namespace {
+
+struct Mail {
+    int kind, device, member;
+    bool operator==(const Mail&) const = default;
+};
+
+// Builds the old and new lists from device names: device 'A' on a disk has
+// identification byte 0 = 'A'. Disks are handed out in order of appearance.
+class ChangeLog {
+public:
+    ChangeLog(const std::string& oldDevices, const std::string& newDevices) {
+        for (std::size_t i = 0; i < oldDevices.size(); ++i) {
+            d.DeviceTable[i] = kDeviceEntryRecognised | static_cast<std::uint32_t>(i);
+            d.PreviousIdentifyRecord[i][0] = static_cast<std::uint8_t>(oldDevices[i]);
+        }
+        d.DeviceCount = static_cast<int>(oldDevices.size());
+        for (std::size_t i = 0; i < newDevices.size(); ++i) {
+            const std::size_t disk = 9 - i;  // other disks than before: only identity counts
+            d.NewDeviceTable[i] = kDeviceEntryRecognised | static_cast<std::uint32_t>(disk);
+            d.IdentifyRecord[disk][0] = static_cast<std::uint8_t>(newDevices[i]);
+        }
+        d.NewDeviceCount = static_cast<int>(newDevices.size());
+    }
+
+    std::vector<std::string> Run() {
+        LogDeviceChanges(d, [this](int k, int dev, int m) { mails.push_back({k, dev, m}); });
+        return d.DeviceChangeLines;
+    }
+
+    DiscoveryState d;
+    std::vector<Mail> mails;
+};
+
+const std::string kChanged = "    Device had changed.";
+
+TEST(LogDeviceChanges, FirstDevicesAreFoundAndAskForAFullRedraw) {
+    ChangeLog log("", "AB");
+    EXPECT_EQ(log.Run(), (std::vector<std::string>{"D1 New Device was found.",
+                                                   "D2 New Device was found.", kChanged}));
+    EXPECT_TRUE(log.d.deviceChangeRedraw);
+    EXPECT_TRUE(log.d.deviceChangeLinesPending);
+    EXPECT_TRUE(log.mails.empty());
+}
+
+TEST(LogDeviceChanges, AllDevicesGoneQueuesARemovalMailEach) {
+    ChangeLog log("AB", "");
+    EXPECT_EQ(log.Run(), (std::vector<std::string>{"D1 Device was removed.",
+                                                   "D2 Device was removed.", kChanged}));
+    EXPECT_EQ(log.mails, (std::vector<Mail>{{2, 0, 0}, {2, 1, 0}}));
+    EXPECT_FALSE(log.d.deviceChangeRedraw);
+}
+
+TEST(LogDeviceChanges, MiddleDeviceRemoved) {
+    ChangeLog log("ABC", "AC");
+    EXPECT_EQ(log.Run(), (std::vector<std::string>{"D2 Device was removed.", kChanged}));
+    EXPECT_EQ(log.mails, (std::vector<Mail>{{2, 1, 0}}));
+}
+
+TEST(LogDeviceChanges, DeviceInsertedBeforeAKnownOne) {
+    ChangeLog log("AC", "ABC");
+    EXPECT_EQ(log.Run(), (std::vector<std::string>{"D2 New Device was found.", kChanged}));
+    EXPECT_TRUE(log.mails.empty());
+}
+
+TEST(LogDeviceChanges, UnknownDevicesReplacingAKnownOne) {
+    ChangeLog log("A", "BC");
+    EXPECT_EQ(log.Run(),
+              (std::vector<std::string>{"D1 Device was removed.", "D1 New Device was found.",
+                                        "D2 New Device was found.", kChanged}));
+    EXPECT_EQ(log.mails, (std::vector<Mail>{{2, 0, 0}}));
+}
+
+TEST(LogDeviceChanges, FirstOfTwoRemovedTheOtherMovesUp) {
+    ChangeLog log("AB", "B");
+    EXPECT_EQ(log.Run(), (std::vector<std::string>{"D1 Device was removed.", kChanged}));
+    EXPECT_EQ(log.mails, (std::vector<Mail>{{2, 0, 0}}));
+}
+
+TEST(LogDeviceChanges, EqualCountsLogNothingEvenForOtherDevices) {
+    ChangeLog log("AB", "CD");
+    EXPECT_TRUE(log.Run().empty());
+    EXPECT_TRUE(log.mails.empty());
+    EXPECT_FALSE(log.d.deviceChangeLinesPending);
+}
+
+TEST(LogDeviceChanges, UnwrittenLinesGetAnotherClosingLine) {
+    ChangeLog log("A", "AB");
+    log.Run();
+    // Part 5.1 has not written the lines yet when the next change comes.
+    log.d.DeviceTable = log.d.NewDeviceTable;
+    log.d.DeviceCount = 2;
+    log.d.PreviousIdentifyRecord = log.d.IdentifyRecord;
+    log.d.NewDeviceCount = 1;
+    EXPECT_EQ(log.Run(), (std::vector<std::string>{"D2 New Device was found.", kChanged,
+                                                   "D2 Device was removed.", kChanged}));
+}
+
+}  // namespace
+}  // namespace raid::discovery

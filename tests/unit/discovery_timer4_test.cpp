@@ -1,0 +1,304 @@
+// Timer4 end to end: device-change messages, the countdown, discovery on the
+// (here synchronous) detection thread, and what the window is told.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "discovery/drive_enum.h"
+#include "discovery/probe.h"
+#include "discovery/timer4.h"
+#include "sim/emulator.h"
+#include "sim/sim_disks.h"
+
+namespace raid::discovery {
+namespace {
+
+using std::chrono::milliseconds;
+
+// The window as Timer4 sees it.
+class FakeHost final : public DiscoveryHost {
+public:
+    FakeHost(AppState& state, device::CommandChannel& ch) : state_(state), ch_(ch) {}
+
+    void SetStatusPanel(int panel, const std::string& text) override {
+        panels.at(static_cast<std::size_t>(panel)) = text;
+    }
+    void SetDeviceSelector(int index, bool present) override {
+        selector.at(static_cast<std::size_t>(index)) = present;
+    }
+    std::string StaticText1Text() const override { return text; }
+    bool StaticText1Visible() const override { return textVisible; }
+    void SetStaticText1Text(const std::string& t) override { text = t; }
+    void SetStaticText1Visible(bool v) override { textVisible = v; }
+    void SetPageImagesEnabled(bool enabled) override {
+        pageImages = enabled;
+        upgradeImage = enabled;
+    }
+    void SetUpgradeImageEnabled(bool enabled) override { upgradeImage = enabled; }
+    void ShowLogImage() override { logImage = true; }
+    void RefreshDeviceSummary() override { ++summaryRefreshes; }
+    void ShowStatusPage() override { ++statusPageShown; }
+    void SetStatusTimeReference(TimePoint when) override { timeReference = when; }
+    void EnablePollTimers() override { pollTimers = true; }
+    void DisableTimer3() override { timer3 = false; }
+    int CountLogicalDrives() override { return ListLogicalDrives(state_.discovery, ch_.disks); }
+    int CountPhysicalDisks() override { return discovery::CountPhysicalDisks(ch_); }
+    TimePoint Now() override { return ch_.clock.WallNow(); }
+    void RaiseMailEvent(int kind, int device, int member) override {
+        mails.push_back({kind, device, member});
+    }
+    void Pump() override {}
+
+    std::array<std::string, 5> panels;
+    std::array<bool, 2> selector{};
+    std::string text = "Drive detecting";
+    bool textVisible = true;
+    bool pageImages = false;
+    bool upgradeImage = false;
+    bool logImage = false;
+    int summaryRefreshes = 0;
+    int statusPageShown = 0;
+    std::optional<TimePoint> timeReference;
+    bool pollTimers = false;
+    bool timer3 = true;
+    std::vector<std::array<int, 3>> mails;
+
+private:
+    AppState& state_;
+    device::CommandChannel& ch_;
+};
+
+sim::Enclosure Named(const std::string& model) {
+    sim::Enclosure e = *sim::ScenarioEnclosure("raid1");
+    e.controllerModel = model;
+    return e;
+}
+
+struct Rig {
+    platform::ManualClock clock{TimePoint{} + std::chrono::hours(24 * 365 * 50)};
+    sim::SimDiskSystem disks;
+    device::CommandChannel ch{disks, clock};
+    AppState state;
+    FakeHost host{state, ch};
+    int discoveries = 0;
+
+    // An enclosure with `volumes` partitions on it.
+    std::shared_ptr<sim::ControllerEmulator> Plug(sim::Enclosure e, int volumes = 1) {
+        auto emu = std::make_shared<sim::ControllerEmulator>(std::move(e), &clock);
+        const int n = disks.AddEnclosure(emu);
+        for (int k = 1; k <= volumes; ++k) {
+            platform::VolumeInfo v;
+            v.name = "sim" + std::to_string(n) + "p" + std::to_string(k);
+            v.diskNumber = n;
+            v.driveType = platform::kDriveFixed;
+            disks.AddVolume(v);
+        }
+        return emu;
+    }
+    // The detection thread's loop, one pass.
+    void DetectionThread() {
+        if (ServeDetectRequest(state, ch)) ++discoveries;
+    }
+    // What the program does at start: baselines, the first discovery, and the
+    // tick that applies it; then the first status is shown.
+    void StartUp() {
+        TakeDriveBaselines(state.discovery, ch);
+        DetectionThread();
+        Tick();
+        state.shell.FirstStatusPending = false;
+    }
+    // One Timer4 tick, after which the detection thread serves a request.
+    void Tick() {
+        clock.Advance(kTimer4IntervalMs);
+        Timer4Tick(state, host);
+        DetectionThread();
+    }
+    void Ticks(int n) {
+        for (int i = 0; i < n; ++i) Tick();
+    }
+};
+
+const std::vector<std::string> kNoLines;
+
+TEST(Timer4StartUp, FirstDiscoveryEnablesThePagesWithoutLogLines) {
+    Rig rig;
+    rig.Plug(Named("FIRST"));
+    rig.StartUp();
+    EXPECT_EQ(rig.discoveries, 1);
+    EXPECT_EQ(rig.state.discovery.DeviceCount, 1);
+    EXPECT_EQ(rig.host.panels[1], "Detected OK");
+    EXPECT_EQ(rig.host.selector, (std::array<bool, 2>{true, false}));
+    EXPECT_TRUE(rig.host.pageImages);
+    EXPECT_TRUE(rig.host.logImage);
+    EXPECT_TRUE(rig.host.pollTimers);
+    EXPECT_EQ(rig.host.summaryRefreshes, 1);
+    EXPECT_FALSE(rig.host.textVisible);
+    EXPECT_EQ(rig.host.text, " ");
+    EXPECT_FALSE(rig.state.shell.Detecting.load());
+    EXPECT_EQ(rig.state.shell.PollRequestFlags.load() & 0x29, 0x29);
+    EXPECT_EQ(rig.state.discovery.DeviceChangeLines, kNoLines);
+    // The status page dates its first status by the identification's change.
+    ASSERT_TRUE(rig.host.timeReference.has_value());
+    EXPECT_EQ(*rig.host.timeReference, rig.state.discovery.IdentityChangedAt[0]);
+    EXPECT_NE(rig.state.discovery.IdentityChangedAt[0], TimePoint{});
+}
+
+TEST(Timer4StartUp, NothingFoundShowsTheMessageAndKeepsPagesDisabled) {
+    Rig rig;
+    rig.disks.AddPlainDisk();
+    rig.StartUp();
+    EXPECT_EQ(rig.state.discovery.DeviceCount, 0);
+    EXPECT_EQ(rig.host.text, "No Drive found! ");
+    EXPECT_TRUE(rig.host.textVisible);
+    EXPECT_FALSE(rig.host.pageImages);
+    EXPECT_FALSE(rig.host.timer3);
+    EXPECT_FALSE(rig.state.shell.Detecting.load());
+}
+
+TEST(Timer4Debounce, SecondEnclosurePluggedIn) {
+    Rig rig;
+    rig.Plug(Named("FIRST"));
+    rig.StartUp();
+    rig.Plug(Named("SECOND"));
+    OnDeviceChangeMessage(rig.state);
+
+    rig.Ticks(10);  // the countdown
+    EXPECT_EQ(rig.discoveries, 1);
+    EXPECT_FALSE(rig.state.shell.Detecting.load());
+    rig.Tick();  // counts changed: discovery requested and run
+    EXPECT_EQ(rig.discoveries, 2);
+    EXPECT_FALSE(rig.host.upgradeImage);  // no upgrade while discovery runs
+    rig.Tick();                           // result applied
+
+    EXPECT_EQ(rig.state.discovery.DeviceChangeLines,
+              (std::vector<std::string>{"D2 New Device was found.", "    Device had changed."}));
+    EXPECT_TRUE(rig.state.discovery.deviceChangeLinesPending);
+    EXPECT_EQ(rig.host.selector, (std::array<bool, 2>{true, true}));
+    EXPECT_EQ(rig.state.discovery.DeviceCount, 2);
+    EXPECT_EQ(rig.state.discovery.DeviceTable[1], 0x41u);
+    EXPECT_TRUE(rig.host.upgradeImage);
+    EXPECT_TRUE(rig.host.mails.empty());
+}
+
+TEST(Timer4Debounce, OnlyEnclosureUnplugged) {
+    Rig rig;
+    rig.Plug(Named("ONLY"));
+    rig.StartUp();
+    rig.disks.RemoveDisk(0);
+    OnDeviceChangeMessage(rig.state);
+    rig.Ticks(12);
+
+    EXPECT_EQ(rig.state.discovery.DeviceChangeLines,
+              (std::vector<std::string>{"D1 Device was removed.", "    Device had changed."}));
+    EXPECT_EQ(rig.host.mails, (std::vector<std::array<int, 3>>{{2, 0, 0}}));
+    EXPECT_EQ(rig.host.text, "No Drive found! ");
+    EXPECT_TRUE(rig.host.textVisible);
+    EXPECT_FALSE(rig.host.pageImages);
+    EXPECT_FALSE(rig.host.timer3);
+    EXPECT_EQ(rig.host.selector, (std::array<bool, 2>{false, false}));
+    EXPECT_EQ(rig.state.discovery.DeviceCount, 0);
+}
+
+TEST(Timer4Debounce, MessageThatChangesNoCountStartsNoDiscovery) {
+    Rig rig;
+    rig.Plug(Named("ONLY"));
+    rig.StartUp();
+    OnDeviceChangeMessage(rig.state);
+    rig.Ticks(15);
+    EXPECT_EQ(rig.discoveries, 1);
+    EXPECT_FALSE(rig.state.shell.DetectBusy.load());
+    EXPECT_FALSE(rig.state.shell.Detecting.load());
+    EXPECT_EQ(rig.state.shell.DeviceChangeCountdown.load(), 0);
+    EXPECT_TRUE(rig.host.upgradeImage);
+}
+
+TEST(Timer4Debounce, BurstStartsDiscoveryAboutFiveSecondsAfterTheLastMessage) {
+    Rig rig;
+    rig.Plug(Named("FIRST"));
+    rig.StartUp();
+    rig.Plug(Named("SECOND"));
+    // Messages every 200 ms from t = 100 to 2100 ms, Timer4 every 500 ms.
+    constexpr int kLastMessage = 2100;
+    std::optional<int> started;
+    for (int t = 0; t <= 10000 && !started; t += 100) {
+        if (t % 200 == 100 && t <= kLastMessage) OnDeviceChangeMessage(rig.state);
+        if (t % 500 == 0) {
+            Timer4Tick(rig.state, rig.host);
+            if (rig.state.shell.DetectRequest.load()) started = t;
+        }
+    }
+    ASSERT_TRUE(started.has_value());
+    EXPECT_GE(*started, kLastMessage + 5000);
+    EXPECT_LE(*started, kLastMessage + 5500);
+}
+
+TEST(Timer4Debounce, EnclosureReplacedWithEqualCountsOnlyUpdatesItsIdentityTime) {
+    Rig rig;
+    rig.Plug(Named("BEFORE"), 1);
+    rig.StartUp();
+    const TimePoint first = rig.state.discovery.IdentityChangedAt[0];
+
+    // Same enclosure, one more partition: discovery runs, identity unchanged.
+    rig.disks.AddVolume({"sim0p9", "", "", 0, platform::kDriveFixed, 0, 0});
+    OnDeviceChangeMessage(rig.state);
+    rig.Ticks(12);
+    EXPECT_EQ(rig.discoveries, 2);
+    EXPECT_EQ(rig.state.discovery.IdentityChangedAt[0], first);
+
+    // Another enclosure on the same disk, with another partition count.
+    rig.disks.RemoveDisk(0);
+    rig.Plug(Named("AFTER"), 3);
+    OnDeviceChangeMessage(rig.state);
+    rig.Ticks(12);
+    EXPECT_EQ(rig.discoveries, 3);
+    EXPECT_GT(rig.state.discovery.IdentityChangedAt[0], first);
+    EXPECT_EQ(rig.state.discovery.DeviceChangeLines, kNoLines);
+    EXPECT_TRUE(rig.host.mails.empty());
+}
+
+TEST(Timer4Guards, ExclusiveOperationAndPollHoldTheRunBack) {
+    Rig rig;
+    rig.Plug(Named("FIRST"));
+    rig.StartUp();
+    rig.Plug(Named("SECOND"));
+    OnDeviceChangeMessage(rig.state);
+    rig.Ticks(10);
+
+    rig.state.shell.ExclusiveOperation = true;
+    rig.Ticks(3);
+    EXPECT_EQ(rig.discoveries, 1);
+    EXPECT_TRUE(rig.host.upgradeImage);  // given back at once
+    EXPECT_FALSE(rig.state.shell.Detecting.load());
+    EXPECT_EQ(rig.state.shell.DeviceChangeCountdown.load(), kCountdownEnd);
+    rig.state.shell.ExclusiveOperation = false;
+
+    rig.state.shell.StatusPollActive = true;
+    rig.Ticks(3);
+    EXPECT_EQ(rig.discoveries, 1);
+    rig.state.shell.StatusPollActive = false;
+
+    rig.Tick();
+    EXPECT_EQ(rig.discoveries, 2);
+}
+
+TEST(Timer4Blink, DriveDetectingBlinksWhileDiscoveryRuns) {
+    Rig rig;
+    rig.state.shell.DetectBusy = true;
+    rig.host.text = "Drive detecting";
+    rig.host.textVisible = true;
+    Timer4Tick(rig.state, rig.host);
+    EXPECT_FALSE(rig.host.textVisible);
+    Timer4Tick(rig.state, rig.host);
+    EXPECT_TRUE(rig.host.textVisible);
+
+    rig.host.text = "No Drive found! ";
+    Timer4Tick(rig.state, rig.host);
+    EXPECT_TRUE(rig.host.textVisible);
+}
+
+}  // namespace
+}  // namespace raid::discovery

@@ -1,0 +1,91 @@
+// The emulated SPI flash: erase units, bit-clearing programs, read-back and
+// injected program failures, all through the host's flash commands.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "device/channel.h"
+#include "sim/enclosure_data.h"
+#include "sim/sim_disks.h"
+
+namespace raid::sim {
+namespace {
+
+using device::SpiBlock;
+
+class EmulatorSpiTest : public ::testing::Test {
+protected:
+    EmulatorSpiTest() {
+        emulator = std::make_shared<ControllerEmulator>(*ScenarioEnclosure("raid1"), &clock);
+        disks.AddEnclosure(emulator);
+        handle = device::OpenDevice(ch, 0);
+    }
+    SpiBlock ReadBlock(std::uint32_t address) {
+        SpiBlock out{};
+        EXPECT_EQ(device::ReadSPI(ch, *handle, address, out), device::kResultSuccess);
+        return out;
+    }
+    static SpiBlock Filled(std::uint8_t value) {
+        SpiBlock b;
+        b.fill(value);
+        return b;
+    }
+
+    platform::ManualClock clock;
+    SimDiskSystem disks;
+    std::shared_ptr<ControllerEmulator> emulator;
+    device::CommandChannel ch{disks, clock};
+    std::unique_ptr<platform::DiskHandle> handle;
+};
+
+TEST_F(EmulatorSpiTest, DefaultImageCarriesTheTypeByte) {
+    ASSERT_TRUE(handle);
+    EXPECT_EQ(ReadBlock(0x80)[0x95 - 0x80], kDefaultSpiTypeByte);
+}
+
+TEST_F(EmulatorSpiTest, EraseClearsExactlyOneUnit) {
+    const SpiBlock before = ReadBlock(0x1000 - 0x80);
+    ASSERT_NE(before, Filled(0xFF));
+    // Any block address inside the unit erases the whole unit.
+    ASSERT_EQ(device::EraseSPI(ch, *handle, 0x1800), device::kResultSuccess);
+    for (std::uint32_t a = 0x1000; a < 0x2000; a += 0x80) EXPECT_EQ(ReadBlock(a), Filled(0xFF));
+    EXPECT_EQ(ReadBlock(0x1000 - 0x80), before);
+    EXPECT_NE(ReadBlock(0x2000), Filled(0xFF));
+}
+
+TEST_F(EmulatorSpiTest, ProgramCanOnlyClearBits) {
+    ASSERT_EQ(device::EraseSPI(ch, *handle, 0x4000), device::kResultSuccess);
+    SpiBlock data{};
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 3);
+    ASSERT_EQ(device::WriteSPI(ch, *handle, 0x4080, data), device::kResultSuccess);
+    EXPECT_EQ(ReadBlock(0x4080), data);
+    EXPECT_EQ(ReadBlock(0x4000), Filled(0xFF));
+
+    // A second program over it ANDs; it cannot bring erased bits back.
+    ASSERT_EQ(device::WriteSPI(ch, *handle, 0x4080, Filled(0xF0)), device::kResultSuccess);
+    const SpiBlock now = ReadBlock(0x4080);
+    for (std::size_t i = 0; i < now.size(); ++i) EXPECT_EQ(now[i], data[i] & 0xF0) << i;
+}
+
+TEST_F(EmulatorSpiTest, InjectedProgramFailureLeavesFlashAndRecovers) {
+    ASSERT_EQ(device::EraseSPI(ch, *handle, 0x0000), device::kResultSuccess);
+    emulator->FailSpiProgramAt(0x80, 2);
+    const SpiBlock data = Filled(0x12);
+    EXPECT_NE(device::WriteSPI(ch, *handle, 0x80, data), device::kResultSuccess);
+    EXPECT_NE(device::WriteSPI(ch, *handle, 0x80, data), device::kResultSuccess);
+    EXPECT_EQ(ReadBlock(0x80), Filled(0xFF));
+    // Other blocks are not affected.
+    EXPECT_EQ(device::WriteSPI(ch, *handle, 0x100, data), device::kResultSuccess);
+    EXPECT_EQ(device::WriteSPI(ch, *handle, 0x80, data), device::kResultSuccess);
+    EXPECT_EQ(ReadBlock(0x80), data);
+}
+
+TEST_F(EmulatorSpiTest, AddressesPastTheFlashFail) {
+    SpiBlock out{};
+    EXPECT_NE(device::ReadSPI(ch, *handle, kSpiFlashSize, out), device::kResultSuccess);
+    EXPECT_NE(device::EraseSPI(ch, *handle, kSpiFlashSize), device::kResultSuccess);
+    EXPECT_EQ(device::ReadSPI(ch, *handle, kSpiFlashSize - 0x80, out), device::kResultSuccess);
+}
+
+}  // namespace
+}  // namespace raid::sim

@@ -1,0 +1,167 @@
+#include "mail/mail_event.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace raid::mail {
+namespace {
+
+// Writes `s` padded with blanks to `width` in ATA byte order (the two bytes
+// of every word swapped).
+void PutAta(Record512& r, std::size_t offset, std::size_t width, std::string s) {
+    s.resize(width, ' ');
+    for (std::size_t k = 0; k < width; ++k) r[offset + (k ^ 1u)] = static_cast<std::uint8_t>(s[k]);
+}
+
+void PutLe40(Record512& r, std::size_t offset, std::uint64_t v) {
+    for (int i = 0; i < 5; ++i) r[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// One mirrored enclosure, "Device1", on physical disk 3: HDD1 present on a
+// 6G link, HDD2 gone (its last known disk still in the record).
+std::unique_ptr<AppState> MirrorWithHdd2Lost() {
+    auto app = std::make_unique<AppState>();
+    app->discovery.DeviceCount = 1;
+    app->discovery.DeviceTable[0] = kDeviceEntryRecognised | 3;
+    app->discovery.slots[0].featureMask = 0x3D;
+    Record512& id = app->discovery.IdentifyRecord[3];
+    PutAta(id, 46, 8, "R105B07A");
+    PutAta(id, 54, 40, "RAIDBOX TR2");
+    Record512& r = app->monitor.DeviceStatusRecord[3];
+    r[rec::kArrayMode] = 1;
+    PutLe40(r, rec::kConfiguredCapacity, 1953525168);
+    r[rec::kDiskStateFlags] = diskstate::kHdd1Present | diskstate::kHdd2Absent;
+    r[rec::kSataSpeed] = 0x23;
+    PutAta(r, rec::kHdd1Model, 40, "WDC WD5000AAKX");
+    PutAta(r, rec::kHdd1Serial, 20, "     WD-WCC3F1234567");
+    PutLe40(r, rec::kHdd1Capacity, 976773168);
+    PutAta(r, rec::kHdd2Model, 40, "ST1000DM003");
+    PutAta(r, rec::kHdd2Serial, 20, "Z1D5K2AB");
+    PutLe40(r, rec::kHdd2Capacity, 2000000);
+    return app;
+}
+
+TEST(RaiseMailEvent, LostMemberDescribesTheDeviceAndBothMembers) {
+    auto app = MirrorWithHdd2Lost();
+    MailState mail;
+    mail.MailEventKind = 2;
+    app->shell.MailRequestFlags = kRequestReload;
+    RaiseMailEvent(*app, mail, {}, kKindDiskFail, 0, 1);
+
+    const std::vector<std::string> expected{
+        "Device1 P1 Hard Disk Drive fail.",
+        "Device1 information :",
+        "Model# RAIDBOX TR2",
+        "Mirroring(RAID1), F/W Rev. R105B07A",
+        "Configured Capacity : 931 GB(1953525168 Sectors)",
+        "  HDD1 is present.(SATA6G)",
+        "    Model no.: WDC WD5000AAKX",
+        "    Serial no.: \"     WD-WCC3F1234567\"",
+        "    Capacity : 465 GB(976773168 Sectors)",
+        "  HDD2 is absent. ",
+        "    Model no.: ST1000DM003",
+        "    Serial no.: \"Z1D5K2AB            \"",
+        "    Capacity : 976 MB(2000000 Sectors)",
+    };
+    EXPECT_EQ(mail.EventInfoBlock, expected);
+    EXPECT_EQ(mail.MailEventKind, kKindDiskFail);
+    // The pending reload stays requested next to the send.
+    EXPECT_EQ(app->shell.MailRequestFlags.load(), kRequestReload | kRequestSend);
+}
+
+TEST(RaiseMailEvent, RemovedDeviceListsDetailsOnlyForPresentOrFailedMembers) {
+    auto app = MirrorWithHdd2Lost();
+    MailState mail;
+    RaiseMailEvent(*app, mail, {}, kKindDeviceRemoved, 0, 0);
+    ASSERT_EQ(mail.EventInfoBlock.size(), 10u);
+    EXPECT_EQ(mail.EventInfoBlock[0], "Device1 RAID system fail.");
+    EXPECT_EQ(mail.EventInfoBlock[5], "  HDD1 is present.(SATA6G)");
+    EXPECT_EQ(mail.EventInfoBlock[9], "  HDD2 is absent. ");
+    EXPECT_EQ(mail.MailEventKind, kKindDeviceRemoved);
+    EXPECT_EQ(app->shell.MailRequestFlags.load(), kRequestSend);
+
+    // Newly inserted HDD1 and failed HDD2: the failed one gets its details.
+    Record512& r = app->monitor.DeviceStatusRecord[3];
+    r[rec::kDiskStateFlags] = diskstate::kHdd1Inserted | diskstate::kHdd2Failed;
+    RaiseMailEvent(*app, mail, {}, kKindDeviceRemoved, 0, 0);
+    const std::vector<std::string> tail(mail.EventInfoBlock.begin() + 5, mail.EventInfoBlock.end());
+    const std::vector<std::string> expected{
+        "HDD1 was inserted.",
+        "  HDD2 was failed, Capacity too small.",
+        "    Model no.: ST1000DM003",
+        "    Serial no.: \"Z1D5K2AB            \"",
+        "    Capacity : 976 MB(2000000 Sectors)",
+    };
+    EXPECT_EQ(tail, expected);
+}
+
+TEST(RaiseMailEvent, RevisionSpeedAndModeFallbacks) {
+    auto app = MirrorWithHdd2Lost();
+    Record512& id = app->discovery.IdentifyRecord[3];
+    const std::uint8_t raw[8] = {0x10, 0x01, 0x25, 0x01, 0x00, 0x07, 0x41, 0x42};
+    for (int i = 0; i < 8; ++i) id[46 + i] = raw[i];
+    PutAta(id, 54, 40, "AB");  // never shortened below six characters
+    Record512& r = app->monitor.DeviceStatusRecord[3];
+    r[rec::kArrayMode] = 9;
+    r[rec::kSataSpeed] = 0x05;  // a speed code without a name
+    MailState mail;
+    RaiseMailEvent(*app, mail, {}, kKindDeviceRemoved, 0, 0);
+    ASSERT_GE(mail.EventInfoBlock.size(), 6u);
+    EXPECT_EQ(mail.EventInfoBlock[2], "Model# AB    ");
+    EXPECT_EQ(mail.EventInfoBlock[3], "Undefine, F/W Rev. 100125010007");
+    EXPECT_EQ(mail.EventInfoBlock[5], "  HDD1 is present.(SATA)");
+}
+
+TEST(RaiseMailEvent, SuppressedKindClearsTheBlockAndRequestsNothing) {
+    auto app = MirrorWithHdd2Lost();
+    MailState mail;
+    mail.EventInfoBlock = {"earlier notification"};
+    RaiseMailEvent(*app, mail, {.SuppressMask = 0x1}, kKindDiskFail, 0, 0);
+    EXPECT_TRUE(mail.EventInfoBlock.empty());
+    EXPECT_EQ(mail.MailEventKind, kKindDiskFail);
+    EXPECT_EQ(app->shell.MailRequestFlags.load(), 0);
+
+    // The other kind still goes out; then it too is suppressed.
+    RaiseMailEvent(*app, mail, {.SuppressMask = 0x1}, kKindDeviceRemoved, 0, 0);
+    EXPECT_FALSE(mail.EventInfoBlock.empty());
+    EXPECT_EQ(app->shell.MailRequestFlags.load(), kRequestSend);
+    app->shell.MailRequestFlags = 0;
+    RaiseMailEvent(*app, mail, {.SuppressMask = 0x2}, kKindDeviceRemoved, 0, 0);
+    EXPECT_TRUE(mail.EventInfoBlock.empty());
+    EXPECT_EQ(mail.MailEventKind, kKindDeviceRemoved);
+    EXPECT_EQ(app->shell.MailRequestFlags.load(), 0);
+}
+
+TEST(RaiseMailEvent, DeviceWithoutEmailPageLeavesEverythingAsItWas) {
+    auto app = MirrorWithHdd2Lost();
+    app->discovery.slots[0].featureMask = 0x37;
+    MailState mail;
+    mail.EventInfoBlock = {"earlier notification"};
+    RaiseMailEvent(*app, mail, {}, kKindDiskFail, 0, 0);
+    EXPECT_EQ(mail.EventInfoBlock, std::vector<std::string>{"earlier notification"});
+    EXPECT_EQ(app->shell.MailRequestFlags.load(), 0);
+    // An index beyond the per-device table has no page either.
+    RaiseMailEvent(*app, mail, {}, kKindDeviceRemoved, 200, 0);
+    EXPECT_EQ(mail.EventInfoBlock.size(), 1u);
+    EXPECT_EQ(app->shell.MailRequestFlags.load(), 0);
+}
+
+TEST(RaiseMailEvent, UnknownDeviceStillRequestsAMailWithoutDeviceLines) {
+    auto app = MirrorWithHdd2Lost();
+    MailState mail;
+    mail.EventInfoBlock = {"earlier notification"};
+    RaiseMailEvent(*app, mail, {}, kKindDeviceRemoved, 1, 0);  // count is 1
+    EXPECT_TRUE(mail.EventInfoBlock.empty());
+    EXPECT_EQ(mail.MailEventKind, kKindDeviceRemoved);
+    EXPECT_EQ(app->shell.MailRequestFlags.load(), kRequestSend);
+
+    // A table entry naming a disk beyond the records behaves the same.
+    app->discovery.DeviceTable[0] = kDeviceEntryRecognised | 0x0C;
+    RaiseMailEvent(*app, mail, {}, kKindDiskFail, 0, 0);
+    EXPECT_TRUE(mail.EventInfoBlock.empty());
+    EXPECT_EQ(mail.MailEventKind, kKindDiskFail);
+}
+
+}  // namespace
+}  // namespace raid::mail
