@@ -229,9 +229,7 @@ void TForm1::StartThreads() {
     // which is shut before the window goes.
     discovery::Notices notices;
     notices.message = [gate = gate_, this](const std::string& text, const std::string& caption) {
-        gate->Run([&] {
-            TellUser(QString::fromStdString(text), QString::fromStdString(caption));
-        });
+        gate->Run([&] { TellUser(QString::fromStdString(text), QString::fromStdString(caption)); });
     };
     notices.statusText = [gate = gate_, this](const std::string& text) {
         gate->Run([&] { SetStatusPanel(4, text); });

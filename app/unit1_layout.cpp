@@ -150,16 +150,20 @@ void TForm1::BuildWindow() {
 
 void TForm1::BuildStatusPage(QWidget* page) {
     const QFont base = font();
-    Image0_D1 = MakePicture("Image0_D1", page, QRect(14, 10, skin::kDeviceWidth, skin::kDeviceHeight));
+    Image0_D1 =
+        MakePicture("Image0_D1", page, QRect(14, 10, skin::kDeviceWidth, skin::kDeviceHeight));
     Image0_D2 =
         MakePicture("Image0_D2", page, QRect(144, 10, skin::kDeviceWidth, skin::kDeviceHeight));
+    // The device choice of these selectors (Image0_D1Click, CheckBox1Click,
+    // ...) comes with the status page.
     CheckBox1 = new QCheckBox("Device1", page);
     CheckBox1->setObjectName("CheckBox1");
     CheckBox1->setGeometry(30, 98, 100, 20);
     CheckBox3 = new QCheckBox("Device2", page);
     CheckBox3->setObjectName("CheckBox3");
     CheckBox3->setGeometry(160, 98, 100, 20);
-    for (QWidget* selector : std::initializer_list<QWidget*>{CheckBox1, CheckBox3, Image0_D1, Image0_D2})
+    for (QWidget* selector :
+         std::initializer_list<QWidget*>{CheckBox1, CheckBox3, Image0_D1, Image0_D2})
         selector->setToolTipDuration(6000);
 
     MakeLabel("Label48", page, QRect(276, 12, 172, 20))->setAlignment(Qt::AlignRight);
@@ -229,7 +233,8 @@ void TForm1::BuildSetupPage(QWidget* page) {
 }
 
 void TForm1::BuildUpgradePage(QWidget* page) {
-    Image2_D1 = MakePicture("Image2_D1", page, QRect(14, 10, skin::kDeviceWidth, skin::kDeviceHeight));
+    Image2_D1 =
+        MakePicture("Image2_D1", page, QRect(14, 10, skin::kDeviceWidth, skin::kDeviceHeight));
     Image2_D2 =
         MakePicture("Image2_D2", page, QRect(144, 10, skin::kDeviceWidth, skin::kDeviceHeight));
     connect(Image2_D1, &PictureButton::clicked, this, &TForm1::Image2_D1Click);
@@ -262,10 +267,8 @@ void TForm1::BuildEmailPage(QWidget* page) {
         int top;
         int width;
     } fields[5] = {
-        {"Edit2", "E-Mail Host (SMTP)", "", 24, 250},
-        {"Edit1", "Port", "( Default 25 )", 60, 70},
-        {"Edit5", "Time Out", "(Sec)", 96, 70},
-        {"Edit3", "Name", "", 150, 250},
+        {"Edit2", "E-Mail Host (SMTP)", "", 24, 250}, {"Edit1", "Port", "( Default 25 )", 60, 70},
+        {"Edit5", "Time Out", "(Sec)", 96, 70},       {"Edit3", "Name", "", 150, 250},
         {"Edit4", "E-Mail Address", "", 186, 250},
     };
     for (const auto& f : fields) {
@@ -274,8 +277,8 @@ void TForm1::BuildEmailPage(QWidget* page) {
         edit->setObjectName(f.edit);
         edit->setGeometry(164, f.top, f.width, 26);
         if (f.note[0] != '\0') {
-            MakeLabel(QString("Note_") + f.edit, page,
-                      QRect(164 + f.width + 8, f.top + 4, 110, 20), f.note);
+            MakeLabel(QString("Note_") + f.edit, page, QRect(164 + f.width + 8, f.top + 4, 110, 20),
+                      f.note);
         }
     }
     page->findChild<QLineEdit*>("Edit5")->setMaxLength(2);
@@ -287,9 +290,9 @@ void TForm1::BuildEmailPage(QWidget* page) {
 
 void TForm1::BuildAboutPage(QWidget* page) {
     const QFont base = font();
-    auto* logo = MakePicture("Image4_Logo", page,
-                             QRect((skin::kPanelWidth - skin::kLogoWidth) / 2, 20,
-                                   skin::kLogoWidth, skin::kLogoHeight));
+    auto* logo = MakePicture(
+        "Image4_Logo", page,
+        QRect((skin::kPanelWidth - skin::kLogoWidth) / 2, 20, skin::kLogoWidth, skin::kLogoHeight));
     logo->setCursor(Qt::ArrowCursor);
     Label63 = MakeLabel("Label63", page, QRect(0, 160, skin::kPanelWidth, 32));
     Label63->setAlignment(Qt::AlignCenter);
@@ -302,7 +305,8 @@ void TForm1::BuildAboutPage(QWidget* page) {
 }
 
 void TForm1::BuildSmartPage(QWidget* page) {
-    Image5_HDD1 = MakePicture("Image5_HDD1", page, QRect(14, 10, skin::kDiskWidth, skin::kDiskHeight));
+    Image5_HDD1 =
+        MakePicture("Image5_HDD1", page, QRect(14, 10, skin::kDiskWidth, skin::kDiskHeight));
     Image5_HDD2 =
         MakePicture("Image5_HDD2", page, QRect(144, 10, skin::kDiskWidth, skin::kDiskHeight));
     MakeLabel("Label22", page, QRect(276, 8, 172, 18));

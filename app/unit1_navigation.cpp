@@ -15,9 +15,9 @@ struct ButtonPage {
     const char* name;
     int page;
 };
-constexpr ButtonPage kColumn[6] = {{"Image_Sts", kPageStatus},     {"Image_Setup", kPageSetup},
-                                   {"Image_FWUpg", kPageUpgrade},  {"Image_Email", kPageEmail},
-                                   {"Image_SMART", kPageSmart},    {"Image_About", kPageAbout}};
+constexpr ButtonPage kColumn[6] = {{"Image_Sts", kPageStatus},    {"Image_Setup", kPageSetup},
+                                   {"Image_FWUpg", kPageUpgrade}, {"Image_Email", kPageEmail},
+                                   {"Image_SMART", kPageSmart},   {"Image_About", kPageAbout}};
 
 }  // namespace
 

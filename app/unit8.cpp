@@ -13,13 +13,13 @@ bool TEmailThread::Pass(const ShellFlags& flags, HandOverGate& gate,
 }
 
 void TEmailThread::Start() {
-    thread_.Start([context = context_, gate = gate_,
-                   mailPass = mailPass_](const std::atomic<bool>& stop) {
-        while (!stop.load()) {
-            Pass(context->state.shell, *gate, mailPass);
-            context->clock->SleepMs(200);
-        }
-    });
+    thread_.Start(
+        [context = context_, gate = gate_, mailPass = mailPass_](const std::atomic<bool>& stop) {
+            while (!stop.load()) {
+                Pass(context->state.shell, *gate, mailPass);
+                context->clock->SleepMs(200);
+            }
+        });
 }
 
 }  // namespace raid::app

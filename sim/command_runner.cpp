@@ -109,7 +109,8 @@ void PutIdentity(Sector& reply, const Enclosure& model) {
     std::copy_n(model.productCode, 2, reply.begin() + kInfoProductCode);
     if (!model.controllerModel.empty())
         PutAtaText(Field(reply, kInfoModel, kInfoModelSize), model.controllerModel);
-    PutBigEndian(Field(reply, kInfoCapacity, 6), ArrayCapacity(model));
+    // The host copies these bytes into its little-endian record as they are.
+    PutLittleEndian(Field(reply, kInfoCapacity, 6), ArrayCapacity(model));
 }
 
 Sector Information(const Enclosure& model) {

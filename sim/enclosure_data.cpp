@@ -53,6 +53,13 @@ void PutBigEndian(std::span<std::uint8_t> field, std::uint64_t value) {
     }
 }
 
+void PutLittleEndian(std::span<std::uint8_t> field, std::uint64_t value) {
+    for (auto& byte : field) {
+        byte = static_cast<std::uint8_t>(value);
+        value >>= 8;
+    }
+}
+
 std::array<std::uint8_t, kAtaBlockSize> BuildIdentifyData(const MemberDisk& disk) {
     std::array<std::uint8_t, kAtaBlockSize> id{};
     std::span<std::uint8_t> b(id);

@@ -23,6 +23,8 @@ void PutAtaText(std::span<std::uint8_t> field, std::string_view text);
 
 // Writes the low `field.size()` bytes of `value` most significant first.
 void PutBigEndian(std::span<std::uint8_t> field, std::uint64_t value);
+// Writes the low `field.size()` bytes of `value` least significant first.
+void PutLittleEndian(std::span<std::uint8_t> field, std::uint64_t value);
 
 // The 512-byte IDENTIFY DEVICE data of a member disk.
 std::array<std::uint8_t, kAtaBlockSize> BuildIdentifyData(const MemberDisk& disk);

@@ -84,9 +84,8 @@ TEST(HandOverGate, RunsWorkOnTheMainThread) {
     QObject receiver;
     HandOverGate gate(&receiver);
     std::thread::id ranOn;
-    auto worker = std::async(std::launch::async, [&] {
-        return gate.Run([&] { ranOn = std::this_thread::get_id(); });
-    });
+    auto worker = std::async(std::launch::async,
+                             [&] { return gate.Run([&] { ranOn = std::this_thread::get_id(); }); });
     while (worker.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
         QCoreApplication::processEvents();
     }
@@ -121,11 +120,12 @@ TEST(WorkerThread, AStuckThreadIsLetGoInsteadOfWaitedFor) {
     {
         WorkerThread thread;
         auto keep = std::make_shared<int>(1);  // what the body holds stays alive
-        thread.Start([released, keep, done = std::make_shared<std::promise<void>>(
-                                          std::move(exited))](const std::atomic<bool>&) {
-            released.wait();  // a discovery whose disk stopped answering
-            done->set_value();
-        });
+        thread.Start(
+            [released, keep, done = std::make_shared<std::promise<void>>(std::move(exited))](
+                const std::atomic<bool>&) {
+                released.wait();  // a discovery whose disk stopped answering
+                done->set_value();
+            });
         EXPECT_FALSE(thread.Finish(std::chrono::milliseconds(0)));
     }
     release.set_value();

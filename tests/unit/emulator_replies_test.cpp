@@ -71,7 +71,10 @@ TEST_F(EmulatorRepliesTest, InformationReplyCarriesIdentityEnvironmentAndSchedul
     EXPECT_EQ(r[137], 7);
     EXPECT_EQ(r[138], 30);
     EXPECT_EQ(AtaText(r, 160, 40), "SIM RAID1 ENCLOSURE");
-    EXPECT_EQ(BigEndian(r, 200, 6), 1953525168u);  // mirror of two 1 TB disks
+    std::uint64_t configured = 0;  // little-endian: the host copies it into its record as is
+    for (int i = 5; i >= 0; --i)
+        configured = (configured << 8) | r[200 + static_cast<std::size_t>(i)];
+    EXPECT_EQ(configured, 1953525168u);  // mirror of two 1 TB disks
 }
 
 TEST_F(EmulatorRepliesTest, EnclosureWithoutOptionsSaysSo) {
