@@ -198,7 +198,7 @@ void TForm1::FormCreate() {
     findChild<QWidget*>("Label61")->hide();
     findChild<QWidget*>("Label62")->hide();
     CheckBox_Backup->hide();
-    d.slots = {};
+    d.deviceSlots = {};
     Label65->setText(QString::fromStdString(shell.VersionText));
 
     // 14. The host information block. (The event-log and settings lists

@@ -49,7 +49,7 @@ void TForm1::ShowLogImage() { Image0_Log->show(); }
 void TForm1::RefreshDeviceSummary() {
     const DiscoveryState& d = context_->state.discovery;
     if (d.currentDevice >= 0 && d.currentDevice < kDeviceSlots) {
-        LayoutPageButtons(d.slots[static_cast<std::size_t>(d.currentDevice)].featureMask);
+        LayoutPageButtons(d.deviceSlots[static_cast<std::size_t>(d.currentDevice)].featureMask);
     }
     // The device labels, hints and firmware text come with the status page.
 }

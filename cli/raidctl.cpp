@@ -7,6 +7,7 @@
 #include "cli/raidctl_args.h"
 #include "cli/raidctl_commands.h"
 #include "cli/raidctl_sim.h"
+#include "cli/raidctl_status.h"
 #include "platform/clock.h"
 #include "platform/linux_disks.h"
 
@@ -43,8 +44,16 @@ int main(int argc, char** argv) {
             disks = std::move(linux);
         }
         cli::Context ctx{*disks, clock, numberOfPath, std::cout, std::cerr};
-        return args.command == cli::Command::Disks ? cli::RunDisks(ctx, args)
-                                                   : cli::RunQuery(ctx, args);
+        switch (args.command) {
+            case cli::Command::Disks:
+                return cli::RunDisks(ctx, args);
+            case cli::Command::List:
+                return cli::RunList(ctx, args);
+            case cli::Command::Status:
+                return cli::RunStatus(ctx, args);
+            default:
+                return cli::RunQuery(ctx, args);
+        }
     } catch (const std::exception& e) {
         std::cerr << "raidctl: " << e.what() << "\n";
         return cli::kExitCommandFailed;

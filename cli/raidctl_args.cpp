@@ -85,6 +85,20 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
         a.command = Command::Disks;
         return result;
     }
+    if (words[0] == "list") {
+        if (words.size() != 1) return Fail("list takes no arguments");
+        a.command = Command::List;
+        return result;
+    }
+    if (words[0] == "status") {
+        if (words.size() > 2) return Fail("status takes at most one DISK");
+        a.command = Command::Status;
+        if (words.size() == 2) {
+            a.disk = std::string(words[1]);
+            if (a.disk.empty()) return Fail("empty DISK");
+        }
+        return result;
+    }
     if (words[0] != "query") return Fail("unknown command " + std::string(words[0]));
 
     a.command = Command::Query;
@@ -119,6 +133,10 @@ std::string UsageText() {
            "\n"
            "commands:\n"
            "  disks                       list the physical disks with their numbers\n"
+           "  list                        find the enclosures (one discovery) and list them\n"
+           "  status [DISK]               find the enclosures, poll Device1 and Device2 once\n"
+           "                              and show array, members, rebuild, fan, temperature\n"
+           "                              and buzzer (only the enclosure on DISK if given)\n"
            "  query DISK CODE [P1 P2 P3]  send controller command CODE to DISK and show\n"
            "                              the reply sector\n"
            "\n"
@@ -128,11 +146,12 @@ std::string UsageText() {
            "\n"
            "options:\n"
            "  --json                      print data as JSON\n"
-           "  --simulate[=SCENARIO]       use emulated enclosures instead of the disks\n"
+           "  --simulate[=SCENARIO]       use emulated enclosures instead of the disks;\n"
+           "                              SCENARIO+SCENARIO... plugs several enclosures\n"
            "  -h, --help                  show this text\n"
            "\n"
-           "exit codes: 0 success, 1 usage, 2 cannot open the disk, 3 command failed or\n"
-           "no reply\n";
+           "exit codes: 0 success, 1 usage (list: no enclosure found), 2 cannot open the\n"
+           "disk, 3 command failed or no reply (status: no enclosure or a poll failed)\n";
 }
 
 }  // namespace raid::cli

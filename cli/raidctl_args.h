@@ -18,14 +18,14 @@ enum ExitCode : int {
     kExitCommandFailed = 3,
 };
 
-enum class Command { Help, Disks, Query };
+enum class Command { Help, Disks, Query, List, Status };
 
 struct Arguments {
     Command command = Command::Help;
     bool json = false;
     bool simulate = false;
     std::string scenario;  // empty: the default scenario
-    std::string disk;      // number or device path, as typed
+    std::string disk;      // number or device path, as typed (optional for status)
     std::uint8_t code = 0;
     bool hasParams = false;
     std::array<std::uint8_t, 3> params{};

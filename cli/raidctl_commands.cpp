@@ -13,6 +13,13 @@ namespace {
 // Disk numbers are small; more digits than this is a typo, not a disk.
 constexpr std::size_t kMaxNumberDigits = 6;
 
+const char* ControllerTypeText(int type) {
+    return type == device::kControllerPortMultiplier ? "port multiplier (hybrid) bridge"
+                                                     : "RAID bridge";
+}
+
+}  // namespace
+
 int ResolveDisk(Context& ctx, const std::string& text,
                 const std::vector<platform::DiskInfo>& list) {
     if (text.size() <= kMaxNumberDigits &&
@@ -33,13 +40,6 @@ std::string DiskText(int number, const std::vector<platform::DiskInfo>& list) {
     }
     return text;
 }
-
-const char* ControllerTypeText(int type) {
-    return type == device::kControllerPortMultiplier ? "port multiplier (hybrid) bridge"
-                                                     : "RAID bridge";
-}
-
-}  // namespace
 
 int RunDisks(Context& ctx, const Arguments& args) {
     const auto disks = ctx.disks.ListDisks();

@@ -5,6 +5,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "cli/raidctl_args.h"
 #include "platform/clock.h"
@@ -21,6 +22,12 @@ struct Context {
     std::ostream& out;
     std::ostream& err;
 };
+
+// The physical disk number `text` names (a number, or a device path or name
+// of `list`); -1 when none.
+int ResolveDisk(Context& ctx, const std::string& text, const std::vector<platform::DiskInfo>& list);
+// "disk 2 (/dev/sdc)", or "disk 2" when `list` does not name it.
+std::string DiskText(int number, const std::vector<platform::DiskInfo>& list);
 
 int RunDisks(Context& ctx, const Arguments& args);
 int RunQuery(Context& ctx, const Arguments& args);

@@ -1,22 +1,54 @@
 #include "cli/raidctl_sim.h"
 
+#include <vector>
+
 #include "sim/emulator.h"
 #include "sim/sim_disks.h"
 
 namespace raid::cli {
+namespace {
+
+// Physical disks are numbered 0..9; one number stays for the plain disk.
+constexpr std::size_t kMaxEnclosures = 9;
+
+std::vector<std::string> SplitNames(const std::string& scenario) {
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t plus = scenario.find('+', start);
+        names.push_back(scenario.substr(start, plus - start));
+        if (plus == std::string::npos) return names;
+        start = plus + 1;
+    }
+}
+
+std::string KnownNames() {
+    std::string known = "; known:";
+    for (const auto& n : sim::ScenarioNames()) known += " " + n;
+    return known;
+}
+
+}  // namespace
 
 std::unique_ptr<platform::DiskSystem> MakeSimulatedDisks(const std::string& scenario,
                                                          platform::Clock& clock,
                                                          std::string& error) {
-    const std::string name = scenario.empty() ? "raid1" : scenario;
-    auto model = sim::ScenarioEnclosure(name);
-    if (!model) {
-        error = "unknown scenario " + name + "; known:";
-        for (const auto& n : sim::ScenarioNames()) error += " " + n;
+    const auto names = SplitNames(scenario.empty() ? "raid1" : scenario);
+    if (names.size() > kMaxEnclosures) {
+        error = "at most " + std::to_string(kMaxEnclosures) + " simulated enclosures";
         return nullptr;
     }
     auto disks = std::make_unique<sim::SimDiskSystem>();
-    disks->AddEnclosure(std::make_shared<sim::ControllerEmulator>(*model, &clock));
+    for (const auto& name : names) {
+        auto model = sim::ScenarioEnclosure(name);
+        if (!model) {
+            error =
+                (name.empty() ? std::string("empty scenario name") : "unknown scenario " + name) +
+                KnownNames();
+            return nullptr;
+        }
+        disks->AddEnclosure(std::make_shared<sim::ControllerEmulator>(*model, &clock));
+    }
     disks->AddPlainDisk();
     return disks;
 }

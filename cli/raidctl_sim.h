@@ -8,8 +8,10 @@
 
 namespace raid::cli {
 
-// Disk 0: an enclosure in `scenario` (empty: "raid1"); disk 1: a plain disk
-// without a controller. Null with `error` set for an unknown scenario.
+// One enclosure per name of `scenario` (names joined by '+', e.g.
+// "raid1+rebuild"; empty: "raid1") on disks 0, 1, ..., then a plain disk
+// without a controller. Null with `error` set for an unknown or empty name,
+// or for more enclosures than disks can be numbered.
 std::unique_ptr<platform::DiskSystem> MakeSimulatedDisks(const std::string& scenario,
                                                          platform::Clock& clock,
                                                          std::string& error);

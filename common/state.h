@@ -97,7 +97,7 @@ struct DiscoveryState {
     std::array<Record512, kMaxDisks> IdentifyRecord{};
     std::array<Record512, kMaxDisks> PreviousIdentifyRecord{};
     std::array<TimePoint, 16> IdentityChangedAt{};
-    std::array<DeviceSlot, kDeviceSlots> slots{};
+    std::array<DeviceSlot, kDeviceSlots> deviceSlots{};
     bool deviceChangeRedraw = false;
     std::vector<std::string> DeviceChangeLines;
     bool deviceChangeLinesPending = false;

@@ -6,6 +6,7 @@
 #include <iomanip>
 #include <ostream>
 
+#include "common/text.h"
 #include "device/channel.h"
 #include "discovery/drive_enum.h"
 #include "discovery/probe.h"
@@ -13,17 +14,11 @@
 namespace raid::discovery {
 namespace {
 
-constexpr std::size_t kFirmwareOffset = 46;
-constexpr std::size_t kFirmwareLength = 8;
-constexpr std::size_t kModelOffset = 54;
-constexpr std::size_t kModelLength = 40;
-
 char Printable(std::uint8_t c) { return c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.'; }
 
-// Character k of an ATA text is byte k XOR 1 of its field.
-std::string AtaText(const Record512& r, std::size_t offset, std::size_t length) {
-    std::string raw;
-    for (std::size_t k = 0; k < length; ++k) raw.push_back(static_cast<char>(r[offset + (k ^ 1)]));
+// Texts go to terminals and JSON: control and high bytes become '.', and the
+// blanks around them are dropped.
+std::string ForTerminal(const std::string& raw) {
     auto blank = [](char c) { return c == ' ' || c == '\0'; };
     const auto first = std::find_if_not(raw.begin(), raw.end(), blank);
     const auto last = std::find_if_not(raw.rbegin(), raw.rend(), blank).base();
@@ -97,23 +92,11 @@ std::string PermissionProblem(platform::DiskSystem& disks) {
 }  // namespace
 
 std::string ModelText(const Record512& identify) {
-    return AtaText(identify, kModelOffset, kModelLength);
+    return ForTerminal(text::ControllerModelText(identify));
 }
 
 std::string FirmwareText(const Record512& identify) {
-    const auto begin = identify.begin() + kFirmwareOffset;
-    const bool text =
-        std::all_of(begin, begin + kFirmwareLength, [](std::uint8_t c) { return c >= 0x20; });
-    if (text) {
-        std::string s;
-        for (std::size_t k = 0; k < kFirmwareLength; ++k)
-            s.push_back(Printable(identify[kFirmwareOffset + (k ^ 1)]));
-        return s;
-    }
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%02X%02X%02X.%X", identify[46], identify[47], identify[48],
-                  identify[49] & 0x0Fu);
-    return buf;
+    return ForTerminal(text::FirmwareText(identify));
 }
 
 std::vector<DeviceRow> BuildDeviceReport(const DiscoveryState& d,
@@ -132,7 +115,7 @@ std::vector<DeviceRow> BuildDeviceReport(const DiscoveryState& d,
             row.firmware = FirmwareText(identify);
         }
         if (i < kDeviceSlots) {
-            const auto& slot = d.slots[static_cast<std::size_t>(i)];
+            const auto& slot = d.deviceSlots[static_cast<std::size_t>(i)];
             row.portMultiplier = slot.portMultiplier;
             row.featureMask = slot.featureMask;
         }

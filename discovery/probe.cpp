@@ -159,7 +159,7 @@ HeldDevice FindHeldDevice(const AppState& state) {
         return held;
     held.entry = d.DeviceTable[op];
     held.disk = static_cast<int>(held.entry & kDeviceEntryDiskMask);
-    if (op < static_cast<std::uint32_t>(kDeviceSlots)) held.slot = d.slots[op];
+    if (op < static_cast<std::uint32_t>(kDeviceSlots)) held.slot = d.deviceSlots[op];
     if (held.disk < kMaxDisks)
         held.identify = d.IdentifyRecord[static_cast<std::size_t>(held.disk)];
     return held;
@@ -179,7 +179,7 @@ int ProbeDisks(AppState& state, device::CommandChannel& ch, const Notices& notic
     // Devices past the fourth keep their results in a slot nobody reads.
     DeviceSlot overflow;
     auto slotOf = [&](int index) -> DeviceSlot& {
-        return index < kDeviceSlots ? d.slots[static_cast<std::size_t>(index)] : overflow;
+        return index < kDeviceSlots ? d.deviceSlots[static_cast<std::size_t>(index)] : overflow;
     };
     // Step 16: stop once as many disks were opened as the baseline counted.
     auto countOpened = [&] { return ++opened == d.PhysicalDiskCount; };

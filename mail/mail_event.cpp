@@ -101,7 +101,7 @@ void RaiseMailEvent(AppState& app, MailState& mail, const NotificationSettings& 
     // Only devices that show the E-mail page send mail; the per-device table
     // has no entry (hence no page) beyond its slots.
     if (deviceIndex >= kDeviceSlots) return;
-    if ((app.discovery.slots[deviceIndex].featureMask & kFeatureEmail) == 0) return;
+    if ((app.discovery.deviceSlots[deviceIndex].featureMask & kFeatureEmail) == 0) return;
 
     mail.EventInfoBlock.clear();
     if (kind >= 1 && kind <= 32 && (settings.SuppressMask >> (kind - 1)) & 1u) return;

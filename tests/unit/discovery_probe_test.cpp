@@ -98,7 +98,7 @@ TEST(ProbeDisks, FindsAnEnclosureBehindAPlainDiskAndRecordsWhatItSays) {
               (std::vector<std::uint8_t>{0x10, 0x11, 0x20, 0x20, 0x78, 0x17, 0x15}));
     EXPECT_EQ(rig.clock.queryPauses, 4);
 
-    const auto& slot = d.slots[0];
+    const auto& slot = d.deviceSlots[0];
     EXPECT_EQ(slot.optionCapability, 0x83);  // buzzer + schedule + 0x78 answer bits 0x03
     EXPECT_EQ(slot.featureMask, 0x37);
     EXPECT_EQ(slot.SpiTypeByte, sim::kDefaultSpiTypeByte);
@@ -144,7 +144,7 @@ TEST(ProbeDisks, EnclosureWithoutSensorsOrScheduleIsRecordedSo) {
     e.settingCapabilityBits = 0;
     rig.Plug(e);
     ASSERT_EQ(rig.Probe(), 1);
-    const auto& slot = rig.state.discovery.slots[0];
+    const auto& slot = rig.state.discovery.deviceSlots[0];
     EXPECT_EQ(slot.optionCapability, 0x80);  // the 0x78 answer echoed, nothing more
     EXPECT_EQ(slot.featureMask, 0x3D);
     EXPECT_EQ(slot.hasSensors, 0);
@@ -157,7 +157,7 @@ TEST(ProbeDisks, PortMultiplierFlagComesFromTheInformationReply) {
     ProbeRig rig;
     rig.Plug(*sim::ScenarioEnclosure("portmultiplier"));
     ASSERT_EQ(rig.Probe(), 1);
-    EXPECT_EQ(rig.state.discovery.slots[0].portMultiplier, 1);
+    EXPECT_EQ(rig.state.discovery.deviceSlots[0].portMultiplier, 1);
 }
 
 TEST(ProbeDisks, ProductCodes0050And0005AreNotEnclosures) {
@@ -192,7 +192,7 @@ TEST(ProbeDisks, ModelFromInquiryIsPairSwappedAndPadded) {
     std::string stored(identify.begin() + 54, identify.begin() + 94);
     EXPECT_EQ(stored, "BADCFEHGJILKNMPO" + std::string(24, ' '));
     EXPECT_EQ(ModelText(identify), "ABCDEFGHIJKLMNOP");
-    EXPECT_EQ(rig.state.discovery.slots[0].modelFromController, 0);
+    EXPECT_EQ(rig.state.discovery.deviceSlots[0].modelFromController, 0);
     // Without the controller's model, the array size is twice the smaller member.
     EXPECT_EQ(Le48(rig.state.monitor.DeviceStatusRecord[0], rec::kConfiguredCapacity),
               2 * e.members[0].capacitySectors);
@@ -240,7 +240,7 @@ TEST(ProbeDisks, RebuildingMirrorRecordsProgressAndTracking) {
     ASSERT_EQ(rig.Probe(), 1);
     EXPECT_EQ(rig.state.monitor.DeviceStatusRecord[0][rec::kRebuildPercent],
               e.rebuildDone * 100 / e.rebuildTotal);
-    EXPECT_EQ(rig.state.discovery.slots[0].rebuildTracking, 1);
+    EXPECT_EQ(rig.state.discovery.deviceSlots[0].rebuildTracking, 1);
 
     // A rebuild over nothing reports a total of 0: no division, 0 percent.
     ProbeRig empty;
@@ -263,7 +263,7 @@ TEST(ProbeDisks, DeviceUnderExclusiveOperationIsNeverProbed) {
     rig.state.discovery.NewDeviceCount = 2;
     rig.Apply();
     const Record512 heldIdentify = rig.state.discovery.IdentifyRecord[1];
-    rig.state.discovery.slots[1].SpiTypeByte = 0x77;  // what the upgrade relies on
+    rig.state.discovery.deviceSlots[1].SpiTypeByte = 0x77;  // what the upgrade relies on
 
     rig.state.shell.FirstStatusPending = false;
     rig.state.shell.ExclusiveOperation = true;
@@ -274,7 +274,7 @@ TEST(ProbeDisks, DeviceUnderExclusiveOperationIsNeverProbed) {
     const auto& d = rig.state.discovery;
     EXPECT_EQ(d.NewDeviceTable[1], 0x41u);
     EXPECT_EQ(d.IdentifyRecord[1], heldIdentify);
-    EXPECT_EQ(d.slots[1].SpiTypeByte, 0x77);
+    EXPECT_EQ(d.deviceSlots[1].SpiTypeByte, 0x77);
 }
 
 TEST(ProbeDisks, StopsOnceTheBaselineCountOfDisksWasOpened) {

@@ -24,7 +24,7 @@ std::unique_ptr<AppState> MirrorWithHdd2Lost() {
     auto app = std::make_unique<AppState>();
     app->discovery.DeviceCount = 1;
     app->discovery.DeviceTable[0] = kDeviceEntryRecognised | 3;
-    app->discovery.slots[0].featureMask = 0x3D;
+    app->discovery.deviceSlots[0].featureMask = 0x3D;
     Record512& id = app->discovery.IdentifyRecord[3];
     PutAta(id, 46, 8, "R105B07A");
     PutAta(id, 54, 40, "RAIDBOX TR2");
@@ -135,7 +135,7 @@ TEST(RaiseMailEvent, SuppressedKindClearsTheBlockAndRequestsNothing) {
 
 TEST(RaiseMailEvent, DeviceWithoutEmailPageLeavesEverythingAsItWas) {
     auto app = MirrorWithHdd2Lost();
-    app->discovery.slots[0].featureMask = 0x37;
+    app->discovery.deviceSlots[0].featureMask = 0x37;
     MailState mail;
     mail.EventInfoBlock = {"earlier notification"};
     RaiseMailEvent(*app, mail, {}, kKindDiskFail, 0, 0);

@@ -1,0 +1,38 @@
+#include "monitor/dispatcher.h"
+
+namespace raid::monitor {
+
+bool WorkerShouldDispatch(const AppState& state) {
+    if (state.shell.DetectBusy.load()) return false;
+    return (state.shell.PollRequestFlags.load() & poll::kWakeMask) != 0;
+}
+
+void DispatchOnce(AppState& state, MonitorHandlers& handlers) {
+    auto& requests = state.shell.PollRequestFlags;
+    auto& inProgress = state.monitor.RequestInProgress;
+    const std::uint8_t due = requests.load();
+
+    for (const std::uint8_t bit : {poll::kStatusPoll, poll::kPendingCommand}) {
+        if ((due & bit) == 0) continue;
+        if ((inProgress & bit) != 0) return;
+        inProgress |= bit;
+        if (bit == poll::kStatusPoll) {
+            if (handlers.StatusPoll) handlers.StatusPoll();
+        } else if (handlers.ApplyPendingCommand) {
+            handlers.ApplyPendingCommand();
+        }
+        inProgress &= static_cast<std::uint8_t>(~bit);
+        requests.fetch_and(static_cast<std::uint8_t>(~bit));
+        return;
+    }
+    for (const std::uint8_t bit : {poll::kSmartThresholds, poll::kSmartData}) {
+        if ((due & bit) == 0) continue;
+        auto& handler =
+            bit == poll::kSmartThresholds ? handlers.SmartThresholds : handlers.SmartData;
+        if (handler) handler();
+        requests.fetch_and(static_cast<std::uint8_t>(~bit));
+        return;
+    }
+}
+
+}  // namespace raid::monitor

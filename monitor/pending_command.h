@@ -1,0 +1,48 @@
+#pragma once
+// Sending the controller command that a settings page queued (buzzer mute,
+// schedule-backup period) and the settings line it leaves for the event log.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "common/state.h"
+#include "device/channel.h"
+#include "monitor/monitor_host.h"
+#include "platform/clock.h"
+
+namespace raid::monitor {
+
+inline constexpr std::uint32_t kCommandPauseMs = 200;
+
+// A device's backup preset table: entry 0 is "Off" (0), entries 1..3 the
+// presets, in period units, and the unit in hours. Taken from discovery's
+// schedule bytes and schedule kind when the device supports schedule backup
+// (capability bit 1), else the display defaults 0, 1, 7, 30 and 24 hours.
+struct BackupPresetTable {
+    std::array<std::uint8_t, 4> entries{0, 1, 7, 30};
+    std::uint8_t unitHours = 24;
+};
+BackupPresetTable PresetTableOf(const DeviceSlot& slot);
+
+// The period of a settings line: H = periodUnits x unitHours; "OFF, " for 0,
+// else days "2d, " / "1d-6h, " and hours "5h, ".
+std::string BackupPeriodText(std::uint32_t periodUnits, std::uint32_t unitHours);
+
+// The text of a settings line between "Dn" and the time stamp for command
+// `code` with parameter bytes `p1`, `p2` (the ones SetCommandParameters
+// keeps); nullopt when the command leaves no line.
+std::optional<std::string> SettingsLineText(std::uint8_t code, std::uint8_t p1, std::uint8_t p2,
+                                            std::uint8_t unitHours);
+
+// Sends state.monitor.pendingCommandCode to the selected device (main thread,
+// from the dispatcher) and, when the controller accepted it, appends
+// "D<n>" + text + time stamp to SettingsLogLines. False when nothing could
+// be sent: a device held by an upgrade, a device switch being drawn, no
+// device ("Device not found!!!" / "No Device found !"), or a disk that does
+// not open ("Invalid Drive"). For the backup presets 0x72..0x75 it sets the
+// second parameter byte to the preset sent. The pending code stays as it is.
+bool ApplyPendingCommand(AppState& state, device::CommandChannel& ch, platform::Clock& clock,
+                         MonitorHost& host);
+
+}  // namespace raid::monitor

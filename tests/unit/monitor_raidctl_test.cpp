@@ -1,0 +1,154 @@
+// raidctl list and status against simulated enclosures: arguments, one
+// discovery and poll, the printed status, and the failures a user can meet.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/raidctl_args.h"
+#include "cli/raidctl_sim.h"
+#include "cli/raidctl_status.h"
+#include "sim/emulator.h"
+#include "sim/sim_disks.h"
+
+namespace raid::cli {
+namespace {
+
+struct CliRun {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+CliRun Raidctl(platform::DiskSystem& disks, platform::Clock& clock,
+               std::vector<std::string_view> words) {
+    const ParseResult parsed = ParseArguments(words);
+    EXPECT_TRUE(parsed.ok()) << parsed.error;
+    std::ostringstream out, err;
+    Context ctx{disks, clock, {}, out, err};
+    CliRun run;
+    run.code = parsed.args.command == Command::List ? RunList(ctx, parsed.args)
+                                                    : RunStatus(ctx, parsed.args);
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+}
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST(RaidctlStatusArguments, ListAndStatus) {
+    auto parse = [](std::vector<std::string_view> w) { return ParseArguments(w); };
+    auto r = parse({"status", "--json"});
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.args.command, Command::Status);
+    EXPECT_TRUE(r.args.disk.empty());
+    r = parse({"--simulate=raid1+rebuild", "status", "/dev/sdb"});
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.args.disk, "/dev/sdb");
+    EXPECT_EQ(r.args.scenario, "raid1+rebuild");
+    EXPECT_EQ(parse({"list", "--json"}).args.command, Command::List);
+    EXPECT_FALSE(parse({"list", "0"}).ok());
+    EXPECT_FALSE(parse({"status", "0", "1"}).ok());
+}
+
+TEST(RaidctlStatusArguments, CombinedScenarios) {
+    platform::ManualClock clock;
+    std::string error;
+    auto disks = MakeSimulatedDisks("raid1+rebuild+jbod", clock, error);
+    ASSERT_TRUE(disks) << error;
+    EXPECT_EQ(disks->ListDisks().size(), 4u);  // three enclosures and the plain disk
+    EXPECT_FALSE(MakeSimulatedDisks("raid1+", clock, error));
+    EXPECT_TRUE(Has(error, "empty scenario name"));
+    EXPECT_FALSE(MakeSimulatedDisks("raid1+nonsense", clock, error));
+    EXPECT_TRUE(Has(error, "unknown scenario nonsense; known:"));
+}
+
+TEST(RaidctlStatus, HealthyMirrorAsText) {
+    platform::ManualClock clock;
+    std::string error;
+    auto disks = MakeSimulatedDisks("", clock, error);
+    ASSERT_TRUE(disks) << error;
+    const CliRun run = Raidctl(*disks, clock, {"status"});
+    EXPECT_EQ(run.code, kExitOk) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(Has(run.out, "Device1: disk 0 (/dev/sim0), SIM RAID1 ENCLOSURE")) << run.out;
+    EXPECT_TRUE(Has(run.out, "array: Mirroring(RAID1) (mode 1)"));
+    EXPECT_TRUE(Has(run.out,
+                    "HDD1: present (state 00), SIM-DISK 1000GB, serial SIM1000A0001, "
+                    "931 GB(1953525168 Sectors)"));
+    EXPECT_TRUE(Has(run.out, "rebuild: none"));
+    EXPECT_TRUE(Has(run.out, "fan: 2400 RPM, temperature: 38 C"));
+    EXPECT_TRUE(Has(run.out, "buzzer: not muted"));
+
+    const CliRun list = Raidctl(*disks, clock, {"list"});
+    EXPECT_EQ(list.code, 0);
+    EXPECT_TRUE(Has(list.out, "Device1  0     /dev/sim0"));
+}
+
+TEST(RaidctlStatus, JsonPollsTwoDevicesAndReportsTheThird) {
+    platform::ManualClock clock;
+    std::string error;
+    auto disks = MakeSimulatedDisks("rebuild+raid0+jbod", clock, error);
+    ASSERT_TRUE(disks) << error;
+    const CliRun run = Raidctl(*disks, clock, {"--json", "status"});
+    EXPECT_EQ(run.code, kExitOk) << run.err;
+    const std::string& j = run.out;
+    EXPECT_EQ(j.rfind("{\"devices\":[{\"index\":0,\"name\":\"Device1\",\"disk\":0,", 0), 0u) << j;
+    EXPECT_TRUE(Has(j, "\"class\":\"present\",\"rebuilding\":true"));
+    EXPECT_TRUE(Has(j, "\"name\":\"Device2\",\"disk\":1,"));
+    EXPECT_TRUE(Has(j, "\"arrayModeText\":\"Striping(RAID0)\""));
+    EXPECT_TRUE(Has(j,
+                    "\"name\":\"Device3\",\"disk\":2,\"path\":\"/dev/sim2\",\"model\":"
+                    "\"SIM JBOD ENCLOSURE\",\"firmware\":\"100126.1\",\"polled\":false"));
+    EXPECT_EQ(j.back(), '\n');
+    // A rebuild in progress reports a percentage; the others none.
+    const auto first = j.find("\"rebuildPercent\":");
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_NE(j.substr(first + 17, 4), "null");
+    EXPECT_TRUE(Has(j.substr(first + 17), "\"rebuildPercent\":null"));
+}
+
+TEST(RaidctlStatus, OneDiskOnly) {
+    platform::ManualClock clock;
+    std::string error;
+    auto disks = MakeSimulatedDisks("raid1+raid0", clock, error);
+    ASSERT_TRUE(disks) << error;
+
+    const CliRun second = Raidctl(*disks, clock, {"status", "1"});
+    EXPECT_EQ(second.code, kExitOk) << second.err;
+    EXPECT_FALSE(Has(second.out, "Device1"));
+    EXPECT_TRUE(Has(second.out, "Device2: disk 1 (/dev/sim1), SIM RAID0 ENCLOSURE"));
+
+    const CliRun plain = Raidctl(*disks, clock, {"status", "/dev/sim2"});
+    EXPECT_EQ(plain.code, kExitCommandFailed);
+    EXPECT_TRUE(Has(plain.err, "disk 2 (/dev/sim2) holds no enclosure")) << plain.err;
+
+    const CliRun missing = Raidctl(*disks, clock, {"status", "7"});
+    EXPECT_EQ(missing.code, kExitCannotOpen);
+    EXPECT_TRUE(Has(missing.err, "is not one of the physical disks"));
+}
+
+TEST(RaidctlStatus, NoEnclosureAndNoRights) {
+    platform::ManualClock clock;
+    sim::SimDiskSystem disks;
+    disks.AddPlainDisk();
+    CliRun run = Raidctl(disks, clock, {"status"});
+    EXPECT_EQ(run.code, kExitCommandFailed);
+    EXPECT_EQ(run.out, "No Drive found! \n");
+
+    disks.AddEnclosure(
+        std::make_shared<sim::ControllerEmulator>(*sim::ScenarioEnclosure("raid1"), &clock));
+    disks.SetOpenError(0, platform::OpenError::PermissionDenied);
+    disks.SetOpenError(1, platform::OpenError::PermissionDenied);
+    run = Raidctl(disks, clock, {"--json", "status"});
+    EXPECT_EQ(run.code, kExitCannotOpen);
+    EXPECT_EQ(run.out.rfind("{\"devices\":[],\"message\":", 0), 0u) << run.out;
+    EXPECT_TRUE(Has(run.err, "disk group")) << run.err;
+}
+
+}  // namespace
+}  // namespace raid::cli

@@ -1,0 +1,157 @@
+// Timer2 and the monitoring worker's dispatcher: which request bits they set,
+// keep and clear, in which order requests are served, and re-entry through
+// the message pump.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "monitor/dispatcher.h"
+#include "monitor/poll_timer.h"
+
+namespace raid::monitor {
+namespace {
+
+AppState& Idle(AppState& s) {
+    s.shell.Detecting = false;
+    s.shell.DetectBusy = false;
+    s.shell.DetectRequest = false;
+    return s;
+}
+
+TEST(Timer2, ArmsThenRequestsAndDropsUnservedRequestsWhenUnarmed) {
+    AppState s;
+    Idle(s);
+    Timer2Tick(s);
+    EXPECT_EQ(s.shell.PollRequestFlags.load(), 0x10);
+    Timer2Tick(s);
+    EXPECT_EQ(s.shell.PollRequestFlags.load(), 0x11);
+
+    // Unarmed: exactly 0x10, a queued command request that was not served
+    // yet is dropped.
+    s.shell.PollRequestFlags = 0x02;
+    Timer2Tick(s);
+    EXPECT_EQ(s.shell.PollRequestFlags.load(), 0x10);
+    // Armed: other requests stay.
+    s.shell.PollRequestFlags = 0x3A;
+    Timer2Tick(s);
+    EXPECT_EQ(s.shell.PollRequestFlags.load(), 0x3B);
+}
+
+TEST(Timer2, BlockersLeaveTheRequestsAndAnUpgradeDisarms) {
+    struct Blocker {
+        const char* name;
+        void (*set)(AppState&, bool);
+    };
+    const Blocker blockers[] = {
+        {"countdown", [](AppState& s, bool on) { s.shell.DeviceChangeCountdown = on ? 16 : 0; }},
+        {"Detecting", [](AppState& s, bool on) { s.shell.Detecting = on; }},
+        {"StatusPollActive", [](AppState& s, bool on) { s.shell.StatusPollActive = on; }},
+        {"Closing", [](AppState& s, bool on) { s.shell.Closing = on; }},
+    };
+    for (const auto& b : blockers) {
+        AppState s;
+        Idle(s);
+        s.shell.PollRequestFlags = 0x12;
+        b.set(s, true);
+        Timer2Tick(s);
+        EXPECT_EQ(s.shell.PollRequestFlags.load(), 0x12) << b.name;
+        s.shell.PollRequestFlags = 0x02;
+        Timer2Tick(s);
+        EXPECT_EQ(s.shell.PollRequestFlags.load(), 0x02) << b.name;
+    }
+    AppState s;
+    Idle(s);
+    s.shell.PollRequestFlags = 0x13;
+    s.shell.ExclusiveOperation = true;
+    Timer2Tick(s);
+    EXPECT_EQ(s.shell.PollRequestFlags.load(), 0x03);
+    // After the upgrade: arm, then poll.
+    s.shell.ExclusiveOperation = false;
+    s.shell.PollRequestFlags = 0;
+    Timer2Tick(s);
+    Timer2Tick(s);
+    EXPECT_EQ(s.shell.PollRequestFlags.load(), 0x11);
+}
+
+struct Calls {
+    std::vector<std::string> log;
+    MonitorHandlers Handlers() {
+        MonitorHandlers h;
+        h.StatusPoll = [this] { log.push_back("poll"); };
+        h.ApplyPendingCommand = [this] {
+            log.push_back("command");
+            return true;
+        };
+        h.SmartThresholds = [this] { log.push_back("thresholds"); };
+        h.SmartData = [this] { log.push_back("data"); };
+        return h;
+    }
+};
+
+TEST(Dispatcher, ServesOneRequestPerCallInBitOrder) {
+    AppState s;
+    Idle(s);
+    Calls calls;
+    auto h = calls.Handlers();
+    s.shell.PollRequestFlags = 0x3F;
+    for (int i = 0; i < 5; ++i) DispatchOnce(s, h);
+    EXPECT_EQ(calls.log, (std::vector<std::string>{"poll", "command", "thresholds", "data"}));
+    EXPECT_EQ(s.shell.PollRequestFlags.load(), 0x14);  // the armed bit and bit 2 stay
+    EXPECT_EQ(s.monitor.RequestInProgress, 0);
+}
+
+TEST(Dispatcher, ReentryFromThePumpIsTurnedAway) {
+    AppState s;
+    Idle(s);
+    Calls calls;
+    MonitorHandlers h = calls.Handlers();
+    h.StatusPoll = [&] {
+        calls.log.push_back("poll");
+        EXPECT_EQ(s.monitor.RequestInProgress, poll::kStatusPoll);
+        // The worker hands the dispatcher over again while the poll pumps.
+        DispatchOnce(s, h);
+        EXPECT_TRUE(WorkerShouldDispatch(s));
+    };
+    s.shell.PollRequestFlags = poll::kStatusPoll | poll::kPendingCommand | poll::kSmartData;
+    DispatchOnce(s, h);
+    EXPECT_EQ(calls.log, std::vector<std::string>{"poll"});
+    EXPECT_EQ(s.shell.PollRequestFlags.load(), poll::kPendingCommand | poll::kSmartData);
+
+    // A command request re-entered while its handler runs waits as well.
+    s.monitor.RequestInProgress = poll::kPendingCommand;
+    DispatchOnce(s, h);
+    EXPECT_EQ(calls.log.size(), 1u);
+    s.monitor.RequestInProgress = 0;
+    DispatchOnce(s, h);
+    EXPECT_EQ(calls.log.back(), "command");
+}
+
+TEST(Dispatcher, RequestsWithoutHandlersAreCleared) {
+    AppState s;
+    Idle(s);
+    MonitorHandlers none;
+    s.shell.PollRequestFlags = 0x2B;
+    for (int i = 0; i < 4; ++i) DispatchOnce(s, none);
+    EXPECT_EQ(s.shell.PollRequestFlags.load(), 0);
+    EXPECT_FALSE(WorkerShouldDispatch(s));
+}
+
+TEST(Dispatcher, WorkerWakesOnlyForRequestsAndNotDuringDiscovery) {
+    AppState s;
+    Idle(s);
+    for (std::uint8_t bit : {0x01, 0x02, 0x08, 0x20}) {
+        s.shell.PollRequestFlags = bit;
+        EXPECT_TRUE(WorkerShouldDispatch(s)) << int{bit};
+    }
+    for (std::uint8_t bit : {0x04, 0x10, 0x40, 0x80}) {
+        s.shell.PollRequestFlags = bit;
+        EXPECT_FALSE(WorkerShouldDispatch(s)) << int{bit};
+    }
+    s.shell.PollRequestFlags = 0x01;
+    s.shell.DetectBusy = true;
+    EXPECT_FALSE(WorkerShouldDispatch(s));
+}
+
+}  // namespace
+}  // namespace raid::monitor
