@@ -79,30 +79,35 @@ bool LinuxDiskHandle::ReadSectors(std::uint32_t lba, std::span<std::uint8_t> buf
                                                0x00,
                                                count,
                                                0x00};
-    std::uint8_t sense[kSenseBufferSize] = {};
-    sg_io_hdr_t hdr{};
-    hdr.interface_id = 'S';
-    hdr.dxfer_direction = SG_DXFER_FROM_DEV;
-    hdr.cmd_len = kPassThroughCdbLength;
-    hdr.mx_sb_len = kSenseLengthAllowed;
-    hdr.dxfer_len = static_cast<unsigned>(bytes);
-    hdr.dxferp = buffer.data();
-    hdr.cmdp = cdb;
-    hdr.sbp = sense;
-    hdr.timeout = kReadTimeoutMs;
-    // Success is the ioctl completing: SCSI status and sense are not
-    // examined, so a CHECK CONDITION still counts as an answer.
-    if (sgIo_(fd_, hdr) == 0) {
+    const int error = PassThroughIn(cdb, buffer.data(), bytes, kReadTimeoutMs);
+    if (error == 0) {
         lastError_ = 0;
         return true;
     }
-    const int error = errno;
     if (!IsPassThroughUnsupported(error)) {
         lastError_ = error;
         return false;
     }
     fallback_ = true;
     return ReadDirect(lba, buffer, bytes);
+}
+
+int LinuxDiskHandle::PassThroughIn(std::uint8_t* cdb, std::uint8_t* data, std::size_t length,
+                                   unsigned timeoutMs) {
+    std::uint8_t sense[kSenseBufferSize] = {};
+    sg_io_hdr_t hdr{};
+    hdr.interface_id = 'S';
+    hdr.dxfer_direction = SG_DXFER_FROM_DEV;
+    hdr.cmd_len = kPassThroughCdbLength;
+    hdr.mx_sb_len = kSenseLengthAllowed;
+    hdr.dxfer_len = static_cast<unsigned>(length);
+    hdr.dxferp = data;
+    hdr.cmdp = cdb;
+    hdr.sbp = sense;
+    hdr.timeout = timeoutMs;
+    // Success is the ioctl completing: SCSI status and sense are not
+    // examined, so a CHECK CONDITION still counts as an answer.
+    return sgIo_(fd_, hdr) == 0 ? 0 : errno;
 }
 
 bool LinuxDiskHandle::ReadDirect(std::uint32_t lba, std::span<std::uint8_t> buffer,
@@ -153,22 +158,11 @@ bool LinuxDiskHandle::InquiryDevice(std::span<std::uint8_t> buffer) {
         // controllers were always asked this way.
         std::uint8_t cdb[kPassThroughCdbLength] = {kOpInquiry, 0x00, 0x00, 0x00, 0x24,
                                                    0x00,       0x00, 0x00, 0x00, 0x00};
-        std::uint8_t sense[kSenseBufferSize] = {};
-        sg_io_hdr_t hdr{};
-        hdr.interface_id = 'S';
-        hdr.dxfer_direction = SG_DXFER_FROM_DEV;
-        hdr.cmd_len = kPassThroughCdbLength;
-        hdr.mx_sb_len = kSenseLengthAllowed;
-        hdr.dxfer_len = static_cast<unsigned>(kInquirySize);
-        hdr.dxferp = buffer.data();
-        hdr.cmdp = cdb;
-        hdr.sbp = sense;
-        hdr.timeout = kInquiryTimeoutMs;
-        if (sgIo_(fd_, hdr) == 0) {
+        const int error = PassThroughIn(cdb, buffer.data(), kInquirySize, kInquiryTimeoutMs);
+        if (error == 0) {
             lastError_ = 0;
             return true;
         }
-        const int error = errno;
         if (!IsPassThroughUnsupported(error)) {
             lastError_ = error;
             return false;
