@@ -3,10 +3,12 @@
 // process-wide state and the one controller command channel. Held by shared
 // pointer by the window and by every worker, so a worker that is let go at
 // exit (see worker_thread.h) still finds all of it alive.
+#include <filesystem>
 #include <memory>
 
 #include "common/state.h"
 #include "device/channel.h"
+#include "eventlog/event_log_state.h"
 #include "platform/clock.h"
 #include "platform/disk.h"
 
@@ -20,7 +22,13 @@ struct ShellContext {
     std::shared_ptr<platform::Clock> clock;
     std::shared_ptr<platform::DiskSystem> disks;
     AppState state;
+    // The day's event log and what event detection remembers between polls;
+    // main thread only.
+    eventlog::EventLogState eventLog;
     device::CommandChannel channel;
+    // Where the day's "yymmdd.log" files go; empty means the executable's
+    // folder.
+    std::filesystem::path programFolder;
 };
 
 }  // namespace raid::app

@@ -21,11 +21,16 @@
 #include "app/device_change_monitor.h"
 #include "app/hand_over.h"
 #include "app/picture_button.h"
+#include "app/status_page.h"
 #include "app/unit4.h"
+#include "app/unit5.h"
 #include "app/unit6.h"
 #include "app/unit8.h"
 #include "discovery/drive_enum.h"
 #include "discovery/timer4.h"
+#include "monitor/pending_command.h"
+#include "monitor/poll_timer.h"
+#include "monitor/status_poll.h"
 #include "skin/skin.h"
 
 namespace raid::app {
@@ -44,7 +49,8 @@ TForm1::TForm1(FormOptions options, QWidget* parent)
     : QWidget(parent),
       context_(std::move(options.context)),
       messages_(options.messages),
-      options_(options) {
+      options_(options),
+      timeStamp_(options.timeStamp ? options.timeStamp : text::LocaleDateTimeFormatter()) {
     if (messages_ == nullptr) {
         ownMessages_ = std::make_unique<MessageBoxSink>();
         messages_ = ownMessages_.get();
@@ -63,6 +69,17 @@ TForm1::TForm1(FormOptions options, QWidget* parent)
         if (std::this_thread::get_id() == mainThread) QCoreApplication::processEvents();
     };
 
+    // What TRaidThread hands over; every handler runs on this thread.
+    monitorHandlers_.StatusPoll = [this] {
+        monitor::StatusPoll(context_->state, context_->channel, *context_->clock, *this);
+    };
+    monitorHandlers_.ApplyPendingCommand = [this] {
+        return monitor::ApplyPendingCommand(context_->state, context_->channel, *context_->clock,
+                                            *this);
+    };
+    // The SMART reads (bits 3 and 5) come with the SMART page; until then the
+    // dispatcher clears their bits without serving them.
+
     const struct {
         QTimer** timer;
         const char* name;
@@ -80,6 +97,14 @@ TForm1::TForm1(FormOptions options, QWidget* parent)
     }
 
     BuildWindow();
+    statusPage_ = std::make_unique<StatusPage>(*this);
+    connect(CheckBox1, &QCheckBox::clicked, this, [this] { statusPage_->CheckBox1Click(); });
+    connect(CheckBox3, &QCheckBox::clicked, this, [this] { statusPage_->CheckBox3Click(); });
+    connect(Image0_D1, &PictureButton::clicked, this, [this] { statusPage_->Image0_D1Click(); });
+    connect(Image0_D2, &PictureButton::clicked, this, [this] { statusPage_->Image0_D2Click(); });
+    connect(Image0_Log, &PictureButton::clicked, this, &TForm1::Image0_LogClick);
+    // CheckBox5's click (queueing the buzzer command) comes with the buzzer
+    // setting; the status page only shows the box.
     FormCreate();
 
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -212,7 +237,6 @@ void TForm1::FormCreate() {
     for (QWidget* w : std::initializer_list<QWidget*>{Image0_D1, Image2_D1, Image0_D2, Image2_D2})
         w->hide();
     currentPage_ = kPageStatus;
-    selectedStatusDevice_ = 0;
     selectedUpgradeDevice_ = 0;
     selectedSmartDisk_ = 0;
     ShowDevicePicture(Image0_D1, "Image0_D1", true);
@@ -236,10 +260,7 @@ void TForm1::StartThreads() {
     };
     detectThread_ = std::make_unique<DriveDetectThread>(context_, notices);
 
-    RaidHandlers handlers;  // the request handlers come with their subsystems
-    raidThread_ = std::make_unique<TRaidThread>(context_, gate_, [this, handlers] {
-        if (!context_->state.shell.Closing.load()) RaidDispatch(context_->state, handlers);
-    });
+    raidThread_ = std::make_unique<TRaidThread>(context_, gate_, [this] { RaidThreadDispatch(); });
     emailThread_ = std::make_unique<TEmailThread>(context_, gate_, [this] {
         // The settings reload and the notification send belong to the mail
         // subsystem; until it is wired in, a request is dropped here so that
@@ -320,8 +341,28 @@ void TForm1::Timer1Timer() {
     // Moves the progress bar of a firmware upgrade; comes with the upgrade.
 }
 
-void TForm1::Timer2Timer() {
-    // Arms and requests the status poll; comes with the status poll.
+void TForm1::Timer2Timer() { monitor::Timer2Tick(context_->state); }
+
+void TForm1::RaidThreadDispatch() {
+    if (context_->state.shell.Closing.load()) return;
+    monitor::DispatchOnce(context_->state, monitorHandlers_);
+}
+
+void TForm1::Image0_LogClick() {
+    if (viewerOpen_) return;
+    viewerOpen_ = true;
+    {
+        // Polls go on while the viewer is open: the worker's hand-overs run
+        // inside its modal loop.
+        TForm5 viewer(context_->eventLog.EventLogLines, context_->state, this);
+        viewer.SetMessageSink(messages_);
+        if (options_.runModal) {
+            options_.runModal(viewer);
+        } else {
+            viewer.exec();
+        }
+    }
+    viewerOpen_ = false;
 }
 
 void TForm1::Timer3Timer() {

@@ -7,17 +7,22 @@
 #include <QString>
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "app/message_sink.h"
 #include "app/shell_context.h"
+#include "common/text.h"
 #include "discovery/discovery_host.h"
 #include "mail/mail_event.h"
 #include "mail/system_info.h"
+#include "monitor/dispatcher.h"
+#include "monitor/monitor_host.h"
 
 class QCheckBox;
 class QComboBox;
+class QDialog;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -38,6 +43,7 @@ class DriveDetectThread;
 class TRaidThread;
 class TEmailThread;
 class DeviceChangeMonitor;
+class StatusPage;
 
 struct FormOptions {
     std::shared_ptr<ShellContext> context;
@@ -49,6 +55,12 @@ struct FormOptions {
     bool watchDevices = true;
     // Where the host information of the system-information block comes from.
     mail::HostSources hostSources = mail::SystemHostSources();
+    // Shows a modal window and returns when it closes; null: QDialog::exec().
+    // Tests answer at once instead of blocking.
+    std::function<int(QDialog&)> runModal;
+    // The date-time format "c" of the event log and the settings lines;
+    // null: the user's locale.
+    text::DateTimeFormatter timeStamp;
 };
 
 // Pages of Notebook1.
@@ -61,7 +73,7 @@ enum Page : int {
     kPageSmart = 5,
 };
 
-class TForm1 : public QWidget, public discovery::DiscoveryHost {
+class TForm1 : public QWidget, public discovery::DiscoveryHost, public monitor::MonitorHost {
     Q_OBJECT
 public:
     explicit TForm1(FormOptions options, QWidget* parent = nullptr);
@@ -69,8 +81,14 @@ public:
 
     AppState& State() { return context_->state; }
     ShellContext& Context() { return *context_; }
-    int CurrentPage() const { return currentPage_; }
     std::uint8_t LastPageMask() const { return lastPageMask_; }
+    int SelectedUpgradeDevice() const { return selectedUpgradeDevice_; }
+    // "RAID GUI " followed by VersionText.
+    QString ApplicationTitle() const;
+    // The Status page: its refresh and its device choice.
+    StatusPage& Status() { return *statusPage_; }
+    // The picture of a hidden companion image (Image0_D1_Yellow, ...).
+    QPixmap CompanionPicture(const QString& name) const;
     // The system-information block, one entry per line (each starts with a
     // line break).
     const std::vector<std::string>& SystemInfoLines() const { return mail_.SystemInfoBlock; }
@@ -102,8 +120,20 @@ public:
     void Image2_D1Click();
     void Image2_D2Click();
 
-    // DiscoveryHost.
+    // Opens the event log viewer modally; a second click while it is open
+    // does nothing.
+    void Image0_LogClick();
+    bool ViewerOpen() const { return viewerOpen_; }
+
+    // TRaidThread's dispatcher: serves one queued monitoring request (main
+    // thread). Tests call it by hand.
+    void RaidThreadDispatch();
+
+    // DiscoveryHost and MonitorHost.
     void SetStatusPanel(int panel, const std::string& text) override;
+    void Pump() override;
+
+    // DiscoveryHost.
     void SetDeviceSelector(int index, bool present) override;
     std::string StaticText1Text() const override;
     bool StaticText1Visible() const override;
@@ -121,7 +151,18 @@ public:
     int CountPhysicalDisks() override;
     TimePoint Now() override;
     void RaiseMailEvent(int kind, int device, int member) override;
-    void Pump() override;
+
+    // MonitorHost.
+    bool IsSelectorChecked(int index) const override;
+    void UncheckSelector(int index) override;
+    int CurrentPage() const override { return currentPage_; }
+    int SelectedDevice() const override;
+    bool DeviceSwitchInProgress() const override;
+    void DetectEvents(std::uint8_t mask) override;
+    void RefreshStatusPage(bool full) override;
+    void RefreshSetupPage() override;
+    void Message(const std::string& text, const std::string& caption) override;
+    std::string TimeStampText(TimePoint when) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -153,7 +194,7 @@ private:
 
     bool PageButtonsFree() const;
     void ShowDevicePicture(PictureButton* target, const QString& companion, bool selected);
-    QPixmap CompanionPicture(const QString& name) const;
+    std::filesystem::path ProgramFolder() const;
 
     std::shared_ptr<ShellContext> context_;
     MessageSink* messages_;
@@ -165,6 +206,7 @@ private:
     std::unique_ptr<DriveDetectThread> detectThread_;
     std::unique_ptr<TRaidThread> raidThread_;
     std::unique_ptr<TEmailThread> emailThread_;
+    monitor::MonitorHandlers monitorHandlers_;
     DeviceChangeMonitor* deviceMonitor_ = nullptr;
     bool threadsHalted_ = false;
 
@@ -211,9 +253,12 @@ private:
     PictureButton* Image5_HDD2 = nullptr;
     QTableWidget* StringGrid4 = nullptr;
 
+    std::unique_ptr<StatusPage> statusPage_;
+    bool viewerOpen_ = false;
+    text::DateTimeFormatter timeStamp_;
+
     int currentPage_ = kPageStatus;
     std::uint8_t lastPageMask_ = 0xFF;
-    int selectedStatusDevice_ = 0;
     int selectedUpgradeDevice_ = 0;
     int selectedSmartDisk_ = 0;
     TimePoint statusTimeReference_{};

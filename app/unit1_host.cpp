@@ -1,12 +1,16 @@
-// TForm1 as discovery's host: what Timer4 reads from and does to the window.
+// TForm1 as the host of discovery (what Timer4 reads from and does to the
+// window) and of the status poll (what StatusPoll and ApplyPendingCommand
+// read from and do to it).
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QTimer>
 
 #include "app/picture_button.h"
+#include "app/status_page.h"
 #include "app/unit1.h"
 #include "discovery/drive_enum.h"
+#include "eventlog/detect_events.h"
 
 namespace raid::app {
 
@@ -46,13 +50,7 @@ void TForm1::SetUpgradeImageEnabled(bool enabled) { Image2_Upgrade->setEnabled(e
 
 void TForm1::ShowLogImage() { Image0_Log->show(); }
 
-void TForm1::RefreshDeviceSummary() {
-    const DiscoveryState& d = context_->state.discovery;
-    if (d.currentDevice >= 0 && d.currentDevice < kDeviceSlots) {
-        LayoutPageButtons(d.deviceSlots[static_cast<std::size_t>(d.currentDevice)].featureMask);
-    }
-    // The device labels, hints and firmware text come with the status page.
-}
+void TForm1::RefreshDeviceSummary() { statusPage_->RefreshDeviceLabels(); }
 
 void TForm1::ShowStatusPage() {
     currentPage_ = kPageStatus;
@@ -84,5 +82,52 @@ void TForm1::RaiseMailEvent(int kind, int device, int member) {
 }
 
 void TForm1::Pump() { QCoreApplication::processEvents(); }
+
+bool TForm1::IsSelectorChecked(int index) const {
+    if (index == 0) return CheckBox1->isChecked();
+    if (index == 1) return CheckBox3->isChecked();
+    return false;
+}
+
+void TForm1::UncheckSelector(int index) {
+    // Only the tick goes: the pictures and the shown device stay until the
+    // user clicks a selector.
+    if (index == 0) CheckBox1->setChecked(false);
+    if (index == 1) CheckBox3->setChecked(false);
+}
+
+int TForm1::SelectedDevice() const { return statusPage_->SelectedDevice(); }
+
+bool TForm1::DeviceSwitchInProgress() const { return statusPage_->DeviceSwitchInProgress(); }
+
+std::filesystem::path TForm1::ProgramFolder() const {
+    if (!context_->programFolder.empty()) return context_->programFolder;
+    return QCoreApplication::applicationDirPath().toStdString();
+}
+
+void TForm1::DetectEvents(std::uint8_t mask) {
+    eventlog::EventLogContext ctx{
+        context_->state,
+        *context_->clock,
+        ProgramFolder(),
+        ApplicationTitle().toStdString(),
+        timeStamp_,
+        [this](int kind, int device, int member) { RaiseMailEvent(kind, device, member); },
+        [this](const std::string& message) { SetStatusPanel(4, message); },
+    };
+    eventlog::DetectEvents(context_->eventLog, ctx, mask);
+}
+
+void TForm1::RefreshStatusPage(bool full) { statusPage_->RefreshStatusPage(full); }
+
+void TForm1::RefreshSetupPage() {
+    // The schedule-backup display comes with the schedule-backup page.
+}
+
+void TForm1::Message(const std::string& text, const std::string& caption) {
+    TellUser(QString::fromStdString(text), QString::fromStdString(caption));
+}
+
+std::string TForm1::TimeStampText(TimePoint when) { return timeStamp_(when); }
 
 }  // namespace raid::app

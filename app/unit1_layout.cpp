@@ -33,8 +33,40 @@ QFont Bold(QFont font, int pointSize) {
     return font;
 }
 
+QFont Sized(QFont font, int pointSize) {
+    font.setPointSize(pointSize);
+    return font;
+}
+
 QRect Action(int left, int top) {
     return QRect(left, top, skin::kActionWidth, skin::kActionHeight);
+}
+
+// A white rounded box behind a group of labels of the Status page.
+void Card(QWidget* page, const QString& name, const QRect& geometry) {
+    auto* card = new QFrame(page);
+    card->setObjectName(name);
+    card->setGeometry(geometry);
+    card->setStyleSheet(QString("QFrame#%1 { background: #ffffff; border: 1px solid #c9d0db;"
+                                " border-radius: 6px; }")
+                            .arg(name));
+}
+
+// A small grey caption in front of a value.
+void Caption(QWidget* parent, const QString& name, const QRect& geometry, const QString& text) {
+    auto* caption = new QLabel(text, parent);
+    caption->setObjectName(name);
+    caption->setGeometry(geometry);
+    caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    QPalette p = caption->palette();
+    p.setColor(QPalette::WindowText, QColor(0x5a, 0x63, 0x72));
+    caption->setPalette(p);
+}
+
+void Rule(QWidget* page, int top) {
+    auto* rule = new QFrame(page);
+    rule->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+    rule->setGeometry(14, top, 432, 4);
 }
 
 }  // namespace
@@ -154,8 +186,6 @@ void TForm1::BuildStatusPage(QWidget* page) {
         MakePicture("Image0_D1", page, QRect(14, 10, skin::kDeviceWidth, skin::kDeviceHeight));
     Image0_D2 =
         MakePicture("Image0_D2", page, QRect(144, 10, skin::kDeviceWidth, skin::kDeviceHeight));
-    // The device choice of these selectors (Image0_D1Click, CheckBox1Click,
-    // ...) comes with the status page.
     CheckBox1 = new QCheckBox("Device1", page);
     CheckBox1->setObjectName("CheckBox1");
     CheckBox1->setGeometry(30, 98, 100, 20);
@@ -166,47 +196,64 @@ void TForm1::BuildStatusPage(QWidget* page) {
          std::initializer_list<QWidget*>{CheckBox1, CheckBox3, Image0_D1, Image0_D2})
         selector->setToolTipDuration(6000);
 
-    MakeLabel("Label48", page, QRect(276, 12, 172, 20))->setAlignment(Qt::AlignRight);
-    StaticText10 = MakeLabel("StaticText10", page, QRect(276, 34, 172, 36));
-    StaticText10->setAlignment(Qt::AlignRight | Qt::AlignTop);
-    StaticText10->setWordWrap(true);
-    auto* health = MakeLabel("Label18", page, QRect(276, 76, 172, 62));
+    // The state box at the top right: health or rebuild progress, with the
+    // controller's firmware below it.
+    Card(page, "Frame_State", QRect(282, 10, 164, 88));
+    auto* health = MakeLabel("Label18", page, QRect(286, 14, 156, 80));
     health->setAlignment(Qt::AlignCenter);
-    health->setFont(Bold(base, 13));
+    health->setFont(Bold(base, 14));
+    Caption(page, "Caption_Firmware", QRect(284, 102, 70, 18), "Firmware");
+    MakeLabel("Label48", page, QRect(340, 102, 104, 18))
+        ->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    StaticText10 = MakeLabel("StaticText10", page, QRect(284, 120, 160, 14));
+    StaticText10->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    StaticText10->setFont(Sized(base, 8));
 
-    auto* mode = MakeLabel("Label17", page, QRect(14, 130, 250, 26));
-    mode->setFont(Bold(base, 13));
-    auto* rule = new QFrame(page);
-    rule->setFrameStyle(QFrame::HLine | QFrame::Sunken);
-    rule->setGeometry(14, 160, 434, 4);
+    Rule(page, 136);
+    Caption(page, "Caption_Mode", QRect(14, 146, 76, 20), "Array Mode");
+    MakeLabel("Label17", page, QRect(92, 142, 190, 28))->setFont(Bold(base, 13));
+    Caption(page, "Caption_Capacity", QRect(284, 146, 60, 20), "Capacity");
+    auto* configured = MakeLabel("Label27", page, QRect(340, 142, 104, 28));
+    configured->setFont(Bold(base, 12));
+    configured->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
+    // One row per member: bay, capacity (with its line break the label is
+    // two lines high) and model.
     const struct {
         const char* member;
         const char* capacity;
         const char* model;
         int top;
-    } members[2] = {{"HDD1", "Label25", "Label51", 172}, {"HDD2", "Label26", "Label52", 214}};
+    } members[2] = {{"HDD1", "Label25", "Label51", 178}, {"HDD2", "Label26", "Label52", 222}};
     for (const auto& m : members) {
-        MakeLabel(QString("Caption_") + m.member, page, QRect(14, m.top, 50, 20), m.member)
-            ->setFont(Bold(base, 10));
-        MakeLabel(m.capacity, page, QRect(70, m.top, 90, 36))
-            ->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        MakeLabel(m.model, page, QRect(164, m.top, 284, 20));
+        Card(page, QString("Frame_") + m.member, QRect(14, m.top, 432, 38));
+        // All three start on the same line, whatever their fonts.
+        auto* bay = MakeLabel(QString("Caption_") + m.member, page, QRect(24, m.top + 10, 46, 20),
+                              m.member);
+        bay->setFont(Bold(base, 10));
+        auto* capacity = MakeLabel(m.capacity, page, QRect(76, m.top + 10, 84, 40));
+        capacity->setFont(Bold(base, 10));
+        auto* model = MakeLabel(m.model, page, QRect(164, m.top + 10, 276, 20));
+        model->setFont(Sized(base, 10));
+        for (QLabel* label : {bay, capacity, model})
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     }
-    MakeLabel("Label27", page, QRect(14, 256, 250, 20))->setFont(Bold(base, 10));
 
+    Rule(page, 268);
     Panel11 = new QFrame(page);
     Panel11->setObjectName("Panel11");
-    Panel11->setGeometry(14, 282, 300, 26);
-    MakeLabel("Label4", Panel11, QRect(0, 4, 36, 18), "Fan:");
-    MakeLabel("Label5", Panel11, QRect(38, 4, 80, 18));
-    MakeLabel("Label6", Panel11, QRect(130, 4, 90, 18), "Temperature:");
-    MakeLabel("Label7", Panel11, QRect(222, 4, 70, 18));
+    Panel11->setGeometry(14, 274, 300, 24);
+    MakeLabel("Label4", Panel11, QRect(0, 3, 30, 18), "Fan:");
+    MakeLabel("Label5", Panel11, QRect(34, 3, 44, 18))->setFont(Bold(base, 10));
+    Caption(Panel11, "Unit_Fan", QRect(80, 3, 34, 18), "RPM");
+    MakeLabel("Label6", Panel11, QRect(132, 3, 86, 18), "Temperature:");
+    MakeLabel("Label7", Panel11, QRect(220, 3, 28, 18))->setFont(Bold(base, 10));
+    Caption(Panel11, "Unit_Temperature", QRect(248, 3, 30, 18), QString::fromUtf8("\u00B0C"));
     CheckBox5 = new QCheckBox("Buzzer Mute", page);
     CheckBox5->setObjectName("CheckBox5");
-    CheckBox5->setGeometry(14, 314, 160, 22);
+    CheckBox5->setGeometry(14, 312, 160, 22);
 
-    Image0_Log = MakePicture("Image0_Log", page, Action(348, 308));
+    Image0_Log = MakePicture("Image0_Log", page, Action(346, 306));
     Image0_Log->hide();  // shown once a device is found
     WirePressedLook(Image0_Log, false);
 

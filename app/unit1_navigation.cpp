@@ -5,6 +5,7 @@
 #include <QStackedWidget>
 
 #include "app/picture_button.h"
+#include "app/status_page.h"
 #include "app/unit1.h"
 
 namespace raid::app {
@@ -51,9 +52,12 @@ void TForm1::LayoutPageButtons(std::uint8_t mask) {
     lastPageMask_ = mask;
 }
 
+QString TForm1::ApplicationTitle() const {
+    return "RAID GUI " + QString::fromStdString(context_->state.shell.VersionText);
+}
+
 void TForm1::ApplyProductSkin() {
-    const QString title = "RAID GUI " + QString::fromStdString(context_->state.shell.VersionText);
-    setWindowTitle(title);
+    setWindowTitle(ApplicationTitle());
     Label63->setText("RAID Management Sofeware");
     Image_Background->setPixmap(CompanionPicture("Image_Background_RAID"));
     findChild<QLabel*>("Image_Background_OEM", Qt::FindDirectChildrenOnly)->hide();
@@ -68,8 +72,8 @@ void TForm1::Image_StsClick() {
     if (!PageButtonsFree()) return;
     currentPage_ = kPageStatus;
     ShowPage();
-    context_->state.discovery.currentDevice = selectedStatusDevice_;
-    // The status page refresh comes with the status page.
+    context_->state.discovery.currentDevice = statusPage_->SelectedDevice();
+    statusPage_->RefreshStatusPage(true);
 }
 
 void TForm1::Image_SetupClick() {

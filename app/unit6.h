@@ -1,7 +1,7 @@
 #pragma once
 // TRaidThread: the monitoring worker. It decides when a queued request is
-// due and hands the dispatcher to the main thread, where all controller
-// commands except discovery's run.
+// due (monitor::WorkerShouldDispatch) and hands the dispatcher to the main
+// thread, where all controller commands except discovery's run.
 #include <functional>
 #include <memory>
 
@@ -11,25 +11,10 @@
 
 namespace raid::app {
 
-// The handlers the dispatcher calls; an empty one means the request kind has
-// no handler yet and its bit is simply cleared.
-struct RaidHandlers {
-    std::function<void()> StatusPoll;
-    std::function<bool()> ApplyPendingCommand;
-    std::function<void()> SmartThresholds;  // SMART read with feature 0xD1
-    std::function<void()> SmartData;        // SMART read with feature 0xD0
-};
-
-// Main thread: serves exactly one request, the first set bit of
-// PollRequestFlags in the order 0, 1, 3, 5. Bits 0 and 1 are guarded by
-// RequestInProgress against re-entry from the message pump inside their
-// handlers.
-void RaidDispatch(AppState& state, const RaidHandlers& handlers);
-
 class TRaidThread {
 public:
-    // `dispatcher` runs RaidDispatch on the main thread; it is handed over
-    // through `gate`.
+    // `dispatcher` serves one request (monitor::DispatchOnce) on the main
+    // thread; it is handed over through `gate`.
     TRaidThread(std::shared_ptr<ShellContext> context, std::shared_ptr<HandOverGate> gate,
                 std::function<void()> dispatcher);
 
@@ -40,7 +25,7 @@ public:
 
     // One turn of the loop before its 50 ms sleep: true when the dispatcher
     // was handed over.
-    static bool Pass(const ShellFlags& flags, HandOverGate& gate,
+    static bool Pass(const AppState& state, HandOverGate& gate,
                      const std::function<void()>& dispatcher);
 
 private:

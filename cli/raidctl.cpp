@@ -1,4 +1,7 @@
 // raidctl: headless access to the enclosures, for scripts and diagnostics.
+#include <signal.h>
+
+#include <atomic>
 #include <iostream>
 #include <memory>
 #include <string_view>
@@ -6,10 +9,31 @@
 
 #include "cli/raidctl_args.h"
 #include "cli/raidctl_commands.h"
+#include "cli/raidctl_monitor.h"
 #include "cli/raidctl_sim.h"
 #include "cli/raidctl_status.h"
 #include "platform/clock.h"
 #include "platform/linux_disks.h"
+
+namespace {
+
+// Set by SIGINT and SIGTERM: `monitor` ends after the poll that is running.
+std::atomic<bool> stopSignal{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void OnStopSignal(int) { stopSignal.store(true); }
+
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    // A second signal ends the program at once, as without the handler.
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace raid;
@@ -51,6 +75,20 @@ int main(int argc, char** argv) {
                 return cli::RunList(ctx, args);
             case cli::Command::Status:
                 return cli::RunStatus(ctx, args);
+            case cli::Command::Monitor: {
+                cli::MonitorOptions options;
+                // Like the window program, which keeps its logs beside itself.
+                options.logDir = args.logDir.empty() ? cli::ExecutableFolder()
+                                                     : std::filesystem::path(args.logDir);
+                if (options.logDir.empty()) {
+                    std::cerr << "raidctl: cannot find the folder of the raidctl executable; "
+                                 "give --log-dir\n";
+                    return cli::kExitUsage;
+                }
+                options.stop = [](std::uint32_t) { return stopSignal.load(); };
+                CatchStopSignals();
+                return cli::RunMonitor(ctx, args, options);
+            }
             default:
                 return cli::RunQuery(ctx, args);
         }

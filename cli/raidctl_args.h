@@ -18,7 +18,10 @@ enum ExitCode : int {
     kExitCommandFailed = 3,
 };
 
-enum class Command { Help, Disks, Query, List, Status };
+enum class Command { Help, Disks, Query, List, Status, Monitor };
+
+// The status poll interval of the window program's Timer2.
+inline constexpr std::uint32_t kDefaultMonitorIntervalMs = 5000;
 
 struct Arguments {
     Command command = Command::Help;
@@ -29,6 +32,11 @@ struct Arguments {
     std::uint8_t code = 0;
     bool hasParams = false;
     std::array<std::uint8_t, 3> params{};
+    // monitor: the log folder (empty: the folder of the executable), how many
+    // polls (0: until a signal) and the time between poll starts.
+    std::string logDir;
+    std::uint32_t polls = 0;
+    std::uint32_t intervalMs = kDefaultMonitorIntervalMs;
 };
 
 struct ParseResult {

@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <ostream>
 
+#include "cli/raidctl_discovery.h"
 #include "cli/raidctl_output.h"
 #include "common/text.h"
 #include "device/channel.h"
 #include "discovery/device_report.h"
-#include "discovery/drive_enum.h"
-#include "discovery/probe.h"
 #include "monitor/quiet_host.h"
 #include "monitor/status_poll.h"
 
@@ -54,33 +53,6 @@ MemberStatus DescribeMember(const Record512& r, int member) {
     m.capacity =
         text::Capacity40(text::Field(r, first ? rec::kHdd1Capacity : rec::kHdd2Capacity, 6));
     return m;
-}
-
-// The one discovery of a headless run, left as Timer4 leaves it.
-void Discover(AppState& state, device::CommandChannel& ch) {
-    state.shell.Detecting = true;
-    discovery::TakeDriveBaselines(state.discovery, ch);
-    discovery::RunDiscovery(state, ch);
-    auto& d = state.discovery;
-    d.DeviceTable = d.NewDeviceTable;
-    d.DeviceCount = d.NewDeviceCount;
-    d.PreviousIdentifyRecord = d.IdentifyRecord;
-    state.shell.Detecting = false;
-    state.shell.DetectBusy = false;
-    state.shell.DetectRequest = false;
-    // Nothing is drawn here, so the first poll must query instead of only
-    // reporting the devices for a first full redraw.
-    state.shell.FirstStatusPending = false;
-}
-
-// A sentence when disks exist but could not be opened for lack of rights.
-std::string PermissionProblem(platform::DiskSystem& disks) {
-    for (const auto& info : disks.ListDisks()) {
-        auto r = disks.OpenDisk(info.number);
-        if (!r && r.error == platform::OpenError::PermissionDenied)
-            return r.message.empty() ? "raw disk access needs root or the disk group" : r.message;
-    }
-    return {};
 }
 
 void PrintMemberText(const MemberStatus& m, std::ostream& out) {
@@ -222,7 +194,10 @@ int RunStatus(Context& ctx, const Arguments& args) {
 
     AppState state;
     device::CommandChannel ch(ctx.disks, ctx.clock);
-    Discover(state, ch);
+    DiscoverOnce(state, ch);
+    // Nothing is drawn here, so the first poll must query instead of only
+    // reporting the devices for a first full redraw.
+    state.shell.FirstStatusPending = false;
     const auto& d = state.discovery;
     if (d.DeviceCount == 0) {
         const std::string problem = PermissionProblem(ctx.disks);

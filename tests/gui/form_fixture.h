@@ -1,10 +1,15 @@
 #pragma once
 // A main window against emulated enclosures, with a manual clock, no worker
 // threads and no udev: tests run discoveries and timer ticks by hand.
+#include <QDialog>
 #include <QLabel>
 #include <QString>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -40,6 +45,23 @@ inline mail::HostSources FixedHost() {
     return sources;
 }
 
+// A folder of its own for each test's log files, removed afterwards.
+class TempFolder {
+public:
+    TempFolder() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "raidgui-test-XXXXXX").string();
+        if (mkdtemp(pattern.data()) != nullptr) path = pattern;
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    std::filesystem::path path;
+};
+
 class FormTest : public ::testing::Test {
 protected:
     // Adds an emulated enclosure; `edit` may change its model first.
@@ -61,7 +83,19 @@ protected:
         options.startThreads = false;
         options.watchDevices = false;
         options.hostSources = FixedHost();
+        options.context->programFolder = logFolder.path;
+        options.timeStamp = text::PatternDateTimeFormatter("%d/%m/%Y %H:%M:%S");
+        options.runModal = [this](QDialog& dialog) {
+            modals.push_back(dialog.objectName());
+            return onModal ? onModal(dialog) : 0;
+        };
         form = std::make_unique<TForm1>(std::move(options));
+    }
+
+    // What TRaidThread would hand over until no request wakes it.
+    void ServeRequests() {
+        for (int i = 0; i < 16 && monitor::WorkerShouldDispatch(form->State()); ++i)
+            form->RaidThreadDispatch();
     }
 
     // What the detection thread and the next Timer4 tick would do.
@@ -88,6 +122,10 @@ protected:
     std::shared_ptr<platform::ManualClock> clock = std::make_shared<platform::ManualClock>();
     std::shared_ptr<sim::SimDiskSystem> disks = std::make_shared<sim::SimDiskSystem>();
     RecordingSink sink;
+    TempFolder logFolder;
+    // Modal windows opened (by objectName); onModal may act while one is open.
+    std::vector<QString> modals;
+    std::function<int(QDialog&)> onModal;
     std::unique_ptr<TForm1> form;
 };
 

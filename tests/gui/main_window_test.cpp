@@ -149,6 +149,10 @@ TEST_F(FormTest, ColumnFollowsTheShownDevicesPageSet) {
     EXPECT_FALSE(Button("Image_Email")->isHidden());
 
     // Choosing Device2 on the upgrade page brings Setup back, E-mail goes.
+    // (The page buttons answer once the first status is shown.)
+    ServeRequests();
+    form->Image_FWUpgClick();
+    ASSERT_EQ(form->CurrentPage(), kPageUpgrade);
     form->Image2_D2Click();
     EXPECT_EQ(form->State().discovery.currentDevice, 1);
     EXPECT_EQ(form->LastPageMask(), 0x37);

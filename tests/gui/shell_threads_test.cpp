@@ -1,5 +1,6 @@
-// The worker threads' protocol: the dispatcher's order and re-entry guard,
-// the hand-over gate at close, and letting a stuck worker go.
+// The worker threads' protocol: when the monitoring worker hands over, the
+// hand-over gate at close, and letting a stuck worker go. (The dispatcher's
+// order and re-entry guard are tested with the monitor.)
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -15,68 +16,21 @@
 namespace raid::app::test {
 namespace {
 
-TEST(RaidDispatch, ServesOneRequestPerCallInBitOrder) {
-    AppState state;
-    std::string calls;
-    RaidHandlers handlers;
-    handlers.StatusPoll = [&] { calls += "P"; };
-    handlers.ApplyPendingCommand = [&] {
-        calls += "C";
-        return true;
-    };
-    handlers.SmartThresholds = [&] { calls += "T"; };
-    handlers.SmartData = [&] { calls += "D"; };
-
-    state.shell.PollRequestFlags = 0x3B;  // all four requests and the armed bit
-    for (int i = 0; i < 5; ++i) RaidDispatch(state, handlers);
-    EXPECT_EQ(calls, "PCTD");
-    EXPECT_EQ(state.shell.PollRequestFlags, poll::kTimerArmed);
-    EXPECT_EQ(state.monitor.RequestInProgress, 0);
-}
-
-TEST(RaidDispatch, ARunningHandlerIsNotEnteredAgain) {
-    AppState state;
-    int polls = 0;
-    int smart = 0;
-    RaidHandlers handlers;
-    // The poll pumps messages; the worker hands the dispatcher over again
-    // meanwhile. That call must neither re-enter the poll nor serve the
-    // SMART request behind it.
-    handlers.StatusPoll = [&] {
-        ++polls;
-        RaidDispatch(state, handlers);
-    };
-    handlers.SmartData = [&] { ++smart; };
-    state.shell.PollRequestFlags = poll::kStatusPoll | poll::kSmartData;
-    RaidDispatch(state, handlers);
-    EXPECT_EQ(polls, 1);
-    EXPECT_EQ(smart, 0);
-    EXPECT_EQ(state.shell.PollRequestFlags, poll::kSmartData);
-    RaidDispatch(state, handlers);
-    EXPECT_EQ(smart, 1);
-}
-
-TEST(RaidDispatch, RequestsWithoutAHandlerAreDropped) {
-    AppState state;
-    state.shell.PollRequestFlags = 0x2B;
-    for (int i = 0; i < 4; ++i) RaidDispatch(state, RaidHandlers{});
-    EXPECT_EQ(state.shell.PollRequestFlags, 0);
-}
-
 TEST(RaidThreadPass, WaitsForDiscoveryAndForAWakingBit) {
     QObject receiver;
     HandOverGate gate(&receiver);
-    ShellFlags flags;
+    AppState state;
+    ShellFlags& flags = state.shell;
     int runs = 0;
     const std::function<void()> dispatcher = [&] { ++runs; };
     flags.DetectBusy = true;
     flags.PollRequestFlags = poll::kStatusPoll;
-    EXPECT_FALSE(TRaidThread::Pass(flags, gate, dispatcher));
+    EXPECT_FALSE(TRaidThread::Pass(state, gate, dispatcher));
     flags.DetectBusy = false;
     flags.PollRequestFlags = poll::kTimerArmed;  // armed is not a request
-    EXPECT_FALSE(TRaidThread::Pass(flags, gate, dispatcher));
+    EXPECT_FALSE(TRaidThread::Pass(state, gate, dispatcher));
     flags.PollRequestFlags = poll::kSmartThresholds;
-    EXPECT_TRUE(TRaidThread::Pass(flags, gate, dispatcher));
+    EXPECT_TRUE(TRaidThread::Pass(state, gate, dispatcher));
     EXPECT_EQ(runs, 1);
 }
 

@@ -1,0 +1,320 @@
+#include "app/status_page.h"
+
+#include <QCheckBox>
+#include <QColor>
+#include <QFrame>
+#include <QLabel>
+#include <QPalette>
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+
+#include "app/picture_button.h"
+#include "app/unit1.h"
+#include "common/text.h"
+#include "platform/disk.h"
+
+namespace raid::app {
+namespace {
+
+// Font colours of the values: red marks trouble.
+const QColor kRed(0xFF, 0x00, 0x00);
+const QColor kBlue(0x00, 0x00, 0xFF);
+const QColor kNavy(0x00, 0x00, 0x80);
+
+constexpr std::uint8_t kEnvFanFailure = 0x01;
+constexpr std::uint8_t kEnvOverTemperature = 0x04;
+constexpr std::uint8_t kEnvSensors = 0xA0;
+constexpr std::uint8_t kBuzzerCapability = 0x01;
+constexpr std::uint8_t kBuzzerSounding = 0x01;
+constexpr std::uint32_t kLastFirmwareWithoutSensors = 100125;
+
+// A font colour that a disabled label still draws greyed: only the active
+// and inactive colour groups take it.
+void SetFontColour(QLabel* label, const QColor& colour) {
+    QPalette p = label->palette();
+    p.setColor(QPalette::Active, QPalette::WindowText, colour);
+    p.setColor(QPalette::Inactive, QPalette::WindowText, colour);
+    label->setPalette(p);
+}
+
+template <typename T>
+T* Control(TForm1& form, const char* name) {
+    T* widget = form.findChild<T*>(name);
+    if (widget == nullptr)
+        throw std::logic_error(std::string("status page control missing: ") + name);
+    return widget;
+}
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// The selected device's status record; all zero when the device table names
+// a disk outside the records.
+const Record512& RecordOf(const AppState& state, int deviceIndex) {
+    static const Record512 kEmpty{};
+    if (deviceIndex < 0 || deviceIndex >= kDeviceTableSize) return kEmpty;
+    const int disk = state.discovery.DiskOf(deviceIndex);
+    if (disk >= kMaxDisks) return kEmpty;
+    return state.monitor.DeviceStatusRecord[static_cast<std::size_t>(disk)];
+}
+
+const Record512& IdentifyOf(const AppState& state, int deviceIndex) {
+    static const Record512 kEmpty{};
+    if (deviceIndex < 0 || deviceIndex >= kDeviceTableSize) return kEmpty;
+    const int disk = state.discovery.DiskOf(deviceIndex);
+    if (disk >= kMaxDisks) return kEmpty;
+    return state.discovery.IdentifyRecord[static_cast<std::size_t>(disk)];
+}
+
+}  // namespace
+
+std::string HealthText(std::uint8_t diskStateFlags) {
+    const std::uint8_t present =
+        diskStateFlags & (diskstate::kHdd1Present | diskstate::kHdd2Present);
+    if (present == 0) return "Failure";
+    if (present == (diskstate::kHdd1Present | diskstate::kHdd2Present)) return "Normal";
+    return "Single HDD\nPresent";
+}
+
+std::string RebuildText(std::uint8_t rebuildFlags, std::uint8_t percent) {
+    return std::to_string(percent) +
+           ((rebuildFlags & 0x01) ? "%\n<<<<\nRebuilding" : "%\n>>>>\nRebuilding");
+}
+
+bool FirmwareImpliesSensors(const std::string& firmwareText) {
+    if (firmwareText.size() < 7 || firmwareText[6] != '.') return false;
+    std::uint32_t n = 0;
+    for (std::size_t i = 0; i < 6; ++i) {
+        const auto c = static_cast<unsigned char>(firmwareText[i]);
+        if (!std::isdigit(c)) return false;
+        n = n * 10 + (c - '0');
+    }
+    return n > kLastFirmwareWithoutSensors;
+}
+
+std::string DeviceHint(const DiscoveryState& d, int deviceIndex) {
+    std::string hint;
+    const int disk = d.DiskOf(deviceIndex);
+    if (disk < kMaxDisks) {
+        hint = text::ControllerModelText(d.IdentifyRecord[static_cast<std::size_t>(disk)]);
+    }
+    hint += " [";
+    bool first = true;
+    for (const VolumeRecord& v : d.VolumeTable) {
+        if (v.driveType != platform::kDriveFixed || v.diskNumber != disk) continue;
+        if (!first) hint += ' ';
+        hint += v.label;
+        first = false;
+    }
+    return hint + "]";
+}
+
+StatusPage::StatusPage(TForm1& form)
+    : form_(form),
+      state_(form.State()),
+      CheckBox1(Control<QCheckBox>(form, "CheckBox1")),
+      CheckBox3(Control<QCheckBox>(form, "CheckBox3")),
+      CheckBox5(Control<QCheckBox>(form, "CheckBox5")),
+      Panel11(Control<QFrame>(form, "Panel11")),
+      Label5(Control<QLabel>(form, "Label5")),
+      Label7(Control<QLabel>(form, "Label7")),
+      Label17(Control<QLabel>(form, "Label17")),
+      Label18(Control<QLabel>(form, "Label18")),
+      Label25(Control<QLabel>(form, "Label25")),
+      Label26(Control<QLabel>(form, "Label26")),
+      Label27(Control<QLabel>(form, "Label27")),
+      Label48(Control<QLabel>(form, "Label48")),
+      Label51(Control<QLabel>(form, "Label51")),
+      Label52(Control<QLabel>(form, "Label52")),
+      StaticText10(Control<QLabel>(form, "StaticText10")),
+      Image0_D1(Control<PictureButton>(form, "Image0_D1")),
+      Image0_D2(Control<PictureButton>(form, "Image0_D2")),
+      Image0_Log(Control<PictureButton>(form, "Image0_Log")),
+      Image2_D1(Control<PictureButton>(form, "Image2_D1")),
+      Image2_D2(Control<PictureButton>(form, "Image2_D2")) {}
+
+const std::string& StatusPage::Hint(int deviceIndex) const {
+    static const std::string kNone;
+    if (deviceIndex < 0 || deviceIndex >= kDeviceSlots) return kNone;
+    return hints_[static_cast<std::size_t>(deviceIndex)];
+}
+
+bool StatusPage::AnySelectorChecked() const {
+    return CheckBox1->isChecked() || CheckBox3->isChecked();
+}
+
+int StatusPage::RefreshStatusPage(bool full) {
+    ShellFlags& shell = state_.shell;
+    DiscoveryState& d = state_.discovery;
+    if (form_.CurrentPage() != kPageStatus || d.DeviceCount == 0 || !AnySelectorChecked())
+        return -1;
+
+    const Record512& r = RecordOf(state_, selectedDevice_);
+    Label48->setText(Q(firmwareVersionText_));
+
+    // Fan and temperature.
+    const std::uint8_t env = r[rec::kEnvironment];
+    SetFontColour(Label5, (env & kEnvFanFailure) ? kRed : kBlue);
+    Label5->setText(QString::number(r[rec::kFanHigh] * 256 + r[rec::kFanLow]));
+    SetFontColour(Label7, (env & kEnvOverTemperature) ? kRed : kBlue);
+    Label7->setText(QString::number(r[rec::kTemperature]));
+    Panel11->setVisible(sensorsShown_ && (env & 0xF0) == kEnvSensors && env != 0xAA);
+
+    // The buzzer box: the first refresh takes the controller's setting;
+    // later ones only give the box back once a change has been read back.
+    // Its click handler comes with the buzzer setting.
+    const DeviceSlot& slot = d.deviceSlots[static_cast<std::size_t>(selectedDevice_)];
+    if (slot.optionCapability & kBuzzerCapability) {
+        CheckBox5->show();
+        if (shell.FirstStatusPending.load()) {
+            CheckBox5->setChecked((r[rec::kOptionBits] & kBuzzerSounding) == 0);
+        } else if (slot.optionChangePending == 0) {
+            CheckBox5->setEnabled(true);
+        }
+    } else {
+        CheckBox5->hide();
+    }
+
+    Label17->setText(Q(text::ArrayModeText(r[rec::kArrayMode])));
+
+    shell.FirstStatusPending = false;
+    d.deviceChangeRedraw = false;
+
+    const std::uint8_t flags = r[rec::kDiskStateFlags];
+    if (full || flags != shownDiskFlags_) {
+        shownDiskFlags_ = flags;
+        DrawMember(r, 0);
+        DrawMember(r, 1);
+        Label27->setText(
+            Q(text::CapacityText(text::Capacity40(text::Field(r, rec::kConfiguredCapacity, 5)))));
+    }
+
+    const std::uint8_t rebuild = r[rec::kRebuildFlags];
+    if (rebuild & 0x03) {
+        const std::uint8_t percent = r[rec::kRebuildPercent];
+        if (shownRebuildPercent_ == 0xFF || shownRebuildPercent_ != percent) {
+            Label18->setText(Q(RebuildText(rebuild, percent)));
+            shownRebuildPercent_ = percent;
+        }
+        Image0_Log->show();
+    } else {
+        Label18->setText(Q(HealthText(flags)));
+        shownRebuildPercent_ = 0xFF;
+    }
+    return 0;
+}
+
+void StatusPage::DrawMember(const Record512& r, int member) {
+    QLabel* capacity = member == 0 ? Label25 : Label26;
+    QLabel* model = member == 0 ? Label51 : Label52;
+    const std::size_t modelAt = member == 0 ? rec::kHdd1Model : rec::kHdd2Model;
+    const std::size_t capacityAt = member == 0 ? rec::kHdd1Capacity : rec::kHdd2Capacity;
+    const std::size_t serialAt = member == 0 ? rec::kHdd1Serial : rec::kHdd2Serial;
+    const unsigned nibble = (r[rec::kDiskStateFlags] >> (member == 0 ? 0 : 4)) & 0x0Fu;
+
+    // The model is shown as the disk reports it, not trimmed.
+    const QString modelText = Q(text::AtaText(text::Field(r, modelAt, 40)));
+    const QString capacityText =
+        Q(text::CapacityText(text::Capacity40(text::Field(r, capacityAt, 5)))) + "\n";
+
+    if (nibble & diskstate::kHdd1Absent) {
+        // Greyed, keeping the last disk known in the bay.
+        if (!text::SerialText(text::Field(r, serialAt, 20)).empty()) {
+            capacity->setText(capacityText);
+            model->setText(modelText);
+        }
+        capacity->setEnabled(false);
+        model->setEnabled(false);
+    } else if (nibble & diskstate::kHdd1Present) {
+        SetFontColour(capacity, kNavy);
+        capacity->setText(capacityText);
+        model->setText(modelText);
+        capacity->setEnabled(true);
+        model->setEnabled(true);
+    } else if (nibble & diskstate::kHdd1Failed) {
+        SetFontColour(capacity, kRed);
+        capacity->setText(capacityText);
+        model->setText(modelText);
+        capacity->setEnabled(true);
+        model->setEnabled(false);
+    } else if (nibble & diskstate::kHdd1Inserted) {
+        // Not part of the array yet: the labels stay as they are.
+    } else {
+        capacity->clear();
+        model->clear();
+    }
+}
+
+void StatusPage::RefreshDeviceLabels() {
+    if (!AnySelectorChecked()) return;
+    DiscoveryState& d = state_.discovery;
+    const int current =
+        form_.CurrentPage() == kPageUpgrade ? form_.SelectedUpgradeDevice() : selectedDevice_;
+    d.currentDevice = current;
+
+    firmwareVersionText_ = text::FirmwareText(IdentifyOf(state_, current));
+    const DeviceSlot& slot = d.deviceSlots[static_cast<std::size_t>(current)];
+    sensorsShown_ = slot.hasSensors != 0 || FirmwareImpliesSensors(firmwareVersionText_);
+    StaticText10->clear();
+
+    const int count = std::min(d.DeviceCount, kDeviceSlots);
+    for (int k = 0; k < count; ++k) {
+        hints_[static_cast<std::size_t>(k)] = DeviceHint(d, k);
+        if (k < kShownDevices) (k == 0 ? CheckBox1 : CheckBox3)->setToolTip(Q(Hint(k)));
+    }
+    Image0_D1->setToolTip(Q(Hint(0)));
+    Image2_D1->setToolTip(Q(Hint(0)));
+    Image0_D2->setToolTip(Q(Hint(1)));
+    Image2_D2->setToolTip(Q(Hint(1)));
+
+    form_.setWindowTitle(form_.ApplicationTitle() + " - " + Q(Hint(current)));
+    form_.LayoutPageButtons(slot.featureMask);
+    // The backup preset captions of a device with schedule backup come with
+    // the schedule-backup page.
+}
+
+void StatusPage::SelectorClick(int index) {
+    QCheckBox* self = index == 0 ? CheckBox1 : CheckBox3;
+    QCheckBox* other = index == 0 ? CheckBox3 : CheckBox1;
+    PictureButton* status = index == 0 ? Image0_D1 : Image0_D2;
+    PictureButton* upgrade = index == 0 ? Image2_D1 : Image2_D2;
+    DiscoveryState& d = state_.discovery;
+
+    if (self->isChecked()) {
+        status->show();
+        upgrade->show();
+        if (!other->isChecked()) {
+            selectedDevice_ = index;
+            d.currentDevice = index;
+            form_.ShowPage();
+        }
+    } else {
+        status->hide();
+        upgrade->hide();
+        if (!other->isChecked()) return;
+        selectedDevice_ = 1 - index;
+        d.currentDevice = selectedDevice_;
+        form_.ShowPage();
+    }
+    // Ticking the box again gives a device that stopped answering a fresh
+    // start.
+    d.deviceSlots[static_cast<std::size_t>(index)].failureCount = 0;
+    RefreshDeviceLabels();
+    form_.ShowPage();
+    if (form_.CurrentPage() == kPageStatus) RefreshStatusPage(true);
+}
+
+void StatusPage::DevicePictureClick(int index) {
+    selectedDevice_ = index;
+    Image0_D1->SetPicture(
+        form_.CompanionPicture(selectedDevice_ == 0 ? "Image0_D1_Yellow" : "Image0_D1_White"));
+    Image0_D2->SetPicture(
+        form_.CompanionPicture(selectedDevice_ == 1 ? "Image0_D2_Yellow" : "Image0_D2_White"));
+    state_.discovery.currentDevice = selectedDevice_;
+    deviceSwitch_ = true;
+    RefreshDeviceLabels();
+    RefreshStatusPage(true);
+    deviceSwitch_ = false;
+}
+
+}  // namespace raid::app

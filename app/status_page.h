@@ -1,0 +1,108 @@
+#pragma once
+// The Status page of the main window: the selected device's array mode, its
+// two members, the rebuild or health state, fan and temperature, and the
+// buzzer box; and the device labels every page uses (firmware text, device
+// hints, window caption). It reads the in-memory records only, never a disk.
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "common/state.h"
+
+class QCheckBox;
+class QColor;
+class QFrame;
+class QLabel;
+
+namespace raid::app {
+
+class PictureButton;
+class TForm1;
+
+// Label18 while no rebuild runs: "Failure" with no member present, "Normal"
+// with both, "Single HDD\nPresent" with one.
+std::string HealthText(std::uint8_t diskStateFlags);
+
+// Label18 during a rebuild: "45%\n<<<<\nRebuilding" while HDD1 is rebuilt from
+// HDD2 (RebuildFlags bit 0), "45%\n>>>>\nRebuilding" while only HDD2 is.
+std::string RebuildText(std::uint8_t rebuildFlags, std::uint8_t percent);
+
+// Firmware from number 100126 on reports fan and temperature, whatever
+// discovery concluded: true for a text of six decimal digits, ".", ... whose
+// number is above 100125.
+bool FirmwareImpliesSensors(const std::string& firmwareText);
+
+// "<controller model> [<volumes>]": the labels (mount point or partition
+// name) of the fixed-disk volumes on the device's disk, in VolumeTable order,
+// separated by blanks.
+std::string DeviceHint(const DiscoveryState& d, int deviceIndex);
+
+class StatusPage {
+public:
+    // The page's controls are found by name among `form`'s children; the
+    // form must have built them.
+    explicit StatusPage(TForm1& form);
+
+    // Redraws the page for the selected device. -1 (nothing done) unless the
+    // Status page is shown, a device is known and a selector is ticked.
+    // `full` redraws the members even when their states did not change.
+    int RefreshStatusPage(bool full);
+    // Firmware text, sensors-shown flag, device hints, window caption and the
+    // page buttons for the current device.
+    void RefreshDeviceLabels();
+
+    // The device choice.
+    void CheckBox1Click() { SelectorClick(0); }
+    void CheckBox3Click() { SelectorClick(1); }
+    void Image0_D1Click() { DevicePictureClick(0); }
+    void Image0_D2Click() { DevicePictureClick(1); }
+
+    int SelectedDevice() const { return selectedDevice_; }
+    // Set while the page is redrawn for a newly selected device.
+    bool DeviceSwitchInProgress() const { return deviceSwitch_; }
+    const std::string& FirmwareVersionText() const { return firmwareVersionText_; }
+    bool SensorsShown() const { return sensorsShown_; }
+    const std::string& Hint(int deviceIndex) const;
+
+private:
+    void SelectorClick(int index);
+    void DevicePictureClick(int index);
+    // One member's capacity and model labels, by its nibble of the flags.
+    void DrawMember(const Record512& r, int member);
+    bool AnySelectorChecked() const;
+
+    TForm1& form_;
+    AppState& state_;
+
+    QCheckBox* CheckBox1;
+    QCheckBox* CheckBox3;
+    QCheckBox* CheckBox5;
+    QFrame* Panel11;
+    QLabel* Label5;
+    QLabel* Label7;
+    QLabel* Label17;
+    QLabel* Label18;
+    QLabel* Label25;
+    QLabel* Label26;
+    QLabel* Label27;
+    QLabel* Label48;
+    QLabel* Label51;
+    QLabel* Label52;
+    QLabel* StaticText10;
+    PictureButton* Image0_D1;
+    PictureButton* Image0_D2;
+    PictureButton* Image0_Log;
+    PictureButton* Image2_D1;
+    PictureButton* Image2_D2;
+
+    int selectedDevice_ = 0;
+    std::string firmwareVersionText_;
+    bool sensorsShown_ = false;
+    std::uint8_t shownDiskFlags_ = 0xFF;       // forces the first drawing
+    std::uint8_t shownRebuildPercent_ = 0xFF;  // none
+    bool deviceSwitch_ = false;
+    std::array<std::string, kDeviceSlots> hints_{};
+};
+
+}  // namespace raid::app

@@ -1,0 +1,60 @@
+#include "cli/log_monitor_host.h"
+
+#include <utility>
+
+#include "eventlog/day_log.h"
+
+namespace raid::cli {
+
+LogMonitorHost::LogMonitorHost(eventlog::EventLogContext context, LineSink sink,
+                               DroppedHook dropped)
+    : context_(std::move(context)), sink_(std::move(sink)), dropped_(std::move(dropped)) {
+    page = monitor::kPageStatus;
+}
+
+void LogMonitorHost::OpenToday() {
+    const auto path = eventlog::DayLogPath(context_.programFolder, context_.clock.WallNow());
+    eventlog::OpenDay(log_, path, context_.app.shell.FirstStatusPending.load(),
+                      context_.reportLogError);
+    handedOn_ = log_.EventLogLines.size();
+    handedOnPath_ = log_.logPath;
+}
+
+void LogMonitorHost::DetectEvents(std::uint8_t mask) {
+    eventlog::DetectEvents(log_, context_, mask);
+    HandOnNewLines();
+}
+
+void LogMonitorHost::HandOnNewLines() {
+    const auto& lines = log_.EventLogLines;
+    // A new day's list (fresh, or loaded from a file another program began)
+    // is handed on from its start.
+    if (log_.logPath != handedOnPath_ || lines.size() < handedOn_) {
+        handedOn_ = 0;
+        handedOnPath_ = log_.logPath;
+    }
+    for (std::size_t i = handedOn_; i < lines.size(); ++i) {
+        if (sink_) sink_(lines[i]);
+    }
+    handedOn_ = lines.size();
+}
+
+void LogMonitorHost::RefreshStatusPage(bool) {
+    // Nothing to draw: the first status has been "shown" once a poll reported
+    // a device, so the next poll queries.
+    context_.app.shell.FirstStatusPending = false;
+}
+
+void LogMonitorHost::UncheckSelector(int index) {
+    const bool wasChecked = IsSelectorChecked(index);
+    QuietMonitorHost::UncheckSelector(index);
+    if (wasChecked && dropped_) dropped_(index);
+}
+
+std::string LogMonitorHost::TimeStampText(TimePoint when) {
+    const text::DateTimeFormatter& format =
+        context_.timeStamp ? context_.timeStamp : text::LocaleDateTimeFormatter();
+    return format(when);
+}
+
+}  // namespace raid::cli

@@ -1,0 +1,446 @@
+// End-to-end: `raidctl list` and `raidctl monitor` find and watch an emulated
+// enclosure through the real Linux disk numbering and transport (loop device
+// with direct I/O over raid-sim-fuse). Needs root, /dev/fuse and loop
+// devices; skips itself otherwise.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/emulator.h"
+#include "sim/fuse/sim_mount.h"
+
+namespace raid {
+namespace {
+
+namespace fs = std::filesystem;
+using sim::fuse::CommandResult;
+using sim::fuse::FindProgram;
+using sim::fuse::RunCommand;
+using sim::fuse::SimMount;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kCommandTimeoutMs = 30000;
+// Discovery probes physical disks 0..9 only.
+constexpr int kProbedDisks = 10;
+// The highest block the protocol reads on a disk that is not an enclosure:
+// the knock sequence's separator reads.
+constexpr std::uint64_t kHighestKnockLba = 0x5FFF;
+const std::string kSeparator(83, '-');
+
+// The text after "key": in raidctl's one-line JSON object `json`, up to the
+// next ',' or '}', without quotes.
+std::optional<std::string> JsonField(const std::string& json, const std::string& key) {
+    const std::string tag = "\"" + key + "\":";
+    const auto at = json.find(tag);
+    if (at == std::string::npos) return std::nullopt;
+    const auto from = at + tag.size();
+    const auto to = json.find_first_of(",}", from);
+    std::string value = json.substr(from, to == std::string::npos ? std::string::npos : to - from);
+    if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
+    return value;
+}
+
+// The objects of a flat JSON array of objects (no nested objects).
+std::vector<std::string> JsonObjects(const std::string& json) {
+    std::vector<std::string> objects;
+    std::size_t at = 0;
+    while ((at = json.find('{', at)) != std::string::npos) {
+        const auto end = json.find('}', at);
+        if (end == std::string::npos) break;
+        objects.push_back(json.substr(at, end - at + 1));
+        at = end + 1;
+    }
+    return objects;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// Today's log file name as raidctl makes it: the local date, "yymmdd.log".
+std::string DayLogName() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char name[16];
+    std::strftime(name, sizeof name, "%y%m%d.log", &local);
+    return name;
+}
+
+// A program running in the background with its output going to files; it is
+// killed and reaped when the object goes, whatever happened.
+class Background {
+public:
+    Background(const std::vector<std::string>& argv, const fs::path& out, const fs::path& err) {
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (outFd >= 0 && errFd >= 0) {
+            pid_ = fork();
+            if (pid_ == 0) {
+                dup2(outFd, STDOUT_FILENO);
+                dup2(errFd, STDERR_FILENO);
+                execv(args[0], args.data());
+                _exit(127);
+            }
+        }
+        if (outFd >= 0) ::close(outFd);
+        if (errFd >= 0) ::close(errFd);
+    }
+    Background(const Background&) = delete;
+    Background& operator=(const Background&) = delete;
+    ~Background() {
+        if (pid_ > 0 && !exited_) {
+            kill(pid_, SIGKILL);
+            Wait(5000);
+        }
+    }
+
+    bool Started() const { return pid_ > 0; }
+    void Signal(int sig) {
+        if (pid_ > 0 && !exited_) kill(pid_, sig);
+    }
+    // The exit status once it has ended within `timeoutMs`; nullopt while
+    // it runs on (or was ended by a signal: -1).
+    std::optional<int> Wait(int timeoutMs) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (pid_ > 0 && !exited_) {
+            int status = 0;
+            const pid_t r = waitpid(pid_, &status, WNOHANG);
+            if (r == pid_) {
+                exited_ = true;
+                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                break;
+            }
+            if (r < 0 || Clock::now() >= deadline) return std::nullopt;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (!exited_) return std::nullopt;
+        return status_;
+    }
+
+private:
+    pid_t pid_ = -1;
+    bool exited_ = false;
+    int status_ = -1;
+};
+
+// Waits up to `timeoutMs` for `done` to hold, looking every 20 ms.
+bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// The bytes of the C string strace shows after `key="` in `text`.
+std::optional<std::vector<std::uint8_t>> StraceBytes(const std::string& text,
+                                                     const std::string& key) {
+    auto at = text.find(key + "=\"");
+    if (at == std::string::npos) return std::nullopt;
+    std::vector<std::uint8_t> bytes;
+    for (at += key.size() + 2; at < text.size() && text[at] != '"'; ++at) {
+        if (text[at] != '\\') {
+            bytes.push_back(static_cast<std::uint8_t>(text[at]));
+            continue;
+        }
+        if (++at >= text.size()) return std::nullopt;
+        const char c = text[at];
+        if (c == 'x' && at + 2 < text.size()) {
+            bytes.push_back(
+                static_cast<std::uint8_t>(std::stoi(text.substr(at + 1, 2), nullptr, 16)));
+            at += 2;
+        } else if (c >= '0' && c <= '7') {  // octal, as strace writes some bytes
+            std::size_t n = 0;
+            int v = 0;
+            while (n < 3 && at < text.size() && text[at] >= '0' && text[at] <= '7') {
+                v = v * 8 + (text[at] - '0');
+                ++at;
+                ++n;
+            }
+            --at;
+            bytes.push_back(static_cast<std::uint8_t>(v));
+        } else {
+            static const std::map<char, std::uint8_t> kEscapes = {
+                {'n', '\n'}, {'t', '\t'}, {'r', '\r'},  {'v', '\v'}, {'f', '\f'},
+                {'a', '\a'}, {'b', '\b'}, {'\\', '\\'}, {'"', '"'}};
+            const auto e = kEscapes.find(c);
+            if (e == kEscapes.end()) return std::nullopt;
+            bytes.push_back(e->second);
+        }
+    }
+    return bytes;
+}
+
+// An SG_IO ioctl whose command is READ(10) of one sector at a low block.
+bool IsLowOneSectorRead(const std::string& ioctlArgs) {
+    if (ioctlArgs.rfind(", SG_IO, {", 0) != 0) return false;
+    if (ioctlArgs.find("dxfer_direction=SG_DXFER_FROM_DEV") == std::string::npos) return false;
+    const auto cdb = StraceBytes(ioctlArgs, "cmdp");
+    if (!cdb || cdb->size() != 10 || (*cdb)[0] != 0x28) return false;
+    const std::uint64_t lba =
+        (std::uint64_t{(*cdb)[2]} << 24) | ((*cdb)[3] << 16) | ((*cdb)[4] << 8) | (*cdb)[5];
+    const unsigned sectors = ((*cdb)[7] << 8) | (*cdb)[8];
+    return sectors == 1 && lba <= kHighestKnockLba;
+}
+
+// What a strace log says raidctl did to disks other than `ownDevice`: one
+// complaint per system call that is not a one-sector read of a low block, and
+// the disks it could open.
+struct ForeignDiskUse {
+    std::vector<std::string> complaints;
+    std::vector<std::string> opened;
+};
+
+ForeignDiskUse CheckForeignDiskUse(const std::string& straceLog, const std::string& ownDevice) {
+    static const std::regex kCall(R"(^\d+\s+(\w+)\((\d+)(.*)$)");
+    static const std::regex kOpen(R"re(^\d+\s+openat\(AT_FDCWD, "(/dev/[^"]+)",.*\)\s+= (\d+))re");
+    static const std::regex kRead(R"(, 512, (\d+)\)\s+= )");
+    ForeignDiskUse use;
+    std::map<std::string, std::string> fds;  // open descriptor -> device path
+    for (const std::string& line : Lines(straceLog)) {
+        std::smatch m;
+        if (std::regex_search(line, m, kOpen)) {
+            fds[m[2]] = m[1];
+            if (m[1] != ownDevice &&
+                std::find(use.opened.begin(), use.opened.end(), m[1]) == use.opened.end())
+                use.opened.push_back(m[1]);
+            continue;
+        }
+        if (!std::regex_search(line, m, kCall)) continue;
+        const auto fd = fds.find(m[2]);
+        if (fd == fds.end()) continue;
+        const std::string call = m[1];
+        const std::string rest = m[3];
+        if (call == "close") {
+            fds.erase(fd);
+            continue;
+        }
+        const bool write = call.find("write") != std::string::npos;
+        if (fd->second == ownDevice && !write) continue;
+        std::smatch r;
+        bool fine = false;
+        if (call == "pread64" && std::regex_search(rest, r, kRead)) {
+            fine = std::stoull(r[1]) <= kHighestKnockLba * 512;
+        } else if (call == "ioctl") {
+            fine = IsLowOneSectorRead(rest);
+        } else if (call == "fcntl" || call == "newfstatat" || call == "fstat") {
+            fine = true;
+        }
+        if (!fine) use.complaints.push_back(fd->second + ": " + line);
+    }
+    return use;
+}
+
+class RaidctlLoopTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string missing = SimMount::MissingPrerequisites();
+        if (!missing.empty()) {
+            GTEST_SKIP() << "end-to-end test needs root, /dev/fuse, loop devices, losetup and "
+                            "fusermount3; missing: "
+                         << missing;
+        }
+        const std::string error = mount_.Start(SIM_FUSE_PATH, {"--scenario", "raid1"});
+        ASSERT_TRUE(error.empty()) << error;
+        std::string dir = (fs::temp_directory_path() / "raidctl-e2e.XXXXXX").string();
+        ASSERT_NE(mkdtemp(dir.data()), nullptr);
+        tempDir_ = dir;
+
+        // Which physical disk number the loop device got: all of /sys/block
+        // is numbered, so it depends on the machine.
+        const CommandResult disks = RunCommand({RAIDCTL_PATH, "disks", "--json"}, 10000);
+        ASSERT_EQ(disks.exitCode, 0) << disks.err;
+        for (const std::string& object : JsonObjects(disks.out)) {
+            if (JsonField(object, "devicePath") == mount_.LoopDevice())
+                diskNumber_ = std::stoi(JsonField(object, "number").value_or("-1"));
+        }
+        ASSERT_GE(diskNumber_, 0) << mount_.LoopDevice() << " is not among " << disks.out;
+        if (diskNumber_ >= kProbedDisks) {
+            GTEST_SKIP() << mount_.LoopDevice() << " is physical disk " << diskNumber_
+                         << "; discovery probes only disks 0.." << kProbedDisks - 1;
+        }
+    }
+
+    void TearDown() override {
+        mount_.Stop();
+        if (!tempDir_.empty()) {
+            std::error_code ec;
+            fs::remove_all(tempDir_, ec);
+        }
+    }
+
+    // The device index `raidctl list --json` gives the loop device (other
+    // enclosures may be attached too), with the whole run; -1 when absent.
+    int DeviceIndex(const CommandResult& list, std::string* object = nullptr) {
+        for (const std::string& o : JsonObjects(list.out)) {
+            if (JsonField(o, "path") != mount_.LoopDevice()) continue;
+            if (object) *object = o;
+            return std::stoi(JsonField(o, "index").value_or("-1"));
+        }
+        return -1;
+    }
+
+    SimMount mount_;
+    fs::path tempDir_;
+    int diskNumber_ = -1;
+};
+
+TEST_F(RaidctlLoopTest, ListFindsTheEnclosureAndOnlyReadsOtherDisks) {
+    const auto model = sim::ScenarioEnclosure("raid1");
+    ASSERT_TRUE(model.has_value());
+    // The firmware bytes hold control characters, so the text is their hex form.
+    ASSERT_LT(model->firmwareCode[0], 0x20);
+    char firmware[16];
+    std::snprintf(firmware, sizeof firmware, "%02X%02X%02X.%X", model->firmwareCode[0],
+                  model->firmwareCode[1], model->firmwareCode[2], model->firmwareCode[3] & 0x0F);
+
+    // Under strace when there is one, to see what reaches the machine's disks.
+    const std::string strace = FindProgram("strace");
+    const fs::path straceLog = tempDir_ / "strace.log";
+    std::vector<std::string> argv{RAIDCTL_PATH, "list", "--json"};
+    if (!strace.empty()) argv.insert(argv.begin(), {strace, "-f", "-o", straceLog.string()});
+    const CommandResult list = RunCommand(argv, kCommandTimeoutMs);
+    ASSERT_FALSE(list.timedOut) << "raidctl list did not end";
+    ASSERT_EQ(list.exitCode, 0) << list.out << list.err;
+
+    std::string device;
+    ASSERT_GE(DeviceIndex(list, &device), 0) << mount_.LoopDevice() << " not found: " << list.out;
+    EXPECT_EQ(JsonField(device, "disk"), std::to_string(diskNumber_)) << device;
+    EXPECT_EQ(JsonField(device, "model"), model->controllerModel) << device;
+    EXPECT_EQ(JsonField(device, "firmware"), firmware) << device;
+    EXPECT_EQ(JsonField(device, "controller"), "raid-bridge") << device;
+
+    if (strace.empty()) {
+        std::cout << "strace not found: what raidctl did to the other disks is not checked\n";
+        return;
+    }
+    const ForeignDiskUse use = CheckForeignDiskUse(ReadFile(straceLog), mount_.LoopDevice());
+    for (const std::string& complaint : use.complaints)
+        ADD_FAILURE() << "not a one-sector read of a low block: " << complaint;
+    std::cout << "other disks raidctl list could open:"
+              << (use.opened.empty() ? std::string(" none") : "") << "\n";
+    for (const std::string& path : use.opened) std::cout << "  " << path << "\n";
+}
+
+TEST_F(RaidctlLoopTest, MonitorLogsThePulledMemberWithinTwoPolls) {
+    const CommandResult list = RunCommand({RAIDCTL_PATH, "list", "--json"}, kCommandTimeoutMs);
+    const int index = DeviceIndex(list);
+    ASSERT_GE(index, 0) << list.out << list.err;
+    if (index >= 2)
+        GTEST_SKIP() << "the virtual enclosure is Device" << index + 1
+                     << "; monitor polls only Device1 and Device2";
+    const std::string device = "D" + std::to_string(index + 1);
+
+    const fs::path logDir = tempDir_ / "logs";
+    fs::create_directory(logDir);
+    const fs::path out = tempDir_ / "monitor.out";
+    const fs::path err = tempDir_ / "monitor.err";
+    const std::string dayBefore = DayLogName();
+    Background monitor({RAIDCTL_PATH, "monitor", "--log-dir", logDir.string(), "--interval-ms",
+                        "1000", "--polls", "6", "--json"},
+                       out, err);
+    ASSERT_TRUE(monitor.Started());
+
+    // The first poll writes the start header and nothing else.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const auto lines = Lines(ReadFile(out));
+            return lines.size() >= 2 && lines.back().find(kSeparator) != std::string::npos &&
+                   lines.front().find(kSeparator) != std::string::npos;
+        },
+        kCommandTimeoutMs))
+        << "no start header: " << ReadFile(out) << ReadFile(err);
+    ASSERT_EQ(mount_.Control("pull 2"), "");
+
+    const std::optional<int> status = monitor.Wait(kCommandTimeoutMs);
+    ASSERT_TRUE(status.has_value()) << "raidctl monitor did not end after 6 polls";
+    EXPECT_EQ(*status, 0) << ReadFile(err);
+    const std::string dayAfter = DayLogName();
+
+    // The log of the day the monitor ran (both, if it ran over midnight).
+    std::string log = ReadFile(logDir / dayBefore);
+    if (dayAfter != dayBefore) log += ReadFile(logDir / dayAfter);
+    const std::vector<std::string> lines = Lines(log);
+    ASSERT_GE(lines.size(), 4u) << log;
+    for (const std::string& line : lines)
+        EXPECT_TRUE(!line.empty() && line.back() == '\r') << "CR LF line ends: " << line;
+    EXPECT_EQ(lines[0], kSeparator + "\r");
+    EXPECT_EQ(lines[1].rfind("RAID GUI v0.50.11-5 has started from ", 0), 0u) << lines[1];
+    EXPECT_NE(log.find("Device" + std::to_string(index + 1) + " information :\r\nModel# " +
+                       sim::ScenarioEnclosure("raid1")->controllerModel +
+                       "\r\nMirroring(RAID1), F/W Rev. "),
+              std::string::npos)
+        << log;
+
+    const std::string removed = device + " HDD2 was removed, 04";
+    std::size_t found = 0;
+    for (const std::string& line : lines) found += line.rfind(removed, 0) == 0;
+    EXPECT_EQ(found, 1u) << log;
+
+    // The printed lines say at which poll it was logged: the pull came
+    // before the second poll, so the second or at the latest the third.
+    std::optional<int> poll;
+    for (const std::string& line : Lines(ReadFile(out))) {
+        if (line.find("\"line\":\"" + removed) != std::string::npos)
+            poll = std::stoi(JsonField(line, "poll").value_or("0"));
+    }
+    ASSERT_TRUE(poll.has_value()) << ReadFile(out);
+    EXPECT_GE(*poll, 2);
+    EXPECT_LE(*poll, 3);
+}
+
+TEST_F(RaidctlLoopTest, MonitorEndsCleanlyOnSigterm) {
+    const fs::path logDir = tempDir_ / "logs";
+    fs::create_directory(logDir);
+    const fs::path out = tempDir_ / "monitor.out";
+    Background monitor(
+        {RAIDCTL_PATH, "monitor", "--log-dir", logDir.string(), "--interval-ms", "1000"}, out,
+        tempDir_ / "monitor.err");
+    ASSERT_TRUE(monitor.Started());
+    ASSERT_TRUE(WaitFor([&] { return Lines(ReadFile(out)).size() >= 3; }, kCommandTimeoutMs))
+        << "no start header: " << ReadFile(out);
+    const auto signalled = Clock::now();
+    monitor.Signal(SIGTERM);
+    const std::optional<int> status = monitor.Wait(10000);
+    ASSERT_TRUE(status.has_value()) << "raidctl monitor ignored SIGTERM";
+    EXPECT_EQ(*status, 0);
+    // At most the poll in progress is finished first.
+    EXPECT_LT(Clock::now() - signalled, std::chrono::seconds(5));
+}
+
+}  // namespace
+}  // namespace raid

@@ -1,0 +1,360 @@
+// The Status page: members, rebuild and health texts, fan and temperature,
+// firmware text and the sensors rule, the device choice, device hints and
+// the caption, the buzzer box, and the log picture.
+#include "app/status_page.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QPalette>
+
+#include "form_fixture.h"
+
+namespace raid::app::test {
+namespace {
+
+class StatusPageTest : public FormTest {
+protected:
+    // One or two emulated enclosures, found and shown once (the first
+    // refresh, with FirstStatusPending).
+    void Start(std::vector<std::string> scenarios = {"raid1"}) {
+        for (const std::string& s : scenarios) AddEnclosure(s);
+        MakeForm();
+        RunDiscovery();
+        ASSERT_EQ(form->State().discovery.DeviceCount, static_cast<int>(scenarios.size()));
+        ASSERT_EQ(form->Status().RefreshStatusPage(true), 0);
+    }
+
+    Record512& R(int device = 0) {
+        auto& s = form->State();
+        return s.monitor.DeviceStatusRecord[static_cast<std::size_t>(s.discovery.DiskOf(device))];
+    }
+    Record512& Identify(int device = 0) {
+        auto& s = form->State();
+        return s.discovery.IdentifyRecord[static_cast<std::size_t>(s.discovery.DiskOf(device))];
+    }
+    DeviceSlot& Slot(int device = 0) {
+        return form->State().discovery.deviceSlots[static_cast<std::size_t>(device)];
+    }
+    QString Text(const char* label) { return Find<QLabel>(label)->text(); }
+    QColor FontColour(const char* label) {
+        return Find<QLabel>(label)->palette().color(QPalette::Active, QPalette::WindowText);
+    }
+    int Refresh(bool full = false) { return form->Status().RefreshStatusPage(full); }
+
+    static void PutCapacity(Record512& r, std::size_t at, std::uint64_t sectors) {
+        for (std::size_t i = 0; i < 6; ++i)
+            r[at + i] = static_cast<std::uint8_t>(sectors >> (8 * i));
+    }
+};
+
+TEST_F(StatusPageTest, RebuildTextChangesOnlyWithThePercent) {
+    Start();
+    Record512& r = R();
+    r[rec::kDiskStateFlags] = 0x22;
+    r[rec::kRebuildFlags] = 0x01;  // HDD1 rebuilt from HDD2
+    r[rec::kRebuildPercent] = 45;
+    Refresh();
+    EXPECT_EQ(Text("Label18"), "45%\n<<<<\nRebuilding");
+    EXPECT_FALSE(Find("Image0_Log")->isHidden());
+
+    // The same percent leaves the label alone, even on a full redraw.
+    Find<QLabel>("Label18")->setText("by hand");
+    Refresh();
+    Refresh(true);
+    EXPECT_EQ(Text("Label18"), "by hand");
+
+    r[rec::kRebuildPercent] = 46;
+    Refresh();
+    EXPECT_EQ(Text("Label18"), "46%\n<<<<\nRebuilding");
+
+    // Only HDD2 being rebuilt points the other way, from the next percent.
+    r[rec::kRebuildFlags] = 0x02;
+    r[rec::kRebuildPercent] = 47;
+    Refresh();
+    EXPECT_EQ(Text("Label18"), "47%\n>>>>\nRebuilding");
+
+    // After the rebuild the same percent is drawn again when one starts.
+    r[rec::kRebuildFlags] = 0;
+    Refresh();
+    EXPECT_EQ(Text("Label18"), "Normal");
+    r[rec::kRebuildFlags] = 0x03;
+    Refresh();
+    EXPECT_EQ(Text("Label18"), "47%\n<<<<\nRebuilding");
+}
+
+TEST_F(StatusPageTest, HealthAndMembersFollowTheDiskStates) {
+    Start();
+    Record512& r = R();
+    r[rec::kRebuildFlags] = 0;
+    r[rec::kDiskStateFlags] = 0x22;
+    Refresh();
+    EXPECT_EQ(Text("Label18"), "Normal");
+    EXPECT_EQ(FontColour("Label25"), QColor(0, 0, 0x80));  // navy
+    const QString model1 = Text("Label51");
+    EXPECT_EQ(model1.trimmed(), "SIM-DISK 1000GB");
+    EXPECT_EQ(Text("Label25"), "931 GB\n");
+
+    // HDD2 absent: greyed, still naming the last disk in the bay.
+    r[rec::kDiskStateFlags] = 0x42;
+    Refresh();
+    EXPECT_EQ(Text("Label18"), "Single HDD\nPresent");
+    EXPECT_FALSE(Find("Label26")->isEnabled());
+    EXPECT_FALSE(Find("Label52")->isEnabled());
+    EXPECT_EQ(Text("Label26"), "931 GB\n");
+    EXPECT_EQ(Text("Label52").trimmed(), "SIM-DISK 1000GB");
+
+    // HDD1 failed: capacity in red, model greyed. Nothing present: Failure.
+    r[rec::kDiskStateFlags] = 0x48;
+    Refresh();
+    EXPECT_EQ(Text("Label18"), "Failure");
+    EXPECT_EQ(FontColour("Label25"), QColor(0xFF, 0, 0));
+    EXPECT_TRUE(Find("Label25")->isEnabled());
+    EXPECT_FALSE(Find("Label51")->isEnabled());
+
+    r[rec::kDiskStateFlags] = 0x44;
+    Refresh();
+    EXPECT_EQ(Text("Label18"), "Failure");
+
+    // A newly inserted disk leaves its labels as they were; no class at all
+    // empties them.
+    r[rec::kDiskStateFlags] = 0x01;
+    Refresh();
+    EXPECT_EQ(Text("Label25"), "931 GB\n");
+    EXPECT_TRUE(Text("Label26").isEmpty());
+    EXPECT_TRUE(Text("Label52").isEmpty());
+
+    // Members are redrawn only when the flags change, unless full.
+    r[rec::kDiskStateFlags] = 0x22;
+    Refresh();
+    Find<QLabel>("Label25")->setText("by hand");
+    Refresh();
+    EXPECT_EQ(Text("Label25"), "by hand");
+    Refresh(true);
+    EXPECT_EQ(Text("Label25"), "931 GB\n");
+}
+
+TEST_F(StatusPageTest, CapacitiesInGigabytesAndMegabytes) {
+    Start();
+    Record512& r = R();
+    r[rec::kDiskStateFlags] = 0x22;
+    PutCapacity(r, rec::kHdd1Capacity, 976773168);
+    PutCapacity(r, rec::kHdd2Capacity, 2000000);
+    PutCapacity(r, rec::kConfiguredCapacity, 2097151);
+    r[rec::kArrayMode] = 7;
+    Refresh(true);
+    EXPECT_EQ(Text("Label25"), "465 GB\n");
+    EXPECT_EQ(Text("Label26"), "976 MB\n");
+    EXPECT_EQ(Text("Label27"), "1023 MB");
+    EXPECT_EQ(Text("Label17"), "Undefine");
+}
+
+TEST_F(StatusPageTest, FirmwareNumberDecidesTheSensorsPanel) {
+    Start();
+    Slot().hasSensors = 0;
+    Record512& r = R();
+    r[rec::kEnvironment] = 0xA0;
+    r[349] = 0x60;  // 0x0960 = 2400
+    r[350] = 0x09;
+    r[rec::kTemperature] = 38;
+    Record512& id = Identify();
+    const std::uint8_t bytes[8] = {0x10, 0x01, 0x25, 0x01, 0, 0, 0, 0};
+    std::copy(std::begin(bytes), std::end(bytes), id.begin() + 46);
+
+    Button("Image0_D1")->clicked();
+    EXPECT_EQ(Text("Label48"), "100125.1");
+    EXPECT_FALSE(form->Status().SensorsShown());
+    EXPECT_TRUE(Find("Panel11")->isHidden());
+
+    id[48] = 0x26;
+    Button("Image0_D1")->clicked();
+    EXPECT_EQ(Text("Label48"), "100126.1");
+    EXPECT_TRUE(form->Status().SensorsShown());
+    EXPECT_FALSE(Find("Panel11")->isHidden());
+    EXPECT_EQ(Text("Label5"), "2400");
+    EXPECT_EQ(Text("Label7"), "38");
+    EXPECT_EQ(FontColour("Label5"), QColor(0, 0, 0xFF));
+    EXPECT_EQ(FontColour("Label7"), QColor(0, 0, 0xFF));
+
+    // Fan failure and over temperature turn the values red; an enclosure
+    // without sensors (0xFF) or the value 0xAA hides the panel.
+    r[rec::kEnvironment] = 0xA5;
+    Refresh();
+    EXPECT_EQ(FontColour("Label5"), QColor(0xFF, 0, 0));
+    EXPECT_EQ(FontColour("Label7"), QColor(0xFF, 0, 0));
+    EXPECT_FALSE(Find("Panel11")->isHidden());
+    for (const std::uint8_t env : {0xAA, 0xFF}) {
+        r[rec::kEnvironment] = env;
+        Refresh();
+        EXPECT_TRUE(Find("Panel11")->isHidden()) << int(env);
+    }
+}
+
+TEST(StatusPageRules, SensorsNumberAndTexts) {
+    EXPECT_FALSE(FirmwareImpliesSensors("100125.1"));
+    EXPECT_TRUE(FirmwareImpliesSensors("100126.1"));
+    EXPECT_FALSE(FirmwareImpliesSensors("10012A.1"));
+    EXPECT_FALSE(FirmwareImpliesSensors("1001261"));
+    EXPECT_FALSE(FirmwareImpliesSensors("SIM1.00"));
+    EXPECT_FALSE(FirmwareImpliesSensors(""));
+    EXPECT_EQ(HealthText(0x00), "Failure");
+    EXPECT_EQ(HealthText(0x12), "Single HDD\nPresent");
+}
+
+TEST_F(StatusPageTest, HintsNameTheFixedVolumesOfEachDevice) {
+    const auto volume = [](const char* name, const char* mount, int disk, std::uint8_t type) {
+        platform::VolumeInfo v;
+        v.name = name;
+        v.devicePath = std::string("/dev/") + name;
+        v.mountPoint = mount;
+        v.diskNumber = disk;
+        v.driveType = type;
+        return v;
+    };
+    disks->AddVolume(volume("sim0p1", "/media/raid", 0, platform::kDriveFixed));
+    disks->AddVolume(volume("sim0p2", "", 0, platform::kDriveFixed));
+    disks->AddVolume(volume("sim0p3", "", 0, platform::kDriveRemovable));
+    disks->AddVolume(volume("sim1p1", "", 1, platform::kDriveFixed));
+    Start({"raid1", "raid0"});
+    form->RefreshDeviceSummary();
+    EXPECT_EQ(form->Status().Hint(0), "SIM RAID1 ENCLOSURE [/media/raid sim0p2]");
+    EXPECT_EQ(form->Status().Hint(1), "SIM RAID0 ENCLOSURE [sim1p1]");
+    EXPECT_EQ(form->windowTitle(),
+              "RAID GUI v0.50.11-5 - SIM RAID1 ENCLOSURE [/media/raid sim0p2]");
+    EXPECT_EQ(Find("CheckBox3")->toolTip(), "SIM RAID0 ENCLOSURE [sim1p1]");
+    EXPECT_EQ(Find("Image2_D1")->toolTip(), "SIM RAID1 ENCLOSURE [/media/raid sim0p2]");
+}
+
+TEST_F(StatusPageTest, DevicePicturesSwitchTheShownDevice) {
+    Start({"raid1", "raid0"});
+    Slot(1).featureMask = 0x37;
+    Slot(0).featureMask = 0x3D;
+    Button("Image0_D2")->clicked();
+    EXPECT_EQ(form->Status().SelectedDevice(), 1);
+    EXPECT_EQ(form->State().discovery.currentDevice, 1);
+    EXPECT_FALSE(form->Status().DeviceSwitchInProgress());
+    EXPECT_TRUE(Shows("Image0_D2", "Image0_D2_Yellow"));
+    EXPECT_TRUE(Shows("Image0_D1", "Image0_D1_White"));
+    EXPECT_EQ(Text("Label17"), "Striping(RAID0)");
+    EXPECT_TRUE(form->windowTitle().startsWith("RAID GUI v0.50.11-5 - SIM RAID0 ENCLOSURE ["));
+    EXPECT_EQ(form->LastPageMask(), 0x37);
+
+    Button("Image0_D1")->clicked();
+    EXPECT_TRUE(Shows("Image0_D1", "Image0_D1_Yellow"));
+    EXPECT_TRUE(Shows("Image0_D2", "Image0_D2_White"));
+    EXPECT_EQ(Text("Label17"), "Mirroring(RAID1)");
+    EXPECT_EQ(form->LastPageMask(), 0x3D);
+}
+
+TEST_F(StatusPageTest, SelectorsChooseTheDeviceAndResetItsFailures) {
+    Start({"raid1", "raid0"});
+    auto* box1 = Find<QCheckBox>("CheckBox1");
+    auto* box3 = Find<QCheckBox>("CheckBox3");
+
+    // Unticking Device2 hides its pictures; Device1 stays shown.
+    box3->click();
+    EXPECT_TRUE(Find("Image0_D2")->isHidden());
+    EXPECT_TRUE(Find("Image2_D2")->isHidden());
+    EXPECT_EQ(form->Status().SelectedDevice(), 0);
+
+    // Unticking Device1 as well hides its pictures and changes nothing else.
+    Slot(0).failureCount = 3;
+    const QString title = form->windowTitle();
+    const QString mode = Text("Label17");
+    box1->click();
+    EXPECT_TRUE(Find("Image0_D1")->isHidden());
+    EXPECT_TRUE(Find("Image2_D1")->isHidden());
+    EXPECT_EQ(Slot(0).failureCount, 3);
+    EXPECT_EQ(form->Status().SelectedDevice(), 0);
+    EXPECT_EQ(form->windowTitle(), title);
+    EXPECT_EQ(Text("Label17"), mode);
+    // With no selector ticked the page is not drawn at all.
+    EXPECT_EQ(Refresh(true), -1);
+
+    // Ticking Device2 alone shows it, and gives it a fresh failure count.
+    Slot(1).failureCount = 5;
+    box3->click();
+    EXPECT_FALSE(Find("Image0_D2")->isHidden());
+    EXPECT_EQ(form->Status().SelectedDevice(), 1);
+    EXPECT_EQ(Slot(1).failureCount, 0);
+    EXPECT_EQ(Text("Label17"), "Striping(RAID0)");
+    EXPECT_TRUE(form->windowTitle().contains("SIM RAID0 ENCLOSURE"));
+
+    // Unticking Device2 while Device1 is ticked switches back to Device1.
+    box1->click();
+    EXPECT_EQ(form->Status().SelectedDevice(), 1);  // Device2 was already ticked
+    box3->click();
+    EXPECT_EQ(form->Status().SelectedDevice(), 0);
+    EXPECT_EQ(Text("Label17"), "Mirroring(RAID1)");
+}
+
+TEST_F(StatusPageTest, BuzzerBoxTakesTheControllersSettingOnTheFirstRefresh) {
+    // "Z": the buzzer sounds, so "Buzzer Mute" starts unticked.
+    AddEnclosure("raid1", [](sim::Enclosure& e) { e.buzzerLetter = 'Z'; });
+    AddEnclosure("raid1", [](sim::Enclosure& e) { e.buzzerLetter = 'Y'; });
+    AddEnclosure("nosensors", [](sim::Enclosure& e) { e.settingCapabilityBits = 0; });
+    MakeForm();
+    RunDiscovery();
+    auto* box = Find<QCheckBox>("CheckBox5");
+    box->setChecked(true);
+    ASSERT_EQ(form->Status().RefreshStatusPage(true), 0);
+    EXPECT_FALSE(box->isHidden());
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_FALSE(form->State().shell.FirstStatusPending);
+
+    // Later refreshes leave the tick alone and give the box back only once
+    // a change has been read back.
+    Button("Image0_D2")->clicked();
+    EXPECT_FALSE(box->isChecked());  // device 2 says "Y", but this is no first refresh
+    Button("Image0_D1")->clicked();
+    box->setEnabled(false);
+    Slot(0).optionChangePending = 1;
+    Refresh();
+    EXPECT_FALSE(box->isEnabled());
+    Slot(0).optionChangePending = 0;
+    Refresh();
+    EXPECT_TRUE(box->isEnabled());
+}
+
+TEST_F(StatusPageTest, BuzzerBoxTickedWhenMutedAndHiddenWithoutTheCapability) {
+    AddEnclosure("raid1", [](sim::Enclosure& e) { e.buzzerLetter = 'Y'; });
+    AddEnclosure("nosensors", [](sim::Enclosure& e) { e.settingCapabilityBits = 0; });
+    MakeForm();
+    RunDiscovery();
+    auto* box = Find<QCheckBox>("CheckBox5");
+    ASSERT_EQ(form->Status().RefreshStatusPage(true), 0);
+    EXPECT_TRUE(box->isChecked());
+    Button("Image0_D2")->clicked();
+    EXPECT_TRUE(box->isHidden());
+}
+
+TEST_F(StatusPageTest, NothingIsDrawnOffTheStatusPage) {
+    Start();
+    Button("Image_About")->clicked();
+    R()[rec::kDiskStateFlags] = 0x44;
+    EXPECT_EQ(Refresh(true), -1);
+    EXPECT_EQ(Text("Label18"), "Normal");
+    Button("Image_Sts")->clicked();  // the page button redraws it
+    EXPECT_EQ(Text("Label18"), "Failure");
+}
+
+TEST_F(StatusPageTest, LogPictureOpensOneViewerAtATime) {
+    Start();
+    form->Context().eventLog.EventLogLines = {"D1 HDD2 was removed, 04"};
+    bool openInside = false;
+    onModal = [&](QDialog&) {
+        openInside = form->ViewerOpen();
+        form->Image0_LogClick();  // a second click while it is open
+        return 0;
+    };
+    Button("Image0_Log")->clicked();
+    EXPECT_EQ(modals, std::vector<QString>{"TForm5"});
+    EXPECT_TRUE(openInside);
+    EXPECT_FALSE(form->ViewerOpen());
+    Button("Image0_Log")->clicked();
+    EXPECT_EQ(modals.size(), 2u);
+}
+
+}  // namespace
+}  // namespace raid::app::test
