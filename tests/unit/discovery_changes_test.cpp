@@ -98,7 +98,7 @@ TEST(LogDeviceChanges, EqualCountsLogNothingEvenForOtherDevices) {
 TEST(LogDeviceChanges, UnwrittenLinesGetAnotherClosingLine) {
     ChangeLog log("A", "AB");
     log.Run();
-    // Part 5.1 has not written the lines yet when the next change comes.
+    // The event log has not written the lines yet when the next change comes.
     log.d.DeviceTable = log.d.NewDeviceTable;
     log.d.DeviceCount = 2;
     log.d.PreviousIdentifyRecord = log.d.IdentifyRecord;
