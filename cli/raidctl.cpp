@@ -49,6 +49,9 @@ int main(int argc, char** argv) {
         return cli::kExitOk;
     }
 
+    // Before any disk work, so that a signal during discovery is not lost.
+    if (args.command == cli::Command::Monitor) CatchStopSignals();
+
     try {
         platform::SystemClock clock;
         std::unique_ptr<platform::DiskSystem> disks;
@@ -86,7 +89,6 @@ int main(int argc, char** argv) {
                     return cli::kExitUsage;
                 }
                 options.stop = [](std::uint32_t) { return stopSignal.load(); };
-                CatchStopSignals();
                 return cli::RunMonitor(ctx, args, options);
             }
             default:

@@ -9,4 +9,4 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   build-essential cmake ninja-build pkg-config git \
   qt6-base-dev libgl-dev libjpeg-dev zlib1g-dev libudev-dev libfuse3-dev fuse3 \
   libgtest-dev libgmock-dev libbenchmark-dev \
-  fonts-dejavu-core xvfb xauth util-linux kmod >/dev/null
+  fonts-dejavu-core xvfb xauth util-linux kmod strace >/dev/null
