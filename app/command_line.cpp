@@ -2,24 +2,9 @@
 
 #include <algorithm>
 
+#include "sim/emulator.h"
+
 namespace raid::app {
-namespace {
-
-std::vector<std::string> SplitList(const std::string& text) {
-    std::vector<std::string> items;
-    std::string::size_type start = 0;
-    while (start <= text.size()) {
-        const auto comma = text.find(',', start);
-        const auto end = comma == std::string::npos ? text.size() : comma;
-        items.push_back(text.substr(start, end - start));
-        if (comma == std::string::npos) break;
-        start = comma + 1;
-    }
-    return items;
-}
-
-}  // namespace
-
 CommandLine ParseCommandLine(const std::vector<std::string>& args,
                              const std::vector<std::string>& known) {
     CommandLine result;
@@ -47,7 +32,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args,
         }
         if (result.simulate) return fail("--simulate given twice");
         result.simulate = true;
-        for (const std::string& name : SplitList(list)) {
+        for (const std::string& name : sim::SplitScenarioList(list)) {
             if (std::find(known.begin(), known.end(), name) == known.end()) {
                 return fail("unknown scenario '" + name + "'");
             }

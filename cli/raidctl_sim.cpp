@@ -11,17 +11,6 @@ namespace {
 // Physical disks are numbered 0..9; one number stays for the plain disk.
 constexpr std::size_t kMaxEnclosures = 9;
 
-std::vector<std::string> SplitNames(const std::string& scenario) {
-    std::vector<std::string> names;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t plus = scenario.find('+', start);
-        names.push_back(scenario.substr(start, plus - start));
-        if (plus == std::string::npos) return names;
-        start = plus + 1;
-    }
-}
-
 std::string KnownNames() {
     std::string known = "; known:";
     for (const auto& n : sim::ScenarioNames()) known += " " + n;
@@ -33,7 +22,7 @@ std::string KnownNames() {
 std::unique_ptr<platform::DiskSystem> MakeSimulatedDisks(const std::string& scenario,
                                                          platform::Clock& clock,
                                                          std::string& error) {
-    const auto names = SplitNames(scenario.empty() ? "raid1" : scenario);
+    const auto names = sim::SplitScenarioList(scenario.empty() ? "raid1" : scenario);
     if (names.size() > kMaxEnclosures) {
         error = "at most " + std::to_string(kMaxEnclosures) + " simulated enclosures";
         return nullptr;

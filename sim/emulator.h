@@ -22,6 +22,9 @@ namespace raid::sim {
 std::optional<Enclosure> ScenarioEnclosure(const std::string& name);
 // The names ScenarioEnclosure knows.
 std::vector<std::string> ScenarioNames();
+// A list of scenario names as the programs take it: "raid1,raid0" or
+// "raid1+raid0". Empty items stay (and are refused by the caller).
+std::vector<std::string> SplitScenarioList(const std::string& list);
 
 class ControllerEmulator {
 public:

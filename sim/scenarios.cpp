@@ -127,6 +127,17 @@ std::optional<Enclosure> ScenarioEnclosure(const std::string& name) {
     return std::nullopt;
 }
 
+std::vector<std::string> SplitScenarioList(const std::string& list) {
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t cut = list.find_first_of(",+", start);
+        names.push_back(list.substr(start, cut == std::string::npos ? cut : cut - start));
+        if (cut == std::string::npos) return names;
+        start = cut + 1;
+    }
+}
+
 std::vector<std::string> ScenarioNames() {
     std::vector<std::string> names;
     for (const auto& s : kScenarios) names.emplace_back(s.first);
