@@ -6,9 +6,9 @@
 #include <system_error>
 
 #include "cli/log_monitor_host.h"
-#include "cli/raidctl_discovery.h"
 #include "cli/raidctl_output.h"
 #include "device/channel.h"
+#include "discovery/headless.h"
 #include "monitor/status_poll.h"
 
 namespace raid::cli {
@@ -75,10 +75,10 @@ int RunMonitor(Context& ctx, const Arguments& args, const MonitorOptions& option
 
     AppState state;
     device::CommandChannel ch(ctx.disks, ctx.clock);
-    DiscoverOnce(state, ch);
+    discovery::DiscoverOnce(state, ch);
     const auto disks = ctx.disks.ListDisks();
     if (state.discovery.DeviceCount == 0) {
-        const std::string problem = PermissionProblem(ctx.disks);
+        const std::string problem = discovery::PermissionProblem(ctx.disks);
         ctx.err << "raidctl: No Drive found! - nothing to monitor\n";
         if (!problem.empty()) ctx.err << "raidctl: " << problem << "\n";
         return problem.empty() ? kExitCommandFailed : kExitCannotOpen;

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <ostream>
 
-#include "cli/raidctl_discovery.h"
 #include "cli/raidctl_output.h"
 #include "common/text.h"
 #include "device/channel.h"
 #include "discovery/device_report.h"
+#include "discovery/headless.h"
 #include "monitor/quiet_host.h"
 #include "monitor/status_poll.h"
 
@@ -194,13 +194,13 @@ int RunStatus(Context& ctx, const Arguments& args) {
 
     AppState state;
     device::CommandChannel ch(ctx.disks, ctx.clock);
-    DiscoverOnce(state, ch);
+    discovery::DiscoverOnce(state, ch);
     // Nothing is drawn here, so the first poll must query instead of only
     // reporting the devices for a first full redraw.
     state.shell.FirstStatusPending = false;
     const auto& d = state.discovery;
     if (d.DeviceCount == 0) {
-        const std::string problem = PermissionProblem(ctx.disks);
+        const std::string problem = discovery::PermissionProblem(ctx.disks);
         if (args.json) {
             ctx.out << "{\"devices\":[]" << (problem.empty() ? "" : ",\"message\":")
                     << (problem.empty() ? "" : JsonString(problem)) << "}\n";

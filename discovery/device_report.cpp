@@ -9,6 +9,7 @@
 #include "common/text.h"
 #include "device/channel.h"
 #include "discovery/drive_enum.h"
+#include "discovery/headless.h"
 #include "discovery/probe.h"
 
 namespace raid::discovery {
@@ -66,27 +67,6 @@ std::string Join(const std::vector<std::string>& items, const char* sep) {
         out += s;
     }
     return out;
-}
-
-// Why no disk could be opened, when the reason is missing rights.
-std::string PermissionProblem(platform::DiskSystem& disks) {
-    std::vector<platform::DiskInfo> list;
-    try {
-        list = disks.ListDisks();
-    } catch (const std::exception&) {
-        return {};
-    }
-    for (const auto& info : list) {
-        if (info.number < 0 || info.number >= kMaxDisks) continue;
-        try {
-            auto r = disks.OpenDisk(info.number);
-            if (!r && r.error == platform::OpenError::PermissionDenied)
-                return r.message.empty() ? "Raw disk access needs root or the disk group."
-                                         : r.message;
-        } catch (const std::exception&) {
-        }
-    }
-    return {};
 }
 
 }  // namespace
@@ -166,13 +146,8 @@ int RunListCommand(platform::DiskSystem& disks, platform::Clock& clock, bool jso
                    std::ostream& out) {
     AppState state;
     device::CommandChannel ch(disks, clock);
-    state.shell.Detecting = true;
-    TakeDriveBaselines(state.discovery, ch);
-    RunDiscovery(state, ch);
-    auto& d = state.discovery;
-    d.DeviceTable = d.NewDeviceTable;
-    d.DeviceCount = d.NewDeviceCount;
-    state.shell.Detecting = false;
+    DiscoverOnce(state, ch);
+    const auto& d = state.discovery;
 
     std::vector<platform::DiskInfo> list;
     try {

@@ -6,7 +6,7 @@
 #include "device/channel.h"
 #include "platform/disk.h"
 
-namespace raid::cli {
+namespace raid::discovery {
 
 // Baselines, volume table and probe, applied as Timer4 applies a finished
 // discovery: DeviceTable and DeviceCount are the new ones and the detection
@@ -17,4 +17,4 @@ void DiscoverOnce(AppState& state, device::CommandChannel& ch);
 // empty otherwise.
 std::string PermissionProblem(platform::DiskSystem& disks);
 
-}  // namespace raid::cli
+}  // namespace raid::discovery

@@ -1,16 +1,16 @@
-#include "cli/raidctl_discovery.h"
+#include "discovery/headless.h"
 
 #include <exception>
 
 #include "discovery/drive_enum.h"
 #include "discovery/probe.h"
 
-namespace raid::cli {
+namespace raid::discovery {
 
 void DiscoverOnce(AppState& state, device::CommandChannel& ch) {
     state.shell.Detecting = true;
-    discovery::TakeDriveBaselines(state.discovery, ch);
-    discovery::RunDiscovery(state, ch);
+    TakeDriveBaselines(state.discovery, ch);
+    RunDiscovery(state, ch);
     auto& d = state.discovery;
     d.DeviceTable = d.NewDeviceTable;
     d.DeviceCount = d.NewDeviceCount;
@@ -32,7 +32,7 @@ std::string PermissionProblem(platform::DiskSystem& disks) {
         try {
             auto r = disks.OpenDisk(info.number);
             if (!r && r.error == platform::OpenError::PermissionDenied)
-                return r.message.empty() ? "raw disk access needs root or the disk group"
+                return r.message.empty() ? "Raw disk access needs root or the disk group."
                                          : r.message;
         } catch (const std::exception&) {
             // A disk that cannot even be tried says nothing about rights.
@@ -41,4 +41,4 @@ std::string PermissionProblem(platform::DiskSystem& disks) {
     return {};
 }
 
-}  // namespace raid::cli
+}  // namespace raid::discovery
