@@ -14,6 +14,8 @@ namespace {
 constexpr std::uint8_t kOpRead10 = 0x28;
 constexpr std::uint8_t kOpInquiry = 0x12;
 constexpr std::size_t kDirectAlignment = 4096;
+// Mid-layer driver status of a command it gave up on.
+constexpr unsigned kDriverTimeout = 0x06;
 
 void CopyPadded(const std::string& text, std::span<std::uint8_t> field) {
     std::fill(field.begin(), field.end(), static_cast<std::uint8_t>(' '));
@@ -105,9 +107,17 @@ int LinuxDiskHandle::PassThroughIn(std::uint8_t* cdb, std::uint8_t* data, std::s
     hdr.cmdp = cdb;
     hdr.sbp = sense;
     hdr.timeout = timeoutMs;
-    // Success is the ioctl completing: SCSI status and sense are not
-    // examined, so a CHECK CONDITION still counts as an answer.
-    return sgIo_(fd_, hdr) == 0 ? 0 : errno;
+    // Success is the command completing: SCSI status and sense are not
+    // examined, so a CHECK CONDITION still counts as an answer. SG_IO also
+    // returns 0 when the adapter never delivered the command (device gone,
+    // timed out); the buffer then holds the previous read's bytes, which a
+    // reply poll would take for an answer, so that is a failure.
+    errno = 0;
+    if (sgIo_(fd_, hdr) != 0) return errno != 0 ? errno : EIO;
+    if (hdr.host_status != 0) return EIO;
+    const unsigned driverError = hdr.driver_status & 0x07u;  // DRIVER_SENSE (0x08) is no error
+    if (driverError != 0) return driverError == kDriverTimeout ? ETIMEDOUT : EIO;
+    return 0;
 }
 
 bool LinuxDiskHandle::ReadDirect(std::uint32_t lba, std::span<std::uint8_t> buffer,

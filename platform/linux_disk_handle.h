@@ -72,7 +72,8 @@ public:
     int LastError() const { return lastError_; }
 
 private:
-    // One data-in pass-through command; 0 when the ioctl completed, else errno.
+    // One data-in pass-through command; 0 when it reached the device and
+    // completed (whatever the SCSI status), else an errno value.
     int PassThroughIn(std::uint8_t* cdb, std::uint8_t* data, std::size_t length,
                       unsigned timeoutMs);
     bool ReadDirect(std::uint32_t lba, std::span<std::uint8_t> buffer, std::size_t bytes);

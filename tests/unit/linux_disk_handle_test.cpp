@@ -29,6 +29,8 @@ public:
     int error = 0;
     std::uint8_t fill = 0xA5;
     unsigned char scsiStatus = 0;
+    unsigned short hostStatus = 0;    // DID_* of the adapter
+    unsigned short driverStatus = 0;  // DRIVER_* of the mid layer
 
     SgIoFunction Function() {
         return [this](int, sg_io_hdr_t& hdr) {
@@ -39,9 +41,12 @@ public:
             }
             std::memset(hdr.dxferp, fill, hdr.dxfer_len);
             hdr.status = scsiStatus;
+            hdr.host_status = hostStatus;
+            hdr.driver_status = driverStatus;
             if (scsiStatus != 0 && hdr.sbp != nullptr && hdr.mx_sb_len > 0) {
                 hdr.sbp[0] = 0x70;  // fixed-format sense
                 hdr.sb_len_wr = 1;
+                hdr.driver_status |= 0x08;  // DRIVER_SENSE, as the kernel reports it
             }
             return 0;
         };
@@ -137,6 +142,40 @@ TEST(LinuxDiskHandle, CompletedIoctlIsSuccessWhateverTheScsiStatus) {
     EXPECT_TRUE(handle->ReadSectors(17, buffer, 1));
     std::array<std::uint8_t, kInquirySize> inquiry{};
     EXPECT_TRUE(handle->InquiryDevice(inquiry));
+}
+
+TEST(LinuxDiskHandle, CommandThatNeverReachedTheDeviceIsAFailure) {
+    DiskFile file(kSectorSize);
+    std::array<std::uint8_t, kSectorSize> buffer{};
+    std::array<std::uint8_t, kInquirySize> inquiry{};
+
+    // The ioctl returns, but the adapter says the device was not there
+    // (DID_NO_CONNECT) or the command timed out (DID_TIME_OUT): no data came.
+    for (unsigned short host : {0x01, 0x03}) {
+        Recorder rec;
+        rec.hostStatus = host;
+        std::unique_ptr<LinuxDiskHandle> handle;
+        file.Open(rec, handle);
+        EXPECT_FALSE(handle->ReadSectors(17, buffer, 1)) << host;
+        EXPECT_NE(handle->LastError(), 0) << host;
+        EXPECT_FALSE(handle->InquiryDevice(inquiry)) << host;
+        EXPECT_FALSE(handle->UsingFallback()) << host;
+    }
+    // The mid layer gave up on the command (DRIVER_TIMEOUT).
+    Recorder timedOut;
+    timedOut.driverStatus = 0x06;
+    std::unique_ptr<LinuxDiskHandle> handle;
+    file.Open(timedOut, handle);
+    EXPECT_FALSE(handle->ReadSectors(17, buffer, 1));
+
+    // A failed ioctl is a failure even when errno says nothing.
+    Recorder silent;
+    silent.result = -1;
+    silent.error = 0;
+    file.Open(silent, handle);
+    EXPECT_FALSE(handle->ReadSectors(17, buffer, 1));
+    EXPECT_NE(handle->LastError(), 0);
+    EXPECT_FALSE(handle->UsingFallback());
 }
 
 TEST(LinuxDiskHandle, FailedCommandIsAFailureAndKeepsUsingPassThrough) {
