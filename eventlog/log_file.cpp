@@ -71,11 +71,29 @@ void SyncFolder(const std::filesystem::path& dir) {
 
 bool ReadLogFile(const std::filesystem::path& path, std::vector<std::string>& lines,
                  std::string& error) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a FIFO put in the file's place cannot hold the
+    // open; it is refused below with every other kind of non-regular file.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0) {
         error = ErrnoText(path, "Cannot read log file", errno);
         return false;
     }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        error = ErrnoText(path, "Cannot read log file", errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = S_ISDIR(st.st_mode)
+                    ? ErrnoText(path, "Cannot read log file", EISDIR)
+                    : "Cannot read log file " + path.string() + ": not a regular file";
+        return false;
+    }
+    if (static_cast<std::uintmax_t>(st.st_size) > kMaxLogFileSize) {
+        error = ErrnoText(path, "Cannot read log file", EFBIG);
+        return false;
+    }
+    std::uintmax_t total = 0;
     std::vector<std::string> out;
     std::string line;
     bool cut = false;      // the current line reached the length limit
@@ -89,6 +107,12 @@ bool ReadLogFile(const std::filesystem::path& path, std::vector<std::string>& li
             return false;
         }
         if (n == 0) break;
+        // The file may grow while it is read.
+        total += static_cast<std::uintmax_t>(n);
+        if (total > kMaxLogFileSize) {
+            error = ErrnoText(path, "Cannot read log file", EFBIG);
+            return false;
+        }
         for (ssize_t i = 0; i < n; ++i) {
             const char c = buf[static_cast<std::size_t>(i)];
             if (c == '\n') {

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <span>
@@ -17,9 +18,15 @@ namespace raid::eventlog {
 // short, so such a line can only come from a damaged file.
 inline constexpr std::size_t kMaxLogLineLength = 64 * 1024;
 
+// A day's log stays far below this (a few lines per 5-second poll); a larger
+// file is refused rather than held in memory whole.
+inline constexpr std::uintmax_t kMaxLogFileSize = 64u * 1024 * 1024;
+
 // Reads `path` into `lines` (replacing them). A last line without an end
 // counts; NUL bytes are kept as they are. Returns false with `error` set when
-// the file cannot be opened or read; `lines` is then unchanged.
+// the file cannot be opened or read, is no regular file (a FIFO or device
+// would block or never end) or is larger than kMaxLogFileSize; `lines` is
+// then unchanged.
 bool ReadLogFile(const std::filesystem::path& path, std::vector<std::string>& lines,
                  std::string& error);
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -84,6 +85,31 @@ TEST_F(LogFileTest, UnreadableFilesFailAndLeaveTheLinesAlone) {
     fs::create_directory(dir_ / "dir.log");
     EXPECT_FALSE(ReadLogFile(dir_ / "dir.log", lines, error));
     EXPECT_EQ(lines, Lines{"kept"});
+}
+
+TEST_F(LogFileTest, OnlyRegularFilesOfSaneSizeAreRead) {
+    // A FIFO or a device in place of a log file (or chosen in the viewer)
+    // must fail at once instead of blocking or reading without end.
+    Lines lines{"kept"};
+    std::string error;
+    ASSERT_EQ(::mkfifo((dir_ / "fifo.log").c_str(), 0600), 0);
+    EXPECT_FALSE(ReadLogFile(dir_ / "fifo.log", lines, error));
+    EXPECT_NE(error.find("fifo.log"), std::string::npos) << error;
+    EXPECT_FALSE(ReadLogFile("/dev/null", lines, error));
+    EXPECT_FALSE(ReadLogFile("/dev/zero", lines, error));
+
+    // A file far beyond any day's log is refused rather than loaded whole.
+    const fs::path huge = dir_ / "huge.log";
+    WriteFile(huge, "");
+    fs::resize_file(huge, kMaxLogFileSize + 1);
+    error.clear();
+    EXPECT_FALSE(ReadLogFile(huge, lines, error));
+    EXPECT_NE(error.find("huge.log"), std::string::npos) << error;
+    EXPECT_EQ(lines, Lines{"kept"});
+
+    fs::resize_file(huge, 3);
+    EXPECT_TRUE(ReadLogFile(huge, lines, error)) << error;
+    EXPECT_EQ(lines, Lines{std::string(3, '\0')});
 }
 
 TEST_F(LogFileTest, AppendsOnlyWhatIsNewAndMatchesAFullRewrite) {
