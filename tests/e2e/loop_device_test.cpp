@@ -16,9 +16,12 @@
 #include "device/protocol.h"
 #include "sim/emulator.h"
 #include "sim/fuse/sim_mount.h"
+#include "tests/e2e/json_field.h"
 
 namespace raid {
 namespace {
+
+using raid::test_support::JsonField;
 
 using sim::fuse::CommandResult;
 using sim::fuse::RunCommand;
@@ -40,18 +43,6 @@ std::vector<std::uint32_t> ExpectedKnockReads(std::uint8_t code) {
         previous = lba;
     }
     return reads;
-}
-
-// The text after "key": in raidctl's one-line JSON, up to the next ',' or '}'.
-std::optional<std::string> JsonField(const std::string& json, const std::string& key) {
-    const std::string tag = "\"" + key + "\":";
-    const auto at = json.find(tag);
-    if (at == std::string::npos) return std::nullopt;
-    const auto from = at + tag.size();
-    const auto to = json.find_first_of(",}", from);
-    std::string value = json.substr(from, to == std::string::npos ? std::string::npos : to - from);
-    if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
-    return value;
 }
 
 std::vector<std::uint8_t> FromHex(const std::string& hex) {

@@ -27,9 +27,12 @@
 
 #include "sim/emulator.h"
 #include "sim/fuse/sim_mount.h"
+#include "tests/e2e/json_field.h"
 
 namespace raid {
 namespace {
+
+using raid::test_support::JsonField;
 
 namespace fs = std::filesystem;
 using sim::fuse::CommandResult;
@@ -45,19 +48,6 @@ constexpr int kProbedDisks = 10;
 // the knock sequence's separator reads.
 constexpr std::uint64_t kHighestKnockLba = 0x5FFF;
 const std::string kSeparator(83, '-');
-
-// The text after "key": in raidctl's one-line JSON object `json`, up to the
-// next ',' or '}', without quotes.
-std::optional<std::string> JsonField(const std::string& json, const std::string& key) {
-    const std::string tag = "\"" + key + "\":";
-    const auto at = json.find(tag);
-    if (at == std::string::npos) return std::nullopt;
-    const auto from = at + tag.size();
-    const auto to = json.find_first_of(",}", from);
-    std::string value = json.substr(from, to == std::string::npos ? std::string::npos : to - from);
-    if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
-    return value;
-}
 
 // The objects of a flat JSON array of objects (no nested objects).
 std::vector<std::string> JsonObjects(const std::string& json) {

@@ -15,27 +15,20 @@
 #include "eventlog/event_lines.h"
 #include "eventlog/log_file.h"
 #include "platform/clock.h"
+#include "tests/unit/test_files_and_time.h"
 
 namespace raid::eventlog {
 namespace {
+
+using raid::test_support::Local;
+using raid::test_support::ReadFile;
+using raid::test_support::WriteFile;
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
 const std::string kSep(kSeparator);
 constexpr const char* kPattern = "%d/%m/%Y %H:%M:%S";
-
-text::TimePoint Local(int y, int mo, int d, int h, int mi, int s) {
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = s;
-    tm.tm_isdst = -1;
-    return std::chrono::system_clock::from_time_t(std::mktime(&tm));
-}
 
 void PutAta(Record512& r, std::size_t off, std::size_t width, std::string s) {
     s.resize(width, ' ');
@@ -69,18 +62,6 @@ void SetMember(Record512& r, int member, std::uint8_t code, const std::string& m
     PutAta(r, member == 0 ? rec::kHdd1Serial : rec::kHdd2Serial, 20, serial);
     PutCapacity(r, member == 0 ? rec::kHdd1Capacity : rec::kHdd2Capacity, sectors);
     SetState(r, member, code);
-}
-
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteFile(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << bytes;
 }
 
 const Lines kDevice1Block = {

@@ -9,25 +9,17 @@
 #include <vector>
 
 #include "eventlog/log_file.h"
+#include "tests/unit/test_files_and_time.h"
 
 namespace raid::eventlog {
 namespace {
 
+using raid::test_support::ReadFile;
+using raid::test_support::WriteFile;
+
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 using Kind = LogFileWriter::SaveKind;
-
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteFile(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
 
 class LogFileTest : public ::testing::Test {
 protected:

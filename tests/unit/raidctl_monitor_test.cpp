@@ -25,27 +25,18 @@
 #include "eventlog/log_file.h"
 #include "sim/emulator.h"
 #include "sim/sim_disks.h"
+#include "tests/unit/test_files_and_time.h"
 
 namespace raid::cli {
 namespace {
+
+using raid::test_support::Local;
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
 const std::string kSep(eventlog::kSeparator);
 constexpr const char* kPattern = "%d/%m/%Y %H:%M:%S";
-
-text::TimePoint Local(int y, int mo, int d, int h, int mi, int s) {
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = s;
-    tm.tm_isdst = -1;
-    return std::chrono::system_clock::from_time_t(std::mktime(&tm));
-}
 
 Lines SplitLines(const std::string& text) {
     Lines lines;

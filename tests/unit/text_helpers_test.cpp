@@ -6,27 +6,18 @@
 #include <vector>
 
 #include "common/text.h"
+#include "tests/unit/test_files_and_time.h"
 
 namespace raid::text {
 namespace {
+
+using raid::test_support::Local;
 
 std::vector<std::uint8_t> Swapped(std::string s, std::size_t width) {
     s.resize(width, ' ');
     std::vector<std::uint8_t> out(width);
     for (std::size_t k = 0; k < width; ++k) out[k] = static_cast<std::uint8_t>(s[k ^ 1u]);
     return out;
-}
-
-TimePoint Local(int y, int mo, int d, int h, int mi, int s) {
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = s;
-    tm.tm_isdst = -1;
-    return std::chrono::system_clock::from_time_t(std::mktime(&tm));
 }
 
 TEST(TextAta, CharacterKIsByteKXorOneAndEndsAtFirstZero) {
