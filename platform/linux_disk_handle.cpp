@@ -81,17 +81,23 @@ bool LinuxDiskHandle::ReadSectors(std::uint32_t lba, std::span<std::uint8_t> buf
                                                0x00,
                                                count,
                                                0x00};
-    const int error = PassThroughIn(cdb, buffer.data(), bytes, kReadTimeoutMs);
+    const Attempt attempt = Settle(PassThroughIn(cdb, buffer.data(), bytes, kReadTimeoutMs));
+    if (attempt != Attempt::Unsupported) return attempt == Attempt::Completed;
+    return ReadDirect(lba, buffer, bytes);
+}
+
+LinuxDiskHandle::Attempt LinuxDiskHandle::Settle(int error) {
     if (error == 0) {
         lastError_ = 0;
-        return true;
+        return Attempt::Completed;
     }
     if (!IsPassThroughUnsupported(error)) {
         lastError_ = error;
-        return false;
+        return Attempt::Failed;
     }
+    // The device takes no pass-through: plain reads from now on.
     fallback_ = true;
-    return ReadDirect(lba, buffer, bytes);
+    return Attempt::Unsupported;
 }
 
 int LinuxDiskHandle::PassThroughIn(std::uint8_t* cdb, std::uint8_t* data, std::size_t length,
@@ -168,16 +174,9 @@ bool LinuxDiskHandle::InquiryDevice(std::span<std::uint8_t> buffer) {
         // controllers were always asked this way.
         std::uint8_t cdb[kPassThroughCdbLength] = {kOpInquiry, 0x00, 0x00, 0x00, 0x24,
                                                    0x00,       0x00, 0x00, 0x00, 0x00};
-        const int error = PassThroughIn(cdb, buffer.data(), kInquirySize, kInquiryTimeoutMs);
-        if (error == 0) {
-            lastError_ = 0;
-            return true;
-        }
-        if (!IsPassThroughUnsupported(error)) {
-            lastError_ = error;
-            return false;
-        }
-        fallback_ = true;
+        const Attempt attempt =
+            Settle(PassThroughIn(cdb, buffer.data(), kInquirySize, kInquiryTimeoutMs));
+        if (attempt != Attempt::Unsupported) return attempt == Attempt::Completed;
     }
     if (identity_.model.empty()) {
         lastError_ = ENOTTY;

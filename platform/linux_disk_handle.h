@@ -72,6 +72,9 @@ public:
     int LastError() const { return lastError_; }
 
 private:
+    enum class Attempt { Completed, Failed, Unsupported };
+    // Records the outcome of a pass-through command (errno or 0).
+    Attempt Settle(int error);
     // One data-in pass-through command; 0 when it reached the device and
     // completed (whatever the SCSI status), else an errno value.
     int PassThroughIn(std::uint8_t* cdb, std::uint8_t* data, std::size_t length,
