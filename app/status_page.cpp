@@ -55,7 +55,7 @@ const Record512& RecordOf(const AppState& state, int deviceIndex) {
     if (deviceIndex < 0 || deviceIndex >= kDeviceTableSize) return kEmpty;
     const int disk = state.discovery.DiskOf(deviceIndex);
     if (disk >= kMaxDisks) return kEmpty;
-    return state.monitor.DeviceStatusRecord[static_cast<std::size_t>(disk)];
+    return state.monitor.deviceStatusRecord[static_cast<std::size_t>(disk)];
 }
 
 const Record512& IdentifyOf(const AppState& state, int deviceIndex) {
@@ -63,7 +63,7 @@ const Record512& IdentifyOf(const AppState& state, int deviceIndex) {
     if (deviceIndex < 0 || deviceIndex >= kDeviceTableSize) return kEmpty;
     const int disk = state.discovery.DiskOf(deviceIndex);
     if (disk >= kMaxDisks) return kEmpty;
-    return state.discovery.IdentifyRecord[static_cast<std::size_t>(disk)];
+    return state.discovery.identifyRecord[static_cast<std::size_t>(disk)];
 }
 
 }  // namespace
@@ -96,11 +96,11 @@ std::string DeviceHint(const DiscoveryState& d, int deviceIndex) {
     std::string hint;
     const int disk = d.DiskOf(deviceIndex);
     if (disk < kMaxDisks) {
-        hint = text::ControllerModelText(d.IdentifyRecord[static_cast<std::size_t>(disk)]);
+        hint = text::ControllerModelText(d.identifyRecord[static_cast<std::size_t>(disk)]);
     }
     hint += " [";
     bool first = true;
-    for (const VolumeRecord& v : d.VolumeTable) {
+    for (const VolumeRecord& v : d.volumeTable) {
         if (v.driveType != platform::kDriveFixed || v.diskNumber != disk) continue;
         if (!first) hint += ' ';
         hint += v.label;
@@ -146,7 +146,7 @@ bool StatusPage::AnySelectorChecked() const {
 int StatusPage::RefreshStatusPage(bool full) {
     ShellFlags& shell = state_.shell;
     DiscoveryState& d = state_.discovery;
-    if (form_.CurrentPage() != kPageStatus || d.DeviceCount == 0 || !AnySelectorChecked())
+    if (form_.CurrentPage() != kPageStatus || d.deviceCount == 0 || !AnySelectorChecked())
         return -1;
 
     const Record512& r = RecordOf(state_, selectedDevice_);
@@ -166,7 +166,7 @@ int StatusPage::RefreshStatusPage(bool full) {
     const DeviceSlot& slot = d.deviceSlots[static_cast<std::size_t>(selectedDevice_)];
     if (slot.optionCapability & kBuzzerCapability) {
         CheckBox5->show();
-        if (shell.FirstStatusPending.load()) {
+        if (shell.firstStatusPending.load()) {
             CheckBox5->setChecked((r[rec::kOptionBits] & kBuzzerSounding) == 0);
         } else if (slot.optionChangePending == 0) {
             CheckBox5->setEnabled(true);
@@ -177,7 +177,7 @@ int StatusPage::RefreshStatusPage(bool full) {
 
     Label17->setText(Q(text::ArrayModeText(r[rec::kArrayMode])));
 
-    shell.FirstStatusPending = false;
+    shell.firstStatusPending = false;
     d.deviceChangeRedraw = false;
 
     const std::uint8_t flags = r[rec::kDiskStateFlags];
@@ -257,7 +257,7 @@ void StatusPage::RefreshDeviceLabels() {
     sensorsShown_ = slot.hasSensors != 0 || FirmwareImpliesSensors(firmwareVersionText_);
     StaticText10->clear();
 
-    const int count = std::min(d.DeviceCount, kDeviceSlots);
+    const int count = std::min(d.deviceCount, kDeviceSlots);
     for (int k = 0; k < count; ++k) {
         hints_[static_cast<std::size_t>(k)] = DeviceHint(d, k);
         if (k < kShownDevices) (k == 0 ? CheckBox1 : CheckBox3)->setToolTip(Q(Hint(k)));

@@ -154,12 +154,12 @@ void TForm1::FormCreate() {
     }
 
     // 3. Device bookkeeping.
-    shell.DeviceChangeCountdown = 0;
-    shell.ExclusiveOperation = false;
+    shell.deviceChangeCountdown = 0;
+    shell.exclusiveOperation = false;
     d.currentDevice = 0;
-    shell.OperationDeviceIndex = kNoOperationDevice;
-    d.DeviceCount = 0;
-    d.NewDeviceCount = 0;
+    shell.operationDeviceIndex = kNoOperationDevice;
+    d.deviceCount = 0;
+    d.newDeviceCount = 0;
 
     // 4.
     StaticText1->setText("Drive detecting");
@@ -171,22 +171,22 @@ void TForm1::FormCreate() {
     discovery::TakeDriveBaselines(d, context_->channel);
 
     // 7. Flags.
-    shell.DetectDone = false;
-    shell.DetectBusy = true;
-    shell.DetectRequest = true;
-    shell.Closing = false;
-    shell.Detecting = true;
-    shell.PollRequestFlags = 0;
+    shell.detectDone = false;
+    shell.detectBusy = true;
+    shell.detectRequest = true;
+    shell.closing = false;
+    shell.detecting = true;
+    shell.pollRequestFlags = 0;
     state.monitor.pendingCommandCode = 0;
-    shell.MailRequestFlags = 0;
-    shell.SmartCountdown = 60;
+    shell.mailRequestFlags = 0;
+    shell.smartCountdown = 60;
 
     // 8. The workers start at once; the first discovery runs while the rest
     // of the start-up goes on.
     if (options_.startThreads) StartThreads();
 
     // 9.
-    shell.StartTime = clock.WallNow();
+    shell.startTime = clock.WallNow();
     Timer3->stop();
     Timer4->start();
 
@@ -217,18 +217,18 @@ void TForm1::FormCreate() {
     CheckBox3->hide();
 
     // 13. Version, title and skin; per-device bookkeeping.
-    shell.VersionText = "v0.50.11-5";
+    shell.versionText = "v0.50.11-5";
     ApplyProductSkin();
     findChild<QWidget*>("Image4_Logo")->hide();
     findChild<QWidget*>("Label61")->hide();
     findChild<QWidget*>("Label62")->hide();
     CheckBox_Backup->hide();
     d.deviceSlots = {};
-    Label65->setText(QString::fromStdString(shell.VersionText));
+    Label65->setText(QString::fromStdString(shell.versionText));
 
     // 14. The host information block. (The event-log and settings lists
     // belong to their subsystems' state.)
-    mail_.SystemInfoBlock = mail::BuildSystemInfoBlock(options_.hostSources);
+    mail_.systemInfoBlock = mail::BuildSystemInfoBlock(options_.hostSources);
 
     // 15. CheckMailSettingsAtStartup belongs to the settings store; it sets
     // bit 0 of MailRequestFlags when settings exist. Not wired yet.
@@ -265,7 +265,7 @@ void TForm1::StartThreads() {
         // The settings reload and the notification send belong to the mail
         // subsystem; until it is wired in, a request is dropped here so that
         // it does not wake the thread forever.
-        context_->state.shell.MailRequestFlags = 0;
+        context_->state.shell.mailRequestFlags = 0;
     });
     detectThread_->Start();
     raidThread_->Start();
@@ -290,12 +290,12 @@ void TForm1::TellUser(const QString& text, const QString& caption) {
 
 bool TForm1::FormClose() {
     ShellFlags& shell = context_->state.shell;
-    if (shell.ExclusiveOperation.load()) {
+    if (shell.exclusiveOperation.load()) {
         TellUser(kUpgradingText, "Message");
         return false;
     }
-    shell.Closing = true;
-    shell.PollRequestFlags = 0;
+    shell.closing = true;
+    shell.pollRequestFlags = 0;
     // The firmware image and the log and settings lists belong to their
     // subsystems' state, which lives as long as the ShellContext.
     Timer1->stop();
@@ -315,7 +315,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 bool TForm1::QueryEndSession() {
-    if (context_->state.shell.ExclusiveOperation.load()) {
+    if (context_->state.shell.exclusiveOperation.load()) {
         TellUser(kUpgradingText, "Message");
         return false;
     }
@@ -333,7 +333,7 @@ void TForm1::DeviceChangeMessage() { discovery::OnDeviceChangeMessage(context_->
 
 void TForm1::StatusBar1DblClick() {
     QString text;
-    for (const std::string& line : mail_.SystemInfoBlock) text += QString::fromStdString(line);
+    for (const std::string& line : mail_.systemInfoBlock) text += QString::fromStdString(line);
     TellUser(text, "System Information");
 }
 
@@ -344,7 +344,7 @@ void TForm1::Timer1Timer() {
 void TForm1::Timer2Timer() { monitor::Timer2Tick(context_->state); }
 
 void TForm1::RaidThreadDispatch() {
-    if (context_->state.shell.Closing.load()) return;
+    if (context_->state.shell.closing.load()) return;
     monitor::DispatchOnce(context_->state, monitorHandlers_);
 }
 
@@ -354,7 +354,7 @@ void TForm1::Image0_LogClick() {
     {
         // Polls go on while the viewer is open: the worker's hand-overs run
         // inside its modal loop.
-        TForm5 viewer(context_->eventLog.EventLogLines, context_->state, this);
+        TForm5 viewer(context_->eventLog.eventLogLines, context_->state, this);
         viewer.SetMessageSink(messages_);
         if (options_.runModal) {
             options_.runModal(viewer);
@@ -366,7 +366,7 @@ void TForm1::Image0_LogClick() {
 }
 
 void TForm1::Timer3Timer() {
-    context_->state.shell.NowTime = context_->clock->WallNow();
+    context_->state.shell.nowTime = context_->clock->WallNow();
     // The SMART refresh countdown comes with the SMART page.
 }
 

@@ -91,7 +91,7 @@ public:
     QPixmap CompanionPicture(const QString& name) const;
     // The system-information block, one entry per line (each starts with a
     // line break).
-    const std::vector<std::string>& SystemInfoLines() const { return mail_.SystemInfoBlock; }
+    const std::vector<std::string>& SystemInfoLines() const { return mail_.systemInfoBlock; }
 
     // The close sequence; false when the close is refused.
     bool FormClose();

@@ -24,8 +24,8 @@ constexpr ButtonPage kColumn[6] = {{"Image_Sts", kPageStatus},    {"Image_Setup"
 
 bool TForm1::PageButtonsFree() const {
     const ShellFlags& shell = context_->state.shell;
-    return shell.OperationDeviceIndex.load() == kNoOperationDevice &&
-           !shell.FirstStatusPending.load();
+    return shell.operationDeviceIndex.load() == kNoOperationDevice &&
+           !shell.firstStatusPending.load();
 }
 
 void TForm1::ShowPage() {
@@ -53,7 +53,7 @@ void TForm1::LayoutPageButtons(std::uint8_t mask) {
 }
 
 QString TForm1::ApplicationTitle() const {
-    return "RAID GUI " + QString::fromStdString(context_->state.shell.VersionText);
+    return "RAID GUI " + QString::fromStdString(context_->state.shell.versionText);
 }
 
 void TForm1::ApplyProductSkin() {
@@ -114,7 +114,7 @@ void TForm1::Image_SMARTClick() {
 }
 
 void TForm1::Image2_D1Click() {
-    if (context_->state.shell.OperationDeviceIndex.load() != kNoOperationDevice) return;
+    if (context_->state.shell.operationDeviceIndex.load() != kNoOperationDevice) return;
     selectedUpgradeDevice_ = 0;
     ShowDevicePicture(Image2_D1, "Image0_D1", true);
     ShowDevicePicture(Image2_D2, "Image0_D2", false);
@@ -124,7 +124,7 @@ void TForm1::Image2_D1Click() {
 }
 
 void TForm1::Image2_D2Click() {
-    if (context_->state.shell.OperationDeviceIndex.load() != kNoOperationDevice) return;
+    if (context_->state.shell.operationDeviceIndex.load() != kNoOperationDevice) return;
     selectedUpgradeDevice_ = 1;
     ShowDevicePicture(Image2_D1, "Image0_D1", false);
     ShowDevicePicture(Image2_D2, "Image0_D2", true);

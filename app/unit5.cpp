@@ -114,7 +114,7 @@ void TForm5::hideEvent(QHideEvent* event) {
 }
 
 bool TForm5::Live() const {
-    return (state_.shell.PollRequestFlags.load() & poll::kTimerArmed) != 0;
+    return (state_.shell.pollRequestFlags.load() & poll::kTimerArmed) != 0;
 }
 
 void TForm5::ApplyTitleAndColour() {
@@ -182,7 +182,7 @@ void TForm5::FormClose() {
 void TForm5::Timer1Timer() {
     ApplyTitleAndColour();
     // A poll may be halfway through changing the list.
-    if (state_.shell.StatusPollActive.load()) return;
+    if (state_.shell.statusPollActive.load()) return;
     const std::size_t count = lines_.size();
     const std::size_t shown = shownCount_;
     shownCount_ = count;

@@ -15,7 +15,7 @@ bool TRaidThread::Pass(const AppState& state, HandOverGate& gate,
 }
 
 void TRaidThread::Start() {
-    context_->state.monitor.RequestInProgress = 0;
+    context_->state.monitor.requestInProgress = 0;
     thread_.Start([context = context_, gate = gate_,
                    dispatcher = dispatcher_](const std::atomic<bool>& stop) {
         while (!stop.load()) {

@@ -8,7 +8,7 @@ TEmailThread::TEmailThread(std::shared_ptr<ShellContext> context,
 
 bool TEmailThread::Pass(const ShellFlags& flags, HandOverGate& gate,
                         const std::function<void()>& mailPass) {
-    if (flags.MailRequestFlags.load() == 0) return false;
+    if (flags.mailRequestFlags.load() == 0) return false;
     return gate.Run(mailPass);
 }
 

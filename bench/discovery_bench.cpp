@@ -70,11 +70,11 @@ int main() {
         const auto start = steady_clock::now();
         std::thread worker;
         while (true) {
-            if (state.shell.DetectRequest && !worker.joinable())
+            if (state.shell.detectRequest && !worker.joinable())
                 worker = std::thread([&] { discovery::ServeDetectRequest(state, ch); });
-            const bool wasDone = state.shell.DetectDone;
+            const bool wasDone = state.shell.detectDone;
             discovery::Timer4Tick(state, host);
-            if (wasDone && !state.shell.DetectDone) break;
+            if (wasDone && !state.shell.detectDone) break;
             std::this_thread::sleep_for(milliseconds(500));
         }
         if (worker.joinable()) worker.join();
@@ -83,13 +83,13 @@ int main() {
 
     const auto first = runUntilApplied();
     std::printf("start-up discovery of 2 enclosures: %lld ms (devices found: %d)\n",
-                static_cast<long long>(first), state.discovery.DeviceCount);
+                static_cast<long long>(first), state.discovery.deviceCount);
 
     disks.AddEnclosure(
         std::make_shared<sim::ControllerEmulator>(*sim::ScenarioEnclosure("raid1"), &clock));
     discovery::OnDeviceChangeMessage(state);
     const auto plugged = runUntilApplied();
     std::printf("device-change message to applied result (3 enclosures): %lld ms (devices: %d)\n",
-                static_cast<long long>(plugged), state.discovery.DeviceCount);
+                static_cast<long long>(plugged), state.discovery.deviceCount);
     return 0;
 }

@@ -36,17 +36,17 @@ struct Rig {
         discovery::TakeDriveBaselines(state.discovery, channel);
         discovery::RunDiscovery(state, channel);
         auto& d = state.discovery;
-        d.DeviceTable = d.NewDeviceTable;
-        d.DeviceCount = d.NewDeviceCount;
-        state.shell.Detecting = false;
-        state.shell.DetectBusy = false;
-        state.shell.FirstStatusPending = false;
+        d.deviceTable = d.newDeviceTable;
+        d.deviceCount = d.newDeviceCount;
+        state.shell.detecting = false;
+        state.shell.detectBusy = false;
+        state.shell.firstStatusPending = false;
     }
 };
 
 void PollBenchmark(benchmark::State& state, const std::string& scenario) {
     Rig rig(scenario);
-    if (rig.state.discovery.DeviceCount != 1) {
+    if (rig.state.discovery.deviceCount != 1) {
         state.SkipWithError("discovery found no enclosure");
         return;
     }
@@ -57,7 +57,7 @@ void PollBenchmark(benchmark::State& state, const std::string& scenario) {
         const std::uint64_t start = rig.clock.NowMs();
         monitor::StatusPoll(rig.state, rig.channel, rig.clock, rig.host);
         simulatedMs += rig.clock.NowMs() - start;
-        if (rig.state.monitor.ChangedDeviceMask != 0x01) state.SkipWithError("poll failed");
+        if (rig.state.monitor.changedDeviceMask != 0x01) state.SkipWithError("poll failed");
         reads += rig.emulator->Trace().size();
     }
     const auto n = static_cast<double>(state.iterations());

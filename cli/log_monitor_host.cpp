@@ -14,9 +14,9 @@ LogMonitorHost::LogMonitorHost(eventlog::EventLogContext context, LineSink sink,
 
 void LogMonitorHost::OpenToday() {
     const auto path = eventlog::DayLogPath(context_.programFolder, context_.clock.WallNow());
-    eventlog::OpenDay(log_, path, context_.app.shell.FirstStatusPending.load(),
+    eventlog::OpenDay(log_, path, context_.app.shell.firstStatusPending.load(),
                       context_.reportLogError);
-    handedOn_ = log_.EventLogLines.size();
+    handedOn_ = log_.eventLogLines.size();
     handedOnPath_ = log_.logPath;
 }
 
@@ -26,7 +26,7 @@ void LogMonitorHost::DetectEvents(std::uint8_t mask) {
 }
 
 void LogMonitorHost::HandOnNewLines() {
-    const auto& lines = log_.EventLogLines;
+    const auto& lines = log_.eventLogLines;
     // A new day's list (fresh, or loaded from a file another program began)
     // is handed on from its start.
     if (log_.logPath != handedOnPath_ || lines.size() < handedOn_) {
@@ -42,7 +42,7 @@ void LogMonitorHost::HandOnNewLines() {
 void LogMonitorHost::RefreshStatusPage(bool) {
     // Nothing to draw: the first status has been "shown" once a poll reported
     // a device, so the next poll queries.
-    context_.app.shell.FirstStatusPending = false;
+    context_.app.shell.firstStatusPending = false;
 }
 
 void LogMonitorHost::UncheckSelector(int index) {

@@ -22,10 +22,10 @@ class AnswerWatch {
 public:
     void Update(const AppState& state, const LogMonitorHost& host,
                 const std::vector<platform::DiskInfo>& disks, std::ostream& err) {
-        const int polled = std::min(state.discovery.DeviceCount, kShownDevices);
+        const int polled = std::min(state.discovery.deviceCount, kShownDevices);
         for (int i = 0; i < polled; ++i) {
             if (!host.IsSelectorChecked(i)) continue;
-            const bool answered = (state.monitor.ChangedDeviceMask & (1u << i)) != 0;
+            const bool answered = (state.monitor.changedDeviceMask & (1u << i)) != 0;
             bool& silent = silent_[static_cast<std::size_t>(i)];
             if (!answered && !silent) {
                 err << "raidctl: " << DeviceName(i) << " ("
@@ -46,13 +46,13 @@ void DescribeRun(const AppState& state, const std::vector<platform::DiskInfo>& d
                  const std::filesystem::path& logDir, const Arguments& args, std::ostream& err) {
     const auto& d = state.discovery;
     err << "raidctl: monitoring";
-    for (int i = 0; i < std::min(d.DeviceCount, kShownDevices); ++i)
+    for (int i = 0; i < std::min(d.deviceCount, kShownDevices); ++i)
         err << (i ? ", " : " ") << DeviceName(i) << " (" << DiskText(d.DiskOf(i), disks) << ")";
     err << "; a poll every " << args.intervalMs << " ms";
     if (args.polls != 0) err << ", " << args.polls << (args.polls == 1 ? " poll" : " polls");
     err << "; event log in " << logDir.string() << "\n";
-    if (d.DeviceCount > kShownDevices)
-        err << "raidctl: only Device1 and Device2 are monitored; " << d.DeviceCount - kShownDevices
+    if (d.deviceCount > kShownDevices)
+        err << "raidctl: only Device1 and Device2 are monitored; " << d.deviceCount - kShownDevices
             << " more found\n";
 }
 
@@ -77,7 +77,7 @@ int RunMonitor(Context& ctx, const Arguments& args, const MonitorOptions& option
     device::CommandChannel ch(ctx.disks, ctx.clock);
     discovery::DiscoverOnce(state, ch);
     const auto disks = ctx.disks.ListDisks();
-    if (state.discovery.DeviceCount == 0) {
+    if (state.discovery.deviceCount == 0) {
         const std::string problem = discovery::PermissionProblem(ctx.disks);
         ctx.err << "raidctl: No Drive found! - nothing to monitor\n";
         if (!problem.empty()) ctx.err << "raidctl: " << problem << "\n";
@@ -90,7 +90,7 @@ int RunMonitor(Context& ctx, const Arguments& args, const MonitorOptions& option
         state,
         ctx.clock,
         options.logDir,
-        "RAID GUI " + state.shell.VersionText,
+        "RAID GUI " + state.shell.versionText,
         options.timeStamp,
         {},  // no mail from here
         [&ctx](const std::string& message) { ctx.err << "raidctl: " << message << "\n"; },
@@ -114,7 +114,7 @@ int RunMonitor(Context& ctx, const Arguments& args, const MonitorOptions& option
     const auto stopRequested = [&] { return options.stop && options.stop(done); };
     while (!stopRequested()) {
         const std::uint64_t start = ctx.clock.NowMs();
-        const bool first = state.shell.FirstStatusPending.load();
+        const bool first = state.shell.firstStatusPending.load();
         monitor::StatusPoll(state, ch, ctx.clock, host);
         ++done;
         // The first poll only reports the devices for the start header.

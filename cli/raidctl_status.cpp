@@ -86,8 +86,8 @@ DeviceStatus DescribeDevice(const AppState& state, int index,
     for (const auto& info : disks)
         if (info.number == s.disk) s.path = info.devicePath;
     if (s.disk >= kMaxDisks) return s;
-    const auto& identify = d.IdentifyRecord[static_cast<std::size_t>(s.disk)];
-    const auto& r = state.monitor.DeviceStatusRecord[static_cast<std::size_t>(s.disk)];
+    const auto& identify = d.identifyRecord[static_cast<std::size_t>(s.disk)];
+    const auto& r = state.monitor.deviceStatusRecord[static_cast<std::size_t>(s.disk)];
     s.model = TrimRight(text::ControllerModelText(identify));
     s.firmware = text::FirmwareText(identify);
     s.arrayMode = r[rec::kArrayMode];
@@ -197,9 +197,9 @@ int RunStatus(Context& ctx, const Arguments& args) {
     discovery::DiscoverOnce(state, ch);
     // Nothing is drawn here, so the first poll must query instead of only
     // reporting the devices for a first full redraw.
-    state.shell.FirstStatusPending = false;
+    state.shell.firstStatusPending = false;
     const auto& d = state.discovery;
-    if (d.DeviceCount == 0) {
+    if (d.deviceCount == 0) {
         const std::string problem = discovery::PermissionProblem(ctx.disks);
         if (args.json) {
             ctx.out << "{\"devices\":[]" << (problem.empty() ? "" : ",\"message\":")
@@ -212,7 +212,7 @@ int RunStatus(Context& ctx, const Arguments& args) {
     }
 
     std::vector<int> shown;
-    for (int i = 0; i < d.DeviceCount; ++i)
+    for (int i = 0; i < d.deviceCount; ++i)
         if (wanted < 0 || d.DiskOf(i) == wanted) shown.push_back(i);
     if (shown.empty()) {
         ctx.err << "raidctl: " << DiskText(wanted, list)
@@ -230,7 +230,7 @@ int RunStatus(Context& ctx, const Arguments& args) {
     for (const int i : shown) {
         DeviceStatus s = DescribeDevice(state, i, list);
         s.polled = i < kShownDevices;
-        s.pollOk = s.polled && (state.monitor.ChangedDeviceMask & (1u << i)) != 0;
+        s.pollOk = s.polled && (state.monitor.changedDeviceMask & (1u << i)) != 0;
         if (s.polled && !s.pollOk) allOk = false;
         devices.push_back(std::move(s));
     }

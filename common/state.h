@@ -28,22 +28,22 @@ using TimePoint = std::chrono::system_clock::time_point;
 
 // Flags and values of the application shell.
 struct ShellFlags {
-    std::atomic<bool> DetectRequest{true};
-    std::atomic<bool> DetectBusy{true};
-    std::atomic<bool> DetectDone{false};
-    std::atomic<bool> Detecting{true};
-    std::atomic<std::uint8_t> DeviceChangeCountdown{0};
-    std::atomic<bool> Closing{false};
-    std::atomic<bool> StatusPollActive{false};
-    std::atomic<bool> FirstStatusPending{true};
-    std::atomic<std::uint8_t> SmartCountdown{60};
-    std::atomic<std::uint8_t> PollRequestFlags{0};
-    std::atomic<std::uint8_t> MailRequestFlags{0};
-    std::atomic<bool> ExclusiveOperation{false};
-    std::atomic<std::uint32_t> OperationDeviceIndex{kNoOperationDevice};
-    TimePoint StartTime{};
-    TimePoint NowTime{};
-    std::string VersionText = "v0.50.11-5";
+    std::atomic<bool> detectRequest{true};
+    std::atomic<bool> detectBusy{true};
+    std::atomic<bool> detectDone{false};
+    std::atomic<bool> detecting{true};
+    std::atomic<std::uint8_t> deviceChangeCountdown{0};
+    std::atomic<bool> closing{false};
+    std::atomic<bool> statusPollActive{false};
+    std::atomic<bool> firstStatusPending{true};
+    std::atomic<std::uint8_t> smartCountdown{60};
+    std::atomic<std::uint8_t> pollRequestFlags{0};
+    std::atomic<std::uint8_t> mailRequestFlags{0};
+    std::atomic<bool> exclusiveOperation{false};
+    std::atomic<std::uint32_t> operationDeviceIndex{kNoOperationDevice};
+    TimePoint startTime{};
+    TimePoint nowTime{};
+    std::string versionText = "v0.50.11-5";
 };
 
 // PollRequestFlags bits.
@@ -71,7 +71,7 @@ struct DeviceSlot {
     std::uint8_t optionCapability = 0;
     std::uint8_t featureMask = 0x3D;
     std::uint8_t portMultiplier = 0;
-    std::uint8_t SpiTypeByte = 0;
+    std::uint8_t spiTypeByte = 0;
     std::uint8_t modelFromController = 0;
     std::uint8_t memberOrder = 0;  // 0 when identify byte 49 bit 4 is set
     std::uint8_t hasSensors = 0;
@@ -85,26 +85,26 @@ struct DeviceSlot {
 };
 
 struct DiscoveryState {
-    std::vector<platform::VolumeInfo> DriveLetterList;  // up to 24 "letters"
-    int LogicalDriveCount = 0;
-    int PhysicalDiskCount = 0;
-    std::vector<VolumeRecord> VolumeTable;  // at most 20
-    std::array<std::uint32_t, kDeviceTableSize> DeviceTable{};
-    int DeviceCount = 0;
-    std::array<std::uint32_t, kDeviceTableSize> NewDeviceTable{};
-    int NewDeviceCount = 0;
-    std::atomic<int> ProbeEntry{0};
-    std::array<Record512, kMaxDisks> IdentifyRecord{};
-    std::array<Record512, kMaxDisks> PreviousIdentifyRecord{};
-    std::array<TimePoint, 16> IdentityChangedAt{};
+    std::vector<platform::VolumeInfo> driveLetterList;  // up to 24 "letters"
+    int logicalDriveCount = 0;
+    int physicalDiskCount = 0;
+    std::vector<VolumeRecord> volumeTable;  // at most 20
+    std::array<std::uint32_t, kDeviceTableSize> deviceTable{};
+    int deviceCount = 0;
+    std::array<std::uint32_t, kDeviceTableSize> newDeviceTable{};
+    int newDeviceCount = 0;
+    std::atomic<int> probeEntry{0};
+    std::array<Record512, kMaxDisks> identifyRecord{};
+    std::array<Record512, kMaxDisks> previousIdentifyRecord{};
+    std::array<TimePoint, 16> identityChangedAt{};
     std::array<DeviceSlot, kDeviceSlots> deviceSlots{};
     bool deviceChangeRedraw = false;
-    std::vector<std::string> DeviceChangeLines;
+    std::vector<std::string> deviceChangeLines;
     bool deviceChangeLinesPending = false;
     int currentDevice = 0;  // the current device index
 
     int DiskOf(int deviceIndex) const {
-        return static_cast<int>(DeviceTable[static_cast<std::size_t>(deviceIndex)] &
+        return static_cast<int>(deviceTable[static_cast<std::size_t>(deviceIndex)] &
                                 kDeviceEntryDiskMask);
     }
 };
@@ -150,12 +150,12 @@ inline constexpr std::size_t kBadSectorCount = 471;
 }  // namespace rec
 
 struct MonitorState {
-    std::array<Record512, kMaxDisks> DeviceStatusRecord{};
-    std::uint8_t RequestInProgress = 0;
-    std::uint8_t ChangedDeviceMask = 0;
+    std::array<Record512, kMaxDisks> deviceStatusRecord{};
+    std::uint8_t requestInProgress = 0;
+    std::uint8_t changedDeviceMask = 0;
     std::uint32_t pollCounter = 0;
     std::uint8_t pendingCommandCode = 0;  // the queued controller command
-    std::vector<std::string> SettingsLogLines;
+    std::vector<std::string> settingsLogLines;
 };
 
 struct AppState {

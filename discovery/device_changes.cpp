@@ -13,31 +13,31 @@ bool SameDevice(const DiscoveryState& d, std::uint32_t oldEntry, std::uint32_t n
     const int oldDisk = DiskOfEntry(oldEntry);
     const int newDisk = DiskOfEntry(newEntry);
     if (oldDisk >= kMaxDisks || newDisk >= kMaxDisks) return false;
-    return d.PreviousIdentifyRecord[static_cast<std::size_t>(oldDisk)] ==
-           d.IdentifyRecord[static_cast<std::size_t>(newDisk)];
+    return d.previousIdentifyRecord[static_cast<std::size_t>(oldDisk)] ==
+           d.identifyRecord[static_cast<std::size_t>(newDisk)];
 }
 
 }  // namespace
 
 void LogDeviceChanges(DiscoveryState& d, const MailEventHook& raiseMail,
                       const std::function<void()>& pump) {
-    const int oldCount = std::clamp(d.DeviceCount, 0, kDeviceTableSize);
-    const int newCount = std::clamp(d.NewDeviceCount, 0, kDeviceTableSize);
+    const int oldCount = std::clamp(d.deviceCount, 0, kDeviceTableSize);
+    const int newCount = std::clamp(d.newDeviceCount, 0, kDeviceTableSize);
     if (oldCount == newCount) return;
 
     bool added = false;
     auto found = [&](int position) {
-        d.DeviceChangeLines.push_back("D" + std::to_string(position + 1) +
+        d.deviceChangeLines.push_back("D" + std::to_string(position + 1) +
                                       " New Device was found.");
         added = true;
     };
     auto removed = [&](int position) {
-        d.DeviceChangeLines.push_back("D" + std::to_string(position + 1) + " Device was removed.");
+        d.deviceChangeLines.push_back("D" + std::to_string(position + 1) + " Device was removed.");
         added = true;
         if (raiseMail) raiseMail(kMailDeviceRemoved, position, 0);
     };
-    auto oldAt = [&](int o) { return d.DeviceTable[static_cast<std::size_t>(o)]; };
-    auto newAt = [&](int n) { return d.NewDeviceTable[static_cast<std::size_t>(n)]; };
+    auto oldAt = [&](int o) { return d.deviceTable[static_cast<std::size_t>(o)]; };
+    auto newAt = [&](int n) { return d.newDeviceTable[static_cast<std::size_t>(n)]; };
 
     if (oldCount == 0) {
         d.deviceChangeRedraw = true;
@@ -74,7 +74,7 @@ void LogDeviceChanges(DiscoveryState& d, const MailEventHook& raiseMail,
         }
     }
     if (added || d.deviceChangeLinesPending) {
-        d.DeviceChangeLines.push_back("    Device had changed.");
+        d.deviceChangeLines.push_back("    Device had changed.");
         d.deviceChangeLinesPending = true;
     }
 }

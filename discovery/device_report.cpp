@@ -82,7 +82,7 @@ std::string FirmwareText(const Record512& identify) {
 std::vector<DeviceRow> BuildDeviceReport(const DiscoveryState& d,
                                          const std::vector<platform::DiskInfo>& disks) {
     std::vector<DeviceRow> rows;
-    const int count = std::clamp(d.DeviceCount, 0, kDeviceTableSize);
+    const int count = std::clamp(d.deviceCount, 0, kDeviceTableSize);
     for (int i = 0; i < count; ++i) {
         DeviceRow row;
         row.device = i;
@@ -90,7 +90,7 @@ std::vector<DeviceRow> BuildDeviceReport(const DiscoveryState& d,
         for (const auto& info : disks)
             if (info.number == row.disk) row.devicePath = info.devicePath;
         if (row.disk < kMaxDisks) {
-            const auto& identify = d.IdentifyRecord[static_cast<std::size_t>(row.disk)];
+            const auto& identify = d.identifyRecord[static_cast<std::size_t>(row.disk)];
             row.model = ModelText(identify);
             row.firmware = FirmwareText(identify);
         }
@@ -99,7 +99,7 @@ std::vector<DeviceRow> BuildDeviceReport(const DiscoveryState& d,
             row.portMultiplier = slot.portMultiplier;
             row.featureMask = slot.featureMask;
         }
-        for (const auto& v : d.VolumeTable)
+        for (const auto& v : d.volumeTable)
             if (v.driveType != platform::kDriveOpenFailed && v.diskNumber == row.disk)
                 row.driveLetters.push_back(v.label);
         rows.push_back(std::move(row));

@@ -14,14 +14,14 @@ int ListLogicalDrives(DiscoveryState& d, platform::DiskSystem& disks,
         // An unreadable volume list counts as no volumes; the next device
         // change tries again.
     }
-    d.DriveLetterList.clear();
+    d.driveLetterList.clear();
     for (auto& v : volumes) {
         if (pump) pump();
         if (v.diskNumber < 0) continue;  // not on a numbered disk
-        d.DriveLetterList.push_back(std::move(v));
-        if (static_cast<int>(d.DriveLetterList.size()) == kMaxDriveLetters) break;
+        d.driveLetterList.push_back(std::move(v));
+        if (static_cast<int>(d.driveLetterList.size()) == kMaxDriveLetters) break;
     }
-    return static_cast<int>(d.DriveLetterList.size());
+    return static_cast<int>(d.driveLetterList.size());
 }
 
 int CountPhysicalDisks(device::CommandChannel& ch) {
@@ -33,20 +33,20 @@ int CountPhysicalDisks(device::CommandChannel& ch) {
 }
 
 void TakeDriveBaselines(DiscoveryState& d, device::CommandChannel& ch) {
-    d.LogicalDriveCount = ListLogicalDrives(d, ch.disks, ch.pump);
-    d.PhysicalDiskCount = CountPhysicalDisks(ch);
+    d.logicalDriveCount = ListLogicalDrives(d, ch.disks, ch.pump);
+    d.physicalDiskCount = CountPhysicalDisks(ch);
 }
 
 void BuildVolumeTable(DiscoveryState& d, const Notices& notices, const platform::PumpHook& pump) {
-    d.VolumeTable.clear();
-    const int count = std::min(d.LogicalDriveCount, static_cast<int>(d.DriveLetterList.size()));
+    d.volumeTable.clear();
+    const int count = std::min(d.logicalDriveCount, static_cast<int>(d.driveLetterList.size()));
     for (int i = 0; i < count; ++i) {
         if (i == kMaxVolumeRecords) {
             notices.Message("Drive Count Must less than 20.", "");
             return;
         }
         if (pump) pump();
-        const auto& v = d.DriveLetterList[static_cast<std::size_t>(i)];
+        const auto& v = d.driveLetterList[static_cast<std::size_t>(i)];
         VolumeRecord r;
         r.letterIndex = static_cast<std::uint8_t>(i);
         r.driveType = v.driveType;
@@ -57,7 +57,7 @@ void BuildVolumeTable(DiscoveryState& d, const Notices& notices, const platform:
             r.startBytes = v.startBytes;
             r.lengthBytes = v.lengthBytes;
         }
-        d.VolumeTable.push_back(std::move(r));
+        d.volumeTable.push_back(std::move(r));
     }
 }
 

@@ -8,16 +8,16 @@
 namespace raid::discovery {
 
 void DiscoverOnce(AppState& state, device::CommandChannel& ch) {
-    state.shell.Detecting = true;
+    state.shell.detecting = true;
     TakeDriveBaselines(state.discovery, ch);
     RunDiscovery(state, ch);
     auto& d = state.discovery;
-    d.DeviceTable = d.NewDeviceTable;
-    d.DeviceCount = d.NewDeviceCount;
-    d.PreviousIdentifyRecord = d.IdentifyRecord;
-    state.shell.Detecting = false;
-    state.shell.DetectBusy = false;
-    state.shell.DetectRequest = false;
+    d.deviceTable = d.newDeviceTable;
+    d.deviceCount = d.newDeviceCount;
+    d.previousIdentifyRecord = d.identifyRecord;
+    state.shell.detecting = false;
+    state.shell.detectBusy = false;
+    state.shell.detectRequest = false;
 }
 
 std::string PermissionProblem(platform::DiskSystem& disks) {

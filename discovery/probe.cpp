@@ -153,15 +153,15 @@ struct HeldDevice {
 HeldDevice FindHeldDevice(const AppState& state) {
     HeldDevice held;
     const auto& d = state.discovery;
-    const std::uint32_t op = state.shell.OperationDeviceIndex.load();
-    if (op == kNoOperationDevice || op >= static_cast<std::uint32_t>(d.DeviceCount) ||
+    const std::uint32_t op = state.shell.operationDeviceIndex.load();
+    if (op == kNoOperationDevice || op >= static_cast<std::uint32_t>(d.deviceCount) ||
         op >= static_cast<std::uint32_t>(kDeviceTableSize))
         return held;
-    held.entry = d.DeviceTable[op];
+    held.entry = d.deviceTable[op];
     held.disk = static_cast<int>(held.entry & kDeviceEntryDiskMask);
     if (op < static_cast<std::uint32_t>(kDeviceSlots)) held.slot = d.deviceSlots[op];
     if (held.disk < kMaxDisks)
-        held.identify = d.IdentifyRecord[static_cast<std::size_t>(held.disk)];
+        held.identify = d.identifyRecord[static_cast<std::size_t>(held.disk)];
     return held;
 }
 
@@ -172,9 +172,9 @@ int ProbeDisks(AppState& state, device::CommandChannel& ch, const Notices& notic
     const HeldDevice held = FindHeldDevice(state);
     int found = 0;
     int opened = 0;
-    for (auto& r : d.IdentifyRecord) r.fill(0);
+    for (auto& r : d.identifyRecord) r.fill(0);
     if (held.disk >= 0 && held.disk < kMaxDisks)
-        d.IdentifyRecord[static_cast<std::size_t>(held.disk)] = held.identify;
+        d.identifyRecord[static_cast<std::size_t>(held.disk)] = held.identify;
 
     // Devices past the fourth keep their results in a slot nobody reads.
     DeviceSlot overflow;
@@ -182,14 +182,14 @@ int ProbeDisks(AppState& state, device::CommandChannel& ch, const Notices& notic
         return index < kDeviceSlots ? d.deviceSlots[static_cast<std::size_t>(index)] : overflow;
     };
     // Step 16: stop once as many disks were opened as the baseline counted.
-    auto countOpened = [&] { return ++opened == d.PhysicalDiskCount; };
+    auto countOpened = [&] { return ++opened == d.physicalDiskCount; };
 
     for (int i = 0; i < kMaxDisks && found < kDeviceTableSize; ++i) {
-        if (state.shell.Closing.load()) return found;
+        if (state.shell.closing.load()) return found;
         if (ch.pump) ch.pump();
 
         if (i == held.disk) {
-            d.NewDeviceTable[static_cast<std::size_t>(found)] = held.entry;
+            d.newDeviceTable[static_cast<std::size_t>(found)] = held.entry;
             slotOf(found) = held.slot;
             ++found;
             if (countOpened()) break;
@@ -198,9 +198,9 @@ int ProbeDisks(AppState& state, device::CommandChannel& ch, const Notices& notic
 
         if (!device::OpenDevice(ch, i)) continue;  // closed again at once
 
-        auto& identify = d.IdentifyRecord[static_cast<std::size_t>(i)];
+        auto& identify = d.identifyRecord[static_cast<std::size_t>(i)];
         DeviceSlot& slot = slotOf(found);
-        d.ProbeEntry = i;
+        d.probeEntry = i;
         std::uint32_t entry = static_cast<std::uint32_t>(i);
         if (device::QueryController(ch, i, device::cmd::kIdentify, identify) ==
             device::kResultSuccess) {
@@ -226,13 +226,13 @@ int ProbeDisks(AppState& state, device::CommandChannel& ch, const Notices& notic
             std::array<std::uint8_t, 256> flash{};
             // A failed read leaves 0: better than the type of another device.
             ReadSpiRange(ch, i, 0, static_cast<std::uint32_t>(flash.size()), flash, notices);
-            slot.SpiTypeByte = flash[kSpiTypeOffset];
+            slot.spiTypeByte = flash[kSpiTypeOffset];
 
             FillModelText(ch, i, identify, slot);
             slot.memberOrder = (identify[id::kMemberOrder] & kMemberOrderBit) != 0 ? 0 : 1;
             if (identify[id::kSensors] == 0 && identify[id::kSensors + 1] == 0) slot.hasSensors = 1;
 
-            auto& record = state.monitor.DeviceStatusRecord[static_cast<std::size_t>(i)];
+            auto& record = state.monitor.deviceStatusRecord[static_cast<std::size_t>(i)];
             device::ReplySector reply{};
             device::SetCommandParameters(ch, device::cmd::kSetting, kCapabilityParam, 0xEF, 0xDF);
             ch.clock.SleepMs(kQueryPauseMs);
@@ -254,9 +254,9 @@ int ProbeDisks(AppState& state, device::CommandChannel& ch, const Notices& notic
             }
             FillEnvironment(identify, slot, record);
 
-            d.ProbeEntry = static_cast<int>(entry);
+            d.probeEntry = static_cast<int>(entry);
             slot.pageSelector = 0;
-            d.NewDeviceTable[static_cast<std::size_t>(found)] = entry;
+            d.newDeviceTable[static_cast<std::size_t>(found)] = entry;
             ++found;
         }
         if (countOpened()) break;
@@ -267,16 +267,16 @@ int ProbeDisks(AppState& state, device::CommandChannel& ch, const Notices& notic
 int RunDiscovery(AppState& state, device::CommandChannel& ch, const Notices& notices) {
     BuildVolumeTable(state.discovery, notices, ch.pump);
     int found = ProbeDisks(state, ch, notices);
-    if (found == 0 && !state.shell.Closing.load()) found = ProbeDisks(state, ch, notices);
-    state.discovery.NewDeviceCount = found;
+    if (found == 0 && !state.shell.closing.load()) found = ProbeDisks(state, ch, notices);
+    state.discovery.newDeviceCount = found;
     return found;
 }
 
 bool ServeDetectRequest(AppState& state, device::CommandChannel& ch, const Notices& notices) {
-    if (!state.shell.DetectRequest.exchange(false)) return false;
+    if (!state.shell.detectRequest.exchange(false)) return false;
     RunDiscovery(state, ch, notices);
-    state.shell.DetectBusy = false;
-    state.shell.DetectDone = true;
+    state.shell.detectBusy = false;
+    state.shell.detectDone = true;
     return true;
 }
 

@@ -15,52 +15,52 @@ const char* const kNoDriveText = "No Drive found! ";
 void CountdownStep(AppState& state, DiscoveryHost& host) {
     auto& shell = state.shell;
     auto& d = state.discovery;
-    const std::uint8_t countdown = shell.DeviceChangeCountdown.load();
+    const std::uint8_t countdown = shell.deviceChangeCountdown.load();
     if (countdown < kCountdownEnd) {
-        shell.DeviceChangeCountdown = static_cast<std::uint8_t>(countdown + 1);
+        shell.deviceChangeCountdown = static_cast<std::uint8_t>(countdown + 1);
         return;
     }
-    if (shell.StatusPollActive.load()) return;  // next tick
+    if (shell.statusPollActive.load()) return;  // next tick
     host.SetUpgradeImageEnabled(false);
-    if (shell.ExclusiveOperation.load()) {
+    if (shell.exclusiveOperation.load()) {
         // A firmware upgrade owns the device: keep the count and try later.
         host.SetUpgradeImageEnabled(true);
         return;
     }
-    shell.Detecting = true;
-    shell.DeviceChangeCountdown = 0;
+    shell.detecting = true;
+    shell.deviceChangeCountdown = 0;
     const int logical = host.CountLogicalDrives();
     const int physical = host.CountPhysicalDisks();
-    if (logical == d.LogicalDriveCount && physical == d.PhysicalDiskCount) {
+    if (logical == d.logicalDriveCount && physical == d.physicalDiskCount) {
         host.SetUpgradeImageEnabled(true);
-        shell.Detecting = false;
+        shell.detecting = false;
         return;
     }
-    d.LogicalDriveCount = logical;
-    d.PhysicalDiskCount = physical;
-    shell.DetectBusy = true;
-    shell.DetectRequest = true;
-    if (d.DeviceCount == 0) host.SetStaticText1Text(kDetectingText);
+    d.logicalDriveCount = logical;
+    d.physicalDiskCount = physical;
+    shell.detectBusy = true;
+    shell.detectRequest = true;
+    if (d.deviceCount == 0) host.SetStaticText1Text(kDetectingText);
 }
 
 // B: a discovery finished on the detection thread; make it the current one.
 void ApplyDiscovery(AppState& state, DiscoveryHost& host) {
     auto& shell = state.shell;
     auto& d = state.discovery;
-    shell.DetectDone = false;
+    shell.detectDone = false;
     host.SetStatusPanel(1, "Detected OK");
     host.SetStatusPanel(2, " ");
-    const int newCount = std::clamp(d.NewDeviceCount, 0, kDeviceTableSize);
+    const int newCount = std::clamp(d.newDeviceCount, 0, kDeviceTableSize);
     for (int i = 0; i < kShownDevices; ++i) {
         host.Pump();
         host.SetDeviceSelector(i, i < newCount);
     }
     const std::function<void()> pump = [&host] { host.Pump(); };
     UpdateIdentityChangedAt(d, host.Now(), pump);
-    if (shell.FirstStatusPending.load()) {
+    if (shell.firstStatusPending.load()) {
         if (newCount > 0) {
-            const int disk = static_cast<int>(d.NewDeviceTable[0] & kDeviceEntryDiskMask);
-            host.SetStatusTimeReference(d.IdentityChangedAt[static_cast<std::size_t>(disk)]);
+            const int disk = static_cast<int>(d.newDeviceTable[0] & kDeviceEntryDiskMask);
+            host.SetStatusTimeReference(d.identityChangedAt[static_cast<std::size_t>(disk)]);
         }
     } else {
         LogDeviceChanges(
@@ -70,29 +70,29 @@ void ApplyDiscovery(AppState& state, DiscoveryHost& host) {
             },
             pump);
     }
-    d.DeviceTable = d.NewDeviceTable;
-    d.DeviceCount = newCount;
+    d.deviceTable = d.newDeviceTable;
+    d.deviceCount = newCount;
     for (int disk = 0; disk < kMaxDisks; ++disk) {
         host.Pump();
-        d.PreviousIdentifyRecord[static_cast<std::size_t>(disk)] =
-            d.IdentifyRecord[static_cast<std::size_t>(disk)];
+        d.previousIdentifyRecord[static_cast<std::size_t>(disk)] =
+            d.identifyRecord[static_cast<std::size_t>(disk)];
     }
 
-    if (d.DeviceCount > 0) {
-        if (d.currentDevice >= d.DeviceCount) d.currentDevice = d.DeviceCount - 1;
+    if (d.deviceCount > 0) {
+        if (d.currentDevice >= d.deviceCount) d.currentDevice = d.deviceCount - 1;
         host.SetPageImagesEnabled(true);
         host.ShowLogImage();
         host.RefreshDeviceSummary();
         if (d.deviceChangeRedraw) host.ShowStatusPage();
-        shell.Detecting = false;
-        shell.PollRequestFlags |= kPollAfterDiscovery;
+        shell.detecting = false;
+        shell.pollRequestFlags |= kPollAfterDiscovery;
         host.EnablePollTimers();
         host.SetStaticText1Visible(false);
         host.SetStaticText1Text(" ");
     } else {
         host.SetPageImagesEnabled(false);
         host.DisableTimer3();
-        shell.Detecting = false;
+        shell.detecting = false;
         host.SetStaticText1Text(kNoDriveText);
         host.SetStaticText1Visible(true);
     }
@@ -100,27 +100,27 @@ void ApplyDiscovery(AppState& state, DiscoveryHost& host) {
 
 }  // namespace
 
-void OnDeviceChangeMessage(AppState& state) { state.shell.DeviceChangeCountdown = kCountdownStart; }
+void OnDeviceChangeMessage(AppState& state) { state.shell.deviceChangeCountdown = kCountdownStart; }
 
 void UpdateIdentityChangedAt(DiscoveryState& d, TimePoint now, const std::function<void()>& pump) {
-    const int count = std::clamp(d.NewDeviceCount, 0, kDeviceTableSize);
+    const int count = std::clamp(d.newDeviceCount, 0, kDeviceTableSize);
     for (int i = 0; i < count; ++i) {
         if (pump) pump();
-        const auto disk = static_cast<std::size_t>(d.NewDeviceTable[static_cast<std::size_t>(i)] &
+        const auto disk = static_cast<std::size_t>(d.newDeviceTable[static_cast<std::size_t>(i)] &
                                                    kDeviceEntryDiskMask);
         if (disk >= static_cast<std::size_t>(kMaxDisks)) continue;
-        if (d.IdentifyRecord[disk] != d.PreviousIdentifyRecord[disk])
-            d.IdentityChangedAt[disk] = now;
+        if (d.identifyRecord[disk] != d.previousIdentifyRecord[disk])
+            d.identityChangedAt[disk] = now;
     }
 }
 
 void Timer4Tick(AppState& state, DiscoveryHost& host) {
     auto& shell = state.shell;
-    if (shell.DeviceChangeCountdown.load() != 0) {
+    if (shell.deviceChangeCountdown.load() != 0) {
         CountdownStep(state, host);
-    } else if (shell.DetectDone.load()) {
+    } else if (shell.detectDone.load()) {
         ApplyDiscovery(state, host);
-    } else if (shell.DetectBusy.load() && host.StaticText1Text() == kDetectingText) {
+    } else if (shell.detectBusy.load() && host.StaticText1Text() == kDetectingText) {
         host.SetStaticText1Visible(!host.StaticText1Visible());
     }
 }

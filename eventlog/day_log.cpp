@@ -35,9 +35,9 @@ bool LoadDay(EventLogState& state, const LogErrorReporter& report) {
         ReportOnce(state, report, error);
         return false;
     }
-    loaded.insert(loaded.end(), std::make_move_iterator(state.EventLogLines.begin()),
-                  std::make_move_iterator(state.EventLogLines.end()));
-    state.EventLogLines = std::move(loaded);
+    loaded.insert(loaded.end(), std::make_move_iterator(state.eventLogLines.begin()),
+                  std::make_move_iterator(state.eventLogLines.end()));
+    state.eventLogLines = std::move(loaded);
     state.loadPending = false;
     state.writer.Forget();
     return true;
@@ -61,8 +61,8 @@ bool OpenDay(EventLogState& state, const std::filesystem::path& path, bool first
     }
     if (FileExists(path)) {
         // Lines of another day do not belong in front of this day's file.
-        if (newDay) state.EventLogLines.clear();
-        if (state.EventLogLines.empty()) LoadDay(state, report);
+        if (newDay) state.eventLogLines.clear();
+        if (state.eventLogLines.empty()) LoadDay(state, report);
         return false;
     }
     if (!newDay && state.saveOwed) {
@@ -71,10 +71,10 @@ bool OpenDay(EventLogState& state, const std::filesystem::path& path, bool first
         state.loadPending = false;
         return false;
     }
-    state.EventLogLines.clear();
+    state.eventLogLines.clear();
     state.writer.Forget();
     state.loadPending = false;
-    if (!firstStatusPending) state.EventLogLines.emplace_back(kSeparator);
+    if (!firstStatusPending) state.eventLogLines.emplace_back(kSeparator);
     return true;
 }
 
@@ -88,7 +88,7 @@ bool SaveDay(EventLogState& state, const LogErrorReporter& report) {
         }
     }
     std::string error;
-    if (state.writer.Save(state.logPath, state.EventLogLines, error)) {
+    if (state.writer.Save(state.logPath, state.eventLogLines, error)) {
         state.saveOwed = false;
         state.errorReported = false;
         return true;

@@ -48,12 +48,12 @@ void LogStateChanges(EventLogState& state, const EventLogContext& ctx, int i, te
         for (const MemberClass& c : kClasses) {
             if (!(now & c.bit)) continue;
             if (!(before & c.bit)) {
-                Append(state.EventLogLines, MemberEventLines(i, member, c.event, record, stamp));
+                Append(state.eventLogLines, MemberEventLines(i, member, c.event, record, stamp));
                 if (c.event == MemberEvent::Removed && ctx.raiseMailEvent) {
                     ctx.raiseMailEvent(1, i, member);
                 } else if (c.event == MemberEvent::Initialized) {
                     // A new disk's SMART thresholds are read at the next chance.
-                    ctx.app.shell.PollRequestFlags.fetch_or(poll::kSmartThresholds);
+                    ctx.app.shell.pollRequestFlags.fetch_or(poll::kSmartThresholds);
                 }
             }
             break;
@@ -75,14 +75,14 @@ bool LogRebuild(EventLogState& state, int i, text::Bytes record, const std::stri
         last = percent;
         const int direction = (rebuild & 0x01) ? 0 : 1;
         state.rebuildDirection[idx] = static_cast<std::uint8_t>(direction);
-        state.EventLogLines.push_back(RebuildProgressLine(i, direction, percent, stamp));
+        state.eventLogLines.push_back(RebuildProgressLine(i, direction, percent, stamp));
         return true;
     }
     if (last == kNoneLogged) return false;
     bool logged = false;
     const std::uint8_t bothPresent = diskstate::kHdd1Present | diskstate::kHdd2Present;
     if ((at(rec::kDiskStateFlags) & bothPresent) == bothPresent) {
-        state.EventLogLines.push_back(last == 99
+        state.eventLogLines.push_back(last == 99
                                           ? RebuildDoneLine(i, state.rebuildDirection[idx], stamp)
                                           : RebuildOkLine(i, stamp));
         logged = true;
@@ -96,22 +96,22 @@ bool LogRebuild(EventLogState& state, int i, text::Bytes record, const std::stri
 void DetectEvents(EventLogState& state, const EventLogContext& ctx, std::uint8_t mask) {
     AppState& app = ctx.app;
     const DiscoveryState& discovery = app.discovery;
-    const int n = std::clamp(discovery.DeviceCount, 0, kDeviceSlots);
-    const bool firstPending = app.shell.FirstStatusPending.load();
+    const int n = std::clamp(discovery.deviceCount, 0, kDeviceSlots);
+    const bool firstPending = app.shell.firstStatusPending.load();
 
-    app.shell.NowTime = ctx.clock.WallNow();
+    app.shell.nowTime = ctx.clock.WallNow();
     const text::DateTimeFormatter& format =
         ctx.timeStamp ? ctx.timeStamp : text::LocaleDateTimeFormatter();
-    const std::string stamp = format(app.shell.NowTime);
-    const std::filesystem::path path = DayLogPath(ctx.programFolder, app.shell.NowTime);
+    const std::string stamp = format(app.shell.nowTime);
+    const std::filesystem::path path = DayLogPath(ctx.programFolder, app.shell.nowTime);
 
-    std::vector<std::string>& lines = state.EventLogLines;
+    std::vector<std::string>& lines = state.eventLogLines;
     bool header = OpenDay(state, path, firstPending, ctx.reportLogError);
 
     auto snapshot = [&] {
         for (int i = 0; i < n; ++i) {
-            state.LoggedDiskState[static_cast<std::size_t>(i)] =
-                DiskStateFlagsOf(RecordOf(app.monitor.DeviceStatusRecord, discovery, i));
+            state.loggedDiskState[static_cast<std::size_t>(i)] =
+                DiskStateFlagsOf(RecordOf(app.monitor.deviceStatusRecord, discovery, i));
         }
     };
     if (firstPending) {
@@ -121,8 +121,8 @@ void DetectEvents(EventLogState& state, const EventLogContext& ctx, std::uint8_t
         snapshot();
     } else if (app.discovery.deviceChangeLinesPending) {
         lines.emplace_back(kSeparator);
-        for (const std::string& l : app.discovery.DeviceChangeLines) lines.push_back(l + stamp);
-        app.discovery.DeviceChangeLines.clear();
+        for (const std::string& l : app.discovery.deviceChangeLines) lines.push_back(l + stamp);
+        app.discovery.deviceChangeLines.clear();
         app.discovery.deviceChangeLinesPending = false;
         header = true;
         snapshot();
@@ -133,8 +133,8 @@ void DetectEvents(EventLogState& state, const EventLogContext& ctx, std::uint8_t
         for (int i = 0; i < n; ++i) {
             if (!(mask & (1u << i))) continue;
             Append(lines,
-                   DeviceInformationBlock(i, RecordOf(discovery.IdentifyRecord, discovery, i),
-                                          RecordOf(app.monitor.DeviceStatusRecord, discovery, i)));
+                   DeviceInformationBlock(i, RecordOf(discovery.identifyRecord, discovery, i),
+                                          RecordOf(app.monitor.deviceStatusRecord, discovery, i)));
         }
         lines.emplace_back(kSeparator);
         written = true;
@@ -143,12 +143,12 @@ void DetectEvents(EventLogState& state, const EventLogContext& ctx, std::uint8_t
     for (int i = 0; i < n; ++i) {
         const auto idx = static_cast<std::size_t>(i);
         if (mask & (1u << i)) {
-            const text::Bytes record = RecordOf(app.monitor.DeviceStatusRecord, discovery, i);
+            const text::Bytes record = RecordOf(app.monitor.deviceStatusRecord, discovery, i);
             const std::uint8_t flags = DiskStateFlagsOf(record);
-            if (!header && state.LoggedDiskState[idx] != flags) {
+            if (!header && state.loggedDiskState[idx] != flags) {
                 const std::uint8_t old =
-                    state.LoggedDiskState[idx] == kNoneLogged ? 0 : state.LoggedDiskState[idx];
-                state.LoggedDiskState[idx] = flags;
+                    state.loggedDiskState[idx] == kNoneLogged ? 0 : state.loggedDiskState[idx];
+                state.loggedDiskState[idx] = flags;
                 written = true;
                 LogStateChanges(state, ctx, i, record, old, flags, stamp);
             }
@@ -156,7 +156,7 @@ void DetectEvents(EventLogState& state, const EventLogContext& ctx, std::uint8_t
         }
         // Applied settings follow the events of the first device; with no
         // device they wait.
-        auto& settings = app.monitor.SettingsLogLines;
+        auto& settings = app.monitor.settingsLogLines;
         Append(lines, std::move(settings));
         settings.clear();
     }

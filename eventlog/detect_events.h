@@ -32,7 +32,7 @@ struct EventLogContext {
 
 // One pass of event detection over the first four devices; `mask` has bit i
 // set for each device index whose poll succeeded (ChangedDeviceMask). Sets
-// app.shell.NowTime; appends to state.EventLogLines; saves the file when
+// app.shell.nowTime; appends to state.eventLogLines; saves the file when
 // something was logged (or an earlier save is still owed); may set bit 3 of
 // PollRequestFlags and call raiseMailEvent. Main thread only; never throws
 // for file trouble (reported through reportLogError instead).

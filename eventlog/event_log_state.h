@@ -18,12 +18,12 @@ inline constexpr std::uint8_t kNoneLogged = 0xFF;
 struct EventLogState {
     // The current day's log, as shown by the viewer. Only appended to during a
     // day; cleared (or reloaded) when a new day's file begins.
-    std::vector<std::string> EventLogLines;
+    std::vector<std::string> eventLogLines;
 
     // Per device index: the DiskStateFlags last accounted for (0xFF before the
     // first snapshot, compared as 0), the percent of the last rebuild progress
     // line (0xFF = none) and its direction (0 = HDD1 was being rebuilt).
-    std::array<std::uint8_t, kDeviceSlots> LoggedDiskState{kNoneLogged, kNoneLogged, kNoneLogged,
+    std::array<std::uint8_t, kDeviceSlots> loggedDiskState{kNoneLogged, kNoneLogged, kNoneLogged,
                                                            kNoneLogged};
     std::array<std::uint8_t, kDeviceSlots> lastLoggedPercent{kNoneLogged, kNoneLogged, kNoneLogged,
                                                              kNoneLogged};

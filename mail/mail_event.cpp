@@ -69,13 +69,13 @@ void AppendMember(std::vector<std::string>& block, Bytes record, const MemberLay
 void AppendDeviceBlock(std::vector<std::string>& block, const AppState& app, std::uint8_t kind,
                        std::uint8_t deviceIndex, std::uint8_t value) {
     const DiscoveryState& d = app.discovery;
-    if (d.DeviceCount <= 0 || deviceIndex >= d.DeviceCount || deviceIndex >= kDeviceTableSize) {
+    if (d.deviceCount <= 0 || deviceIndex >= d.deviceCount || deviceIndex >= kDeviceTableSize) {
         return;
     }
     const int disk = d.DiskOf(deviceIndex);
     if (disk >= kMaxDisks) return;  // a damaged table entry names no record
-    const Record512& identifyRecord = d.IdentifyRecord[static_cast<std::size_t>(disk)];
-    const Record512& statusRecord = app.monitor.DeviceStatusRecord[static_cast<std::size_t>(disk)];
+    const Record512& identifyRecord = d.identifyRecord[static_cast<std::size_t>(disk)];
+    const Record512& statusRecord = app.monitor.deviceStatusRecord[static_cast<std::size_t>(disk)];
     const Bytes identify(identifyRecord);
     const Bytes record(statusRecord);
     const std::string n = std::to_string(deviceIndex + 1);
@@ -103,12 +103,12 @@ void RaiseMailEvent(AppState& app, MailState& mail, const NotificationSettings& 
     if (deviceIndex >= kDeviceSlots) return;
     if ((app.discovery.deviceSlots[deviceIndex].featureMask & kFeatureEmail) == 0) return;
 
-    mail.EventInfoBlock.clear();
-    if (kind >= 1 && kind <= 32 && (settings.SuppressMask >> (kind - 1)) & 1u) return;
+    mail.eventInfoBlock.clear();
+    if (kind >= 1 && kind <= 32 && (settings.suppressMask >> (kind - 1)) & 1u) return;
 
-    AppendDeviceBlock(mail.EventInfoBlock, app, kind, deviceIndex, value);
-    mail.MailEventKind = kind;
-    app.shell.MailRequestFlags.fetch_or(kRequestSend);
+    AppendDeviceBlock(mail.eventInfoBlock, app, kind, deviceIndex, value);
+    mail.mailEventKind = kind;
+    app.shell.mailRequestFlags.fetch_or(kRequestSend);
 }
 
 }  // namespace raid::mail

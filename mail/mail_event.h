@@ -24,15 +24,15 @@ inline constexpr std::uint8_t kFeatureEmail = 0x08;
 
 // The mail subsystem's own part of the process-wide state.
 struct MailState {
-    std::vector<std::string> EventInfoBlock;     // written by RaiseMailEvent
-    std::uint8_t MailEventKind = kKindDiskFail;  // kind of the pending notification
-    std::vector<std::string> SystemInfoBlock;    // built once at start-up
+    std::vector<std::string> eventInfoBlock;     // written by RaiseMailEvent
+    std::uint8_t mailEventKind = kKindDiskFail;  // kind of the pending notification
+    std::vector<std::string> systemInfoBlock;    // built once at start-up
 };
 
 // What RaiseMailEvent needs from the e-mail settings.
 struct NotificationSettings {
     // Bit (kind - 1) set: the user chose not to be mailed about that kind.
-    std::uint32_t SuppressMask = 0;
+    std::uint32_t suppressMask = 0;
 };
 
 // Called on the main thread when a member disk is lost (kind 1, value 0 for

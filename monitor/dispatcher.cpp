@@ -3,13 +3,13 @@
 namespace raid::monitor {
 
 bool WorkerShouldDispatch(const AppState& state) {
-    if (state.shell.DetectBusy.load()) return false;
-    return (state.shell.PollRequestFlags.load() & poll::kWakeMask) != 0;
+    if (state.shell.detectBusy.load()) return false;
+    return (state.shell.pollRequestFlags.load() & poll::kWakeMask) != 0;
 }
 
 void DispatchOnce(AppState& state, MonitorHandlers& handlers) {
-    auto& requests = state.shell.PollRequestFlags;
-    auto& inProgress = state.monitor.RequestInProgress;
+    auto& requests = state.shell.pollRequestFlags;
+    auto& inProgress = state.monitor.requestInProgress;
     const std::uint8_t due = requests.load();
 
     for (const std::uint8_t bit : {poll::kStatusPoll, poll::kPendingCommand}) {

@@ -52,16 +52,16 @@ std::optional<std::string> SettingsLineText(std::uint8_t code, std::uint8_t p1, 
 bool ApplyPendingCommand(AppState& state, device::CommandChannel& ch, platform::Clock& clock,
                          MonitorHost& host) {
     auto& d = state.discovery;
-    if (state.shell.OperationDeviceIndex.load() != kNoOperationDevice) return false;
+    if (state.shell.operationDeviceIndex.load() != kNoOperationDevice) return false;
     if (host.DeviceSwitchInProgress()) return false;
-    if (d.DeviceCount <= 0) {
+    if (d.deviceCount <= 0) {
         host.SetStatusPanel(4, "Device not found!!!");
         host.Message("No Device found !", "Message");
         return false;
     }
 
     const int index = host.SelectedDevice();
-    const bool known = index >= 0 && index < d.DeviceCount && index < kDeviceSlots;
+    const bool known = index >= 0 && index < d.deviceCount && index < kDeviceSlots;
     if (known) d.currentDevice = index;
     const int disk = known ? d.DiskOf(index) : -1;
     if (!known || !device::OpenDevice(ch, disk)) {
@@ -80,9 +80,9 @@ bool ApplyPendingCommand(AppState& state, device::CommandChannel& ch, platform::
         ch.params[1] = presets.entries[code - device::cmd::kBackupPreset0];
     const auto text = SettingsLineText(code, ch.params[0], ch.params[1], presets.unitHours);
     if (!text) return true;
-    state.shell.NowTime = clock.WallNow();
-    state.monitor.SettingsLogLines.push_back("D" + std::to_string(index + 1) + *text +
-                                             host.TimeStampText(state.shell.NowTime));
+    state.shell.nowTime = clock.WallNow();
+    state.monitor.settingsLogLines.push_back("D" + std::to_string(index + 1) + *text +
+                                             host.TimeStampText(state.shell.nowTime));
     return true;
 }
 

@@ -4,19 +4,19 @@ namespace raid::monitor {
 
 void Timer2Tick(AppState& state) {
     auto& s = state.shell;
-    const bool blocked = s.DeviceChangeCountdown.load() != 0 || s.Detecting.load() ||
-                         s.StatusPollActive.load() || s.ExclusiveOperation.load() ||
-                         s.Closing.load();
+    const bool blocked = s.deviceChangeCountdown.load() != 0 || s.detecting.load() ||
+                         s.statusPollActive.load() || s.exclusiveOperation.load() ||
+                         s.closing.load();
     if (!blocked) {
-        if ((s.PollRequestFlags.load() & poll::kTimerArmed) != 0)
-            s.PollRequestFlags.fetch_or(poll::kStatusPoll);
+        if ((s.pollRequestFlags.load() & poll::kTimerArmed) != 0)
+            s.pollRequestFlags.fetch_or(poll::kStatusPoll);
         else
-            s.PollRequestFlags = poll::kTimerArmed;
+            s.pollRequestFlags = poll::kTimerArmed;
         return;
     }
     // After an upgrade the poll starts again one tick after re-arming.
-    if (s.ExclusiveOperation.load())
-        s.PollRequestFlags.fetch_and(static_cast<std::uint8_t>(~poll::kTimerArmed));
+    if (s.exclusiveOperation.load())
+        s.pollRequestFlags.fetch_and(static_cast<std::uint8_t>(~poll::kTimerArmed));
 }
 
 }  // namespace raid::monitor

@@ -15,7 +15,7 @@ constexpr std::uint8_t kMemberOrderBit = 0x10;
 constexpr std::uint8_t kBuzzerCapability = 0x01;
 
 bool Aborted(const AppState& state) {
-    return state.shell.ExclusiveOperation.load() || state.shell.Closing.load();
+    return state.shell.exclusiveOperation.load() || state.shell.closing.load();
 }
 
 // What one device's queries came to.
@@ -33,7 +33,7 @@ private:
     // Sleeps, sends `code` to `disk`; false when the poll must stop.
     bool Query(int disk, std::uint8_t code, std::uint8_t& result);
     void Panel0(const std::string& prefix) { host_.SetStatusPanel(0, prefix + Hex2(counter_)); }
-    void EndActive() { state_.shell.StatusPollActive = false; }
+    void EndActive() { state_.shell.statusPollActive = false; }
 
     AppState& state_;
     device::CommandChannel& ch_;
@@ -55,8 +55,8 @@ Outcome Poll::QueryDevice(int index) {
     const int disk = d.DiskOf(index);
     // Discovery only records disks 0..9; anything else cannot have a record.
     if (disk >= kMaxDisks) return Outcome::Failure;
-    auto& record = state_.monitor.DeviceStatusRecord[static_cast<std::size_t>(disk)];
-    const auto& identify = d.IdentifyRecord[static_cast<std::size_t>(disk)];
+    auto& record = state_.monitor.deviceStatusRecord[static_cast<std::size_t>(disk)];
+    const auto& identify = d.identifyRecord[static_cast<std::size_t>(disk)];
     const bool buzzerCapability = (slot.optionCapability & kBuzzerCapability) != 0;
 
     std::uint8_t result = device::kResultSuccess;
@@ -68,7 +68,7 @@ Outcome Poll::QueryDevice(int index) {
             DecodeInformation(record, reply_, buzzerCapability);
             // A buzzer change still queued will be read back by a later poll.
             if (buzzerCapability &&
-                (state_.shell.PollRequestFlags.load() & poll::kPendingCommand) == 0)
+                (state_.shell.pollRequestFlags.load() & poll::kPendingCommand) == 0)
                 slot.optionChangePending = 0;
         }
     }
@@ -118,24 +118,24 @@ void Poll::Run() {
     auto& d = state_.discovery;
     counter_ = ++mon.pollCounter;
     host_.SetStatusPanel(3, "G = 2x, " + Hex2(counter_));
-    if (shell.DeviceChangeCountdown.load() != 0 || shell.Detecting.load()) return;
+    if (shell.deviceChangeCountdown.load() != 0 || shell.detecting.load()) return;
     if (Aborted(state_)) return;
 
     host_.SetStatusPanel(
-        2, "SC = 1x" + Hex2(static_cast<std::uint32_t>(d.DeviceCount)) + Hex2(counter_));
-    shell.StatusPollActive = true;
-    mon.ChangedDeviceMask = 0;
+        2, "SC = 1x" + Hex2(static_cast<std::uint32_t>(d.deviceCount)) + Hex2(counter_));
+    shell.statusPollActive = true;
+    mon.changedDeviceMask = 0;
 
     for (int i = 0; i < kShownDevices; ++i) {
         host_.Pump();
         if (Aborted(state_)) return EndActive();
         Panel0("0x,");
-        if (i >= d.DeviceCount || !host_.IsSelectorChecked(i) ||
-            static_cast<std::uint32_t>(i) == shell.OperationDeviceIndex.load())
+        if (i >= d.deviceCount || !host_.IsSelectorChecked(i) ||
+            static_cast<std::uint32_t>(i) == shell.operationDeviceIndex.load())
             continue;
         const auto bit = static_cast<std::uint8_t>(1u << i);
-        if (shell.FirstStatusPending.load()) {
-            mon.ChangedDeviceMask |= bit;
+        if (shell.firstStatusPending.load()) {
+            mon.changedDeviceMask |= bit;
             continue;
         }
         Panel0("1x,");
@@ -155,7 +155,7 @@ void Poll::Run() {
                 }
                 break;
             case Outcome::Success:
-                mon.ChangedDeviceMask |= bit;
+                mon.changedDeviceMask |= bit;
                 slot.failureCount = 0;
                 break;
         }
@@ -164,9 +164,9 @@ void Poll::Run() {
     Panel0("3x,");
     if (Aborted(state_)) return EndActive();
     Panel0("4x,");
-    host_.DetectEvents(mon.ChangedDeviceMask);
-    if (mon.ChangedDeviceMask != 0 && host_.CurrentPage() == kPageStatus)
-        host_.RefreshStatusPage(shell.FirstStatusPending.load() || d.deviceChangeRedraw);
+    host_.DetectEvents(mon.changedDeviceMask);
+    if (mon.changedDeviceMask != 0 && host_.CurrentPage() == kPageStatus)
+        host_.RefreshStatusPage(shell.firstStatusPending.load() || d.deviceChangeRedraw);
     if (host_.CurrentPage() == kPageSetup) host_.RefreshSetupPage();
     EndActive();
     Panel0("5x,");

@@ -1,12 +1,24 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing need, from Debian's packages.
+# Quiet and quick when everything is already there: apt-get runs only when a
+# package is missing.
 set -euo pipefail
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev libgl-dev libjpeg-dev zlib1g-dev libudev-dev libfuse3-dev fuse3
+  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
+  fonts-dejavu-core xvfb xauth util-linux kmod strace
+)
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${db:Status-Abbrev}' "$p" 2>/dev/null | grep -q '^ii'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "Installing: ${missing[*]}" >&2
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends \
-  build-essential cmake ninja-build pkg-config git \
-  qt6-base-dev libgl-dev libjpeg-dev zlib1g-dev libudev-dev libfuse3-dev fuse3 \
-  libgtest-dev libgmock-dev libbenchmark-dev \
-  fonts-dejavu-core xvfb xauth util-linux kmod strace >/dev/null
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

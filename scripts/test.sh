@@ -3,6 +3,7 @@
 # same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh
 jobs=$(nproc)
 run_suite() {
   local dir=$1; shift

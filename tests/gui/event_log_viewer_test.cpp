@@ -24,7 +24,7 @@ class EventLogViewerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        state.shell.PollRequestFlags = poll::kTimerArmed;
+        state.shell.pollRequestFlags = poll::kTimerArmed;
     }
 
     void Create() {
@@ -130,7 +130,7 @@ TEST_F(EventLogViewerTest, NewDayClearsAndRefillsOnTheNextTick) {
 }
 
 TEST_F(EventLogViewerTest, DisarmedPollTimerShowsPausedInGreyAndARunningPollIsNotRead) {
-    state.shell.PollRequestFlags = 0;
+    state.shell.pollRequestFlags = 0;
     lines = {"one"};
     Open();
     EXPECT_EQ(viewer->windowTitle(), "Event log - Real Time( Paused )");
@@ -138,20 +138,20 @@ TEST_F(EventLogViewerTest, DisarmedPollTimerShowsPausedInGreyAndARunningPollIsNo
     EXPECT_EQ(Shown(), "one");
 
     // The list may be half changed while a poll runs: the tick leaves it.
-    state.shell.PollRequestFlags = poll::kTimerArmed;
-    state.shell.StatusPollActive = true;
+    state.shell.pollRequestFlags = poll::kTimerArmed;
+    state.shell.statusPollActive = true;
     lines.push_back("two");
     viewer->Timer1Timer();
     EXPECT_EQ(viewer->windowTitle(), "Event log - Real Time");
     EXPECT_EQ(MemoColour(), WindowTextColour());
     EXPECT_EQ(Shown(), "one");
 
-    state.shell.StatusPollActive = false;
-    state.shell.PollRequestFlags = poll::kTimerArmed | poll::kStatusPoll;
+    state.shell.statusPollActive = false;
+    state.shell.pollRequestFlags = poll::kTimerArmed | poll::kStatusPoll;
     viewer->Timer1Timer();
     EXPECT_EQ(Shown(), "one\ntwo");
 
-    state.shell.PollRequestFlags = poll::kStatusPoll;
+    state.shell.pollRequestFlags = poll::kStatusPoll;
     Find<QPushButton>("Button1")->click();
     EXPECT_EQ(viewer->windowTitle(), "Event log - Real Time( Paused )");
     EXPECT_NE(MemoColour(), WindowTextColour());

@@ -46,10 +46,10 @@ TEST_F(FormTest, StartsInItsInitialState) {
 
     // The first discovery is requested; nothing may poll before it is done.
     const ShellFlags& shell = form->State().shell;
-    EXPECT_TRUE(shell.DetectRequest && shell.DetectBusy && shell.Detecting);
-    EXPECT_FALSE(shell.DetectDone || shell.Closing);
-    EXPECT_EQ(shell.OperationDeviceIndex, kNoOperationDevice);
-    EXPECT_EQ(shell.SmartCountdown, 60);
+    EXPECT_TRUE(shell.detectRequest && shell.detectBusy && shell.detecting);
+    EXPECT_FALSE(shell.detectDone || shell.closing);
+    EXPECT_EQ(shell.operationDeviceIndex, kNoOperationDevice);
+    EXPECT_EQ(shell.smartCountdown, 60);
 
     for (const char* name : kColumn) EXPECT_FALSE(Button(name)->isEnabled()) << name;
     EXPECT_FALSE(Button("Image2_Load")->isEnabled());
@@ -90,17 +90,17 @@ TEST_F(FormTest, PageButtonsWaitForTheFirstStatusAndForAnUpgradeToEnd) {
     AddEnclosure("raid1");
     MakeForm();
     RunDiscovery();
-    ASSERT_EQ(form->State().discovery.DeviceCount, 1);
+    ASSERT_EQ(form->State().discovery.deviceCount, 1);
     ASSERT_TRUE(Button("Image_About")->isEnabled());
     ASSERT_FALSE(Find("CheckBox1")->isHidden());
 
     // Found, but no status shown yet.
-    ASSERT_TRUE(form->State().shell.FirstStatusPending);
+    ASSERT_TRUE(form->State().shell.firstStatusPending);
     QTest::mouseClick(Button("Image_About"), Qt::LeftButton);
     EXPECT_EQ(form->CurrentPage(), kPageStatus);
     EXPECT_EQ(Find<QStackedWidget>("Notebook1")->currentIndex(), kPageStatus);
 
-    form->State().shell.FirstStatusPending = false;
+    form->State().shell.firstStatusPending = false;
     QTest::mouseClick(Button("Image_About"), Qt::LeftButton);
     EXPECT_EQ(form->CurrentPage(), kPageAbout);
     EXPECT_EQ(Find<QStackedWidget>("Notebook1")->currentIndex(), kPageAbout);
@@ -109,14 +109,14 @@ TEST_F(FormTest, PageButtonsWaitForTheFirstStatusAndForAnUpgradeToEnd) {
 
     // A firmware upgrade holds device 0: neither the page buttons nor the
     // upgrade page's device pictures do anything.
-    form->State().shell.OperationDeviceIndex = 0;
+    form->State().shell.operationDeviceIndex = 0;
     QTest::mouseClick(Button("Image_Sts"), Qt::LeftButton);
     QTest::mouseClick(Button("Image_SMART"), Qt::LeftButton);
     EXPECT_EQ(form->CurrentPage(), kPageAbout);
     form->Image2_D2Click();
     EXPECT_EQ(form->State().discovery.currentDevice, 0);
 
-    form->State().shell.OperationDeviceIndex = kNoOperationDevice;
+    form->State().shell.operationDeviceIndex = kNoOperationDevice;
     QTest::mouseClick(Button("Image_SMART"), Qt::LeftButton);
     EXPECT_EQ(form->CurrentPage(), kPageSmart);
     EXPECT_EQ(Find<QStackedWidget>("Notebook1")->currentIndex(), kPageSmart);
@@ -137,7 +137,7 @@ TEST_F(FormTest, ColumnFollowsTheShownDevicesPageSet) {
     }
 
     RunDiscovery();
-    ASSERT_EQ(form->State().discovery.DeviceCount, 2);
+    ASSERT_EQ(form->State().discovery.deviceCount, 2);
     EXPECT_EQ(form->LastPageMask(), 0x3D);
     EXPECT_TRUE(Button("Image_Setup")->isHidden());
     // Everything below Setup moved up one slot.
@@ -169,7 +169,7 @@ TEST_F(FormTest, ColumnFollowsTheShownDevicesPageSet) {
 TEST_F(FormTest, CloseAndShutdownAreRefusedDuringAnExclusiveOperation) {
     MakeForm();
     form->show();
-    form->State().shell.ExclusiveOperation = true;
+    form->State().shell.exclusiveOperation = true;
 
     EXPECT_FALSE(form->close());
     EXPECT_FALSE(form->QueryEndSession());
@@ -179,16 +179,16 @@ TEST_F(FormTest, CloseAndShutdownAreRefusedDuringAnExclusiveOperation) {
         EXPECT_EQ(box.caption, "Message");
     }
     EXPECT_TRUE(form->isVisible());
-    EXPECT_FALSE(form->State().shell.Closing);
+    EXPECT_FALSE(form->State().shell.closing);
     EXPECT_TRUE(form->findChild<QTimer*>("Timer4")->isActive());
 
     // Once the operation has ended the same request closes the window.
-    form->State().shell.ExclusiveOperation = false;
-    form->State().shell.PollRequestFlags = 0x29;
+    form->State().shell.exclusiveOperation = false;
+    form->State().shell.pollRequestFlags = 0x29;
     EXPECT_TRUE(form->QueryEndSession());
     EXPECT_FALSE(form->isVisible());
-    EXPECT_TRUE(form->State().shell.Closing);
-    EXPECT_EQ(form->State().shell.PollRequestFlags, 0);
+    EXPECT_TRUE(form->State().shell.closing);
+    EXPECT_EQ(form->State().shell.pollRequestFlags, 0);
     for (const char* name : {"Timer1", "Timer2", "Timer3", "Timer4"}) {
         EXPECT_FALSE(form->findChild<QTimer*>(name)->isActive()) << name;
     }
@@ -230,7 +230,7 @@ TEST_F(FormTest, NoDeviceFoundLeavesThePagesLocked) {
     disks->AddPlainDisk();
     MakeForm();
     RunDiscovery();
-    EXPECT_EQ(form->State().discovery.DeviceCount, 0);
+    EXPECT_EQ(form->State().discovery.deviceCount, 0);
     EXPECT_EQ(Find<QLabel>("StaticText1")->text(), "No Drive found! ");
     EXPECT_FALSE(Find("StaticText1")->isHidden());
     for (const char* name : kColumn) EXPECT_FALSE(Button(name)->isEnabled()) << name;

@@ -20,11 +20,11 @@ protected:
     void Poll() {
         form->Timer2Timer();
         form->Timer2Timer();
-        ASSERT_TRUE(form->State().shell.PollRequestFlags & poll::kStatusPoll);
+        ASSERT_TRUE(form->State().shell.pollRequestFlags & poll::kStatusPoll);
         ServeRequests();
     }
     QString Text(const char* label) { return Find<QLabel>(label)->text(); }
-    const std::vector<std::string>& Lines() { return form->Context().eventLog.EventLogLines; }
+    const std::vector<std::string>& Lines() { return form->Context().eventLog.eventLogLines; }
     std::string DayFile() {
         const auto path = logFolder.path / (text::FileDateText(clock->WallNow()) + ".log");
         std::ifstream in(path, std::ios::binary);
@@ -48,8 +48,8 @@ TEST_F(MonitorWiringTest, APollFillsTheStatusPageAndLogsAPulledMember) {
     // The first poll after discovery queries nothing: the page is drawn in
     // full from what discovery read and the log gets its start header.
     ServeRequests();
-    EXPECT_FALSE(form->State().shell.FirstStatusPending);
-    EXPECT_EQ(form->State().shell.PollRequestFlags & poll::kWakeMask, 0);
+    EXPECT_FALSE(form->State().shell.firstStatusPending);
+    EXPECT_EQ(form->State().shell.pollRequestFlags & poll::kWakeMask, 0);
     ASSERT_FALSE(Lines().empty());
     EXPECT_EQ(Lines()[1].rfind("RAID GUI v0.50.11-5 has started from ", 0), 0u) << Lines()[1];
 
@@ -77,7 +77,7 @@ TEST_F(MonitorWiringTest, APollFillsTheStatusPageAndLogsAPulledMember) {
     EXPECT_EQ(Text("Label18"), "Single HDD\nPresent");
     EXPECT_FALSE(Find("Label26")->isEnabled());
     // The lost member is handed to the notification thread.
-    EXPECT_TRUE(form->State().shell.MailRequestFlags & 0x02);
+    EXPECT_TRUE(form->State().shell.mailRequestFlags & 0x02);
 }
 
 TEST_F(MonitorWiringTest, ARebuildIsShownWithItsProgress) {
@@ -98,7 +98,7 @@ TEST_F(MonitorWiringTest, TheTimerStaysQuietWhileDiscoveryRuns) {
     MakeForm();
     form->Timer2Timer();
     form->Timer2Timer();
-    EXPECT_EQ(form->State().shell.PollRequestFlags, 0);
+    EXPECT_EQ(form->State().shell.pollRequestFlags, 0);
     EXPECT_FALSE(monitor::WorkerShouldDispatch(form->State()));
 }
 

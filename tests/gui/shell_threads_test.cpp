@@ -23,13 +23,13 @@ TEST(RaidThreadPass, WaitsForDiscoveryAndForAWakingBit) {
     ShellFlags& flags = state.shell;
     int runs = 0;
     const std::function<void()> dispatcher = [&] { ++runs; };
-    flags.DetectBusy = true;
-    flags.PollRequestFlags = poll::kStatusPoll;
+    flags.detectBusy = true;
+    flags.pollRequestFlags = poll::kStatusPoll;
     EXPECT_FALSE(TRaidThread::Pass(state, gate, dispatcher));
-    flags.DetectBusy = false;
-    flags.PollRequestFlags = poll::kTimerArmed;  // armed is not a request
+    flags.detectBusy = false;
+    flags.pollRequestFlags = poll::kTimerArmed;  // armed is not a request
     EXPECT_FALSE(TRaidThread::Pass(state, gate, dispatcher));
-    flags.PollRequestFlags = poll::kSmartThresholds;
+    flags.pollRequestFlags = poll::kSmartThresholds;
     EXPECT_TRUE(TRaidThread::Pass(state, gate, dispatcher));
     EXPECT_EQ(runs, 1);
 }
@@ -109,7 +109,7 @@ TEST_F(RunningFormTest, ClosingWithLiveWorkersDoesNotHang) {
     form->show();
     // Let the workers hand over a few times, with the discovery maybe still
     // under way, then close in the middle of it.
-    form->State().shell.PollRequestFlags = 0x29;
+    form->State().shell.pollRequestFlags = 0x29;
     for (int i = 0; i < 50; ++i) QCoreApplication::processEvents();
     EXPECT_TRUE(form->close());
     form.reset();

@@ -22,17 +22,17 @@ protected:
         for (const std::string& s : scenarios) AddEnclosure(s);
         MakeForm();
         RunDiscovery();
-        ASSERT_EQ(form->State().discovery.DeviceCount, static_cast<int>(scenarios.size()));
+        ASSERT_EQ(form->State().discovery.deviceCount, static_cast<int>(scenarios.size()));
         ASSERT_EQ(form->Status().RefreshStatusPage(true), 0);
     }
 
     Record512& R(int device = 0) {
         auto& s = form->State();
-        return s.monitor.DeviceStatusRecord[static_cast<std::size_t>(s.discovery.DiskOf(device))];
+        return s.monitor.deviceStatusRecord[static_cast<std::size_t>(s.discovery.DiskOf(device))];
     }
     Record512& Identify(int device = 0) {
         auto& s = form->State();
-        return s.discovery.IdentifyRecord[static_cast<std::size_t>(s.discovery.DiskOf(device))];
+        return s.discovery.identifyRecord[static_cast<std::size_t>(s.discovery.DiskOf(device))];
     }
     DeviceSlot& Slot(int device = 0) {
         return form->State().discovery.deviceSlots[static_cast<std::size_t>(device)];
@@ -301,7 +301,7 @@ TEST_F(StatusPageTest, BuzzerBoxTakesTheControllersSettingOnTheFirstRefresh) {
     ASSERT_EQ(form->Status().RefreshStatusPage(true), 0);
     EXPECT_FALSE(box->isHidden());
     EXPECT_FALSE(box->isChecked());
-    EXPECT_FALSE(form->State().shell.FirstStatusPending);
+    EXPECT_FALSE(form->State().shell.firstStatusPending);
 
     // Later refreshes leave the tick alone and give the box back only once
     // a change has been read back.
@@ -341,7 +341,7 @@ TEST_F(StatusPageTest, NothingIsDrawnOffTheStatusPage) {
 
 TEST_F(StatusPageTest, LogPictureOpensOneViewerAtATime) {
     Start();
-    form->Context().eventLog.EventLogLines = {"D1 HDD2 was removed, 04"};
+    form->Context().eventLog.eventLogLines = {"D1 HDD2 was removed, 04"};
     bool openInside = false;
     onModal = [&](QDialog&) {
         openInside = form->ViewerOpen();

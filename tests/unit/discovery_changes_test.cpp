@@ -22,21 +22,21 @@ class ChangeLog {
 public:
     ChangeLog(const std::string& oldDevices, const std::string& newDevices) {
         for (std::size_t i = 0; i < oldDevices.size(); ++i) {
-            d.DeviceTable[i] = kDeviceEntryRecognised | static_cast<std::uint32_t>(i);
-            d.PreviousIdentifyRecord[i][0] = static_cast<std::uint8_t>(oldDevices[i]);
+            d.deviceTable[i] = kDeviceEntryRecognised | static_cast<std::uint32_t>(i);
+            d.previousIdentifyRecord[i][0] = static_cast<std::uint8_t>(oldDevices[i]);
         }
-        d.DeviceCount = static_cast<int>(oldDevices.size());
+        d.deviceCount = static_cast<int>(oldDevices.size());
         for (std::size_t i = 0; i < newDevices.size(); ++i) {
             const std::size_t disk = 9 - i;  // other disks than before: only identity counts
-            d.NewDeviceTable[i] = kDeviceEntryRecognised | static_cast<std::uint32_t>(disk);
-            d.IdentifyRecord[disk][0] = static_cast<std::uint8_t>(newDevices[i]);
+            d.newDeviceTable[i] = kDeviceEntryRecognised | static_cast<std::uint32_t>(disk);
+            d.identifyRecord[disk][0] = static_cast<std::uint8_t>(newDevices[i]);
         }
-        d.NewDeviceCount = static_cast<int>(newDevices.size());
+        d.newDeviceCount = static_cast<int>(newDevices.size());
     }
 
     std::vector<std::string> Run() {
         LogDeviceChanges(d, [this](int k, int dev, int m) { mails.push_back({k, dev, m}); });
-        return d.DeviceChangeLines;
+        return d.deviceChangeLines;
     }
 
     DiscoveryState d;
@@ -99,10 +99,10 @@ TEST(LogDeviceChanges, UnwrittenLinesGetAnotherClosingLine) {
     ChangeLog log("A", "AB");
     log.Run();
     // The event log has not written the lines yet when the next change comes.
-    log.d.DeviceTable = log.d.NewDeviceTable;
-    log.d.DeviceCount = 2;
-    log.d.PreviousIdentifyRecord = log.d.IdentifyRecord;
-    log.d.NewDeviceCount = 1;
+    log.d.deviceTable = log.d.newDeviceTable;
+    log.d.deviceCount = 2;
+    log.d.previousIdentifyRecord = log.d.identifyRecord;
+    log.d.newDeviceCount = 1;
     EXPECT_EQ(log.Run(), (std::vector<std::string>{"D2 New Device was found.", kChanged,
                                                    "D2 Device was removed.", kChanged}));
 }

@@ -67,15 +67,15 @@ struct ProbeRig {
         return emu;
     }
     int Probe() {
-        state.discovery.PhysicalDiskCount = CountPhysicalDisks(ch);
+        state.discovery.physicalDiskCount = CountPhysicalDisks(ch);
         return ProbeDisks(state, ch);
     }
     // Makes the last probe's result the current device table.
     void Apply() {
         auto& d = state.discovery;
-        d.DeviceTable = d.NewDeviceTable;
-        d.DeviceCount = d.NewDeviceCount;
-        d.PreviousIdentifyRecord = d.IdentifyRecord;
+        d.deviceTable = d.newDeviceTable;
+        d.deviceCount = d.newDeviceCount;
+        d.previousIdentifyRecord = d.identifyRecord;
     }
 };
 
@@ -90,8 +90,8 @@ TEST(ProbeDisks, FindsAnEnclosureBehindAPlainDiskAndRecordsWhatItSays) {
 
     ASSERT_EQ(rig.Probe(), 1);
     const auto& d = rig.state.discovery;
-    EXPECT_EQ(d.NewDeviceTable[0], 0x41u);
-    EXPECT_EQ(d.ProbeEntry.load(), 0x41);
+    EXPECT_EQ(d.newDeviceTable[0], 0x41u);
+    EXPECT_EQ(d.probeEntry.load(), 0x41);
     // Identification, information, the two SPI chunks, the capability query,
     // the array status and (mirroring) the rebuild query, in this order.
     EXPECT_EQ(emu->ExecutedCommands(),
@@ -101,7 +101,7 @@ TEST(ProbeDisks, FindsAnEnclosureBehindAPlainDiskAndRecordsWhatItSays) {
     const auto& slot = d.deviceSlots[0];
     EXPECT_EQ(slot.optionCapability, 0x83);  // buzzer + schedule + 0x78 answer bits 0x03
     EXPECT_EQ(slot.featureMask, 0x37);
-    EXPECT_EQ(slot.SpiTypeByte, sim::kDefaultSpiTypeByte);
+    EXPECT_EQ(slot.spiTypeByte, sim::kDefaultSpiTypeByte);
     EXPECT_EQ(slot.portMultiplier, 0);
     EXPECT_EQ(slot.modelFromController, 1);
     EXPECT_EQ(slot.memberOrder, 1);  // identify byte 49 bit 4 clear
@@ -110,12 +110,12 @@ TEST(ProbeDisks, FindsAnEnclosureBehindAPlainDiskAndRecordsWhatItSays) {
     EXPECT_EQ(std::vector<std::uint8_t>(slot.scheduleBytes, slot.scheduleBytes + 3),
               (std::vector<std::uint8_t>{1, 7, 30}));
 
-    const auto& identify = d.IdentifyRecord[1];
+    const auto& identify = d.identifyRecord[1];
     EXPECT_EQ(Bytes(identify, 46, 6),
               (std::vector<std::uint8_t>{0x10, 0x01, 0x26, 0x01, 0x27, 0x70}));
     EXPECT_EQ(ModelText(identify), "SIM RAID1 ENCLOSURE");
 
-    const auto& r = rig.state.monitor.DeviceStatusRecord[1];
+    const auto& r = rig.state.monitor.deviceStatusRecord[1];
     EXPECT_EQ(r[rec::kDiskNumber], 1);
     EXPECT_EQ(r[rec::kFilledMark], 0xA0);
     EXPECT_EQ(r[rec::kArrayMode], 1);
@@ -132,7 +132,7 @@ TEST(ProbeDisks, FindsAnEnclosureBehindAPlainDiskAndRecordsWhatItSays) {
     EXPECT_EQ(r[rec::kTemperature], e.temperature);
     EXPECT_EQ(Bytes(r, rec::kSchedule, 4), (std::vector<std::uint8_t>{3, 0x12, 0x34, 2}));
     // The plain disk has no record.
-    EXPECT_EQ(rig.state.monitor.DeviceStatusRecord[0][rec::kFilledMark], 0);
+    EXPECT_EQ(rig.state.monitor.deviceStatusRecord[0][rec::kFilledMark], 0);
 }
 
 TEST(ProbeDisks, EnclosureWithoutSensorsOrScheduleIsRecordedSo) {
@@ -148,7 +148,7 @@ TEST(ProbeDisks, EnclosureWithoutSensorsOrScheduleIsRecordedSo) {
     EXPECT_EQ(slot.optionCapability, 0x80);  // the 0x78 answer echoed, nothing more
     EXPECT_EQ(slot.featureMask, 0x3D);
     EXPECT_EQ(slot.hasSensors, 0);
-    const auto& r = rig.state.monitor.DeviceStatusRecord[0];
+    const auto& r = rig.state.monitor.deviceStatusRecord[0];
     EXPECT_EQ(r[rec::kEnvironment], 0xFF);
     EXPECT_EQ(Bytes(r, rec::kSchedule, 4), (std::vector<std::uint8_t>{0, 0, 0, 0}));
 }
@@ -188,13 +188,13 @@ TEST(ProbeDisks, ModelFromInquiryIsPairSwappedAndPadded) {
     e.arrayModeByte = 1;  // striping: capacity from the members
     rig.Plug(e);
     ASSERT_EQ(rig.Probe(), 1);
-    const auto& identify = rig.state.discovery.IdentifyRecord[0];
+    const auto& identify = rig.state.discovery.identifyRecord[0];
     std::string stored(identify.begin() + 54, identify.begin() + 94);
     EXPECT_EQ(stored, "BADCFEHGJILKNMPO" + std::string(24, ' '));
     EXPECT_EQ(ModelText(identify), "ABCDEFGHIJKLMNOP");
     EXPECT_EQ(rig.state.discovery.deviceSlots[0].modelFromController, 0);
     // Without the controller's model, the array size is twice the smaller member.
-    EXPECT_EQ(Le48(rig.state.monitor.DeviceStatusRecord[0], rec::kConfiguredCapacity),
+    EXPECT_EQ(Le48(rig.state.monitor.deviceStatusRecord[0], rec::kConfiguredCapacity),
               2 * e.members[0].capacitySectors);
 }
 
@@ -207,10 +207,10 @@ TEST(ProbeDisks, ControllerThatStopsAnsweringArrayStatusStillCounts) {
         if (ms == kQueryPauseMs && !done.empty() && done.back() == 0x78) emu->FailAllReads(true);
     };
     ASSERT_EQ(rig.Probe(), 1);
-    EXPECT_EQ(rig.state.discovery.NewDeviceTable[0], 0x40u);
+    EXPECT_EQ(rig.state.discovery.newDeviceTable[0], 0x40u);
     const auto executed = emu->ExecutedCommands();
     EXPECT_EQ(std::count(executed.begin(), executed.end(), 0x17), 0);
-    const auto& r = rig.state.monitor.DeviceStatusRecord[0];
+    const auto& r = rig.state.monitor.deviceStatusRecord[0];
     EXPECT_EQ(r[rec::kFilledMark], 0);  // the array fields were not filled
     EXPECT_EQ(r[rec::kEnvironment], 0xA0);
 }
@@ -221,7 +221,7 @@ TEST(ProbeDisks, MembersAreBlankedOnlyInAFreshRecord) {
     e.members[1].state = 4;  // HDD2 absent from the start
     auto emu = rig.Plug(e);
     ASSERT_EQ(rig.Probe(), 1);
-    const auto& r = rig.state.monitor.DeviceStatusRecord[0];
+    const auto& r = rig.state.monitor.deviceStatusRecord[0];
     EXPECT_EQ(Bytes(r, rec::kHdd2Model, 40), std::vector<std::uint8_t>(40, ' '));
     EXPECT_EQ(r[rec::kDiskStateFlags], 0x42);
     EXPECT_EQ(Le48(r, rec::kConfiguredCapacity), e.members[0].capacitySectors);
@@ -238,7 +238,7 @@ TEST(ProbeDisks, RebuildingMirrorRecordsProgressAndTracking) {
     const sim::Enclosure e = *sim::ScenarioEnclosure("rebuild");
     rig.Plug(e);
     ASSERT_EQ(rig.Probe(), 1);
-    EXPECT_EQ(rig.state.monitor.DeviceStatusRecord[0][rec::kRebuildPercent],
+    EXPECT_EQ(rig.state.monitor.deviceStatusRecord[0][rec::kRebuildPercent],
               e.rebuildDone * 100 / e.rebuildTotal);
     EXPECT_EQ(rig.state.discovery.deviceSlots[0].rebuildTracking, 1);
 
@@ -250,7 +250,7 @@ TEST(ProbeDisks, RebuildingMirrorRecordsProgressAndTracking) {
     none.members[0].capacitySectors = none.members[1].capacitySectors = 0;
     empty.Plug(none);
     ASSERT_EQ(empty.Probe(), 1);
-    EXPECT_EQ(empty.state.monitor.DeviceStatusRecord[0][rec::kRebuildPercent], 0);
+    EXPECT_EQ(empty.state.monitor.deviceStatusRecord[0][rec::kRebuildPercent], 0);
 }
 
 TEST(ProbeDisks, DeviceUnderExclusiveOperationIsNeverProbed) {
@@ -260,21 +260,21 @@ TEST(ProbeDisks, DeviceUnderExclusiveOperationIsNeverProbed) {
     other.controllerModel = "SECOND ENCLOSURE";
     auto held = rig.Plug(other);
     ASSERT_EQ(rig.Probe(), 2);
-    rig.state.discovery.NewDeviceCount = 2;
+    rig.state.discovery.newDeviceCount = 2;
     rig.Apply();
-    const Record512 heldIdentify = rig.state.discovery.IdentifyRecord[1];
-    rig.state.discovery.deviceSlots[1].SpiTypeByte = 0x77;  // what the upgrade relies on
+    const Record512 heldIdentify = rig.state.discovery.identifyRecord[1];
+    rig.state.discovery.deviceSlots[1].spiTypeByte = 0x77;  // what the upgrade relies on
 
-    rig.state.shell.FirstStatusPending = false;
-    rig.state.shell.ExclusiveOperation = true;
-    rig.state.shell.OperationDeviceIndex = 1;
+    rig.state.shell.firstStatusPending = false;
+    rig.state.shell.exclusiveOperation = true;
+    rig.state.shell.operationDeviceIndex = 1;
     held->ClearTrace();
     EXPECT_EQ(rig.Probe(), 2);
     EXPECT_TRUE(held->Trace().empty());
     const auto& d = rig.state.discovery;
-    EXPECT_EQ(d.NewDeviceTable[1], 0x41u);
-    EXPECT_EQ(d.IdentifyRecord[1], heldIdentify);
-    EXPECT_EQ(d.deviceSlots[1].SpiTypeByte, 0x77);
+    EXPECT_EQ(d.newDeviceTable[1], 0x41u);
+    EXPECT_EQ(d.identifyRecord[1], heldIdentify);
+    EXPECT_EQ(d.deviceSlots[1].spiTypeByte, 0x77);
 }
 
 TEST(ProbeDisks, StopsOnceTheBaselineCountOfDisksWasOpened) {
@@ -282,7 +282,7 @@ TEST(ProbeDisks, StopsOnceTheBaselineCountOfDisksWasOpened) {
     rig.Plug(Mirror());
     rig.Plug(Mirror());
     auto third = rig.Plug(Mirror());
-    rig.state.discovery.PhysicalDiskCount = 2;
+    rig.state.discovery.physicalDiskCount = 2;
     EXPECT_EQ(ProbeDisks(rig.state, rig.ch), 2);
     EXPECT_TRUE(third->Trace().empty());
 }
@@ -291,9 +291,9 @@ TEST(ProbeDisks, ClosingAbortsBeforeTheNextDisk) {
     ProbeRig rig;
     auto first = rig.Plug(Mirror());
     auto second = rig.Plug(Mirror());
-    rig.state.discovery.PhysicalDiskCount = 2;
+    rig.state.discovery.physicalDiskCount = 2;
     rig.clock.onSleep = [&](std::uint32_t) {
-        if (!first->ExecutedCommands().empty()) rig.state.shell.Closing = true;
+        if (!first->ExecutedCommands().empty()) rig.state.shell.closing = true;
     };
     EXPECT_EQ(ProbeDisks(rig.state, rig.ch), 1);
     EXPECT_TRUE(second->Trace().empty());
@@ -302,15 +302,15 @@ TEST(ProbeDisks, ClosingAbortsBeforeTheNextDisk) {
 TEST(RunDiscovery, ProbesOnceMoreWhenNothingWasFound) {
     ProbeRig rig;
     rig.disks.AddPlainDisk();
-    rig.state.discovery.PhysicalDiskCount = 1;
+    rig.state.discovery.physicalDiskCount = 1;
     EXPECT_EQ(RunDiscovery(rig.state, rig.ch), 0);
     // Each probe opens the plain disk twice: the open test and the query.
     EXPECT_EQ(rig.disks.OpenCount(), 4);
-    EXPECT_EQ(rig.state.discovery.NewDeviceCount, 0);
+    EXPECT_EQ(rig.state.discovery.newDeviceCount, 0);
 
     ProbeRig found;
     found.Plug(Mirror());
-    found.state.discovery.PhysicalDiskCount = 1;
+    found.state.discovery.physicalDiskCount = 1;
     EXPECT_EQ(RunDiscovery(found.state, found.ch), 1);
     EXPECT_EQ(found.disks.OpenCount(), 1 + 5 + 1);  // open test, 5 queries, SPI read
 }
@@ -318,26 +318,26 @@ TEST(RunDiscovery, ProbesOnceMoreWhenNothingWasFound) {
 TEST(ServeDetectRequest, RunsOnlyWhenAskedAndReportsDone) {
     ProbeRig rig;
     rig.Plug(Mirror());
-    rig.state.shell.DetectRequest = false;
+    rig.state.shell.detectRequest = false;
     EXPECT_FALSE(ServeDetectRequest(rig.state, rig.ch));
-    rig.state.shell.DetectRequest = true;
-    rig.state.shell.DetectBusy = true;
+    rig.state.shell.detectRequest = true;
+    rig.state.shell.detectBusy = true;
     EXPECT_TRUE(ServeDetectRequest(rig.state, rig.ch));
-    EXPECT_FALSE(rig.state.shell.DetectRequest.load());
-    EXPECT_FALSE(rig.state.shell.DetectBusy.load());
-    EXPECT_TRUE(rig.state.shell.DetectDone.load());
-    EXPECT_EQ(rig.state.discovery.NewDeviceCount, 1);
+    EXPECT_FALSE(rig.state.shell.detectRequest.load());
+    EXPECT_FALSE(rig.state.shell.detectBusy.load());
+    EXPECT_TRUE(rig.state.shell.detectDone.load());
+    EXPECT_EQ(rig.state.discovery.newDeviceCount, 1);
 }
 
 TEST(TargetDiskTest, ProbeEntryWhileDetectingElseCurrentDevice) {
     AppState s;
-    s.discovery.DeviceTable = {0x42, 0x45};
-    s.discovery.DeviceCount = 2;
+    s.discovery.deviceTable = {0x42, 0x45};
+    s.discovery.deviceCount = 2;
     s.discovery.currentDevice = 1;
-    s.discovery.ProbeEntry = 0x43;
-    s.shell.Detecting = true;
+    s.discovery.probeEntry = 0x43;
+    s.shell.detecting = true;
     EXPECT_EQ(TargetDisk(s), 3);
-    s.shell.Detecting = false;
+    s.shell.detecting = false;
     EXPECT_EQ(TargetDisk(s), 5);
 }
 

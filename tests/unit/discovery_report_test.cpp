@@ -46,8 +46,8 @@ TEST(DriveList, KeepsPartitionsOfNumberedDisksUpTo24) {
     for (int i = 0; i < 30; ++i) rig.disks.AddVolume(Volume("sim0p" + std::to_string(i), 0));
     int pumps = 0;
     EXPECT_EQ(ListLogicalDrives(rig.d, rig.disks, [&] { ++pumps; }), 24);
-    EXPECT_EQ(rig.d.DriveLetterList.front().name, "sim0p0");
-    EXPECT_EQ(rig.d.DriveLetterList.back().name, "sim0p23");
+    EXPECT_EQ(rig.d.driveLetterList.front().name, "sim0p0");
+    EXPECT_EQ(rig.d.driveLetterList.back().name, "sim0p23");
     EXPECT_GE(pumps, 24);
 }
 
@@ -64,9 +64,9 @@ TEST(VolumeTableTest, TwentyFirstVolumeGivesTheMessageOnce) {
     DriveRig rig;
     rig.disks.AddPlainDisk();
     for (int i = 0; i < 21; ++i) rig.disks.AddVolume(Volume("sim0p" + std::to_string(i), 0));
-    rig.d.LogicalDriveCount = ListLogicalDrives(rig.d, rig.disks);
+    rig.d.logicalDriveCount = ListLogicalDrives(rig.d, rig.disks);
     BuildVolumeTable(rig.d, rig.notices);
-    EXPECT_EQ(rig.d.VolumeTable.size(), 20u);
+    EXPECT_EQ(rig.d.volumeTable.size(), 20u);
     EXPECT_EQ(rig.messages, (std::vector<std::string>{"|Drive Count Must less than 20."}));
 }
 
@@ -78,15 +78,15 @@ TEST(VolumeTableTest, TwentyVolumesFitAndCarryTheirExtents) {
     auto odd = Volume("sim1p1", 1, "/mnt/data");
     odd.driveType = platform::kDriveOpenFailed;
     rig.disks.AddVolume(odd);
-    rig.d.LogicalDriveCount = ListLogicalDrives(rig.d, rig.disks);
+    rig.d.logicalDriveCount = ListLogicalDrives(rig.d, rig.disks);
     BuildVolumeTable(rig.d, rig.notices);
-    ASSERT_EQ(rig.d.VolumeTable.size(), 20u);
+    ASSERT_EQ(rig.d.volumeTable.size(), 20u);
     EXPECT_TRUE(rig.messages.empty());
-    const auto& first = rig.d.VolumeTable[0];
+    const auto& first = rig.d.volumeTable[0];
     EXPECT_EQ(first.driveType, platform::kDriveFixed);
     EXPECT_EQ(first.startBytes, 1u << 20);
     EXPECT_EQ(first.lengthBytes, 1u << 30);
-    const auto& last = rig.d.VolumeTable[19];
+    const auto& last = rig.d.volumeTable[19];
     EXPECT_EQ(last.driveType, platform::kDriveOpenFailed);
     EXPECT_EQ(last.lengthBytes, 0u);  // no extent for a volume that could not be looked into
     EXPECT_EQ(last.label, "/mnt/data");

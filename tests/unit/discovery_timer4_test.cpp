@@ -109,7 +109,7 @@ struct Rig {
         TakeDriveBaselines(state.discovery, ch);
         DetectionThread();
         Tick();
-        state.shell.FirstStatusPending = false;
+        state.shell.firstStatusPending = false;
     }
     // One Timer4 tick, after which the detection thread serves a request.
     void Tick() {
@@ -129,7 +129,7 @@ TEST(Timer4StartUp, FirstDiscoveryEnablesThePagesWithoutLogLines) {
     rig.Plug(Named("FIRST"));
     rig.StartUp();
     EXPECT_EQ(rig.discoveries, 1);
-    EXPECT_EQ(rig.state.discovery.DeviceCount, 1);
+    EXPECT_EQ(rig.state.discovery.deviceCount, 1);
     EXPECT_EQ(rig.host.panels[1], "Detected OK");
     EXPECT_EQ(rig.host.selector, (std::array<bool, 2>{true, false}));
     EXPECT_TRUE(rig.host.pageImages);
@@ -138,25 +138,25 @@ TEST(Timer4StartUp, FirstDiscoveryEnablesThePagesWithoutLogLines) {
     EXPECT_EQ(rig.host.summaryRefreshes, 1);
     EXPECT_FALSE(rig.host.textVisible);
     EXPECT_EQ(rig.host.text, " ");
-    EXPECT_FALSE(rig.state.shell.Detecting.load());
-    EXPECT_EQ(rig.state.shell.PollRequestFlags.load() & 0x29, 0x29);
-    EXPECT_EQ(rig.state.discovery.DeviceChangeLines, kNoLines);
+    EXPECT_FALSE(rig.state.shell.detecting.load());
+    EXPECT_EQ(rig.state.shell.pollRequestFlags.load() & 0x29, 0x29);
+    EXPECT_EQ(rig.state.discovery.deviceChangeLines, kNoLines);
     // The status page dates its first status by the identification's change.
     ASSERT_TRUE(rig.host.timeReference.has_value());
-    EXPECT_EQ(*rig.host.timeReference, rig.state.discovery.IdentityChangedAt[0]);
-    EXPECT_NE(rig.state.discovery.IdentityChangedAt[0], TimePoint{});
+    EXPECT_EQ(*rig.host.timeReference, rig.state.discovery.identityChangedAt[0]);
+    EXPECT_NE(rig.state.discovery.identityChangedAt[0], TimePoint{});
 }
 
 TEST(Timer4StartUp, NothingFoundShowsTheMessageAndKeepsPagesDisabled) {
     Rig rig;
     rig.disks.AddPlainDisk();
     rig.StartUp();
-    EXPECT_EQ(rig.state.discovery.DeviceCount, 0);
+    EXPECT_EQ(rig.state.discovery.deviceCount, 0);
     EXPECT_EQ(rig.host.text, "No Drive found! ");
     EXPECT_TRUE(rig.host.textVisible);
     EXPECT_FALSE(rig.host.pageImages);
     EXPECT_FALSE(rig.host.timer3);
-    EXPECT_FALSE(rig.state.shell.Detecting.load());
+    EXPECT_FALSE(rig.state.shell.detecting.load());
 }
 
 TEST(Timer4Debounce, SecondEnclosurePluggedIn) {
@@ -168,18 +168,18 @@ TEST(Timer4Debounce, SecondEnclosurePluggedIn) {
 
     rig.Ticks(10);  // the countdown
     EXPECT_EQ(rig.discoveries, 1);
-    EXPECT_FALSE(rig.state.shell.Detecting.load());
+    EXPECT_FALSE(rig.state.shell.detecting.load());
     rig.Tick();  // counts changed: discovery requested and run
     EXPECT_EQ(rig.discoveries, 2);
     EXPECT_FALSE(rig.host.upgradeImage);  // no upgrade while discovery runs
     rig.Tick();                           // result applied
 
-    EXPECT_EQ(rig.state.discovery.DeviceChangeLines,
+    EXPECT_EQ(rig.state.discovery.deviceChangeLines,
               (std::vector<std::string>{"D2 New Device was found.", "    Device had changed."}));
     EXPECT_TRUE(rig.state.discovery.deviceChangeLinesPending);
     EXPECT_EQ(rig.host.selector, (std::array<bool, 2>{true, true}));
-    EXPECT_EQ(rig.state.discovery.DeviceCount, 2);
-    EXPECT_EQ(rig.state.discovery.DeviceTable[1], 0x41u);
+    EXPECT_EQ(rig.state.discovery.deviceCount, 2);
+    EXPECT_EQ(rig.state.discovery.deviceTable[1], 0x41u);
     EXPECT_TRUE(rig.host.upgradeImage);
     EXPECT_TRUE(rig.host.mails.empty());
 }
@@ -192,7 +192,7 @@ TEST(Timer4Debounce, OnlyEnclosureUnplugged) {
     OnDeviceChangeMessage(rig.state);
     rig.Ticks(12);
 
-    EXPECT_EQ(rig.state.discovery.DeviceChangeLines,
+    EXPECT_EQ(rig.state.discovery.deviceChangeLines,
               (std::vector<std::string>{"D1 Device was removed.", "    Device had changed."}));
     EXPECT_EQ(rig.host.mails, (std::vector<std::array<int, 3>>{{2, 0, 0}}));
     EXPECT_EQ(rig.host.text, "No Drive found! ");
@@ -200,7 +200,7 @@ TEST(Timer4Debounce, OnlyEnclosureUnplugged) {
     EXPECT_FALSE(rig.host.pageImages);
     EXPECT_FALSE(rig.host.timer3);
     EXPECT_EQ(rig.host.selector, (std::array<bool, 2>{false, false}));
-    EXPECT_EQ(rig.state.discovery.DeviceCount, 0);
+    EXPECT_EQ(rig.state.discovery.deviceCount, 0);
 }
 
 TEST(Timer4Debounce, MessageThatChangesNoCountStartsNoDiscovery) {
@@ -210,9 +210,9 @@ TEST(Timer4Debounce, MessageThatChangesNoCountStartsNoDiscovery) {
     OnDeviceChangeMessage(rig.state);
     rig.Ticks(15);
     EXPECT_EQ(rig.discoveries, 1);
-    EXPECT_FALSE(rig.state.shell.DetectBusy.load());
-    EXPECT_FALSE(rig.state.shell.Detecting.load());
-    EXPECT_EQ(rig.state.shell.DeviceChangeCountdown.load(), 0);
+    EXPECT_FALSE(rig.state.shell.detectBusy.load());
+    EXPECT_FALSE(rig.state.shell.detecting.load());
+    EXPECT_EQ(rig.state.shell.deviceChangeCountdown.load(), 0);
     EXPECT_TRUE(rig.host.upgradeImage);
 }
 
@@ -228,7 +228,7 @@ TEST(Timer4Debounce, BurstStartsDiscoveryAboutFiveSecondsAfterTheLastMessage) {
         if (t % 200 == 100 && t <= kLastMessage) OnDeviceChangeMessage(rig.state);
         if (t % 500 == 0) {
             Timer4Tick(rig.state, rig.host);
-            if (rig.state.shell.DetectRequest.load()) started = t;
+            if (rig.state.shell.detectRequest.load()) started = t;
         }
     }
     ASSERT_TRUE(started.has_value());
@@ -240,14 +240,14 @@ TEST(Timer4Debounce, EnclosureReplacedWithEqualCountsOnlyUpdatesItsIdentityTime)
     Rig rig;
     rig.Plug(Named("BEFORE"), 1);
     rig.StartUp();
-    const TimePoint first = rig.state.discovery.IdentityChangedAt[0];
+    const TimePoint first = rig.state.discovery.identityChangedAt[0];
 
     // Same enclosure, one more partition: discovery runs, identity unchanged.
     rig.disks.AddVolume({"sim0p9", "", "", 0, platform::kDriveFixed, 0, 0});
     OnDeviceChangeMessage(rig.state);
     rig.Ticks(12);
     EXPECT_EQ(rig.discoveries, 2);
-    EXPECT_EQ(rig.state.discovery.IdentityChangedAt[0], first);
+    EXPECT_EQ(rig.state.discovery.identityChangedAt[0], first);
 
     // Another enclosure on the same disk, with another partition count.
     rig.disks.RemoveDisk(0);
@@ -255,8 +255,8 @@ TEST(Timer4Debounce, EnclosureReplacedWithEqualCountsOnlyUpdatesItsIdentityTime)
     OnDeviceChangeMessage(rig.state);
     rig.Ticks(12);
     EXPECT_EQ(rig.discoveries, 3);
-    EXPECT_GT(rig.state.discovery.IdentityChangedAt[0], first);
-    EXPECT_EQ(rig.state.discovery.DeviceChangeLines, kNoLines);
+    EXPECT_GT(rig.state.discovery.identityChangedAt[0], first);
+    EXPECT_EQ(rig.state.discovery.deviceChangeLines, kNoLines);
     EXPECT_TRUE(rig.host.mails.empty());
 }
 
@@ -268,18 +268,18 @@ TEST(Timer4Guards, ExclusiveOperationAndPollHoldTheRunBack) {
     OnDeviceChangeMessage(rig.state);
     rig.Ticks(10);
 
-    rig.state.shell.ExclusiveOperation = true;
+    rig.state.shell.exclusiveOperation = true;
     rig.Ticks(3);
     EXPECT_EQ(rig.discoveries, 1);
     EXPECT_TRUE(rig.host.upgradeImage);  // given back at once
-    EXPECT_FALSE(rig.state.shell.Detecting.load());
-    EXPECT_EQ(rig.state.shell.DeviceChangeCountdown.load(), kCountdownEnd);
-    rig.state.shell.ExclusiveOperation = false;
+    EXPECT_FALSE(rig.state.shell.detecting.load());
+    EXPECT_EQ(rig.state.shell.deviceChangeCountdown.load(), kCountdownEnd);
+    rig.state.shell.exclusiveOperation = false;
 
-    rig.state.shell.StatusPollActive = true;
+    rig.state.shell.statusPollActive = true;
     rig.Ticks(3);
     EXPECT_EQ(rig.discoveries, 1);
-    rig.state.shell.StatusPollActive = false;
+    rig.state.shell.statusPollActive = false;
 
     rig.Tick();
     EXPECT_EQ(rig.discoveries, 2);
@@ -287,7 +287,7 @@ TEST(Timer4Guards, ExclusiveOperationAndPollHoldTheRunBack) {
 
 TEST(Timer4Blink, DriveDetectingBlinksWhileDiscoveryRuns) {
     Rig rig;
-    rig.state.shell.DetectBusy = true;
+    rig.state.shell.detectBusy = true;
     rig.host.text = "Drive detecting";
     rig.host.textVisible = true;
     Timer4Tick(rig.state, rig.host);

@@ -108,9 +108,9 @@ protected:
         root_ = tmpl;
         logFolder_ = root_;
 
-        app_.discovery.DeviceCount = 2;
-        app_.discovery.DeviceTable[0] = kDeviceEntryRecognised | 2;
-        app_.discovery.DeviceTable[1] = kDeviceEntryRecognised | 3;
+        app_.discovery.deviceCount = 2;
+        app_.discovery.deviceTable[0] = kDeviceEntryRecognised | 2;
+        app_.discovery.deviceTable[1] = kDeviceEntryRecognised | 3;
 
         Record512& id1 = Identify(0);
         PutAta(id1, 54, 40, "RAID Bridge 2B");
@@ -137,8 +137,8 @@ protected:
         fs::remove_all(root_, ec);
     }
 
-    Record512& Rec(int device) { return app_.monitor.DeviceStatusRecord[device + 2u]; }
-    Record512& Identify(int device) { return app_.discovery.IdentifyRecord[device + 2u]; }
+    Record512& Rec(int device) { return app_.monitor.deviceStatusRecord[device + 2u]; }
+    Record512& Identify(int device) { return app_.discovery.identifyRecord[device + 2u]; }
 
     // One event detection call, five seconds after the previous one.
     void Poll(std::uint8_t mask) {
@@ -155,14 +155,14 @@ protected:
     }
     // The first poll of a run: start header, then normal polls.
     void StartRun(std::uint8_t mask = 0x03) {
-        app_.shell.FirstStatusPending = true;
+        app_.shell.firstStatusPending = true;
         Poll(mask);
-        app_.shell.FirstStatusPending = false;
+        app_.shell.firstStatusPending = false;
     }
 
     std::string Stamp() { return text::PatternDateTimeFormatter(kPattern)(clock_.WallNow()); }
     fs::path Today() const { return logFolder_ / "240315.log"; }
-    const Lines& LogLines() const { return state_.EventLogLines; }
+    const Lines& LogLines() const { return state_.eventLogLines; }
     Lines NewLines(std::size_t from) const {
         return Lines(LogLines().begin() + from, LogLines().end());
     }
@@ -190,8 +190,8 @@ TEST_F(EventLogTest, StartWithTodaysFileAppendsHeaderAndRewritesTheFile) {
                                    {kSep}});
     EXPECT_EQ(LogLines(), expected);
     ExpectFileMatchesLines(Today());
-    EXPECT_EQ(state_.LoggedDiskState[0], 0x22);
-    EXPECT_EQ(state_.LoggedDiskState[1], 0x22);
+    EXPECT_EQ(state_.loggedDiskState[0], 0x22);
+    EXPECT_EQ(state_.loggedDiskState[1], 0x22);
     EXPECT_TRUE(mails_.empty());
     EXPECT_TRUE(errors_.empty());
 
@@ -238,7 +238,7 @@ TEST_F(EventLogTest, FirstCallAfterMidnightStartsTheNewFileWithoutStateLines) {
 
 TEST_F(EventLogTest, MemberRemovedThenBackMailsAndRequestsThresholds) {
     StartRun();
-    app_.shell.PollRequestFlags = 0x10;
+    app_.shell.pollRequestFlags = 0x10;
     const std::size_t start = LogLines().size();
 
     SetState(Rec(0), 1, 4);
@@ -246,8 +246,8 @@ TEST_F(EventLogTest, MemberRemovedThenBackMailsAndRequestsThresholds) {
     EXPECT_EQ(NewLines(start), Lines{"D1 HDD2 was removed, 0415/03/2024 12:00:05"});
     ASSERT_EQ(mails_.size(), 1u);
     EXPECT_EQ(mails_[0], std::make_tuple(1, 0, 1));
-    EXPECT_EQ(app_.shell.PollRequestFlags.load(), 0x10);
-    EXPECT_EQ(state_.LoggedDiskState[0], 0x42);
+    EXPECT_EQ(app_.shell.pollRequestFlags.load(), 0x10);
+    EXPECT_EQ(state_.loggedDiskState[0], 0x42);
 
     const std::size_t mid = LogLines().size();
     SetState(Rec(0), 1, 0);
@@ -256,7 +256,7 @@ TEST_F(EventLogTest, MemberRemovedThenBackMailsAndRequestsThresholds) {
               (Lines{"D1 HDD2 was initialized, (SATA), 0015/03/2024 12:00:10",
                      "  Model no.: ST3500418AS", "  Serial no.: \"            5VM22222\"",
                      "  Capacity : 465 GB(976773168 Sectors)"}));
-    EXPECT_EQ(app_.shell.PollRequestFlags.load(), 0x18);
+    EXPECT_EQ(app_.shell.pollRequestFlags.load(), 0x18);
     EXPECT_EQ(mails_.size(), 1u);
     ExpectFileMatchesLines(Today());
 }
@@ -276,12 +276,12 @@ TEST_F(EventLogTest, AbsentToInsertedToPresentGivesOneLinePerPoll) {
                                     "  Model no.: Hitachi HDS721010CLA332",
                                     "  Serial no.: \"      JP2911HZ3AAAAA\"",
                                     "  Capacity : 931 GB(1953525168 Sectors)"}));
-    EXPECT_EQ(app_.shell.PollRequestFlags.load() & poll::kSmartThresholds, poll::kSmartThresholds);
+    EXPECT_EQ(app_.shell.pollRequestFlags.load() & poll::kSmartThresholds, poll::kSmartThresholds);
 }
 
 TEST_F(EventLogTest, ChangesOfAFailedPollWaitAndUnsnapshottedStateCountsAsZero) {
     WriteFile(Today(), "x\r\n");
-    app_.shell.FirstStatusPending = false;
+    app_.shell.firstStatusPending = false;
     SetState(Rec(0), 1, 9);
     Poll(0x02);  // device 0's poll failed: nothing for it yet
     // The 0xFF of device 1 counts as 0, so both present members are new.
@@ -296,7 +296,7 @@ TEST_F(EventLogTest, ChangesOfAFailedPollWaitAndUnsnapshottedStateCountsAsZero) 
     EXPECT_EQ(added[0], "D1 HDD1 was initialized (SATA), 0015/03/2024 12:00:05");
     EXPECT_EQ(added[4], "D1 HDD2 was failed, Capacity too small.0915/03/2024 12:00:05");
     EXPECT_EQ(added[5], "  Model no.: ST3500418AS");
-    EXPECT_EQ(state_.LoggedDiskState[0], 0x82);
+    EXPECT_EQ(state_.loggedDiskState[0], 0x82);
 }
 
 TEST_F(EventLogTest, RebuildProgressLogsEachNewPercentAndTheEnd) {
@@ -340,25 +340,25 @@ TEST_F(EventLogTest, RebuildProgressLogsEachNewPercentAndTheEnd) {
 }
 
 TEST_F(EventLogTest, SettingsLinesWaitWhileNoDeviceExistsAndRideWithTheNextSave) {
-    app_.discovery.DeviceCount = 0;
+    app_.discovery.deviceCount = 0;
     StartRun(0);
-    app_.monitor.SettingsLogLines = {"D1 Buzzer Mute(setted): ON, 15/03/2024 12:00:01"};
+    app_.monitor.settingsLogLines = {"D1 Buzzer Mute(setted): ON, 15/03/2024 12:00:01"};
     Poll(0);
     EXPECT_EQ(LogLines(),
               (Lines{kSep, "RAID GUI v0.50.11-5 has started from 15/03/2024 12:00:00", kSep}));
-    EXPECT_EQ(app_.monitor.SettingsLogLines.size(), 1u);
+    EXPECT_EQ(app_.monitor.settingsLogLines.size(), 1u);
 
     // The device appears without a snapshot: its members first, then the settings.
-    app_.discovery.DeviceCount = 1;
+    app_.discovery.deviceCount = 1;
     Poll(0x01);
-    EXPECT_TRUE(app_.monitor.SettingsLogLines.empty());
+    EXPECT_TRUE(app_.monitor.settingsLogLines.empty());
     ASSERT_EQ(LogLines().size(), 3 + 8 + 1u);
     EXPECT_EQ(LogLines()[3], "D1 HDD1 was initialized (SATA), 0015/03/2024 12:00:10");
     EXPECT_EQ(LogLines().back(), "D1 Buzzer Mute(setted): ON, 15/03/2024 12:00:01");
     ExpectFileMatchesLines(Today());
 
     // Settings alone do not save the file; the next event does.
-    app_.monitor.SettingsLogLines = {"D1 Buzzer Mute(setted): OFF, 15/03/2024 12:00:12"};
+    app_.monitor.settingsLogLines = {"D1 Buzzer Mute(setted): OFF, 15/03/2024 12:00:12"};
     Poll(0x01);
     EXPECT_EQ(LogLines().back(), "D1 Buzzer Mute(setted): OFF, 15/03/2024 12:00:12");
     EXPECT_EQ(ReadFile(Today()).find("OFF"), std::string::npos);
@@ -369,9 +369,9 @@ TEST_F(EventLogTest, SettingsLinesWaitWhileNoDeviceExistsAndRideWithTheNextSave)
 
 TEST_F(EventLogTest, DeviceChangeLinesStartANewHeaderAndSnapshot) {
     StartRun();
-    app_.discovery.DeviceChangeLines = {"D2 Device was removed.", "    Device had changed."};
+    app_.discovery.deviceChangeLines = {"D2 Device was removed.", "    Device had changed."};
     app_.discovery.deviceChangeLinesPending = true;
-    app_.discovery.DeviceCount = 1;
+    app_.discovery.deviceCount = 1;
     SetState(Rec(0), 0, 4);  // taken by the snapshot, so no removed line
     const std::size_t start = LogLines().size();
     Poll(0x01);
@@ -386,7 +386,7 @@ TEST_F(EventLogTest, DeviceChangeLinesStartANewHeaderAndSnapshot) {
                                        block1,
                                        {kSep}}));
     EXPECT_FALSE(app_.discovery.deviceChangeLinesPending);
-    EXPECT_TRUE(app_.discovery.DeviceChangeLines.empty());
+    EXPECT_TRUE(app_.discovery.deviceChangeLines.empty());
     EXPECT_TRUE(mails_.empty());
 }
 
@@ -445,7 +445,7 @@ TEST_F(EventLogTest, AppendingGivesTheBytesOfAFullRewrite) {
     EXPECT_EQ(state_.writer.lastSaveKind(), LogFileWriter::SaveKind::Rewritten);
     for (std::uint8_t code : {4, 6, 0}) {
         SetState(Rec(1), 1, code);
-        app_.monitor.SettingsLogLines = {"D2 Backup Period(Setted): 2d, x"};
+        app_.monitor.settingsLogLines = {"D2 Backup Period(Setted): 2d, x"};
         Poll(0x03);
         EXPECT_EQ(state_.writer.lastSaveKind(), LogFileWriter::SaveKind::Appended);
         ExpectFileMatchesLines(Today());

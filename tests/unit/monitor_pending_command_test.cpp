@@ -53,9 +53,9 @@ struct CommandRig {
         }
         discovery::TakeDriveBaselines(state.discovery, ch);
         discovery::RunDiscovery(state, ch);
-        state.discovery.DeviceTable = state.discovery.NewDeviceTable;
-        state.discovery.DeviceCount = state.discovery.NewDeviceCount;
-        state.shell.Detecting = false;
+        state.discovery.deviceTable = state.discovery.newDeviceTable;
+        state.discovery.deviceCount = state.discovery.newDeviceCount;
+        state.shell.detecting = false;
         for (auto& e : emus) e->ClearTrace();
     }
     std::size_t Sent(int k) const { return emus[static_cast<std::size_t>(k)]->Trace().size(); }
@@ -66,7 +66,7 @@ struct CommandRig {
         state.monitor.pendingCommandCode = code;
         return ApplyPendingCommand(state, ch, clock, host);
     }
-    std::vector<std::string>& Lines() { return state.monitor.SettingsLogLines; }
+    std::vector<std::string>& Lines() { return state.monitor.settingsLogLines; }
 };
 
 TEST(BackupPeriodText, DaysAndHours) {
@@ -98,7 +98,7 @@ TEST(PendingCommand, BuzzerAndPresetLines) {
                                "D1 Backup Period(Setted): 7d, " + ts,
                                "D1 Backup Period(Setted): 30d, " + ts,
                            }));
-    EXPECT_EQ(rig.state.shell.NowTime, rig.clock.WallNow());
+    EXPECT_EQ(rig.state.shell.nowTime, rig.clock.WallNow());
     // The queued code stays for the pages to replace.
     EXPECT_EQ(rig.state.monitor.pendingCommandCode, cmd::kBackupPreset3);
 }
@@ -135,9 +135,9 @@ TEST(PendingCommand, NothingSentOrLoggedWhenItCannotOrNeedNotBe) {
     EXPECT_TRUE(rig.Apply(0));
     EXPECT_EQ(rig.Sent(0), 0u);
 
-    rig.state.shell.OperationDeviceIndex = 0;
+    rig.state.shell.operationDeviceIndex = 0;
     EXPECT_FALSE(rig.Apply(cmd::kBuzzerMuteOn));
-    rig.state.shell.OperationDeviceIndex = kNoOperationDevice;
+    rig.state.shell.operationDeviceIndex = kNoOperationDevice;
     rig.host.switching = true;
     EXPECT_FALSE(rig.Apply(cmd::kBuzzerMuteOn));
     rig.host.switching = false;
@@ -156,7 +156,7 @@ TEST(PendingCommand, NothingSentOrLoggedWhenItCannotOrNeedNotBe) {
     EXPECT_EQ(rig.host.messages,
               (std::vector<std::pair<std::string, std::string>>{{"Invalid Drive", ""}}));
 
-    rig.state.discovery.DeviceCount = 0;
+    rig.state.discovery.deviceCount = 0;
     EXPECT_FALSE(rig.Apply(cmd::kBuzzerMuteOn));
     EXPECT_EQ(rig.host.messages.back(),
               (std::pair<std::string, std::string>{"No Device found !", "Message"}));

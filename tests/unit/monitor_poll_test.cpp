@@ -122,16 +122,16 @@ struct PollRig {
     // status shown: the next poll queries.
     void Discover(bool firstStatusShown = true) {
         ch = std::make_unique<device::CommandChannel>(*disks, clock);
-        state.shell.Detecting = true;
+        state.shell.detecting = true;
         discovery::TakeDriveBaselines(state.discovery, *ch);
         discovery::RunDiscovery(state, *ch);
         auto& d = state.discovery;
-        d.DeviceTable = d.NewDeviceTable;
-        d.DeviceCount = d.NewDeviceCount;
-        state.shell.Detecting = false;
-        state.shell.DetectBusy = false;
-        state.shell.DetectRequest = false;
-        state.shell.FirstStatusPending = !firstStatusShown;
+        d.deviceTable = d.newDeviceTable;
+        d.deviceCount = d.newDeviceCount;
+        state.shell.detecting = false;
+        state.shell.detectBusy = false;
+        state.shell.detectRequest = false;
+        state.shell.firstStatusPending = !firstStatusShown;
         ClearTraces();
     }
     void ClearTraces() {
@@ -151,7 +151,7 @@ struct PollRig {
     }
     Record512& RecordOf(int device) {
         return state.monitor
-            .DeviceStatusRecord[static_cast<std::size_t>(state.discovery.DiskOf(device))];
+            .deviceStatusRecord[static_cast<std::size_t>(state.discovery.DiskOf(device))];
     }
     std::vector<std::size_t> queriedBefore;
 };
@@ -175,27 +175,27 @@ std::uint64_t Le48(const Record512& r, std::size_t offset) {
 TEST(StatusPollDevices, NoDeviceQueriesNothingAndStillDetectsEvents) {
     PollRig rig;
     auto emu = rig.Plug();  // present, but no discovery has recorded it
-    rig.state.shell.Detecting = false;
-    rig.state.shell.FirstStatusPending = false;
+    rig.state.shell.detecting = false;
+    rig.state.shell.firstStatusPending = false;
     rig.Poll();
 
     EXPECT_TRUE(emu->Trace().empty());
     EXPECT_EQ(rig.host.detected, std::vector<std::uint8_t>{0});
     EXPECT_TRUE(rig.host.statusRefreshes.empty());
-    EXPECT_FALSE(rig.state.shell.StatusPollActive.load());
+    EXPECT_FALSE(rig.state.shell.statusPollActive.load());
     EXPECT_EQ(rig.host.panels[3], std::vector<std::string>{"G = 2x, 01"});
     EXPECT_EQ(rig.host.panels[2], std::vector<std::string>{"SC = 1x0001"});
     EXPECT_EQ(rig.host.panels[0],
               (std::vector<std::string>{"0x,01", "0x,01", "3x,01", "4x,01", "5x,01"}));
 
     // Blocked polls count but neither query nor detect.
-    rig.state.shell.Detecting = true;
+    rig.state.shell.detecting = true;
     rig.Poll();
-    rig.state.shell.Detecting = false;
-    rig.state.shell.DeviceChangeCountdown = 17;
+    rig.state.shell.detecting = false;
+    rig.state.shell.deviceChangeCountdown = 17;
     rig.Poll();
-    rig.state.shell.DeviceChangeCountdown = 0;
-    rig.state.shell.Closing = true;
+    rig.state.shell.deviceChangeCountdown = 0;
+    rig.state.shell.closing = true;
     rig.Poll();
     EXPECT_EQ(rig.host.panels[3].back(), "G = 2x, 04");
     EXPECT_EQ(rig.host.detected.size(), 1u);
@@ -207,7 +207,7 @@ TEST(StatusPollDevices, FirstPollReportsCheckedDevicesWithoutQuerying) {
     rig.Plug();
     rig.Plug("raid0");
     rig.Discover(/*firstStatusShown=*/false);
-    ASSERT_EQ(rig.state.discovery.DeviceCount, 2);
+    ASSERT_EQ(rig.state.discovery.deviceCount, 2);
     rig.state.discovery.deviceChangeRedraw = false;
 
     rig.host.selectors = {true, false};
@@ -228,7 +228,7 @@ TEST(StatusPollDevices, ThirdDeviceIsNeverPolled) {
     rig.Plug("raid0");
     rig.Plug("jbod");
     rig.Discover();
-    ASSERT_EQ(rig.state.discovery.DeviceCount, 3);
+    ASSERT_EQ(rig.state.discovery.deviceCount, 3);
     rig.host.page = kPageSetup;
 
     rig.Poll();
@@ -248,7 +248,7 @@ TEST(StatusPollDevices, DeviceHeldByAnUpgradeIsSkipped) {
     rig.Plug();
     rig.Plug("raid0");
     rig.Discover();
-    rig.state.shell.OperationDeviceIndex = 1;
+    rig.state.shell.operationDeviceIndex = 1;
     rig.Poll();
     EXPECT_EQ(rig.host.detected, std::vector<std::uint8_t>{0x01});
     EXPECT_TRUE(rig.emus[1]->Trace().empty());
@@ -342,7 +342,7 @@ TEST(StatusPollDecode, MemberOrderFollowsIdentifyByte49) {
         m.members[1].state = 9;
     });
     rig.Discover();
-    auto& identify = rig.state.discovery.IdentifyRecord[0];
+    auto& identify = rig.state.discovery.identifyRecord[0];
     ASSERT_EQ(identify[49] & 0x10, 0);  // HDD1 is the port block at 160
 
     rig.Poll();
@@ -413,19 +413,19 @@ TEST(StatusPollRebuild, DisagreeingControllerEndsAfterBoundedPassesOrOnClosing) 
     EXPECT_EQ(rig.host.detected.back(), 0x01);
     EXPECT_EQ(rig.RecordOf(0)[rec::kRebuildFlags], 0x02);
     EXPECT_EQ(rig.state.discovery.deviceSlots[0].rebuildTracking, 1);
-    EXPECT_FALSE(rig.state.shell.StatusPollActive.load());
+    EXPECT_FALSE(rig.state.shell.statusPollActive.load());
 
     // Closing while the passes repeat: the poll ends at the next check.
     rig.ClearTraces();
     int sleeps = 0;
     rig.clock.onSleep = [&](std::uint64_t) {
-        if (++sleeps == 6) rig.state.shell.Closing = true;
+        if (++sleeps == 6) rig.state.shell.closing = true;
     };
     const auto detections = rig.host.detected.size();
     rig.Poll();
     EXPECT_LE(rig.Executed(0).size(), 6u);
     EXPECT_EQ(rig.host.detected.size(), detections);
-    EXPECT_FALSE(rig.state.shell.StatusPollActive.load());
+    EXPECT_FALSE(rig.state.shell.statusPollActive.load());
 }
 
 TEST(StatusPollAbort, ExclusiveOperationStartedDuringThePollStopsIt) {
@@ -434,8 +434,8 @@ TEST(StatusPollAbort, ExclusiveOperationStartedDuringThePollStopsIt) {
     rig.Plug("raid0");
     rig.Discover();
     rig.host.onPump = [&](int count) {
-        EXPECT_TRUE(rig.state.shell.StatusPollActive.load());
-        if (count == 2) rig.state.shell.ExclusiveOperation = true;  // before device 2
+        EXPECT_TRUE(rig.state.shell.statusPollActive.load());
+        if (count == 2) rig.state.shell.exclusiveOperation = true;  // before device 2
     };
     rig.emus[0]->WithModel([](sim::Enclosure& m) { m.temperature = 51; });
     rig.Poll();
@@ -443,18 +443,18 @@ TEST(StatusPollAbort, ExclusiveOperationStartedDuringThePollStopsIt) {
     EXPECT_TRUE(rig.emus[1]->Trace().empty());
     EXPECT_TRUE(rig.host.detected.empty());
     EXPECT_TRUE(rig.host.statusRefreshes.empty());
-    EXPECT_FALSE(rig.state.shell.StatusPollActive.load());
+    EXPECT_FALSE(rig.state.shell.statusPollActive.load());
     EXPECT_EQ(rig.RecordOf(0)[rec::kTemperature], 51);  // decoded values stay
 
     // Set from a pause inside the first query: nothing after it is sent.
-    rig.state.shell.ExclusiveOperation = false;
+    rig.state.shell.exclusiveOperation = false;
     rig.host.onPump = nullptr;
     rig.ClearTraces();
-    rig.clock.onSleep = [&](std::uint64_t) { rig.state.shell.ExclusiveOperation = true; };
+    rig.clock.onSleep = [&](std::uint64_t) { rig.state.shell.exclusiveOperation = true; };
     rig.Poll();
     EXPECT_EQ(rig.Executed(0), std::vector<std::uint8_t>{cmd::kInformation});
     EXPECT_TRUE(rig.host.detected.empty());
-    EXPECT_FALSE(rig.state.shell.StatusPollActive.load());
+    EXPECT_FALSE(rig.state.shell.statusPollActive.load());
 }
 
 TEST(StatusPollTrace, PanelTextsOfOneHealthyPoll) {

@@ -13,9 +13,9 @@ namespace raid::monitor {
 namespace {
 
 AppState& Idle(AppState& s) {
-    s.shell.Detecting = false;
-    s.shell.DetectBusy = false;
-    s.shell.DetectRequest = false;
+    s.shell.detecting = false;
+    s.shell.detectBusy = false;
+    s.shell.detectRequest = false;
     return s;
 }
 
@@ -23,19 +23,19 @@ TEST(Timer2, ArmsThenRequestsAndDropsUnservedRequestsWhenUnarmed) {
     AppState s;
     Idle(s);
     Timer2Tick(s);
-    EXPECT_EQ(s.shell.PollRequestFlags.load(), 0x10);
+    EXPECT_EQ(s.shell.pollRequestFlags.load(), 0x10);
     Timer2Tick(s);
-    EXPECT_EQ(s.shell.PollRequestFlags.load(), 0x11);
+    EXPECT_EQ(s.shell.pollRequestFlags.load(), 0x11);
 
     // Unarmed: exactly 0x10, a queued command request that was not served
     // yet is dropped.
-    s.shell.PollRequestFlags = 0x02;
+    s.shell.pollRequestFlags = 0x02;
     Timer2Tick(s);
-    EXPECT_EQ(s.shell.PollRequestFlags.load(), 0x10);
+    EXPECT_EQ(s.shell.pollRequestFlags.load(), 0x10);
     // Armed: other requests stay.
-    s.shell.PollRequestFlags = 0x3A;
+    s.shell.pollRequestFlags = 0x3A;
     Timer2Tick(s);
-    EXPECT_EQ(s.shell.PollRequestFlags.load(), 0x3B);
+    EXPECT_EQ(s.shell.pollRequestFlags.load(), 0x3B);
 }
 
 TEST(Timer2, BlockersLeaveTheRequestsAndAnUpgradeDisarms) {
@@ -44,34 +44,34 @@ TEST(Timer2, BlockersLeaveTheRequestsAndAnUpgradeDisarms) {
         void (*set)(AppState&, bool);
     };
     const Blocker blockers[] = {
-        {"countdown", [](AppState& s, bool on) { s.shell.DeviceChangeCountdown = on ? 16 : 0; }},
-        {"Detecting", [](AppState& s, bool on) { s.shell.Detecting = on; }},
-        {"StatusPollActive", [](AppState& s, bool on) { s.shell.StatusPollActive = on; }},
-        {"Closing", [](AppState& s, bool on) { s.shell.Closing = on; }},
+        {"countdown", [](AppState& s, bool on) { s.shell.deviceChangeCountdown = on ? 16 : 0; }},
+        {"Detecting", [](AppState& s, bool on) { s.shell.detecting = on; }},
+        {"StatusPollActive", [](AppState& s, bool on) { s.shell.statusPollActive = on; }},
+        {"Closing", [](AppState& s, bool on) { s.shell.closing = on; }},
     };
     for (const auto& b : blockers) {
         AppState s;
         Idle(s);
-        s.shell.PollRequestFlags = 0x12;
+        s.shell.pollRequestFlags = 0x12;
         b.set(s, true);
         Timer2Tick(s);
-        EXPECT_EQ(s.shell.PollRequestFlags.load(), 0x12) << b.name;
-        s.shell.PollRequestFlags = 0x02;
+        EXPECT_EQ(s.shell.pollRequestFlags.load(), 0x12) << b.name;
+        s.shell.pollRequestFlags = 0x02;
         Timer2Tick(s);
-        EXPECT_EQ(s.shell.PollRequestFlags.load(), 0x02) << b.name;
+        EXPECT_EQ(s.shell.pollRequestFlags.load(), 0x02) << b.name;
     }
     AppState s;
     Idle(s);
-    s.shell.PollRequestFlags = 0x13;
-    s.shell.ExclusiveOperation = true;
+    s.shell.pollRequestFlags = 0x13;
+    s.shell.exclusiveOperation = true;
     Timer2Tick(s);
-    EXPECT_EQ(s.shell.PollRequestFlags.load(), 0x03);
+    EXPECT_EQ(s.shell.pollRequestFlags.load(), 0x03);
     // After the upgrade: arm, then poll.
-    s.shell.ExclusiveOperation = false;
-    s.shell.PollRequestFlags = 0;
+    s.shell.exclusiveOperation = false;
+    s.shell.pollRequestFlags = 0;
     Timer2Tick(s);
     Timer2Tick(s);
-    EXPECT_EQ(s.shell.PollRequestFlags.load(), 0x11);
+    EXPECT_EQ(s.shell.pollRequestFlags.load(), 0x11);
 }
 
 struct Calls {
@@ -94,11 +94,11 @@ TEST(Dispatcher, ServesOneRequestPerCallInBitOrder) {
     Idle(s);
     Calls calls;
     auto h = calls.Handlers();
-    s.shell.PollRequestFlags = 0x3F;
+    s.shell.pollRequestFlags = 0x3F;
     for (int i = 0; i < 5; ++i) DispatchOnce(s, h);
     EXPECT_EQ(calls.log, (std::vector<std::string>{"poll", "command", "thresholds", "data"}));
-    EXPECT_EQ(s.shell.PollRequestFlags.load(), 0x14);  // the armed bit and bit 2 stay
-    EXPECT_EQ(s.monitor.RequestInProgress, 0);
+    EXPECT_EQ(s.shell.pollRequestFlags.load(), 0x14);  // the armed bit and bit 2 stay
+    EXPECT_EQ(s.monitor.requestInProgress, 0);
 }
 
 TEST(Dispatcher, ReentryFromThePumpIsTurnedAway) {
@@ -108,21 +108,21 @@ TEST(Dispatcher, ReentryFromThePumpIsTurnedAway) {
     MonitorHandlers h = calls.Handlers();
     h.StatusPoll = [&] {
         calls.log.push_back("poll");
-        EXPECT_EQ(s.monitor.RequestInProgress, poll::kStatusPoll);
+        EXPECT_EQ(s.monitor.requestInProgress, poll::kStatusPoll);
         // The worker hands the dispatcher over again while the poll pumps.
         DispatchOnce(s, h);
         EXPECT_TRUE(WorkerShouldDispatch(s));
     };
-    s.shell.PollRequestFlags = poll::kStatusPoll | poll::kPendingCommand | poll::kSmartData;
+    s.shell.pollRequestFlags = poll::kStatusPoll | poll::kPendingCommand | poll::kSmartData;
     DispatchOnce(s, h);
     EXPECT_EQ(calls.log, std::vector<std::string>{"poll"});
-    EXPECT_EQ(s.shell.PollRequestFlags.load(), poll::kPendingCommand | poll::kSmartData);
+    EXPECT_EQ(s.shell.pollRequestFlags.load(), poll::kPendingCommand | poll::kSmartData);
 
     // A command request re-entered while its handler runs waits as well.
-    s.monitor.RequestInProgress = poll::kPendingCommand;
+    s.monitor.requestInProgress = poll::kPendingCommand;
     DispatchOnce(s, h);
     EXPECT_EQ(calls.log.size(), 1u);
-    s.monitor.RequestInProgress = 0;
+    s.monitor.requestInProgress = 0;
     DispatchOnce(s, h);
     EXPECT_EQ(calls.log.back(), "command");
 }
@@ -131,9 +131,9 @@ TEST(Dispatcher, RequestsWithoutHandlersAreCleared) {
     AppState s;
     Idle(s);
     MonitorHandlers none;
-    s.shell.PollRequestFlags = 0x2B;
+    s.shell.pollRequestFlags = 0x2B;
     for (int i = 0; i < 4; ++i) DispatchOnce(s, none);
-    EXPECT_EQ(s.shell.PollRequestFlags.load(), 0);
+    EXPECT_EQ(s.shell.pollRequestFlags.load(), 0);
     EXPECT_FALSE(WorkerShouldDispatch(s));
 }
 
@@ -141,15 +141,15 @@ TEST(Dispatcher, WorkerWakesOnlyForRequestsAndNotDuringDiscovery) {
     AppState s;
     Idle(s);
     for (std::uint8_t bit : {0x01, 0x02, 0x08, 0x20}) {
-        s.shell.PollRequestFlags = bit;
+        s.shell.pollRequestFlags = bit;
         EXPECT_TRUE(WorkerShouldDispatch(s)) << int{bit};
     }
     for (std::uint8_t bit : {0x04, 0x10, 0x40, 0x80}) {
-        s.shell.PollRequestFlags = bit;
+        s.shell.pollRequestFlags = bit;
         EXPECT_FALSE(WorkerShouldDispatch(s)) << int{bit};
     }
-    s.shell.PollRequestFlags = 0x01;
-    s.shell.DetectBusy = true;
+    s.shell.pollRequestFlags = 0x01;
+    s.shell.detectBusy = true;
     EXPECT_FALSE(WorkerShouldDispatch(s));
 }
 
