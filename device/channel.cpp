@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <string>
 
 namespace raid::device {
 namespace {
@@ -15,6 +16,63 @@ constexpr std::uint32_t kDiskCommandPolls = 3;
 void Pump(CommandChannel& ch) {
     if (ch.pump) ch.pump();
 }
+
+// Commands under way on this thread. A pump inside a command may run a
+// handler that starts another one; it would reuse the request record and,
+// on the same disk, wait forever for a lock its own thread holds.
+thread_local int commandsUnderWay = 0;
+
+void RefuseTurn(CommandChannel& ch, std::string why) {
+    ch.lastOpenError = platform::OpenError::Busy;
+    ch.lastOpenMessage = std::move(why);
+}
+
+constexpr const char* kReentryText = "another controller command is under way on this thread";
+
+// One command's turn on a disk: refused on re-entry, otherwise waits
+// (pumping) until the disk's command lock is free. Releases it at the end.
+class CommandTurn {
+public:
+    CommandTurn(CommandChannel& ch, platform::DiskHandle& disk) : disk_(disk) {
+        if (commandsUnderWay > 0) {
+            RefuseTurn(ch, kReentryText);
+            return;
+        }
+        ++commandsUnderWay;
+        counted_ = true;
+        const std::uint64_t start = ch.clock.NowMs();
+        bool told = false;
+        while (!disk.TryLockCommands()) {
+            const std::uint64_t waited = ch.clock.NowMs() - start;
+            if (waited >= kCommandLockLimitMs) {
+                RefuseTurn(ch,
+                           "the disk is busy: another program's controller command did not end "
+                           "within " +
+                               std::to_string(kCommandLockLimitMs / 1000) + " s");
+                return;
+            }
+            if (!told && waited >= kCommandLockNoticeMs) {
+                told = true;
+                if (ch.onLockWait) ch.onLockWait();
+            }
+            Pump(ch);
+            ch.clock.SleepMs(kCommandLockRetryMs);
+        }
+        held_ = true;
+    }
+    ~CommandTurn() {
+        if (held_) disk_.UnlockCommands();
+        if (counted_) --commandsUnderWay;
+    }
+    CommandTurn(const CommandTurn&) = delete;
+    CommandTurn& operator=(const CommandTurn&) = delete;
+    bool Held() const { return held_; }
+
+private:
+    platform::DiskHandle& disk_;
+    bool counted_ = false;
+    bool held_ = false;
+};
 
 void PrepareRequest(CommandChannel& ch, std::uint8_t h1, std::uint8_t c0, std::uint8_t c1,
                     std::uint8_t c2, std::uint8_t c3, std::span<const std::uint8_t> payload) {
@@ -33,9 +91,21 @@ std::uint8_t Exchange(CommandChannel& ch, platform::DiskHandle& disk, std::uint3
     return AwaitReply(ch, disk, limit);
 }
 
+
 std::uint8_t Finish(const CommandChannel& ch, std::uint8_t waitResult) {
     if (waitResult != 0) return waitResult;
     return ch.request.result == kStatusSuccess ? kResultSuccess : ch.request.result;
+}
+
+// The request is prepared only once the turn is held: a refused re-entry
+// must not overwrite the request record of the command it interrupted.
+template <typename Prepare>
+std::uint8_t TakeTurnAndExchange(CommandChannel& ch, platform::DiskHandle& disk,
+                                 std::uint32_t limit, Prepare prepare) {
+    CommandTurn turn(ch, disk);
+    if (!turn.Held()) return kResultOpenFailed;
+    prepare();
+    return Finish(ch, Exchange(ch, disk, limit));
 }
 
 // The frame of the commands that open the disk themselves.
@@ -43,12 +113,18 @@ std::uint8_t OpenedCommand(CommandChannel& ch, int diskNumber, std::uint8_t h1, 
                            std::uint8_t c1, std::uint8_t c2, std::uint8_t c3,
                            std::span<const std::uint8_t> payload, std::uint32_t limit,
                            ReplySector& out) {
+    if (commandsUnderWay > 0) {
+        // Not even the open: it would overwrite the open-error fields.
+        RefuseTurn(ch, kReentryText);
+        return kResultOpenFailed;
+    }
     auto disk = OpenDevice(ch, diskNumber);
     if (!disk) return kResultOpenFailed;
+    CommandTurn turn(ch, *disk);
+    if (!turn.Held()) return kResultOpenFailed;
     PrepareRequest(ch, h1, c0, c1, c2, c3, payload);
     if (SendKnockSequence(ch, *disk) != 0) return kResultKnockReadFailed;
     const std::uint8_t wait = AwaitReply(ch, *disk, limit);
-    disk.reset();
     out = ch.request.reply;
     return Finish(ch, wait);
 }
@@ -142,8 +218,10 @@ std::uint8_t QueryController(CommandChannel& ch, int disk, std::uint8_t code, Re
 
 std::uint8_t ReadSPI(CommandChannel& ch, platform::DiskHandle& disk, std::uint32_t address,
                      SpiBlock& out) {
-    PrepareRequest(ch, 0x04, cmd::kReadSpi, 0x01, SpiBlockHigh(address), SpiBlockLow(address), {});
-    const std::uint8_t r = Finish(ch, Exchange(ch, disk, kTimeLimit));
+    const std::uint8_t r = TakeTurnAndExchange(ch, disk, kTimeLimit, [&] {
+        PrepareRequest(ch, 0x04, cmd::kReadSpi, 0x01, SpiBlockHigh(address), SpiBlockLow(address),
+                       {});
+    });
     if (r == kResultSuccess)
         std::copy_n(ch.request.reply.begin() + kDataWindowOffset, kPayloadSize, out.begin());
     return r;
@@ -151,14 +229,17 @@ std::uint8_t ReadSPI(CommandChannel& ch, platform::DiskHandle& disk, std::uint32
 
 std::uint8_t WriteSPI(CommandChannel& ch, platform::DiskHandle& disk, std::uint32_t address,
                       const SpiBlock& data) {
-    PrepareRequest(ch, 0x05, cmd::kWriteSpi, 0x01, SpiBlockHigh(address), SpiBlockLow(address),
-                   data);
-    return Finish(ch, Exchange(ch, disk, kTimeLimit));
+    return TakeTurnAndExchange(ch, disk, kTimeLimit, [&] {
+        PrepareRequest(ch, 0x05, cmd::kWriteSpi, 0x01, SpiBlockHigh(address), SpiBlockLow(address),
+                       data);
+    });
 }
 
 std::uint8_t EraseSPI(CommandChannel& ch, platform::DiskHandle& disk, std::uint32_t address) {
-    PrepareRequest(ch, 0x05, cmd::kEraseSpi, 0x01, SpiBlockHigh(address), SpiBlockLow(address), {});
-    return Finish(ch, Exchange(ch, disk, kTimeLimit));
+    return TakeTurnAndExchange(ch, disk, kTimeLimit, [&] {
+        PrepareRequest(ch, 0x05, cmd::kEraseSpi, 0x01, SpiBlockHigh(address), SpiBlockLow(address),
+                       {});
+    });
 }
 
 std::uint8_t IssueDiskCommand(CommandChannel& ch, int disk, std::uint8_t ata, std::uint8_t member,

@@ -1,9 +1,12 @@
 #pragma once
-// The controller command operations. One CommandChannel serves the whole
-// program; commands must not overlap (the program's busy flags see to that).
-// Every operation is blocking and pumps the user interface between reads.
+// The controller command operations. Every operation is blocking and pumps
+// the user interface between reads. Each command holds its disk's command
+// lock from the first knock read to the last reply read, so commands of
+// other threads and processes wait their turn; a command started from a pump
+// inside another command (same thread) is refused, never interleaved.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -25,6 +28,12 @@ struct VendorRequest {
 using ReplySector = std::array<std::uint8_t, kReplySize>;
 using SpiBlock = std::array<std::uint8_t, kPayloadSize>;
 
+// How long a command waits for its turn on a disk before it gives up, and
+// after how long it says that it waits.
+inline constexpr std::uint32_t kCommandLockLimitMs = 15000;
+inline constexpr std::uint32_t kCommandLockNoticeMs = 1000;
+inline constexpr std::uint32_t kCommandLockRetryMs = 5;
+
 struct CommandChannel {
     CommandChannel(platform::DiskSystem& disks, platform::Clock& clock)
         : disks(disks), clock(clock) {}
@@ -32,6 +41,9 @@ struct CommandChannel {
     platform::DiskSystem& disks;
     platform::Clock& clock;
     platform::PumpHook pump;  // may be empty
+    // Called once per command that has waited kCommandLockNoticeMs for its
+    // turn on the disk; may be empty.
+    std::function<void()> onLockWait;
 
     VendorRequest request;
     std::uint8_t controllerType = kControllerRaidBridge;  // of the last recognised reply

@@ -22,6 +22,14 @@ public:
                              std::uint8_t count) = 0;
     // INQUIRY with allocation length 36 into `buffer` (36 bytes).
     virtual bool InquiryDevice(std::span<std::uint8_t> buffer) = 0;
+
+    // The disk's command lock, shared by every thread and process that talks
+    // to its controller: a command holds it from its first knock read to its
+    // last reply read, so that two knock sequences never interleave. Takes
+    // it without waiting; false when another handle holds it. A handle
+    // releases what it holds when it is destroyed.
+    virtual bool TryLockCommands() = 0;
+    virtual void UnlockCommands() = 0;
 };
 
 enum class OpenError {
@@ -29,13 +37,14 @@ enum class OpenError {
     NoSuchDisk,        // no disk with that number, or it vanished
     PermissionDenied,  // raw access needs root or the disk group
     NotBlockDevice,
+    Busy,  // another command kept the disk's command lock too long
     Other,
 };
 
 struct OpenResult {
     std::unique_ptr<DiskHandle> handle;  // null on failure
     OpenError error = OpenError::None;
-    std::string message;                 // a sentence for the user on failure
+    std::string message;  // a sentence for the user on failure
     explicit operator bool() const { return handle != nullptr; }
 };
 
@@ -76,7 +85,8 @@ public:
     virtual ~DiskSystem() = default;
     // Physical disks in number order.
     virtual std::vector<DiskInfo> ListDisks() = 0;
-    // Opens physical disk `number` for reading and writing.
+    // Opens physical disk `number`, read-only: the protocol only reads, and a
+    // disk closed after a read-write open makes udev announce a change.
     virtual OpenResult OpenDisk(int number) = 0;
     // Partitions of the physical disks, in a stable order.
     virtual std::vector<VolumeInfo> ListVolumes() = 0;

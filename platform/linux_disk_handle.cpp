@@ -1,5 +1,6 @@
 #include "platform/linux_disk_handle.h"
 
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -57,6 +58,7 @@ LinuxDiskHandle::LinuxDiskHandle(std::string path, int fd, int directFd, int dir
       sgIo_(sgIo ? std::move(sgIo) : SgIoFunction(SystemSgIo)) {}
 
 LinuxDiskHandle::~LinuxDiskHandle() {
+    UnlockCommands();
     if (fd_ >= 0) ::close(fd_);
     if (directFd_ >= 0) ::close(directFd_);
     std::free(bounce_);
@@ -162,6 +164,25 @@ bool LinuxDiskHandle::ReadDirect(std::uint32_t lba, std::span<std::uint8_t> buff
     std::memcpy(buffer.data(), bounce_, bytes);
     lastError_ = 0;
     return true;
+}
+
+bool LinuxDiskHandle::TryLockCommands() {
+    if (locked_) return true;
+    int r;
+    do {
+        r = ::flock(fd_, LOCK_EX | LOCK_NB);
+    } while (r != 0 && errno == EINTR);
+    if (r != 0 && errno == EWOULDBLOCK) return false;
+    // Other errors (ENOLCK, EBADF of a closed descriptor) mean no lock can be
+    // had here; the transfers themselves will tell whether the disk works.
+    locked_ = r == 0;
+    return true;
+}
+
+void LinuxDiskHandle::UnlockCommands() {
+    if (!locked_) return;
+    ::flock(fd_, LOCK_UN);
+    locked_ = false;
 }
 
 bool LinuxDiskHandle::InquiryDevice(std::span<std::uint8_t> buffer) {

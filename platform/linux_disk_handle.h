@@ -64,6 +64,10 @@ public:
     // Without pass-through: INQUIRY data made from the sysfs identity, or
     // false when sysfs names no model.
     bool InquiryDevice(std::span<std::uint8_t> buffer) override;
+    // flock(2) on the device node: it reaches every process that opens the
+    // same disk. A file system without flock support counts as locked.
+    bool TryLockCommands() override;
+    void UnlockCommands() override;
 
     // True once the device refused SG_IO; reads then use the O_DIRECT path
     // for the rest of this handle's life.
@@ -88,6 +92,7 @@ private:
     SysfsIdentity identity_;
     SgIoFunction sgIo_;
     bool fallback_ = false;
+    bool locked_ = false;
     int lastError_ = 0;
     // Aligned bounce buffer of the O_DIRECT path, made on first use.
     std::uint8_t* bounce_ = nullptr;

@@ -107,11 +107,10 @@ OpenResult LinuxDiskSystem::OpenDisk(int number) {
     const DiskInfo& disk = disks[static_cast<std::size_t>(number)];
     const std::string& path = disk.devicePath;
 
-    int fd = OpenRetrying(path, O_RDWR);
-    if (fd < 0 && (errno == EROFS || errno == EACCES || errno == EPERM || errno == EBUSY)) {
-        // Both commands only read; read-only access carries them as well.
-        fd = OpenRetrying(path, O_RDONLY);
-    }
+    // Read-only: READ(10) and INQUIRY through SG_IO need no more, and closing
+    // a disk opened for writing makes udev send a "change" event, which
+    // would restart the device-change debounce after every command.
+    const int fd = OpenRetrying(path, O_RDONLY);
     if (fd < 0) {
         const int error = errno;
         if (error == ENOENT || error == ENXIO || error == ENODEV || error == ENOMEDIUM) {

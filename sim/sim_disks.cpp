@@ -12,8 +12,14 @@ namespace {
 class SimDiskHandle final : public platform::DiskHandle {
 public:
     SimDiskHandle(std::shared_ptr<ControllerEmulator> emulator,
-                  std::shared_ptr<std::atomic<bool>> present)
-        : emulator_(std::move(emulator)), present_(std::move(present)) {}
+                  std::shared_ptr<std::atomic<bool>> present,
+                  std::shared_ptr<std::atomic<bool>> commandLock)
+        : emulator_(std::move(emulator)),
+          present_(std::move(present)),
+          commandLock_(std::move(commandLock)) {}
+    ~SimDiskHandle() override { UnlockCommands(); }
+    SimDiskHandle(const SimDiskHandle&) = delete;
+    SimDiskHandle& operator=(const SimDiskHandle&) = delete;
 
     bool ReadSectors(std::uint32_t lba, std::span<std::uint8_t> buffer,
                      std::uint8_t count) override {
@@ -42,9 +48,24 @@ public:
         return true;
     }
 
+    // Like flock(2): one holder per disk across all handles, whatever thread.
+    bool TryLockCommands() override {
+        if (locked_) return true;
+        bool expected = false;
+        locked_ = commandLock_->compare_exchange_strong(expected, true);
+        return locked_;
+    }
+    void UnlockCommands() override {
+        if (!locked_) return;
+        commandLock_->store(false);
+        locked_ = false;
+    }
+
 private:
     std::shared_ptr<ControllerEmulator> emulator_;
     std::shared_ptr<std::atomic<bool>> present_;
+    std::shared_ptr<std::atomic<bool>> commandLock_;
+    bool locked_ = false;
 };
 
 std::string OpenErrorMessage(platform::OpenError error, int number) {
@@ -67,7 +88,8 @@ std::string OpenErrorMessage(platform::OpenError error, int number) {
 int SimDiskSystem::AddEnclosure(std::shared_ptr<ControllerEmulator> emulator) {
     std::lock_guard lock(mutex_);
     disks_.push_back(Disk{std::move(emulator), platform::OpenError::None,
-                          std::make_shared<std::atomic<bool>>(true)});
+                          std::make_shared<std::atomic<bool>>(true),
+                          std::make_shared<std::atomic<bool>>(false)});
     return static_cast<int>(disks_.size()) - 1;
 }
 
@@ -121,7 +143,7 @@ platform::OpenResult SimDiskSystem::OpenDisk(int number) {
         result.message = OpenErrorMessage(disk.openError, number);
         return result;
     }
-    result.handle = std::make_unique<SimDiskHandle>(disk.emulator, disk.present);
+    result.handle = std::make_unique<SimDiskHandle>(disk.emulator, disk.present, disk.commandLock);
     ++openCount_;
     return result;
 }

@@ -40,6 +40,8 @@ private:
         platform::OpenError openError = platform::OpenError::None;
         // Shared with open handles, which fail once the disk is removed.
         std::shared_ptr<std::atomic<bool>> present;
+        // The disk's command lock, shared with open handles.
+        std::shared_ptr<std::atomic<bool>> commandLock;
     };
     mutable std::mutex mutex_;
     std::vector<Disk> disks_;

@@ -92,6 +92,8 @@ private:
         bool InquiryDevice(std::span<std::uint8_t> buffer) override {
             return inner_->InquiryDevice(buffer);
         }
+        bool TryLockCommands() override { return inner_->TryLockCommands(); }
+        void UnlockCommands() override { inner_->UnlockCommands(); }
 
     private:
         std::unique_ptr<platform::DiskHandle> inner_;
