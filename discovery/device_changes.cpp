@@ -13,11 +13,16 @@ bool SameDevice(const DiscoveryState& d, std::uint32_t oldEntry, std::uint32_t n
     const int oldDisk = DiskOfEntry(oldEntry);
     const int newDisk = DiskOfEntry(newEntry);
     if (oldDisk >= kMaxDisks || newDisk >= kMaxDisks) return false;
-    return d.previousIdentifyRecord[static_cast<std::size_t>(oldDisk)] ==
-           d.identifyRecord[static_cast<std::size_t>(newDisk)];
+    return SameIdentity(d.previousIdentifyRecord[static_cast<std::size_t>(oldDisk)],
+                        d.identifyRecord[static_cast<std::size_t>(newDisk)]);
 }
 
 }  // namespace
+
+bool SameIdentity(const Record512& a, const Record512& b) {
+    return std::equal(a.begin(), a.begin() + kLiveBytesFirst, b.begin()) &&
+           std::equal(a.begin() + kLiveBytesLast + 1, a.end(), b.begin() + kLiveBytesLast + 1);
+}
 
 void LogDeviceChanges(DiscoveryState& d, const MailEventHook& raiseMail,
                       const std::function<void()>& pump) {

@@ -12,6 +12,15 @@ using MailEventHook = std::function<void(int kind, int device, int member)>;
 
 inline constexpr int kMailDeviceRemoved = 2;
 
+// Bytes of the information reply that change while a device runs:
+// temperature, fan speed, buzzer and the time to the next backup.
+inline constexpr std::size_t kLiveBytesFirst = 127;
+inline constexpr std::size_t kLiveBytesLast = 138;
+
+// True when two information replies name the same device: equal everywhere
+// but in the live bytes.
+bool SameIdentity(const Record512& a, const Record512& b);
+
 // Compares DeviceTable/DeviceCount (old) with NewDeviceTable/NewDeviceCount
 // (new); two entries are the same device when the PreviousIdentifyRecord of
 // the old entry's disk equals the IdentifyRecord of the new entry's disk.

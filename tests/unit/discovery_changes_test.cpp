@@ -107,5 +107,30 @@ TEST(LogDeviceChanges, UnwrittenLinesGetAnotherClosingLine) {
                                                    "D2 Device was removed.", kChanged}));
 }
 
+TEST(LogDeviceChanges, SensorReadingsThatMovedDoNotMakeAnotherDevice) {
+    // A second enclosure is plugged in while the first one's temperature,
+    // fan and backup countdown move.
+    ChangeLog log("A", "AB");
+    log.d.previousIdentifyRecord[0][100] = 0x55;  // identity bytes stay equal
+    log.d.identifyRecord[9][100] = 0x55;
+    for (std::size_t i = kLiveBytesFirst; i <= kLiveBytesLast; ++i) log.d.identifyRecord[9][i] = 7;
+    EXPECT_EQ(log.Run(), (std::vector<std::string>{"D2 New Device was found.", kChanged}));
+    EXPECT_TRUE(log.mails.empty());
+}
+
+TEST(SameIdentity, OnlyTheLiveBytesMayDiffer) {
+    Record512 a{};
+    Record512 b{};
+    b[kLiveBytesFirst] = 1;
+    b[kLiveBytesLast] = 1;
+    EXPECT_TRUE(SameIdentity(a, b));
+    for (std::size_t edge :
+         {kLiveBytesFirst - 1, kLiveBytesLast + 1, std::size_t{0}, std::size_t{511}}) {
+        Record512 c = a;
+        c[edge] = 1;
+        EXPECT_FALSE(SameIdentity(a, c)) << "byte " << edge;
+    }
+}
+
 }  // namespace
 }  // namespace raid::discovery
