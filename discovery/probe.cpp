@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "discovery/device_changes.h"
 #include "discovery/drive_enum.h"
 #include "discovery/spi_range.h"
 #include "monitor/status_decode.h"
@@ -165,6 +166,15 @@ HeldDevice FindHeldDevice(const AppState& state) {
     return held;
 }
 
+// Whether the device that held position `index` after the last discovery
+// is the one whose information reply is `identify`.
+bool SameDeviceAsBefore(const DiscoveryState& d, int index, const Record512& identify) {
+    if (index >= d.deviceCount || index >= kDeviceTableSize) return false;
+    const int disk = d.DiskOf(index);
+    return disk < kMaxDisks &&
+           SameIdentity(d.previousIdentifyRecord[static_cast<std::size_t>(disk)], identify);
+}
+
 }  // namespace
 
 int ProbeDisks(AppState& state, device::CommandChannel& ch, const Notices& notices) {
@@ -199,7 +209,9 @@ int ProbeDisks(AppState& state, device::CommandChannel& ch, const Notices& notic
         if (!device::OpenDevice(ch, i)) continue;  // closed again at once
 
         auto& identify = d.identifyRecord[static_cast<std::size_t>(i)];
-        DeviceSlot& slot = slotOf(found);
+        // Results of this device alone: a slot's earlier occupant may have
+        // been another enclosure with other capabilities.
+        DeviceSlot slot;
         d.probeEntry = i;
         std::uint32_t entry = static_cast<std::uint32_t>(i);
         if (device::QueryController(ch, i, device::cmd::kIdentify, identify) ==
@@ -256,6 +268,14 @@ int ProbeDisks(AppState& state, device::CommandChannel& ch, const Notices& notic
 
             d.probeEntry = static_cast<int>(entry);
             slot.pageSelector = 0;
+            DeviceSlot& kept = slotOf(found);
+            if (SameDeviceAsBefore(d, found, identify)) {
+                // The poll's bookkeeping of this device goes on.
+                slot.optionChangePending = kept.optionChangePending;
+                slot.failureCount = kept.failureCount;
+                slot.rebuildTracking |= kept.rebuildTracking;
+            }
+            kept = slot;
             d.newDeviceTable[static_cast<std::size_t>(found)] = entry;
             ++found;
         }

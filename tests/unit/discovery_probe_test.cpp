@@ -68,7 +68,8 @@ struct ProbeRig {
     }
     int Probe() {
         state.discovery.physicalDiskCount = CountPhysicalDisks(ch);
-        return ProbeDisks(state, ch);
+        state.discovery.newDeviceCount = ProbeDisks(state, ch);
+        return state.discovery.newDeviceCount;
     }
     // Makes the last probe's result the current device table.
     void Apply() {
@@ -151,6 +152,38 @@ TEST(ProbeDisks, EnclosureWithoutSensorsOrScheduleIsRecordedSo) {
     const auto& r = rig.state.monitor.deviceStatusRecord[0];
     EXPECT_EQ(r[rec::kEnvironment], 0xFF);
     EXPECT_EQ(Bytes(r, rec::kSchedule, 4), (std::vector<std::uint8_t>{0, 0, 0, 0}));
+}
+
+TEST(ProbeDisks, AnotherEnclosureInASlotInheritsNothingTheSameOneKeepsItsBookkeeping) {
+    ProbeRig rig;
+    rig.Plug(Mirror());
+    ASSERT_EQ(rig.Probe(), 1);
+    rig.Apply();
+    auto& slot = rig.state.discovery.deviceSlots[0];
+    ASSERT_EQ(slot.hasSensors, 1);
+    ASSERT_NE(slot.optionCapability & 0x03, 0);
+    slot.failureCount = 3;
+    slot.optionChangePending = 1;
+
+    // The same enclosure again: the poll's counts go on.
+    ASSERT_EQ(rig.Probe(), 1);
+    rig.Apply();
+    EXPECT_EQ(slot.failureCount, 3);
+    EXPECT_EQ(slot.optionChangePending, 1);
+
+    // Swapped for a sensorless one without options on the same disk.
+    rig.disks.RemoveDisk(0);
+    sim::Enclosure other = *sim::ScenarioEnclosure("nosensors");
+    other.buzzerCapability = false;
+    other.scheduleCapability = false;
+    other.settingCapabilityBits = 0;
+    rig.Plug(other);
+    ASSERT_EQ(rig.Probe(), 1);
+    EXPECT_EQ(slot.hasSensors, 0);
+    EXPECT_EQ(slot.optionCapability & 0x03, 0);
+    EXPECT_EQ(slot.failureCount, 0);
+    EXPECT_EQ(slot.optionChangePending, 0);
+    EXPECT_EQ(rig.state.monitor.deviceStatusRecord[0][rec::kEnvironment], 0xFF);
 }
 
 TEST(ProbeDisks, PortMultiplierFlagComesFromTheInformationReply) {
