@@ -97,7 +97,7 @@ void DetectEvents(EventLogState& state, const EventLogContext& ctx, std::uint8_t
     AppState& app = ctx.app;
     const DiscoveryState& discovery = app.discovery;
     const int n = std::clamp(discovery.deviceCount, 0, kDeviceSlots);
-    const bool firstPending = app.shell.firstStatusPending.load();
+    const bool firstPending = app.shell.firstStatusPending.load() && !state.startLogged;
 
     app.shell.nowTime = ctx.clock.WallNow();
     const text::DateTimeFormatter& format =
@@ -117,6 +117,7 @@ void DetectEvents(EventLogState& state, const EventLogContext& ctx, std::uint8_t
     if (firstPending) {
         lines.emplace_back(kSeparator);
         lines.push_back(ctx.applicationTitle + " has started from " + stamp);
+        state.startLogged = true;
         header = true;
         snapshot();
     } else if (app.discovery.deviceChangeLinesPending) {

@@ -38,6 +38,10 @@ struct EventLogState {
     bool saveOwed = false;
     // A read or write failure was reported and no save has succeeded since.
     bool errorReported = false;
+    // The start header went into the log. The first full status refresh may
+    // come late (no device ticked, another page shown); the header must not
+    // repeat at every poll meanwhile.
+    bool startLogged = false;
     LogFileWriter writer;
 };
 

@@ -101,8 +101,9 @@ std::uint8_t RebuildPercent(const device::ReplySector& reply) {
     // A controller that reports no total has nothing to divide by: show 0
     // rather than guess.
     if (total == 0) return 0;
-    // done < 2^40, so done * 100 fits in 64 bits.
-    return static_cast<std::uint8_t>((done * 100) / total);
+    // done < 2^40, so done * 100 fits in 64 bits. A count past the total
+    // (the controller overshooting) is a finished rebuild, not a wrapped byte.
+    return static_cast<std::uint8_t>(std::min<std::uint64_t>((done * 100) / total, 100));
 }
 
 void DecodeInformation(Record512& record, const device::ReplySector& reply, bool buzzerCapability) {

@@ -200,6 +200,19 @@ TEST_F(EventLogTest, StartWithTodaysFileAppendsHeaderAndRewritesTheFile) {
     EXPECT_EQ(LogLines(), expected);
 }
 
+TEST_F(EventLogTest, StartHeaderIsWrittenOnceWhileTheFirstFullRefreshIsLate) {
+    // Both devices unticked before the first poll: nothing clears the
+    // first-status flag, poll after poll.
+    app_.shell.firstStatusPending = true;
+    Poll(0);
+    const Lines once{kSep, "RAID GUI v0.50.11-5 has started from 15/03/2024 12:00:00", kSep};
+    EXPECT_EQ(LogLines(), once);
+    Poll(0);
+    Poll(0);
+    EXPECT_EQ(LogLines(), once);
+    ExpectFileMatchesLines(Today());
+}
+
 TEST_F(EventLogTest, StartWithoutFileBeginsWithTheStartSeparatorOnly) {
     StartRun(0x01);  // the second device's poll failed
     const Lines expected =

@@ -110,6 +110,13 @@ TEST(RebuildProgress, PercentIsTruncatedAndSafeWithoutTotal) {
     for (std::size_t i = 94; i < 100; ++i) r[i] = 0xFF;
     for (std::size_t i = 119; i < 124; ++i) r[i] = 0xFF;
     EXPECT_EQ(RebuildPercent(r), 0);  // 2^40 of 2^48 is below 1 %
+    // More sectors done than the total: finished, never a wrapped byte.
+    for (std::size_t i = 94; i < 100; ++i) r[i] = 0;
+    r[99] = 100;  // total 100, done 2^40 - 1
+    EXPECT_EQ(RebuildPercent(r), 100);
+    for (std::size_t i = 119; i < 124; ++i) r[i] = 0;
+    r[123] = 103;
+    EXPECT_EQ(RebuildPercent(r), 100);
 }
 
 TEST(InformationDecode, SensorsBuzzerAndSchedule) {
