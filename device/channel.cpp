@@ -1,6 +1,7 @@
 #include "device/channel.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 #include <string>
 
@@ -91,7 +92,6 @@ std::uint8_t Exchange(CommandChannel& ch, platform::DiskHandle& disk, std::uint3
     return AwaitReply(ch, disk, limit);
 }
 
-
 std::uint8_t Finish(const CommandChannel& ch, std::uint8_t waitResult) {
     if (waitResult != 0) return waitResult;
     return ch.request.result == kStatusSuccess ? kResultSuccess : ch.request.result;
@@ -143,18 +143,31 @@ std::unique_ptr<platform::DiskHandle> OpenDevice(CommandChannel& ch, int number)
     } catch (const std::exception& e) {
         r.error = platform::OpenError::Other;
         r.message = e.what();
+        ReportException(ch, r.message);
     }
     ch.lastOpenError = r.error;
     ch.lastOpenMessage = r.message;
     return std::move(r.handle);
 }
 
-bool ReadOneSector(platform::DiskHandle& disk, std::uint32_t lba, std::span<std::uint8_t> buffer) {
+bool ReadOneSector(CommandChannel& ch, platform::DiskHandle& disk, std::uint32_t lba,
+                   std::span<std::uint8_t> buffer) {
     if (buffer.size() < platform::kSectorSize) return false;
     try {
         return disk.ReadSectors(lba, buffer, 1);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        ReportException(ch, e.what());
         return false;
+    }
+}
+
+void ReportException(CommandChannel& ch, const std::string& what) {
+    if (what == ch.lastException) return;
+    ch.lastException = what;
+    if (ch.onException) {
+        ch.onException(what);
+    } else {
+        std::fprintf(stderr, "disk I/O error: %s\n", what.c_str());
     }
 }
 
@@ -166,9 +179,9 @@ std::uint8_t SendKnockSequence(CommandChannel& ch, platform::DiskHandle& disk) {
         const std::uint32_t lba = ch.request.lbaList[i];
         // The controller only sees changes of address: equal neighbours need a
         // separator read between them.
-        if (lba == previous && !ReadOneSector(disk, kSeparatorLba, ch.request.reply))
+        if (lba == previous && !ReadOneSector(ch, disk, kSeparatorLba, ch.request.reply))
             return kResultKnockReadFailed;
-        if (!ReadOneSector(disk, lba, ch.request.reply)) return kResultKnockReadFailed;
+        if (!ReadOneSector(ch, disk, lba, ch.request.reply)) return kResultKnockReadFailed;
         previous = lba;
     }
     return 0;
@@ -179,8 +192,8 @@ std::uint8_t AwaitReply(CommandChannel& ch, platform::DiskHandle& disk, std::uin
     std::uint32_t attempts = 0;
     for (;;) {
         Pump(ch);
-        ReadOneSector(disk, kSeparatorLba, ch.request.reply);  // result ignored by design
-        if (!ReadOneSector(disk, kReplyLba, ch.request.reply)) return kResultReplyReadFailed;
+        ReadOneSector(ch, disk, kSeparatorLba, ch.request.reply);  // result ignored by design
+        if (!ReadOneSector(ch, disk, kReplyLba, ch.request.reply)) return kResultReplyReadFailed;
         ++attempts;
         const int type = RecognizeSignature(ch.request.reply);
         if (type >= 0) {

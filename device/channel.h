@@ -44,6 +44,11 @@ struct CommandChannel {
     // Called once per command that has waited kCommandLockNoticeMs for its
     // turn on the disk; may be empty.
     std::function<void()> onLockWait;
+    // Told of an exception that device I/O caught and turned into a failed
+    // transfer; the same text twice in a row is told once. Empty: standard
+    // error.
+    std::function<void(const std::string& what)> onException;
+    std::string lastException;
 
     VendorRequest request;
     std::uint8_t controllerType = kControllerRaidBridge;  // of the last recognised reply
@@ -59,8 +64,13 @@ struct CommandChannel {
 // channel).
 std::unique_ptr<platform::DiskHandle> OpenDevice(CommandChannel& ch, int number);
 
-// One-sector read that turns an exception into a failed read.
-bool ReadOneSector(platform::DiskHandle& disk, std::uint32_t lba, std::span<std::uint8_t> buffer);
+// One-sector read that turns an exception into a failed read (and tells
+// ch.onException).
+bool ReadOneSector(CommandChannel& ch, platform::DiskHandle& disk, std::uint32_t lba,
+                   std::span<std::uint8_t> buffer);
+
+// Tells ch.onException (or standard error) of a caught exception.
+void ReportException(CommandChannel& ch, const std::string& what);
 
 // Sends the knock sequence already in ch.request. 0, or 0xFF when a read failed.
 std::uint8_t SendKnockSequence(CommandChannel& ch, platform::DiskHandle& disk);

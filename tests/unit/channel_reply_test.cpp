@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include "device/channel.h"
@@ -143,6 +144,51 @@ TEST_F(ChannelReplyTest, DiskThatWasRemovedCannotBeOpened) {
 TEST_F(ChannelReplyTest, PlainDiskNeverAnswers) {
     const int plain = disks.AddPlainDisk();
     EXPECT_EQ(QueryController(ch, plain, cmd::kIdentify, out), kResultNoReply);
+}
+
+}  // namespace
+}  // namespace raid::device
+
+namespace raid::device {
+namespace {
+
+// A disk whose driver layer throws instead of failing.
+class ThrowingDisks final : public platform::DiskSystem {
+public:
+    bool throwOnOpen = false;
+    std::vector<platform::DiskInfo> ListDisks() override { return {{0, "bad", "/dev/bad"}}; }
+    std::vector<platform::VolumeInfo> ListVolumes() override { return {}; }
+    platform::OpenResult OpenDisk(int) override {
+        if (throwOnOpen) throw std::runtime_error("open blew up");
+        platform::OpenResult r;
+        r.handle = std::make_unique<Handle>();
+        return r;
+    }
+
+private:
+    class Handle final : public platform::DiskHandle {
+    public:
+        bool ReadSectors(std::uint32_t, std::span<std::uint8_t>, std::uint8_t) override {
+            throw std::runtime_error("transfer blew up");
+        }
+        bool InquiryDevice(std::span<std::uint8_t>) override { return false; }
+        bool TryLockCommands() override { return true; }
+        void UnlockCommands() override {}
+    };
+};
+
+TEST(ChannelExceptions, CaughtExceptionIsToldOnceAndBecomesAFailure) {
+    platform::ManualClock clock;
+    ThrowingDisks disks;
+    CommandChannel ch{disks, clock};
+    std::vector<std::string> told;
+    ch.onException = [&](const std::string& what) { told.push_back(what); };
+    ReplySector out{};
+    EXPECT_EQ(QueryController(ch, 0, cmd::kInformation, out), kResultKnockReadFailed);
+    EXPECT_EQ(QueryController(ch, 0, cmd::kInformation, out), kResultKnockReadFailed);
+    disks.throwOnOpen = true;
+    EXPECT_EQ(QueryController(ch, 0, cmd::kInformation, out), kResultOpenFailed);
+    EXPECT_EQ(told, (std::vector<std::string>{"transfer blew up", "open blew up"}));
 }
 
 }  // namespace
