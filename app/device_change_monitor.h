@@ -1,8 +1,11 @@
 #pragma once
 // Announces that the machine's devices changed: a udev monitor on the usb and
-// block subsystems, read on the main thread through a QSocketNotifier. Every
-// event counts; what changed is found out later by counting again.
+// block subsystems, read on the main thread through a QSocketNotifier. Only
+// devices (or a disk's media) appearing and vanishing count; what changed is
+// found out later by counting again.
 #include <QObject>
+
+#include "platform/device_event_filter.h"
 
 struct udev;
 struct udev_monitor;
@@ -23,10 +26,12 @@ Q_SIGNALS:
 
 private:
     void Drain();
+    void SeedDisks();
 
     udev* udev_ = nullptr;
     udev_monitor* monitor_ = nullptr;
     QSocketNotifier* notifier_ = nullptr;
+    platform::DeviceEventFilter filter_;
 };
 
 }  // namespace raid::app
