@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "sim/enclosure_data.h"
 
@@ -230,7 +231,49 @@ void Echo(Sector& reply, std::uint8_t code, std::uint8_t c1) {
     reply[device::kEchoParamOffset] = c1;
 }
 
+// The injected fault for this disk command or page, counted down.
+std::optional<DiskFault> TakeDiskFault(const Enclosure& model, ControllerMemory& memory,
+                                       const Command& c, std::uint8_t page) {
+    if (c.c2 > 1) return std::nullopt;
+    const int member = MemberAtPort(model, c.c2);
+    for (auto it = memory.diskFaults.begin(); it != memory.diskFaults.end(); ++it) {
+        if (it->member != member || it->ata != c.c1 || it->page != page) continue;
+        const DiskFault taken = *it;
+        if (it->remaining > 0 && --it->remaining == 0) memory.diskFaults.erase(it);
+        return taken;
+    }
+    return std::nullopt;
+}
+
+// The reply of a command spoilt by `fault`; none without a fault.
+std::optional<Sector> SpoiltReply(const Enclosure& model, ControllerMemory& memory,
+                                  const std::optional<DiskFault>& fault, std::uint8_t code,
+                                  std::uint8_t c1) {
+    if (!fault) return std::nullopt;
+    Sector reply = Signed(model, kStatusCommandFailed);
+    switch (fault->kind) {
+        case DiskFaultKind::FailStatus:
+            Echo(reply, code, c1);
+            return reply;
+        case DiskFaultKind::NoReply:
+            memory.withholdReply = true;
+            return reply;
+        case DiskFaultKind::WrongEcho:
+            reply[device::kStatusOffset] = device::kStatusSuccess;
+            Echo(reply, code, 0);
+            return reply;
+    }
+    return std::nullopt;
+}
+
 Sector DiskCommand(const Enclosure& model, ControllerMemory& memory, const Command& c) {
+    if (auto spoilt = SpoiltReply(model, memory, TakeDiskFault(model, memory, c, 0),
+                                  cmd::kDiskCommand, c.c1)) {
+        // A command the controller dropped changes nothing; any other answer
+        // ends the last command's data.
+        if (!memory.withholdReply) memory.diskDataValid = false;
+        return *spoilt;
+    }
     memory.diskDataValid = false;
     Sector failed = Signed(model, kStatusCommandFailed);
     Echo(failed, cmd::kDiskCommand, c.c1);
@@ -261,7 +304,10 @@ Sector DiskCommand(const Enclosure& model, ControllerMemory& memory, const Comma
     return reply;
 }
 
-Sector DiskCommandData(const Enclosure& model, const ControllerMemory& memory, const Command& c) {
+Sector DiskCommandData(const Enclosure& model, ControllerMemory& memory, const Command& c) {
+    if (auto spoilt = SpoiltReply(model, memory, TakeDiskFault(model, memory, c, c.c3),
+                                  cmd::kDiskCommandData, c.c1))
+        return *spoilt;
     const bool matches = memory.diskDataValid && memory.diskDataAta == c.c1 &&
                          memory.diskDataPort == c.c2 && c.c3 >= 1 && c.c3 <= 4;
     Sector reply = Signed(model, matches ? device::kStatusSuccess : kStatusCommandFailed);

@@ -19,6 +19,21 @@ using Sector = std::array<std::uint8_t, device::kReplySize>;
 inline constexpr std::uint8_t kStatusCommandFailed = 0xC0;
 inline constexpr std::uint8_t kStatusUnknownCommand = 0xE0;
 
+// How an injected fault spoils a disk command or one of its data pages.
+enum class DiskFaultKind {
+    FailStatus,  // the controller answers a failure status
+    NoReply,     // the controller drops the command: no reply ever comes
+    WrongEcho,   // success, but the reply echoes parameter 0 instead of the ATA code
+};
+
+struct DiskFault {
+    int member = 0;         // 0 = HDD1, whichever port it sits at
+    std::uint8_t ata = 0;   // 0xEC, 0xD0 or 0xD1 (C1 of the command)
+    std::uint8_t page = 0;  // 0 = the disk command (0xB1), 1..4 = that data page (0xB2)
+    DiskFaultKind kind = DiskFaultKind::FailStatus;
+    int remaining = 1;  // below 0: for good
+};
+
 // What the controller remembers from one command to the next.
 struct ControllerMemory {
     // The 512 bytes of the last successful disk command (0xB1), served page
@@ -29,6 +44,10 @@ struct ControllerMemory {
     std::array<std::uint8_t, 512> diskData{};
     // Injected program failures: byte address, remaining count.
     std::vector<std::pair<std::uint32_t, int>> failSpiProgram;
+    // Injected disk command faults, the first match applies.
+    std::vector<DiskFault> diskFaults;
+    // Set by a command that must go unanswered; the emulator clears it.
+    bool withholdReply = false;
 };
 
 // Runs `block` (16 or 144 bytes whose CRC was checked) and returns the reply

@@ -37,9 +37,10 @@ bool ControllerEmulator::Read(std::uint32_t lba, std::span<std::uint8_t> out) {
         case KnockDecoder::Event::Complete: {
             CompleteModel(model_);
             const auto block = decoder_.Block();
-            executed_.push_back(block[12]);
+            executed_.push_back({block[12], block[13], block[14], block[15]});
             reply_ = RunCommand(model_, memory_, block);
-            replyArmed_ = true;
+            replyArmed_ = !memory_.withholdReply;
+            memory_.withholdReply = false;
             replyReadyAtMs_ = clock_ ? clock_->NowMs() + replyDelayMs_ : 0;
             break;
         }
@@ -116,6 +117,14 @@ void ControllerEmulator::ClearTrace() {
 
 std::vector<std::uint8_t> ControllerEmulator::ExecutedCommands() const {
     std::lock_guard lock(mutex_);
+    std::vector<std::uint8_t> codes;
+    codes.reserve(executed_.size());
+    for (const auto& bytes : executed_) codes.push_back(bytes[0]);
+    return codes;
+}
+
+std::vector<std::array<std::uint8_t, 4>> ControllerEmulator::ExecutedCommandBytes() const {
+    std::lock_guard lock(mutex_);
     return executed_;
 }
 
@@ -152,6 +161,11 @@ void ControllerEmulator::SetReplyDelayMs(std::uint32_t ms) {
 void ControllerEmulator::FailSpiProgramAt(std::uint32_t address, int times) {
     std::lock_guard lock(mutex_);
     if (times > 0) memory_.failSpiProgram.emplace_back(address, times);
+}
+
+void ControllerEmulator::InjectDiskFault(const DiskFault& fault) {
+    std::lock_guard lock(mutex_);
+    if (fault.remaining != 0) memory_.diskFaults.push_back(fault);
 }
 
 }  // namespace raid::sim

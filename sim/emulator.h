@@ -4,6 +4,7 @@
 // model and answers reads of block 17 with a signed reply sector. Reads it
 // does not recognise return ordinary disk data. Thread-safe: the FUSE server
 // and tests may touch it from several threads.
+#include <array>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -45,6 +46,8 @@ public:
     void ClearTrace();
     // Commands the emulator executed (command byte C0), in order.
     std::vector<std::uint8_t> ExecutedCommands() const;
+    // The same commands with their parameters: bytes C0..C3 of each block.
+    std::vector<std::array<std::uint8_t, 4>> ExecutedCommandBytes() const;
 
     // Faults.
     // The next N reads of block 17 that would carry a reply carry none.
@@ -62,6 +65,9 @@ public:
     // The next `times` programs of the 128-byte flash block holding `address`
     // answer a failure status and leave the flash unchanged.
     void FailSpiProgramAt(std::uint32_t address, int times = 1);
+    // Spoils the disk command (page 0) or data page 1..4 of `fault.member`
+    // for `fault.ata`, `fault.remaining` times (below 0: for good).
+    void InjectDiskFault(const DiskFault& fault);
 
     // Applies one control line ("pull 2", "insert 2", "rebuild 1 45",
     // "fail 1", "mode raid0", "silent on", "temp 45", ...; ControlHelp lists
@@ -87,7 +93,7 @@ private:
     Enclosure model_;
     platform::Clock* clock_;
     std::vector<std::uint32_t> trace_;
-    std::vector<std::uint8_t> executed_;
+    std::vector<std::array<std::uint8_t, 4>> executed_;
     KnockDecoder decoder_;
     ControllerMemory memory_;
     Sector reply_{};

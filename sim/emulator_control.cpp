@@ -49,7 +49,9 @@ const char* ControllerEmulator::ControlHelp() {
     return "pull N | insert N | present N | fail N | rebuild N PERCENT | rebuild-done | "
            "rebuild-step PERCENT | mode raid0|raid1|jbod|bypass | silent on|off | noreply N | "
            "badsig N | status HEX|off | delay MS | temp C | fan RPM | buzzer Z|Y | backup PERIOD | "
-           "readfail HEXLBA [TIMES] | spifail HEXADDRESS [TIMES]   (N = member 1 or 2)";
+           "readfail HEXLBA [TIMES] | spifail HEXADDRESS [TIMES] | word106 N HEX | "
+           "diskfault N HEXATA PAGE fail|silent|echo [TIMES|always]   (N = member 1 or 2; "
+           "PAGE 0 = the disk command, 1..4 = its data pages)";
 }
 
 std::string ControllerEmulator::Control(const std::string& line) {
@@ -178,6 +180,44 @@ std::string ControllerEmulator::Control(const std::string& line) {
             FailReadAt(static_cast<std::uint32_t>(*where), static_cast<int>(*times));
         else
             FailSpiProgramAt(static_cast<std::uint32_t>(*where), static_cast<int>(*times));
+        return {};
+    }
+    if (verb == "word106") {
+        const auto m = member();
+        const auto value = arg(2, 0xFFFF, 16);
+        if (!m || !value || args != 2) return usage();
+        std::lock_guard lock(mutex_);
+        model_.members[*m].word106 = static_cast<std::uint16_t>(*value);
+        return {};
+    }
+    if (verb == "diskfault") {
+        static const std::pair<const char*, DiskFaultKind> kKinds[] = {
+            {"fail", DiskFaultKind::FailStatus},
+            {"silent", DiskFaultKind::NoReply},
+            {"echo", DiskFaultKind::WrongEcho}};
+        const auto m = member();
+        const auto ata = arg(2, 0xFF, 16);
+        const auto page = arg(3, 4);
+        if (!m || !ata || !page || args < 4 || args > 5) return usage();
+        std::optional<DiskFaultKind> kind;
+        for (const auto& [name, k] : kKinds)
+            if (Lower(w[4]) == name) kind = k;
+        if (!kind) return usage();
+        DiskFault fault;
+        fault.member = *m;
+        fault.ata = static_cast<std::uint8_t>(*ata);
+        fault.page = static_cast<std::uint8_t>(*page);
+        fault.kind = *kind;
+        if (args == 5) {
+            const auto times = arg(5, 1'000'000);
+            if (Lower(w[5]) == "always")
+                fault.remaining = -1;
+            else if (times && *times > 0)
+                fault.remaining = static_cast<int>(*times);
+            else
+                return usage();
+        }
+        InjectDiskFault(fault);
         return {};
     }
     return "unknown control command \"" + w[0].substr(0, 32) + "\"; known: " + ControlHelp();

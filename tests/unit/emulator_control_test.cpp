@@ -112,6 +112,17 @@ TEST(EmulatorControlTest, GarbageIsRefusedAndChangesNothing) {
         "buzzer 7",
         "readfail",
         "spifail 10 0x",
+        "word106 1",
+        "word106 3 6003",
+        "word106 1 10000",
+        "diskfault 1 EC 0",
+        "diskfault 1 EC 5 fail",
+        "diskfault 1 ECC 0 fail",
+        "diskfault 0 EC 0 fail",
+        "diskfault 1 EC 0 explode",
+        "diskfault 1 EC 0 fail 0",
+        "diskfault 1 EC 0 fail never",
+        "diskfault 1 EC 0 fail 2 3",
         "explode now",
         std::string("pull \0 1", 8),
         std::string(100000, 'x'),
@@ -124,6 +135,7 @@ TEST(EmulatorControlTest, GarbageIsRefusedAndChangesNothing) {
     EXPECT_EQ(after.arrayModeByte, before.arrayModeByte);
     EXPECT_EQ(after.temperature, before.temperature);
     EXPECT_EQ(after.buzzerLetter, before.buzzerLetter);
+    EXPECT_EQ(after.members[0].word106, before.members[0].word106);
 }
 
 TEST(EmulatorScenarioTest, EveryNamedScenarioExistsAndIsComplete) {

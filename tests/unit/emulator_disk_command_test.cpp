@@ -96,5 +96,42 @@ TEST_F(EmulatorDiskCommandTest, PagesNeedAMatchingCommandFirst) {
     EXPECT_EQ(device::ReadDiskCommandData(ch, disk, 0xD0, 0, 4, r), device::kResultSuccess);
 }
 
+TEST_F(EmulatorDiskCommandTest, Word106IsSetPerMember) {
+    Use("raid1");  // HDD1 answers at port 1
+    ASSERT_EQ(emulator->Control("word106 1 4000"), "");
+    const auto hdd1 = Fetch(0xEC, 1);
+    const auto hdd2 = Fetch(0xEC, 0);
+    EXPECT_EQ(hdd1[212] | (hdd1[213] << 8), 0x4000);
+    EXPECT_EQ(hdd2[212] | (hdd2[213] << 8), 0x6003);
+}
+
+TEST_F(EmulatorDiskCommandTest, InjectedFaultsSpoilTheirCommandOrPageOnly) {
+    Use("raid1");
+    ReplySector r{};
+    // A failure status, echoed; once, and only for that member and code.
+    ASSERT_EQ(emulator->Control("diskfault 1 EC 0 fail"), "");
+    EXPECT_EQ(device::IssueDiskCommand(ch, disk, 0xEC, 0, r), device::kResultSuccess);
+    EXPECT_EQ(device::IssueDiskCommand(ch, disk, 0xD0, 1, r), device::kResultSuccess);
+    EXPECT_EQ(device::IssueDiskCommand(ch, disk, 0xEC, 1, r), 0xC0);
+    EXPECT_EQ(r[76], 0xB1);
+    EXPECT_EQ(r[77], 0xEC);
+    EXPECT_EQ(device::ReadDiskCommandData(ch, disk, 0xEC, 1, 1, r), 0xC0);
+    EXPECT_EQ(device::IssueDiskCommand(ch, disk, 0xEC, 1, r), device::kResultSuccess);
+
+    // A page that never answers, for good; the other pages still do.
+    ASSERT_EQ(emulator->Control("diskfault 2 D1 3 silent always"), "");
+    ASSERT_EQ(device::IssueDiskCommand(ch, disk, 0xD1, 0, r), device::kResultSuccess);
+    for (int attempt = 0; attempt < 3; ++attempt)
+        EXPECT_EQ(device::ReadDiskCommandData(ch, disk, 0xD1, 0, 3, r), device::kResultNoReply);
+    EXPECT_EQ(device::ReadDiskCommandData(ch, disk, 0xD1, 0, 4, r), device::kResultSuccess);
+
+    // A reply that does not echo the ATA code, and leaves no data behind.
+    ASSERT_EQ(emulator->Control("diskfault 2 D0 0 echo"), "");
+    EXPECT_EQ(device::IssueDiskCommand(ch, disk, 0xD0, 0, r), device::kResultSuccess);
+    EXPECT_EQ(r[76], 0xB1);
+    EXPECT_EQ(r[77], 0x00);
+    EXPECT_NE(device::ReadDiskCommandData(ch, disk, 0xD0, 0, 1, r), device::kResultSuccess);
+}
+
 }  // namespace
 }  // namespace raid::sim
