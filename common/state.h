@@ -154,7 +154,11 @@ struct MonitorState {
     std::uint8_t requestInProgress = 0;
     std::uint8_t changedDeviceMask = 0;
     std::uint32_t pollCounter = 0;
-    std::uint8_t pendingCommandCode = 0;  // the queued controller command
+    // The queued settings command and the parameter bytes it goes out with
+    // (codes 0x76..0x78 use them). They belong to the command: a discovery
+    // that sends its own parameterised query meanwhile cannot change them.
+    std::uint8_t pendingCommandCode = 0;
+    std::array<std::uint8_t, 3> pendingCommandParams{0xCF, 0xDF, 0xEF};
     std::vector<std::string> settingsLogLines;
 };
 

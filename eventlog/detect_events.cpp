@@ -156,8 +156,10 @@ void DetectEvents(EventLogState& state, const EventLogContext& ctx, std::uint8_t
             written = LogRebuild(state, i, record, stamp) || written;
         }
         // Applied settings follow the events of the first device; with no
-        // device they wait.
+        // device they wait. They are saved like any other line: on a quiet
+        // system nothing else would carry them to the file.
         auto& settings = app.monitor.settingsLogLines;
+        if (!settings.empty()) written = true;
         Append(lines, std::move(settings));
         settings.clear();
     }

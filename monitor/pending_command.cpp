@@ -49,6 +49,12 @@ std::optional<std::string> SettingsLineText(std::uint8_t code, std::uint8_t p1, 
     return std::nullopt;
 }
 
+void QueueSettingsCommand(MonitorState& monitor, std::uint8_t code, std::uint8_t p1,
+                          std::uint8_t p2, std::uint8_t p3) {
+    monitor.pendingCommandCode = code;
+    monitor.pendingCommandParams = {p1, p2, p3};
+}
+
 bool ApplyPendingCommand(AppState& state, device::CommandChannel& ch, platform::Clock& clock,
                          MonitorHost& host) {
     auto& d = state.discovery;
@@ -72,6 +78,8 @@ bool ApplyPendingCommand(AppState& state, device::CommandChannel& ch, platform::
     const std::uint8_t code = state.monitor.pendingCommandCode;
     if (code == 0) return true;
     clock.SleepMs(kCommandPauseMs);
+    const auto& params = state.monitor.pendingCommandParams;
+    device::SetCommandParameters(ch, code, params[0], params[1], params[2]);
     device::ReplySector reply{};
     if (device::QueryController(ch, disk, code, reply) != device::kResultSuccess) return true;
 

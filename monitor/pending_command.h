@@ -35,7 +35,13 @@ std::string BackupPeriodText(std::uint32_t periodUnits, std::uint32_t unitHours)
 std::optional<std::string> SettingsLineText(std::uint8_t code, std::uint8_t p1, std::uint8_t p2,
                                             std::uint8_t unitHours);
 
-// Sends state.monitor.pendingCommandCode to the selected device (main thread,
+// Queues a settings command for the worker to send with ApplyPendingCommand;
+// the parameter bytes are those of codes 0x76..0x78.
+void QueueSettingsCommand(MonitorState& monitor, std::uint8_t code, std::uint8_t p1 = 0xCF,
+                          std::uint8_t p2 = 0xDF, std::uint8_t p3 = 0xEF);
+
+// Sends state.monitor.pendingCommandCode (with its own parameter bytes) to
+// the selected device (main thread,
 // from the dispatcher) and, when the controller accepted it, appends
 // "D<n>" + text + time stamp to SettingsLogLines. False when nothing could
 // be sent: a device held by an upgrade, a device switch being drawn, no

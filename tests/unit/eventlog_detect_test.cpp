@@ -352,7 +352,7 @@ TEST_F(EventLogTest, RebuildProgressLogsEachNewPercentAndTheEnd) {
     ExpectFileMatchesLines(Today());
 }
 
-TEST_F(EventLogTest, SettingsLinesWaitWhileNoDeviceExistsAndRideWithTheNextSave) {
+TEST_F(EventLogTest, SettingsLinesWaitWhileNoDeviceExistsAndAreSavedAtOnceAfterwards) {
     app_.discovery.deviceCount = 0;
     StartRun(0);
     app_.monitor.settingsLogLines = {"D1 Buzzer Mute(setted): ON, 15/03/2024 12:00:01"};
@@ -370,14 +370,12 @@ TEST_F(EventLogTest, SettingsLinesWaitWhileNoDeviceExistsAndRideWithTheNextSave)
     EXPECT_EQ(LogLines().back(), "D1 Buzzer Mute(setted): ON, 15/03/2024 12:00:01");
     ExpectFileMatchesLines(Today());
 
-    // Settings alone do not save the file; the next event does.
+    // Settings alone reach the file: on a quiet system no event follows.
     app_.monitor.settingsLogLines = {"D1 Buzzer Mute(setted): OFF, 15/03/2024 12:00:12"};
     Poll(0x01);
     EXPECT_EQ(LogLines().back(), "D1 Buzzer Mute(setted): OFF, 15/03/2024 12:00:12");
-    EXPECT_EQ(ReadFile(Today()).find("OFF"), std::string::npos);
-    SetState(Rec(0), 0, 4);
-    Poll(0x01);
     ExpectFileMatchesLines(Today());
+    EXPECT_NE(ReadFile(Today()).find("Buzzer Mute(setted): OFF"), std::string::npos);
 }
 
 TEST_F(EventLogTest, DeviceChangeLinesStartANewHeaderAndSnapshot) {

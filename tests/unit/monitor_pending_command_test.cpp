@@ -2,6 +2,7 @@
 // the event log, against the emulated controller.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <memory>
 #include <string>
 #include <utility>
@@ -110,14 +111,15 @@ TEST(PendingCommand, ParameterisedSettingLines) {
     slot.optionCapability |= 0x02;
     slot.scheduleKind = 1;  // hours per unit
 
-    device::SetCommandParameters(rig.ch, cmd::kSetting, 1, 0x5A, 0xDF);
-    EXPECT_TRUE(rig.Apply(cmd::kSetting));
-    device::SetCommandParameters(rig.ch, cmd::kSetting, 1, 0x00, 0xDF);
-    EXPECT_TRUE(rig.Apply(cmd::kSetting));
-    device::SetCommandParameters(rig.ch, cmd::kSetting, 2, 30, 0xDF);
-    EXPECT_TRUE(rig.Apply(cmd::kSetting));
-    device::SetCommandParameters(rig.ch, cmd::kSetting, 3, 30, 0xDF);
-    EXPECT_TRUE(rig.Apply(cmd::kSetting));  // sent, but leaves no line
+    QueueSettingsCommand(rig.state.monitor, cmd::kSetting, 1, 0x5A, 0xDF);
+    EXPECT_TRUE(ApplyPendingCommand(rig.state, rig.ch, rig.clock, rig.host));
+    QueueSettingsCommand(rig.state.monitor, cmd::kSetting, 1, 0x00, 0xDF);
+    EXPECT_TRUE(ApplyPendingCommand(rig.state, rig.ch, rig.clock, rig.host));
+    QueueSettingsCommand(rig.state.monitor, cmd::kSetting, 2, 30, 0xDF);
+    EXPECT_TRUE(ApplyPendingCommand(rig.state, rig.ch, rig.clock, rig.host));
+    QueueSettingsCommand(rig.state.monitor, cmd::kSetting, 3, 30, 0xDF);
+    EXPECT_TRUE(
+        ApplyPendingCommand(rig.state, rig.ch, rig.clock, rig.host));  // sent, but leaves no line
     EXPECT_EQ(rig.Sent(0), 0u);
     EXPECT_EQ(rig.LastCommand(1), cmd::kSetting);
     EXPECT_EQ(rig.state.discovery.currentDevice, 1);
@@ -127,6 +129,21 @@ TEST(PendingCommand, ParameterisedSettingLines) {
                                "D2 Buzzer Mute(setted): ON, " + ts,
                                "D2 Backup Period(Setted): 1d-6h, " + ts,
                            }));
+}
+
+TEST(PendingCommand, QueuedParametersGoOutEvenAfterADiscoverySentItsOwn) {
+    CommandRig rig(1);
+    QueueSettingsCommand(rig.state.monitor, cmd::kSetting, 2, 3, 0xDF);
+    // A discovery runs between queueing and sending: its capability query
+    // (0x78 with 0x33, 0xEF, 0xDF) goes through the same channel.
+    discovery::RunDiscovery(rig.state, rig.ch);
+    rig.emus[0]->ClearTrace();
+    const auto before = rig.emus[0]->ExecutedCommandBytes().size();
+    EXPECT_TRUE(ApplyPendingCommand(rig.state, rig.ch, rig.clock, rig.host));
+    const auto sent = rig.emus[0]->ExecutedCommandBytes();
+    ASSERT_EQ(sent.size(), before + 1);
+    EXPECT_EQ(sent.back(), (std::array<std::uint8_t, 4>{cmd::kSetting, 2, 3, 0xDF}));
+    EXPECT_EQ(rig.Lines().back(), "D1 Backup Period(Setted): 3d, 15/03/2024 12:00:00");
 }
 
 TEST(PendingCommand, NothingSentOrLoggedWhenItCannotOrNeedNotBe) {
