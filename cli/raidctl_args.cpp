@@ -252,8 +252,16 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
         result.info = std::string(e.what()) + "\n";
         result.args.command = Command::None;
     } catch (const CLI::ParseError& e) {
-        result.error = e.what();
         const auto used = app.get_subcommands();
+        const auto unread = app.remaining();
+        // CLI11 checks for a command before it looks at the words it could
+        // not place, and would only say that a command is required.
+        if (!used.empty() || unread.empty())
+            result.error = e.what();
+        else if (unread.front().starts_with('-'))
+            result.error = CLI::ExtrasError(unread).what();
+        else
+            result.error = "unknown command " + unread.front();
         result.error +=
             " (see 'raidctl" + (used.empty() ? "" : " " + used.front()->get_name()) + " --help')";
         result.args.command = Command::None;

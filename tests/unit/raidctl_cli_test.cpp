@@ -147,6 +147,11 @@ TEST(RaidctlCommandLine, UsageErrorsAreOneLineAndExitOne) {
     EXPECT_EQ(badNumber.err,
               "raidctl: --polls: 5s is not a number from 1 to 100000000 "
               "(see 'raidctl monitor --help')\n");
+    EXPECT_EQ(AnswerOf({"--json", "stauts"}).err,
+              "raidctl: unknown command stauts (see 'raidctl --help')\n");
+    EXPECT_EQ(AnswerOf({"--bogus"}).err,
+              "raidctl: The following argument was not expected: --bogus (see 'raidctl --help')\n");
+    EXPECT_EQ(AnswerOf({}).err, "raidctl: A subcommand is required (see 'raidctl --help')\n");
     const Answer badCode = AnswerOf({"query", "0", "0x20"});
     EXPECT_TRUE(Has(badCode.err, "command 0x20 is not sent by query")) << badCode.err;
 
