@@ -39,15 +39,8 @@ int main(int argc, char** argv) {
     using namespace raid;
     const std::vector<std::string_view> words(argv + 1, argv + argc);
     const cli::ParseResult parsed = cli::ParseArguments(words);
-    if (!parsed.ok()) {
-        std::cerr << "raidctl: " << parsed.error << "\n\n" << cli::UsageText();
-        return cli::kExitUsage;
-    }
+    if (const auto code = cli::AnswerCommandLine(parsed, std::cout, std::cerr)) return *code;
     const cli::Arguments& args = parsed.args;
-    if (args.command == cli::Command::Help) {
-        std::cout << cli::UsageText();
-        return cli::kExitOk;
-    }
 
     // Before any disk work, so that a signal during discovery is not lost.
     if (args.command == cli::Command::Monitor) CatchStopSignals();
@@ -91,11 +84,14 @@ int main(int argc, char** argv) {
                 options.stop = [](std::uint32_t) { return stopSignal.load(); };
                 return cli::RunMonitor(ctx, args, options);
             }
-            default:
+            case cli::Command::Query:
                 return cli::RunQuery(ctx, args);
+            case cli::Command::None:
+                break;
         }
     } catch (const std::exception& e) {
         std::cerr << "raidctl: " << e.what() << "\n";
         return cli::kExitCommandFailed;
     }
+    return cli::kExitUsage;  // a valid command line always names a command
 }

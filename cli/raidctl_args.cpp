@@ -1,27 +1,18 @@
 #include "cli/raidctl_args.h"
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <memory>
 #include <vector>
 
+#include "cli/raidctl_output.h"
+#include "common/state.h"
 #include "device/protocol.h"
 
 namespace raid::cli {
 namespace {
-
-bool IsHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return c - 'A' + 10;
-}
-
-ParseResult Fail(std::string error) {
-    ParseResult r;
-    r.error = std::move(error);
-    return r;
-}
 
 // Bounds of the monitor options: at least one poll; an interval short enough
 // to be a typo (a poll alone takes 0.4 s) or longer than a day is refused.
@@ -29,21 +20,187 @@ constexpr std::uint32_t kMaxPolls = 100000000;
 constexpr std::uint32_t kMinIntervalMs = 100;
 constexpr std::uint32_t kMaxIntervalMs = 24 * 60 * 60 * 1000;
 
-// A decimal number of at most `max`; nullopt for anything else.
-std::optional<std::uint32_t> ParseCount(std::string_view text, std::uint32_t max) {
-    if (text.empty() || text.size() > 10) return std::nullopt;
-    std::uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    if (value > max) return std::nullopt;
-    return static_cast<std::uint32_t>(value);
+// The whole of `text` as an unsigned number in `base`; nullopt for anything
+// else, an empty text included.
+std::optional<std::uint32_t> ParseWhole(std::string_view text, int base) {
+    std::uint32_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, ec] = std::from_chars(text.data(), end, value, base);
+    if (text.empty() || ec != std::errc{} || stop != end) return std::nullopt;
+    return value;
 }
 
-std::string Hex(std::uint8_t v) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    return std::string("0x") + kDigits[v >> 4] + kDigits[v & 0xF];
+// Checks a number text with `parse` and hands CLI11 the value in plain
+// decimal, which is all its own conversion then reads: it would take "010"
+// as octal and "0x10" for a count.
+template <typename Parse>
+CLI::Validator NumberText(Parse parse, const std::string& what) {
+    return CLI::Validator(
+        [parse, what](std::string& text) -> std::string {
+            const auto value = parse(text);
+            if (!value) return text + " is not " + what;
+            text = std::to_string(*value);
+            return {};
+        },
+        "");
+}
+
+CLI::Validator DecimalIn(std::uint32_t min, std::uint32_t max) {
+    return NumberText(
+        [min, max](std::string_view text) {
+            const auto value = ParseDecimal(text, max);
+            return value && *value >= min ? value : std::nullopt;
+        },
+        "a number from " + std::to_string(min) + " to " + std::to_string(max));
+}
+
+// A positional hexadecimal byte ("0x1F" or "1f").
+CLI::Option* AddHexByte(CLI::App& app, const std::string& name, std::uint8_t& value,
+                        const std::string& help) {
+    return app.add_option(name, value, help)
+        ->type_name("HEX")
+        ->transform(NumberText(ParseHexByte, "one hexadecimal byte (like 0x10 or 10)"));
+}
+
+const CLI::Validator kNotEmpty(
+    [](std::string& text) { return text.empty() ? std::string("must not be empty") : ""; }, "");
+
+// CLI11 shows a flag whose value may follow '=' as "--simulate{} SCENARIO";
+// the help spells it as it is typed.
+class HelpFormatter final : public CLI::Formatter {
+public:
+    std::string make_option_name(const CLI::Option* option, bool positional) const override {
+        std::string name = CLI::Formatter::make_option_name(option, positional);
+        if (option->get_fnames().empty()) return name;
+        return name.substr(0, name.find('{')) + "[=" + option->get_type_name() + "]";
+    }
+    std::string make_option_opts(const CLI::Option* option) const override {
+        return option->get_fnames().empty() ? CLI::Formatter::make_option_opts(option) : "";
+    }
+};
+
+// --json on the program and on each command with data, so that it may come
+// before or after the command and the command's help lists it.
+void AddJsonFlag(CLI::App& app, Arguments& a, const std::string& help = "print data as JSON") {
+    app.add_flag("--json", a.json, help);
+}
+
+// A subcommand that selects `command` when given.
+CLI::App* AddCommand(CLI::App& app, Arguments& a, Command command, const std::string& name,
+                     const std::string& description) {
+    CLI::App* sub = app.add_subcommand(name, description);
+    sub->preparse_callback([&a, command](std::size_t) { a.command = command; });
+    return sub;
+}
+
+void AddDisksCommand(CLI::App& app, Arguments& a) {
+    CLI::App* sub =
+        AddCommand(app, a, Command::Disks, "disks", "list the physical disks with their numbers");
+    AddJsonFlag(*sub, a);
+}
+
+void AddListCommand(CLI::App& app, Arguments& a) {
+    CLI::App* sub = AddCommand(app, a, Command::List, "list",
+                               "find the enclosures (one discovery) and list them");
+    AddJsonFlag(*sub, a);
+    sub->footer("Exit codes: 0 an enclosure was found, 1 none was.");
+}
+
+void AddStatusCommand(CLI::App& app, Arguments& a) {
+    CLI::App* sub = AddCommand(app, a, Command::Status, "status",
+                               "poll Device1 and Device2 once and show their state");
+    sub->add_option("DISK", a.disk, "only the enclosure on this disk")->check(kNotEmpty);
+    AddJsonFlag(*sub, a);
+    sub->footer(
+        "Shows array, members, rebuild, fan, temperature and buzzer.\n"
+        "Exit codes: 0 every polled device answered; 2 DISK is not a disk, or no\n"
+        "enclosure was found because disks could not be opened; 3 no enclosure was\n"
+        "found, DISK holds none, or a poll failed.");
+}
+
+void AddQueryCommand(CLI::App& app, Arguments& a) {
+    CLI::App* sub = AddCommand(app, a, Command::Query, "query",
+                               "send command CODE to DISK, show the reply sector");
+    sub->add_option("DISK", a.disk, "the disk to send to")->required()->check(kNotEmpty);
+    AddHexByte(*sub, "CODE", a.code, "command code")->required();
+    std::array<CLI::Option*, 3> params{};
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        const std::string n = std::to_string(i + 1);
+        params[i] = AddHexByte(*sub, "P" + n, a.params[i], "parameter byte C" + n);
+    }
+    AddJsonFlag(*sub, a);
+    sub->footer(
+        "CODE and P1..P3 are hexadecimal bytes (0x10 or 10). CODE is one of 0x10 0x11\n"
+        "0x15 0x17 0x70..0x78; codes 0x76..0x78 need P1 P2 P3, the others take none.\n"
+        "Exit codes: 0 the controller answered success; 2 DISK cannot be opened or is\n"
+        "not a disk; 3 the command failed or no enclosure controller answered.");
+    sub->callback([&a, params] {
+        const auto given = std::count_if(params.begin(), params.end(),
+                                         [](const CLI::Option* p) { return p->count() > 0; });
+        if (given != 0 && given != 3)
+            throw CLI::ValidationError("P1 P2 P3", "give all three parameters or none");
+        a.hasParams = given == 3;
+        const std::string command = "command " + HexByte(a.code);
+        if (!IsQueryCode(a.code))
+            throw CLI::ValidationError("CODE", command +
+                                                   " is not sent by query; the codes are 0x10 "
+                                                   "0x11 0x15 0x17 and 0x70..0x78");
+        if (a.hasParams && !TakesParameters(a.code))
+            throw CLI::ValidationError("P1", command + " takes no parameters (only 0x76..0x78 do)");
+        if (!a.hasParams && TakesParameters(a.code))
+            throw CLI::ValidationError("CODE", command + " needs the three parameters P1 P2 P3");
+    });
+}
+
+void AddMonitorCommand(CLI::App& app, Arguments& a) {
+    CLI::App* sub = AddCommand(app, a, Command::Monitor, "monitor",
+                               "poll Device1 and Device2, keep the day's event log");
+    sub->add_option("--log-dir", a.logDir, "the event log folder (default: raidctl's folder)")
+        ->type_name("DIR")
+        ->check(kNotEmpty);
+    sub->add_option("--polls", a.polls, "end after N polls (default: never)")
+        ->type_name("N")
+        ->transform(DecimalIn(1, kMaxPolls));
+    sub->add_option(
+           "--interval-ms", a.intervalMs,
+           "time between poll starts (default " + std::to_string(kDefaultMonitorIntervalMs) + ")")
+        ->type_name("MS")
+        ->transform(DecimalIn(kMinIntervalMs, kMaxIntervalMs));
+    AddJsonFlag(*sub, a, "print each log line as a JSON object");
+    sub->footer(
+        "Keeps the day's event log DIR/yymmdd.log as the window program does and\n"
+        "prints each new log line. DIR defaults to the folder of the raidctl\n"
+        "executable, where the window program keeps its logs. Ends after N polls or\n"
+        "on SIGINT/SIGTERM. Enclosures plugged in or removed later are not noticed:\n"
+        "restart to see them.\n"
+        "Exit codes: 0 N polls done or stopped by a signal; 1 the log folder is not\n"
+        "usable; 2 no enclosure was found because disks could not be opened; 3 no\n"
+        "enclosure was found.");
+}
+
+// Each command adds itself; a new command is one more function here.
+constexpr void (*kCommands[])(CLI::App&, Arguments&) = {
+    AddDisksCommand, AddListCommand, AddStatusCommand, AddQueryCommand, AddMonitorCommand,
+};
+
+void DefineCommandLine(CLI::App& app, Arguments& a) {
+    app.formatter(std::make_shared<HelpFormatter>());
+    // The program's options (--json, --simulate) may also follow the command.
+    app.fallthrough();
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "raidctl " + ShellFlags{}.versionText);
+    AddJsonFlag(app, a, "print data as JSON (also after the command)");
+    const CLI::Option* simulate =
+        app.add_flag("--simulate{}", a.scenario, "use emulated enclosures instead of the disks")
+            ->type_name("SCENARIO");
+    app.callback([&a, simulate] { a.simulate = simulate->count() > 0; });
+    app.footer(
+        "SCENARIO+SCENARIO... plugs several emulated enclosures.\n"
+        "DISK is a physical disk number (see 'raidctl disks') or a device path such as\n"
+        "/dev/loop0. Run 'raidctl COMMAND --help' for the options of a command.\n"
+        "Exit codes: 0 success, 1 usage (list: no enclosure found), 2 cannot open the\n"
+        "disk, 3 command failed or no reply.");
+    for (const auto add : kCommands) add(app, a);
 }
 
 }  // namespace
@@ -51,13 +208,16 @@ std::string Hex(std::uint8_t v) {
 std::optional<std::uint8_t> ParseHexByte(std::string_view text) {
     if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
         text.remove_prefix(2);
-    if (text.empty() || text.size() > 2) return std::nullopt;
-    int value = 0;
-    for (char c : text) {
-        if (!IsHexDigit(c)) return std::nullopt;
-        value = value * 16 + HexValue(c);
-    }
-    return static_cast<std::uint8_t>(value);
+    if (text.size() > 2) return std::nullopt;
+    const auto value = ParseWhole(text, 16);
+    if (!value) return std::nullopt;
+    return static_cast<std::uint8_t>(*value);
+}
+
+std::optional<std::uint32_t> ParseDecimal(std::string_view text, std::uint32_t max) {
+    const auto value = ParseWhole(text, 10);
+    if (!value || *value > max) return std::nullopt;
+    return value;
 }
 
 bool IsQueryCode(std::uint8_t code) {
@@ -72,150 +232,54 @@ bool TakesParameters(std::uint8_t code) {
 
 ParseResult ParseArguments(std::span<const std::string_view> args) {
     ParseResult result;
-    Arguments& a = result.args;
-    std::vector<std::string_view> words;
-    bool help = false;
-    bool monitorOption = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string_view arg = args[i];
-        // "--name VALUE" or "--name=VALUE"; nullopt when `arg` is another option.
-        auto valueOf = [&](std::string_view name) -> std::optional<std::string_view> {
-            if (arg.starts_with(name) && arg.size() > name.size() && arg[name.size()] == '=')
-                return arg.substr(name.size() + 1);
-            if (arg != name) return std::nullopt;
-            if (i + 1 >= args.size()) return std::string_view{};
-            return args[++i];
-        };
-        if (arg == "--json") {
-            a.json = true;
-        } else if (arg == "--simulate") {
-            a.simulate = true;
-        } else if (arg.starts_with("--simulate=")) {
-            a.simulate = true;
-            a.scenario = std::string(arg.substr(11));
-            if (a.scenario.empty()) return Fail("--simulate= needs a scenario name");
-        } else if (arg == "--help" || arg == "-h") {
-            help = true;
-        } else if (const auto dir = valueOf("--log-dir")) {
-            if (dir->empty()) return Fail("--log-dir needs a folder");
-            a.logDir = std::string(*dir);
-            monitorOption = true;
-        } else if (const auto polls = valueOf("--polls")) {
-            const auto n = ParseCount(*polls, kMaxPolls);
-            if (!n || *n == 0)
-                return Fail("--polls needs a number from 1 to " + std::to_string(kMaxPolls));
-            a.polls = *n;
-            monitorOption = true;
-        } else if (const auto interval = valueOf("--interval-ms")) {
-            const auto n = ParseCount(*interval, kMaxIntervalMs);
-            if (!n || *n < kMinIntervalMs)
-                return Fail("--interval-ms needs a number of milliseconds from " +
-                            std::to_string(kMinIntervalMs) + " to " +
-                            std::to_string(kMaxIntervalMs));
-            a.intervalMs = *n;
-            monitorOption = true;
-        } else if (arg.size() > 1 && arg[0] == '-' && !(arg[1] >= '0' && arg[1] <= '9')) {
-            return Fail("unknown option " + std::string(arg));
-        } else {
-            words.push_back(arg);
-        }
-    }
-    if (help) {
-        a.command = Command::Help;
+    // CLI11 reads an empty value after '=' as none at all; an empty scenario
+    // name is a typo, not the default.
+    if (std::find(args.begin(), args.end(), "--simulate=") != args.end()) {
+        result.error = "--simulate: needs a scenario name after '='";
         return result;
     }
-    if (words.empty()) return Fail("no command given");
-    if (monitorOption && words[0] != "monitor")
-        return Fail("--log-dir, --polls and --interval-ms are options of monitor");
-
-    if (words[0] == "disks") {
-        if (words.size() != 1) return Fail("disks takes no arguments");
-        a.command = Command::Disks;
-        return result;
-    }
-    if (words[0] == "list") {
-        if (words.size() != 1) return Fail("list takes no arguments");
-        a.command = Command::List;
-        return result;
-    }
-    if (words[0] == "monitor") {
-        if (words.size() != 1) return Fail("monitor takes no arguments, only options");
-        a.command = Command::Monitor;
-        return result;
-    }
-    if (words[0] == "status") {
-        if (words.size() > 2) return Fail("status takes at most one DISK");
-        a.command = Command::Status;
-        if (words.size() == 2) {
-            a.disk = std::string(words[1]);
-            if (a.disk.empty()) return Fail("empty DISK");
-        }
-        return result;
-    }
-    if (words[0] != "query") return Fail("unknown command " + std::string(words[0]));
-
-    a.command = Command::Query;
-    if (words.size() != 3 && words.size() != 6)
-        return Fail("query needs DISK and CODE, and either no parameters or all three");
-    a.disk = std::string(words[1]);
-    if (a.disk.empty()) return Fail("empty DISK");
-    const auto code = ParseHexByte(words[2]);
-    if (!code) return Fail("CODE must be one hexadecimal byte, like 0x10 or 10");
-    a.code = *code;
-    if (!IsQueryCode(a.code)) {
-        return Fail("command " + Hex(a.code) +
-                    " is not sent by query; the codes are 0x10 0x11 0x15 0x17 and 0x70..0x78");
-    }
-    if (words.size() == 6) {
-        if (!TakesParameters(a.code))
-            return Fail("command " + Hex(a.code) + " takes no parameters (only 0x76..0x78 do)");
-        for (int i = 0; i < 3; ++i) {
-            const auto p = ParseHexByte(words[3 + static_cast<std::size_t>(i)]);
-            if (!p) return Fail("P" + std::to_string(i + 1) + " must be one hexadecimal byte");
-            a.params[static_cast<std::size_t>(i)] = *p;
-        }
-        a.hasParams = true;
-    } else if (TakesParameters(a.code)) {
-        return Fail("command " + Hex(a.code) + " needs the three parameters P1 P2 P3");
+    CLI::App app("raidctl: headless access to the RAID enclosures, for scripts and diagnostics",
+                 "raidctl");
+    DefineCommandLine(app, result.args);
+    // CLI11 takes the words last first.
+    std::vector<std::string> words(args.rbegin(), args.rend());
+    try {
+        app.parse(words);
+    } catch (const CLI::CallForHelp&) {
+        result.info = app.help();
+        result.args.command = Command::None;
+    } catch (const CLI::CallForVersion& e) {
+        result.info = std::string(e.what()) + "\n";
+        result.args.command = Command::None;
+    } catch (const CLI::ParseError& e) {
+        const auto used = app.get_subcommands();
+        const auto unread = app.remaining();
+        // CLI11 checks for a command before it looks at the words it could
+        // not place, and would only say that a command is required.
+        if (!used.empty() || unread.empty())
+            result.error = e.what();
+        else if (unread.front().starts_with('-'))
+            result.error = CLI::ExtrasError(unread).what();
+        else
+            result.error = "unknown command " + unread.front();
+        result.error +=
+            " (see 'raidctl" + (used.empty() ? "" : " " + used.front()->get_name()) + " --help')";
+        result.args.command = Command::None;
     }
     return result;
 }
 
-std::string UsageText() {
-    return "usage: raidctl [--simulate[=SCENARIO]] [--json] COMMAND [OPTIONS]\n"
-           "\n"
-           "commands:\n"
-           "  disks                       list the physical disks with their numbers\n"
-           "  list                        find the enclosures (one discovery) and list them\n"
-           "  status [DISK]               find the enclosures, poll Device1 and Device2 once\n"
-           "                              and show array, members, rebuild, fan, temperature\n"
-           "                              and buzzer (only the enclosure on DISK if given)\n"
-           "  query DISK CODE [P1 P2 P3]  send controller command CODE to DISK and show\n"
-           "                              the reply sector\n"
-           "  monitor [--log-dir DIR] [--polls N] [--interval-ms MS]\n"
-           "                              find the enclosures once, then poll Device1 and\n"
-           "                              Device2 every MS milliseconds (default 5000) and\n"
-           "                              keep the day's event log DIR/yymmdd.log as the\n"
-           "                              window program does, printing each new log line;\n"
-           "                              DIR defaults to the folder of the raidctl\n"
-           "                              executable (where the window program keeps its\n"
-           "                              logs). Ends after N polls (default: never) or on\n"
-           "                              SIGINT/SIGTERM. Enclosures plugged in or removed\n"
-           "                              later are not noticed: restart to see them.\n"
-           "\n"
-           "DISK is a physical disk number or a device path such as /dev/loop0.\n"
-           "CODE and P1..P3 are hexadecimal bytes (0x10 or 10). CODE is one of 0x10 0x11\n"
-           "0x15 0x17 0x70..0x78; codes 0x76..0x78 need P1 P2 P3, the others take none.\n"
-           "\n"
-           "options:\n"
-           "  --json                      print data as JSON (monitor: one object a line)\n"
-           "  --simulate[=SCENARIO]       use emulated enclosures instead of the disks;\n"
-           "                              SCENARIO+SCENARIO... plugs several enclosures\n"
-           "  -h, --help                  show this text\n"
-           "\n"
-           "exit codes: 0 success (monitor: N polls done or stopped by a signal), 1 usage\n"
-           "(list: no enclosure found), 2 cannot open the disk, 3 command failed or no\n"
-           "reply (status: no enclosure or a poll failed; monitor: no enclosure)\n";
+std::optional<int> AnswerCommandLine(const ParseResult& parsed, std::ostream& out,
+                                     std::ostream& err) {
+    if (!parsed.ok()) {
+        err << "raidctl: " << parsed.error << "\n";
+        return kExitUsage;
+    }
+    if (!parsed.info.empty()) {
+        out << parsed.info;
+        return kExitOk;
+    }
+    return std::nullopt;
 }
 
 }  // namespace raid::cli

@@ -4,7 +4,9 @@
 // disk is touched.
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <optional>
+#include <ostream>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,13 +20,14 @@ enum ExitCode : int {
     kExitCommandFailed = 3,
 };
 
-enum class Command { Help, Disks, Query, List, Status, Monitor };
+// None: --help or --version was given, or the command line is not valid.
+enum class Command { None, Disks, Query, List, Status, Monitor };
 
 // The status poll interval of the window program's Timer2.
 inline constexpr std::uint32_t kDefaultMonitorIntervalMs = 5000;
 
 struct Arguments {
-    Command command = Command::Help;
+    Command command = Command::None;
     bool json = false;
     bool simulate = false;
     std::string scenario;  // empty: the default scenario
@@ -41,22 +44,32 @@ struct Arguments {
 
 struct ParseResult {
     Arguments args;
-    std::string error;  // empty when the command line is valid
+    // --help or --version: the text to print; no command runs.
+    std::string info;
+    // Why the command line is not valid, on one line; empty when it is.
+    std::string error;
     bool ok() const { return error.empty(); }
 };
 
 // `args` without the program name.
 ParseResult ParseArguments(std::span<const std::string_view> args);
 
+// Where the program ends at its command line: prints the --help or --version
+// text on `out` (exit 0) or the error as one line on `err` (exit 1). Nullopt,
+// with nothing printed, when a command is to run.
+std::optional<int> AnswerCommandLine(const ParseResult& parsed, std::ostream& out,
+                                     std::ostream& err);
+
 // "0x1F", "0X1f" or "1f": one byte in hexadecimal.
 std::optional<std::uint8_t> ParseHexByte(std::string_view text);
+// Decimal digits only (no sign, no blanks, no "0x"), at most `max`.
+std::optional<std::uint32_t> ParseDecimal(
+    std::string_view text, std::uint32_t max = std::numeric_limits<std::uint32_t>::max());
 
 // Codes `query` may send: the status and settings commands. The SPI and
 // member-disk commands have their own operations.
 bool IsQueryCode(std::uint8_t code);
 // Codes whose C1..C3 come from the parameters.
 bool TakesParameters(std::uint8_t code);
-
-std::string UsageText();
 
 }  // namespace raid::cli

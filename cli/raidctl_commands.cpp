@@ -22,9 +22,8 @@ const char* ControllerTypeText(int type) {
 
 int ResolveDisk(Context& ctx, const std::string& text,
                 const std::vector<platform::DiskInfo>& list) {
-    if (text.size() <= kMaxNumberDigits &&
-        std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return std::stoi(text);
+    if (text.size() <= kMaxNumberDigits) {
+        if (const auto number = ParseDecimal(text)) return static_cast<int>(*number);
     }
     if (ctx.numberOfPath) return ctx.numberOfPath(text);
     for (const auto& d : list) {
@@ -44,14 +43,10 @@ std::string DiskText(int number, const std::vector<platform::DiskInfo>& list) {
 int RunDisks(Context& ctx, const Arguments& args) {
     const auto disks = ctx.disks.ListDisks();
     if (args.json) {
-        ctx.out << "[";
-        for (std::size_t i = 0; i < disks.size(); ++i) {
-            const auto& d = disks[i];
-            ctx.out << (i ? "," : "") << "{\"number\":" << d.number
-                    << ",\"name\":" << JsonString(d.name)
-                    << ",\"devicePath\":" << JsonString(d.devicePath) << "}";
-        }
-        ctx.out << "]\n";
+        Json list = Json::array();
+        for (const auto& d : disks)
+            list.push_back({{"number", d.number}, {"name", d.name}, {"devicePath", d.devicePath}});
+        PrintJsonLine(list, ctx.out);
         return kExitOk;
     }
     if (disks.empty()) {
@@ -92,12 +87,13 @@ int RunQuery(Context& ctx, const Arguments& args) {
     const bool signedReply = device::RecognizeSignature(reply) >= 0;
 
     if (args.json) {
-        ctx.out << "{\"disk\":" << number << ",\"code\":" << int{args.code}
-                << ",\"result\":" << int{result}
-                << ",\"resultText\":" << JsonString(device::ResultText(result))
-                << ",\"controllerType\":"
-                << (signedReply ? std::to_string(ch.controllerType) : std::string("null"))
-                << ",\"reply\":\"" << HexString(reply) << "\"}\n";
+        PrintJsonLine({{"disk", number},
+                       {"code", args.code},
+                       {"result", result},
+                       {"resultText", device::ResultText(result)},
+                       {"controllerType", signedReply ? Json(ch.controllerType) : Json(nullptr)},
+                       {"reply", HexString(reply)}},
+                      ctx.out);
     } else if (signedReply) {
         ctx.out << diskText << ", command " << HexByte(args.code) << "\n"
                 << "result: " << HexByte(result) << " (" << device::ResultText(result) << ")\n"

@@ -99,7 +99,7 @@ int RunMonitor(Context& ctx, const Arguments& args, const MonitorOptions& option
         std::move(logContext),
         [&](const std::string& line) {
             if (args.json) {
-                ctx.out << "{\"poll\":" << done + 1 << ",\"line\":" << JsonString(line) << "}\n";
+                PrintJsonLine({{"poll", done + 1}, {"line", line}}, ctx.out);
             } else {
                 ctx.out << line << "\n";
             }

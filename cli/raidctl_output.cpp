@@ -45,22 +45,8 @@ std::string HexByte(std::uint8_t value) {
     return std::string("0x") + kUpper[value >> 4] + kUpper[value & 0xF];
 }
 
-std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            out += "\\u00";
-            out += kLower[u >> 4];
-            out += kLower[u & 0xF];
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
+void PrintJsonLine(const Json& value, std::ostream& out) {
+    out << value.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
 }
 
 }  // namespace raid::cli

@@ -1,9 +1,10 @@
 #pragma once
-// Text forms of raidctl's data: hex dumps and JSON strings.
+// Text forms of raidctl's data: hex dumps and JSON lines.
 #include <cstdint>
+#include <nlohmann/json.hpp>
+#include <ostream>
 #include <span>
 #include <string>
-#include <string_view>
 
 namespace raid::cli {
 
@@ -16,7 +17,13 @@ std::string HexString(std::span<const std::uint8_t> bytes);
 // "0x1F"
 std::string HexByte(std::uint8_t value);
 
-// A JSON string literal, quotes included.
-std::string JsonString(std::string_view text);
+// raidctl's JSON keeps its keys in the order they are set: scripts have
+// seen them in that order.
+using Json = nlohmann::ordered_json;
+
+// `value` compact on one line, then a line end. Bytes that are not UTF-8 (a
+// controller's texts need not be) become U+FFFD instead of failing the
+// command.
+void PrintJsonLine(const Json& value, std::ostream& out);
 
 }  // namespace raid::cli

@@ -1,6 +1,7 @@
 #include "cli/raidctl_status.h"
 
 #include <algorithm>
+#include <exception>
 #include <ostream>
 
 #include "cli/raidctl_output.h"
@@ -65,14 +66,36 @@ void PrintMemberText(const MemberStatus& m, std::ostream& out) {
     out << "\n";
 }
 
-void PrintMemberJson(const MemberStatus& m, std::ostream& out) {
-    out << "{\"name\":" << JsonString(m.name) << ",\"stateCode\":" << int{m.stateCode}
-        << ",\"stateCodeText\":" << JsonString(text::StateCodeText(m.stateCode))
-        << ",\"class\":" << JsonString(m.stateClass)
-        << ",\"rebuilding\":" << (m.rebuilding ? "true" : "false")
-        << ",\"model\":" << JsonString(m.model) << ",\"serial\":" << JsonString(m.serial)
-        << ",\"capacity\":" << m.capacity
-        << ",\"capacityText\":" << JsonString(text::CapacityText(m.capacity)) << "}";
+Json MemberJson(const MemberStatus& m) {
+    return {{"name", m.name},
+            {"stateCode", m.stateCode},
+            {"stateCodeText", text::StateCodeText(m.stateCode)},
+            {"class", m.stateClass},
+            {"rebuilding", m.rebuilding},
+            {"model", m.model},
+            {"serial", m.serial},
+            {"capacity", m.capacity},
+            {"capacityText", text::CapacityText(m.capacity)}};
+}
+
+// The document of status and list: the devices, and when none was found
+// because disks could not be opened, why.
+Json DevicesJson(Json devices, const std::string& problem = {}) {
+    Json j = {{"devices", std::move(devices)}};
+    if (!problem.empty()) j["message"] = problem;
+    return j;
+}
+
+Json DeviceRowJson(const discovery::DeviceRow& r) {
+    return {{"index", r.device},
+            {"name", "Device" + std::to_string(r.device + 1)},
+            {"disk", r.disk},
+            {"path", r.devicePath},
+            {"model", r.model},
+            {"firmware", r.firmware},
+            {"controller", r.portMultiplier != 0 ? "port-multiplier" : "raid-bridge"},
+            {"featureMask", r.featureMask},
+            {"driveLetters", r.driveLetters}};
 }
 
 }  // namespace
@@ -142,40 +165,55 @@ void PrintStatusText(const std::vector<DeviceStatus>& devices, std::ostream& out
 }
 
 void PrintStatusJson(const std::vector<DeviceStatus>& devices, std::ostream& out) {
-    out << "{\"devices\":[";
-    for (std::size_t i = 0; i < devices.size(); ++i) {
-        const auto& s = devices[i];
-        out << (i ? "," : "") << "{\"index\":" << s.index
-            << ",\"name\":" << JsonString("Device" + std::to_string(s.index + 1))
-            << ",\"disk\":" << s.disk << ",\"path\":" << JsonString(s.path)
-            << ",\"model\":" << JsonString(s.model) << ",\"firmware\":" << JsonString(s.firmware)
-            << ",\"polled\":" << (s.polled ? "true" : "false")
-            << ",\"pollOk\":" << (s.pollOk ? "true" : "false")
-            << ",\"arrayMode\":" << int{s.arrayMode}
-            << ",\"arrayModeText\":" << JsonString(text::ArrayModeText(s.arrayMode))
-            << ",\"configuredCapacity\":" << s.configuredCapacity << ",\"configuredCapacityText\":"
-            << JsonString(text::CapacityText(s.configuredCapacity)) << ",\"members\":[";
-        PrintMemberJson(s.members[0], out);
-        out << ",";
-        PrintMemberJson(s.members[1], out);
-        out << "],\"rebuildPercent\":";
-        if (s.members[0].rebuilding || s.members[1].rebuilding)
-            out << int{s.rebuildPercent};
-        else
-            out << "null";
-        out << ",\"fanRpm\":" << (s.sensors ? std::to_string(s.fanRpm) : "null")
-            << ",\"temperature\":" << (s.sensors ? std::to_string(s.temperature) : "null")
-            << ",\"buzzer\":"
-            << (!s.buzzerKnown  ? "null"
-                : s.buzzerMuted ? "\"muted\""
-                                : "\"not muted\"")
-            << "}";
+    Json list = Json::array();
+    for (const auto& s : devices) {
+        const bool rebuilding = s.members[0].rebuilding || s.members[1].rebuilding;
+        list.push_back({
+            {"index", s.index},
+            {"name", "Device" + std::to_string(s.index + 1)},
+            {"disk", s.disk},
+            {"path", s.path},
+            {"model", s.model},
+            {"firmware", s.firmware},
+            {"polled", s.polled},
+            {"pollOk", s.pollOk},
+            {"arrayMode", s.arrayMode},
+            {"arrayModeText", text::ArrayModeText(s.arrayMode)},
+            {"configuredCapacity", s.configuredCapacity},
+            {"configuredCapacityText", text::CapacityText(s.configuredCapacity)},
+            {"members", {MemberJson(s.members[0]), MemberJson(s.members[1])}},
+            {"rebuildPercent", rebuilding ? Json(s.rebuildPercent) : Json(nullptr)},
+            {"fanRpm", s.sensors ? Json(s.fanRpm) : Json(nullptr)},
+            {"temperature", s.sensors ? Json(s.temperature) : Json(nullptr)},
+            {"buzzer", !s.buzzerKnown  ? Json(nullptr)
+                       : s.buzzerMuted ? Json("muted")
+                                       : Json("not muted")},
+        });
     }
-    out << "]}\n";
+    PrintJsonLine(DevicesJson(std::move(list)), out);
 }
 
 int RunList(Context& ctx, const Arguments& args) {
-    return discovery::RunListCommand(ctx.disks, ctx.clock, args.json, ctx.out);
+    AppState state;
+    device::CommandChannel ch(ctx.disks, ctx.clock);
+    discovery::DiscoverOnce(state, ch);
+    std::vector<platform::DiskInfo> list;
+    try {
+        list = ctx.disks.ListDisks();
+    } catch (const std::exception&) {
+        // Without device paths the report still names the disks by number.
+    }
+    const auto rows = discovery::BuildDeviceReport(state.discovery, list);
+    const std::string problem = rows.empty() ? discovery::PermissionProblem(ctx.disks) : "";
+    if (args.json) {
+        Json devices = Json::array();
+        for (const auto& r : rows) devices.push_back(DeviceRowJson(r));
+        PrintJsonLine(DevicesJson(std::move(devices), problem), ctx.out);
+    } else {
+        discovery::PrintDeviceReportText(rows, ctx.out);
+        if (!problem.empty()) ctx.out << problem << "\n";
+    }
+    return rows.empty() ? kExitUsage : kExitOk;
 }
 
 int RunStatus(Context& ctx, const Arguments& args) {
@@ -202,8 +240,7 @@ int RunStatus(Context& ctx, const Arguments& args) {
     if (d.deviceCount == 0) {
         const std::string problem = discovery::PermissionProblem(ctx.disks);
         if (args.json) {
-            ctx.out << "{\"devices\":[]" << (problem.empty() ? "" : ",\"message\":")
-                    << (problem.empty() ? "" : JsonString(problem)) << "}\n";
+            PrintJsonLine(DevicesJson(Json::array(), problem), ctx.out);
         } else {
             ctx.out << "No Drive found! \n";
         }

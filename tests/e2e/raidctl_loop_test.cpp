@@ -255,6 +255,38 @@ ForeignDiskUse CheckForeignDiskUse(const std::string& straceLog, const std::stri
     return use;
 }
 
+// The program's own answers to its command line. No disk is touched, so this
+// needs neither root nor FUSE.
+TEST(RaidctlProgram, HelpVersionAndOneLineUsageErrors) {
+    const auto raidctl = [](std::vector<std::string> words) {
+        words.insert(words.begin(), RAIDCTL_PATH);
+        return RunCommand(words, kCommandTimeoutMs);
+    };
+    const CommandResult help = raidctl({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("Usage: raidctl [OPTIONS] SUBCOMMAND\n"), std::string::npos)
+        << help.out;
+    EXPECT_EQ(help.err, "");
+    const CommandResult statusHelp = raidctl({"status", "--help"});
+    EXPECT_EQ(statusHelp.exitCode, 0);
+    EXPECT_NE(statusHelp.out.find("Usage: raidctl status [OPTIONS] [DISK]\n"), std::string::npos)
+        << statusHelp.out;
+    const CommandResult version = raidctl({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "raidctl v0.50.11-5\n");
+
+    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
+             {"status", "--bogus"}, {"monitor", "--polls", "5s"}, {}}) {
+        const CommandResult r = raidctl(words);
+        const std::string line = testing::PrintToString(words);
+        EXPECT_EQ(r.exitCode, 1) << line;
+        EXPECT_EQ(r.out, "") << line;
+        EXPECT_EQ(r.err.rfind("raidctl: ", 0), 0u) << line << ": " << r.err;
+        EXPECT_EQ(Lines(r.err).size(), 1u) << line << ": " << r.err;
+        EXPECT_TRUE(r.err.ends_with('\n')) << line << ": " << r.err;
+    }
+}
+
 class RaidctlLoopTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -132,6 +132,43 @@ TEST(RaidctlStatus, OneDiskOnly) {
     EXPECT_TRUE(Has(missing.err, "is not one of the physical disks"));
 }
 
+TEST(RaidctlList, JsonOfEachEnclosureOrWhyThereIsNone) {
+    platform::ManualClock clock;
+    sim::SimDiskSystem disks;
+    disks.AddPlainDisk();
+    CliRun none = Raidctl(disks, clock, {"list", "--json"});
+    EXPECT_EQ(none.code, kExitUsage);
+    EXPECT_EQ(none.out, "{\"devices\":[]}\n");
+
+    disks.AddEnclosure(
+        std::make_shared<sim::ControllerEmulator>(*sim::ScenarioEnclosure("raid1"), &clock));
+    platform::VolumeInfo volume;
+    volume.name = "sim1p1";
+    volume.devicePath = "/dev/sim1p1";
+    volume.mountPoint = "/mnt/raid";
+    volume.diskNumber = 1;
+    volume.driveType = platform::kDriveFixed;
+    volume.lengthBytes = 1 << 30;
+    disks.AddVolume(volume);
+    const CliRun one = Raidctl(disks, clock, {"--json", "list"});
+    EXPECT_EQ(one.code, kExitOk);
+    EXPECT_EQ(one.out,
+              "{\"devices\":[{\"index\":0,\"name\":\"Device1\",\"disk\":1,\"path\":\"/dev/sim1\","
+              "\"model\":\"SIM RAID1 ENCLOSURE\",\"firmware\":\"100126.1\","
+              "\"controller\":\"raid-bridge\",\"featureMask\":55,"
+              "\"driveLetters\":[\"/mnt/raid\"]}]}\n");
+
+    disks.SetOpenError(0, platform::OpenError::PermissionDenied);
+    disks.SetOpenError(1, platform::OpenError::PermissionDenied);
+    const CliRun denied = Raidctl(disks, clock, {"list", "--json"});
+    EXPECT_EQ(denied.code, kExitUsage);
+    EXPECT_EQ(denied.out.rfind("{\"devices\":[],\"message\":\"", 0), 0u) << denied.out;
+    EXPECT_TRUE(Has(denied.out, "disk group")) << denied.out;
+    const CliRun deniedText = Raidctl(disks, clock, {"list"});
+    EXPECT_EQ(deniedText.out.rfind("No Drive found! \n", 0), 0u) << deniedText.out;
+    EXPECT_TRUE(Has(deniedText.out, "disk group")) << deniedText.out;
+}
+
 TEST(RaidctlStatus, NoEnclosureAndNoRights) {
     platform::ManualClock clock;
     sim::SimDiskSystem disks;
