@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/image_builder_window.h"
+#include "app/mail_client_window.h"
+#include "app/main_window.h"
 #include "app/single_instance.h"
 #include "app/termination_watch.h"
-#include "app/unit1.h"
-#include "app/unit2.h"
-#include "app/unit7.h"
 #include "platform/linux_disks.h"
 #include "sim/sim_disks.h"
 

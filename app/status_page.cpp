@@ -9,8 +9,8 @@
 #include <cctype>
 #include <stdexcept>
 
+#include "app/main_window.h"
 #include "app/picture_button.h"
-#include "app/unit1.h"
 #include "common/text.h"
 #include "platform/disk.h"
 

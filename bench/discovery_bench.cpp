@@ -8,10 +8,10 @@
 #include <thread>
 
 #include "device/channel.h"
+#include "discovery/device_change_debounce.h"
 #include "discovery/discovery_host.h"
 #include "discovery/drive_enum.h"
 #include "discovery/probe.h"
-#include "discovery/timer4.h"
 #include "sim/emulator.h"
 #include "sim/sim_disks.h"
 

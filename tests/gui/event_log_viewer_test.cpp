@@ -1,5 +1,7 @@
 // The event log viewer: following the day's lines as they grow and across a
 // day change, the paused look, and viewing saved log files.
+#include "app/event_log_viewer.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -14,8 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/unit5.h"
-#include "form_fixture.h"
+#include "main_window_fixture.h"
 
 namespace raid::app::test {
 namespace {

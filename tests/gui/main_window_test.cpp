@@ -10,7 +10,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "form_fixture.h"
+#include "main_window_fixture.h"
 #include "skin/skin_catalog.h"
 
 namespace raid::app::test {

@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "app/hand_over.h"
-#include "app/unit6.h"
+#include "app/monitor_thread.h"
 #include "app/worker_thread.h"
-#include "form_fixture.h"
+#include "main_window_fixture.h"
 
 namespace raid::app::test {
 namespace {

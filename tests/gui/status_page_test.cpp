@@ -9,7 +9,7 @@
 #include <QFrame>
 #include <QPalette>
 
-#include "form_fixture.h"
+#include "main_window_fixture.h"
 
 namespace raid::app::test {
 namespace {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "discovery/device_change_debounce.h"
 #include "discovery/drive_enum.h"
 #include "discovery/probe.h"
-#include "discovery/timer4.h"
 #include "sim/emulator.h"
 #include "sim/sim_disks.h"
 

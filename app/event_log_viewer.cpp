@@ -1,4 +1,4 @@
-#include "app/unit5.h"
+#include "app/event_log_viewer.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
+#include "app/main_window.h"
 #include "app/message_sink.h"
 #include "app/picture_button.h"
-#include "app/unit1.h"
 #include "discovery/probe.h"
 #include "platform/clock.h"
 #include "sim/emulator.h"

@@ -169,7 +169,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Building (unit1_layout.cpp).
+    // Building (main_window_layout.cpp).
     void BuildWindow();
     void BuildStatusPage(QWidget* page);
     void BuildSetupPage(QWidget* page);
@@ -183,7 +183,7 @@ private:
     void MakeCompanions(const QString& name);
     void WirePressedLook(PictureButton* button, bool keepsPressedBit);
 
-    // Start-up and shut-down (unit1.cpp).
+    // Start-up and shut-down (main_window.cpp).
     void FormCreate();
     void StartThreads();
     void HaltThreads();

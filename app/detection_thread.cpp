@@ -1,4 +1,4 @@
-#include "app/unit4.h"
+#include "app/detection_thread.h"
 
 #include "discovery/probe.h"
 

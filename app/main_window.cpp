@@ -1,6 +1,6 @@
 // TForm1: creation, close, the shutdown query, device changes, the worker
 // threads and the four timers.
-#include "app/unit1.h"
+#include "app/main_window.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -18,16 +18,16 @@
 #include <QSessionManager>
 #endif
 
+#include "app/detection_thread.h"
 #include "app/device_change_monitor.h"
+#include "app/event_log_viewer.h"
 #include "app/hand_over.h"
+#include "app/mail_thread.h"
+#include "app/monitor_thread.h"
 #include "app/picture_button.h"
 #include "app/status_page.h"
-#include "app/unit4.h"
-#include "app/unit5.h"
-#include "app/unit6.h"
-#include "app/unit8.h"
+#include "discovery/device_change_debounce.h"
 #include "discovery/drive_enum.h"
-#include "discovery/timer4.h"
 #include "monitor/pending_command.h"
 #include "monitor/poll_timer.h"
 #include "monitor/status_poll.h"

@@ -1,4 +1,4 @@
-#include "discovery/timer4.h"
+#include "discovery/device_change_debounce.h"
 
 #include <algorithm>
 

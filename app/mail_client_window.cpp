@@ -1,4 +1,4 @@
-#include "app/unit7.h"
+#include "app/mail_client_window.h"
 
 namespace raid::app {
 

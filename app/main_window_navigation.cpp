@@ -4,9 +4,9 @@
 #include <QLabel>
 #include <QStackedWidget>
 
+#include "app/main_window.h"
 #include "app/picture_button.h"
 #include "app/status_page.h"
-#include "app/unit1.h"
 
 namespace raid::app {
 namespace {

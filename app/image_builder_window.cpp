@@ -1,4 +1,4 @@
-#include "app/unit2.h"
+#include "app/image_builder_window.h"
 
 namespace raid::app {
 

@@ -1,4 +1,4 @@
-#include "app/unit6.h"
+#include "app/monitor_thread.h"
 
 #include "monitor/dispatcher.h"
 

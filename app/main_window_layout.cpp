@@ -12,8 +12,8 @@
 #include <QStatusBar>
 #include <QTableWidget>
 
+#include "app/main_window.h"
 #include "app/picture_button.h"
-#include "app/unit1.h"
 #include "skin/skin.h"
 
 namespace raid::app {

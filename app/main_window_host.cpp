@@ -6,9 +6,9 @@
 #include <QLabel>
 #include <QTimer>
 
+#include "app/main_window.h"
 #include "app/picture_button.h"
 #include "app/status_page.h"
-#include "app/unit1.h"
 #include "discovery/drive_enum.h"
 #include "eventlog/detect_events.h"
 

@@ -1,4 +1,4 @@
-#include "app/unit8.h"
+#include "app/mail_thread.h"
 
 namespace raid::app {
 
