@@ -4,11 +4,10 @@
 
 namespace raid::app {
 
-DriveDetectThread::DriveDetectThread(std::shared_ptr<ShellContext> context,
-                                     discovery::Notices notices)
+DetectionThread::DetectionThread(std::shared_ptr<ShellContext> context, discovery::Notices notices)
     : context_(std::move(context)), notices_(std::move(notices)) {}
 
-void DriveDetectThread::Start() {
+void DetectionThread::Start() {
     thread_.Start([context = context_, notices = notices_](const std::atomic<bool>& stop) {
         while (!stop.load()) {
             // A discovery checks Closing before every disk, so a halted

@@ -1,6 +1,7 @@
 #pragma once
-// DriveDetectThread: runs the discoveries that Timer4 (or the start of the
-// program) requests, on its own thread; Timer4 applies their results.
+// The detection thread: runs the discoveries that the device-change tick (or
+// the start of the program) requests, on its own thread; the tick applies
+// their results.
 #include <memory>
 
 #include "app/shell_context.h"
@@ -9,11 +10,11 @@
 
 namespace raid::app {
 
-class DriveDetectThread {
+class DetectionThread {
 public:
     // `notices` may be called from this thread; they must hand their work
     // over to the main thread themselves.
-    DriveDetectThread(std::shared_ptr<ShellContext> context, discovery::Notices notices);
+    DetectionThread(std::shared_ptr<ShellContext> context, discovery::Notices notices);
 
     void Start();
     void Halt() { thread_.Halt(); }

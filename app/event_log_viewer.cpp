@@ -29,7 +29,7 @@ namespace {
 // event passes instead of one per line, and the window still answers.
 constexpr std::size_t kLinesPerBlock = 512;
 
-// One list entry as one memo line. Characters that the text document takes
+// One list entry as one line of the view. Characters that the text document takes
 // as a paragraph end would split it, so they are shown as replacement marks.
 QString LineText(const std::string& line) {
     QString text = QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
@@ -44,49 +44,49 @@ QString LineText(const std::string& line) {
 
 }  // namespace
 
-TForm5::TForm5(const std::vector<std::string>& eventLogLines, const AppState& state,
-               QWidget* parent)
+EventLogViewer::EventLogViewer(const std::vector<std::string>& eventLogLines, const AppState& state,
+                               QWidget* parent)
     : QDialog(parent), lines_(eventLogLines), state_(state) {
-    setObjectName("TForm5");
+    setObjectName("eventLogViewer");
     setWindowTitle("Event Log");
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(465, 273);
     setModal(true);
 
-    Memo1 = new QPlainTextEdit(this);
-    Memo1->setObjectName("Memo1");
-    Memo1->setGeometry(0, 0, 465, 241);
-    Memo1->setReadOnly(true);
-    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    QFont memoFont = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    memoFont.setBold(true);
-    Memo1->setFont(memoFont);
+    logView_ = new QPlainTextEdit(this);
+    logView_->setObjectName("logView");
+    logView_->setGeometry(0, 0, 465, 241);
+    logView_->setReadOnly(true);
+    logView_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QFont viewFont = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    viewFont.setBold(true);
+    logView_->setFont(viewFont);
 
-    Button1 = new QPushButton("Real Time Log", this);
-    Button1->setObjectName("Button1");
-    Button1->setGeometry(8, 245, 140, 25);
-    Button1->setAutoDefault(false);
-    Button2 = new QPushButton("View Log File", this);
-    Button2->setObjectName("Button2");
-    Button2->setGeometry(317, 245, 140, 25);
-    Button2->setAutoDefault(false);
+    realTimeButton_ = new QPushButton("Real Time Log", this);
+    realTimeButton_->setObjectName("realTimeButton");
+    realTimeButton_->setGeometry(8, 245, 140, 25);
+    realTimeButton_->setAutoDefault(false);
+    viewFileButton_ = new QPushButton("View Log File", this);
+    viewFileButton_->setObjectName("viewFileButton");
+    viewFileButton_->setGeometry(317, 245, 140, 25);
+    viewFileButton_->setAutoDefault(false);
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName("Timer1");
-    Timer1->setInterval(1000);
+    refreshTimer_ = new QTimer(this);
+    refreshTimer_->setObjectName("refreshTimer");
+    refreshTimer_->setInterval(1000);
 
-    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    connect(realTimeButton_, &QPushButton::clicked, this, [this] { ShowRealTimeLog(); });
+    connect(viewFileButton_, &QPushButton::clicked, this, [this] { ViewLogFile(); });
+    connect(refreshTimer_, &QTimer::timeout, this, [this] { OnRefreshTick(); });
 
     chooser_ = [this](QWidget*) { return DefaultChooseFile(); };
-    FormCreate();
+    ResetView();
 }
 
-TForm5::~TForm5() = default;
+EventLogViewer::~EventLogViewer() = default;
 
-void TForm5::SetFileChooser(FileChooser chooser) {
+void EventLogViewer::SetFileChooser(FileChooser chooser) {
     if (chooser) {
         chooser_ = std::move(chooser);
     } else {
@@ -94,9 +94,9 @@ void TForm5::SetFileChooser(FileChooser chooser) {
     }
 }
 
-void TForm5::SetMessageSink(MessageSink* sink) { messages_ = sink; }
+void EventLogViewer::SetMessageSink(MessageSink* sink) { messages_ = sink; }
 
-void TForm5::showEvent(QShowEvent* event) {
+void EventLogViewer::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     // A restore from the task bar is spontaneous and no new showing.
     if (event->spontaneous()) return;
@@ -105,41 +105,41 @@ void TForm5::showEvent(QShowEvent* event) {
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
     }
-    FormShow();
+    OnShown();
 }
 
-void TForm5::hideEvent(QHideEvent* event) {
+void EventLogViewer::hideEvent(QHideEvent* event) {
     QDialog::hideEvent(event);
-    if (!event->spontaneous()) FormClose();
+    if (!event->spontaneous()) OnClosed();
 }
 
-bool TForm5::Live() const {
+bool EventLogViewer::Live() const {
     return (state_.shell.pollRequestFlags.load() & poll::kTimerArmed) != 0;
 }
 
-void TForm5::ApplyTitleAndColour() {
+void EventLogViewer::ApplyTitleAndColour() {
     const bool live = Live();
     setWindowTitle(live ? "Event log - Real Time" : "Event log - Real Time( Paused )");
-    const QPalette base = QApplication::palette(Memo1);
+    const QPalette base = QApplication::palette(logView_);
     QColor colour = base.color(QPalette::Active, QPalette::Text);
     if (!live) {
         // The grey of disabled text; a style without one still gets a grey.
         const QColor grey = base.color(QPalette::Disabled, QPalette::Text);
         colour = grey != colour ? grey : base.color(QPalette::Active, QPalette::PlaceholderText);
     }
-    QPalette memoPalette = Memo1->palette();
-    if (memoPalette.color(QPalette::Active, QPalette::Text) == colour) return;
-    memoPalette.setColor(QPalette::Text, colour);
-    Memo1->setPalette(memoPalette);
+    QPalette viewPalette = logView_->palette();
+    if (viewPalette.color(QPalette::Active, QPalette::Text) == colour) return;
+    viewPalette.setColor(QPalette::Text, colour);
+    logView_->setPalette(viewPalette);
 }
 
-void TForm5::ClearMemo() {
+void EventLogViewer::ClearView() {
     ++generation_;
-    Memo1->clear();
-    memoHasLine_ = false;
+    logView_->clear();
+    viewHasLine_ = false;
 }
 
-bool TForm5::AppendLines(std::size_t from, std::size_t to) {
+bool EventLogViewer::AppendLines(std::size_t from, std::size_t to) {
     // Taken first: events processed below may run a poll that changes the
     // list, and what is shown must be the list as it was counted.
     QStringList pending;
@@ -147,7 +147,7 @@ bool TForm5::AppendLines(std::size_t from, std::size_t to) {
     for (std::size_t i = from; i < to; ++i) pending.append(LineText(lines_[i]));
 
     const unsigned generation = generation_;
-    const QPointer<TForm5> alive(this);
+    const QPointer<EventLogViewer> alive(this);
     for (qsizetype start = 0; start < pending.size();
          start += static_cast<qsizetype>(kLinesPerBlock)) {
         QCoreApplication::processEvents();
@@ -157,29 +157,29 @@ bool TForm5::AppendLines(std::size_t from, std::size_t to) {
         QString block = pending.mid(start, count).join(u'\n');
         // appendPlainText adds no paragraph break to a document that looks
         // empty, which a single empty line does.
-        if (memoHasLine_ && Memo1->document()->isEmpty()) block.prepend(u'\n');
-        Memo1->appendPlainText(block);
-        memoHasLine_ = true;
+        if (viewHasLine_ && logView_->document()->isEmpty()) block.prepend(u'\n');
+        logView_->appendPlainText(block);
+        viewHasLine_ = true;
     }
     return true;
 }
 
-void TForm5::FormCreate() {
-    ClearMemo();
+void EventLogViewer::ResetView() {
+    ClearView();
     shownCount_ = lines_.size();
 }
 
-void TForm5::FormShow() {
+void EventLogViewer::OnShown() {
     ApplyTitleAndColour();
-    if (AppendLines(0, shownCount_)) Timer1->start();
+    if (AppendLines(0, shownCount_)) refreshTimer_->start();
 }
 
-void TForm5::FormClose() {
-    Timer1->stop();
+void EventLogViewer::OnClosed() {
+    refreshTimer_->stop();
     ++generation_;
 }
 
-void TForm5::Timer1Timer() {
+void EventLogViewer::OnRefreshTick() {
     ApplyTitleAndColour();
     // A poll may be halfway through changing the list.
     if (state_.shell.statusPollActive.load()) return;
@@ -190,21 +190,21 @@ void TForm5::Timer1Timer() {
         AppendLines(shown, count);
     } else if (count < shown) {
         // The list starts afresh with a new day.
-        ClearMemo();
+        ClearView();
         AppendLines(0, count);
     }
 }
 
-void TForm5::Button1Click() {
-    Timer1->stop();
+void EventLogViewer::ShowRealTimeLog() {
+    refreshTimer_->stop();
     ApplyTitleAndColour();
     shownCount_ = lines_.size();
-    ClearMemo();
-    if (AppendLines(0, shownCount_)) Timer1->start();
+    ClearView();
+    if (AppendLines(0, shownCount_)) refreshTimer_->start();
 }
 
-void TForm5::Button2Click() {
-    Timer1->stop();
+void EventLogViewer::ViewLogFile() {
+    refreshTimer_->stop();
     const QString path = chooser_(this);
     if (path.isEmpty()) return;
     std::vector<std::string> fileLines;
@@ -222,13 +222,13 @@ void TForm5::Button2Click() {
     QStringList texts;
     texts.reserve(static_cast<qsizetype>(fileLines.size()));
     for (const std::string& line : fileLines) texts.append(LineText(line));
-    ClearMemo();
-    Memo1->setPlainText(texts.join(u'\n'));
-    memoHasLine_ = !texts.isEmpty();
+    ClearView();
+    logView_->setPlainText(texts.join(u'\n'));
+    viewHasLine_ = !texts.isEmpty();
     setWindowTitle("Event log - " + QFileInfo(path).fileName());
 }
 
-QString TForm5::DefaultChooseFile() {
+QString EventLogViewer::DefaultChooseFile() {
     // Day files lie next to the program.
     return QFileDialog::getOpenFileName(this, QString(), QCoreApplication::applicationDirPath(),
                                         kLogFileFilter);

@@ -2,8 +2,8 @@
 
 namespace raid::app {
 
-TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
-    setObjectName("TForm2");
+ImageBuilderWindow::ImageBuilderWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName("imageBuilderWindow");
     setWindowTitle("Make Bin");
     // Never shown by the program, so it must not keep it running either.
     setAttribute(Qt::WA_QuitOnClose, false);

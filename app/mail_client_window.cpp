@@ -2,8 +2,8 @@
 
 namespace raid::app {
 
-TForm7::TForm7(QWidget* parent) : QWidget(parent, Qt::Window) {
-    setObjectName("TForm7");
+MailClientWindow::MailClientWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName("mailClientWindow");
     setAttribute(Qt::WA_QuitOnClose, false);
 }
 

@@ -1,15 +1,15 @@
 #pragma once
-// TForm7: the never-shown window that holds the SMTP client and the message
-// object; its tab texts name the notification kinds. Its contents come with
-// the e-mail subsystem.
+// The never-shown window that holds the SMTP client and the message object;
+// its tab texts name the notification kinds. Its contents come with the
+// e-mail subsystem.
 #include <QWidget>
 
 namespace raid::app {
 
-class TForm7 : public QWidget {
+class MailClientWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit TForm7(QWidget* parent = nullptr);
+    explicit MailClientWindow(QWidget* parent = nullptr);
 };
 
 }  // namespace raid::app

@@ -1,5 +1,5 @@
 #pragma once
-// TEmailThread: runs the settings reload and the notification send on the
+// The mail thread: runs the settings reload and the notification send on the
 // main thread when MailRequestFlags asks for them.
 #include <functional>
 #include <memory>
@@ -10,12 +10,12 @@
 
 namespace raid::app {
 
-class TEmailThread {
+class MailThread {
 public:
     // `mailPass` is the e-mail handler, run on the main thread through
     // `gate`.
-    TEmailThread(std::shared_ptr<ShellContext> context, std::shared_ptr<HandOverGate> gate,
-                 std::function<void()> mailPass);
+    MailThread(std::shared_ptr<ShellContext> context, std::shared_ptr<HandOverGate> gate,
+               std::function<void()> mailPass);
 
     void Start();
     void Halt() { thread_.Halt(); }

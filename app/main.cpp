@@ -74,15 +74,15 @@ int Run(int argc, char** argv) {
 
     int result = 0;
     try {
-        app::FormOptions options;
+        app::MainWindowOptions options;
         options.context = context;
-        app::TForm1 form1(options);
-        app::TForm2 form2;
-        app::TForm7 form7;
+        app::MainWindow mainWindow(options);
+        app::ImageBuilderWindow imageBuilder;
+        app::MailClientWindow mailClient;
         app::TerminationWatch termination;
-        QObject::connect(&termination, &app::TerminationWatch::terminationRequested, &form1,
-                         [&form1] { form1.QueryEndSession(); });
-        form1.show();
+        QObject::connect(&termination, &app::TerminationWatch::terminationRequested, &mainWindow,
+                         [&mainWindow] { mainWindow.QueryEndSession(); });
+        mainWindow.show();
         result = application.exec();
     } catch (const std::exception& error) {
         QMessageBox::critical(nullptr, QString(), QString::fromLocal8Bit(error.what()));

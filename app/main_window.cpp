@@ -1,4 +1,4 @@
-// TForm1: creation, close, the shutdown query, device changes, the worker
+// The main window: creation, close, the shutdown query, device changes, the worker
 // threads and the four timers.
 #include "app/main_window.h"
 
@@ -45,7 +45,7 @@ constexpr std::chrono::milliseconds kThreadEndLimit{1000};
 
 }  // namespace
 
-TForm1::TForm1(FormOptions options, QWidget* parent)
+MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     : QWidget(parent),
       context_(std::move(options.context)),
       messages_(options.messages),
@@ -59,7 +59,7 @@ TForm1::TForm1(FormOptions options, QWidget* parent)
     // that it can be kept alive if a worker is still inside a hand-over when
     // the window goes (see the destructor).
     handOverReceiver_ = new QObject();
-    handOverReceiver_->setObjectName("HandOverReceiver");
+    handOverReceiver_->setObjectName("handOverReceiver");
     gate_ = std::make_shared<HandOverGate>(handOverReceiver_);
 
     // Device work between single-sector transfers lets the window breathe,
@@ -69,7 +69,7 @@ TForm1::TForm1(FormOptions options, QWidget* parent)
         if (std::this_thread::get_id() == mainThread) QCoreApplication::processEvents();
     };
 
-    // What TRaidThread hands over; every handler runs on this thread.
+    // What the monitoring thread hands over; every handler runs on this thread.
     monitorHandlers_.StatusPoll = [this] {
         monitor::StatusPoll(context_->state, context_->channel, *context_->clock, *this);
     };
@@ -84,11 +84,13 @@ TForm1::TForm1(FormOptions options, QWidget* parent)
         QTimer** timer;
         const char* name;
         int interval;
-        void (TForm1::*handler)();
-    } timers[4] = {{&Timer1, "Timer1", 1000, &TForm1::Timer1Timer},
-                   {&Timer2, "Timer2", 5000, &TForm1::Timer2Timer},
-                   {&Timer3, "Timer3", 1000, &TForm1::Timer3Timer},
-                   {&Timer4, "Timer4", discovery::kTimer4IntervalMs, &TForm1::Timer4Timer}};
+        void (MainWindow::*handler)();
+    } timers[4] = {
+        {&progressTimer_, "progressTimer", 1000, &MainWindow::OnProgressTick},
+        {&pollTimer_, "pollTimer", 5000, &MainWindow::OnPollTick},
+        {&smartCountdownTimer_, "smartCountdownTimer", 1000, &MainWindow::OnSmartCountdownTick},
+        {&deviceChangeTimer_, "deviceChangeTimer", discovery::kDeviceChangeTickMs,
+         &MainWindow::OnDeviceChangeTick}};
     for (const auto& t : timers) {
         *t.timer = new QTimer(this);
         (*t.timer)->setObjectName(t.name);
@@ -98,30 +100,32 @@ TForm1::TForm1(FormOptions options, QWidget* parent)
 
     BuildWindow();
     statusPage_ = std::make_unique<StatusPage>(*this);
-    connect(CheckBox1, &QCheckBox::clicked, this, [this] { statusPage_->CheckBox1Click(); });
-    connect(CheckBox3, &QCheckBox::clicked, this, [this] { statusPage_->CheckBox3Click(); });
-    connect(Image0_D1, &PictureButton::clicked, this, [this] { statusPage_->Image0_D1Click(); });
-    connect(Image0_D2, &PictureButton::clicked, this, [this] { statusPage_->Image0_D2Click(); });
-    connect(Image0_Log, &PictureButton::clicked, this, &TForm1::Image0_LogClick);
-    // CheckBox5's click (queueing the buzzer command) comes with the buzzer
-    // setting; the status page only shows the box.
-    FormCreate();
+    connect(device1Box_, &QCheckBox::clicked, this, [this] { statusPage_->OnSelectorClicked(0); });
+    connect(device2Box_, &QCheckBox::clicked, this, [this] { statusPage_->OnSelectorClicked(1); });
+    connect(device1Picture_, &PictureButton::clicked, this,
+            [this] { statusPage_->SelectDevice(0); });
+    connect(device2Picture_, &PictureButton::clicked, this,
+            [this] { statusPage_->SelectDevice(1); });
+    connect(eventLogButton_, &PictureButton::clicked, this, &MainWindow::OpenEventLog);
+    // The buzzer box's click (queueing the buzzer command) comes with the
+    // buzzer setting; the status page only shows the box.
+    StartUp();
 
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
 #ifndef QT_NO_SESSIONMANAGER
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        connect(app, &QGuiApplication::commitDataRequest, this, &TForm1::CommitDataRequest);
+        connect(app, &QGuiApplication::commitDataRequest, this, &MainWindow::CommitDataRequest);
     }
 #endif
 }
 
-TForm1::~TForm1() {
+MainWindow::~MainWindow() {
     HaltThreads();
-    if (detectThread_) detectThread_->Finish(kThreadEndLimit);
-    if (raidThread_) raidThread_->Finish(kThreadEndLimit);
-    if (emailThread_) emailThread_->Finish(kThreadEndLimit);
+    if (detectionThread_) detectionThread_->Finish(kThreadEndLimit);
+    if (monitorThread_) monitorThread_->Finish(kThreadEndLimit);
+    if (mailThread_) mailThread_->Finish(kThreadEndLimit);
     // A thread that did not end in time was let go. The detection thread may
     // still be inside a discovery: it holds the ShellContext and the gate by
     // shared pointer, and the closed gate keeps it from reaching the window.
@@ -131,14 +135,14 @@ TForm1::~TForm1() {
 }
 
 // The start-up sequence, in its order.
-void TForm1::FormCreate() {
+void MainWindow::StartUp() {
     AppState& state = context_->state;
     ShellFlags& shell = state.shell;
     DiscoveryState& d = state.discovery;
     platform::Clock& clock = *context_->clock;
 
     // 1. Window and application icon.
-    const QPixmap icon = skin::Picture("Image4_Logo");
+    const QPixmap icon = skin::Picture("productLogo");
     if (!icon.isNull()) {
         setWindowIcon(icon);
         QApplication::setWindowIcon(icon);
@@ -150,7 +154,7 @@ void TForm1::FormCreate() {
     if (options_.watchDevices) {
         deviceMonitor_ = new DeviceChangeMonitor(this);
         connect(deviceMonitor_, &DeviceChangeMonitor::deviceChanged, this,
-                &TForm1::DeviceChangeMessage);
+                &MainWindow::OnDeviceChangeMessage);
     }
 
     // 3. Device bookkeeping.
@@ -162,7 +166,7 @@ void TForm1::FormCreate() {
     d.newDeviceCount = 0;
 
     // 4.
-    StaticText1->setText("Drive detecting");
+    detectionNotice_->setText("Drive detecting");
 
     // 5. The VendorRequest is part of the command channel, made with the
     // ShellContext.
@@ -187,44 +191,47 @@ void TForm1::FormCreate() {
 
     // 9.
     shell.startTime = clock.WallNow();
-    Timer3->stop();
-    Timer4->start();
+    smartCountdownTimer_->stop();
+    deviceChangeTimer_->start();
 
     // 10. Schedule-backup periods.
-    for (int i = 0; i <= 30; ++i) ComboBox1->addItem(QString("%1").arg(i, 2, 10, QChar('0')));
-    ComboBox1->setCurrentIndex(0);
+    for (int i = 0; i <= 30; ++i) periodDaysBox_->addItem(QString("%1").arg(i, 2, 10, QChar('0')));
+    periodDaysBox_->setCurrentIndex(0);
 
     // 11.
-    Panel1->hide();
-    Panel8->hide();
-    Panel11->hide();
-    CheckBox5->hide();
-    Timer1->stop();
-    Timer2->stop();
+    upgradeStepPanel_->hide();
+    setupPanel_->hide();
+    sensorsPanel_->hide();
+    buzzerMuteBox_->hide();
+    progressTimer_->stop();
+    pollTimer_->stop();
     std::srand(static_cast<unsigned>(clock.WallNow().time_since_epoch().count()));
 
-    // 12. Pages: the page images wait for a device; texts start empty.
-    for (const char* name : {"Image_Background_RAID", "Image_Background_HyBrid"}) {
+    // 12. Pages: the page buttons wait for a device; texts start empty.
+    for (const char* name : {"backgroundRaid", "backgroundHybrid"}) {
         findChild<QLabel*>(name)->hide();
     }
-    SetPageImagesEnabled(false);
-    StringGrid4->setHorizontalHeaderLabels({"ID", "Value", "Worst", "Threshold", "RAW", "Status"});
-    for (const char* name : {"StaticText10", "Label23", "Label18", "Label17", "Label27", "Label25",
-                             "Label51", "Label26", "Label52", "Label48", "Label21"}) {
+    SetPageButtonsEnabled(false);
+    smartHeadingGrid_->setHorizontalHeaderLabels(
+        {"ID", "Value", "Worst", "Threshold", "RAW", "Status"});
+    for (const char* name :
+         {"deviceNoteLabel", "smartVerdictLabel", "healthLabel", "arrayModeLabel",
+          "configuredCapacityLabel", "hdd1CapacityLabel", "hdd1ModelLabel", "hdd2CapacityLabel",
+          "hdd2ModelLabel", "firmwareLabel", "smartRefreshLabel"}) {
         findChild<QLabel*>(name)->clear();
     }
-    CheckBox1->hide();
-    CheckBox3->hide();
+    device1Box_->hide();
+    device2Box_->hide();
 
     // 13. Version, title and skin; per-device bookkeeping.
     shell.versionText = "v0.50.11-5";
     ApplyProductSkin();
-    findChild<QWidget*>("Image4_Logo")->hide();
-    findChild<QWidget*>("Label61")->hide();
-    findChild<QWidget*>("Label62")->hide();
-    CheckBox_Backup->hide();
+    findChild<QWidget*>("productLogo")->hide();
+    findChild<QWidget*>("aboutUpperNoteLabel")->hide();
+    findChild<QWidget*>("aboutLowerNoteLabel")->hide();
+    scheduleBackupBox_->hide();
     d.deviceSlots = {};
-    Label65->setText(QString::fromStdString(shell.versionText));
+    versionLabel_->setText(QString::fromStdString(shell.versionText));
 
     // 14. The host information block. (The event-log and settings lists
     // belong to their subsystems' state.)
@@ -234,21 +241,22 @@ void TForm1::FormCreate() {
     // bit 0 of MailRequestFlags when settings exist. Not wired yet.
 
     // 16. Status page with device 1 and disk 1 selected.
-    for (QWidget* w : std::initializer_list<QWidget*>{Image0_D1, Image2_D1, Image0_D2, Image2_D2})
+    for (QWidget* w : std::initializer_list<QWidget*>{device1Picture_, upgradeDevice1Picture_,
+                                                      device2Picture_, upgradeDevice2Picture_})
         w->hide();
     currentPage_ = kPageStatus;
     selectedUpgradeDevice_ = 0;
     selectedSmartDisk_ = 0;
-    ShowDevicePicture(Image0_D1, "Image0_D1", true);
-    ShowDevicePicture(Image0_D2, "Image0_D2", false);
-    ShowDevicePicture(Image2_D1, "Image0_D1", true);
-    ShowDevicePicture(Image2_D2, "Image0_D2", false);
-    ShowDevicePicture(Image5_HDD1, "Image5_HDD1", true);
-    ShowDevicePicture(Image5_HDD2, "Image5_HDD2", false);
+    ShowDevicePicture(device1Picture_, "device1", true);
+    ShowDevicePicture(device2Picture_, "device2", false);
+    ShowDevicePicture(upgradeDevice1Picture_, "device1", true);
+    ShowDevicePicture(upgradeDevice2Picture_, "device2", false);
+    ShowDevicePicture(smartHdd1Picture_, "hdd1", true);
+    ShowDevicePicture(smartHdd2Picture_, "hdd2", false);
     ShowPage();
 }
 
-void TForm1::StartThreads() {
+void MainWindow::StartThreads() {
     // The discovery thread's notices reach the window only through the gate,
     // which is shut before the window goes.
     discovery::Notices notices;
@@ -258,37 +266,38 @@ void TForm1::StartThreads() {
     notices.statusText = [gate = gate_, this](const std::string& text) {
         gate->Run([&] { SetStatusPanel(4, text); });
     };
-    detectThread_ = std::make_unique<DriveDetectThread>(context_, notices);
+    detectionThread_ = std::make_unique<DetectionThread>(context_, notices);
 
-    raidThread_ = std::make_unique<TRaidThread>(context_, gate_, [this] { RaidThreadDispatch(); });
-    emailThread_ = std::make_unique<TEmailThread>(context_, gate_, [this] {
+    monitorThread_ =
+        std::make_unique<MonitorThread>(context_, gate_, [this] { ServeMonitorRequest(); });
+    mailThread_ = std::make_unique<MailThread>(context_, gate_, [this] {
         // The settings reload and the notification send belong to the mail
         // subsystem; until it is wired in, a request is dropped here so that
         // it does not wake the thread forever.
         context_->state.shell.mailRequestFlags = 0;
     });
-    detectThread_->Start();
-    raidThread_->Start();
-    emailThread_->Start();
+    detectionThread_->Start();
+    monitorThread_->Start();
+    mailThread_->Start();
 }
 
-void TForm1::HaltThreads() {
+void MainWindow::HaltThreads() {
     if (threadsHalted_) return;
     threadsHalted_ = true;
     // Workers are never waited for here: one may be blocked in a hand-over
     // that only this thread can serve. They stop at their next check, and
     // the gate turns any hand-over already posted into a no-op.
-    if (detectThread_) detectThread_->Halt();
-    if (raidThread_) raidThread_->Halt();
-    if (emailThread_) emailThread_->Halt();
+    if (detectionThread_) detectionThread_->Halt();
+    if (monitorThread_) monitorThread_->Halt();
+    if (mailThread_) mailThread_->Halt();
     gate_->Close(kHandOverDrainLimit);
 }
 
-void TForm1::TellUser(const QString& text, const QString& caption) {
+void MainWindow::TellUser(const QString& text, const QString& caption) {
     messages_->Show(this, text, caption);
 }
 
-bool TForm1::FormClose() {
+bool MainWindow::PrepareToClose() {
     ShellFlags& shell = context_->state.shell;
     if (shell.exclusiveOperation.load()) {
         TellUser(kUpgradingText, "Message");
@@ -298,23 +307,23 @@ bool TForm1::FormClose() {
     shell.pollRequestFlags = 0;
     // The firmware image and the log and settings lists belong to their
     // subsystems' state, which lives as long as the ShellContext.
-    Timer1->stop();
-    Timer2->stop();
-    Timer3->stop();
-    Timer4->stop();
+    progressTimer_->stop();
+    pollTimer_->stop();
+    smartCountdownTimer_->stop();
+    deviceChangeTimer_->stop();
     HaltThreads();
     return true;
 }
 
-void TForm1::closeEvent(QCloseEvent* event) {
-    if (!FormClose()) {
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!PrepareToClose()) {
         event->ignore();
         return;
     }
     event->accept();
 }
 
-bool TForm1::QueryEndSession() {
+bool MainWindow::QueryEndSession() {
     if (context_->state.shell.exclusiveOperation.load()) {
         TellUser(kUpgradingText, "Message");
         return false;
@@ -324,37 +333,37 @@ bool TForm1::QueryEndSession() {
 }
 
 #ifndef QT_NO_SESSIONMANAGER
-void TForm1::CommitDataRequest(QSessionManager& manager) {
+void MainWindow::CommitDataRequest(QSessionManager& manager) {
     if (!QueryEndSession()) manager.cancel();
 }
 #endif
 
-void TForm1::DeviceChangeMessage() { discovery::OnDeviceChangeMessage(context_->state); }
+void MainWindow::OnDeviceChangeMessage() { discovery::OnDeviceChangeMessage(context_->state); }
 
-void TForm1::StatusBar1DblClick() {
+void MainWindow::ShowSystemInformation() {
     QString text;
     for (const std::string& line : mail_.systemInfoBlock) text += QString::fromStdString(line);
     TellUser(text, "System Information");
 }
 
-void TForm1::Timer1Timer() {
+void MainWindow::OnProgressTick() {
     // Moves the progress bar of a firmware upgrade; comes with the upgrade.
 }
 
-void TForm1::Timer2Timer() { monitor::Timer2Tick(context_->state); }
+void MainWindow::OnPollTick() { monitor::OnPollTick(context_->state); }
 
-void TForm1::RaidThreadDispatch() {
+void MainWindow::ServeMonitorRequest() {
     if (context_->state.shell.closing.load()) return;
     monitor::DispatchOnce(context_->state, monitorHandlers_);
 }
 
-void TForm1::Image0_LogClick() {
+void MainWindow::OpenEventLog() {
     if (viewerOpen_) return;
     viewerOpen_ = true;
     {
         // Polls go on while the viewer is open: the worker's hand-overs run
         // inside its modal loop.
-        TForm5 viewer(context_->eventLog.eventLogLines, context_->state, this);
+        EventLogViewer viewer(context_->eventLog.eventLogLines, context_->state, this);
         viewer.SetMessageSink(messages_);
         if (options_.runModal) {
             options_.runModal(viewer);
@@ -365,11 +374,11 @@ void TForm1::Image0_LogClick() {
     viewerOpen_ = false;
 }
 
-void TForm1::Timer3Timer() {
+void MainWindow::OnSmartCountdownTick() {
     context_->state.shell.nowTime = context_->clock->WallNow();
     // The SMART refresh countdown comes with the SMART page.
 }
 
-void TForm1::Timer4Timer() { discovery::Timer4Tick(context_->state, *this); }
+void MainWindow::OnDeviceChangeTick() { discovery::OnDeviceChangeTick(context_->state, *this); }
 
 }  // namespace raid::app

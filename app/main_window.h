@@ -1,5 +1,5 @@
 #pragma once
-// TForm1: the main window. It owns the shell's state (through the shared
+// The main window. It owns the shell's state (through the shared
 // ShellContext), creates and halts the three worker threads, runs the four
 // timers, answers device changes and shutdown requests, and navigates the
 // six pages. What each page shows belongs to the page's own subsystem.
@@ -39,13 +39,13 @@ namespace raid::app {
 
 class PictureButton;
 class HandOverGate;
-class DriveDetectThread;
-class TRaidThread;
-class TEmailThread;
+class DetectionThread;
+class MonitorThread;
+class MailThread;
 class DeviceChangeMonitor;
 class StatusPage;
 
-struct FormOptions {
+struct MainWindowOptions {
     std::shared_ptr<ShellContext> context;
     // Where message boxes go; null: QMessageBox.
     MessageSink* messages = nullptr;
@@ -63,7 +63,7 @@ struct FormOptions {
     text::DateTimeFormatter timeStamp;
 };
 
-// Pages of Notebook1.
+// The pages of the page stack, by index.
 enum Page : int {
     kPageStatus = 0,
     kPageSetup = 1,
@@ -73,11 +73,11 @@ enum Page : int {
     kPageSmart = 5,
 };
 
-class TForm1 : public QWidget, public discovery::DiscoveryHost, public monitor::MonitorHost {
+class MainWindow : public QWidget, public discovery::DiscoveryHost, public monitor::MonitorHost {
     Q_OBJECT
 public:
-    explicit TForm1(FormOptions options, QWidget* parent = nullptr);
-    ~TForm1() override;
+    explicit MainWindow(MainWindowOptions options, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     AppState& State() { return context_->state; }
     ShellContext& Context() { return *context_; }
@@ -87,47 +87,55 @@ public:
     QString ApplicationTitle() const;
     // The Status page: its refresh and its device choice.
     StatusPage& Status() { return *statusPage_; }
-    // The picture of a hidden companion image (Image0_D1_Yellow, ...).
+    // The picture of a hidden companion image ("device1Selected", ...).
     QPixmap CompanionPicture(const QString& name) const;
     // The system-information block, one entry per line (each starts with a
     // line break).
     const std::vector<std::string>& SystemInfoLines() const { return mail_.systemInfoBlock; }
 
     // The close sequence; false when the close is refused.
-    bool FormClose();
+    bool PrepareToClose();
     // The log-off / shutdown query: false (after telling the user) while a
     // firmware upgrade owns a device; otherwise the window closes.
     bool QueryEndSession();
     // A device-change notification.
-    void DeviceChangeMessage();
-    void StatusBar1DblClick();
+    void OnDeviceChangeMessage();
+    // The status bar's double-click: the system-information box.
+    void ShowSystemInformation();
 
-    void Timer1Timer();
-    void Timer2Timer();
-    void Timer3Timer();
-    void Timer4Timer();
+    // The 1 s firmware-upgrade progress tick.
+    void OnProgressTick();
+    // The 5 s status-poll tick.
+    void OnPollTick();
+    // The 1 s tick of the wall clock and the SMART refresh countdown.
+    void OnSmartCountdownTick();
+    // The 500 ms device-change debounce tick.
+    void OnDeviceChangeTick();
 
     // Navigation.
     void ShowPage();
     void LayoutPageButtons(std::uint8_t mask);
     void ApplyProductSkin();
-    void Image_StsClick();
-    void Image_SetupClick();
-    void Image_FWUpgClick();
-    void Image_EmailClick();
-    void Image_AboutClick();
-    void Image_SMARTClick();
-    void Image2_D1Click();
-    void Image2_D2Click();
+    // The page buttons: each switches to its page unless a firmware upgrade
+    // holds a device or the first status is still to come.
+    void OpenStatusPage();
+    void OpenSetupPage();
+    void OpenUpgradePage();
+    void OpenEmailPage();
+    void OpenAboutPage();
+    void OpenSmartPage();
+    // The upgrade page's device pictures: device `index` (0 or 1) becomes the
+    // one to upgrade, unless an upgrade is under way.
+    void SelectUpgradeDevice(int index);
 
-    // Opens the event log viewer modally; a second click while it is open
-    // does nothing.
-    void Image0_LogClick();
+    // The event log button: opens the event log viewer modally; a second
+    // click while it is open does nothing.
+    void OpenEventLog();
     bool ViewerOpen() const { return viewerOpen_; }
 
-    // TRaidThread's dispatcher: serves one queued monitoring request (main
+    // The monitoring thread's dispatcher: serves one queued monitoring request (main
     // thread). Tests call it by hand.
-    void RaidThreadDispatch();
+    void ServeMonitorRequest();
 
     // DiscoveryHost and MonitorHost.
     void SetStatusPanel(int panel, const std::string& text) override;
@@ -135,18 +143,18 @@ public:
 
     // DiscoveryHost.
     void SetDeviceSelector(int index, bool present) override;
-    std::string StaticText1Text() const override;
-    bool StaticText1Visible() const override;
-    void SetStaticText1Text(const std::string& text) override;
-    void SetStaticText1Visible(bool visible) override;
-    void SetPageImagesEnabled(bool enabled) override;
-    void SetUpgradeImageEnabled(bool enabled) override;
-    void ShowLogImage() override;
+    std::string DetectionNoticeText() const override;
+    bool DetectionNoticeVisible() const override;
+    void SetDetectionNoticeText(const std::string& text) override;
+    void SetDetectionNoticeVisible(bool visible) override;
+    void SetPageButtonsEnabled(bool enabled) override;
+    void SetUpgradeButtonEnabled(bool enabled) override;
+    void ShowEventLogButton() override;
     void RefreshDeviceSummary() override;
     void ShowStatusPage() override;
     void SetStatusTimeReference(TimePoint when) override;
     void EnablePollTimers() override;
-    void DisableTimer3() override;
+    void StopSmartCountdown() override;
     int CountLogicalDrives() override;
     int CountPhysicalDisks() override;
     TimePoint Now() override;
@@ -184,7 +192,7 @@ private:
     void WirePressedLook(PictureButton* button, bool keepsPressedBit);
 
     // Start-up and shut-down (main_window.cpp).
-    void FormCreate();
+    void StartUp();
     void StartThreads();
     void HaltThreads();
     void TellUser(const QString& text, const QString& caption);
@@ -199,25 +207,25 @@ private:
     std::shared_ptr<ShellContext> context_;
     MessageSink* messages_;
     std::unique_ptr<MessageSink> ownMessages_;
-    FormOptions options_;
+    MainWindowOptions options_;
 
     QObject* handOverReceiver_ = nullptr;
     std::shared_ptr<HandOverGate> gate_;
-    std::unique_ptr<DriveDetectThread> detectThread_;
-    std::unique_ptr<TRaidThread> raidThread_;
-    std::unique_ptr<TEmailThread> emailThread_;
+    std::unique_ptr<DetectionThread> detectionThread_;
+    std::unique_ptr<MonitorThread> monitorThread_;
+    std::unique_ptr<MailThread> mailThread_;
     monitor::MonitorHandlers monitorHandlers_;
     DeviceChangeMonitor* deviceMonitor_ = nullptr;
     bool threadsHalted_ = false;
 
-    QTimer* Timer1 = nullptr;
-    QTimer* Timer2 = nullptr;
-    QTimer* Timer3 = nullptr;
-    QTimer* Timer4 = nullptr;
+    QTimer* progressTimer_ = nullptr;
+    QTimer* pollTimer_ = nullptr;
+    QTimer* smartCountdownTimer_ = nullptr;
+    QTimer* deviceChangeTimer_ = nullptr;
 
-    QLabel* Image_Background = nullptr;
-    QStackedWidget* Notebook1 = nullptr;
-    QStatusBar* StatusBar1 = nullptr;
+    QLabel* background_ = nullptr;
+    QStackedWidget* pages_ = nullptr;
+    QStatusBar* statusBar_ = nullptr;
     std::array<QLabel*, 5> statusPanels_{};
     // Page buttons in page-set order: Status, Setup, Upgrade, E-mail,
     // SMART, About.
@@ -225,33 +233,33 @@ private:
     std::array<QPoint, 6> buttonSlots_{};
 
     // Status page.
-    QLabel* StaticText1 = nullptr;
-    QLabel* StaticText10 = nullptr;
-    QCheckBox* CheckBox1 = nullptr;
-    QCheckBox* CheckBox3 = nullptr;
-    QCheckBox* CheckBox5 = nullptr;
-    QFrame* Panel11 = nullptr;
-    PictureButton* Image0_D1 = nullptr;
-    PictureButton* Image0_D2 = nullptr;
-    PictureButton* Image0_Log = nullptr;
+    QLabel* detectionNotice_ = nullptr;
+    QLabel* deviceNoteLabel_ = nullptr;
+    QCheckBox* device1Box_ = nullptr;
+    QCheckBox* device2Box_ = nullptr;
+    QCheckBox* buzzerMuteBox_ = nullptr;
+    QFrame* sensorsPanel_ = nullptr;
+    PictureButton* device1Picture_ = nullptr;
+    PictureButton* device2Picture_ = nullptr;
+    PictureButton* eventLogButton_ = nullptr;
     // Setup page.
-    QComboBox* ComboBox1 = nullptr;
-    QFrame* Panel8 = nullptr;
-    QCheckBox* CheckBox_Backup = nullptr;
-    bool image1SetPressed_ = false;
+    QComboBox* periodDaysBox_ = nullptr;
+    QFrame* setupPanel_ = nullptr;
+    QCheckBox* scheduleBackupBox_ = nullptr;
+    bool applyPeriodPressed_ = false;
     // Upgrade page.
-    PictureButton* Image2_D1 = nullptr;
-    PictureButton* Image2_D2 = nullptr;
-    PictureButton* Image2_Load = nullptr;
-    PictureButton* Image2_Upgrade = nullptr;
-    QFrame* Panel1 = nullptr;
+    PictureButton* upgradeDevice1Picture_ = nullptr;
+    PictureButton* upgradeDevice2Picture_ = nullptr;
+    PictureButton* loadFirmwareButton_ = nullptr;
+    PictureButton* startUpgradeButton_ = nullptr;
+    QFrame* upgradeStepPanel_ = nullptr;
     // About page.
-    QLabel* Label63 = nullptr;
-    QLabel* Label65 = nullptr;
+    QLabel* productNameLabel_ = nullptr;
+    QLabel* versionLabel_ = nullptr;
     // SMART page.
-    PictureButton* Image5_HDD1 = nullptr;
-    PictureButton* Image5_HDD2 = nullptr;
-    QTableWidget* StringGrid4 = nullptr;
+    PictureButton* smartHdd1Picture_ = nullptr;
+    PictureButton* smartHdd2Picture_ = nullptr;
+    QTableWidget* smartHeadingGrid_ = nullptr;
 
     std::unique_ptr<StatusPage> statusPage_;
     bool viewerOpen_ = false;

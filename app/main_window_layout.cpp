@@ -1,5 +1,6 @@
-// TForm1's controls: the skinned frame, the page-button column, the six pages
-// of Notebook1 and the status bar. Controls carry their names as objectName.
+// The main window's controls: the skinned frame, the page-button column, the
+// six pages of the page stack and the status bar. Each control carries its
+// role name as objectName.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
@@ -11,6 +12,7 @@
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTableWidget>
+#include <iterator>
 
 #include "app/main_window.h"
 #include "app/picture_button.h"
@@ -21,9 +23,11 @@ namespace {
 
 constexpr int kStatusBarHeight = skin::kWindowHeight - skin::kBackgroundHeight;
 
-const char* const kPageButtonNames[6] = {"Image_Sts",   "Image_Setup", "Image_FWUpg",
-                                         "Image_Email", "Image_SMART", "Image_About"};
-// Notebook1's page captions, by page index.
+const char* const kPageButtonNames[6] = {"statusPageButton", "setupPageButton", "upgradePageButton",
+                                         "emailPageButton",  "smartPageButton", "aboutPageButton"};
+// The pages of the page stack, by page index: their names and captions.
+const char* const kPageNames[6] = {"statusPage", "setupPage", "upgradePage",
+                                   "emailPage",  "aboutPage", "smartPage"};
 const char* const kPageCaptions[6] = {"Status", "schedule_backup", "Upgrade",
                                       "E-mail", "About",           "SMART"};
 
@@ -71,23 +75,24 @@ void Rule(QWidget* page, int top) {
 
 }  // namespace
 
-QLabel* TForm1::MakeLabel(const QString& name, QWidget* parent, const QRect& geometry,
-                          const QString& text) {
+QLabel* MainWindow::MakeLabel(const QString& name, QWidget* parent, const QRect& geometry,
+                              const QString& text) {
     auto* label = new QLabel(text, parent);
     if (!name.isEmpty()) label->setObjectName(name);
     label->setGeometry(geometry);
     return label;
 }
 
-PictureButton* TForm1::MakePicture(const QString& name, QWidget* parent, const QRect& geometry) {
+PictureButton* MainWindow::MakePicture(const QString& name, QWidget* parent,
+                                       const QRect& geometry) {
     auto* picture = new PictureButton(name, parent);
     picture->setGeometry(geometry);
     picture->SetPicture(skin::Picture(name));
     return picture;
 }
 
-void TForm1::MakeCompanions(const QString& name) {
-    for (const char* look : {"_Yellow", "_White"}) {
+void MainWindow::MakeCompanions(const QString& name) {
+    for (const char* look : {"Selected", "Unselected"}) {
         auto* companion = new QLabel(this);
         companion->setObjectName(name + look);
         companion->setPixmap(skin::Picture(name + look));
@@ -95,13 +100,13 @@ void TForm1::MakeCompanions(const QString& name) {
     }
 }
 
-QPixmap TForm1::CompanionPicture(const QString& name) const {
+QPixmap MainWindow::CompanionPicture(const QString& name) const {
     const auto* companion = findChild<QLabel*>(name, Qt::FindDirectChildrenOnly);
     return companion != nullptr ? companion->pixmap() : QPixmap();
 }
 
-void TForm1::BuildWindow() {
-    setObjectName("TForm1");
+void MainWindow::BuildWindow() {
+    setObjectName("mainWindow");
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
@@ -109,18 +114,17 @@ void TForm1::BuildWindow() {
 
     // The background and its three looks; the shown one takes the picture of
     // the product's look (ApplyProductSkin).
-    Image_Background = MakeLabel("Image_Background", this,
-                                 QRect(0, 0, skin::kBackgroundWidth, skin::kBackgroundHeight));
-    Image_Background->setScaledContents(true);
-    for (const char* name :
-         {"Image_Background_RAID", "Image_Background_OEM", "Image_Background_HyBrid"}) {
-        auto* look = MakeLabel(name, this, Image_Background->geometry());
+    background_ =
+        MakeLabel("background", this, QRect(0, 0, skin::kBackgroundWidth, skin::kBackgroundHeight));
+    background_->setScaledContents(true);
+    for (const char* name : {"backgroundRaid", "backgroundOem", "backgroundHybrid"}) {
+        auto* look = MakeLabel(name, this, background_->geometry());
         look->setPixmap(skin::Picture(name));
         look->hide();
     }
     auto* banner =
-        MakeLabel("Image_Title", this, QRect(0, 0, skin::kBannerWidth, skin::kBannerHeight));
-    banner->setPixmap(skin::Picture("Image_Title"));
+        MakeLabel("titleBanner", this, QRect(0, 0, skin::kBannerWidth, skin::kBannerHeight));
+    banner->setPixmap(skin::Picture("titleBanner"));
 
     for (std::size_t i = 0; i < pageButtons_.size(); ++i) {
         const QString name = kPageButtonNames[i];
@@ -132,104 +136,105 @@ void TForm1::BuildWindow() {
         pageButtons_[i]->setGeometry(slot);
         buttonSlots_[i] = slot.topLeft();  // the slots, recorded once
     }
-    connect(pageButtons_[0], &PictureButton::clicked, this, &TForm1::Image_StsClick);
-    connect(pageButtons_[1], &PictureButton::clicked, this, &TForm1::Image_SetupClick);
-    connect(pageButtons_[2], &PictureButton::clicked, this, &TForm1::Image_FWUpgClick);
-    connect(pageButtons_[3], &PictureButton::clicked, this, &TForm1::Image_EmailClick);
-    connect(pageButtons_[4], &PictureButton::clicked, this, &TForm1::Image_SMARTClick);
-    connect(pageButtons_[5], &PictureButton::clicked, this, &TForm1::Image_AboutClick);
-    for (const char* name : {"Image0_D1", "Image0_D2", "Image5_HDD1", "Image5_HDD2"}) {
+    connect(pageButtons_[0], &PictureButton::clicked, this, &MainWindow::OpenStatusPage);
+    connect(pageButtons_[1], &PictureButton::clicked, this, &MainWindow::OpenSetupPage);
+    connect(pageButtons_[2], &PictureButton::clicked, this, &MainWindow::OpenUpgradePage);
+    connect(pageButtons_[3], &PictureButton::clicked, this, &MainWindow::OpenEmailPage);
+    connect(pageButtons_[4], &PictureButton::clicked, this, &MainWindow::OpenSmartPage);
+    connect(pageButtons_[5], &PictureButton::clicked, this, &MainWindow::OpenAboutPage);
+    for (const char* name : {"device1", "device2", "hdd1", "hdd2"}) {
         MakeCompanions(name);
     }
 
-    Notebook1 = new QStackedWidget(this);
-    Notebook1->setObjectName("Notebook1");
-    Notebook1->setGeometry(skin::kPanelLeft, skin::kPanelTop, skin::kPanelWidth,
-                           skin::kPanelHeight);
-    for (const char* caption : kPageCaptions) {
-        auto* page = new QWidget(Notebook1);
-        page->setObjectName(QString("Notebook1_") + caption);
-        page->setWindowTitle(caption);
-        Notebook1->addWidget(page);
+    pages_ = new QStackedWidget(this);
+    pages_->setObjectName("pages");
+    pages_->setGeometry(skin::kPanelLeft, skin::kPanelTop, skin::kPanelWidth, skin::kPanelHeight);
+    for (std::size_t i = 0; i < std::size(kPageCaptions); ++i) {
+        auto* page = new QWidget(pages_);
+        page->setObjectName(kPageNames[i]);
+        page->setWindowTitle(kPageCaptions[i]);
+        pages_->addWidget(page);
     }
-    BuildStatusPage(Notebook1->widget(kPageStatus));
-    BuildSetupPage(Notebook1->widget(kPageSetup));
-    BuildUpgradePage(Notebook1->widget(kPageUpgrade));
-    BuildEmailPage(Notebook1->widget(kPageEmail));
-    BuildAboutPage(Notebook1->widget(kPageAbout));
-    BuildSmartPage(Notebook1->widget(kPageSmart));
+    BuildStatusPage(pages_->widget(kPageStatus));
+    BuildSetupPage(pages_->widget(kPageSetup));
+    BuildUpgradePage(pages_->widget(kPageUpgrade));
+    BuildEmailPage(pages_->widget(kPageEmail));
+    BuildAboutPage(pages_->widget(kPageAbout));
+    BuildSmartPage(pages_->widget(kPageSmart));
 
-    StatusBar1 = new QStatusBar(this);
-    StatusBar1->setObjectName("StatusBar1");
-    StatusBar1->setSizeGripEnabled(false);
-    StatusBar1->setGeometry(0, skin::kBackgroundHeight, skin::kWindowWidth, kStatusBarHeight);
+    statusBar_ = new QStatusBar(this);
+    statusBar_->setObjectName("statusBar");
+    statusBar_->setSizeGripEnabled(false);
+    statusBar_->setGeometry(0, skin::kBackgroundHeight, skin::kWindowWidth, kStatusBarHeight);
     const int widths[5] = {90, 110, 110, 110, 0};
     for (int i = 0; i < 5; ++i) {
-        auto* panel = new QLabel(StatusBar1);
-        panel->setObjectName(QString("StatusBar1_Panel%1").arg(i));
+        auto* panel = new QLabel(statusBar_);
+        panel->setObjectName(QString("statusPanel%1").arg(i));
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         if (widths[i] > 0) {
             panel->setFixedWidth(widths[i]);
-            StatusBar1->addWidget(panel);
+            statusBar_->addWidget(panel);
         } else {
-            StatusBar1->addWidget(panel, 1);  // the last-result line takes the rest
+            statusBar_->addWidget(panel, 1);  // the last-result line takes the rest
         }
         panel->installEventFilter(this);
         statusPanels_[static_cast<std::size_t>(i)] = panel;
     }
-    StatusBar1->installEventFilter(this);
+    statusBar_->installEventFilter(this);
 }
 
-void TForm1::BuildStatusPage(QWidget* page) {
+void MainWindow::BuildStatusPage(QWidget* page) {
     const QFont base = font();
-    Image0_D1 =
-        MakePicture("Image0_D1", page, QRect(14, 10, skin::kDeviceWidth, skin::kDeviceHeight));
-    Image0_D2 =
-        MakePicture("Image0_D2", page, QRect(144, 10, skin::kDeviceWidth, skin::kDeviceHeight));
-    CheckBox1 = new QCheckBox("Device1", page);
-    CheckBox1->setObjectName("CheckBox1");
-    CheckBox1->setGeometry(30, 98, 100, 20);
-    CheckBox3 = new QCheckBox("Device2", page);
-    CheckBox3->setObjectName("CheckBox3");
-    CheckBox3->setGeometry(160, 98, 100, 20);
-    for (QWidget* selector :
-         std::initializer_list<QWidget*>{CheckBox1, CheckBox3, Image0_D1, Image0_D2})
+    device1Picture_ =
+        MakePicture("device1Picture", page, QRect(14, 10, skin::kDeviceWidth, skin::kDeviceHeight));
+    device2Picture_ = MakePicture("device2Picture", page,
+                                  QRect(144, 10, skin::kDeviceWidth, skin::kDeviceHeight));
+    device1Box_ = new QCheckBox("Device1", page);
+    device1Box_->setObjectName("device1Box");
+    device1Box_->setGeometry(30, 98, 100, 20);
+    device2Box_ = new QCheckBox("Device2", page);
+    device2Box_->setObjectName("device2Box");
+    device2Box_->setGeometry(160, 98, 100, 20);
+    for (QWidget* selector : std::initializer_list<QWidget*>{device1Box_, device2Box_,
+                                                             device1Picture_, device2Picture_})
         selector->setToolTipDuration(6000);
 
     // The state box at the top right: health or rebuild progress, with the
     // controller's firmware below it.
-    Card(page, "Frame_State", QRect(282, 10, 164, 88));
-    auto* health = MakeLabel("Label18", page, QRect(286, 14, 156, 80));
+    Card(page, "stateFrame", QRect(282, 10, 164, 88));
+    auto* health = MakeLabel("healthLabel", page, QRect(286, 14, 156, 80));
     health->setAlignment(Qt::AlignCenter);
     health->setFont(Bold(base, 14));
-    Caption(page, "Caption_Firmware", QRect(284, 102, 70, 18), "Firmware");
-    MakeLabel("Label48", page, QRect(340, 102, 104, 18))
+    Caption(page, "firmwareCaption", QRect(284, 102, 70, 18), "Firmware");
+    MakeLabel("firmwareLabel", page, QRect(340, 102, 104, 18))
         ->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    StaticText10 = MakeLabel("StaticText10", page, QRect(284, 120, 160, 14));
-    StaticText10->setAlignment(Qt::AlignRight | Qt::AlignTop);
-    StaticText10->setFont(Sized(base, 8));
+    deviceNoteLabel_ = MakeLabel("deviceNoteLabel", page, QRect(284, 120, 160, 14));
+    deviceNoteLabel_->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    deviceNoteLabel_->setFont(Sized(base, 8));
 
     Rule(page, 136);
-    Caption(page, "Caption_Mode", QRect(14, 146, 76, 20), "Array Mode");
-    MakeLabel("Label17", page, QRect(92, 142, 190, 28))->setFont(Bold(base, 13));
-    Caption(page, "Caption_Capacity", QRect(284, 146, 60, 20), "Capacity");
-    auto* configured = MakeLabel("Label27", page, QRect(340, 142, 104, 28));
+    Caption(page, "arrayModeCaption", QRect(14, 146, 76, 20), "Array Mode");
+    MakeLabel("arrayModeLabel", page, QRect(92, 142, 190, 28))->setFont(Bold(base, 13));
+    Caption(page, "capacityCaption", QRect(284, 146, 60, 20), "Capacity");
+    auto* configured = MakeLabel("configuredCapacityLabel", page, QRect(340, 142, 104, 28));
     configured->setFont(Bold(base, 12));
     configured->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
     // One row per member: bay, capacity (with its line break the label is
     // two lines high) and model.
     const struct {
+        const char* name;
         const char* member;
         const char* capacity;
         const char* model;
         int top;
-    } members[2] = {{"HDD1", "Label25", "Label51", 178}, {"HDD2", "Label26", "Label52", 222}};
+    } members[2] = {{"hdd1", "HDD1", "hdd1CapacityLabel", "hdd1ModelLabel", 178},
+                    {"hdd2", "HDD2", "hdd2CapacityLabel", "hdd2ModelLabel", 222}};
     for (const auto& m : members) {
-        Card(page, QString("Frame_") + m.member, QRect(14, m.top, 432, 38));
+        Card(page, QString(m.name) + "Frame", QRect(14, m.top, 432, 38));
         // All three start on the same line, whatever their fonts.
-        auto* bay = MakeLabel(QString("Caption_") + m.member, page, QRect(24, m.top + 10, 46, 20),
-                              m.member);
+        auto* bay =
+            MakeLabel(QString(m.name) + "Caption", page, QRect(24, m.top + 10, 46, 20), m.member);
         bay->setFont(Bold(base, 10));
         auto* capacity = MakeLabel(m.capacity, page, QRect(76, m.top + 10, 84, 40));
         capacity->setFont(Bold(base, 10));
@@ -240,172 +245,182 @@ void TForm1::BuildStatusPage(QWidget* page) {
     }
 
     Rule(page, 268);
-    Panel11 = new QFrame(page);
-    Panel11->setObjectName("Panel11");
-    Panel11->setGeometry(14, 274, 300, 24);
-    MakeLabel("Label4", Panel11, QRect(0, 3, 30, 18), "Fan:");
-    MakeLabel("Label5", Panel11, QRect(34, 3, 44, 18))->setFont(Bold(base, 10));
-    Caption(Panel11, "Unit_Fan", QRect(80, 3, 34, 18), "RPM");
-    MakeLabel("Label6", Panel11, QRect(132, 3, 86, 18), "Temperature:");
-    MakeLabel("Label7", Panel11, QRect(220, 3, 28, 18))->setFont(Bold(base, 10));
-    Caption(Panel11, "Unit_Temperature", QRect(248, 3, 30, 18), QString::fromUtf8("\u00B0C"));
-    CheckBox5 = new QCheckBox("Buzzer Mute", page);
-    CheckBox5->setObjectName("CheckBox5");
-    CheckBox5->setGeometry(14, 312, 160, 22);
+    sensorsPanel_ = new QFrame(page);
+    sensorsPanel_->setObjectName("sensorsPanel");
+    sensorsPanel_->setGeometry(14, 274, 300, 24);
+    MakeLabel("fanCaption", sensorsPanel_, QRect(0, 3, 30, 18), "Fan:");
+    MakeLabel("fanSpeedLabel", sensorsPanel_, QRect(34, 3, 44, 18))->setFont(Bold(base, 10));
+    Caption(sensorsPanel_, "fanUnit", QRect(80, 3, 34, 18), "RPM");
+    MakeLabel("temperatureCaption", sensorsPanel_, QRect(132, 3, 86, 18), "Temperature:");
+    MakeLabel("temperatureLabel", sensorsPanel_, QRect(220, 3, 28, 18))->setFont(Bold(base, 10));
+    Caption(sensorsPanel_, "temperatureUnit", QRect(248, 3, 30, 18), QString::fromUtf8("\u00B0C"));
+    buzzerMuteBox_ = new QCheckBox("Buzzer Mute", page);
+    buzzerMuteBox_->setObjectName("buzzerMuteBox");
+    buzzerMuteBox_->setGeometry(14, 312, 160, 22);
 
-    Image0_Log = MakePicture("Image0_Log", page, Action(346, 306));
-    Image0_Log->hide();  // shown once a device is found
-    WirePressedLook(Image0_Log, false);
+    eventLogButton_ = MakePicture("eventLogButton", page, Action(346, 306));
+    eventLogButton_->hide();  // shown once a device is found
+    WirePressedLook(eventLogButton_, false);
 
-    StaticText1 = MakeLabel("StaticText1", page, QRect(0, 150, skin::kPanelWidth, 40));
-    StaticText1->setAlignment(Qt::AlignCenter);
-    StaticText1->setFont(Bold(base, 16));
+    detectionNotice_ = MakeLabel("detectionNotice", page, QRect(0, 150, skin::kPanelWidth, 40));
+    detectionNotice_->setAlignment(Qt::AlignCenter);
+    detectionNotice_->setFont(Bold(base, 16));
 }
 
-void TForm1::BuildSetupPage(QWidget* page) {
-    ComboBox1 = new QComboBox(page);
-    ComboBox1->setObjectName("ComboBox1");
-    ComboBox1->setGeometry(24, 40, 72, 26);
-    auto* combo2 = new QComboBox(page);
-    combo2->setObjectName("ComboBox2");
-    combo2->setGeometry(110, 40, 140, 26);
-    Panel8 = new QFrame(page);
-    Panel8->setObjectName("Panel8");
-    Panel8->setGeometry(14, 84, 434, 200);
-    CheckBox_Backup = new QCheckBox(page);
-    CheckBox_Backup->setObjectName("CheckBox_Backup");
-    CheckBox_Backup->setGeometry(24, 14, 200, 22);
-    auto* set = MakePicture("Image1_Set", page, Action(340, 300));
+void MainWindow::BuildSetupPage(QWidget* page) {
+    periodDaysBox_ = new QComboBox(page);
+    periodDaysBox_->setObjectName("periodDaysBox");
+    periodDaysBox_->setGeometry(24, 40, 72, 26);
+    auto* periodHours = new QComboBox(page);
+    periodHours->setObjectName("periodHoursBox");
+    periodHours->setGeometry(110, 40, 140, 26);
+    setupPanel_ = new QFrame(page);
+    setupPanel_->setObjectName("setupPanel");
+    setupPanel_->setGeometry(14, 84, 434, 200);
+    scheduleBackupBox_ = new QCheckBox(page);
+    scheduleBackupBox_->setObjectName("scheduleBackupBox");
+    scheduleBackupBox_->setGeometry(24, 14, 200, 22);
+    auto* set = MakePicture("applyPeriodButton", page, Action(340, 300));
     WirePressedLook(set, true);
 }
 
-void TForm1::BuildUpgradePage(QWidget* page) {
-    Image2_D1 =
-        MakePicture("Image2_D1", page, QRect(14, 10, skin::kDeviceWidth, skin::kDeviceHeight));
-    Image2_D2 =
-        MakePicture("Image2_D2", page, QRect(144, 10, skin::kDeviceWidth, skin::kDeviceHeight));
-    connect(Image2_D1, &PictureButton::clicked, this, &TForm1::Image2_D1Click);
-    connect(Image2_D2, &PictureButton::clicked, this, &TForm1::Image2_D2Click);
-    for (PictureButton* selector : {Image2_D1, Image2_D2}) selector->setToolTipDuration(6000);
-    MakeLabel("Label54", page, QRect(14, 110, 434, 20));
-    auto* file = MakeLabel("Label12", page, QRect(14, 136, 434, 40));
-    file->setWordWrap(true);
-    file->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Panel1 = new QFrame(page);
-    Panel1->setObjectName("Panel1");
-    Panel1->setGeometry(14, 180, 434, 60);
+void MainWindow::BuildUpgradePage(QWidget* page) {
+    upgradeDevice1Picture_ = MakePicture("upgradeDevice1Picture", page,
+                                         QRect(14, 10, skin::kDeviceWidth, skin::kDeviceHeight));
+    upgradeDevice2Picture_ = MakePicture("upgradeDevice2Picture", page,
+                                         QRect(144, 10, skin::kDeviceWidth, skin::kDeviceHeight));
+    connect(upgradeDevice1Picture_, &PictureButton::clicked, this,
+            [this] { SelectUpgradeDevice(0); });
+    connect(upgradeDevice2Picture_, &PictureButton::clicked, this,
+            [this] { SelectUpgradeDevice(1); });
+    for (PictureButton* selector : {upgradeDevice1Picture_, upgradeDevice2Picture_})
+        selector->setToolTipDuration(6000);
+    MakeLabel("firmwareFileLabel", page, QRect(14, 110, 434, 20));
+    auto* state = MakeLabel("upgradeStateLabel", page, QRect(14, 136, 434, 40));
+    state->setWordWrap(true);
+    state->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    upgradeStepPanel_ = new QFrame(page);
+    upgradeStepPanel_->setObjectName("upgradeStepPanel");
+    upgradeStepPanel_->setGeometry(14, 180, 434, 60);
     auto* progress = new QProgressBar(page);
-    progress->setObjectName("ProgressBar1");
+    progress->setObjectName("upgradeProgressBar");
     progress->setGeometry(14, 252, 434, 18);
     progress->setRange(0, 100);
     progress->setValue(0);
     progress->setTextVisible(false);
-    Image2_Load = MakePicture("Image2_Load", page, Action(100, 300));
-    Image2_Upgrade = MakePicture("Image2_Upgrade", page, Action(260, 300));
-    WirePressedLook(Image2_Load, false);
-    WirePressedLook(Image2_Upgrade, false);
+    loadFirmwareButton_ = MakePicture("loadFirmwareButton", page, Action(100, 300));
+    startUpgradeButton_ = MakePicture("startUpgradeButton", page, Action(260, 300));
+    WirePressedLook(loadFirmwareButton_, false);
+    WirePressedLook(startUpgradeButton_, false);
 }
 
-void TForm1::BuildEmailPage(QWidget* page) {
+void MainWindow::BuildEmailPage(QWidget* page) {
+    // Each field: "<name>Edit" with "<name>Caption" in front and, for some,
+    // "<name>Note" behind.
     const struct {
-        const char* edit;
+        const char* name;
         const char* caption;
         const char* note;
         int top;
         int width;
     } fields[5] = {
-        {"Edit2", "E-Mail Host (SMTP)", "", 24, 250}, {"Edit1", "Port", "( Default 25 )", 60, 70},
-        {"Edit5", "Time Out", "(Sec)", 96, 70},       {"Edit3", "Name", "", 150, 250},
-        {"Edit4", "E-Mail Address", "", 186, 250},
+        {"smtpHost", "E-Mail Host (SMTP)", "", 24, 250},
+        {"smtpPort", "Port", "( Default 25 )", 60, 70},
+        {"smtpTimeout", "Time Out", "(Sec)", 96, 70},
+        {"senderName", "Name", "", 150, 250},
+        {"senderAddress", "E-Mail Address", "", 186, 250},
     };
     for (const auto& f : fields) {
-        MakeLabel(QString("Caption_") + f.edit, page, QRect(20, f.top + 4, 140, 20), f.caption);
+        const QString name = f.name;
+        MakeLabel(name + "Caption", page, QRect(20, f.top + 4, 140, 20), f.caption);
         auto* edit = new QLineEdit(page);
-        edit->setObjectName(f.edit);
+        edit->setObjectName(name + "Edit");
         edit->setGeometry(164, f.top, f.width, 26);
         if (f.note[0] != '\0') {
-            MakeLabel(QString("Note_") + f.edit, page, QRect(164 + f.width + 8, f.top + 4, 110, 20),
-                      f.note);
+            MakeLabel(name + "Note", page, QRect(164 + f.width + 8, f.top + 4, 110, 20), f.note);
         }
     }
-    page->findChild<QLineEdit*>("Edit5")->setMaxLength(2);
-    auto* ok = MakePicture("Image3_OK", page, Action(228, 300));
-    auto* ignore = MakePicture("Image3_Ignore", page, Action(342, 300));
-    WirePressedLook(ok, false);
-    WirePressedLook(ignore, false);
+    page->findChild<QLineEdit*>("smtpTimeoutEdit")->setMaxLength(2);
+    auto* save = MakePicture("saveMailButton", page, Action(228, 300));
+    auto* revert = MakePicture("revertMailButton", page, Action(342, 300));
+    WirePressedLook(save, false);
+    WirePressedLook(revert, false);
 }
 
-void TForm1::BuildAboutPage(QWidget* page) {
+void MainWindow::BuildAboutPage(QWidget* page) {
     const QFont base = font();
     auto* logo = MakePicture(
-        "Image4_Logo", page,
+        "productLogo", page,
         QRect((skin::kPanelWidth - skin::kLogoWidth) / 2, 20, skin::kLogoWidth, skin::kLogoHeight));
     logo->setCursor(Qt::ArrowCursor);
-    Label63 = MakeLabel("Label63", page, QRect(0, 160, skin::kPanelWidth, 32));
-    Label63->setAlignment(Qt::AlignCenter);
-    Label63->setFont(Bold(base, 15));
-    Label65 = MakeLabel("Label65", page, QRect(0, 198, skin::kPanelWidth, 24));
-    Label65->setAlignment(Qt::AlignCenter);
-    Label65->setFont(Bold(base, 11));
-    MakeLabel("Label61", page, QRect(0, 240, skin::kPanelWidth, 20))->setAlignment(Qt::AlignCenter);
-    MakeLabel("Label62", page, QRect(0, 264, skin::kPanelWidth, 20))->setAlignment(Qt::AlignCenter);
+    productNameLabel_ = MakeLabel("productNameLabel", page, QRect(0, 160, skin::kPanelWidth, 32));
+    productNameLabel_->setAlignment(Qt::AlignCenter);
+    productNameLabel_->setFont(Bold(base, 15));
+    versionLabel_ = MakeLabel("versionLabel", page, QRect(0, 198, skin::kPanelWidth, 24));
+    versionLabel_->setAlignment(Qt::AlignCenter);
+    versionLabel_->setFont(Bold(base, 11));
+    MakeLabel("aboutUpperNoteLabel", page, QRect(0, 240, skin::kPanelWidth, 20))
+        ->setAlignment(Qt::AlignCenter);
+    MakeLabel("aboutLowerNoteLabel", page, QRect(0, 264, skin::kPanelWidth, 20))
+        ->setAlignment(Qt::AlignCenter);
 }
 
-void TForm1::BuildSmartPage(QWidget* page) {
-    Image5_HDD1 =
-        MakePicture("Image5_HDD1", page, QRect(14, 10, skin::kDiskWidth, skin::kDiskHeight));
-    Image5_HDD2 =
-        MakePicture("Image5_HDD2", page, QRect(144, 10, skin::kDiskWidth, skin::kDiskHeight));
-    MakeLabel("Label22", page, QRect(276, 8, 172, 18));
-    MakeLabel("Label23", page, QRect(276, 28, 172, 18));
-    MakeLabel("Label24", page, QRect(276, 48, 172, 18));
-    auto* refresh = MakeLabel("Label21", page, QRect(14, 326, 300, 18));
+void MainWindow::BuildSmartPage(QWidget* page) {
+    smartHdd1Picture_ =
+        MakePicture("smartHdd1Picture", page, QRect(14, 10, skin::kDiskWidth, skin::kDiskHeight));
+    smartHdd2Picture_ =
+        MakePicture("smartHdd2Picture", page, QRect(144, 10, skin::kDiskWidth, skin::kDiskHeight));
+    MakeLabel("smartHeadingLabel", page, QRect(276, 8, 172, 18));
+    MakeLabel("smartVerdictLabel", page, QRect(276, 28, 172, 18));
+    MakeLabel("sector4KLabel", page, QRect(276, 48, 172, 18));
+    auto* refresh = MakeLabel("smartRefreshLabel", page, QRect(14, 326, 300, 18));
     refresh->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
-    StringGrid4 = new QTableWidget(0, 6, page);
-    StringGrid4->setObjectName("StringGrid4");
-    StringGrid4->setGeometry(14, 90, 434, 200);
-    StringGrid4->setHorizontalHeaderLabels({"ID", "Value", "Worst", "Threshold", "RAW", "Status"});
-    StringGrid4->verticalHeader()->hide();
-    StringGrid4->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    StringGrid4->setSelectionMode(QAbstractItemView::NoSelection);
-    StringGrid4->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    smartHeadingGrid_ = new QTableWidget(0, 6, page);
+    smartHeadingGrid_->setObjectName("smartHeadingGrid");
+    smartHeadingGrid_->setGeometry(14, 90, 434, 200);
+    smartHeadingGrid_->setHorizontalHeaderLabels(
+        {"ID", "Value", "Worst", "Threshold", "RAW", "Status"});
+    smartHeadingGrid_->verticalHeader()->hide();
+    smartHeadingGrid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    smartHeadingGrid_->setSelectionMode(QAbstractItemView::NoSelection);
+    smartHeadingGrid_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
 
-    auto* bar = new QTableWidget(1, 1, page);
-    bar->setObjectName("StringGrid3");
-    bar->setGeometry(14, 66, 434, 20);
-    bar->horizontalHeader()->hide();
-    bar->verticalHeader()->hide();
-    bar->horizontalHeader()->setStretchLastSection(true);
-    bar->verticalHeader()->setDefaultSectionSize(18);
-    bar->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    bar->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    bar->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    bar->setSelectionMode(QAbstractItemView::NoSelection);
-    bar->setFrameStyle(QFrame::NoFrame);
+    auto* attributes = new QTableWidget(1, 1, page);
+    attributes->setObjectName("smartAttributeGrid");
+    attributes->setGeometry(14, 66, 434, 20);
+    attributes->horizontalHeader()->hide();
+    attributes->verticalHeader()->hide();
+    attributes->horizontalHeader()->setStretchLastSection(true);
+    attributes->verticalHeader()->setDefaultSectionSize(18);
+    attributes->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    attributes->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    attributes->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    attributes->setSelectionMode(QAbstractItemView::NoSelection);
+    attributes->setFrameStyle(QFrame::NoFrame);
 }
 
-void TForm1::WirePressedLook(PictureButton* button, bool keepsPressedBit) {
-    // The picture sinks 2 pixels while the mouse holds it. Image1_Set sinks
+void MainWindow::WirePressedLook(PictureButton* button, bool keepsPressedBit) {
+    // The picture sinks 2 pixels while the mouse holds it. The apply button sinks
     // only when its pressed bit is clear, so repeated downs cannot push it
     // further.
     connect(button, &PictureButton::pressed, this, [this, button, keepsPressedBit] {
         if (keepsPressedBit) {
-            if (image1SetPressed_) return;
-            image1SetPressed_ = true;
+            if (applyPeriodPressed_) return;
+            applyPeriodPressed_ = true;
         }
         button->move(button->x(), button->y() + 2);
     });
     connect(button, &PictureButton::released, this, [this, button, keepsPressedBit] {
-        if (keepsPressedBit) image1SetPressed_ = false;
+        if (keepsPressedBit) applyPeriodPressed_ = false;
         button->move(button->x(), button->y() - 2);
     });
 }
 
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonDblClick &&
-        (watched == StatusBar1 || watched->parent() == StatusBar1)) {
-        StatusBar1DblClick();
+        (watched == statusBar_ || watched->parent() == statusBar_)) {
+        ShowSystemInformation();
         return true;
     }
     return QWidget::eventFilter(watched, event);

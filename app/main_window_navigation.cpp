@@ -1,4 +1,4 @@
-// TForm1's page navigation: the page buttons, their column layout, the
+// The main window's page navigation: the page buttons, their column layout, the
 // product skin and the upgrade page's device selectors.
 #include <QApplication>
 #include <QLabel>
@@ -16,28 +16,29 @@ struct ButtonPage {
     const char* name;
     int page;
 };
-constexpr ButtonPage kColumn[6] = {{"Image_Sts", kPageStatus},    {"Image_Setup", kPageSetup},
-                                   {"Image_FWUpg", kPageUpgrade}, {"Image_Email", kPageEmail},
-                                   {"Image_SMART", kPageSmart},   {"Image_About", kPageAbout}};
+constexpr ButtonPage kColumn[6] = {
+    {"statusPageButton", kPageStatus},   {"setupPageButton", kPageSetup},
+    {"upgradePageButton", kPageUpgrade}, {"emailPageButton", kPageEmail},
+    {"smartPageButton", kPageSmart},     {"aboutPageButton", kPageAbout}};
 
 }  // namespace
 
-bool TForm1::PageButtonsFree() const {
+bool MainWindow::PageButtonsFree() const {
     const ShellFlags& shell = context_->state.shell;
     return shell.operationDeviceIndex.load() == kNoOperationDevice &&
            !shell.firstStatusPending.load();
 }
 
-void TForm1::ShowPage() {
+void MainWindow::ShowPage() {
     for (std::size_t i = 0; i < pageButtons_.size(); ++i) {
         const bool current = kColumn[i].page == currentPage_;
         pageButtons_[i]->SetPicture(
-            CompanionPicture(QString(kColumn[i].name) + (current ? "_Yellow" : "_White")));
+            CompanionPicture(QString(kColumn[i].name) + (current ? "Selected" : "Unselected")));
     }
-    Notebook1->setCurrentIndex(currentPage_);
+    pages_->setCurrentIndex(currentPage_);
 }
 
-void TForm1::LayoutPageButtons(std::uint8_t mask) {
+void MainWindow::LayoutPageButtons(std::uint8_t mask) {
     if (mask == lastPageMask_) return;
     std::size_t slot = 0;
     for (std::size_t i = 0; i < pageButtons_.size(); ++i) {
@@ -52,23 +53,23 @@ void TForm1::LayoutPageButtons(std::uint8_t mask) {
     lastPageMask_ = mask;
 }
 
-QString TForm1::ApplicationTitle() const {
+QString MainWindow::ApplicationTitle() const {
     return "RAID GUI " + QString::fromStdString(context_->state.shell.versionText);
 }
 
-void TForm1::ApplyProductSkin() {
+void MainWindow::ApplyProductSkin() {
     setWindowTitle(ApplicationTitle());
-    Label63->setText("RAID Management Sofeware");
-    Image_Background->setPixmap(CompanionPicture("Image_Background_RAID"));
-    findChild<QLabel*>("Image_Background_OEM", Qt::FindDirectChildrenOnly)->hide();
+    productNameLabel_->setText("RAID Management Sofeware");
+    background_->setPixmap(CompanionPicture("backgroundRaid"));
+    findChild<QLabel*>("backgroundOem", Qt::FindDirectChildrenOnly)->hide();
     LayoutPageButtons(0x37);
 }
 
-void TForm1::ShowDevicePicture(PictureButton* target, const QString& companion, bool selected) {
-    target->SetPicture(CompanionPicture(companion + (selected ? "_Yellow" : "_White")));
+void MainWindow::ShowDevicePicture(PictureButton* target, const QString& companion, bool selected) {
+    target->SetPicture(CompanionPicture(companion + (selected ? "Selected" : "Unselected")));
 }
 
-void TForm1::Image_StsClick() {
+void MainWindow::OpenStatusPage() {
     if (!PageButtonsFree()) return;
     currentPage_ = kPageStatus;
     ShowPage();
@@ -76,7 +77,7 @@ void TForm1::Image_StsClick() {
     statusPage_->RefreshStatusPage(true);
 }
 
-void TForm1::Image_SetupClick() {
+void MainWindow::OpenSetupPage() {
     if (!PageButtonsFree()) return;
     // Preparing the schedule-backup controls from the selected device's
     // record, and its sub-page, come with the schedule-backup page.
@@ -84,52 +85,43 @@ void TForm1::Image_SetupClick() {
     ShowPage();
 }
 
-void TForm1::Image_FWUpgClick() {
+void MainWindow::OpenUpgradePage() {
     if (!PageButtonsFree()) return;
     currentPage_ = kPageUpgrade;
     ShowPage();
     context_->state.discovery.currentDevice = selectedUpgradeDevice_;
-    ShowDevicePicture(Image2_D1, "Image0_D1", selectedUpgradeDevice_ == 0);
-    ShowDevicePicture(Image2_D2, "Image0_D2", selectedUpgradeDevice_ == 1);
+    ShowDevicePicture(upgradeDevice1Picture_, "device1", selectedUpgradeDevice_ == 0);
+    ShowDevicePicture(upgradeDevice2Picture_, "device2", selectedUpgradeDevice_ == 1);
 }
 
-void TForm1::Image_EmailClick() {
+void MainWindow::OpenEmailPage() {
     if (!PageButtonsFree()) return;
     currentPage_ = kPageEmail;
     ShowPage();
     // Filling the page from the mail settings comes with the e-mail page.
 }
 
-void TForm1::Image_AboutClick() {
+void MainWindow::OpenAboutPage() {
     if (!PageButtonsFree()) return;
     currentPage_ = kPageAbout;
     ShowPage();
 }
 
-void TForm1::Image_SMARTClick() {
+void MainWindow::OpenSmartPage() {
     if (!PageButtonsFree()) return;
     currentPage_ = kPageSmart;
     ShowPage();
     // Filling the SMART grids comes with the SMART page.
 }
 
-void TForm1::Image2_D1Click() {
+void MainWindow::SelectUpgradeDevice(int index) {
     if (context_->state.shell.operationDeviceIndex.load() != kNoOperationDevice) return;
-    selectedUpgradeDevice_ = 0;
-    ShowDevicePicture(Image2_D1, "Image0_D1", true);
-    ShowDevicePicture(Image2_D2, "Image0_D2", false);
-    context_->state.discovery.currentDevice = 0;
+    selectedUpgradeDevice_ = index;
+    ShowDevicePicture(upgradeDevice1Picture_, "device1", index == 0);
+    ShowDevicePicture(upgradeDevice2Picture_, "device2", index == 1);
+    context_->state.discovery.currentDevice = index;
     RefreshDeviceSummary();
-    // Label54's firmware text comes with the firmware file check.
-}
-
-void TForm1::Image2_D2Click() {
-    if (context_->state.shell.operationDeviceIndex.load() != kNoOperationDevice) return;
-    selectedUpgradeDevice_ = 1;
-    ShowDevicePicture(Image2_D1, "Image0_D1", false);
-    ShowDevicePicture(Image2_D2, "Image0_D2", true);
-    context_->state.discovery.currentDevice = 1;
-    RefreshDeviceSummary();
+    // The firmware file label's text comes with the firmware file check.
 }
 
 }  // namespace raid::app

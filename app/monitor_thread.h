@@ -1,5 +1,5 @@
 #pragma once
-// TRaidThread: the monitoring worker. It decides when a queued request is
+// The monitoring thread. It decides when a queued request is
 // due (monitor::WorkerShouldDispatch) and hands the dispatcher to the main
 // thread, where all controller commands except discovery's run.
 #include <functional>
@@ -11,12 +11,12 @@
 
 namespace raid::app {
 
-class TRaidThread {
+class MonitorThread {
 public:
     // `dispatcher` serves one request (monitor::DispatchOnce) on the main
     // thread; it is handed over through `gate`.
-    TRaidThread(std::shared_ptr<ShellContext> context, std::shared_ptr<HandOverGate> gate,
-                std::function<void()> dispatcher);
+    MonitorThread(std::shared_ptr<ShellContext> context, std::shared_ptr<HandOverGate> gate,
+                  std::function<void()> dispatcher);
 
     // Clears RequestInProgress (on the calling, main, thread) and starts.
     void Start();

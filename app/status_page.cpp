@@ -39,8 +39,8 @@ void SetFontColour(QLabel* label, const QColor& colour) {
 }
 
 template <typename T>
-T* Control(TForm1& form, const char* name) {
-    T* widget = form.findChild<T*>(name);
+T* Control(MainWindow& window, const char* name) {
+    T* widget = window.findChild<T*>(name);
     if (widget == nullptr)
         throw std::logic_error(std::string("status page control missing: ") + name);
     return widget;
@@ -109,29 +109,29 @@ std::string DeviceHint(const DiscoveryState& d, int deviceIndex) {
     return hint + "]";
 }
 
-StatusPage::StatusPage(TForm1& form)
-    : form_(form),
-      state_(form.State()),
-      CheckBox1(Control<QCheckBox>(form, "CheckBox1")),
-      CheckBox3(Control<QCheckBox>(form, "CheckBox3")),
-      CheckBox5(Control<QCheckBox>(form, "CheckBox5")),
-      Panel11(Control<QFrame>(form, "Panel11")),
-      Label5(Control<QLabel>(form, "Label5")),
-      Label7(Control<QLabel>(form, "Label7")),
-      Label17(Control<QLabel>(form, "Label17")),
-      Label18(Control<QLabel>(form, "Label18")),
-      Label25(Control<QLabel>(form, "Label25")),
-      Label26(Control<QLabel>(form, "Label26")),
-      Label27(Control<QLabel>(form, "Label27")),
-      Label48(Control<QLabel>(form, "Label48")),
-      Label51(Control<QLabel>(form, "Label51")),
-      Label52(Control<QLabel>(form, "Label52")),
-      StaticText10(Control<QLabel>(form, "StaticText10")),
-      Image0_D1(Control<PictureButton>(form, "Image0_D1")),
-      Image0_D2(Control<PictureButton>(form, "Image0_D2")),
-      Image0_Log(Control<PictureButton>(form, "Image0_Log")),
-      Image2_D1(Control<PictureButton>(form, "Image2_D1")),
-      Image2_D2(Control<PictureButton>(form, "Image2_D2")) {}
+StatusPage::StatusPage(MainWindow& window)
+    : window_(window),
+      state_(window.State()),
+      device1Box_(Control<QCheckBox>(window, "device1Box")),
+      device2Box_(Control<QCheckBox>(window, "device2Box")),
+      buzzerMuteBox_(Control<QCheckBox>(window, "buzzerMuteBox")),
+      sensorsPanel_(Control<QFrame>(window, "sensorsPanel")),
+      fanSpeedLabel_(Control<QLabel>(window, "fanSpeedLabel")),
+      temperatureLabel_(Control<QLabel>(window, "temperatureLabel")),
+      arrayModeLabel_(Control<QLabel>(window, "arrayModeLabel")),
+      healthLabel_(Control<QLabel>(window, "healthLabel")),
+      memberCapacityLabel_{Control<QLabel>(window, "hdd1CapacityLabel"),
+                           Control<QLabel>(window, "hdd2CapacityLabel")},
+      memberModelLabel_{Control<QLabel>(window, "hdd1ModelLabel"),
+                        Control<QLabel>(window, "hdd2ModelLabel")},
+      configuredCapacityLabel_(Control<QLabel>(window, "configuredCapacityLabel")),
+      firmwareLabel_(Control<QLabel>(window, "firmwareLabel")),
+      deviceNoteLabel_(Control<QLabel>(window, "deviceNoteLabel")),
+      device1Picture_(Control<PictureButton>(window, "device1Picture")),
+      device2Picture_(Control<PictureButton>(window, "device2Picture")),
+      eventLogButton_(Control<PictureButton>(window, "eventLogButton")),
+      upgradeDevice1Picture_(Control<PictureButton>(window, "upgradeDevice1Picture")),
+      upgradeDevice2Picture_(Control<PictureButton>(window, "upgradeDevice2Picture")) {}
 
 const std::string& StatusPage::Hint(int deviceIndex) const {
     static const std::string kNone;
@@ -140,42 +140,42 @@ const std::string& StatusPage::Hint(int deviceIndex) const {
 }
 
 bool StatusPage::AnySelectorChecked() const {
-    return CheckBox1->isChecked() || CheckBox3->isChecked();
+    return device1Box_->isChecked() || device2Box_->isChecked();
 }
 
 int StatusPage::RefreshStatusPage(bool full) {
     ShellFlags& shell = state_.shell;
     DiscoveryState& d = state_.discovery;
-    if (form_.CurrentPage() != kPageStatus || d.deviceCount == 0 || !AnySelectorChecked())
+    if (window_.CurrentPage() != kPageStatus || d.deviceCount == 0 || !AnySelectorChecked())
         return -1;
 
     const Record512& r = RecordOf(state_, selectedDevice_);
-    Label48->setText(Q(firmwareVersionText_));
+    firmwareLabel_->setText(Q(firmwareVersionText_));
 
     // Fan and temperature.
     const std::uint8_t env = r[rec::kEnvironment];
-    SetFontColour(Label5, (env & kEnvFanFailure) ? kRed : kBlue);
-    Label5->setText(QString::number(r[rec::kFanHigh] * 256 + r[rec::kFanLow]));
-    SetFontColour(Label7, (env & kEnvOverTemperature) ? kRed : kBlue);
-    Label7->setText(QString::number(r[rec::kTemperature]));
-    Panel11->setVisible(sensorsShown_ && (env & 0xF0) == kEnvSensors && env != 0xAA);
+    SetFontColour(fanSpeedLabel_, (env & kEnvFanFailure) ? kRed : kBlue);
+    fanSpeedLabel_->setText(QString::number(r[rec::kFanHigh] * 256 + r[rec::kFanLow]));
+    SetFontColour(temperatureLabel_, (env & kEnvOverTemperature) ? kRed : kBlue);
+    temperatureLabel_->setText(QString::number(r[rec::kTemperature]));
+    sensorsPanel_->setVisible(sensorsShown_ && (env & 0xF0) == kEnvSensors && env != 0xAA);
 
     // The buzzer box: the first refresh takes the controller's setting;
     // later ones only give the box back once a change has been read back.
     // Its click handler comes with the buzzer setting.
     const DeviceSlot& slot = d.deviceSlots[static_cast<std::size_t>(selectedDevice_)];
     if (slot.optionCapability & kBuzzerCapability) {
-        CheckBox5->show();
+        buzzerMuteBox_->show();
         if (shell.firstStatusPending.load()) {
-            CheckBox5->setChecked((r[rec::kOptionBits] & kBuzzerSounding) == 0);
+            buzzerMuteBox_->setChecked((r[rec::kOptionBits] & kBuzzerSounding) == 0);
         } else if (slot.optionChangePending == 0) {
-            CheckBox5->setEnabled(true);
+            buzzerMuteBox_->setEnabled(true);
         }
     } else {
-        CheckBox5->hide();
+        buzzerMuteBox_->hide();
     }
 
-    Label17->setText(Q(text::ArrayModeText(r[rec::kArrayMode])));
+    arrayModeLabel_->setText(Q(text::ArrayModeText(r[rec::kArrayMode])));
 
     shell.firstStatusPending = false;
     d.deviceChangeRedraw = false;
@@ -185,7 +185,7 @@ int StatusPage::RefreshStatusPage(bool full) {
         shownDiskFlags_ = flags;
         DrawMember(r, 0);
         DrawMember(r, 1);
-        Label27->setText(
+        configuredCapacityLabel_->setText(
             Q(text::CapacityText(text::Capacity40(text::Field(r, rec::kConfiguredCapacity, 5)))));
     }
 
@@ -193,20 +193,20 @@ int StatusPage::RefreshStatusPage(bool full) {
     if (rebuild & 0x03) {
         const std::uint8_t percent = r[rec::kRebuildPercent];
         if (shownRebuildPercent_ == 0xFF || shownRebuildPercent_ != percent) {
-            Label18->setText(Q(RebuildText(rebuild, percent)));
+            healthLabel_->setText(Q(RebuildText(rebuild, percent)));
             shownRebuildPercent_ = percent;
         }
-        Image0_Log->show();
+        eventLogButton_->show();
     } else {
-        Label18->setText(Q(HealthText(flags)));
+        healthLabel_->setText(Q(HealthText(flags)));
         shownRebuildPercent_ = 0xFF;
     }
     return 0;
 }
 
 void StatusPage::DrawMember(const Record512& r, int member) {
-    QLabel* capacity = member == 0 ? Label25 : Label26;
-    QLabel* model = member == 0 ? Label51 : Label52;
+    QLabel* capacity = memberCapacityLabel_[member == 0 ? 0 : 1];
+    QLabel* model = memberModelLabel_[member == 0 ? 0 : 1];
     const std::size_t modelAt = member == 0 ? rec::kHdd1Model : rec::kHdd2Model;
     const std::size_t capacityAt = member == 0 ? rec::kHdd1Capacity : rec::kHdd2Capacity;
     const std::size_t serialAt = member == 0 ? rec::kHdd1Serial : rec::kHdd2Serial;
@@ -249,35 +249,35 @@ void StatusPage::RefreshDeviceLabels() {
     if (!AnySelectorChecked()) return;
     DiscoveryState& d = state_.discovery;
     const int current =
-        form_.CurrentPage() == kPageUpgrade ? form_.SelectedUpgradeDevice() : selectedDevice_;
+        window_.CurrentPage() == kPageUpgrade ? window_.SelectedUpgradeDevice() : selectedDevice_;
     d.currentDevice = current;
 
     firmwareVersionText_ = text::FirmwareText(IdentifyOf(state_, current));
     const DeviceSlot& slot = d.deviceSlots[static_cast<std::size_t>(current)];
     sensorsShown_ = slot.hasSensors != 0 || FirmwareImpliesSensors(firmwareVersionText_);
-    StaticText10->clear();
+    deviceNoteLabel_->clear();
 
     const int count = std::min(d.deviceCount, kDeviceSlots);
     for (int k = 0; k < count; ++k) {
         hints_[static_cast<std::size_t>(k)] = DeviceHint(d, k);
-        if (k < kShownDevices) (k == 0 ? CheckBox1 : CheckBox3)->setToolTip(Q(Hint(k)));
+        if (k < kShownDevices) (k == 0 ? device1Box_ : device2Box_)->setToolTip(Q(Hint(k)));
     }
-    Image0_D1->setToolTip(Q(Hint(0)));
-    Image2_D1->setToolTip(Q(Hint(0)));
-    Image0_D2->setToolTip(Q(Hint(1)));
-    Image2_D2->setToolTip(Q(Hint(1)));
+    device1Picture_->setToolTip(Q(Hint(0)));
+    upgradeDevice1Picture_->setToolTip(Q(Hint(0)));
+    device2Picture_->setToolTip(Q(Hint(1)));
+    upgradeDevice2Picture_->setToolTip(Q(Hint(1)));
 
-    form_.setWindowTitle(form_.ApplicationTitle() + " - " + Q(Hint(current)));
-    form_.LayoutPageButtons(slot.featureMask);
+    window_.setWindowTitle(window_.ApplicationTitle() + " - " + Q(Hint(current)));
+    window_.LayoutPageButtons(slot.featureMask);
     // The backup preset captions of a device with schedule backup come with
     // the schedule-backup page.
 }
 
-void StatusPage::SelectorClick(int index) {
-    QCheckBox* self = index == 0 ? CheckBox1 : CheckBox3;
-    QCheckBox* other = index == 0 ? CheckBox3 : CheckBox1;
-    PictureButton* status = index == 0 ? Image0_D1 : Image0_D2;
-    PictureButton* upgrade = index == 0 ? Image2_D1 : Image2_D2;
+void StatusPage::OnSelectorClicked(int index) {
+    QCheckBox* self = index == 0 ? device1Box_ : device2Box_;
+    QCheckBox* other = index == 0 ? device2Box_ : device1Box_;
+    PictureButton* status = index == 0 ? device1Picture_ : device2Picture_;
+    PictureButton* upgrade = index == 0 ? upgradeDevice1Picture_ : upgradeDevice2Picture_;
     DiscoveryState& d = state_.discovery;
 
     if (self->isChecked()) {
@@ -286,7 +286,7 @@ void StatusPage::SelectorClick(int index) {
         if (!other->isChecked()) {
             selectedDevice_ = index;
             d.currentDevice = index;
-            form_.ShowPage();
+            window_.ShowPage();
         }
     } else {
         status->hide();
@@ -294,22 +294,22 @@ void StatusPage::SelectorClick(int index) {
         if (!other->isChecked()) return;
         selectedDevice_ = 1 - index;
         d.currentDevice = selectedDevice_;
-        form_.ShowPage();
+        window_.ShowPage();
     }
     // Ticking the box again gives a device that stopped answering a fresh
     // start.
     d.deviceSlots[static_cast<std::size_t>(index)].failureCount = 0;
     RefreshDeviceLabels();
-    form_.ShowPage();
-    if (form_.CurrentPage() == kPageStatus) RefreshStatusPage(true);
+    window_.ShowPage();
+    if (window_.CurrentPage() == kPageStatus) RefreshStatusPage(true);
 }
 
-void StatusPage::DevicePictureClick(int index) {
+void StatusPage::SelectDevice(int index) {
     selectedDevice_ = index;
-    Image0_D1->SetPicture(
-        form_.CompanionPicture(selectedDevice_ == 0 ? "Image0_D1_Yellow" : "Image0_D1_White"));
-    Image0_D2->SetPicture(
-        form_.CompanionPicture(selectedDevice_ == 1 ? "Image0_D2_Yellow" : "Image0_D2_White"));
+    device1Picture_->SetPicture(
+        window_.CompanionPicture(selectedDevice_ == 0 ? "device1Selected" : "device1Unselected"));
+    device2Picture_->SetPicture(
+        window_.CompanionPicture(selectedDevice_ == 1 ? "device2Selected" : "device2Unselected"));
     state_.discovery.currentDevice = selectedDevice_;
     deviceSwitch_ = true;
     RefreshDeviceLabels();

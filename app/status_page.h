@@ -18,13 +18,13 @@ class QLabel;
 namespace raid::app {
 
 class PictureButton;
-class TForm1;
+class MainWindow;
 
-// Label18 while no rebuild runs: "Failure" with no member present, "Normal"
+// The health label while no rebuild runs: "Failure" with no member present, "Normal"
 // with both, "Single HDD\nPresent" with one.
 std::string HealthText(std::uint8_t diskStateFlags);
 
-// Label18 during a rebuild: "45%\n<<<<\nRebuilding" while HDD1 is rebuilt from
+// The health label during a rebuild: "45%\n<<<<\nRebuilding" while HDD1 is rebuilt from
 // HDD2 (RebuildFlags bit 0), "45%\n>>>>\nRebuilding" while only HDD2 is.
 std::string RebuildText(std::uint8_t rebuildFlags, std::uint8_t percent);
 
@@ -40,9 +40,9 @@ std::string DeviceHint(const DiscoveryState& d, int deviceIndex);
 
 class StatusPage {
 public:
-    // The page's controls are found by name among `form`'s children; the
-    // form must have built them.
-    explicit StatusPage(TForm1& form);
+    // The page's controls are found by name among `window`'s children; the
+    // window must have built them.
+    explicit StatusPage(MainWindow& window);
 
     // Redraws the page for the selected device. -1 (nothing done) unless the
     // Status page is shown, a device is known and a selector is ticked.
@@ -52,11 +52,11 @@ public:
     // page buttons for the current device.
     void RefreshDeviceLabels();
 
-    // The device choice.
-    void CheckBox1Click() { SelectorClick(0); }
-    void CheckBox3Click() { SelectorClick(1); }
-    void Image0_D1Click() { DevicePictureClick(0); }
-    void Image0_D2Click() { DevicePictureClick(1); }
+    // The device choice. A click on selector box `index` (0: "Device1", 1:
+    // "Device2"), which has already toggled its tick.
+    void OnSelectorClicked(int index);
+    // A click on a device picture: device `index` becomes the shown one.
+    void SelectDevice(int index);
 
     int SelectedDevice() const { return selectedDevice_; }
     // Set while the page is redrawn for a newly selected device.
@@ -66,35 +66,32 @@ public:
     const std::string& Hint(int deviceIndex) const;
 
 private:
-    void SelectorClick(int index);
-    void DevicePictureClick(int index);
     // One member's capacity and model labels, by its nibble of the flags.
     void DrawMember(const Record512& r, int member);
     bool AnySelectorChecked() const;
 
-    TForm1& form_;
+    MainWindow& window_;
     AppState& state_;
 
-    QCheckBox* CheckBox1;
-    QCheckBox* CheckBox3;
-    QCheckBox* CheckBox5;
-    QFrame* Panel11;
-    QLabel* Label5;
-    QLabel* Label7;
-    QLabel* Label17;
-    QLabel* Label18;
-    QLabel* Label25;
-    QLabel* Label26;
-    QLabel* Label27;
-    QLabel* Label48;
-    QLabel* Label51;
-    QLabel* Label52;
-    QLabel* StaticText10;
-    PictureButton* Image0_D1;
-    PictureButton* Image0_D2;
-    PictureButton* Image0_Log;
-    PictureButton* Image2_D1;
-    PictureButton* Image2_D2;
+    QCheckBox* device1Box_;
+    QCheckBox* device2Box_;
+    QCheckBox* buzzerMuteBox_;
+    QFrame* sensorsPanel_;
+    QLabel* fanSpeedLabel_;
+    QLabel* temperatureLabel_;
+    QLabel* arrayModeLabel_;
+    QLabel* healthLabel_;
+    // HDD1's and HDD2's capacity and model.
+    std::array<QLabel*, 2> memberCapacityLabel_;
+    std::array<QLabel*, 2> memberModelLabel_;
+    QLabel* configuredCapacityLabel_;
+    QLabel* firmwareLabel_;
+    QLabel* deviceNoteLabel_;
+    PictureButton* device1Picture_;
+    PictureButton* device2Picture_;
+    PictureButton* eventLogButton_;
+    PictureButton* upgradeDevice1Picture_;
+    PictureButton* upgradeDevice2Picture_;
 
     int selectedDevice_ = 0;
     std::string firmwareVersionText_;

@@ -1,5 +1,5 @@
 // Time from a device-change message to the applied discovery result, in real
-// time: the debounce ticks of Timer4 every 500 ms, the probe with its pauses
+// time: the device-change debounce ticks every 500 ms, the probe with its pauses
 // on a detection thread, and the application of the result. Two emulated
 // enclosures are plugged in, then a third one arrives.
 #include <chrono>
@@ -25,18 +25,18 @@ public:
     HeadlessHost(AppState& s, device::CommandChannel& ch) : state_(s), ch_(ch) {}
     void SetStatusPanel(int, const std::string&) override {}
     void SetDeviceSelector(int, bool) override {}
-    std::string StaticText1Text() const override { return text_; }
-    bool StaticText1Visible() const override { return visible_; }
-    void SetStaticText1Text(const std::string& t) override { text_ = t; }
-    void SetStaticText1Visible(bool v) override { visible_ = v; }
-    void SetPageImagesEnabled(bool) override {}
-    void SetUpgradeImageEnabled(bool) override {}
-    void ShowLogImage() override {}
+    std::string DetectionNoticeText() const override { return text_; }
+    bool DetectionNoticeVisible() const override { return visible_; }
+    void SetDetectionNoticeText(const std::string& t) override { text_ = t; }
+    void SetDetectionNoticeVisible(bool v) override { visible_ = v; }
+    void SetPageButtonsEnabled(bool) override {}
+    void SetUpgradeButtonEnabled(bool) override {}
+    void ShowEventLogButton() override {}
     void RefreshDeviceSummary() override {}
     void ShowStatusPage() override {}
     void SetStatusTimeReference(TimePoint) override {}
     void EnablePollTimers() override {}
-    void DisableTimer3() override {}
+    void StopSmartCountdown() override {}
     int CountLogicalDrives() override {
         return discovery::ListLogicalDrives(state_.discovery, ch_.disks);
     }
@@ -73,7 +73,7 @@ int main() {
             if (state.shell.detectRequest && !worker.joinable())
                 worker = std::thread([&] { discovery::ServeDetectRequest(state, ch); });
             const bool wasDone = state.shell.detectDone;
-            discovery::Timer4Tick(state, host);
+            discovery::OnDeviceChangeTick(state, host);
             if (wasDone && !state.shell.detectDone) break;
             std::this_thread::sleep_for(milliseconds(500));
         }

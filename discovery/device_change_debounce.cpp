@@ -21,10 +21,10 @@ void CountdownStep(AppState& state, DiscoveryHost& host) {
         return;
     }
     if (shell.statusPollActive.load()) return;  // next tick
-    host.SetUpgradeImageEnabled(false);
+    host.SetUpgradeButtonEnabled(false);
     if (shell.exclusiveOperation.load()) {
         // A firmware upgrade owns the device: keep the count and try later.
-        host.SetUpgradeImageEnabled(true);
+        host.SetUpgradeButtonEnabled(true);
         return;
     }
     shell.detecting = true;
@@ -32,7 +32,7 @@ void CountdownStep(AppState& state, DiscoveryHost& host) {
     const int logical = host.CountLogicalDrives();
     const int physical = host.CountPhysicalDisks();
     if (logical == d.logicalDriveCount && physical == d.physicalDiskCount) {
-        host.SetUpgradeImageEnabled(true);
+        host.SetUpgradeButtonEnabled(true);
         shell.detecting = false;
         return;
     }
@@ -40,7 +40,7 @@ void CountdownStep(AppState& state, DiscoveryHost& host) {
     d.physicalDiskCount = physical;
     shell.detectBusy = true;
     shell.detectRequest = true;
-    if (d.deviceCount == 0) host.SetStaticText1Text(kDetectingText);
+    if (d.deviceCount == 0) host.SetDetectionNoticeText(kDetectingText);
 }
 
 // B: a discovery finished on the detection thread; make it the current one.
@@ -80,21 +80,21 @@ void ApplyDiscovery(AppState& state, DiscoveryHost& host) {
 
     if (d.deviceCount > 0) {
         if (d.currentDevice >= d.deviceCount) d.currentDevice = d.deviceCount - 1;
-        host.SetPageImagesEnabled(true);
-        host.ShowLogImage();
+        host.SetPageButtonsEnabled(true);
+        host.ShowEventLogButton();
         host.RefreshDeviceSummary();
         if (d.deviceChangeRedraw) host.ShowStatusPage();
         shell.detecting = false;
         shell.pollRequestFlags |= kPollAfterDiscovery;
         host.EnablePollTimers();
-        host.SetStaticText1Visible(false);
-        host.SetStaticText1Text(" ");
+        host.SetDetectionNoticeVisible(false);
+        host.SetDetectionNoticeText(" ");
     } else {
-        host.SetPageImagesEnabled(false);
-        host.DisableTimer3();
+        host.SetPageButtonsEnabled(false);
+        host.StopSmartCountdown();
         shell.detecting = false;
-        host.SetStaticText1Text(kNoDriveText);
-        host.SetStaticText1Visible(true);
+        host.SetDetectionNoticeText(kNoDriveText);
+        host.SetDetectionNoticeVisible(true);
     }
 }
 
@@ -114,14 +114,14 @@ void UpdateIdentityChangedAt(DiscoveryState& d, TimePoint now, const std::functi
     }
 }
 
-void Timer4Tick(AppState& state, DiscoveryHost& host) {
+void OnDeviceChangeTick(AppState& state, DiscoveryHost& host) {
     auto& shell = state.shell;
     if (shell.deviceChangeCountdown.load() != 0) {
         CountdownStep(state, host);
     } else if (shell.detectDone.load()) {
         ApplyDiscovery(state, host);
-    } else if (shell.detectBusy.load() && host.StaticText1Text() == kDetectingText) {
-        host.SetStaticText1Visible(!host.StaticText1Visible());
+    } else if (shell.detectBusy.load() && host.DetectionNoticeText() == kDetectingText) {
+        host.SetDetectionNoticeVisible(!host.DetectionNoticeVisible());
     }
 }
 

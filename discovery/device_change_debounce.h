@@ -1,6 +1,7 @@
 #pragma once
-// Timer4: the 500 ms main-thread step that debounces device-change messages,
-// starts discovery runs and applies their results to the window.
+// The device-change debounce: the 500 ms main-thread tick that debounces
+// device-change messages, starts discovery runs and applies their results to
+// the window.
 #include <functional>
 
 #include "common/state.h"
@@ -8,8 +9,8 @@
 
 namespace raid::discovery {
 
-inline constexpr std::uint32_t kTimer4IntervalMs = 500;
-// A device-change message sets the countdown to 16; Timer4 counts it up to
+inline constexpr std::uint32_t kDeviceChangeTickMs = 500;
+// A device-change message sets the countdown to 16; the tick counts it up to
 // 26, so a run starts ten ticks (about 5 s) after the last message.
 inline constexpr std::uint8_t kCountdownStart = 16;
 inline constexpr std::uint8_t kCountdownEnd = 26;
@@ -22,10 +23,10 @@ void OnDeviceChangeMessage(AppState& state);
 // PreviousIdentifyRecord, IdentityChangedAt of its disk := now.
 void UpdateIdentityChangedAt(DiscoveryState& d, TimePoint now, const std::function<void()>& pump);
 
-// One tick of Timer4 (main thread). Does one of: advance the countdown;
+// The 500 ms device-change debounce tick (main thread). Does one of: advance the countdown;
 // compare the drive counts and request a discovery (DetectRequest) when they
 // changed; apply a finished discovery (DetectDone) to the tables and the
 // window; blink "Drive detecting" while a discovery runs.
-void Timer4Tick(AppState& state, DiscoveryHost& host);
+void OnDeviceChangeTick(AppState& state, DiscoveryHost& host);
 
 }  // namespace raid::discovery

@@ -1,8 +1,9 @@
 #pragma once
-// What Timer4Tick needs from the main window and the rest of the program.
-// The window implements it with its widgets; tests implement it with a fake
-// that records the calls. Every call is made on the main thread, from inside
-// Timer4Tick, and must return promptly (no modal dialogs, no device I/O).
+// What the device-change tick (OnDeviceChangeTick) needs from the main window
+// and the rest of the program. The window implements it with its widgets;
+// tests implement it with a fake that records the calls. Every call is made on
+// the main thread, from inside OnDeviceChangeTick, and must return promptly
+// (no modal dialogs, no device I/O).
 #include <string>
 
 #include "common/state.h"
@@ -14,30 +15,33 @@ public:
     virtual ~DiscoveryHost() = default;
 
     // --- Status bar ---
-    // StatusBar1 panel `panel` (0..4) shows `text`.
+    // Status bar panel `panel` (0..4) shows `text`.
     virtual void SetStatusPanel(int panel, const std::string& text) = 0;
 
     // --- Device selectors ---
-    // Selector `index` (0: CheckBox1 "Device1" with Image0_D1 and Image2_D1;
-    // 1: CheckBox3 "Device2" with Image0_D2 and Image2_D2). present = true:
-    // the check box is shown and ticked and both images shown; false: the
-    // check box is hidden and unticked and both images hidden.
+    // Selector `index` (0: the "Device1" box with the device's pictures on
+    // the Status and Upgrade pages; 1: the "Device2" box with its pictures).
+    // present = true: the check box is shown and ticked and both pictures
+    // shown; false: the check box is hidden and unticked and both pictures
+    // hidden.
     virtual void SetDeviceSelector(int index, bool present) = 0;
 
-    // --- StaticText1 (the "Drive detecting" / "No Drive found! " line) ---
-    virtual std::string StaticText1Text() const = 0;
-    virtual bool StaticText1Visible() const = 0;
-    virtual void SetStaticText1Text(const std::string& text) = 0;
-    virtual void SetStaticText1Visible(bool visible) = 0;
+    // --- The detection notice (the "Drive detecting" / "No Drive found! "
+    // line of the Status page) ---
+    virtual std::string DetectionNoticeText() const = 0;
+    virtual bool DetectionNoticeVisible() const = 0;
+    virtual void SetDetectionNoticeText(const std::string& text) = 0;
+    virtual void SetDetectionNoticeVisible(bool visible) = 0;
 
     // --- Page buttons and pages ---
-    // The eight page images: Image_Sts, Image_Setup, Image_FWUpg,
-    // Image_Email, Image_SMART, Image_About, Image2_Load, Image2_Upgrade.
-    virtual void SetPageImagesEnabled(bool enabled) = 0;
-    // Image2_Upgrade alone (kept disabled while a discovery runs).
-    virtual void SetUpgradeImageEnabled(bool enabled) = 0;
-    // Image0_Log becomes visible.
-    virtual void ShowLogImage() = 0;
+    // The eight page buttons: the six page buttons of the column (Status,
+    // Setup, Upgrade, E-mail, SMART, About) and the Upgrade page's load and
+    // start-upgrade buttons.
+    virtual void SetPageButtonsEnabled(bool enabled) = 0;
+    // The start-upgrade button alone (kept disabled while a discovery runs).
+    virtual void SetUpgradeButtonEnabled(bool enabled) = 0;
+    // The Status page's event log button becomes visible.
+    virtual void ShowEventLogButton() = 0;
     // Redraws the device summary of the status page from the records.
     virtual void RefreshDeviceSummary() = 0;
     // Switches to the status page.
@@ -47,10 +51,10 @@ public:
     virtual void SetStatusTimeReference(TimePoint when) = 0;
 
     // --- Timers ---
-    // Timer2 (status poll) and Timer3 (clock and SMART countdown) start.
+    // The status-poll tick and the clock and SMART countdown tick start.
     virtual void EnablePollTimers() = 0;
-    // Timer3 stops (no device left to show).
-    virtual void DisableTimer3() = 0;
+    // The clock and SMART countdown tick stops (no device left to show).
+    virtual void StopSmartCountdown() = 0;
 
     // --- Drive counts for change detection ---
     // ListLogicalDrives and CountPhysicalDisks of the running system. The

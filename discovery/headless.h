@@ -8,7 +8,7 @@
 
 namespace raid::discovery {
 
-// Baselines, volume table and probe, applied as Timer4 applies a finished
+// Baselines, volume table and probe, applied as the device-change tick applies a finished
 // discovery: DeviceTable and DeviceCount are the new ones and the detection
 // flags are clear. FirstStatusPending is left as it was.
 void DiscoverOnce(AppState& state, device::CommandChannel& ch);

@@ -10,7 +10,7 @@ namespace raid::discovery {
 struct Notices {
     // A message box with OK button; `caption` may be empty (no caption text).
     std::function<void(const std::string& text, const std::string& caption)> message;
-    // StatusBar1 panel 4, the last-result line.
+    // Status bar panel 4, the last-result line.
     std::function<void(const std::string& text)> statusText;
 
     void Message(const std::string& text, const std::string& caption) const {

@@ -10,7 +10,7 @@
 
 namespace raid::monitor {
 
-// Pages of the main window's notebook, as CurrentPage() reports them.
+// Pages of the main window's page stack, as CurrentPage() reports them.
 inline constexpr int kPageStatus = 0;
 inline constexpr int kPageSetup = 1;
 
@@ -19,7 +19,7 @@ public:
     virtual ~MonitorHost() = default;
 
     // --- Status bar ---
-    // StatusBar1 panel `panel` (0..4) shows `text`.
+    // Status bar panel `panel` (0..4) shows `text`.
     virtual void SetStatusPanel(int panel, const std::string& text) = 0;
 
     // --- Message pump ---
@@ -27,7 +27,7 @@ public:
     // handler run from here may set Closing or start an exclusive operation.
     virtual void Pump() = 0;
 
-    // --- Device selectors (0: CheckBox1 "Device1", 1: CheckBox3 "Device2") ---
+    // --- Device selectors (0: the "Device1" box, 1: the "Device2" box) ---
     virtual bool IsSelectorChecked(int index) const = 0;
     // Unticks selector `index`: monitoring of that device stops until the
     // user ticks it again.

@@ -2,7 +2,7 @@
 
 namespace raid::monitor {
 
-void Timer2Tick(AppState& state) {
+void OnPollTick(AppState& state) {
     auto& s = state.shell;
     const bool blocked = s.deviceChangeCountdown.load() != 0 || s.detecting.load() ||
                          s.statusPollActive.load() || s.exclusiveOperation.load() ||

@@ -32,7 +32,10 @@ private:
     Outcome QueryDevice(int index);
     // Sleeps, sends `code` to `disk`; false when the poll must stop.
     bool Query(int disk, std::uint8_t code, std::uint8_t& result);
-    void Panel0(const std::string& prefix) { host_.SetStatusPanel(0, prefix + Hex2(counter_)); }
+    // Status bar panel 0: the step `prefix` and the poll counter.
+    void ShowPollStep(const std::string& prefix) {
+        host_.SetStatusPanel(0, prefix + Hex2(counter_));
+    }
     void EndActive() { state_.shell.statusPollActive = false; }
 
     AppState& state_;
@@ -62,7 +65,7 @@ Outcome Poll::QueryDevice(int index) {
     std::uint8_t result = device::kResultSuccess;
     if (slot.hasSensors != 0 || slot.optionChangePending != 0) {
         clock_.SleepMs(kPollQueryPauseMs);
-        Panel0("1y,");
+        ShowPollStep("1y,");
         if (!Query(disk, device::cmd::kInformation, result)) return Outcome::Aborted;
         if (result == device::kResultSuccess) {
             DecodeInformation(record, reply_, buzzerCapability);
@@ -73,7 +76,7 @@ Outcome Poll::QueryDevice(int index) {
         }
     }
 
-    Panel0("2x,");
+    ShowPollStep("2x,");
     std::uint16_t pass = 0;
     while (result == device::kResultSuccess) {
         ++pass;
@@ -129,7 +132,7 @@ void Poll::Run() {
     for (int i = 0; i < kShownDevices; ++i) {
         host_.Pump();
         if (Aborted(state_)) return EndActive();
-        Panel0("0x,");
+        ShowPollStep("0x,");
         if (i >= d.deviceCount || !host_.IsSelectorChecked(i) ||
             static_cast<std::uint32_t>(i) == shell.operationDeviceIndex.load())
             continue;
@@ -138,7 +141,7 @@ void Poll::Run() {
             mon.changedDeviceMask |= bit;
             continue;
         }
-        Panel0("1x,");
+        ShowPollStep("1x,");
         auto& slot = d.deviceSlots[static_cast<std::size_t>(i)];
         d.currentDevice = i;
         if ((slot.failureCount & 1) != 0) {
@@ -161,15 +164,15 @@ void Poll::Run() {
         }
     }
 
-    Panel0("3x,");
+    ShowPollStep("3x,");
     if (Aborted(state_)) return EndActive();
-    Panel0("4x,");
+    ShowPollStep("4x,");
     host_.DetectEvents(mon.changedDeviceMask);
     if (mon.changedDeviceMask != 0 && host_.CurrentPage() == kPageStatus)
         host_.RefreshStatusPage(shell.firstStatusPending.load() || d.deviceChangeRedraw);
     if (host_.CurrentPage() == kPageSetup) host_.RefreshSetupPage();
     EndActive();
-    Panel0("5x,");
+    ShowPollStep("5x,");
 }
 
 }  // namespace

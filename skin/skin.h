@@ -3,21 +3,27 @@
 // resources under ":/skin/<name>.jpg", decoded with libjpeg.
 //
 // Pictures (names and sizes in skin_catalog.h):
-//   Image_Background_RAID, _OEM, _HyBrid  620 x 420  dark slate window with the
-//                                        light page panel at kPanelLeft/Top
-//   Image_Title                          620 x 56   title banner, placed at (0, 0);
-//                                        its right part is left plain for Label63
-//   Image_Sts, Image_Setup, Image_FWUpg,
-//   Image_Email, Image_SMART, Image_About  130 x 40  page buttons, each as
-//                                        <name>_Yellow (current page, amber) and
-//                                        <name>_White (other pages, light)
-//   Image0_D1, Image0_D2                 120 x 84   enclosure drawings "Device1",
-//                                        "Device2"; _Yellow = selected, _White = not
-//   Image5_HDD1, Image5_HDD2             120 x 48   member disks "HDD1", "HDD2";
-//                                        _Yellow = selected, _White = not
-//   Image0_Log, Image2_Load, Image2_Upgrade, Image1_Set,
-//   Image3_OK, Image3_Ignore, Image3_Test  100 x 30  action buttons
-//   Image4_Logo                          160 x 120  product logo (About page)
+//   backgroundRaid, backgroundOem,      620 x 420  dark slate window with the
+//   backgroundHybrid                               light page panel at kPanelLeft/Top
+//   titleBanner                         620 x 56   title banner, placed at (0, 0);
+//                                                  its right part is left plain for
+//                                                  the product name
+//   statusPageButton, setupPageButton,
+//   upgradePageButton, emailPageButton,
+//   smartPageButton, aboutPageButton    130 x 40   page buttons, each as
+//                                                  <name>Selected (current page, amber)
+//                                                  and <name>Unselected (other pages,
+//                                                  light)
+//   device1, device2                    120 x 84   enclosure drawings "Device1",
+//                                                  "Device2"; <name>Selected and
+//                                                  <name>Unselected as above
+//   hdd1, hdd2                          120 x 48   member disks "HDD1", "HDD2";
+//                                                  <name>Selected and <name>Unselected
+//   eventLogButton, loadFirmwareButton,
+//   startUpgradeButton, applyPeriodButton,
+//   saveMailButton, revertMailButton,
+//   testMailButton                      100 x 30   action buttons
+//   productLogo                         160 x 120  product logo (About page)
 //
 // Picture buttons and selectors are drawn with the colour of what lies under
 // them (the column or the panel) in their corners, so they need no mask.

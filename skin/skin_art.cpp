@@ -562,9 +562,9 @@ struct PageButtonArt {
 };
 
 constexpr PageButtonArt kPageButtons[] = {
-    {"Image_Sts", IconPulse, "Status"},     {"Image_Setup", IconGear, "Setup"},
-    {"Image_FWUpg", IconUpload, "Upgrade"}, {"Image_Email", IconEnvelope, "E-mail"},
-    {"Image_SMART", IconGauge, "SMART"},    {"Image_About", IconInfo, "About"},
+    {"statusPageButton", IconPulse, "Status"},    {"setupPageButton", IconGear, "Setup"},
+    {"upgradePageButton", IconUpload, "Upgrade"}, {"emailPageButton", IconEnvelope, "E-mail"},
+    {"smartPageButton", IconGauge, "SMART"},      {"aboutPageButton", IconInfo, "About"},
 };
 
 struct ActionArt {
@@ -574,26 +574,24 @@ struct ActionArt {
 };
 
 constexpr ActionArt kActions[] = {
-    {"Image0_Log", IconList, "Event Log"},
-    {"Image2_Load", IconFolder, "Load"},
-    {"Image2_Upgrade", IconUpload, "Upgrade"},
-    {"Image1_Set", IconCheck, "Set"},
-    {"Image3_OK", IconCheck, "OK"},
-    {"Image3_Ignore", IconCross, "Ignore"},
-    {"Image3_Test", IconPlane, "Test"},
+    {"eventLogButton", IconList, "Event Log"},     {"loadFirmwareButton", IconFolder, "Load"},
+    {"startUpgradeButton", IconUpload, "Upgrade"}, {"applyPeriodButton", IconCheck, "Set"},
+    {"saveMailButton", IconCheck, "OK"},           {"revertMailButton", IconCross, "Ignore"},
+    {"testMailButton", IconPlane, "Test"},
 };
 
-// "<base>_Yellow" / "<base>_White" -> the look; false for other names.
+// "<base>Selected" -> the yellow look, "<base>Unselected" -> the white one;
+// false for other names.
 bool SplitLook(std::string_view name, std::string_view& base, Look& look) {
-    constexpr std::string_view kYellow = "_Yellow";
-    constexpr std::string_view kWhite = "_White";
-    if (name.ends_with(kYellow)) {
-        base = name.substr(0, name.size() - kYellow.size());
+    constexpr std::string_view kSelected = "Selected";
+    constexpr std::string_view kUnselected = "Unselected";
+    if (name.ends_with(kSelected)) {
+        base = name.substr(0, name.size() - kSelected.size());
         look = Look::Yellow;
         return true;
     }
-    if (name.ends_with(kWhite)) {
-        base = name.substr(0, name.size() - kWhite.size());
+    if (name.ends_with(kUnselected)) {
+        base = name.substr(0, name.size() - kUnselected.size());
         look = Look::White;
         return true;
     }
@@ -603,11 +601,11 @@ bool SplitLook(std::string_view name, std::string_view& base, Look& look) {
 }  // namespace
 
 QImage PaintPicture(std::string_view name, int width, int height) {
-    if (name == "Image_Background_RAID") return Background(width, height, kAmber, true);
-    if (name == "Image_Background_OEM") return Background(width, height, kSteel, false);
-    if (name == "Image_Background_HyBrid") return Background(width, height, kTeal, true);
-    if (name == "Image_Title") return Banner(width, height);
-    if (name == "Image4_Logo") return Logo(width, height);
+    if (name == "backgroundRaid") return Background(width, height, kAmber, true);
+    if (name == "backgroundOem") return Background(width, height, kSteel, false);
+    if (name == "backgroundHybrid") return Background(width, height, kTeal, true);
+    if (name == "titleBanner") return Banner(width, height);
+    if (name == "productLogo") return Logo(width, height);
     for (const auto& a : kActions) {
         if (name == a.name)
             return ActionButton(width, height, a.icon, QString::fromLatin1(a.label));
@@ -619,10 +617,10 @@ QImage PaintPicture(std::string_view name, int width, int height) {
         if (base == b.base)
             return PageButton(width, height, look, b.icon, QString::fromLatin1(b.label));
     }
-    if (base == "Image0_D1") return DevicePicture(width, height, look, QStringLiteral("Device1"));
-    if (base == "Image0_D2") return DevicePicture(width, height, look, QStringLiteral("Device2"));
-    if (base == "Image5_HDD1") return DiskPicture(width, height, look, QStringLiteral("HDD1"));
-    if (base == "Image5_HDD2") return DiskPicture(width, height, look, QStringLiteral("HDD2"));
+    if (base == "device1") return DevicePicture(width, height, look, QStringLiteral("Device1"));
+    if (base == "device2") return DevicePicture(width, height, look, QStringLiteral("Device2"));
+    if (base == "hdd1") return DiskPicture(width, height, look, QStringLiteral("HDD1"));
+    if (base == "hdd2") return DiskPicture(width, height, look, QStringLiteral("HDD2"));
     return {};
 }
 

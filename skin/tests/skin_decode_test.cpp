@@ -85,20 +85,20 @@ TEST(SkinPictures, EveryCataloguePictureDecodesAtItsDocumentedSize) {
     }
     EXPECT_EQ(QDir(QStringLiteral(":/skin")).entryList(QDir::Files).size(),
               static_cast<qsizetype>(kPictures.size()));
-    EXPECT_TRUE(LoadPictureImage(QStringLiteral("Image_NoSuchPicture")).isNull());
+    EXPECT_TRUE(LoadPictureImage(QStringLiteral("noSuchPicture")).isNull());
 }
 
 TEST(SkinPictures, PictureIsCachedAndCompanionsDiffer) {
-    const QPixmap first = Picture(QStringLiteral("Image_Sts_Yellow"));
+    const QPixmap first = Picture(QStringLiteral("statusPageButtonSelected"));
     ASSERT_FALSE(first.isNull());
     EXPECT_EQ(first.size(), QSize(kPageButtonWidth, kPageButtonHeight));
-    EXPECT_EQ(Picture(QStringLiteral("Image_Sts_Yellow")).cacheKey(), first.cacheKey());
-    EXPECT_TRUE(Picture(QStringLiteral("Image_NoSuchPicture")).isNull());
+    EXPECT_EQ(Picture(QStringLiteral("statusPageButtonSelected")).cacheKey(), first.cacheKey());
+    EXPECT_TRUE(Picture(QStringLiteral("noSuchPicture")).isNull());
 
     // The two looks of a button must be told apart at a glance: amber versus
     // light in the middle of the button, left of the label.
-    const QImage yellow = LoadPictureImage(QStringLiteral("Image_Sts_Yellow"));
-    const QImage white = LoadPictureImage(QStringLiteral("Image_Sts_White"));
+    const QImage yellow = LoadPictureImage(QStringLiteral("statusPageButtonSelected"));
+    const QImage white = LoadPictureImage(QStringLiteral("statusPageButtonUnselected"));
     const QRgb y = yellow.pixel(6, kPageButtonHeight / 2);
     const QRgb w = white.pixel(6, kPageButtonHeight / 2);
     EXPECT_GT(qRed(y) - qBlue(y), 100);
@@ -106,7 +106,7 @@ TEST(SkinPictures, PictureIsCachedAndCompanionsDiffer) {
 }
 
 TEST(SkinPictures, BackgroundShowsTheLightPanelOnTheDarkWindow) {
-    const QImage bg = LoadPictureImage(QStringLiteral("Image_Background_RAID"));
+    const QImage bg = LoadPictureImage(QStringLiteral("backgroundRaid"));
     ASSERT_FALSE(bg.isNull());
     EXPECT_TRUE(Near(bg.pixel(kPanelLeft + kPanelWidth / 2, kPanelTop + kPanelHeight / 2), 0xee,
                      0xf1, 0xf5));
@@ -132,7 +132,7 @@ TEST(DecodeJpeg, EveryTruncationGivesANullImage) {
         EXPECT_TRUE(DecodeJpeg(std::span(whole.data(), length)).isNull()) << length;
     }
     // A real skin picture cut in its entropy data.
-    const Bytes logo = ResourceBytes(QStringLiteral("Image4_Logo"));
+    const Bytes logo = ResourceBytes(QStringLiteral("productLogo"));
     ASSERT_GT(logo.size(), 1000u);
     EXPECT_TRUE(DecodeJpeg(std::span(logo.data(), logo.size() / 2)).isNull());
 }

@@ -62,7 +62,7 @@ public:
     std::filesystem::path path;
 };
 
-class FormTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test {
 protected:
     // Adds an emulated enclosure; `edit` may change its model first.
     template <typename Edit>
@@ -76,8 +76,8 @@ protected:
         AddEnclosure(scenario, [](sim::Enclosure&) {});
     }
 
-    void MakeForm() {
-        FormOptions options;
+    void MakeWindow() {
+        MainWindowOptions options;
         options.context = std::make_shared<ShellContext>(clock, disks);
         options.messages = &sink;
         options.startThreads = false;
@@ -89,24 +89,24 @@ protected:
             modals.push_back(dialog.objectName());
             return onModal ? onModal(dialog) : 0;
         };
-        form = std::make_unique<TForm1>(std::move(options));
+        window = std::make_unique<MainWindow>(std::move(options));
     }
 
-    // What TRaidThread would hand over until no request wakes it.
+    // What the monitoring thread would hand over until no request wakes it.
     void ServeRequests() {
-        for (int i = 0; i < 16 && monitor::WorkerShouldDispatch(form->State()); ++i)
-            form->RaidThreadDispatch();
+        for (int i = 0; i < 16 && monitor::WorkerShouldDispatch(window->State()); ++i)
+            window->ServeMonitorRequest();
     }
 
-    // What the detection thread and the next Timer4 tick would do.
+    // What the detection thread and the next device-change tick would do.
     void RunDiscovery() {
-        discovery::ServeDetectRequest(form->State(), form->Context().channel);
-        form->Timer4Timer();
+        discovery::ServeDetectRequest(window->State(), window->Context().channel);
+        window->OnDeviceChangeTick();
     }
 
     template <typename T = QWidget>
     T* Find(const char* name) {
-        T* widget = form->findChild<T*>(name);
+        T* widget = window->findChild<T*>(name);
         EXPECT_NE(widget, nullptr) << name;
         return widget;
     }
@@ -126,7 +126,7 @@ protected:
     // Modal windows opened (by objectName); onModal may act while one is open.
     std::vector<QString> modals;
     std::function<int(QDialog&)> onModal;
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<MainWindow> window;
 };
 
 }  // namespace raid::app::test

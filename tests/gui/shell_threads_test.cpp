@@ -16,7 +16,7 @@
 namespace raid::app::test {
 namespace {
 
-TEST(RaidThreadPass, WaitsForDiscoveryAndForAWakingBit) {
+TEST(MonitorThreadPass, WaitsForDiscoveryAndForAWakingBit) {
     QObject receiver;
     HandOverGate gate(&receiver);
     AppState state;
@@ -25,12 +25,12 @@ TEST(RaidThreadPass, WaitsForDiscoveryAndForAWakingBit) {
     const std::function<void()> dispatcher = [&] { ++runs; };
     flags.detectBusy = true;
     flags.pollRequestFlags = poll::kStatusPoll;
-    EXPECT_FALSE(TRaidThread::Pass(state, gate, dispatcher));
+    EXPECT_FALSE(MonitorThread::Pass(state, gate, dispatcher));
     flags.detectBusy = false;
     flags.pollRequestFlags = poll::kTimerArmed;  // armed is not a request
-    EXPECT_FALSE(TRaidThread::Pass(state, gate, dispatcher));
+    EXPECT_FALSE(MonitorThread::Pass(state, gate, dispatcher));
     flags.pollRequestFlags = poll::kSmartThresholds;
-    EXPECT_TRUE(TRaidThread::Pass(state, gate, dispatcher));
+    EXPECT_TRUE(MonitorThread::Pass(state, gate, dispatcher));
     EXPECT_EQ(runs, 1);
 }
 
@@ -95,24 +95,24 @@ TEST(WorkerThread, AHaltedLoopEnds) {
     EXPECT_TRUE(thread.Finish(std::chrono::seconds(10)));
 }
 
-class RunningFormTest : public FormTest {};
+class RunningMainWindowTest : public MainWindowTest {};
 
-TEST_F(RunningFormTest, ClosingWithLiveWorkersDoesNotHang) {
+TEST_F(RunningMainWindowTest, ClosingWithLiveWorkersDoesNotHang) {
     AddEnclosure("raid1");
     AddEnclosure("raid0");
-    FormOptions options;
+    MainWindowOptions options;
     options.context = std::make_shared<ShellContext>(clock, disks);
     options.messages = &sink;
     options.watchDevices = false;
     options.hostSources = FixedHost();
-    form = std::make_unique<TForm1>(std::move(options));
-    form->show();
+    window = std::make_unique<MainWindow>(std::move(options));
+    window->show();
     // Let the workers hand over a few times, with the discovery maybe still
     // under way, then close in the middle of it.
-    form->State().shell.pollRequestFlags = 0x29;
+    window->State().shell.pollRequestFlags = 0x29;
     for (int i = 0; i < 50; ++i) QCoreApplication::processEvents();
-    EXPECT_TRUE(form->close());
-    form.reset();
+    EXPECT_TRUE(window->close());
+    window.reset();
 }
 
 }  // namespace

@@ -14,34 +14,34 @@
 namespace raid::app::test {
 namespace {
 
-class StatusPageTest : public FormTest {
+class StatusPageTest : public MainWindowTest {
 protected:
     // One or two emulated enclosures, found and shown once (the first
     // refresh, with FirstStatusPending).
     void Start(std::vector<std::string> scenarios = {"raid1"}) {
         for (const std::string& s : scenarios) AddEnclosure(s);
-        MakeForm();
+        MakeWindow();
         RunDiscovery();
-        ASSERT_EQ(form->State().discovery.deviceCount, static_cast<int>(scenarios.size()));
-        ASSERT_EQ(form->Status().RefreshStatusPage(true), 0);
+        ASSERT_EQ(window->State().discovery.deviceCount, static_cast<int>(scenarios.size()));
+        ASSERT_EQ(window->Status().RefreshStatusPage(true), 0);
     }
 
     Record512& R(int device = 0) {
-        auto& s = form->State();
+        auto& s = window->State();
         return s.monitor.deviceStatusRecord[static_cast<std::size_t>(s.discovery.DiskOf(device))];
     }
     Record512& Identify(int device = 0) {
-        auto& s = form->State();
+        auto& s = window->State();
         return s.discovery.identifyRecord[static_cast<std::size_t>(s.discovery.DiskOf(device))];
     }
     DeviceSlot& Slot(int device = 0) {
-        return form->State().discovery.deviceSlots[static_cast<std::size_t>(device)];
+        return window->State().discovery.deviceSlots[static_cast<std::size_t>(device)];
     }
     QString Text(const char* label) { return Find<QLabel>(label)->text(); }
     QColor FontColour(const char* label) {
         return Find<QLabel>(label)->palette().color(QPalette::Active, QPalette::WindowText);
     }
-    int Refresh(bool full = false) { return form->Status().RefreshStatusPage(full); }
+    int Refresh(bool full = false) { return window->Status().RefreshStatusPage(full); }
 
     static void PutCapacity(Record512& r, std::size_t at, std::uint64_t sectors) {
         for (std::size_t i = 0; i < 6; ++i)
@@ -56,32 +56,32 @@ TEST_F(StatusPageTest, RebuildTextChangesOnlyWithThePercent) {
     r[rec::kRebuildFlags] = 0x01;  // HDD1 rebuilt from HDD2
     r[rec::kRebuildPercent] = 45;
     Refresh();
-    EXPECT_EQ(Text("Label18"), "45%\n<<<<\nRebuilding");
-    EXPECT_FALSE(Find("Image0_Log")->isHidden());
+    EXPECT_EQ(Text("healthLabel"), "45%\n<<<<\nRebuilding");
+    EXPECT_FALSE(Find("eventLogButton")->isHidden());
 
     // The same percent leaves the label alone, even on a full redraw.
-    Find<QLabel>("Label18")->setText("by hand");
+    Find<QLabel>("healthLabel")->setText("by hand");
     Refresh();
     Refresh(true);
-    EXPECT_EQ(Text("Label18"), "by hand");
+    EXPECT_EQ(Text("healthLabel"), "by hand");
 
     r[rec::kRebuildPercent] = 46;
     Refresh();
-    EXPECT_EQ(Text("Label18"), "46%\n<<<<\nRebuilding");
+    EXPECT_EQ(Text("healthLabel"), "46%\n<<<<\nRebuilding");
 
     // Only HDD2 being rebuilt points the other way, from the next percent.
     r[rec::kRebuildFlags] = 0x02;
     r[rec::kRebuildPercent] = 47;
     Refresh();
-    EXPECT_EQ(Text("Label18"), "47%\n>>>>\nRebuilding");
+    EXPECT_EQ(Text("healthLabel"), "47%\n>>>>\nRebuilding");
 
     // After the rebuild the same percent is drawn again when one starts.
     r[rec::kRebuildFlags] = 0;
     Refresh();
-    EXPECT_EQ(Text("Label18"), "Normal");
+    EXPECT_EQ(Text("healthLabel"), "Normal");
     r[rec::kRebuildFlags] = 0x03;
     Refresh();
-    EXPECT_EQ(Text("Label18"), "47%\n<<<<\nRebuilding");
+    EXPECT_EQ(Text("healthLabel"), "47%\n<<<<\nRebuilding");
 }
 
 TEST_F(StatusPageTest, HealthAndMembersFollowTheDiskStates) {
@@ -90,49 +90,49 @@ TEST_F(StatusPageTest, HealthAndMembersFollowTheDiskStates) {
     r[rec::kRebuildFlags] = 0;
     r[rec::kDiskStateFlags] = 0x22;
     Refresh();
-    EXPECT_EQ(Text("Label18"), "Normal");
-    EXPECT_EQ(FontColour("Label25"), QColor(0, 0, 0x80));  // navy
-    const QString model1 = Text("Label51");
+    EXPECT_EQ(Text("healthLabel"), "Normal");
+    EXPECT_EQ(FontColour("hdd1CapacityLabel"), QColor(0, 0, 0x80));  // navy
+    const QString model1 = Text("hdd1ModelLabel");
     EXPECT_EQ(model1.trimmed(), "SIM-DISK 1000GB");
-    EXPECT_EQ(Text("Label25"), "931 GB\n");
+    EXPECT_EQ(Text("hdd1CapacityLabel"), "931 GB\n");
 
     // HDD2 absent: greyed, still naming the last disk in the bay.
     r[rec::kDiskStateFlags] = 0x42;
     Refresh();
-    EXPECT_EQ(Text("Label18"), "Single HDD\nPresent");
-    EXPECT_FALSE(Find("Label26")->isEnabled());
-    EXPECT_FALSE(Find("Label52")->isEnabled());
-    EXPECT_EQ(Text("Label26"), "931 GB\n");
-    EXPECT_EQ(Text("Label52").trimmed(), "SIM-DISK 1000GB");
+    EXPECT_EQ(Text("healthLabel"), "Single HDD\nPresent");
+    EXPECT_FALSE(Find("hdd2CapacityLabel")->isEnabled());
+    EXPECT_FALSE(Find("hdd2ModelLabel")->isEnabled());
+    EXPECT_EQ(Text("hdd2CapacityLabel"), "931 GB\n");
+    EXPECT_EQ(Text("hdd2ModelLabel").trimmed(), "SIM-DISK 1000GB");
 
     // HDD1 failed: capacity in red, model greyed. Nothing present: Failure.
     r[rec::kDiskStateFlags] = 0x48;
     Refresh();
-    EXPECT_EQ(Text("Label18"), "Failure");
-    EXPECT_EQ(FontColour("Label25"), QColor(0xFF, 0, 0));
-    EXPECT_TRUE(Find("Label25")->isEnabled());
-    EXPECT_FALSE(Find("Label51")->isEnabled());
+    EXPECT_EQ(Text("healthLabel"), "Failure");
+    EXPECT_EQ(FontColour("hdd1CapacityLabel"), QColor(0xFF, 0, 0));
+    EXPECT_TRUE(Find("hdd1CapacityLabel")->isEnabled());
+    EXPECT_FALSE(Find("hdd1ModelLabel")->isEnabled());
 
     r[rec::kDiskStateFlags] = 0x44;
     Refresh();
-    EXPECT_EQ(Text("Label18"), "Failure");
+    EXPECT_EQ(Text("healthLabel"), "Failure");
 
     // A newly inserted disk leaves its labels as they were; no class at all
     // empties them.
     r[rec::kDiskStateFlags] = 0x01;
     Refresh();
-    EXPECT_EQ(Text("Label25"), "931 GB\n");
-    EXPECT_TRUE(Text("Label26").isEmpty());
-    EXPECT_TRUE(Text("Label52").isEmpty());
+    EXPECT_EQ(Text("hdd1CapacityLabel"), "931 GB\n");
+    EXPECT_TRUE(Text("hdd2CapacityLabel").isEmpty());
+    EXPECT_TRUE(Text("hdd2ModelLabel").isEmpty());
 
     // Members are redrawn only when the flags change, unless full.
     r[rec::kDiskStateFlags] = 0x22;
     Refresh();
-    Find<QLabel>("Label25")->setText("by hand");
+    Find<QLabel>("hdd1CapacityLabel")->setText("by hand");
     Refresh();
-    EXPECT_EQ(Text("Label25"), "by hand");
+    EXPECT_EQ(Text("hdd1CapacityLabel"), "by hand");
     Refresh(true);
-    EXPECT_EQ(Text("Label25"), "931 GB\n");
+    EXPECT_EQ(Text("hdd1CapacityLabel"), "931 GB\n");
 }
 
 TEST_F(StatusPageTest, CapacitiesInGigabytesAndMegabytes) {
@@ -144,10 +144,10 @@ TEST_F(StatusPageTest, CapacitiesInGigabytesAndMegabytes) {
     PutCapacity(r, rec::kConfiguredCapacity, 2097151);
     r[rec::kArrayMode] = 7;
     Refresh(true);
-    EXPECT_EQ(Text("Label25"), "465 GB\n");
-    EXPECT_EQ(Text("Label26"), "976 MB\n");
-    EXPECT_EQ(Text("Label27"), "1023 MB");
-    EXPECT_EQ(Text("Label17"), "Undefine");
+    EXPECT_EQ(Text("hdd1CapacityLabel"), "465 GB\n");
+    EXPECT_EQ(Text("hdd2CapacityLabel"), "976 MB\n");
+    EXPECT_EQ(Text("configuredCapacityLabel"), "1023 MB");
+    EXPECT_EQ(Text("arrayModeLabel"), "Undefine");
 }
 
 TEST_F(StatusPageTest, FirmwareNumberDecidesTheSensorsPanel) {
@@ -162,32 +162,32 @@ TEST_F(StatusPageTest, FirmwareNumberDecidesTheSensorsPanel) {
     const std::uint8_t bytes[8] = {0x10, 0x01, 0x25, 0x01, 0, 0, 0, 0};
     std::copy(std::begin(bytes), std::end(bytes), id.begin() + 46);
 
-    Button("Image0_D1")->clicked();
-    EXPECT_EQ(Text("Label48"), "100125.1");
-    EXPECT_FALSE(form->Status().SensorsShown());
-    EXPECT_TRUE(Find("Panel11")->isHidden());
+    Button("device1Picture")->clicked();
+    EXPECT_EQ(Text("firmwareLabel"), "100125.1");
+    EXPECT_FALSE(window->Status().SensorsShown());
+    EXPECT_TRUE(Find("sensorsPanel")->isHidden());
 
     id[48] = 0x26;
-    Button("Image0_D1")->clicked();
-    EXPECT_EQ(Text("Label48"), "100126.1");
-    EXPECT_TRUE(form->Status().SensorsShown());
-    EXPECT_FALSE(Find("Panel11")->isHidden());
-    EXPECT_EQ(Text("Label5"), "2400");
-    EXPECT_EQ(Text("Label7"), "38");
-    EXPECT_EQ(FontColour("Label5"), QColor(0, 0, 0xFF));
-    EXPECT_EQ(FontColour("Label7"), QColor(0, 0, 0xFF));
+    Button("device1Picture")->clicked();
+    EXPECT_EQ(Text("firmwareLabel"), "100126.1");
+    EXPECT_TRUE(window->Status().SensorsShown());
+    EXPECT_FALSE(Find("sensorsPanel")->isHidden());
+    EXPECT_EQ(Text("fanSpeedLabel"), "2400");
+    EXPECT_EQ(Text("temperatureLabel"), "38");
+    EXPECT_EQ(FontColour("fanSpeedLabel"), QColor(0, 0, 0xFF));
+    EXPECT_EQ(FontColour("temperatureLabel"), QColor(0, 0, 0xFF));
 
     // Fan failure and over temperature turn the values red; an enclosure
     // without sensors (0xFF) or the value 0xAA hides the panel.
     r[rec::kEnvironment] = 0xA5;
     Refresh();
-    EXPECT_EQ(FontColour("Label5"), QColor(0xFF, 0, 0));
-    EXPECT_EQ(FontColour("Label7"), QColor(0xFF, 0, 0));
-    EXPECT_FALSE(Find("Panel11")->isHidden());
+    EXPECT_EQ(FontColour("fanSpeedLabel"), QColor(0xFF, 0, 0));
+    EXPECT_EQ(FontColour("temperatureLabel"), QColor(0xFF, 0, 0));
+    EXPECT_FALSE(Find("sensorsPanel")->isHidden());
     for (const std::uint8_t env : {0xAA, 0xFF}) {
         r[rec::kEnvironment] = env;
         Refresh();
-        EXPECT_TRUE(Find("Panel11")->isHidden()) << int(env);
+        EXPECT_TRUE(Find("sensorsPanel")->isHidden()) << int(env);
     }
 }
 
@@ -217,76 +217,76 @@ TEST_F(StatusPageTest, HintsNameTheFixedVolumesOfEachDevice) {
     disks->AddVolume(volume("sim0p3", "", 0, platform::kDriveRemovable));
     disks->AddVolume(volume("sim1p1", "", 1, platform::kDriveFixed));
     Start({"raid1", "raid0"});
-    form->RefreshDeviceSummary();
-    EXPECT_EQ(form->Status().Hint(0), "SIM RAID1 ENCLOSURE [/media/raid sim0p2]");
-    EXPECT_EQ(form->Status().Hint(1), "SIM RAID0 ENCLOSURE [sim1p1]");
-    EXPECT_EQ(form->windowTitle(),
+    window->RefreshDeviceSummary();
+    EXPECT_EQ(window->Status().Hint(0), "SIM RAID1 ENCLOSURE [/media/raid sim0p2]");
+    EXPECT_EQ(window->Status().Hint(1), "SIM RAID0 ENCLOSURE [sim1p1]");
+    EXPECT_EQ(window->windowTitle(),
               "RAID GUI v0.50.11-5 - SIM RAID1 ENCLOSURE [/media/raid sim0p2]");
-    EXPECT_EQ(Find("CheckBox3")->toolTip(), "SIM RAID0 ENCLOSURE [sim1p1]");
-    EXPECT_EQ(Find("Image2_D1")->toolTip(), "SIM RAID1 ENCLOSURE [/media/raid sim0p2]");
+    EXPECT_EQ(Find("device2Box")->toolTip(), "SIM RAID0 ENCLOSURE [sim1p1]");
+    EXPECT_EQ(Find("upgradeDevice1Picture")->toolTip(), "SIM RAID1 ENCLOSURE [/media/raid sim0p2]");
 }
 
 TEST_F(StatusPageTest, DevicePicturesSwitchTheShownDevice) {
     Start({"raid1", "raid0"});
     Slot(1).featureMask = 0x37;
     Slot(0).featureMask = 0x3D;
-    Button("Image0_D2")->clicked();
-    EXPECT_EQ(form->Status().SelectedDevice(), 1);
-    EXPECT_EQ(form->State().discovery.currentDevice, 1);
-    EXPECT_FALSE(form->Status().DeviceSwitchInProgress());
-    EXPECT_TRUE(Shows("Image0_D2", "Image0_D2_Yellow"));
-    EXPECT_TRUE(Shows("Image0_D1", "Image0_D1_White"));
-    EXPECT_EQ(Text("Label17"), "Striping(RAID0)");
-    EXPECT_TRUE(form->windowTitle().startsWith("RAID GUI v0.50.11-5 - SIM RAID0 ENCLOSURE ["));
-    EXPECT_EQ(form->LastPageMask(), 0x37);
+    Button("device2Picture")->clicked();
+    EXPECT_EQ(window->Status().SelectedDevice(), 1);
+    EXPECT_EQ(window->State().discovery.currentDevice, 1);
+    EXPECT_FALSE(window->Status().DeviceSwitchInProgress());
+    EXPECT_TRUE(Shows("device2Picture", "device2Selected"));
+    EXPECT_TRUE(Shows("device1Picture", "device1Unselected"));
+    EXPECT_EQ(Text("arrayModeLabel"), "Striping(RAID0)");
+    EXPECT_TRUE(window->windowTitle().startsWith("RAID GUI v0.50.11-5 - SIM RAID0 ENCLOSURE ["));
+    EXPECT_EQ(window->LastPageMask(), 0x37);
 
-    Button("Image0_D1")->clicked();
-    EXPECT_TRUE(Shows("Image0_D1", "Image0_D1_Yellow"));
-    EXPECT_TRUE(Shows("Image0_D2", "Image0_D2_White"));
-    EXPECT_EQ(Text("Label17"), "Mirroring(RAID1)");
-    EXPECT_EQ(form->LastPageMask(), 0x3D);
+    Button("device1Picture")->clicked();
+    EXPECT_TRUE(Shows("device1Picture", "device1Selected"));
+    EXPECT_TRUE(Shows("device2Picture", "device2Unselected"));
+    EXPECT_EQ(Text("arrayModeLabel"), "Mirroring(RAID1)");
+    EXPECT_EQ(window->LastPageMask(), 0x3D);
 }
 
 TEST_F(StatusPageTest, SelectorsChooseTheDeviceAndResetItsFailures) {
     Start({"raid1", "raid0"});
-    auto* box1 = Find<QCheckBox>("CheckBox1");
-    auto* box3 = Find<QCheckBox>("CheckBox3");
+    auto* device1Box = Find<QCheckBox>("device1Box");
+    auto* device2Box = Find<QCheckBox>("device2Box");
 
     // Unticking Device2 hides its pictures; Device1 stays shown.
-    box3->click();
-    EXPECT_TRUE(Find("Image0_D2")->isHidden());
-    EXPECT_TRUE(Find("Image2_D2")->isHidden());
-    EXPECT_EQ(form->Status().SelectedDevice(), 0);
+    device2Box->click();
+    EXPECT_TRUE(Find("device2Picture")->isHidden());
+    EXPECT_TRUE(Find("upgradeDevice2Picture")->isHidden());
+    EXPECT_EQ(window->Status().SelectedDevice(), 0);
 
     // Unticking Device1 as well hides its pictures and changes nothing else.
     Slot(0).failureCount = 3;
-    const QString title = form->windowTitle();
-    const QString mode = Text("Label17");
-    box1->click();
-    EXPECT_TRUE(Find("Image0_D1")->isHidden());
-    EXPECT_TRUE(Find("Image2_D1")->isHidden());
+    const QString title = window->windowTitle();
+    const QString mode = Text("arrayModeLabel");
+    device1Box->click();
+    EXPECT_TRUE(Find("device1Picture")->isHidden());
+    EXPECT_TRUE(Find("upgradeDevice1Picture")->isHidden());
     EXPECT_EQ(Slot(0).failureCount, 3);
-    EXPECT_EQ(form->Status().SelectedDevice(), 0);
-    EXPECT_EQ(form->windowTitle(), title);
-    EXPECT_EQ(Text("Label17"), mode);
+    EXPECT_EQ(window->Status().SelectedDevice(), 0);
+    EXPECT_EQ(window->windowTitle(), title);
+    EXPECT_EQ(Text("arrayModeLabel"), mode);
     // With no selector ticked the page is not drawn at all.
     EXPECT_EQ(Refresh(true), -1);
 
     // Ticking Device2 alone shows it, and gives it a fresh failure count.
     Slot(1).failureCount = 5;
-    box3->click();
-    EXPECT_FALSE(Find("Image0_D2")->isHidden());
-    EXPECT_EQ(form->Status().SelectedDevice(), 1);
+    device2Box->click();
+    EXPECT_FALSE(Find("device2Picture")->isHidden());
+    EXPECT_EQ(window->Status().SelectedDevice(), 1);
     EXPECT_EQ(Slot(1).failureCount, 0);
-    EXPECT_EQ(Text("Label17"), "Striping(RAID0)");
-    EXPECT_TRUE(form->windowTitle().contains("SIM RAID0 ENCLOSURE"));
+    EXPECT_EQ(Text("arrayModeLabel"), "Striping(RAID0)");
+    EXPECT_TRUE(window->windowTitle().contains("SIM RAID0 ENCLOSURE"));
 
     // Unticking Device2 while Device1 is ticked switches back to Device1.
-    box1->click();
-    EXPECT_EQ(form->Status().SelectedDevice(), 1);  // Device2 was already ticked
-    box3->click();
-    EXPECT_EQ(form->Status().SelectedDevice(), 0);
-    EXPECT_EQ(Text("Label17"), "Mirroring(RAID1)");
+    device1Box->click();
+    EXPECT_EQ(window->Status().SelectedDevice(), 1);  // Device2 was already ticked
+    device2Box->click();
+    EXPECT_EQ(window->Status().SelectedDevice(), 0);
+    EXPECT_EQ(Text("arrayModeLabel"), "Mirroring(RAID1)");
 }
 
 TEST_F(StatusPageTest, BuzzerBoxTakesTheControllersSettingOnTheFirstRefresh) {
@@ -294,20 +294,20 @@ TEST_F(StatusPageTest, BuzzerBoxTakesTheControllersSettingOnTheFirstRefresh) {
     AddEnclosure("raid1", [](sim::Enclosure& e) { e.buzzerLetter = 'Z'; });
     AddEnclosure("raid1", [](sim::Enclosure& e) { e.buzzerLetter = 'Y'; });
     AddEnclosure("nosensors", [](sim::Enclosure& e) { e.settingCapabilityBits = 0; });
-    MakeForm();
+    MakeWindow();
     RunDiscovery();
-    auto* box = Find<QCheckBox>("CheckBox5");
+    auto* box = Find<QCheckBox>("buzzerMuteBox");
     box->setChecked(true);
-    ASSERT_EQ(form->Status().RefreshStatusPage(true), 0);
+    ASSERT_EQ(window->Status().RefreshStatusPage(true), 0);
     EXPECT_FALSE(box->isHidden());
     EXPECT_FALSE(box->isChecked());
-    EXPECT_FALSE(form->State().shell.firstStatusPending);
+    EXPECT_FALSE(window->State().shell.firstStatusPending);
 
     // Later refreshes leave the tick alone and give the box back only once
     // a change has been read back.
-    Button("Image0_D2")->clicked();
+    Button("device2Picture")->clicked();
     EXPECT_FALSE(box->isChecked());  // device 2 says "Y", but this is no first refresh
-    Button("Image0_D1")->clicked();
+    Button("device1Picture")->clicked();
     box->setEnabled(false);
     Slot(0).optionChangePending = 1;
     Refresh();
@@ -320,39 +320,39 @@ TEST_F(StatusPageTest, BuzzerBoxTakesTheControllersSettingOnTheFirstRefresh) {
 TEST_F(StatusPageTest, BuzzerBoxTickedWhenMutedAndHiddenWithoutTheCapability) {
     AddEnclosure("raid1", [](sim::Enclosure& e) { e.buzzerLetter = 'Y'; });
     AddEnclosure("nosensors", [](sim::Enclosure& e) { e.settingCapabilityBits = 0; });
-    MakeForm();
+    MakeWindow();
     RunDiscovery();
-    auto* box = Find<QCheckBox>("CheckBox5");
-    ASSERT_EQ(form->Status().RefreshStatusPage(true), 0);
+    auto* box = Find<QCheckBox>("buzzerMuteBox");
+    ASSERT_EQ(window->Status().RefreshStatusPage(true), 0);
     EXPECT_TRUE(box->isChecked());
-    Button("Image0_D2")->clicked();
+    Button("device2Picture")->clicked();
     EXPECT_TRUE(box->isHidden());
 }
 
 TEST_F(StatusPageTest, NothingIsDrawnOffTheStatusPage) {
     Start();
-    Button("Image_About")->clicked();
+    Button("aboutPageButton")->clicked();
     R()[rec::kDiskStateFlags] = 0x44;
     EXPECT_EQ(Refresh(true), -1);
-    EXPECT_EQ(Text("Label18"), "Normal");
-    Button("Image_Sts")->clicked();  // the page button redraws it
-    EXPECT_EQ(Text("Label18"), "Failure");
+    EXPECT_EQ(Text("healthLabel"), "Normal");
+    Button("statusPageButton")->clicked();  // the page button redraws it
+    EXPECT_EQ(Text("healthLabel"), "Failure");
 }
 
 TEST_F(StatusPageTest, LogPictureOpensOneViewerAtATime) {
     Start();
-    form->Context().eventLog.eventLogLines = {"D1 HDD2 was removed, 04"};
+    window->Context().eventLog.eventLogLines = {"D1 HDD2 was removed, 04"};
     bool openInside = false;
     onModal = [&](QDialog&) {
-        openInside = form->ViewerOpen();
-        form->Image0_LogClick();  // a second click while it is open
+        openInside = window->ViewerOpen();
+        window->OpenEventLog();  // a second click while it is open
         return 0;
     };
-    Button("Image0_Log")->clicked();
-    EXPECT_EQ(modals, std::vector<QString>{"TForm5"});
+    Button("eventLogButton")->clicked();
+    EXPECT_EQ(modals, std::vector<QString>{"eventLogViewer"});
     EXPECT_TRUE(openInside);
-    EXPECT_FALSE(form->ViewerOpen());
-    Button("Image0_Log")->clicked();
+    EXPECT_FALSE(window->ViewerOpen());
+    Button("eventLogButton")->clicked();
     EXPECT_EQ(modals.size(), 2u);
 }
 

@@ -1,4 +1,4 @@
-// Timer4 end to end: device-change messages, the countdown, discovery on the
+// The device-change debounce end to end: device-change messages, the countdown, discovery on the
 // (here synchronous) detection thread, and what the window is told.
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// The window as Timer4 sees it.
+// The window as the device-change tick sees it.
 class FakeHost final : public DiscoveryHost {
 public:
     FakeHost(AppState& state, device::CommandChannel& ch) : state_(state), ch_(ch) {}
@@ -30,21 +30,21 @@ public:
     void SetDeviceSelector(int index, bool present) override {
         selector.at(static_cast<std::size_t>(index)) = present;
     }
-    std::string StaticText1Text() const override { return text; }
-    bool StaticText1Visible() const override { return textVisible; }
-    void SetStaticText1Text(const std::string& t) override { text = t; }
-    void SetStaticText1Visible(bool v) override { textVisible = v; }
-    void SetPageImagesEnabled(bool enabled) override {
-        pageImages = enabled;
-        upgradeImage = enabled;
+    std::string DetectionNoticeText() const override { return text; }
+    bool DetectionNoticeVisible() const override { return textVisible; }
+    void SetDetectionNoticeText(const std::string& t) override { text = t; }
+    void SetDetectionNoticeVisible(bool v) override { textVisible = v; }
+    void SetPageButtonsEnabled(bool enabled) override {
+        pageButtons = enabled;
+        upgradeButton = enabled;
     }
-    void SetUpgradeImageEnabled(bool enabled) override { upgradeImage = enabled; }
-    void ShowLogImage() override { logImage = true; }
+    void SetUpgradeButtonEnabled(bool enabled) override { upgradeButton = enabled; }
+    void ShowEventLogButton() override { eventLogButton = true; }
     void RefreshDeviceSummary() override { ++summaryRefreshes; }
     void ShowStatusPage() override { ++statusPageShown; }
     void SetStatusTimeReference(TimePoint when) override { timeReference = when; }
     void EnablePollTimers() override { pollTimers = true; }
-    void DisableTimer3() override { timer3 = false; }
+    void StopSmartCountdown() override { smartCountdown = false; }
     int CountLogicalDrives() override { return ListLogicalDrives(state_.discovery, ch_.disks); }
     int CountPhysicalDisks() override { return discovery::CountPhysicalDisks(ch_); }
     TimePoint Now() override { return ch_.clock.WallNow(); }
@@ -57,14 +57,14 @@ public:
     std::array<bool, 2> selector{};
     std::string text = "Drive detecting";
     bool textVisible = true;
-    bool pageImages = false;
-    bool upgradeImage = false;
-    bool logImage = false;
+    bool pageButtons = false;
+    bool upgradeButton = false;
+    bool eventLogButton = false;
     int summaryRefreshes = 0;
     int statusPageShown = 0;
     std::optional<TimePoint> timeReference;
     bool pollTimers = false;
-    bool timer3 = true;
+    bool smartCountdown = true;
     std::vector<std::array<int, 3>> mails;
 
 private:
@@ -111,10 +111,10 @@ struct Rig {
         Tick();
         state.shell.firstStatusPending = false;
     }
-    // One Timer4 tick, after which the detection thread serves a request.
+    // One device-change tick, after which the detection thread serves a request.
     void Tick() {
-        clock.Advance(kTimer4IntervalMs);
-        Timer4Tick(state, host);
+        clock.Advance(kDeviceChangeTickMs);
+        OnDeviceChangeTick(state, host);
         DetectionThread();
     }
     void Ticks(int n) {
@@ -124,7 +124,7 @@ struct Rig {
 
 const std::vector<std::string> kNoLines;
 
-TEST(Timer4StartUp, FirstDiscoveryEnablesThePagesWithoutLogLines) {
+TEST(DeviceChangeStartUp, FirstDiscoveryEnablesThePagesWithoutLogLines) {
     Rig rig;
     rig.Plug(Named("FIRST"));
     rig.StartUp();
@@ -132,8 +132,8 @@ TEST(Timer4StartUp, FirstDiscoveryEnablesThePagesWithoutLogLines) {
     EXPECT_EQ(rig.state.discovery.deviceCount, 1);
     EXPECT_EQ(rig.host.panels[1], "Detected OK");
     EXPECT_EQ(rig.host.selector, (std::array<bool, 2>{true, false}));
-    EXPECT_TRUE(rig.host.pageImages);
-    EXPECT_TRUE(rig.host.logImage);
+    EXPECT_TRUE(rig.host.pageButtons);
+    EXPECT_TRUE(rig.host.eventLogButton);
     EXPECT_TRUE(rig.host.pollTimers);
     EXPECT_EQ(rig.host.summaryRefreshes, 1);
     EXPECT_FALSE(rig.host.textVisible);
@@ -147,19 +147,19 @@ TEST(Timer4StartUp, FirstDiscoveryEnablesThePagesWithoutLogLines) {
     EXPECT_NE(rig.state.discovery.identityChangedAt[0], TimePoint{});
 }
 
-TEST(Timer4StartUp, NothingFoundShowsTheMessageAndKeepsPagesDisabled) {
+TEST(DeviceChangeStartUp, NothingFoundShowsTheMessageAndKeepsPagesDisabled) {
     Rig rig;
     rig.disks.AddPlainDisk();
     rig.StartUp();
     EXPECT_EQ(rig.state.discovery.deviceCount, 0);
     EXPECT_EQ(rig.host.text, "No Drive found! ");
     EXPECT_TRUE(rig.host.textVisible);
-    EXPECT_FALSE(rig.host.pageImages);
-    EXPECT_FALSE(rig.host.timer3);
+    EXPECT_FALSE(rig.host.pageButtons);
+    EXPECT_FALSE(rig.host.smartCountdown);
     EXPECT_FALSE(rig.state.shell.detecting.load());
 }
 
-TEST(Timer4Debounce, SecondEnclosurePluggedIn) {
+TEST(DeviceChangeDebounce, SecondEnclosurePluggedIn) {
     Rig rig;
     rig.Plug(Named("FIRST"));
     rig.StartUp();
@@ -171,8 +171,8 @@ TEST(Timer4Debounce, SecondEnclosurePluggedIn) {
     EXPECT_FALSE(rig.state.shell.detecting.load());
     rig.Tick();  // counts changed: discovery requested and run
     EXPECT_EQ(rig.discoveries, 2);
-    EXPECT_FALSE(rig.host.upgradeImage);  // no upgrade while discovery runs
-    rig.Tick();                           // result applied
+    EXPECT_FALSE(rig.host.upgradeButton);  // no upgrade while discovery runs
+    rig.Tick();                            // result applied
 
     EXPECT_EQ(rig.state.discovery.deviceChangeLines,
               (std::vector<std::string>{"D2 New Device was found.", "    Device had changed."}));
@@ -180,11 +180,11 @@ TEST(Timer4Debounce, SecondEnclosurePluggedIn) {
     EXPECT_EQ(rig.host.selector, (std::array<bool, 2>{true, true}));
     EXPECT_EQ(rig.state.discovery.deviceCount, 2);
     EXPECT_EQ(rig.state.discovery.deviceTable[1], 0x41u);
-    EXPECT_TRUE(rig.host.upgradeImage);
+    EXPECT_TRUE(rig.host.upgradeButton);
     EXPECT_TRUE(rig.host.mails.empty());
 }
 
-TEST(Timer4Debounce, OnlyEnclosureUnplugged) {
+TEST(DeviceChangeDebounce, OnlyEnclosureUnplugged) {
     Rig rig;
     rig.Plug(Named("ONLY"));
     rig.StartUp();
@@ -197,13 +197,13 @@ TEST(Timer4Debounce, OnlyEnclosureUnplugged) {
     EXPECT_EQ(rig.host.mails, (std::vector<std::array<int, 3>>{{2, 0, 0}}));
     EXPECT_EQ(rig.host.text, "No Drive found! ");
     EXPECT_TRUE(rig.host.textVisible);
-    EXPECT_FALSE(rig.host.pageImages);
-    EXPECT_FALSE(rig.host.timer3);
+    EXPECT_FALSE(rig.host.pageButtons);
+    EXPECT_FALSE(rig.host.smartCountdown);
     EXPECT_EQ(rig.host.selector, (std::array<bool, 2>{false, false}));
     EXPECT_EQ(rig.state.discovery.deviceCount, 0);
 }
 
-TEST(Timer4Debounce, MessageThatChangesNoCountStartsNoDiscovery) {
+TEST(DeviceChangeDebounce, MessageThatChangesNoCountStartsNoDiscovery) {
     Rig rig;
     rig.Plug(Named("ONLY"));
     rig.StartUp();
@@ -213,21 +213,21 @@ TEST(Timer4Debounce, MessageThatChangesNoCountStartsNoDiscovery) {
     EXPECT_FALSE(rig.state.shell.detectBusy.load());
     EXPECT_FALSE(rig.state.shell.detecting.load());
     EXPECT_EQ(rig.state.shell.deviceChangeCountdown.load(), 0);
-    EXPECT_TRUE(rig.host.upgradeImage);
+    EXPECT_TRUE(rig.host.upgradeButton);
 }
 
-TEST(Timer4Debounce, BurstStartsDiscoveryAboutFiveSecondsAfterTheLastMessage) {
+TEST(DeviceChangeDebounce, BurstStartsDiscoveryAboutFiveSecondsAfterTheLastMessage) {
     Rig rig;
     rig.Plug(Named("FIRST"));
     rig.StartUp();
     rig.Plug(Named("SECOND"));
-    // Messages every 200 ms from t = 100 to 2100 ms, Timer4 every 500 ms.
+    // Messages every 200 ms from t = 100 to 2100 ms, a tick every 500 ms.
     constexpr int kLastMessage = 2100;
     std::optional<int> started;
     for (int t = 0; t <= 10000 && !started; t += 100) {
         if (t % 200 == 100 && t <= kLastMessage) OnDeviceChangeMessage(rig.state);
         if (t % 500 == 0) {
-            Timer4Tick(rig.state, rig.host);
+            OnDeviceChangeTick(rig.state, rig.host);
             if (rig.state.shell.detectRequest.load()) started = t;
         }
     }
@@ -236,7 +236,7 @@ TEST(Timer4Debounce, BurstStartsDiscoveryAboutFiveSecondsAfterTheLastMessage) {
     EXPECT_LE(*started, kLastMessage + 5500);
 }
 
-TEST(Timer4Debounce, EnclosureReplacedWithEqualCountsOnlyUpdatesItsIdentityTime) {
+TEST(DeviceChangeDebounce, EnclosureReplacedWithEqualCountsOnlyUpdatesItsIdentityTime) {
     Rig rig;
     rig.Plug(Named("BEFORE"), 1);
     rig.StartUp();
@@ -260,7 +260,7 @@ TEST(Timer4Debounce, EnclosureReplacedWithEqualCountsOnlyUpdatesItsIdentityTime)
     EXPECT_TRUE(rig.host.mails.empty());
 }
 
-TEST(Timer4Guards, ExclusiveOperationAndPollHoldTheRunBack) {
+TEST(DeviceChangeGuards, ExclusiveOperationAndPollHoldTheRunBack) {
     Rig rig;
     rig.Plug(Named("FIRST"));
     rig.StartUp();
@@ -271,7 +271,7 @@ TEST(Timer4Guards, ExclusiveOperationAndPollHoldTheRunBack) {
     rig.state.shell.exclusiveOperation = true;
     rig.Ticks(3);
     EXPECT_EQ(rig.discoveries, 1);
-    EXPECT_TRUE(rig.host.upgradeImage);  // given back at once
+    EXPECT_TRUE(rig.host.upgradeButton);  // given back at once
     EXPECT_FALSE(rig.state.shell.detecting.load());
     EXPECT_EQ(rig.state.shell.deviceChangeCountdown.load(), kCountdownEnd);
     rig.state.shell.exclusiveOperation = false;
@@ -285,18 +285,18 @@ TEST(Timer4Guards, ExclusiveOperationAndPollHoldTheRunBack) {
     EXPECT_EQ(rig.discoveries, 2);
 }
 
-TEST(Timer4Blink, DriveDetectingBlinksWhileDiscoveryRuns) {
+TEST(DeviceChangeBlink, DriveDetectingBlinksWhileDiscoveryRuns) {
     Rig rig;
     rig.state.shell.detectBusy = true;
     rig.host.text = "Drive detecting";
     rig.host.textVisible = true;
-    Timer4Tick(rig.state, rig.host);
+    OnDeviceChangeTick(rig.state, rig.host);
     EXPECT_FALSE(rig.host.textVisible);
-    Timer4Tick(rig.state, rig.host);
+    OnDeviceChangeTick(rig.state, rig.host);
     EXPECT_TRUE(rig.host.textVisible);
 
     rig.host.text = "No Drive found! ";
-    Timer4Tick(rig.state, rig.host);
+    OnDeviceChangeTick(rig.state, rig.host);
     EXPECT_TRUE(rig.host.textVisible);
 }
 

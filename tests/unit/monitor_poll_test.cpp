@@ -120,7 +120,7 @@ struct PollRig {
     std::shared_ptr<sim::ControllerEmulator> Plug(const std::string& scenario = "raid1") {
         return Plug(*sim::ScenarioEnclosure(scenario));
     }
-    // Discovery as the detection thread and Timer4 leave it, then the first
+    // Discovery as the detection thread and the device-change tick leave it, then the first
     // status shown: the next poll queries.
     void Discover(bool firstStatusShown = true) {
         ch = std::make_unique<device::CommandChannel>(*disks, clock);

@@ -1,4 +1,4 @@
-// Timer2 and the monitoring worker's dispatcher: which request bits they set,
+// The poll tick and the monitoring worker's dispatcher: which request bits they set,
 // keep and clear, in which order requests are served, and re-entry through
 // the message pump.
 #include <gtest/gtest.h>
@@ -19,26 +19,26 @@ AppState& Idle(AppState& s) {
     return s;
 }
 
-TEST(Timer2, ArmsThenRequestsAndDropsUnservedRequestsWhenUnarmed) {
+TEST(PollTick, ArmsThenRequestsAndDropsUnservedRequestsWhenUnarmed) {
     AppState s;
     Idle(s);
-    Timer2Tick(s);
+    OnPollTick(s);
     EXPECT_EQ(s.shell.pollRequestFlags.load(), 0x10);
-    Timer2Tick(s);
+    OnPollTick(s);
     EXPECT_EQ(s.shell.pollRequestFlags.load(), 0x11);
 
     // Unarmed: exactly 0x10, a queued command request that was not served
     // yet is dropped.
     s.shell.pollRequestFlags = 0x02;
-    Timer2Tick(s);
+    OnPollTick(s);
     EXPECT_EQ(s.shell.pollRequestFlags.load(), 0x10);
     // Armed: other requests stay.
     s.shell.pollRequestFlags = 0x3A;
-    Timer2Tick(s);
+    OnPollTick(s);
     EXPECT_EQ(s.shell.pollRequestFlags.load(), 0x3B);
 }
 
-TEST(Timer2, BlockersLeaveTheRequestsAndAnUpgradeDisarms) {
+TEST(PollTick, BlockersLeaveTheRequestsAndAnUpgradeDisarms) {
     struct Blocker {
         const char* name;
         void (*set)(AppState&, bool);
@@ -54,23 +54,23 @@ TEST(Timer2, BlockersLeaveTheRequestsAndAnUpgradeDisarms) {
         Idle(s);
         s.shell.pollRequestFlags = 0x12;
         b.set(s, true);
-        Timer2Tick(s);
+        OnPollTick(s);
         EXPECT_EQ(s.shell.pollRequestFlags.load(), 0x12) << b.name;
         s.shell.pollRequestFlags = 0x02;
-        Timer2Tick(s);
+        OnPollTick(s);
         EXPECT_EQ(s.shell.pollRequestFlags.load(), 0x02) << b.name;
     }
     AppState s;
     Idle(s);
     s.shell.pollRequestFlags = 0x13;
     s.shell.exclusiveOperation = true;
-    Timer2Tick(s);
+    OnPollTick(s);
     EXPECT_EQ(s.shell.pollRequestFlags.load(), 0x03);
     // After the upgrade: arm, then poll.
     s.shell.exclusiveOperation = false;
     s.shell.pollRequestFlags = 0;
-    Timer2Tick(s);
-    Timer2Tick(s);
+    OnPollTick(s);
+    OnPollTick(s);
     EXPECT_EQ(s.shell.pollRequestFlags.load(), 0x11);
 }
 
