@@ -24,7 +24,7 @@ constexpr int kTextMargin = 2;
 constexpr int kGridFontPixels = 10;
 
 const char* const kColumnTitles[kColumns] = {"ID", "Value", "Worst", "Threshold", "RAW", "Status"};
-const char* const kSelectorNames[kSmartDisks] = {"Image5_HDD1", "Image5_HDD2"};
+const char* const kSelectorNames[kSmartDisks] = {"hdd1", "hdd2"};
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -176,7 +176,7 @@ void SmartPage::buildControls() {
 
 void SmartPage::showSelectorPictures() {
     for (int k = 0; k < kSmartDisks; ++k) {
-        const QString look = k == state_.selectedDisk ? "_Yellow" : "_White";
+        const QString look = k == state_.selectedDisk ? "Selected" : "Unselected";
         diskButtons_[k]->setPixmap(skin::Picture(QString(kSelectorNames[k]) + look));
     }
 }

@@ -196,15 +196,16 @@ TEST_F(SmartPageTest, DiskSelectorsSwitchDiskAndPictures) {
     auto* hdd1 = Find<QLabel>("smartDiskButton1");
     auto* hdd2 = Find<QLabel>("smartDiskButton2");
     const auto look = [](const QLabel* button, const char* picture) {
-        return button->pixmap().cacheKey() == skin::Picture(picture).cacheKey();
+        return !skin::Picture(picture).isNull() &&
+               button->pixmap().cacheKey() == skin::Picture(picture).cacheKey();
     };
-    EXPECT_TRUE(look(hdd1, "Image5_HDD1_Yellow"));
-    EXPECT_TRUE(look(hdd2, "Image5_HDD2_White"));
+    EXPECT_TRUE(look(hdd1, "hdd1Selected"));
+    EXPECT_TRUE(look(hdd2, "hdd2Unselected"));
 
     QTest::mouseClick(hdd2, Qt::LeftButton);
     EXPECT_EQ(state.selectedDisk, 1);
-    EXPECT_TRUE(look(hdd1, "Image5_HDD1_White"));
-    EXPECT_TRUE(look(hdd2, "Image5_HDD2_Yellow"));
+    EXPECT_TRUE(look(hdd1, "hdd1Unselected"));
+    EXPECT_TRUE(look(hdd2, "hdd2Selected"));
     EXPECT_EQ(Text("smartHeadingLabel"), " SMART - HDD2 : SIMDRIVE SD500");
     EXPECT_EQ(Grid()->rowCount(), 2);
     EXPECT_EQ(Text("smartVerdictLabel"), " Warning ");
