@@ -18,11 +18,11 @@ DeviceChangeMonitor::DeviceChangeMonitor(QObject* parent) : QObject(parent) {
         udev_monitor_enable_receiving(monitor_) < 0) {
         return;
     }
-    SeedDisks();
+    seedDisks();
     const int fd = udev_monitor_get_fd(monitor_);
     if (fd < 0) return;
     notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &DeviceChangeMonitor::Drain);
+    connect(notifier_, &QSocketNotifier::activated, this, &DeviceChangeMonitor::drain);
 }
 
 DeviceChangeMonitor::~DeviceChangeMonitor() {
@@ -43,7 +43,7 @@ std::optional<std::string> SizeOf(udev_device* device) {
 
 }  // namespace
 
-void DeviceChangeMonitor::SeedDisks() {
+void DeviceChangeMonitor::seedDisks() {
     udev_enumerate* list = udev_enumerate_new(udev_);
     if (list == nullptr) return;
     udev_enumerate_add_match_subsystem(list, "block");
@@ -61,7 +61,7 @@ void DeviceChangeMonitor::SeedDisks() {
     udev_enumerate_unref(list);
 }
 
-void DeviceChangeMonitor::Drain() {
+void DeviceChangeMonitor::drain() {
     // Read every queued event so the notifier does not fire again for them;
     // one signal per wake-up is enough, since each one restarts the same
     // countdown.

@@ -19,14 +19,14 @@ public:
     explicit DeviceChangeMonitor(QObject* parent = nullptr);
     ~DeviceChangeMonitor() override;
     // False when udev was not reachable (no events will come).
-    bool Active() const { return notifier_ != nullptr; }
+    bool active() const { return notifier_ != nullptr; }
 
 Q_SIGNALS:
     void deviceChanged();
 
 private:
-    void Drain();
-    void SeedDisks();
+    void drain();
+    void seedDisks();
 
     udev* udev_ = nullptr;
     udev_monitor* monitor_ = nullptr;

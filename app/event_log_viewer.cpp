@@ -76,25 +76,25 @@ EventLogViewer::EventLogViewer(const std::vector<std::string>& eventLogLines, co
     refreshTimer_->setObjectName("refreshTimer");
     refreshTimer_->setInterval(1000);
 
-    connect(realTimeButton_, &QPushButton::clicked, this, [this] { ShowRealTimeLog(); });
-    connect(viewFileButton_, &QPushButton::clicked, this, [this] { ViewLogFile(); });
-    connect(refreshTimer_, &QTimer::timeout, this, [this] { OnRefreshTick(); });
+    connect(realTimeButton_, &QPushButton::clicked, this, [this] { showRealTimeLog(); });
+    connect(viewFileButton_, &QPushButton::clicked, this, [this] { viewLogFile(); });
+    connect(refreshTimer_, &QTimer::timeout, this, [this] { onRefreshTick(); });
 
-    chooser_ = [this](QWidget*) { return DefaultChooseFile(); };
-    ResetView();
+    chooser_ = [this](QWidget*) { return defaultChooseFile(); };
+    resetView();
 }
 
 EventLogViewer::~EventLogViewer() = default;
 
-void EventLogViewer::SetFileChooser(FileChooser chooser) {
+void EventLogViewer::setFileChooser(FileChooser chooser) {
     if (chooser) {
         chooser_ = std::move(chooser);
     } else {
-        chooser_ = [this](QWidget*) { return DefaultChooseFile(); };
+        chooser_ = [this](QWidget*) { return defaultChooseFile(); };
     }
 }
 
-void EventLogViewer::SetMessageSink(MessageSink* sink) { messages_ = sink; }
+void EventLogViewer::setMessageSink(MessageSink* sink) { messages_ = sink; }
 
 void EventLogViewer::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
@@ -105,24 +105,24 @@ void EventLogViewer::showEvent(QShowEvent* event) {
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
     }
-    OnShown();
+    onShown();
 }
 
 void EventLogViewer::hideEvent(QHideEvent* event) {
     QDialog::hideEvent(event);
-    if (!event->spontaneous()) OnClosed();
+    if (!event->spontaneous()) onClosed();
 }
 
-bool EventLogViewer::Live() const {
+bool EventLogViewer::live() const {
     return (state_.shell.pollRequestFlags.load() & poll::kTimerArmed) != 0;
 }
 
-void EventLogViewer::ApplyTitleAndColour() {
-    const bool live = Live();
-    setWindowTitle(live ? "Event log - Real Time" : "Event log - Real Time( Paused )");
+void EventLogViewer::applyTitleAndColour() {
+    const bool showingLive = live();
+    setWindowTitle(showingLive ? "Event log - Real Time" : "Event log - Real Time( Paused )");
     const QPalette base = QApplication::palette(logView_);
     QColor colour = base.color(QPalette::Active, QPalette::Text);
-    if (!live) {
+    if (!showingLive) {
         // The grey of disabled text; a style without one still gets a grey.
         const QColor grey = base.color(QPalette::Disabled, QPalette::Text);
         colour = grey != colour ? grey : base.color(QPalette::Active, QPalette::PlaceholderText);
@@ -133,13 +133,13 @@ void EventLogViewer::ApplyTitleAndColour() {
     logView_->setPalette(viewPalette);
 }
 
-void EventLogViewer::ClearView() {
+void EventLogViewer::clearView() {
     ++generation_;
     logView_->clear();
     viewHasLine_ = false;
 }
 
-bool EventLogViewer::AppendLines(std::size_t from, std::size_t to) {
+bool EventLogViewer::appendLines(std::size_t from, std::size_t to) {
     // Taken first: events processed below may run a poll that changes the
     // list, and what is shown must be the list as it was counted.
     QStringList pending;
@@ -164,46 +164,46 @@ bool EventLogViewer::AppendLines(std::size_t from, std::size_t to) {
     return true;
 }
 
-void EventLogViewer::ResetView() {
-    ClearView();
+void EventLogViewer::resetView() {
+    clearView();
     shownCount_ = lines_.size();
 }
 
-void EventLogViewer::OnShown() {
-    ApplyTitleAndColour();
-    if (AppendLines(0, shownCount_)) refreshTimer_->start();
+void EventLogViewer::onShown() {
+    applyTitleAndColour();
+    if (appendLines(0, shownCount_)) refreshTimer_->start();
 }
 
-void EventLogViewer::OnClosed() {
+void EventLogViewer::onClosed() {
     refreshTimer_->stop();
     ++generation_;
 }
 
-void EventLogViewer::OnRefreshTick() {
-    ApplyTitleAndColour();
+void EventLogViewer::onRefreshTick() {
+    applyTitleAndColour();
     // A poll may be halfway through changing the list.
     if (state_.shell.statusPollActive.load()) return;
     const std::size_t count = lines_.size();
     const std::size_t shown = shownCount_;
     shownCount_ = count;
     if (count > shown) {
-        AppendLines(shown, count);
+        appendLines(shown, count);
     } else if (count < shown) {
         // The list starts afresh with a new day.
-        ClearView();
-        AppendLines(0, count);
+        clearView();
+        appendLines(0, count);
     }
 }
 
-void EventLogViewer::ShowRealTimeLog() {
+void EventLogViewer::showRealTimeLog() {
     refreshTimer_->stop();
-    ApplyTitleAndColour();
+    applyTitleAndColour();
     shownCount_ = lines_.size();
-    ClearView();
-    if (AppendLines(0, shownCount_)) refreshTimer_->start();
+    clearView();
+    if (appendLines(0, shownCount_)) refreshTimer_->start();
 }
 
-void EventLogViewer::ViewLogFile() {
+void EventLogViewer::viewLogFile() {
     refreshTimer_->stop();
     const QString path = chooser_(this);
     if (path.isEmpty()) return;
@@ -222,13 +222,13 @@ void EventLogViewer::ViewLogFile() {
     QStringList texts;
     texts.reserve(static_cast<qsizetype>(fileLines.size()));
     for (const std::string& line : fileLines) texts.append(LineText(line));
-    ClearView();
+    clearView();
     logView_->setPlainText(texts.join(u'\n'));
     viewHasLine_ = !texts.isEmpty();
     setWindowTitle("Event log - " + QFileInfo(path).fileName());
 }
 
-QString EventLogViewer::DefaultChooseFile() {
+QString EventLogViewer::defaultChooseFile() {
     // Day files lie next to the program.
     return QFileDialog::getOpenFileName(this, QString(), QCoreApplication::applicationDirPath(),
                                         kLogFileFilter);

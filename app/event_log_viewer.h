@@ -39,35 +39,35 @@ public:
     ~EventLogViewer() override;
 
     // Replaces the file dialog (tests answer without a window).
-    void SetFileChooser(FileChooser chooser);
+    void setFileChooser(FileChooser chooser);
     // Where a file that cannot be read is reported; null: a message box.
     // Not owned.
-    void SetMessageSink(MessageSink* sink);
+    void setMessageSink(MessageSink* sink);
 
     // The handlers. The constructor calls ResetView, showing and hiding the
     // window call OnShown and OnClosed, the refresh timer calls
     // OnRefreshTick, the "Real Time Log" button ShowRealTimeLog and the
     // "View Log File" button ViewLogFile.
-    void ResetView();
-    void OnShown();
-    void OnClosed();
-    void OnRefreshTick();
-    void ShowRealTimeLog();
-    void ViewLogFile();
+    void resetView();
+    void onShown();
+    void onClosed();
+    void onRefreshTick();
+    void showRealTimeLog();
+    void viewLogFile();
 
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
-    bool Live() const;
-    void ApplyTitleAndColour();
-    void ClearView();
+    bool live() const;
+    void applyTitleAndColour();
+    void clearView();
     // Appends lines [from, to) of the list to the view, letting pending events
     // run between blocks of lines. False when the view was cleared, refilled
     // or the window closed meanwhile (the rest is then not appended).
-    bool AppendLines(std::size_t from, std::size_t to);
-    QString DefaultChooseFile();
+    bool appendLines(std::size_t from, std::size_t to);
+    QString defaultChooseFile();
 
     const std::vector<std::string>& lines_;
     const AppState& state_;

@@ -81,7 +81,7 @@ int Run(int argc, char** argv) {
         app::MailClientWindow mailClient;
         app::TerminationWatch termination;
         QObject::connect(&termination, &app::TerminationWatch::terminationRequested, &mainWindow,
-                         [&mainWindow] { mainWindow.QueryEndSession(); });
+                         [&mainWindow] { mainWindow.queryEndSession(); });
         mainWindow.show();
         result = application.exec();
     } catch (const std::exception& error) {

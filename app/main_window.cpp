@@ -86,11 +86,11 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
         int interval;
         void (MainWindow::*handler)();
     } timers[4] = {
-        {&progressTimer_, "progressTimer", 1000, &MainWindow::OnProgressTick},
-        {&pollTimer_, "pollTimer", 5000, &MainWindow::OnPollTick},
-        {&smartCountdownTimer_, "smartCountdownTimer", 1000, &MainWindow::OnSmartCountdownTick},
+        {&progressTimer_, "progressTimer", 1000, &MainWindow::onProgressTick},
+        {&pollTimer_, "pollTimer", 5000, &MainWindow::onPollTick},
+        {&smartCountdownTimer_, "smartCountdownTimer", 1000, &MainWindow::onSmartCountdownTick},
         {&deviceChangeTimer_, "deviceChangeTimer", discovery::kDeviceChangeTickMs,
-         &MainWindow::OnDeviceChangeTick}};
+         &MainWindow::onDeviceChangeTick}};
     for (const auto& t : timers) {
         *t.timer = new QTimer(this);
         (*t.timer)->setObjectName(t.name);
@@ -98,31 +98,31 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
         connect(*t.timer, &QTimer::timeout, this, t.handler);
     }
 
-    BuildWindow();
+    buildWindow();
     statusPage_ = std::make_unique<StatusPage>(*this);
-    connect(device1Box_, &QCheckBox::clicked, this, [this] { statusPage_->OnSelectorClicked(0); });
-    connect(device2Box_, &QCheckBox::clicked, this, [this] { statusPage_->OnSelectorClicked(1); });
+    connect(device1Box_, &QCheckBox::clicked, this, [this] { statusPage_->onSelectorClicked(0); });
+    connect(device2Box_, &QCheckBox::clicked, this, [this] { statusPage_->onSelectorClicked(1); });
     connect(device1Picture_, &PictureButton::clicked, this,
-            [this] { statusPage_->SelectDevice(0); });
+            [this] { statusPage_->selectDevice(0); });
     connect(device2Picture_, &PictureButton::clicked, this,
-            [this] { statusPage_->SelectDevice(1); });
-    connect(eventLogButton_, &PictureButton::clicked, this, &MainWindow::OpenEventLog);
+            [this] { statusPage_->selectDevice(1); });
+    connect(eventLogButton_, &PictureButton::clicked, this, &MainWindow::openEventLog);
     // The buzzer box's click (queueing the buzzer command) comes with the
     // buzzer setting; the status page only shows the box.
-    StartUp();
+    startUp();
 
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
 #ifndef QT_NO_SESSIONMANAGER
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        connect(app, &QGuiApplication::commitDataRequest, this, &MainWindow::CommitDataRequest);
+        connect(app, &QGuiApplication::commitDataRequest, this, &MainWindow::commitDataRequest);
     }
 #endif
 }
 
 MainWindow::~MainWindow() {
-    HaltThreads();
+    haltThreads();
     if (detectionThread_) detectionThread_->Finish(kThreadEndLimit);
     if (monitorThread_) monitorThread_->Finish(kThreadEndLimit);
     if (mailThread_) mailThread_->Finish(kThreadEndLimit);
@@ -135,7 +135,7 @@ MainWindow::~MainWindow() {
 }
 
 // The start-up sequence, in its order.
-void MainWindow::StartUp() {
+void MainWindow::startUp() {
     AppState& state = context_->state;
     ShellFlags& shell = state.shell;
     DiscoveryState& d = state.discovery;
@@ -154,7 +154,7 @@ void MainWindow::StartUp() {
     if (options_.watchDevices) {
         deviceMonitor_ = new DeviceChangeMonitor(this);
         connect(deviceMonitor_, &DeviceChangeMonitor::deviceChanged, this,
-                &MainWindow::OnDeviceChangeMessage);
+                &MainWindow::onDeviceChangeMessage);
     }
 
     // 3. Device bookkeeping.
@@ -187,7 +187,7 @@ void MainWindow::StartUp() {
 
     // 8. The workers start at once; the first discovery runs while the rest
     // of the start-up goes on.
-    if (options_.startThreads) StartThreads();
+    if (options_.startThreads) startThreads();
 
     // 9.
     shell.startTime = clock.WallNow();
@@ -225,7 +225,7 @@ void MainWindow::StartUp() {
 
     // 13. Version, title and skin; per-device bookkeeping.
     shell.versionText = "v0.50.11-5";
-    ApplyProductSkin();
+    applyProductSkin();
     findChild<QWidget*>("productLogo")->hide();
     findChild<QWidget*>("aboutUpperNoteLabel")->hide();
     findChild<QWidget*>("aboutLowerNoteLabel")->hide();
@@ -247,21 +247,21 @@ void MainWindow::StartUp() {
     currentPage_ = kPageStatus;
     selectedUpgradeDevice_ = 0;
     selectedSmartDisk_ = 0;
-    ShowDevicePicture(device1Picture_, "device1", true);
-    ShowDevicePicture(device2Picture_, "device2", false);
-    ShowDevicePicture(upgradeDevice1Picture_, "device1", true);
-    ShowDevicePicture(upgradeDevice2Picture_, "device2", false);
-    ShowDevicePicture(smartHdd1Picture_, "hdd1", true);
-    ShowDevicePicture(smartHdd2Picture_, "hdd2", false);
-    ShowPage();
+    showDevicePicture(device1Picture_, "device1", true);
+    showDevicePicture(device2Picture_, "device2", false);
+    showDevicePicture(upgradeDevice1Picture_, "device1", true);
+    showDevicePicture(upgradeDevice2Picture_, "device2", false);
+    showDevicePicture(smartHdd1Picture_, "hdd1", true);
+    showDevicePicture(smartHdd2Picture_, "hdd2", false);
+    showPage();
 }
 
-void MainWindow::StartThreads() {
+void MainWindow::startThreads() {
     // The discovery thread's notices reach the window only through the gate,
     // which is shut before the window goes.
     discovery::Notices notices;
     notices.message = [gate = gate_, this](const std::string& text, const std::string& caption) {
-        gate->Run([&] { TellUser(QString::fromStdString(text), QString::fromStdString(caption)); });
+        gate->Run([&] { tellUser(QString::fromStdString(text), QString::fromStdString(caption)); });
     };
     notices.statusText = [gate = gate_, this](const std::string& text) {
         gate->Run([&] { SetStatusPanel(4, text); });
@@ -269,7 +269,7 @@ void MainWindow::StartThreads() {
     detectionThread_ = std::make_unique<DetectionThread>(context_, notices);
 
     monitorThread_ =
-        std::make_unique<MonitorThread>(context_, gate_, [this] { ServeMonitorRequest(); });
+        std::make_unique<MonitorThread>(context_, gate_, [this] { serveMonitorRequest(); });
     mailThread_ = std::make_unique<MailThread>(context_, gate_, [this] {
         // The settings reload and the notification send belong to the mail
         // subsystem; until it is wired in, a request is dropped here so that
@@ -281,7 +281,7 @@ void MainWindow::StartThreads() {
     mailThread_->Start();
 }
 
-void MainWindow::HaltThreads() {
+void MainWindow::haltThreads() {
     if (threadsHalted_) return;
     threadsHalted_ = true;
     // Workers are never waited for here: one may be blocked in a hand-over
@@ -293,14 +293,14 @@ void MainWindow::HaltThreads() {
     gate_->Close(kHandOverDrainLimit);
 }
 
-void MainWindow::TellUser(const QString& text, const QString& caption) {
+void MainWindow::tellUser(const QString& text, const QString& caption) {
     messages_->Show(this, text, caption);
 }
 
-bool MainWindow::PrepareToClose() {
+bool MainWindow::prepareToClose() {
     ShellFlags& shell = context_->state.shell;
     if (shell.exclusiveOperation.load()) {
-        TellUser(kUpgradingText, "Message");
+        tellUser(kUpgradingText, "Message");
         return false;
     }
     shell.closing = true;
@@ -311,21 +311,21 @@ bool MainWindow::PrepareToClose() {
     pollTimer_->stop();
     smartCountdownTimer_->stop();
     deviceChangeTimer_->stop();
-    HaltThreads();
+    haltThreads();
     return true;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (!PrepareToClose()) {
+    if (!prepareToClose()) {
         event->ignore();
         return;
     }
     event->accept();
 }
 
-bool MainWindow::QueryEndSession() {
+bool MainWindow::queryEndSession() {
     if (context_->state.shell.exclusiveOperation.load()) {
-        TellUser(kUpgradingText, "Message");
+        tellUser(kUpgradingText, "Message");
         return false;
     }
     close();
@@ -333,38 +333,38 @@ bool MainWindow::QueryEndSession() {
 }
 
 #ifndef QT_NO_SESSIONMANAGER
-void MainWindow::CommitDataRequest(QSessionManager& manager) {
-    if (!QueryEndSession()) manager.cancel();
+void MainWindow::commitDataRequest(QSessionManager& manager) {
+    if (!queryEndSession()) manager.cancel();
 }
 #endif
 
-void MainWindow::OnDeviceChangeMessage() { discovery::OnDeviceChangeMessage(context_->state); }
+void MainWindow::onDeviceChangeMessage() { discovery::OnDeviceChangeMessage(context_->state); }
 
-void MainWindow::ShowSystemInformation() {
+void MainWindow::showSystemInformation() {
     QString text;
     for (const std::string& line : mail_.systemInfoBlock) text += QString::fromStdString(line);
-    TellUser(text, "System Information");
+    tellUser(text, "System Information");
 }
 
-void MainWindow::OnProgressTick() {
+void MainWindow::onProgressTick() {
     // Moves the progress bar of a firmware upgrade; comes with the upgrade.
 }
 
-void MainWindow::OnPollTick() { monitor::OnPollTick(context_->state); }
+void MainWindow::onPollTick() { monitor::OnPollTick(context_->state); }
 
-void MainWindow::ServeMonitorRequest() {
+void MainWindow::serveMonitorRequest() {
     if (context_->state.shell.closing.load()) return;
     monitor::DispatchOnce(context_->state, monitorHandlers_);
 }
 
-void MainWindow::OpenEventLog() {
+void MainWindow::openEventLog() {
     if (viewerOpen_) return;
     viewerOpen_ = true;
     {
         // Polls go on while the viewer is open: the worker's hand-overs run
         // inside its modal loop.
         EventLogViewer viewer(context_->eventLog.eventLogLines, context_->state, this);
-        viewer.SetMessageSink(messages_);
+        viewer.setMessageSink(messages_);
         if (options_.runModal) {
             options_.runModal(viewer);
         } else {
@@ -374,11 +374,11 @@ void MainWindow::OpenEventLog() {
     viewerOpen_ = false;
 }
 
-void MainWindow::OnSmartCountdownTick() {
+void MainWindow::onSmartCountdownTick() {
     context_->state.shell.nowTime = context_->clock->WallNow();
     // The SMART refresh countdown comes with the SMART page.
 }
 
-void MainWindow::OnDeviceChangeTick() { discovery::OnDeviceChangeTick(context_->state, *this); }
+void MainWindow::onDeviceChangeTick() { discovery::OnDeviceChangeTick(context_->state, *this); }
 
 }  // namespace raid::app

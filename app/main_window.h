@@ -79,63 +79,63 @@ public:
     explicit MainWindow(MainWindowOptions options, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    AppState& State() { return context_->state; }
-    ShellContext& Context() { return *context_; }
-    std::uint8_t LastPageMask() const { return lastPageMask_; }
-    int SelectedUpgradeDevice() const { return selectedUpgradeDevice_; }
+    AppState& state() { return context_->state; }
+    ShellContext& context() { return *context_; }
+    std::uint8_t lastPageMask() const { return lastPageMask_; }
+    int selectedUpgradeDevice() const { return selectedUpgradeDevice_; }
     // "RAID GUI " followed by VersionText.
-    QString ApplicationTitle() const;
+    QString applicationTitle() const;
     // The Status page: its refresh and its device choice.
-    StatusPage& Status() { return *statusPage_; }
+    StatusPage& statusPage() { return *statusPage_; }
     // The picture of a hidden companion image ("device1Selected", ...).
-    QPixmap CompanionPicture(const QString& name) const;
+    QPixmap companionPicture(const QString& name) const;
     // The system-information block, one entry per line (each starts with a
     // line break).
-    const std::vector<std::string>& SystemInfoLines() const { return mail_.systemInfoBlock; }
+    const std::vector<std::string>& systemInfoLines() const { return mail_.systemInfoBlock; }
 
     // The close sequence; false when the close is refused.
-    bool PrepareToClose();
+    bool prepareToClose();
     // The log-off / shutdown query: false (after telling the user) while a
     // firmware upgrade owns a device; otherwise the window closes.
-    bool QueryEndSession();
+    bool queryEndSession();
     // A device-change notification.
-    void OnDeviceChangeMessage();
+    void onDeviceChangeMessage();
     // The status bar's double-click: the system-information box.
-    void ShowSystemInformation();
+    void showSystemInformation();
 
     // The 1 s firmware-upgrade progress tick.
-    void OnProgressTick();
+    void onProgressTick();
     // The 5 s status-poll tick.
-    void OnPollTick();
+    void onPollTick();
     // The 1 s tick of the wall clock and the SMART refresh countdown.
-    void OnSmartCountdownTick();
+    void onSmartCountdownTick();
     // The 500 ms device-change debounce tick.
-    void OnDeviceChangeTick();
+    void onDeviceChangeTick();
 
     // Navigation.
-    void ShowPage();
-    void LayoutPageButtons(std::uint8_t mask);
-    void ApplyProductSkin();
+    void showPage();
+    void layoutPageButtons(std::uint8_t mask);
+    void applyProductSkin();
     // The page buttons: each switches to its page unless a firmware upgrade
     // holds a device or the first status is still to come.
-    void OpenStatusPage();
-    void OpenSetupPage();
-    void OpenUpgradePage();
-    void OpenEmailPage();
-    void OpenAboutPage();
-    void OpenSmartPage();
+    void openStatusPage();
+    void openSetupPage();
+    void openUpgradePage();
+    void openEmailPage();
+    void openAboutPage();
+    void openSmartPage();
     // The upgrade page's device pictures: device `index` (0 or 1) becomes the
     // one to upgrade, unless an upgrade is under way.
-    void SelectUpgradeDevice(int index);
+    void selectUpgradeDevice(int index);
 
     // The event log button: opens the event log viewer modally; a second
     // click while it is open does nothing.
-    void OpenEventLog();
-    bool ViewerOpen() const { return viewerOpen_; }
+    void openEventLog();
+    bool viewerOpen() const { return viewerOpen_; }
 
     // The monitoring thread's dispatcher: serves one queued monitoring request (main
     // thread). Tests call it by hand.
-    void ServeMonitorRequest();
+    void serveMonitorRequest();
 
     // DiscoveryHost and MonitorHost.
     void SetStatusPanel(int panel, const std::string& text) override;
@@ -178,31 +178,31 @@ protected:
 
 private:
     // Building (main_window_layout.cpp).
-    void BuildWindow();
-    void BuildStatusPage(QWidget* page);
-    void BuildSetupPage(QWidget* page);
-    void BuildUpgradePage(QWidget* page);
-    void BuildEmailPage(QWidget* page);
-    void BuildAboutPage(QWidget* page);
-    void BuildSmartPage(QWidget* page);
-    PictureButton* MakePicture(const QString& name, QWidget* parent, const QRect& geometry);
-    QLabel* MakeLabel(const QString& name, QWidget* parent, const QRect& geometry,
+    void buildWindow();
+    void buildStatusPage(QWidget* page);
+    void buildSetupPage(QWidget* page);
+    void buildUpgradePage(QWidget* page);
+    void buildEmailPage(QWidget* page);
+    void buildAboutPage(QWidget* page);
+    void buildSmartPage(QWidget* page);
+    PictureButton* makePicture(const QString& name, QWidget* parent, const QRect& geometry);
+    QLabel* makeLabel(const QString& name, QWidget* parent, const QRect& geometry,
                       const QString& text = QString());
-    void MakeCompanions(const QString& name);
-    void WirePressedLook(PictureButton* button, bool keepsPressedBit);
+    void makeCompanions(const QString& name);
+    void wirePressedLook(PictureButton* button, bool keepsPressedBit);
 
     // Start-up and shut-down (main_window.cpp).
-    void StartUp();
-    void StartThreads();
-    void HaltThreads();
-    void TellUser(const QString& text, const QString& caption);
+    void startUp();
+    void startThreads();
+    void haltThreads();
+    void tellUser(const QString& text, const QString& caption);
 #ifndef QT_NO_SESSIONMANAGER
-    void CommitDataRequest(QSessionManager& manager);
+    void commitDataRequest(QSessionManager& manager);
 #endif
 
-    bool PageButtonsFree() const;
-    void ShowDevicePicture(PictureButton* target, const QString& companion, bool selected);
-    std::filesystem::path ProgramFolder() const;
+    bool pageButtonsFree() const;
+    void showDevicePicture(PictureButton* target, const QString& companion, bool selected);
+    std::filesystem::path programFolder() const;
 
     std::shared_ptr<ShellContext> context_;
     MessageSink* messages_;

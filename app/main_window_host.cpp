@@ -52,11 +52,11 @@ void MainWindow::SetUpgradeButtonEnabled(bool enabled) { startUpgradeButton_->se
 
 void MainWindow::ShowEventLogButton() { eventLogButton_->show(); }
 
-void MainWindow::RefreshDeviceSummary() { statusPage_->RefreshDeviceLabels(); }
+void MainWindow::RefreshDeviceSummary() { statusPage_->refreshDeviceLabels(); }
 
 void MainWindow::ShowStatusPage() {
     currentPage_ = kPageStatus;
-    ShowPage();
+    showPage();
 }
 
 void MainWindow::SetStatusTimeReference(TimePoint when) { statusTimeReference_ = when; }
@@ -102,7 +102,7 @@ int MainWindow::SelectedDevice() const { return statusPage_->SelectedDevice(); }
 
 bool MainWindow::DeviceSwitchInProgress() const { return statusPage_->DeviceSwitchInProgress(); }
 
-std::filesystem::path MainWindow::ProgramFolder() const {
+std::filesystem::path MainWindow::programFolder() const {
     if (!context_->programFolder.empty()) return context_->programFolder;
     return QCoreApplication::applicationDirPath().toStdString();
 }
@@ -111,8 +111,8 @@ void MainWindow::DetectEvents(std::uint8_t mask) {
     eventlog::EventLogContext ctx{
         context_->state,
         *context_->clock,
-        ProgramFolder(),
-        ApplicationTitle().toStdString(),
+        programFolder(),
+        applicationTitle().toStdString(),
         timeStamp_,
         [this](int kind, int device, int member) { RaiseMailEvent(kind, device, member); },
         [this](const std::string& message) { SetStatusPanel(4, message); },
@@ -127,7 +127,7 @@ void MainWindow::RefreshSetupPage() {
 }
 
 void MainWindow::Message(const std::string& text, const std::string& caption) {
-    TellUser(QString::fromStdString(text), QString::fromStdString(caption));
+    tellUser(QString::fromStdString(text), QString::fromStdString(caption));
 }
 
 std::string MainWindow::TimeStampText(TimePoint when) { return timeStamp_(when); }

@@ -75,7 +75,7 @@ void Rule(QWidget* page, int top) {
 
 }  // namespace
 
-QLabel* MainWindow::MakeLabel(const QString& name, QWidget* parent, const QRect& geometry,
+QLabel* MainWindow::makeLabel(const QString& name, QWidget* parent, const QRect& geometry,
                               const QString& text) {
     auto* label = new QLabel(text, parent);
     if (!name.isEmpty()) label->setObjectName(name);
@@ -83,15 +83,15 @@ QLabel* MainWindow::MakeLabel(const QString& name, QWidget* parent, const QRect&
     return label;
 }
 
-PictureButton* MainWindow::MakePicture(const QString& name, QWidget* parent,
+PictureButton* MainWindow::makePicture(const QString& name, QWidget* parent,
                                        const QRect& geometry) {
     auto* picture = new PictureButton(name, parent);
     picture->setGeometry(geometry);
-    picture->SetPicture(skin::Picture(name));
+    picture->setPicture(skin::Picture(name));
     return picture;
 }
 
-void MainWindow::MakeCompanions(const QString& name) {
+void MainWindow::makeCompanions(const QString& name) {
     for (const char* look : {"Selected", "Unselected"}) {
         auto* companion = new QLabel(this);
         companion->setObjectName(name + look);
@@ -100,12 +100,12 @@ void MainWindow::MakeCompanions(const QString& name) {
     }
 }
 
-QPixmap MainWindow::CompanionPicture(const QString& name) const {
+QPixmap MainWindow::companionPicture(const QString& name) const {
     const auto* companion = findChild<QLabel*>(name, Qt::FindDirectChildrenOnly);
     return companion != nullptr ? companion->pixmap() : QPixmap();
 }
 
-void MainWindow::BuildWindow() {
+void MainWindow::buildWindow() {
     setObjectName("mainWindow");
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -115,20 +115,20 @@ void MainWindow::BuildWindow() {
     // The background and its three looks; the shown one takes the picture of
     // the product's look (ApplyProductSkin).
     background_ =
-        MakeLabel("background", this, QRect(0, 0, skin::kBackgroundWidth, skin::kBackgroundHeight));
+        makeLabel("background", this, QRect(0, 0, skin::kBackgroundWidth, skin::kBackgroundHeight));
     background_->setScaledContents(true);
     for (const char* name : {"backgroundRaid", "backgroundOem", "backgroundHybrid"}) {
-        auto* look = MakeLabel(name, this, background_->geometry());
+        auto* look = makeLabel(name, this, background_->geometry());
         look->setPixmap(skin::Picture(name));
         look->hide();
     }
     auto* banner =
-        MakeLabel("titleBanner", this, QRect(0, 0, skin::kBannerWidth, skin::kBannerHeight));
+        makeLabel("titleBanner", this, QRect(0, 0, skin::kBannerWidth, skin::kBannerHeight));
     banner->setPixmap(skin::Picture("titleBanner"));
 
     for (std::size_t i = 0; i < pageButtons_.size(); ++i) {
         const QString name = kPageButtonNames[i];
-        MakeCompanions(name);
+        makeCompanions(name);
         const QRect slot(skin::kButtonColumnLeft,
                          skin::kButtonColumnTop + static_cast<int>(i) * skin::kButtonPitch,
                          skin::kPageButtonWidth, skin::kPageButtonHeight);
@@ -136,14 +136,14 @@ void MainWindow::BuildWindow() {
         pageButtons_[i]->setGeometry(slot);
         buttonSlots_[i] = slot.topLeft();  // the slots, recorded once
     }
-    connect(pageButtons_[0], &PictureButton::clicked, this, &MainWindow::OpenStatusPage);
-    connect(pageButtons_[1], &PictureButton::clicked, this, &MainWindow::OpenSetupPage);
-    connect(pageButtons_[2], &PictureButton::clicked, this, &MainWindow::OpenUpgradePage);
-    connect(pageButtons_[3], &PictureButton::clicked, this, &MainWindow::OpenEmailPage);
-    connect(pageButtons_[4], &PictureButton::clicked, this, &MainWindow::OpenSmartPage);
-    connect(pageButtons_[5], &PictureButton::clicked, this, &MainWindow::OpenAboutPage);
+    connect(pageButtons_[0], &PictureButton::clicked, this, &MainWindow::openStatusPage);
+    connect(pageButtons_[1], &PictureButton::clicked, this, &MainWindow::openSetupPage);
+    connect(pageButtons_[2], &PictureButton::clicked, this, &MainWindow::openUpgradePage);
+    connect(pageButtons_[3], &PictureButton::clicked, this, &MainWindow::openEmailPage);
+    connect(pageButtons_[4], &PictureButton::clicked, this, &MainWindow::openSmartPage);
+    connect(pageButtons_[5], &PictureButton::clicked, this, &MainWindow::openAboutPage);
     for (const char* name : {"device1", "device2", "hdd1", "hdd2"}) {
-        MakeCompanions(name);
+        makeCompanions(name);
     }
 
     pages_ = new QStackedWidget(this);
@@ -155,12 +155,12 @@ void MainWindow::BuildWindow() {
         page->setWindowTitle(kPageCaptions[i]);
         pages_->addWidget(page);
     }
-    BuildStatusPage(pages_->widget(kPageStatus));
-    BuildSetupPage(pages_->widget(kPageSetup));
-    BuildUpgradePage(pages_->widget(kPageUpgrade));
-    BuildEmailPage(pages_->widget(kPageEmail));
-    BuildAboutPage(pages_->widget(kPageAbout));
-    BuildSmartPage(pages_->widget(kPageSmart));
+    buildStatusPage(pages_->widget(kPageStatus));
+    buildSetupPage(pages_->widget(kPageSetup));
+    buildUpgradePage(pages_->widget(kPageUpgrade));
+    buildEmailPage(pages_->widget(kPageEmail));
+    buildAboutPage(pages_->widget(kPageAbout));
+    buildSmartPage(pages_->widget(kPageSmart));
 
     statusBar_ = new QStatusBar(this);
     statusBar_->setObjectName("statusBar");
@@ -183,11 +183,11 @@ void MainWindow::BuildWindow() {
     statusBar_->installEventFilter(this);
 }
 
-void MainWindow::BuildStatusPage(QWidget* page) {
+void MainWindow::buildStatusPage(QWidget* page) {
     const QFont base = font();
     device1Picture_ =
-        MakePicture("device1Picture", page, QRect(14, 10, skin::kDeviceWidth, skin::kDeviceHeight));
-    device2Picture_ = MakePicture("device2Picture", page,
+        makePicture("device1Picture", page, QRect(14, 10, skin::kDeviceWidth, skin::kDeviceHeight));
+    device2Picture_ = makePicture("device2Picture", page,
                                   QRect(144, 10, skin::kDeviceWidth, skin::kDeviceHeight));
     device1Box_ = new QCheckBox("Device1", page);
     device1Box_->setObjectName("device1Box");
@@ -202,21 +202,21 @@ void MainWindow::BuildStatusPage(QWidget* page) {
     // The state box at the top right: health or rebuild progress, with the
     // controller's firmware below it.
     Card(page, "stateFrame", QRect(282, 10, 164, 88));
-    auto* health = MakeLabel("healthLabel", page, QRect(286, 14, 156, 80));
+    auto* health = makeLabel("healthLabel", page, QRect(286, 14, 156, 80));
     health->setAlignment(Qt::AlignCenter);
     health->setFont(Bold(base, 14));
     Caption(page, "firmwareCaption", QRect(284, 102, 70, 18), "Firmware");
-    MakeLabel("firmwareLabel", page, QRect(340, 102, 104, 18))
+    makeLabel("firmwareLabel", page, QRect(340, 102, 104, 18))
         ->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    deviceNoteLabel_ = MakeLabel("deviceNoteLabel", page, QRect(284, 120, 160, 14));
+    deviceNoteLabel_ = makeLabel("deviceNoteLabel", page, QRect(284, 120, 160, 14));
     deviceNoteLabel_->setAlignment(Qt::AlignRight | Qt::AlignTop);
     deviceNoteLabel_->setFont(Sized(base, 8));
 
     Rule(page, 136);
     Caption(page, "arrayModeCaption", QRect(14, 146, 76, 20), "Array Mode");
-    MakeLabel("arrayModeLabel", page, QRect(92, 142, 190, 28))->setFont(Bold(base, 13));
+    makeLabel("arrayModeLabel", page, QRect(92, 142, 190, 28))->setFont(Bold(base, 13));
     Caption(page, "capacityCaption", QRect(284, 146, 60, 20), "Capacity");
-    auto* configured = MakeLabel("configuredCapacityLabel", page, QRect(340, 142, 104, 28));
+    auto* configured = makeLabel("configuredCapacityLabel", page, QRect(340, 142, 104, 28));
     configured->setFont(Bold(base, 12));
     configured->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
@@ -234,11 +234,11 @@ void MainWindow::BuildStatusPage(QWidget* page) {
         Card(page, QString(m.name) + "Frame", QRect(14, m.top, 432, 38));
         // All three start on the same line, whatever their fonts.
         auto* bay =
-            MakeLabel(QString(m.name) + "Caption", page, QRect(24, m.top + 10, 46, 20), m.member);
+            makeLabel(QString(m.name) + "Caption", page, QRect(24, m.top + 10, 46, 20), m.member);
         bay->setFont(Bold(base, 10));
-        auto* capacity = MakeLabel(m.capacity, page, QRect(76, m.top + 10, 84, 40));
+        auto* capacity = makeLabel(m.capacity, page, QRect(76, m.top + 10, 84, 40));
         capacity->setFont(Bold(base, 10));
-        auto* model = MakeLabel(m.model, page, QRect(164, m.top + 10, 276, 20));
+        auto* model = makeLabel(m.model, page, QRect(164, m.top + 10, 276, 20));
         model->setFont(Sized(base, 10));
         for (QLabel* label : {bay, capacity, model})
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -248,26 +248,26 @@ void MainWindow::BuildStatusPage(QWidget* page) {
     sensorsPanel_ = new QFrame(page);
     sensorsPanel_->setObjectName("sensorsPanel");
     sensorsPanel_->setGeometry(14, 274, 300, 24);
-    MakeLabel("fanCaption", sensorsPanel_, QRect(0, 3, 30, 18), "Fan:");
-    MakeLabel("fanSpeedLabel", sensorsPanel_, QRect(34, 3, 44, 18))->setFont(Bold(base, 10));
+    makeLabel("fanCaption", sensorsPanel_, QRect(0, 3, 30, 18), "Fan:");
+    makeLabel("fanSpeedLabel", sensorsPanel_, QRect(34, 3, 44, 18))->setFont(Bold(base, 10));
     Caption(sensorsPanel_, "fanUnit", QRect(80, 3, 34, 18), "RPM");
-    MakeLabel("temperatureCaption", sensorsPanel_, QRect(132, 3, 86, 18), "Temperature:");
-    MakeLabel("temperatureLabel", sensorsPanel_, QRect(220, 3, 28, 18))->setFont(Bold(base, 10));
+    makeLabel("temperatureCaption", sensorsPanel_, QRect(132, 3, 86, 18), "Temperature:");
+    makeLabel("temperatureLabel", sensorsPanel_, QRect(220, 3, 28, 18))->setFont(Bold(base, 10));
     Caption(sensorsPanel_, "temperatureUnit", QRect(248, 3, 30, 18), QString::fromUtf8("\u00B0C"));
     buzzerMuteBox_ = new QCheckBox("Buzzer Mute", page);
     buzzerMuteBox_->setObjectName("buzzerMuteBox");
     buzzerMuteBox_->setGeometry(14, 312, 160, 22);
 
-    eventLogButton_ = MakePicture("eventLogButton", page, Action(346, 306));
+    eventLogButton_ = makePicture("eventLogButton", page, Action(346, 306));
     eventLogButton_->hide();  // shown once a device is found
-    WirePressedLook(eventLogButton_, false);
+    wirePressedLook(eventLogButton_, false);
 
-    detectionNotice_ = MakeLabel("detectionNotice", page, QRect(0, 150, skin::kPanelWidth, 40));
+    detectionNotice_ = makeLabel("detectionNotice", page, QRect(0, 150, skin::kPanelWidth, 40));
     detectionNotice_->setAlignment(Qt::AlignCenter);
     detectionNotice_->setFont(Bold(base, 16));
 }
 
-void MainWindow::BuildSetupPage(QWidget* page) {
+void MainWindow::buildSetupPage(QWidget* page) {
     periodDaysBox_ = new QComboBox(page);
     periodDaysBox_->setObjectName("periodDaysBox");
     periodDaysBox_->setGeometry(24, 40, 72, 26);
@@ -280,23 +280,23 @@ void MainWindow::BuildSetupPage(QWidget* page) {
     scheduleBackupBox_ = new QCheckBox(page);
     scheduleBackupBox_->setObjectName("scheduleBackupBox");
     scheduleBackupBox_->setGeometry(24, 14, 200, 22);
-    auto* set = MakePicture("applyPeriodButton", page, Action(340, 300));
-    WirePressedLook(set, true);
+    auto* set = makePicture("applyPeriodButton", page, Action(340, 300));
+    wirePressedLook(set, true);
 }
 
-void MainWindow::BuildUpgradePage(QWidget* page) {
-    upgradeDevice1Picture_ = MakePicture("upgradeDevice1Picture", page,
+void MainWindow::buildUpgradePage(QWidget* page) {
+    upgradeDevice1Picture_ = makePicture("upgradeDevice1Picture", page,
                                          QRect(14, 10, skin::kDeviceWidth, skin::kDeviceHeight));
-    upgradeDevice2Picture_ = MakePicture("upgradeDevice2Picture", page,
+    upgradeDevice2Picture_ = makePicture("upgradeDevice2Picture", page,
                                          QRect(144, 10, skin::kDeviceWidth, skin::kDeviceHeight));
     connect(upgradeDevice1Picture_, &PictureButton::clicked, this,
-            [this] { SelectUpgradeDevice(0); });
+            [this] { selectUpgradeDevice(0); });
     connect(upgradeDevice2Picture_, &PictureButton::clicked, this,
-            [this] { SelectUpgradeDevice(1); });
+            [this] { selectUpgradeDevice(1); });
     for (PictureButton* selector : {upgradeDevice1Picture_, upgradeDevice2Picture_})
         selector->setToolTipDuration(6000);
-    MakeLabel("firmwareFileLabel", page, QRect(14, 110, 434, 20));
-    auto* state = MakeLabel("upgradeStateLabel", page, QRect(14, 136, 434, 40));
+    makeLabel("firmwareFileLabel", page, QRect(14, 110, 434, 20));
+    auto* state = makeLabel("upgradeStateLabel", page, QRect(14, 136, 434, 40));
     state->setWordWrap(true);
     state->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     upgradeStepPanel_ = new QFrame(page);
@@ -308,13 +308,13 @@ void MainWindow::BuildUpgradePage(QWidget* page) {
     progress->setRange(0, 100);
     progress->setValue(0);
     progress->setTextVisible(false);
-    loadFirmwareButton_ = MakePicture("loadFirmwareButton", page, Action(100, 300));
-    startUpgradeButton_ = MakePicture("startUpgradeButton", page, Action(260, 300));
-    WirePressedLook(loadFirmwareButton_, false);
-    WirePressedLook(startUpgradeButton_, false);
+    loadFirmwareButton_ = makePicture("loadFirmwareButton", page, Action(100, 300));
+    startUpgradeButton_ = makePicture("startUpgradeButton", page, Action(260, 300));
+    wirePressedLook(loadFirmwareButton_, false);
+    wirePressedLook(startUpgradeButton_, false);
 }
 
-void MainWindow::BuildEmailPage(QWidget* page) {
+void MainWindow::buildEmailPage(QWidget* page) {
     // Each field: "<name>Edit" with "<name>Caption" in front and, for some,
     // "<name>Note" behind.
     const struct {
@@ -332,48 +332,48 @@ void MainWindow::BuildEmailPage(QWidget* page) {
     };
     for (const auto& f : fields) {
         const QString name = f.name;
-        MakeLabel(name + "Caption", page, QRect(20, f.top + 4, 140, 20), f.caption);
+        makeLabel(name + "Caption", page, QRect(20, f.top + 4, 140, 20), f.caption);
         auto* edit = new QLineEdit(page);
         edit->setObjectName(name + "Edit");
         edit->setGeometry(164, f.top, f.width, 26);
         if (f.note[0] != '\0') {
-            MakeLabel(name + "Note", page, QRect(164 + f.width + 8, f.top + 4, 110, 20), f.note);
+            makeLabel(name + "Note", page, QRect(164 + f.width + 8, f.top + 4, 110, 20), f.note);
         }
     }
     page->findChild<QLineEdit*>("smtpTimeoutEdit")->setMaxLength(2);
-    auto* save = MakePicture("saveMailButton", page, Action(228, 300));
-    auto* revert = MakePicture("revertMailButton", page, Action(342, 300));
-    WirePressedLook(save, false);
-    WirePressedLook(revert, false);
+    auto* save = makePicture("saveMailButton", page, Action(228, 300));
+    auto* revert = makePicture("revertMailButton", page, Action(342, 300));
+    wirePressedLook(save, false);
+    wirePressedLook(revert, false);
 }
 
-void MainWindow::BuildAboutPage(QWidget* page) {
+void MainWindow::buildAboutPage(QWidget* page) {
     const QFont base = font();
-    auto* logo = MakePicture(
+    auto* logo = makePicture(
         "productLogo", page,
         QRect((skin::kPanelWidth - skin::kLogoWidth) / 2, 20, skin::kLogoWidth, skin::kLogoHeight));
     logo->setCursor(Qt::ArrowCursor);
-    productNameLabel_ = MakeLabel("productNameLabel", page, QRect(0, 160, skin::kPanelWidth, 32));
+    productNameLabel_ = makeLabel("productNameLabel", page, QRect(0, 160, skin::kPanelWidth, 32));
     productNameLabel_->setAlignment(Qt::AlignCenter);
     productNameLabel_->setFont(Bold(base, 15));
-    versionLabel_ = MakeLabel("versionLabel", page, QRect(0, 198, skin::kPanelWidth, 24));
+    versionLabel_ = makeLabel("versionLabel", page, QRect(0, 198, skin::kPanelWidth, 24));
     versionLabel_->setAlignment(Qt::AlignCenter);
     versionLabel_->setFont(Bold(base, 11));
-    MakeLabel("aboutUpperNoteLabel", page, QRect(0, 240, skin::kPanelWidth, 20))
+    makeLabel("aboutUpperNoteLabel", page, QRect(0, 240, skin::kPanelWidth, 20))
         ->setAlignment(Qt::AlignCenter);
-    MakeLabel("aboutLowerNoteLabel", page, QRect(0, 264, skin::kPanelWidth, 20))
+    makeLabel("aboutLowerNoteLabel", page, QRect(0, 264, skin::kPanelWidth, 20))
         ->setAlignment(Qt::AlignCenter);
 }
 
-void MainWindow::BuildSmartPage(QWidget* page) {
+void MainWindow::buildSmartPage(QWidget* page) {
     smartHdd1Picture_ =
-        MakePicture("smartHdd1Picture", page, QRect(14, 10, skin::kDiskWidth, skin::kDiskHeight));
+        makePicture("smartHdd1Picture", page, QRect(14, 10, skin::kDiskWidth, skin::kDiskHeight));
     smartHdd2Picture_ =
-        MakePicture("smartHdd2Picture", page, QRect(144, 10, skin::kDiskWidth, skin::kDiskHeight));
-    MakeLabel("smartHeadingLabel", page, QRect(276, 8, 172, 18));
-    MakeLabel("smartVerdictLabel", page, QRect(276, 28, 172, 18));
-    MakeLabel("sector4KLabel", page, QRect(276, 48, 172, 18));
-    auto* refresh = MakeLabel("smartRefreshLabel", page, QRect(14, 326, 300, 18));
+        makePicture("smartHdd2Picture", page, QRect(144, 10, skin::kDiskWidth, skin::kDiskHeight));
+    makeLabel("smartHeadingLabel", page, QRect(276, 8, 172, 18));
+    makeLabel("smartVerdictLabel", page, QRect(276, 28, 172, 18));
+    makeLabel("sector4KLabel", page, QRect(276, 48, 172, 18));
+    auto* refresh = makeLabel("smartRefreshLabel", page, QRect(14, 326, 300, 18));
     refresh->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
     smartHeadingGrid_ = new QTableWidget(0, 6, page);
@@ -400,7 +400,7 @@ void MainWindow::BuildSmartPage(QWidget* page) {
     attributes->setFrameStyle(QFrame::NoFrame);
 }
 
-void MainWindow::WirePressedLook(PictureButton* button, bool keepsPressedBit) {
+void MainWindow::wirePressedLook(PictureButton* button, bool keepsPressedBit) {
     // The picture sinks 2 pixels while the mouse holds it. The apply button sinks
     // only when its pressed bit is clear, so repeated downs cannot push it
     // further.
@@ -420,7 +420,7 @@ void MainWindow::WirePressedLook(PictureButton* button, bool keepsPressedBit) {
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonDblClick &&
         (watched == statusBar_ || watched->parent() == statusBar_)) {
-        ShowSystemInformation();
+        showSystemInformation();
         return true;
     }
     return QWidget::eventFilter(watched, event);

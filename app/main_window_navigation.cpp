@@ -23,22 +23,22 @@ constexpr ButtonPage kColumn[6] = {
 
 }  // namespace
 
-bool MainWindow::PageButtonsFree() const {
+bool MainWindow::pageButtonsFree() const {
     const ShellFlags& shell = context_->state.shell;
     return shell.operationDeviceIndex.load() == kNoOperationDevice &&
            !shell.firstStatusPending.load();
 }
 
-void MainWindow::ShowPage() {
+void MainWindow::showPage() {
     for (std::size_t i = 0; i < pageButtons_.size(); ++i) {
         const bool current = kColumn[i].page == currentPage_;
-        pageButtons_[i]->SetPicture(
-            CompanionPicture(QString(kColumn[i].name) + (current ? "Selected" : "Unselected")));
+        pageButtons_[i]->setPicture(
+            companionPicture(QString(kColumn[i].name) + (current ? "Selected" : "Unselected")));
     }
     pages_->setCurrentIndex(currentPage_);
 }
 
-void MainWindow::LayoutPageButtons(std::uint8_t mask) {
+void MainWindow::layoutPageButtons(std::uint8_t mask) {
     if (mask == lastPageMask_) return;
     std::size_t slot = 0;
     for (std::size_t i = 0; i < pageButtons_.size(); ++i) {
@@ -53,72 +53,72 @@ void MainWindow::LayoutPageButtons(std::uint8_t mask) {
     lastPageMask_ = mask;
 }
 
-QString MainWindow::ApplicationTitle() const {
+QString MainWindow::applicationTitle() const {
     return "RAID GUI " + QString::fromStdString(context_->state.shell.versionText);
 }
 
-void MainWindow::ApplyProductSkin() {
-    setWindowTitle(ApplicationTitle());
+void MainWindow::applyProductSkin() {
+    setWindowTitle(applicationTitle());
     productNameLabel_->setText("RAID Management Sofeware");
-    background_->setPixmap(CompanionPicture("backgroundRaid"));
+    background_->setPixmap(companionPicture("backgroundRaid"));
     findChild<QLabel*>("backgroundOem", Qt::FindDirectChildrenOnly)->hide();
-    LayoutPageButtons(0x37);
+    layoutPageButtons(0x37);
 }
 
-void MainWindow::ShowDevicePicture(PictureButton* target, const QString& companion, bool selected) {
-    target->SetPicture(CompanionPicture(companion + (selected ? "Selected" : "Unselected")));
+void MainWindow::showDevicePicture(PictureButton* target, const QString& companion, bool selected) {
+    target->setPicture(companionPicture(companion + (selected ? "Selected" : "Unselected")));
 }
 
-void MainWindow::OpenStatusPage() {
-    if (!PageButtonsFree()) return;
+void MainWindow::openStatusPage() {
+    if (!pageButtonsFree()) return;
     currentPage_ = kPageStatus;
-    ShowPage();
+    showPage();
     context_->state.discovery.currentDevice = statusPage_->SelectedDevice();
     statusPage_->RefreshStatusPage(true);
 }
 
-void MainWindow::OpenSetupPage() {
-    if (!PageButtonsFree()) return;
+void MainWindow::openSetupPage() {
+    if (!pageButtonsFree()) return;
     // Preparing the schedule-backup controls from the selected device's
     // record, and its sub-page, come with the schedule-backup page.
     currentPage_ = kPageSetup;
-    ShowPage();
+    showPage();
 }
 
-void MainWindow::OpenUpgradePage() {
-    if (!PageButtonsFree()) return;
+void MainWindow::openUpgradePage() {
+    if (!pageButtonsFree()) return;
     currentPage_ = kPageUpgrade;
-    ShowPage();
+    showPage();
     context_->state.discovery.currentDevice = selectedUpgradeDevice_;
-    ShowDevicePicture(upgradeDevice1Picture_, "device1", selectedUpgradeDevice_ == 0);
-    ShowDevicePicture(upgradeDevice2Picture_, "device2", selectedUpgradeDevice_ == 1);
+    showDevicePicture(upgradeDevice1Picture_, "device1", selectedUpgradeDevice_ == 0);
+    showDevicePicture(upgradeDevice2Picture_, "device2", selectedUpgradeDevice_ == 1);
 }
 
-void MainWindow::OpenEmailPage() {
-    if (!PageButtonsFree()) return;
+void MainWindow::openEmailPage() {
+    if (!pageButtonsFree()) return;
     currentPage_ = kPageEmail;
-    ShowPage();
+    showPage();
     // Filling the page from the mail settings comes with the e-mail page.
 }
 
-void MainWindow::OpenAboutPage() {
-    if (!PageButtonsFree()) return;
+void MainWindow::openAboutPage() {
+    if (!pageButtonsFree()) return;
     currentPage_ = kPageAbout;
-    ShowPage();
+    showPage();
 }
 
-void MainWindow::OpenSmartPage() {
-    if (!PageButtonsFree()) return;
+void MainWindow::openSmartPage() {
+    if (!pageButtonsFree()) return;
     currentPage_ = kPageSmart;
-    ShowPage();
+    showPage();
     // Filling the SMART grids comes with the SMART page.
 }
 
-void MainWindow::SelectUpgradeDevice(int index) {
+void MainWindow::selectUpgradeDevice(int index) {
     if (context_->state.shell.operationDeviceIndex.load() != kNoOperationDevice) return;
     selectedUpgradeDevice_ = index;
-    ShowDevicePicture(upgradeDevice1Picture_, "device1", index == 0);
-    ShowDevicePicture(upgradeDevice2Picture_, "device2", index == 1);
+    showDevicePicture(upgradeDevice1Picture_, "device1", index == 0);
+    showDevicePicture(upgradeDevice2Picture_, "device2", index == 1);
     context_->state.discovery.currentDevice = index;
     RefreshDeviceSummary();
     // The firmware file label's text comes with the firmware file check.

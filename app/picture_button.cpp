@@ -10,7 +10,7 @@ PictureButton::PictureButton(const QString& name, QWidget* parent) : QLabel(pare
     setCursor(Qt::PointingHandCursor);
 }
 
-void PictureButton::SetPicture(const QPixmap& picture) {
+void PictureButton::setPicture(const QPixmap& picture) {
     picture_ = picture;
     setPixmap(picture);
 }

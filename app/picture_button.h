@@ -12,9 +12,9 @@ class PictureButton : public QLabel {
 public:
     PictureButton(const QString& name, QWidget* parent);
 
-    void SetPicture(const QPixmap& picture);
+    void setPicture(const QPixmap& picture);
     // The picture last set, unscaled (what the companion images hand over).
-    const QPixmap& Picture() const { return picture_; }
+    const QPixmap& picture() const { return picture_; }
 
 Q_SIGNALS:
     void clicked();

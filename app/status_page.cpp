@@ -111,7 +111,7 @@ std::string DeviceHint(const DiscoveryState& d, int deviceIndex) {
 
 StatusPage::StatusPage(MainWindow& window)
     : window_(window),
-      state_(window.State()),
+      state_(window.state()),
       device1Box_(Control<QCheckBox>(window, "device1Box")),
       device2Box_(Control<QCheckBox>(window, "device2Box")),
       buzzerMuteBox_(Control<QCheckBox>(window, "buzzerMuteBox")),
@@ -139,14 +139,14 @@ const std::string& StatusPage::Hint(int deviceIndex) const {
     return hints_[static_cast<std::size_t>(deviceIndex)];
 }
 
-bool StatusPage::AnySelectorChecked() const {
+bool StatusPage::anySelectorChecked() const {
     return device1Box_->isChecked() || device2Box_->isChecked();
 }
 
 int StatusPage::RefreshStatusPage(bool full) {
     ShellFlags& shell = state_.shell;
     DiscoveryState& d = state_.discovery;
-    if (window_.CurrentPage() != kPageStatus || d.deviceCount == 0 || !AnySelectorChecked())
+    if (window_.CurrentPage() != kPageStatus || d.deviceCount == 0 || !anySelectorChecked())
         return -1;
 
     const Record512& r = RecordOf(state_, selectedDevice_);
@@ -183,8 +183,8 @@ int StatusPage::RefreshStatusPage(bool full) {
     const std::uint8_t flags = r[rec::kDiskStateFlags];
     if (full || flags != shownDiskFlags_) {
         shownDiskFlags_ = flags;
-        DrawMember(r, 0);
-        DrawMember(r, 1);
+        drawMember(r, 0);
+        drawMember(r, 1);
         configuredCapacityLabel_->setText(
             Q(text::CapacityText(text::Capacity40(text::Field(r, rec::kConfiguredCapacity, 5)))));
     }
@@ -204,7 +204,7 @@ int StatusPage::RefreshStatusPage(bool full) {
     return 0;
 }
 
-void StatusPage::DrawMember(const Record512& r, int member) {
+void StatusPage::drawMember(const Record512& r, int member) {
     QLabel* capacity = memberCapacityLabel_[member == 0 ? 0 : 1];
     QLabel* model = memberModelLabel_[member == 0 ? 0 : 1];
     const std::size_t modelAt = member == 0 ? rec::kHdd1Model : rec::kHdd2Model;
@@ -245,11 +245,11 @@ void StatusPage::DrawMember(const Record512& r, int member) {
     }
 }
 
-void StatusPage::RefreshDeviceLabels() {
-    if (!AnySelectorChecked()) return;
+void StatusPage::refreshDeviceLabels() {
+    if (!anySelectorChecked()) return;
     DiscoveryState& d = state_.discovery;
     const int current =
-        window_.CurrentPage() == kPageUpgrade ? window_.SelectedUpgradeDevice() : selectedDevice_;
+        window_.CurrentPage() == kPageUpgrade ? window_.selectedUpgradeDevice() : selectedDevice_;
     d.currentDevice = current;
 
     firmwareVersionText_ = text::FirmwareText(IdentifyOf(state_, current));
@@ -267,13 +267,13 @@ void StatusPage::RefreshDeviceLabels() {
     device2Picture_->setToolTip(Q(Hint(1)));
     upgradeDevice2Picture_->setToolTip(Q(Hint(1)));
 
-    window_.setWindowTitle(window_.ApplicationTitle() + " - " + Q(Hint(current)));
-    window_.LayoutPageButtons(slot.featureMask);
+    window_.setWindowTitle(window_.applicationTitle() + " - " + Q(Hint(current)));
+    window_.layoutPageButtons(slot.featureMask);
     // The backup preset captions of a device with schedule backup come with
     // the schedule-backup page.
 }
 
-void StatusPage::OnSelectorClicked(int index) {
+void StatusPage::onSelectorClicked(int index) {
     QCheckBox* self = index == 0 ? device1Box_ : device2Box_;
     QCheckBox* other = index == 0 ? device2Box_ : device1Box_;
     PictureButton* status = index == 0 ? device1Picture_ : device2Picture_;
@@ -286,7 +286,7 @@ void StatusPage::OnSelectorClicked(int index) {
         if (!other->isChecked()) {
             selectedDevice_ = index;
             d.currentDevice = index;
-            window_.ShowPage();
+            window_.showPage();
         }
     } else {
         status->hide();
@@ -294,25 +294,25 @@ void StatusPage::OnSelectorClicked(int index) {
         if (!other->isChecked()) return;
         selectedDevice_ = 1 - index;
         d.currentDevice = selectedDevice_;
-        window_.ShowPage();
+        window_.showPage();
     }
     // Ticking the box again gives a device that stopped answering a fresh
     // start.
     d.deviceSlots[static_cast<std::size_t>(index)].failureCount = 0;
-    RefreshDeviceLabels();
-    window_.ShowPage();
+    refreshDeviceLabels();
+    window_.showPage();
     if (window_.CurrentPage() == kPageStatus) RefreshStatusPage(true);
 }
 
-void StatusPage::SelectDevice(int index) {
+void StatusPage::selectDevice(int index) {
     selectedDevice_ = index;
-    device1Picture_->SetPicture(
-        window_.CompanionPicture(selectedDevice_ == 0 ? "device1Selected" : "device1Unselected"));
-    device2Picture_->SetPicture(
-        window_.CompanionPicture(selectedDevice_ == 1 ? "device2Selected" : "device2Unselected"));
+    device1Picture_->setPicture(
+        window_.companionPicture(selectedDevice_ == 0 ? "device1Selected" : "device1Unselected"));
+    device2Picture_->setPicture(
+        window_.companionPicture(selectedDevice_ == 1 ? "device2Selected" : "device2Unselected"));
     state_.discovery.currentDevice = selectedDevice_;
     deviceSwitch_ = true;
-    RefreshDeviceLabels();
+    refreshDeviceLabels();
     RefreshStatusPage(true);
     deviceSwitch_ = false;
 }

@@ -50,25 +50,25 @@ public:
     int RefreshStatusPage(bool full);
     // Firmware text, sensors-shown flag, device hints, window caption and the
     // page buttons for the current device.
-    void RefreshDeviceLabels();
+    void refreshDeviceLabels();
 
     // The device choice. A click on selector box `index` (0: "Device1", 1:
     // "Device2"), which has already toggled its tick.
-    void OnSelectorClicked(int index);
+    void onSelectorClicked(int index);
     // A click on a device picture: device `index` becomes the shown one.
-    void SelectDevice(int index);
+    void selectDevice(int index);
 
     int SelectedDevice() const { return selectedDevice_; }
     // Set while the page is redrawn for a newly selected device.
     bool DeviceSwitchInProgress() const { return deviceSwitch_; }
     const std::string& FirmwareVersionText() const { return firmwareVersionText_; }
-    bool SensorsShown() const { return sensorsShown_; }
+    bool sensorsShown() const { return sensorsShown_; }
     const std::string& Hint(int deviceIndex) const;
 
 private:
     // One member's capacity and model labels, by its nibble of the flags.
-    void DrawMember(const Record512& r, int member);
-    bool AnySelectorChecked() const;
+    void drawMember(const Record512& r, int member);
+    bool anySelectorChecked() const;
 
     MainWindow& window_;
     AppState& state_;

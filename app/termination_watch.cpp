@@ -30,7 +30,7 @@ TerminationWatch::TerminationWatch(QObject* parent) : QObject(parent) {
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     notifier_ = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &TerminationWatch::Drain);
+    connect(notifier_, &QSocketNotifier::activated, this, &TerminationWatch::drain);
 }
 
 TerminationWatch::~TerminationWatch() {
@@ -42,7 +42,7 @@ TerminationWatch::~TerminationWatch() {
     g_pipe[0] = g_pipe[1] = -1;
 }
 
-void TerminationWatch::Drain() {
+void TerminationWatch::drain() {
     char buffer[16];
     while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {
     }

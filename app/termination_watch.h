@@ -19,7 +19,7 @@ Q_SIGNALS:
     void terminationRequested();
 
 private:
-    void Drain();
+    void drain();
 
     QSocketNotifier* notifier_ = nullptr;
 };

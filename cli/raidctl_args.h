@@ -23,7 +23,7 @@ enum ExitCode : int {
 // None: --help or --version was given, or the command line is not valid.
 enum class Command { None, Disks, Query, List, Status, Monitor };
 
-// The status poll interval of the window program's Timer2.
+// The status poll interval of the window program's poll tick.
 inline constexpr std::uint32_t kDefaultMonitorIntervalMs = 5000;
 
 struct Arguments {

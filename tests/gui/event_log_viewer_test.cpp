@@ -30,8 +30,8 @@ protected:
 
     void Create() {
         viewer = std::make_unique<EventLogViewer>(lines, state);
-        viewer->SetMessageSink(&sink);
-        viewer->SetFileChooser([this](QWidget*) {
+        viewer->setMessageSink(&sink);
+        viewer->setFileChooser([this](QWidget*) {
             ++chooserCalls;
             return chosen;
         });
@@ -90,11 +90,11 @@ TEST_F(EventLogViewerTest, EmptyLogShowsNothingUntilTheNextTickAfterLinesArrive)
 
     lines = {"-----", "D1 HDD1 was removed, 04 1/1/25 10:00:00"};
     EXPECT_EQ(Shown(), "");
-    viewer->OnRefreshTick();
+    viewer->onRefreshTick();
     EXPECT_EQ(Shown(), "-----\nD1 HDD1 was removed, 04 1/1/25 10:00:00");
     lines.push_back("D1 HDD1 was inserted, 01 1/1/25 10:00:05");
-    viewer->OnRefreshTick();
-    viewer->OnRefreshTick();  // nothing new: nothing added
+    viewer->onRefreshTick();
+    viewer->onRefreshTick();  // nothing new: nothing added
     EXPECT_EQ(Shown(),
               "-----\nD1 HDD1 was removed, 04 1/1/25 10:00:00\n"
               "D1 HDD1 was inserted, 01 1/1/25 10:00:05");
@@ -106,9 +106,9 @@ TEST_F(EventLogViewerTest, LinesAddedOneTickAtATimeKeepEmptyAndOddLinesApart) {
     // An empty first line leaves the view looking empty; the next line must
     // still go below it. A stray CR inside a line must not split it.
     lines = {""};
-    viewer->OnRefreshTick();
+    viewer->onRefreshTick();
     lines.push_back("a\rb");
-    viewer->OnRefreshTick();
+    viewer->onRefreshTick();
     EXPECT_EQ(View()->document()->blockCount(), 2);
     EXPECT_EQ(View()->document()->findBlockByNumber(0).text(), "");
     EXPECT_TRUE(View()->document()->findBlockByNumber(1).text().startsWith(u'a'));
@@ -121,11 +121,11 @@ TEST_F(EventLogViewerTest, NewDayClearsAndRefillsOnTheNextTick) {
     EXPECT_EQ(View()->document()->blockCount(), 4);
 
     lines = {"-----", "Device1 information :", "-----"};
-    viewer->OnRefreshTick();
+    viewer->onRefreshTick();
     EXPECT_EQ(Shown(), "-----\nDevice1 information :\n-----");
 
     lines.push_back("D1 HDD2 was removed, 04 1/2/25 00:00:05");
-    viewer->OnRefreshTick();
+    viewer->onRefreshTick();
     EXPECT_EQ(Shown(),
               "-----\nDevice1 information :\n-----\nD1 HDD2 was removed, 04 1/2/25 00:00:05");
 }
@@ -142,14 +142,14 @@ TEST_F(EventLogViewerTest, DisarmedPollTimerShowsPausedInGreyAndARunningPollIsNo
     state.shell.pollRequestFlags = poll::kTimerArmed;
     state.shell.statusPollActive = true;
     lines.push_back("two");
-    viewer->OnRefreshTick();
+    viewer->onRefreshTick();
     EXPECT_EQ(viewer->windowTitle(), "Event log - Real Time");
     EXPECT_EQ(ViewColour(), WindowTextColour());
     EXPECT_EQ(Shown(), "one");
 
     state.shell.statusPollActive = false;
     state.shell.pollRequestFlags = poll::kTimerArmed | poll::kStatusPoll;
-    viewer->OnRefreshTick();
+    viewer->onRefreshTick();
     EXPECT_EQ(Shown(), "one\ntwo");
 
     state.shell.pollRequestFlags = poll::kStatusPoll;
@@ -172,7 +172,7 @@ TEST_F(EventLogViewerTest, CancelledFileDialogStopsLiveUpdatesUntilRealTimeLog) 
     EXPECT_EQ(Shown(), "one\ntwo");
     EXPECT_TRUE(Timer()->isActive());
     lines.push_back("three");
-    viewer->OnRefreshTick();
+    viewer->onRefreshTick();
     EXPECT_EQ(Shown(), "one\ntwo\nthree");
 }
 
@@ -227,7 +227,7 @@ TEST_F(EventLogViewerTest, LongLogIsShownWholeAndAFileChosenMeanwhileWins) {
     // Events run while the lines go in; a file chosen then must not be
     // followed by the rest of the live lines or a restarted timer.
     chosen = WriteFile("250101.log", "from file\r\n");
-    QTimer::singleShot(0, viewer.get(), [this] { viewer->ViewLogFile(); });
+    QTimer::singleShot(0, viewer.get(), [this] { viewer->viewLogFile(); });
     Find<QPushButton>("realTimeButton")->click();
     EXPECT_EQ(Shown(), "from file");
     EXPECT_EQ(viewer->windowTitle(), "Event log - 250101.log");

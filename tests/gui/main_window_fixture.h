@@ -94,14 +94,14 @@ protected:
 
     // What the monitoring thread would hand over until no request wakes it.
     void ServeRequests() {
-        for (int i = 0; i < 16 && monitor::WorkerShouldDispatch(window->State()); ++i)
-            window->ServeMonitorRequest();
+        for (int i = 0; i < 16 && monitor::WorkerShouldDispatch(window->state()); ++i)
+            window->serveMonitorRequest();
     }
 
     // What the detection thread and the next device-change tick would do.
     void RunDiscovery() {
-        discovery::ServeDetectRequest(window->State(), window->Context().channel);
-        window->OnDeviceChangeTick();
+        discovery::ServeDetectRequest(window->state(), window->context().channel);
+        window->onDeviceChangeTick();
     }
 
     template <typename T = QWidget>
@@ -114,7 +114,7 @@ protected:
 
     // True when `button` shows the picture of companion `companion`.
     bool Shows(const char* button, const QString& companion) {
-        const QImage shown = Button(button)->Picture().toImage();
+        const QImage shown = Button(button)->picture().toImage();
         const QImage expected = Find<QLabel>(companion.toLatin1().constData())->pixmap().toImage();
         return !expected.isNull() && shown == expected;
     }

@@ -45,7 +45,7 @@ TEST_F(MainWindowTest, StartsInItsInitialState) {
     }
 
     // The first discovery is requested; nothing may poll before it is done.
-    const ShellFlags& shell = window->State().shell;
+    const ShellFlags& shell = window->state().shell;
     EXPECT_TRUE(shell.detectRequest && shell.detectBusy && shell.detecting);
     EXPECT_FALSE(shell.detectDone || shell.closing);
     EXPECT_EQ(shell.operationDeviceIndex, kNoOperationDevice);
@@ -85,7 +85,7 @@ TEST_F(MainWindowTest, StartsInItsInitialState) {
     EXPECT_EQ(Find<QStackedWidget>("pages")->currentIndex(), kPageStatus);
     EXPECT_TRUE(Shows("statusPageButton", "statusPageButtonSelected"));
     EXPECT_TRUE(Shows("aboutPageButton", "aboutPageButtonUnselected"));
-    EXPECT_EQ(window->LastPageMask(), 0x37);
+    EXPECT_EQ(window->lastPageMask(), 0x37);
     EXPECT_TRUE(Button("emailPageButton")->isHidden());
     EXPECT_FALSE(Button("setupPageButton")->isHidden());
 }
@@ -94,17 +94,17 @@ TEST_F(MainWindowTest, PageButtonsWaitForTheFirstStatusAndForAnUpgradeToEnd) {
     AddEnclosure("raid1");
     MakeWindow();
     RunDiscovery();
-    ASSERT_EQ(window->State().discovery.deviceCount, 1);
+    ASSERT_EQ(window->state().discovery.deviceCount, 1);
     ASSERT_TRUE(Button("aboutPageButton")->isEnabled());
     ASSERT_FALSE(Find("device1Box")->isHidden());
 
     // Found, but no status shown yet.
-    ASSERT_TRUE(window->State().shell.firstStatusPending);
+    ASSERT_TRUE(window->state().shell.firstStatusPending);
     QTest::mouseClick(Button("aboutPageButton"), Qt::LeftButton);
     EXPECT_EQ(window->CurrentPage(), kPageStatus);
     EXPECT_EQ(Find<QStackedWidget>("pages")->currentIndex(), kPageStatus);
 
-    window->State().shell.firstStatusPending = false;
+    window->state().shell.firstStatusPending = false;
     QTest::mouseClick(Button("aboutPageButton"), Qt::LeftButton);
     EXPECT_EQ(window->CurrentPage(), kPageAbout);
     EXPECT_EQ(Find<QStackedWidget>("pages")->currentIndex(), kPageAbout);
@@ -113,14 +113,14 @@ TEST_F(MainWindowTest, PageButtonsWaitForTheFirstStatusAndForAnUpgradeToEnd) {
 
     // A firmware upgrade holds device 0: neither the page buttons nor the
     // upgrade page's device pictures do anything.
-    window->State().shell.operationDeviceIndex = 0;
+    window->state().shell.operationDeviceIndex = 0;
     QTest::mouseClick(Button("statusPageButton"), Qt::LeftButton);
     QTest::mouseClick(Button("smartPageButton"), Qt::LeftButton);
     EXPECT_EQ(window->CurrentPage(), kPageAbout);
-    window->SelectUpgradeDevice(1);
-    EXPECT_EQ(window->State().discovery.currentDevice, 0);
+    window->selectUpgradeDevice(1);
+    EXPECT_EQ(window->state().discovery.currentDevice, 0);
 
-    window->State().shell.operationDeviceIndex = kNoOperationDevice;
+    window->state().shell.operationDeviceIndex = kNoOperationDevice;
     QTest::mouseClick(Button("smartPageButton"), Qt::LeftButton);
     EXPECT_EQ(window->CurrentPage(), kPageSmart);
     EXPECT_EQ(Find<QStackedWidget>("pages")->currentIndex(), kPageSmart);
@@ -141,8 +141,8 @@ TEST_F(MainWindowTest, ColumnFollowsTheShownDevicesPageSet) {
     }
 
     RunDiscovery();
-    ASSERT_EQ(window->State().discovery.deviceCount, 2);
-    EXPECT_EQ(window->LastPageMask(), 0x3D);
+    ASSERT_EQ(window->state().discovery.deviceCount, 2);
+    EXPECT_EQ(window->lastPageMask(), 0x3D);
     EXPECT_TRUE(Button("setupPageButton")->isHidden());
     // Everything below Setup moved up one slot.
     EXPECT_EQ(Button("statusPageButton")->pos(), slots[0]);
@@ -155,11 +155,11 @@ TEST_F(MainWindowTest, ColumnFollowsTheShownDevicesPageSet) {
     // Choosing Device2 on the upgrade page brings Setup back, E-mail goes.
     // (The page buttons answer once the first status is shown.)
     ServeRequests();
-    window->OpenUpgradePage();
+    window->openUpgradePage();
     ASSERT_EQ(window->CurrentPage(), kPageUpgrade);
-    window->SelectUpgradeDevice(1);
-    EXPECT_EQ(window->State().discovery.currentDevice, 1);
-    EXPECT_EQ(window->LastPageMask(), 0x37);
+    window->selectUpgradeDevice(1);
+    EXPECT_EQ(window->state().discovery.currentDevice, 1);
+    EXPECT_EQ(window->lastPageMask(), 0x37);
     EXPECT_TRUE(Button("emailPageButton")->isHidden());
     EXPECT_FALSE(Button("setupPageButton")->isHidden());
     EXPECT_EQ(Button("setupPageButton")->pos(), slots[1]);
@@ -173,26 +173,26 @@ TEST_F(MainWindowTest, ColumnFollowsTheShownDevicesPageSet) {
 TEST_F(MainWindowTest, CloseAndShutdownAreRefusedDuringAnExclusiveOperation) {
     MakeWindow();
     window->show();
-    window->State().shell.exclusiveOperation = true;
+    window->state().shell.exclusiveOperation = true;
 
     EXPECT_FALSE(window->close());
-    EXPECT_FALSE(window->QueryEndSession());
+    EXPECT_FALSE(window->queryEndSession());
     ASSERT_EQ(sink.boxes.size(), 2u);
     for (const auto& box : sink.boxes) {
         EXPECT_EQ(box.text, "Firmware is upgrading, please wait a moment.");
         EXPECT_EQ(box.caption, "Message");
     }
     EXPECT_TRUE(window->isVisible());
-    EXPECT_FALSE(window->State().shell.closing);
+    EXPECT_FALSE(window->state().shell.closing);
     EXPECT_TRUE(window->findChild<QTimer*>("deviceChangeTimer")->isActive());
 
     // Once the operation has ended the same request closes the window.
-    window->State().shell.exclusiveOperation = false;
-    window->State().shell.pollRequestFlags = 0x29;
-    EXPECT_TRUE(window->QueryEndSession());
+    window->state().shell.exclusiveOperation = false;
+    window->state().shell.pollRequestFlags = 0x29;
+    EXPECT_TRUE(window->queryEndSession());
     EXPECT_FALSE(window->isVisible());
-    EXPECT_TRUE(window->State().shell.closing);
-    EXPECT_EQ(window->State().shell.pollRequestFlags, 0);
+    EXPECT_TRUE(window->state().shell.closing);
+    EXPECT_EQ(window->state().shell.pollRequestFlags, 0);
     for (const char* name :
          {"progressTimer", "pollTimer", "smartCountdownTimer", "deviceChangeTimer"}) {
         EXPECT_FALSE(window->findChild<QTimer*>(name)->isActive()) << name;
@@ -235,7 +235,7 @@ TEST_F(MainWindowTest, NoDeviceFoundLeavesThePagesLocked) {
     disks->AddPlainDisk();
     MakeWindow();
     RunDiscovery();
-    EXPECT_EQ(window->State().discovery.deviceCount, 0);
+    EXPECT_EQ(window->state().discovery.deviceCount, 0);
     EXPECT_EQ(Find<QLabel>("detectionNotice")->text(), "No Drive found! ");
     EXPECT_FALSE(Find("detectionNotice")->isHidden());
     for (const char* name : kColumn) EXPECT_FALSE(Button(name)->isEnabled()) << name;

@@ -18,13 +18,13 @@ class MonitorWiringTest : public MainWindowTest {
 protected:
     // Two poll ticks arm and request a poll; the worker serves it.
     void Poll() {
-        window->OnPollTick();
-        window->OnPollTick();
-        ASSERT_TRUE(window->State().shell.pollRequestFlags & poll::kStatusPoll);
+        window->onPollTick();
+        window->onPollTick();
+        ASSERT_TRUE(window->state().shell.pollRequestFlags & poll::kStatusPoll);
         ServeRequests();
     }
     QString Text(const char* label) { return Find<QLabel>(label)->text(); }
-    const std::vector<std::string>& Lines() { return window->Context().eventLog.eventLogLines; }
+    const std::vector<std::string>& Lines() { return window->context().eventLog.eventLogLines; }
     std::string DayFile() {
         const auto path = logFolder.path / (text::FileDateText(clock->WallNow()) + ".log");
         std::ifstream in(path, std::ios::binary);
@@ -48,8 +48,8 @@ TEST_F(MonitorWiringTest, APollFillsTheStatusPageAndLogsAPulledMember) {
     // The first poll after discovery queries nothing: the page is drawn in
     // full from what discovery read and the log gets its start header.
     ServeRequests();
-    EXPECT_FALSE(window->State().shell.firstStatusPending);
-    EXPECT_EQ(window->State().shell.pollRequestFlags & poll::kWakeMask, 0);
+    EXPECT_FALSE(window->state().shell.firstStatusPending);
+    EXPECT_EQ(window->state().shell.pollRequestFlags & poll::kWakeMask, 0);
     ASSERT_FALSE(Lines().empty());
     EXPECT_EQ(Lines()[1].rfind("RAID GUI v0.50.11-5 has started from ", 0), 0u) << Lines()[1];
 
@@ -77,7 +77,7 @@ TEST_F(MonitorWiringTest, APollFillsTheStatusPageAndLogsAPulledMember) {
     EXPECT_EQ(Text("healthLabel"), "Single HDD\nPresent");
     EXPECT_FALSE(Find("hdd2CapacityLabel")->isEnabled());
     // The lost member is handed to the notification thread.
-    EXPECT_TRUE(window->State().shell.mailRequestFlags & 0x02);
+    EXPECT_TRUE(window->state().shell.mailRequestFlags & 0x02);
 }
 
 TEST_F(MonitorWiringTest, ARebuildIsShownWithItsProgress) {
@@ -96,10 +96,10 @@ TEST_F(MonitorWiringTest, ARebuildIsShownWithItsProgress) {
 TEST_F(MonitorWiringTest, TheTimerStaysQuietWhileDiscoveryRuns) {
     AddEnclosure("raid1");
     MakeWindow();
-    window->OnPollTick();
-    window->OnPollTick();
-    EXPECT_EQ(window->State().shell.pollRequestFlags, 0);
-    EXPECT_FALSE(monitor::WorkerShouldDispatch(window->State()));
+    window->onPollTick();
+    window->onPollTick();
+    EXPECT_EQ(window->state().shell.pollRequestFlags, 0);
+    EXPECT_FALSE(monitor::WorkerShouldDispatch(window->state()));
 }
 
 }  // namespace

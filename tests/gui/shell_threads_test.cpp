@@ -109,7 +109,7 @@ TEST_F(RunningMainWindowTest, ClosingWithLiveWorkersDoesNotHang) {
     window->show();
     // Let the workers hand over a few times, with the discovery maybe still
     // under way, then close in the middle of it.
-    window->State().shell.pollRequestFlags = 0x29;
+    window->state().shell.pollRequestFlags = 0x29;
     for (int i = 0; i < 50; ++i) QCoreApplication::processEvents();
     EXPECT_TRUE(window->close());
     window.reset();

@@ -22,26 +22,26 @@ protected:
         for (const std::string& s : scenarios) AddEnclosure(s);
         MakeWindow();
         RunDiscovery();
-        ASSERT_EQ(window->State().discovery.deviceCount, static_cast<int>(scenarios.size()));
-        ASSERT_EQ(window->Status().RefreshStatusPage(true), 0);
+        ASSERT_EQ(window->state().discovery.deviceCount, static_cast<int>(scenarios.size()));
+        ASSERT_EQ(window->statusPage().RefreshStatusPage(true), 0);
     }
 
     Record512& R(int device = 0) {
-        auto& s = window->State();
+        auto& s = window->state();
         return s.monitor.deviceStatusRecord[static_cast<std::size_t>(s.discovery.DiskOf(device))];
     }
     Record512& Identify(int device = 0) {
-        auto& s = window->State();
+        auto& s = window->state();
         return s.discovery.identifyRecord[static_cast<std::size_t>(s.discovery.DiskOf(device))];
     }
     DeviceSlot& Slot(int device = 0) {
-        return window->State().discovery.deviceSlots[static_cast<std::size_t>(device)];
+        return window->state().discovery.deviceSlots[static_cast<std::size_t>(device)];
     }
     QString Text(const char* label) { return Find<QLabel>(label)->text(); }
     QColor FontColour(const char* label) {
         return Find<QLabel>(label)->palette().color(QPalette::Active, QPalette::WindowText);
     }
-    int Refresh(bool full = false) { return window->Status().RefreshStatusPage(full); }
+    int Refresh(bool full = false) { return window->statusPage().RefreshStatusPage(full); }
 
     static void PutCapacity(Record512& r, std::size_t at, std::uint64_t sectors) {
         for (std::size_t i = 0; i < 6; ++i)
@@ -164,13 +164,13 @@ TEST_F(StatusPageTest, FirmwareNumberDecidesTheSensorsPanel) {
 
     Button("device1Picture")->clicked();
     EXPECT_EQ(Text("firmwareLabel"), "100125.1");
-    EXPECT_FALSE(window->Status().SensorsShown());
+    EXPECT_FALSE(window->statusPage().sensorsShown());
     EXPECT_TRUE(Find("sensorsPanel")->isHidden());
 
     id[48] = 0x26;
     Button("device1Picture")->clicked();
     EXPECT_EQ(Text("firmwareLabel"), "100126.1");
-    EXPECT_TRUE(window->Status().SensorsShown());
+    EXPECT_TRUE(window->statusPage().sensorsShown());
     EXPECT_FALSE(Find("sensorsPanel")->isHidden());
     EXPECT_EQ(Text("fanSpeedLabel"), "2400");
     EXPECT_EQ(Text("temperatureLabel"), "38");
@@ -218,8 +218,8 @@ TEST_F(StatusPageTest, HintsNameTheFixedVolumesOfEachDevice) {
     disks->AddVolume(volume("sim1p1", "", 1, platform::kDriveFixed));
     Start({"raid1", "raid0"});
     window->RefreshDeviceSummary();
-    EXPECT_EQ(window->Status().Hint(0), "SIM RAID1 ENCLOSURE [/media/raid sim0p2]");
-    EXPECT_EQ(window->Status().Hint(1), "SIM RAID0 ENCLOSURE [sim1p1]");
+    EXPECT_EQ(window->statusPage().Hint(0), "SIM RAID1 ENCLOSURE [/media/raid sim0p2]");
+    EXPECT_EQ(window->statusPage().Hint(1), "SIM RAID0 ENCLOSURE [sim1p1]");
     EXPECT_EQ(window->windowTitle(),
               "RAID GUI v0.50.11-5 - SIM RAID1 ENCLOSURE [/media/raid sim0p2]");
     EXPECT_EQ(Find("device2Box")->toolTip(), "SIM RAID0 ENCLOSURE [sim1p1]");
@@ -231,20 +231,20 @@ TEST_F(StatusPageTest, DevicePicturesSwitchTheShownDevice) {
     Slot(1).featureMask = 0x37;
     Slot(0).featureMask = 0x3D;
     Button("device2Picture")->clicked();
-    EXPECT_EQ(window->Status().SelectedDevice(), 1);
-    EXPECT_EQ(window->State().discovery.currentDevice, 1);
-    EXPECT_FALSE(window->Status().DeviceSwitchInProgress());
+    EXPECT_EQ(window->statusPage().SelectedDevice(), 1);
+    EXPECT_EQ(window->state().discovery.currentDevice, 1);
+    EXPECT_FALSE(window->statusPage().DeviceSwitchInProgress());
     EXPECT_TRUE(Shows("device2Picture", "device2Selected"));
     EXPECT_TRUE(Shows("device1Picture", "device1Unselected"));
     EXPECT_EQ(Text("arrayModeLabel"), "Striping(RAID0)");
     EXPECT_TRUE(window->windowTitle().startsWith("RAID GUI v0.50.11-5 - SIM RAID0 ENCLOSURE ["));
-    EXPECT_EQ(window->LastPageMask(), 0x37);
+    EXPECT_EQ(window->lastPageMask(), 0x37);
 
     Button("device1Picture")->clicked();
     EXPECT_TRUE(Shows("device1Picture", "device1Selected"));
     EXPECT_TRUE(Shows("device2Picture", "device2Unselected"));
     EXPECT_EQ(Text("arrayModeLabel"), "Mirroring(RAID1)");
-    EXPECT_EQ(window->LastPageMask(), 0x3D);
+    EXPECT_EQ(window->lastPageMask(), 0x3D);
 }
 
 TEST_F(StatusPageTest, SelectorsChooseTheDeviceAndResetItsFailures) {
@@ -256,7 +256,7 @@ TEST_F(StatusPageTest, SelectorsChooseTheDeviceAndResetItsFailures) {
     device2Box->click();
     EXPECT_TRUE(Find("device2Picture")->isHidden());
     EXPECT_TRUE(Find("upgradeDevice2Picture")->isHidden());
-    EXPECT_EQ(window->Status().SelectedDevice(), 0);
+    EXPECT_EQ(window->statusPage().SelectedDevice(), 0);
 
     // Unticking Device1 as well hides its pictures and changes nothing else.
     Slot(0).failureCount = 3;
@@ -266,7 +266,7 @@ TEST_F(StatusPageTest, SelectorsChooseTheDeviceAndResetItsFailures) {
     EXPECT_TRUE(Find("device1Picture")->isHidden());
     EXPECT_TRUE(Find("upgradeDevice1Picture")->isHidden());
     EXPECT_EQ(Slot(0).failureCount, 3);
-    EXPECT_EQ(window->Status().SelectedDevice(), 0);
+    EXPECT_EQ(window->statusPage().SelectedDevice(), 0);
     EXPECT_EQ(window->windowTitle(), title);
     EXPECT_EQ(Text("arrayModeLabel"), mode);
     // With no selector ticked the page is not drawn at all.
@@ -276,16 +276,16 @@ TEST_F(StatusPageTest, SelectorsChooseTheDeviceAndResetItsFailures) {
     Slot(1).failureCount = 5;
     device2Box->click();
     EXPECT_FALSE(Find("device2Picture")->isHidden());
-    EXPECT_EQ(window->Status().SelectedDevice(), 1);
+    EXPECT_EQ(window->statusPage().SelectedDevice(), 1);
     EXPECT_EQ(Slot(1).failureCount, 0);
     EXPECT_EQ(Text("arrayModeLabel"), "Striping(RAID0)");
     EXPECT_TRUE(window->windowTitle().contains("SIM RAID0 ENCLOSURE"));
 
     // Unticking Device2 while Device1 is ticked switches back to Device1.
     device1Box->click();
-    EXPECT_EQ(window->Status().SelectedDevice(), 1);  // Device2 was already ticked
+    EXPECT_EQ(window->statusPage().SelectedDevice(), 1);  // Device2 was already ticked
     device2Box->click();
-    EXPECT_EQ(window->Status().SelectedDevice(), 0);
+    EXPECT_EQ(window->statusPage().SelectedDevice(), 0);
     EXPECT_EQ(Text("arrayModeLabel"), "Mirroring(RAID1)");
 }
 
@@ -298,10 +298,10 @@ TEST_F(StatusPageTest, BuzzerBoxTakesTheControllersSettingOnTheFirstRefresh) {
     RunDiscovery();
     auto* box = Find<QCheckBox>("buzzerMuteBox");
     box->setChecked(true);
-    ASSERT_EQ(window->Status().RefreshStatusPage(true), 0);
+    ASSERT_EQ(window->statusPage().RefreshStatusPage(true), 0);
     EXPECT_FALSE(box->isHidden());
     EXPECT_FALSE(box->isChecked());
-    EXPECT_FALSE(window->State().shell.firstStatusPending);
+    EXPECT_FALSE(window->state().shell.firstStatusPending);
 
     // Later refreshes leave the tick alone and give the box back only once
     // a change has been read back.
@@ -323,7 +323,7 @@ TEST_F(StatusPageTest, BuzzerBoxTickedWhenMutedAndHiddenWithoutTheCapability) {
     MakeWindow();
     RunDiscovery();
     auto* box = Find<QCheckBox>("buzzerMuteBox");
-    ASSERT_EQ(window->Status().RefreshStatusPage(true), 0);
+    ASSERT_EQ(window->statusPage().RefreshStatusPage(true), 0);
     EXPECT_TRUE(box->isChecked());
     Button("device2Picture")->clicked();
     EXPECT_TRUE(box->isHidden());
@@ -341,17 +341,17 @@ TEST_F(StatusPageTest, NothingIsDrawnOffTheStatusPage) {
 
 TEST_F(StatusPageTest, LogPictureOpensOneViewerAtATime) {
     Start();
-    window->Context().eventLog.eventLogLines = {"D1 HDD2 was removed, 04"};
+    window->context().eventLog.eventLogLines = {"D1 HDD2 was removed, 04"};
     bool openInside = false;
     onModal = [&](QDialog&) {
-        openInside = window->ViewerOpen();
-        window->OpenEventLog();  // a second click while it is open
+        openInside = window->viewerOpen();
+        window->openEventLog();  // a second click while it is open
         return 0;
     };
     Button("eventLogButton")->clicked();
     EXPECT_EQ(modals, std::vector<QString>{"eventLogViewer"});
     EXPECT_TRUE(openInside);
-    EXPECT_FALSE(window->ViewerOpen());
+    EXPECT_FALSE(window->viewerOpen());
     Button("eventLogButton")->clicked();
     EXPECT_EQ(modals.size(), 2u);
 }
