@@ -190,39 +190,88 @@ bool SpiBlockInRange(const Enclosure& model, std::uint32_t address) {
     return std::uint64_t{address} + kSpiBlockSize <= model.spiFlash.size();
 }
 
-Sector ReadSpi(const Enclosure& model, const Command& c) {
+// Whether `fault` hits the flash command `operation` at `address`: the same
+// 128-byte block, or for an erase the same 4096-byte unit.
+bool Hits(const SpiFault& fault, SpiOperation operation, std::uint32_t address) {
+    const std::uint32_t unit = operation == SpiOperation::Erase ? kSpiEraseUnit : kSpiBlockSize;
+    return fault.operation == operation && fault.address / unit == address / unit;
+}
+
+// The injected fault for this flash command, counted down.
+std::optional<SpiFault> TakeSpiFault(ControllerMemory& memory, SpiOperation operation,
+                                     std::uint32_t address) {
+    for (auto it = memory.spiFaults.begin(); it != memory.spiFaults.end(); ++it) {
+        if (!Hits(*it, operation, address)) continue;
+        const SpiFault taken = *it;
+        if (it->remaining > 0 && --it->remaining == 0) memory.spiFaults.erase(it);
+        return taken;
+    }
+    return std::nullopt;
+}
+
+// The reply of a flash command that `fault` stops before it runs; none when
+// the command runs (FlipBit is then the command's own business).
+std::optional<Sector> StoppedSpiCommand(const Enclosure& model, ControllerMemory& memory,
+                                        const std::optional<SpiFault>& fault) {
+    if (!fault) return std::nullopt;
+    switch (fault->kind) {
+        case SpiFaultKind::FailStatus:
+            return Signed(model, kStatusCommandFailed);
+        case SpiFaultKind::BadStatus:
+            return Signed(model, kStatusUnrecognised);
+        case SpiFaultKind::NoReply:
+            memory.withholdReply = true;
+            return Signed(model, kStatusCommandFailed);
+        case SpiFaultKind::Vanish:
+            memory.unplug = true;
+            return Signed(model, kStatusCommandFailed);
+        case SpiFaultKind::ReplyReadFails:
+            memory.failReplyRead = true;
+            return std::nullopt;
+        case SpiFaultKind::FlipBit:
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+bool Flips(const std::optional<SpiFault>& fault) {
+    return fault && fault->kind == SpiFaultKind::FlipBit;
+}
+
+Sector ReadSpi(const Enclosure& model, ControllerMemory& memory, const Command& c) {
     const std::uint32_t address = SpiAddress(c);
+    const auto fault = TakeSpiFault(memory, SpiOperation::Read, address);
+    if (auto stopped = StoppedSpiCommand(model, memory, fault)) return *stopped;
     if (!SpiBlockInRange(model, address)) return Signed(model, kStatusCommandFailed);
     Sector reply = Signed(model, device::kStatusSuccess);
     std::copy_n(model.spiFlash.begin() + address, kSpiBlockSize,
                 reply.begin() + device::kDataWindowOffset);
+    if (Flips(fault)) reply[device::kDataWindowOffset] ^= 0x01;
     return reply;
 }
 
-Sector EraseSpi(Enclosure& model, const Command& c) {
+Sector EraseSpi(Enclosure& model, ControllerMemory& memory, const Command& c) {
     const std::uint32_t unit = SpiAddress(c) & ~(kSpiEraseUnit - 1);
+    const auto fault = TakeSpiFault(memory, SpiOperation::Erase, unit);
+    if (auto stopped = StoppedSpiCommand(model, memory, fault)) return *stopped;
     if (std::uint64_t{unit} + kSpiEraseUnit > model.spiFlash.size())
         return Signed(model, kStatusCommandFailed);
     std::fill_n(model.spiFlash.begin() + unit, kSpiEraseUnit, 0xFF);
+    if (Flips(fault)) model.spiFlash[unit] ^= 0x01;
     return Signed(model, device::kStatusSuccess);
-}
-
-bool TakeProgramFault(ControllerMemory& memory, std::uint32_t address) {
-    for (auto it = memory.failSpiProgram.begin(); it != memory.failSpiProgram.end(); ++it) {
-        if (it->first / kSpiBlockSize != address / kSpiBlockSize) continue;
-        if (--it->second <= 0) memory.failSpiProgram.erase(it);
-        return true;
-    }
-    return false;
 }
 
 Sector WriteSpi(Enclosure& model, ControllerMemory& memory, const Command& c) {
     const std::uint32_t address = SpiAddress(c);
-    if (c.payload.size() < kSpiBlockSize || !SpiBlockInRange(model, address) ||
-        TakeProgramFault(memory, address))
+    const auto fault = TakeSpiFault(memory, SpiOperation::Program, address);
+    if (auto stopped = StoppedSpiCommand(model, memory, fault)) return *stopped;
+    if (c.payload.size() < kSpiBlockSize || !SpiBlockInRange(model, address))
         return Signed(model, kStatusCommandFailed);
     // Programming a NOR flash can only clear bits.
-    for (std::uint32_t i = 0; i < kSpiBlockSize; ++i) model.spiFlash[address + i] &= c.payload[i];
+    for (std::uint32_t i = 0; i < kSpiBlockSize; ++i) {
+        const std::uint8_t flip = Flips(fault) && i == 0 ? 0x01 : 0x00;
+        model.spiFlash[address + i] &= static_cast<std::uint8_t>(c.payload[i] ^ flip);
+    }
     return Signed(model, device::kStatusSuccess);
 }
 
@@ -366,9 +415,9 @@ Sector RunCommand(Enclosure& model, ControllerMemory& memory, std::span<const st
         case cmd::kArrayStatus:
             return ArrayStatus(model);
         case cmd::kReadSpi:
-            return ReadSpi(model, c);
+            return ReadSpi(model, memory, c);
         case cmd::kEraseSpi:
-            return EraseSpi(model, c);
+            return EraseSpi(model, memory, c);
         case cmd::kWriteSpi:
             return WriteSpi(model, memory, c);
         case cmd::kBuzzerMuteOn:

@@ -34,6 +34,31 @@ struct DiskFault {
     int remaining = 1;  // below 0: for good
 };
 
+// A status byte outside the set the host knows; the host makes it 0xF4.
+inline constexpr std::uint8_t kStatusUnrecognised = 0x33;
+
+enum class SpiOperation { Read, Program, Erase };
+
+// How an injected fault spoils one flash command.
+enum class SpiFaultKind {
+    FailStatus,      // the controller answers its failure status; the flash is unchanged
+    BadStatus,       // the reply carries kStatusUnrecognised; the flash is unchanged
+    NoReply,         // the controller drops the command: no reply ever comes
+    ReplyReadFails,  // the command runs, but the host's next read of block 17 fails
+    FlipBit,         // the command runs with bit 0 of its block's first byte flipped: in the
+                     // data read back, in the data programmed, or left programmed by the erase
+    Vanish,          // the enclosure is unplugged before the command runs
+};
+
+struct SpiFault {
+    SpiOperation operation = SpiOperation::Program;
+    // Any byte address inside the 128-byte block (read, program) or the
+    // 4096-byte erase unit the fault hits.
+    std::uint32_t address = 0;
+    SpiFaultKind kind = SpiFaultKind::FailStatus;
+    int remaining = 1;  // below 0: for good
+};
+
 // What the controller remembers from one command to the next.
 struct ControllerMemory {
     // The 512 bytes of the last successful disk command (0xB1), served page
@@ -42,12 +67,15 @@ struct ControllerMemory {
     std::uint8_t diskDataAta = 0;
     std::uint8_t diskDataPort = 0;
     std::array<std::uint8_t, 512> diskData{};
-    // Injected program failures: byte address, remaining count.
-    std::vector<std::pair<std::uint32_t, int>> failSpiProgram;
-    // Injected disk command faults, the first match applies.
+    // Injected flash and disk command faults; the first match applies.
+    std::vector<SpiFault> spiFaults;
     std::vector<DiskFault> diskFaults;
     // Set by a command that must go unanswered; the emulator clears it.
     bool withholdReply = false;
+    // Set by a command whose reply the host must fail to read, and by one
+    // that unplugs the enclosure; the emulator acts on them and clears them.
+    bool failReplyRead = false;
+    bool unplug = false;
 };
 
 // Runs `block` (16 or 144 bytes whose CRC was checked) and returns the reply

@@ -42,6 +42,16 @@ bool ControllerEmulator::Read(std::uint32_t lba, std::span<std::uint8_t> out) {
             replyArmed_ = !memory_.withholdReply;
             memory_.withholdReply = false;
             replyReadyAtMs_ = clock_ ? clock_->NowMs() + replyDelayMs_ : 0;
+            if (memory_.failReplyRead) failReads_.emplace_back(device::kReplyLba, 1);
+            memory_.failReplyRead = false;
+            if (memory_.unplug) {
+                // Gone before the read that completed the command came back.
+                memory_.unplug = false;
+                unplugged_ = true;
+                failAll_ = true;
+                replyArmed_ = false;
+                return false;
+            }
             break;
         }
         case KnockDecoder::Event::BadCrc:
@@ -159,8 +169,18 @@ void ControllerEmulator::SetReplyDelayMs(std::uint32_t ms) {
 }
 
 void ControllerEmulator::FailSpiProgramAt(std::uint32_t address, int times) {
+    if (times > 0)
+        InjectSpiFault({SpiOperation::Program, address, SpiFaultKind::FailStatus, times});
+}
+
+void ControllerEmulator::InjectSpiFault(const SpiFault& fault) {
     std::lock_guard lock(mutex_);
-    if (times > 0) memory_.failSpiProgram.emplace_back(address, times);
+    if (fault.remaining != 0) memory_.spiFaults.push_back(fault);
+}
+
+bool ControllerEmulator::Unplugged() const {
+    std::lock_guard lock(mutex_);
+    return unplugged_;
 }
 
 void ControllerEmulator::InjectDiskFault(const DiskFault& fault) {

@@ -65,6 +65,12 @@ public:
     // The next `times` programs of the 128-byte flash block holding `address`
     // answer a failure status and leave the flash unchanged.
     void FailSpiProgramAt(std::uint32_t address, int times = 1);
+    // Spoils the flash command `fault.operation` at `fault.address`,
+    // `fault.remaining` times (below 0: for good).
+    void InjectSpiFault(const SpiFault& fault);
+    // True once a Vanish fault has unplugged the enclosure: from then on
+    // every read and INQUIRY fails, and the disk system drops the disk.
+    bool Unplugged() const;
     // Spoils the disk command (page 0) or data page 1..4 of `fault.member`
     // for `fault.ata`, `fault.remaining` times (below 0: for good).
     void InjectDiskFault(const DiskFault& fault);
@@ -103,6 +109,7 @@ private:
     int failReplies_ = 0;
     int corruptSignatureB_ = 0;
     bool failAll_ = false;
+    bool unplugged_ = false;
     std::vector<std::pair<std::uint32_t, int>> failReads_;
     std::optional<std::uint8_t> statusOverride_;
     std::uint32_t replyDelayMs_ = 0;

@@ -50,8 +50,10 @@ const char* ControllerEmulator::ControlHelp() {
            "rebuild-step PERCENT | mode raid0|raid1|jbod|bypass | silent on|off | noreply N | "
            "badsig N | status HEX|off | delay MS | temp C | fan RPM | buzzer Z|Y | backup PERIOD | "
            "readfail HEXLBA [TIMES] | spifail HEXADDRESS [TIMES] | word106 N HEX | "
-           "diskfault N HEXATA PAGE fail|silent|echo [TIMES|always]   (N = member 1 or 2; "
-           "PAGE 0 = the disk command, 1..4 = its data pages)";
+           "diskfault N HEXATA PAGE fail|silent|echo [TIMES|always] | "
+           "spifault read|program|erase HEXADDRESS fail|status|noreply|readfail|flip|vanish "
+           "[TIMES|always]   (N = member 1 or 2; PAGE 0 = the disk command, 1..4 = its data "
+           "pages)";
 }
 
 std::string ControllerEmulator::Control(const std::string& line) {
@@ -190,6 +192,36 @@ std::string ControllerEmulator::Control(const std::string& line) {
         model_.members[*m].word106 = static_cast<std::uint16_t>(*value);
         return {};
     }
+    // The optional last word of a fault line: a count or "always" (-1).
+    auto remaining = [&](std::size_t i) -> std::optional<int> {
+        if (i > args) return 1;
+        if (Lower(w[i]) == "always") return -1;
+        const auto times = arg(i, 1'000'000);
+        if (!times || *times == 0) return std::nullopt;
+        return static_cast<int>(*times);
+    };
+    if (verb == "spifault") {
+        static const std::pair<const char*, SpiOperation> kOperations[] = {
+            {"read", SpiOperation::Read},
+            {"program", SpiOperation::Program},
+            {"erase", SpiOperation::Erase}};
+        static const std::pair<const char*, SpiFaultKind> kKinds[] = {
+            {"fail", SpiFaultKind::FailStatus}, {"status", SpiFaultKind::BadStatus},
+            {"noreply", SpiFaultKind::NoReply}, {"readfail", SpiFaultKind::ReplyReadFails},
+            {"flip", SpiFaultKind::FlipBit},    {"vanish", SpiFaultKind::Vanish}};
+        const auto address = arg(2, 0xFFFFFFFF, 16);
+        const auto times = remaining(4);
+        if (!address || !times || args < 3 || args > 4) return usage();
+        std::optional<SpiOperation> operation;
+        for (const auto& [name, op] : kOperations)
+            if (Lower(w[1]) == name) operation = op;
+        std::optional<SpiFaultKind> kind;
+        for (const auto& [name, k] : kKinds)
+            if (Lower(w[3]) == name) kind = k;
+        if (!operation || !kind) return usage();
+        InjectSpiFault({*operation, static_cast<std::uint32_t>(*address), *kind, *times});
+        return {};
+    }
     if (verb == "diskfault") {
         static const std::pair<const char*, DiskFaultKind> kKinds[] = {
             {"fail", DiskFaultKind::FailStatus},
@@ -198,7 +230,8 @@ std::string ControllerEmulator::Control(const std::string& line) {
         const auto m = member();
         const auto ata = arg(2, 0xFF, 16);
         const auto page = arg(3, 4);
-        if (!m || !ata || !page || args < 4 || args > 5) return usage();
+        const auto times = remaining(5);
+        if (!m || !ata || !page || !times || args < 4 || args > 5) return usage();
         std::optional<DiskFaultKind> kind;
         for (const auto& [name, k] : kKinds)
             if (Lower(w[4]) == name) kind = k;
@@ -208,15 +241,7 @@ std::string ControllerEmulator::Control(const std::string& line) {
         fault.ata = static_cast<std::uint8_t>(*ata);
         fault.page = static_cast<std::uint8_t>(*page);
         fault.kind = *kind;
-        if (args == 5) {
-            const auto times = arg(5, 1'000'000);
-            if (Lower(w[5]) == "always")
-                fault.remaining = -1;
-            else if (times && *times > 0)
-                fault.remaining = static_cast<int>(*times);
-            else
-                return usage();
-        }
+        fault.remaining = *times;
         InjectDiskFault(fault);
         return {};
     }

@@ -97,6 +97,17 @@ int SimDiskSystem::AddPlainDisk() { return AddEnclosure(nullptr); }
 
 void SimDiskSystem::RemoveDisk(int number) {
     std::lock_guard lock(mutex_);
+    DropDisk(number);
+}
+
+void SimDiskSystem::DropUnplugged() {
+    for (int i = static_cast<int>(disks_.size()) - 1; i >= 0; --i) {
+        const auto& emulator = disks_[static_cast<std::size_t>(i)].emulator;
+        if (emulator && emulator->Unplugged()) DropDisk(i);
+    }
+}
+
+void SimDiskSystem::DropDisk(int number) {
     if (number < 0 || number >= static_cast<int>(disks_.size())) return;
     *disks_[static_cast<std::size_t>(number)].present = false;
     disks_.erase(disks_.begin() + number);
@@ -118,6 +129,7 @@ void SimDiskSystem::SetOpenError(int number, platform::OpenError error) {
 
 std::vector<platform::DiskInfo> SimDiskSystem::ListDisks() {
     std::lock_guard lock(mutex_);
+    DropUnplugged();
     std::vector<platform::DiskInfo> list;
     for (std::size_t i = 0; i < disks_.size(); ++i) {
         platform::DiskInfo info;
@@ -131,6 +143,7 @@ std::vector<platform::DiskInfo> SimDiskSystem::ListDisks() {
 
 platform::OpenResult SimDiskSystem::OpenDisk(int number) {
     std::lock_guard lock(mutex_);
+    DropUnplugged();
     platform::OpenResult result;
     if (number < 0 || number >= static_cast<int>(disks_.size())) {
         result.error = platform::OpenError::NoSuchDisk;
@@ -150,6 +163,7 @@ platform::OpenResult SimDiskSystem::OpenDisk(int number) {
 
 std::vector<platform::VolumeInfo> SimDiskSystem::ListVolumes() {
     std::lock_guard lock(mutex_);
+    DropUnplugged();
     return volumes_;
 }
 

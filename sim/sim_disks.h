@@ -18,7 +18,9 @@ public:
     int AddPlainDisk();
     // Removes the disk; the disks after it move down one number, as the
     // machine's numbering does. Its volumes go with it; handles still open on
-    // it fail every transfer from now on.
+    // it fail every transfer from now on. An enclosure whose emulator was
+    // unplugged by an injected fault is removed the same way the next time
+    // the disks are listed or opened.
     void RemoveDisk(int number);
     // Adds a partition (a "drive letter") on disk `number`.
     void AddVolume(platform::VolumeInfo volume);
@@ -43,6 +45,10 @@ private:
         // The disk's command lock, shared with open handles.
         std::shared_ptr<std::atomic<bool>> commandLock;
     };
+    // Both under the lock.
+    void DropDisk(int number);
+    void DropUnplugged();
+
     mutable std::mutex mutex_;
     std::vector<Disk> disks_;
     std::vector<platform::VolumeInfo> volumes_;

@@ -80,6 +80,75 @@ TEST_F(EmulatorSpiTest, InjectedProgramFailureLeavesFlashAndRecovers) {
     EXPECT_EQ(ReadBlock(0x80), data);
 }
 
+TEST_F(EmulatorSpiTest, FaultsThatStopTheCommandLeaveTheFlashAndTellTheHost) {
+    ASSERT_EQ(device::EraseSPI(ch, *handle, 0x0000), device::kResultSuccess);
+    const SpiBlock data = Filled(0x12);
+    struct Case {
+        const char* line;
+        std::uint8_t result;
+    };
+    // Each spoils the program of block 0x80 once; the next program goes through.
+    for (const Case& c : {Case{"spifault program 80 fail", 0xC0},
+                          Case{"spifault program 80 status", device::kResultUnknownStatus},
+                          Case{"spifault program 80 noreply", device::kResultNoReply}}) {
+        SCOPED_TRACE(c.line);
+        ASSERT_EQ(emulator->Control(c.line), "");
+        EXPECT_EQ(device::WriteSPI(ch, *handle, 0x80, data), c.result);
+        EXPECT_EQ(ReadBlock(0x80), Filled(0xFF));
+    }
+    EXPECT_EQ(device::WriteSPI(ch, *handle, 0xC0, data), device::kResultSuccess);  // same block
+    EXPECT_EQ(ReadBlock(0x80), data);
+}
+
+TEST_F(EmulatorSpiTest, AFailedReplyReadHidesACommandThatRan) {
+    ASSERT_EQ(device::EraseSPI(ch, *handle, 0x2000), device::kResultSuccess);
+    emulator->InjectSpiFault({SpiOperation::Program, 0x2100, SpiFaultKind::ReplyReadFails, 1});
+    EXPECT_EQ(device::WriteSPI(ch, *handle, 0x2100, Filled(0x34)), device::kResultReplyReadFailed);
+    EXPECT_EQ(ReadBlock(0x2100), Filled(0x34));
+
+    emulator->InjectSpiFault({SpiOperation::Erase, 0x2FFF, SpiFaultKind::ReplyReadFails, 1});
+    EXPECT_EQ(device::EraseSPI(ch, *handle, 0x2000), device::kResultReplyReadFailed);
+    EXPECT_EQ(ReadBlock(0x2100), Filled(0xFF));
+}
+
+TEST_F(EmulatorSpiTest, AFlippedBitLandsWhereTheOperationPutsIt) {
+    ASSERT_EQ(device::EraseSPI(ch, *handle, 0x3000), device::kResultSuccess);
+    const SpiBlock data = Filled(0x5A);
+    SpiBlock flipped = data;
+    flipped[0] ^= 0x01;
+
+    // Read: only the data sent back is wrong, once.
+    ASSERT_EQ(device::WriteSPI(ch, *handle, 0x3000, data), device::kResultSuccess);
+    emulator->InjectSpiFault({SpiOperation::Read, 0x3000, SpiFaultKind::FlipBit, 1});
+    EXPECT_EQ(ReadBlock(0x3000), flipped);
+    EXPECT_EQ(ReadBlock(0x3000), data);
+
+    // Program: the flash keeps a wrong bit.
+    emulator->InjectSpiFault({SpiOperation::Program, 0x3080, SpiFaultKind::FlipBit, 1});
+    EXPECT_EQ(device::WriteSPI(ch, *handle, 0x3080, data), device::kResultSuccess);
+    EXPECT_EQ(ReadBlock(0x3080)[0], 0x5B);
+
+    // Erase: the unit's first bit stays programmed.
+    emulator->InjectSpiFault({SpiOperation::Erase, 0x3000, SpiFaultKind::FlipBit, 1});
+    EXPECT_EQ(device::EraseSPI(ch, *handle, 0x3000), device::kResultSuccess);
+    SpiBlock erased = Filled(0xFF);
+    erased[0] = 0xFE;
+    EXPECT_EQ(ReadBlock(0x3000), erased);
+}
+
+TEST_F(EmulatorSpiTest, AVanishingEnclosureTakesItsDiskAlong) {
+    disks.AddPlainDisk();
+    ASSERT_EQ(emulator->Control("spifault erase 5000 vanish"), "");
+    EXPECT_EQ(device::EraseSPI(ch, *handle, 0x4000), device::kResultSuccess);
+    EXPECT_EQ(device::EraseSPI(ch, *handle, 0x5000), device::kResultKnockReadFailed);
+    EXPECT_TRUE(emulator->Unplugged());
+    SpiBlock out{};
+    EXPECT_NE(device::ReadSPI(ch, *handle, 0, out), device::kResultSuccess);
+    // The plain disk behind it moves down to number 0.
+    ASSERT_EQ(disks.ListDisks().size(), 1u);
+    EXPECT_EQ(disks.Emulator(0), nullptr);
+}
+
 TEST_F(EmulatorSpiTest, AddressesPastTheFlashFail) {
     SpiBlock out{};
     EXPECT_NE(device::ReadSPI(ch, *handle, kSpiFlashSize, out), device::kResultSuccess);

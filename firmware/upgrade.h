@@ -1,0 +1,75 @@
+#pragma once
+// Rewriting the controller firmware in the SPI flash with the loaded image:
+// erase, program, read back and compare, as one exclusive operation on one
+// device, with the progress display and a final message.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/state.h"
+#include "device/channel.h"
+#include "firmware/firmware_state.h"
+#include "firmware/upgrade_host.h"
+
+namespace raid::firmware {
+
+enum class UpgradeOutcome {
+    Busy,            // another operation held the flag: nothing happened at all
+    NoImage,         // "Please Load Firmware File First "
+    WrongType,       // "Incorrect Firmware Type! SPI = XX, BIN = YY"
+    TooLarge,        // the erase would reach past the addressable flash
+    Closing,         // the program was ending before anything was sent
+    BackupFailed,    // the read before erasing failed: nothing erased
+    EraseFailed,     // "SPI Erase Fail."
+    ProgramFailed,   // "SPI Program Fail."
+    ReadBackFailed,  // the read-back loop's final text
+    VerifyFailed,    // "SPI Verify fail !!!"
+    Done,            // "SPI Verify OK": the flash holds the image
+};
+
+struct UpgradeOptions {
+    // Read the range that is about to be erased into UpgradeResult::backup
+    // first; when that read fails, nothing is erased.
+    bool backupFirst = false;
+};
+
+struct UpgradeResult {
+    UpgradeOutcome outcome = UpgradeOutcome::Busy;
+    // The text of the final message; empty when none was shown.
+    std::string finalText;
+    // VerifyFailed: the first address whose read-back differs from the image.
+    std::optional<std::uint32_t> firstDifference;
+    // With backupFirst: the erase range as it was read before erasing.
+    std::vector<std::uint8_t> backup;
+
+    bool Succeeded() const { return outcome == UpgradeOutcome::Done; }
+};
+
+struct FlashRange {
+    std::uint64_t start = 0;
+    std::uint64_t length = 0;
+};
+
+// E: the image size rounded down to 8 KiB, plus 8 KiB.
+std::uint64_t EraseLength(std::uint64_t imageSize);
+// What the upgrade erases: from 0, 2 x E bytes when E <= 0x10000, else E.
+FlashRange EraseRangeFor(std::uint64_t imageSize);
+// The progress bar's maximum: (E / 128) x 2 + E / 4096 + 30.
+std::uint64_t ProgressMaximumFor(std::uint64_t imageSize);
+
+// The upgrade of device `deviceIndex` with fw.image. Blocking; pumps the
+// host before every single-sector read. Does nothing (Busy) while an
+// exclusive operation runs, so a second start from a pump is harmless. An
+// image too short to hold the type byte at 0x95 counts as none loaded.
+// After the type check, the phases "Process 1 / 3" (erase), "Process 2 / 3"
+// (program) and "Process 3 / 3" (read back and compare) run in order, each
+// only after the one before succeeded. The final message is the success
+// message (caption "Firmware Upgrade Message") only when the read-back
+// equals the image; after a loop that stopped at a chunk it is that loop's
+// final text, which names the address; otherwise the status line's text
+// (caption "Message"). The image stays loaded.
+UpgradeResult RunUpgrade(AppState& state, FirmwareState& fw, device::CommandChannel& ch,
+                         UpgradeHost& host, int deviceIndex, const UpgradeOptions& options = {});
+
+}  // namespace raid::firmware

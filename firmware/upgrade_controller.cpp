@@ -1,0 +1,99 @@
+#include "firmware/upgrade_controller.h"
+
+#include <QCoreApplication>
+
+#include "firmware/dump_file.h"
+#include "firmware/upgrade_host.h"
+
+namespace raid::firmware {
+
+class UpgradeController::Host final : public UpgradeHost {
+public:
+    explicit Host(UpgradeController& c) : c_(c) {}
+
+    void SetStatusText(const std::string& text) override {
+        Q_EMIT c_.statusPanelChanged(4, QString::fromStdString(text));
+    }
+    void ShowMessage(const Message& m) override {
+        Q_EMIT c_.messageRequested(QString::fromStdString(m.text),
+                                   QString::fromStdString(m.caption), m.icon);
+    }
+    void SetSelectorsEnabled(bool enabled) override { Q_EMIT c_.selectorsEnabledChanged(enabled); }
+    void BeginProgress(const std::string& label, std::uint32_t maximum) override {
+        Q_EMIT c_.progressStarted(QString::fromStdString(label), static_cast<int>(maximum));
+        c_.progressTimer_->start();
+    }
+    void ShowPhase(const std::string& caption) override {
+        Q_EMIT c_.phaseShown(QString::fromStdString(caption));
+    }
+    void SetProgress(std::uint32_t position) override {
+        Q_EMIT c_.progressChanged(static_cast<int>(position));
+    }
+    void EndProgress() override {
+        c_.progressTimer_->stop();
+        Q_EMIT c_.progressEnded();
+    }
+    void Pump() override { c_.pump(); }
+    bool IsClosing() const override { return c_.state_.shell.closing.load(); }
+
+private:
+    UpgradeController& c_;
+};
+
+UpgradeController::UpgradeController(AppState& state, FirmwareState& fw, device::CommandChannel& ch,
+                                     QObject* parent)
+    : QObject(parent), state_(state), fw_(fw), ch_(ch), host_(std::make_unique<Host>(*this)) {
+    setObjectName("upgradeController");
+    progressTimer_ = new QTimer(this);
+    progressTimer_->setObjectName("progressTimer");
+    progressTimer_->setInterval(kProgressRefreshMs);
+    connect(progressTimer_, &QTimer::timeout, this,
+            [this] { Q_EMIT progressChanged(static_cast<int>(fw_.progressCounter)); });
+}
+
+UpgradeController::~UpgradeController() = default;
+
+void UpgradeController::pump() {
+    if (sincePump_.isValid() && sincePump_.elapsed() < pumpIntervalMs_) return;
+    sincePump_.start();
+    QCoreApplication::processEvents();
+}
+
+bool UpgradeController::isRunning() const { return state_.shell.exclusiveOperation.load(); }
+
+LoadResult UpgradeController::load(const QString& path, int deviceIndex) {
+    if (isRunning()) return {};
+    fw_.image.Release();
+    FirmwareTarget target;
+    if (deviceIndex >= 0 && deviceIndex < std::min(state_.discovery.deviceCount, kDeviceSlots)) {
+        const int disk = state_.discovery.DiskOf(deviceIndex);
+        if (disk < kMaxDisks)
+            target.identifyRecord = state_.discovery.identifyRecord[static_cast<std::size_t>(disk)];
+        target.portMultiplier =
+            state_.discovery.deviceSlots[static_cast<std::size_t>(deviceIndex)].portMultiplier != 0;
+    }
+    LoadResult result = LoadFirmwareFile(path.toStdString(), target);
+    const std::pair<int, const std::string*> panels[] = {{4, &result.texts.file},
+                                                         {0, &result.texts.checksum},
+                                                         {2, &result.texts.deviceCode},
+                                                         {3, &result.texts.fileCode}};
+    for (const auto& [panel, text] : panels)
+        if (!text->empty()) Q_EMIT statusPanelChanged(panel, QString::fromStdString(*text));
+    for (const Message& m : result.messages) host_->ShowMessage(m);
+    if (result.image) fw_.image = *result.image;
+    Q_EMIT imageChanged(fw_.image.Loaded());
+    return result;
+}
+
+UpgradeResult UpgradeController::start(int deviceIndex, const UpgradeOptions& options) {
+    if (isRunning()) return {};
+    sincePump_.invalidate();
+    return RunUpgrade(state_, fw_, ch_, *host_, deviceIndex, options);
+}
+
+void UpgradeController::saveSmartDumps(const QString& folder, std::span<const std::uint8_t> data,
+                                       std::span<const std::uint8_t> thresholds) {
+    SaveSmartDumps(folder.toStdString(), data, thresholds, *host_);
+}
+
+}  // namespace raid::firmware

@@ -1,0 +1,56 @@
+#pragma once
+// Firmware files and identify records made in the tests, laid out as the
+// loader reads them.
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "common/state.h"
+#include "firmware/firmware_image.h"
+
+namespace raid::test_support {
+
+struct FirmwareFileSpec {
+    std::size_t size = 0x200;
+    bool guid = true;
+    bool signature = true;
+    std::uint32_t code = 0x14010100;  // file firmware code, after the threshold
+    std::uint16_t product = 0x2770;
+    std::uint8_t typeByte = 0x5A;
+};
+
+inline void PutBigEndian(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t v,
+                         int width) {
+    for (int i = 0; i < width; ++i)
+        bytes[offset + static_cast<std::size_t>(i)] =
+            static_cast<std::uint8_t>(v >> (8 * (width - 1 - i)));
+}
+
+// A file of spec.size bytes with a counting pattern and the fields set.
+inline std::vector<std::uint8_t> FirmwareFile(const FirmwareFileSpec& spec) {
+    std::vector<std::uint8_t> f(spec.size);
+    for (std::size_t i = 0; i < f.size(); ++i) f[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
+    if (f.size() < firmware::kHeaderSize) return f;
+    std::copy(firmware::kMetadataSignature.begin(), firmware::kMetadataSignature.end(),
+              f.begin() + firmware::kSignatureOffset);
+    if (!spec.signature) f[firmware::kSignatureOffset + 3] = 'Y';
+    std::copy(firmware::kFormatGuid.begin(), firmware::kFormatGuid.end(),
+              f.begin() + firmware::kGuidOffset);
+    if (!spec.guid) f[firmware::kGuidOffset + 15] ^= 0xFF;
+    f[firmware::kTypeByteOffset] = spec.typeByte;
+    PutBigEndian(f, firmware::kFileCodeOffset, spec.code, 4);
+    PutBigEndian(f, firmware::kFileProductOffset, spec.product, 2);
+    return f;
+}
+
+// An identify record holding the device's firmware and product codes.
+inline Record512 IdentifyWith(std::uint32_t code, std::uint16_t product) {
+    Record512 r{};
+    std::vector<std::uint8_t> v(r.begin(), r.end());
+    PutBigEndian(v, firmware::kDeviceCodeOffset, code, 4);
+    PutBigEndian(v, firmware::kDeviceProductOffset, product, 2);
+    std::copy(v.begin(), v.end(), r.begin());
+    return r;
+}
+
+}  // namespace raid::test_support

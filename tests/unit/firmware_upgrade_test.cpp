@@ -1,0 +1,279 @@
+// The firmware upgrade against the emulated enclosure: what it erases,
+// programs and reads, the texts and progress it shows, the retries, the
+// type check, the backup before erasing, and when it does nothing at all.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "firmware/spi_ranges.h"
+#include "firmware/upgrade.h"
+#include "sim/enclosure_data.h"
+#include "tests/unit/firmware_rig.h"
+
+namespace raid::firmware {
+namespace {
+
+using test_support::FirmwareRig;
+using test_support::FlashImage;
+namespace cmd = device::cmd;
+
+const Message kSuccess{
+    "Firmware Upgrade 3/3 completed!\n\nPlease power off this device or the system,\nand power "
+    "on it to enable the new firmware!",
+    "Firmware Upgrade Message", MessageIcon::Exclamation};
+
+std::vector<std::uint32_t> Addresses(const std::vector<std::array<std::uint8_t, 4>>& commands) {
+    std::vector<std::uint32_t> out;
+    for (const auto& c : commands) out.push_back(FirmwareRig::Address(c));
+    return out;
+}
+
+std::vector<std::uint32_t> Steps(std::uint32_t from, std::uint32_t to, std::uint32_t step) {
+    std::vector<std::uint32_t> out;
+    for (std::uint32_t a = from; a < to; a += step) out.push_back(a);
+    return out;
+}
+
+bool AllErased(const std::vector<std::uint8_t>& flash, std::size_t from, std::size_t to) {
+    return std::all_of(flash.begin() + static_cast<long>(from),
+                       flash.begin() + static_cast<long>(to),
+                       [](std::uint8_t b) { return b == 0xFF; });
+}
+
+bool Holds(const std::vector<std::uint8_t>& flash, const std::vector<std::uint8_t>& image) {
+    return std::equal(image.begin(), image.end(), flash.begin());
+}
+
+TEST(FirmwareUpgrade, SmallImageRunsAllThreePhases) {
+    FirmwareRig rig;
+    rig.fw.image.bytes = FlashImage(0x2000);
+    const UpgradeResult r = RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0);
+
+    EXPECT_EQ(r.outcome, UpgradeOutcome::Done);
+    EXPECT_EQ(Addresses(rig.Commands(cmd::kEraseSpi)), Steps(0, 0x8000, 0x1000));
+    EXPECT_EQ(Addresses(rig.Commands(cmd::kWriteSpi)), Steps(0, 0x2000, 0x80));
+    EXPECT_EQ(Addresses(rig.Commands(cmd::kReadSpi)), Steps(0, 0x2000, 0x80));
+    const auto flash = rig.Flash();
+    EXPECT_TRUE(Holds(flash, rig.fw.image.bytes));
+    EXPECT_TRUE(AllErased(flash, 0x2000, 0x8000));
+
+    EXPECT_EQ(rig.host.events,
+              (std::vector<std::string>{
+                  "selectors off", "status SPI = 5A, BIN = 5A", "begin Firmware Update... 290",
+                  "phase Process 1 / 3", "progress 8", "status SPI Erase OK", "phase Process 2 / 3",
+                  "progress 72", "status SPI Program OK", "phase Process 3 / 3", "progress 136",
+                  "status SPI Verify OK", "end",
+                  "message Firmware Upgrade Message: " + kSuccess.text, "selectors on"}));
+    EXPECT_EQ(rig.host.messages, std::vector<Message>{kSuccess});
+    EXPECT_EQ(r.finalText, kSuccess.text);
+    EXPECT_FALSE(rig.state.shell.exclusiveOperation.load());
+    EXPECT_EQ(rig.state.shell.operationDeviceIndex.load(), kNoOperationDevice);
+    EXPECT_TRUE(rig.fw.image.Loaded());  // the image stays for another run
+}
+
+TEST(FirmwareUpgrade, EraseRule) {
+    EXPECT_EQ(EraseLength(0x2000), 0x4000u);
+    EXPECT_EQ(EraseLength(0x1FFF), 0x2000u);
+    EXPECT_EQ(EraseRangeFor(0x2000).length, 0x8000u);
+    EXPECT_EQ(EraseRangeFor(0xE000).length, 0x20000u);  // E = 0x10000, still doubled
+    EXPECT_EQ(EraseRangeFor(0x10000).length, 0x12000u);
+    EXPECT_EQ(ProgressMaximumFor(0x2000), 290u);
+
+    FirmwareRig rig;
+    const auto before = rig.Flash();
+    rig.fw.image.bytes = FlashImage(0x20000);
+    EXPECT_EQ(RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0).outcome, UpgradeOutcome::Done);
+    EXPECT_EQ(Addresses(rig.Commands(cmd::kEraseSpi)), Steps(0, 0x22000, 0x1000));
+    const auto flash = rig.Flash();
+    EXPECT_TRUE(Holds(flash, rig.fw.image.bytes));
+    EXPECT_TRUE(AllErased(flash, 0x20000, 0x22000));
+    EXPECT_TRUE(std::equal(flash.begin() + 0x22000, flash.end(), before.begin() + 0x22000));
+}
+
+TEST(FirmwareUpgrade, ALastPartialChunkIsPaddedWithTheErasedState) {
+    FirmwareRig rig;
+    rig.fw.image.bytes = FlashImage(0x1F40 + 0x33);
+    ASSERT_EQ(RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0).outcome, UpgradeOutcome::Done);
+    EXPECT_EQ(rig.Commands(cmd::kWriteSpi).size(), 63u);
+    EXPECT_EQ(rig.Commands(cmd::kReadSpi).size(), 63u);
+    const auto flash = rig.Flash();
+    EXPECT_TRUE(Holds(flash, rig.fw.image.bytes));
+    EXPECT_TRUE(AllErased(flash, rig.fw.image.bytes.size(), 0x2000));
+}
+
+TEST(FirmwareUpgrade, AChunkThatFailsTwiceIsRetriedAndTheRunGoesOn) {
+    FirmwareRig rig;
+    rig.fw.image.bytes = FlashImage(0x2000);
+    rig.emulator->FailSpiProgramAt(0x80, 2);
+    EXPECT_EQ(RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0).outcome, UpgradeOutcome::Done);
+    const auto& texts = rig.host.statusTexts;
+    const auto first =
+        std::find(texts.begin(), texts.end(), "WriteSPI fail1 times, Address = 0080");
+    ASSERT_NE(first, texts.end());
+    ASSERT_NE(first + 1, texts.end());
+    EXPECT_EQ(first[1], "WriteSPI fail2 times, Address = 0080");
+    EXPECT_EQ(first[2], "SPI Program OK");
+    EXPECT_EQ(rig.Commands(cmd::kWriteSpi).size(), 66u);
+    EXPECT_TRUE(Holds(rig.Flash(), rig.fw.image.bytes));
+}
+
+TEST(FirmwareUpgrade, TypeCheck) {
+    {
+        FirmwareRig rig;
+        rig.fw.image.bytes = FlashImage(0x2000, 0x11);
+        const auto before = rig.Flash();
+        const UpgradeResult r = RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0);
+        EXPECT_EQ(r.outcome, UpgradeOutcome::WrongType);
+        // The operation ends before the message.
+        EXPECT_EQ(rig.host.events,
+                  (std::vector<std::string>{
+                      "selectors off", "status SPI = 5A, BIN = 11", "selectors on",
+                      "message Message: Incorrect Firmware Type! SPI = 5A, BIN = 11"}));
+        EXPECT_TRUE(rig.Commands(cmd::kEraseSpi).empty());
+        EXPECT_EQ(rig.Flash(), before);
+    }
+    {
+        FirmwareRig rig(*sim::ScenarioEnclosure("portmultiplier"));
+        ASSERT_EQ(rig.state.discovery.deviceSlots[0].portMultiplier, 1);
+        rig.fw.image.bytes = FlashImage(0x2000, 0x11);
+        EXPECT_EQ(RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0).outcome, UpgradeOutcome::Done);
+        EXPECT_EQ(rig.host.messages, std::vector<Message>{kSuccess});
+        EXPECT_TRUE(Holds(rig.Flash(), rig.fw.image.bytes));
+    }
+}
+
+TEST(FirmwareUpgrade, NothingIsSentWhenItCannotOrMustNotStart) {
+    FirmwareRig rig;
+    // No image.
+    UpgradeResult r = RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0);
+    EXPECT_EQ(r.outcome, UpgradeOutcome::NoImage);
+    EXPECT_EQ(
+        rig.host.events,
+        (std::vector<std::string>{
+            "selectors off", "message Message: Please Load Firmware File First ", "selectors on"}));
+
+    // Another operation holds the flag: not even the selectors change.
+    rig.host.events.clear();
+    rig.fw.image.bytes = FlashImage(0x2000);
+    rig.state.shell.exclusiveOperation = true;
+    EXPECT_EQ(RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0).outcome, UpgradeOutcome::Busy);
+    EXPECT_TRUE(rig.host.events.empty());
+    rig.state.shell.exclusiveOperation = false;
+
+    // The program is closing.
+    rig.host.closing = true;
+    EXPECT_EQ(RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0).outcome, UpgradeOutcome::Closing);
+    EXPECT_FALSE(rig.state.shell.exclusiveOperation.load());
+
+    // Too large for the flash commands' addresses.
+    rig.host.closing = false;
+    rig.fw.image.bytes = FlashImage(0x800000);
+    EXPECT_EQ(RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0).outcome, UpgradeOutcome::TooLarge);
+
+    EXPECT_TRUE(rig.emulator->Trace().empty());
+}
+
+TEST(FirmwareUpgrade, ASecondStartFromAPumpDoesNothing) {
+    FirmwareRig rig;
+    rig.fw.image.bytes = FlashImage(0x2000);
+    std::vector<UpgradeOutcome> nested;
+    rig.host.onPump = [&] {
+        if (rig.host.pumps % 500 == 1)
+            nested.push_back(RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0).outcome);
+    };
+    EXPECT_EQ(RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0).outcome, UpgradeOutcome::Done);
+    ASSERT_GT(nested.size(), 10u);
+    EXPECT_TRUE(std::all_of(nested.begin(), nested.end(),
+                            [](UpgradeOutcome o) { return o == UpgradeOutcome::Busy; }));
+    EXPECT_EQ(rig.Commands(cmd::kEraseSpi).size(), 8u);
+    EXPECT_EQ(rig.Commands(cmd::kWriteSpi).size(), 64u);
+    EXPECT_EQ(rig.host.messages, std::vector<Message>{kSuccess});
+    // The pump was the host's only while the upgrade ran.
+    EXPECT_FALSE(rig.ch.pump);
+}
+
+TEST(FirmwareUpgrade, BackupBeforeErasing) {
+    FirmwareRig rig;
+    const auto before = rig.Flash();
+    rig.fw.image.bytes = FlashImage(0x2000);
+    UpgradeResult r = RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0, {.backupFirst = true});
+    EXPECT_EQ(r.outcome, UpgradeOutcome::Done);
+    EXPECT_EQ(r.backup, std::vector<std::uint8_t>(before.begin(), before.begin() + 0x8000));
+
+    // A backup that cannot be read: nothing is erased.
+    FirmwareRig failing;
+    const auto intact = failing.Flash();
+    failing.fw.image.bytes = FlashImage(0x2000);
+    ASSERT_EQ(failing.emulator->Control("spifault read 3000 fail always"), "");
+    r = RunUpgrade(failing.state, failing.fw, failing.ch, failing.host, 0, {.backupFirst = true});
+    EXPECT_EQ(r.outcome, UpgradeOutcome::BackupFailed);
+    EXPECT_EQ(r.finalText, "ReadSPI fail, Address = 3000");
+    EXPECT_TRUE(r.backup.empty());
+    EXPECT_EQ(failing.host.statusTexts.back(), "SPI Backup Fail.");
+    EXPECT_TRUE(failing.Commands(cmd::kEraseSpi).empty());
+    EXPECT_EQ(failing.Flash(), intact);
+}
+
+TEST(FirmwareUpgrade, AFullSizeImageErasesPastTheEndOfA4MBitPart) {
+    // E for 0x80000 bytes is 0x82000: on a 512 KiB part the last two steps
+    // have nowhere to go. The backup read finds that out before erasing.
+    FirmwareRig rig;
+    rig.fw.image.bytes = FlashImage(sim::kSpiFlashSize);
+    const auto before = rig.Flash();
+    UpgradeResult r = RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0, {.backupFirst = true});
+    EXPECT_EQ(r.finalText, "ReadSPI fail, Address = 80000");
+    EXPECT_EQ(rig.Flash(), before);
+
+    r = RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0);
+    EXPECT_EQ(r.outcome, UpgradeOutcome::EraseFailed);
+    EXPECT_EQ(r.finalText, "EraseSPI fail, Address = 80000");
+    EXPECT_EQ(rig.host.statusTexts.back(), "SPI Erase Fail.");
+    EXPECT_TRUE(rig.Commands(cmd::kWriteSpi).empty());
+}
+
+TEST(FirmwareRangeLoops, DeviceChecksAndTheDiskThatWillNotOpen) {
+    FirmwareRig rig;
+    test_support::RecordingUpgradeHost& host = rig.host;
+    const auto notices = NoticesFor(host);
+    const std::vector<std::uint8_t> data(0x100, 0);
+
+    rig.state.shell.operationDeviceIndex = 1;  // one device only
+    EXPECT_FALSE(EraseSpiRange(rig.state, rig.ch, 0, 0x1000, notices));
+    EXPECT_EQ(host.statusTexts.back(), "No Upgrade Mode!!!");
+    EXPECT_EQ(host.messages.back(), (Message{"No Upgrade Mode !", "Message"}));
+
+    rig.state.discovery.deviceCount = 0;
+    EXPECT_FALSE(WriteSpiRange(rig.state, rig.ch, 0, 0x100, data, notices));
+    EXPECT_EQ(host.statusTexts.back(), "Device not found!!!");
+    EXPECT_EQ(host.messages.back(), (Message{"No Device found !", "Message"}));
+
+    rig.state.discovery.deviceCount = 1;
+    rig.state.shell.operationDeviceIndex = 0;
+    rig.disks.SetOpenError(0, platform::OpenError::PermissionDenied);
+    std::vector<std::uint8_t> dest(0x100);
+    EXPECT_FALSE(ReadSpiRange(rig.state, rig.ch, 0, 0x100, dest, notices));
+    EXPECT_EQ(host.messages.back(), (Message{"Invalid Drive", "Error"}));
+    EXPECT_TRUE(rig.emulator->Trace().empty());
+
+    // A range that would wrap the 16-bit block number is refused outright.
+    rig.disks.SetOpenError(0, platform::OpenError::None);
+    EXPECT_FALSE(EraseSpiRange(rig.state, rig.ch, 0x7FF000, 0x2000, notices));
+    EXPECT_TRUE(rig.emulator->Trace().empty());
+    EXPECT_EQ(AddressText(0x80), "0080");
+    EXPECT_EQ(AddressText(0x1F000), "1F000");
+}
+
+TEST(FirmwareUpgrade, ADiskThatWillNotOpenEndsThePhaseWithItsOwnText) {
+    FirmwareRig rig;
+    rig.fw.image.bytes = FlashImage(0x2000);
+    rig.disks.SetOpenError(0, platform::OpenError::PermissionDenied);
+    const UpgradeResult r = RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0);
+    EXPECT_EQ(r.outcome, UpgradeOutcome::EraseFailed);
+    EXPECT_EQ(rig.host.messages,
+              (std::vector<Message>{{"Invalid Drive", "Error"}, {"SPI Erase Fail.", "Message"}}));
+}
+
+}  // namespace
+}  // namespace raid::firmware
