@@ -152,6 +152,10 @@ inline constexpr std::size_t kBadSectorCount = 471;
 struct MonitorState {
     std::array<Record512, kMaxDisks> deviceStatusRecord{};
     std::uint8_t requestInProgress = 0;
+    // A monitoring request (poll, settings command, SMART read) is being
+    // served; its device work pumps window events, and a discovery must not
+    // be started or applied meanwhile.
+    std::atomic<bool> serving{false};
     std::uint8_t changedDeviceMask = 0;
     std::uint32_t pollCounter = 0;
     // The queued settings command and the parameter bytes it goes out with

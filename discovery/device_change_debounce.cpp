@@ -10,6 +10,10 @@ namespace {
 const char* const kDetectingText = "Drive detecting";
 const char* const kNoDriveText = "No Drive found! ";
 
+bool DeviceWorkUnderWay(const AppState& state) {
+    return state.shell.statusPollActive.load() || state.monitor.serving.load();
+}
+
 // A: the countdown runs; at its end the drive counts decide whether a
 // discovery is worth running.
 void CountdownStep(AppState& state, DiscoveryHost& host) {
@@ -20,7 +24,10 @@ void CountdownStep(AppState& state, DiscoveryHost& host) {
         shell.deviceChangeCountdown = static_cast<std::uint8_t>(countdown + 1);
         return;
     }
-    if (shell.statusPollActive.load()) return;  // next tick
+    // Next tick: counting drives and starting a discovery wait until no
+    // device work is under way (a poll or command pumping events, or a
+    // discovery still probing or not yet applied).
+    if (DeviceWorkUnderWay(state) || shell.detectBusy.load() || shell.detectDone.load()) return;
     host.SetUpgradeButtonEnabled(false);
     if (shell.exclusiveOperation.load()) {
         // A firmware upgrade owns the device: keep the count and try later.
@@ -109,16 +116,21 @@ void UpdateIdentityChangedAt(DiscoveryState& d, TimePoint now, const std::functi
         const auto disk = static_cast<std::size_t>(d.newDeviceTable[static_cast<std::size_t>(i)] &
                                                    kDeviceEntryDiskMask);
         if (disk >= static_cast<std::size_t>(kMaxDisks)) continue;
-        if (d.identifyRecord[disk] != d.previousIdentifyRecord[disk])
+        if (!SameIdentity(d.identifyRecord[disk], d.previousIdentifyRecord[disk]))
             d.identityChangedAt[disk] = now;
     }
 }
 
 void OnDeviceChangeTick(AppState& state, DiscoveryHost& host) {
     auto& shell = state.shell;
-    if (shell.deviceChangeCountdown.load() != 0) {
+    const std::uint8_t countdown = shell.deviceChangeCountdown.load();
+    // A finished discovery is applied before the countdown's end starts the
+    // next one; neither happens in the middle of a poll or command.
+    const bool applyFirst = countdown >= kCountdownEnd && shell.detectDone.load();
+    if (countdown != 0 && !applyFirst) {
         CountdownStep(state, host);
     } else if (shell.detectDone.load()) {
+        if (DeviceWorkUnderWay(state)) return;
         ApplyDiscovery(state, host);
     } else if (shell.detectBusy.load() && host.DetectionNoticeText() == kDetectingText) {
         host.SetDetectionNoticeVisible(!host.DetectionNoticeVisible());

@@ -7,7 +7,26 @@ bool WorkerShouldDispatch(const AppState& state) {
     return (state.shell.pollRequestFlags.load() & poll::kWakeMask) != 0;
 }
 
+namespace {
+
+// Marks the device work of one request, also when it is nested in another's
+// pump.
+class Serving {
+public:
+    explicit Serving(std::atomic<bool>& flag) : flag_(flag), was_(flag.exchange(true)) {}
+    ~Serving() { flag_.store(was_); }
+    Serving(const Serving&) = delete;
+    Serving& operator=(const Serving&) = delete;
+
+private:
+    std::atomic<bool>& flag_;
+    bool was_;
+};
+
+}  // namespace
+
 void DispatchOnce(AppState& state, MonitorHandlers& handlers) {
+    Serving serving(state.monitor.serving);
     auto& requests = state.shell.pollRequestFlags;
     auto& inProgress = state.monitor.requestInProgress;
     const std::uint8_t due = requests.load();

@@ -249,6 +249,10 @@ ForeignDiskUse CheckForeignDiskUse(const std::string& straceLog, const std::stri
             fine = IsLowOneSectorRead(rest);
         } else if (call == "fcntl" || call == "newfstatat" || call == "fstat") {
             fine = true;
+        } else if (call == "flock") {
+            // A command's turn on the disk: taking and giving back its lock.
+            fine = rest.find("LOCK_EX|LOCK_NB") != std::string::npos ||
+                   rest.find("LOCK_UN") != std::string::npos;
         }
         if (!fine) use.complaints.push_back(fd->second + ": " + line);
     }

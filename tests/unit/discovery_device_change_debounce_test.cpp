@@ -285,6 +285,65 @@ TEST(DeviceChangeGuards, ExclusiveOperationAndPollHoldTheRunBack) {
     EXPECT_EQ(rig.discoveries, 2);
 }
 
+TEST(DeviceChangeGuards, CommandOrSmartReadBeingServedHoldsTheRunAndTheApplyBack) {
+    Rig rig;
+    rig.Plug(Named("FIRST"));
+    rig.StartUp();
+    rig.Plug(Named("SECOND"));
+    OnDeviceChangeMessage(rig.state);
+    rig.Ticks(9);
+    // A settings command pumps events while it waits: the countdown's end
+    // must not count drives or start a discovery in its middle.
+    rig.state.monitor.serving = true;
+    rig.Ticks(3);
+    EXPECT_EQ(rig.discoveries, 1);
+    EXPECT_FALSE(rig.state.shell.detecting.load());
+    rig.state.monitor.serving = false;
+
+    // The discovery ran; its result waits while a poll is being served.
+    rig.clock.Advance(kDeviceChangeTickMs);
+    OnDeviceChangeTick(rig.state, rig.host);
+    rig.DetectionThread();
+    ASSERT_EQ(rig.discoveries, 2);
+    ASSERT_TRUE(rig.state.shell.detectDone.load());
+    rig.state.monitor.serving = true;
+    OnDeviceChangeTick(rig.state, rig.host);
+    EXPECT_EQ(rig.state.discovery.deviceCount, 1);
+    rig.state.monitor.serving = false;
+    OnDeviceChangeTick(rig.state, rig.host);
+    EXPECT_EQ(rig.state.discovery.deviceCount, 2);
+}
+
+TEST(DeviceChangeGuards, NoSecondDiscoveryWhileOneProbesAndAFinishedOneIsAppliedFirst) {
+    Rig rig;
+    rig.Plug(Named("FIRST"));
+    rig.StartUp();
+    // A discovery is under way on the detection thread (not served here).
+    rig.state.shell.detectBusy = true;
+    rig.state.shell.detectRequest = true;
+    rig.Plug(Named("SECOND"));
+    OnDeviceChangeMessage(rig.state);
+    for (int i = 0; i < 12; ++i) {
+        rig.clock.Advance(kDeviceChangeTickMs);
+        OnDeviceChangeTick(rig.state, rig.host);
+    }
+    // The countdown's end waits: no drive counting beside the probe.
+    EXPECT_EQ(rig.state.shell.deviceChangeCountdown.load(), kCountdownEnd);
+    EXPECT_FALSE(rig.state.shell.detecting.load());
+
+    rig.DetectionThread();  // the running discovery ends
+    ASSERT_TRUE(rig.state.shell.detectDone.load());
+    const int before = rig.discoveries;
+    OnDeviceChangeTick(rig.state, rig.host);  // applied before anything else
+    EXPECT_FALSE(rig.state.shell.detectDone.load());
+    EXPECT_EQ(rig.state.shell.deviceChangeCountdown.load(), kCountdownEnd);
+    // Then the countdown's end counts the drives and runs its own discovery.
+    rig.Tick();
+    EXPECT_EQ(rig.discoveries, before + 1);
+    rig.Tick();
+    EXPECT_EQ(rig.state.discovery.deviceCount, 2);
+}
+
 TEST(DeviceChangeBlink, DriveDetectingBlinksWhileDiscoveryRuns) {
     Rig rig;
     rig.state.shell.detectBusy = true;
