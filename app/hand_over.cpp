@@ -25,7 +25,10 @@ bool HandOverGate::Run(const std::function<void()>& work) {
     QMetaObject::invokeMethod(
         receiver_,
         [this, &work] {
-            if (open_.load()) work();
+            if (!open_.load()) return;
+            running_.fetch_add(1);
+            work();
+            running_.fetch_sub(1);
         },
         Qt::BlockingQueuedConnection);
     inFlight_.fetch_sub(1);
@@ -35,14 +38,17 @@ bool HandOverGate::Run(const std::function<void()>& work) {
 bool HandOverGate::Close(std::chrono::milliseconds limit) {
     open_.store(false);
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (inFlight_.load() > 0) {
+    // A hand-over whose work is running on this thread's stack (the close came
+    // from a pump inside it) cannot end before this returns: waiting for it
+    // would only spin until the limit.
+    while (inFlight_.load() > running_.load()) {
         // Serve what the workers have posted; the gate makes each one a
         // no-op, and the worker wakes up and sees the gate shut.
         QCoreApplication::sendPostedEvents(receiver_, QEvent::MetaCall);
         if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::yield();
     }
-    return true;
+    return inFlight_.load() == 0;
 }
 
 }  // namespace raid::app

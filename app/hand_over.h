@@ -27,8 +27,9 @@ public:
     bool Run(const std::function<void()>& work);
 
     // Main thread: no more hand-overs. True when no worker is left inside
-    // Run(); false when one still is after `limit` (then the receiver must
-    // be kept alive).
+    // Run(); false when one still is after `limit`, or at once when the only
+    // ones left are running their work further down this thread's stack
+    // (then the receiver must be kept alive).
     bool Close(std::chrono::milliseconds limit);
 
     bool IsOpen() const { return open_.load(); }
@@ -38,6 +39,7 @@ private:
     std::thread::id mainThread_;
     std::atomic<bool> open_{true};
     std::atomic<int> inFlight_{0};
+    std::atomic<int> running_{0};  // hand-overs whose work has started
 };
 
 }  // namespace raid::app

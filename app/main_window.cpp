@@ -13,6 +13,7 @@
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QTimer>
+#include <cstdio>
 #include <cstdlib>
 #ifndef QT_NO_SESSIONMANAGER
 #include <QSessionManager>
@@ -68,14 +69,22 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     context_->channel.pump = [mainThread] {
         if (std::this_thread::get_id() == mainThread) QCoreApplication::processEvents();
     };
+    // The pauses between commands let it breathe too (see PumpingClock).
+    context_->windowPump = [] { QCoreApplication::processEvents(); };
+    // An exception that device I/O turned into a failed transfer is shown,
+    // not dropped.
+    context_->channel.onException = [this](const std::string& what) {
+        std::fprintf(stderr, "raidgui: disk I/O error: %s\n", what.c_str());
+        SetStatusPanel(4, "Disk I/O error: " + what);
+    };
 
     // What the monitoring thread hands over; every handler runs on this thread.
     monitorHandlers_.StatusPoll = [this] {
-        monitor::StatusPoll(context_->state, context_->channel, *context_->clock, *this);
+        monitor::StatusPoll(context_->state, context_->channel, context_->windowClock, *this);
     };
     monitorHandlers_.ApplyPendingCommand = [this] {
-        return monitor::ApplyPendingCommand(context_->state, context_->channel, *context_->clock,
-                                            *this);
+        return monitor::ApplyPendingCommand(context_->state, context_->channel,
+                                            context_->windowClock, *this);
     };
     // The SMART reads (bits 3 and 5) come with the SMART page; until then the
     // dispatcher clears their bits without serving them.
@@ -265,6 +274,11 @@ void MainWindow::startThreads() {
     };
     notices.statusText = [gate = gate_, this](const std::string& text) {
         gate->Run([&] { SetStatusPanel(4, text); });
+    };
+    context_->detectionChannel.onException = [statusText =
+                                                  notices.statusText](const std::string& what) {
+        std::fprintf(stderr, "raidgui: disk I/O error: %s\n", what.c_str());
+        statusText("Disk I/O error: " + what);
     };
     detectionThread_ = std::make_unique<DetectionThread>(context_, notices);
 

@@ -23,10 +23,13 @@ void MainWindow::SetDeviceSelector(int index, bool present) {
     QCheckBox* box = index == 0 ? device1Box_ : device2Box_;
     PictureButton* status = index == 0 ? device1Picture_ : device2Picture_;
     PictureButton* upgrade = index == 0 ? upgradeDevice1Picture_ : upgradeDevice2Picture_;
+    const bool wasTicked = box->isChecked();
     box->setVisible(present);
     box->setChecked(present);
     status->setVisible(present);
     upgrade->setVisible(present);
+    // A device that went away must not stay the shown one.
+    if (wasTicked && !present) statusPage_->onSelectorClicked(index);
 }
 
 std::string MainWindow::DetectionNoticeText() const {
@@ -92,10 +95,12 @@ bool MainWindow::IsSelectorChecked(int index) const {
 }
 
 void MainWindow::UncheckSelector(int index) {
-    // Only the tick goes: the pictures and the shown device stay until the
-    // user clicks a selector.
-    if (index == 0) device1Box_->setChecked(false);
-    if (index == 1) device2Box_->setChecked(false);
+    if (index != 0 && index != 1) return;
+    QCheckBox* box = index == 0 ? device1Box_ : device2Box_;
+    if (!box->isChecked()) return;
+    box->setChecked(false);
+    // As the user's untick would: the shown device moves to one that answers.
+    statusPage_->onSelectorClicked(index);
 }
 
 int MainWindow::SelectedDevice() const { return statusPage_->SelectedDevice(); }

@@ -5,6 +5,7 @@
 // exit (see worker_thread.h) still finds all of it alive.
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include "common/state.h"
 #include "device/channel.h"
@@ -15,9 +16,18 @@
 namespace raid::app {
 
 struct ShellContext {
+    // Made on the window's thread: device work there sleeps through
+    // windowClock, which keeps the event loop running.
     ShellContext(std::shared_ptr<platform::Clock> clockIn,
                  std::shared_ptr<platform::DiskSystem> disksIn)
-        : clock(std::move(clockIn)), disks(std::move(disksIn)), channel(*disks, *clock) {}
+        : clock(std::move(clockIn)),
+          disks(std::move(disksIn)),
+          windowClock(*clock, std::this_thread::get_id(),
+                      [this] {
+                          if (windowPump) windowPump();
+                      }),
+          channel(*disks, windowClock),
+          detectionChannel(*disks, *clock) {}
 
     std::shared_ptr<platform::Clock> clock;
     std::shared_ptr<platform::DiskSystem> disks;
@@ -25,7 +35,14 @@ struct ShellContext {
     // The day's event log and what event detection remembers between polls;
     // main thread only.
     eventlog::EventLogState eventLog;
+    // Runs the window's pending events; set by the window.
+    platform::PumpHook windowPump;
+    platform::PumpingClock windowClock;
+    // The window thread's commands (polls, settings, SMART, firmware) and the
+    // detection thread's: each has its own request record, so a discovery
+    // never overwrites a command that the window has half sent.
     device::CommandChannel channel;
+    device::CommandChannel detectionChannel;
     // Where the day's "yymmdd.log" files go; empty means the executable's
     // folder.
     std::filesystem::path programFolder;

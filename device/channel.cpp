@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <thread>
 
 namespace raid::device {
 namespace {
@@ -58,6 +59,8 @@ public:
             }
             Pump(ch);
             ch.clock.SleepMs(kCommandLockRetryMs);
+            // The holder may be a thread of this process: let it run.
+            std::this_thread::yield();
         }
         held_ = true;
     }

@@ -1,5 +1,6 @@
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace raid::platform {
@@ -40,6 +41,23 @@ void ManualClock::SetWall(std::chrono::system_clock::time_point wall) {
     wallOffsetMs_ =
         std::chrono::duration_cast<std::chrono::milliseconds>(wall - wallStart_).count() -
         static_cast<std::int64_t>(nowMs_.load());
+}
+
+PumpingClock::PumpingClock(Clock& inner, std::thread::id pumpThread, PumpHook pump)
+    : inner_(inner), pumpThread_(pumpThread), pump_(std::move(pump)) {}
+
+void PumpingClock::SleepMs(std::uint32_t ms) {
+    if (!pump_ || std::this_thread::get_id() != pumpThread_) {
+        inner_.SleepMs(ms);
+        return;
+    }
+    const std::uint64_t end = inner_.NowMs() + ms;
+    for (;;) {
+        pump_();
+        const std::uint64_t now = inner_.NowMs();
+        if (now >= end) break;
+        inner_.SleepMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(end - now, kSliceMs)));
+    }
 }
 
 }  // namespace raid::platform

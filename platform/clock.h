@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <thread>
 
 namespace raid::platform {
 
@@ -53,5 +54,23 @@ private:
 // "Let the user interface breathe": called between single-sector transfers of
 // long device work. A no-op off the main thread and in headless tools.
 using PumpHook = std::function<void()>;
+
+// The clock of device work on the window's thread: a sleep there runs the
+// pump in slices of at most kSliceMs, so a pause between commands never
+// freezes the window; the controller still sees the same pause. Sleeps on
+// other threads are the inner clock's.
+class PumpingClock final : public Clock {
+public:
+    static constexpr std::uint32_t kSliceMs = 10;
+    PumpingClock(Clock& inner, std::thread::id pumpThread, PumpHook pump);
+    std::uint64_t NowMs() override { return inner_.NowMs(); }
+    void SleepMs(std::uint32_t ms) override;
+    std::chrono::system_clock::time_point WallNow() override { return inner_.WallNow(); }
+
+private:
+    Clock& inner_;
+    std::thread::id pumpThread_;
+    PumpHook pump_;
+};
 
 }  // namespace raid::platform

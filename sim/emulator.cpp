@@ -33,6 +33,7 @@ bool ControllerEmulator::Read(std::uint32_t lba, std::span<std::uint8_t> out) {
     switch (decoder_.Feed(lba)) {
         case KnockDecoder::Event::Started:
             replyArmed_ = false;  // a new command replaces the last answer
+            ++sequencesStarted_;
             break;
         case KnockDecoder::Event::Complete: {
             CompleteModel(model_);
@@ -55,6 +56,8 @@ bool ControllerEmulator::Read(std::uint32_t lba, std::span<std::uint8_t> out) {
             break;
         }
         case KnockDecoder::Event::BadCrc:
+            ++badCrcBlocks_;
+            break;
         case KnockDecoder::Event::None:
             break;
     }
@@ -123,6 +126,11 @@ std::vector<std::uint32_t> ControllerEmulator::Trace() const {
 void ControllerEmulator::ClearTrace() {
     std::lock_guard lock(mutex_);
     trace_.clear();
+}
+
+ControllerEmulator::SequenceCounts ControllerEmulator::Sequences() const {
+    std::lock_guard lock(mutex_);
+    return {sequencesStarted_, executed_.size(), badCrcBlocks_};
 }
 
 std::vector<std::uint8_t> ControllerEmulator::ExecutedCommands() const {

@@ -44,6 +44,15 @@ public:
     // million, so a long-running server does not grow without bound).
     std::vector<std::uint32_t> Trace() const;
     void ClearTrace();
+    // Knock sequences begun, commands run, and blocks that arrived whole with
+    // a wrong CRC. Two hosts whose sequences interleave leave more begun
+    // than run (or a bad CRC).
+    struct SequenceCounts {
+        std::uint64_t started = 0;
+        std::uint64_t executed = 0;
+        std::uint64_t badCrc = 0;
+    };
+    SequenceCounts Sequences() const;
     // Commands the emulator executed (command byte C0), in order.
     std::vector<std::uint8_t> ExecutedCommands() const;
     // The same commands with their parameters: bytes C0..C3 of each block.
@@ -101,6 +110,8 @@ private:
     std::vector<std::uint32_t> trace_;
     std::vector<std::array<std::uint8_t, 4>> executed_;
     KnockDecoder decoder_;
+    std::uint64_t sequencesStarted_ = 0;
+    std::uint64_t badCrcBlocks_ = 0;
     ControllerMemory memory_;
     Sector reply_{};
     bool replyArmed_ = false;

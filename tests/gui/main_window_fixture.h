@@ -100,7 +100,7 @@ protected:
 
     // What the detection thread and the next device-change tick would do.
     void RunDiscovery() {
-        discovery::ServeDetectRequest(window->state(), window->context().channel);
+        discovery::ServeDetectRequest(window->state(), window->context().detectionChannel);
         window->onDeviceChangeTick();
     }
 

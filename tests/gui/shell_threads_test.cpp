@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <future>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -64,6 +65,30 @@ TEST(HandOverGate, CloseReleasesAWaitingWorkerWithoutRunningItsWork) {
     EXPECT_FALSE(ran);
     EXPECT_FALSE(gate.Run([&] { ran = true; }));
     EXPECT_FALSE(ran);
+}
+
+TEST(HandOverGate, CloseFromInsideARunningHandOverReturnsAtOnce) {
+    // The window is closed from a pump inside a status poll: the poll's
+    // hand-over is below on this stack and cannot end first.
+    QObject receiver;
+    HandOverGate gate(&receiver);
+    std::optional<bool> closed;
+    std::chrono::steady_clock::duration took{};
+    auto worker = std::async(std::launch::async, [&] {
+        return gate.Run([&] {
+            const auto start = std::chrono::steady_clock::now();
+            closed = gate.Close(std::chrono::seconds(30));
+            took = std::chrono::steady_clock::now() - start;
+        });
+    });
+    while (worker.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+        QCoreApplication::processEvents();
+    }
+    EXPECT_TRUE(worker.get());
+    ASSERT_TRUE(closed.has_value());
+    EXPECT_FALSE(*closed);  // the receiver must be kept alive
+    EXPECT_LT(took, std::chrono::seconds(5));
+    EXPECT_FALSE(gate.IsOpen());
 }
 
 TEST(WorkerThread, AStuckThreadIsLetGoInsteadOfWaitedFor) {

@@ -140,6 +140,9 @@ TEST(ChannelLockThreads, TwoThreadsTakeTurnsOnOneControllerAndEveryReplyIsTheirO
     EXPECT_EQ(successes.load(), 2 * kPerThread);
     EXPECT_EQ(foreignReplies.load(), 0);
     EXPECT_EQ(emulator->ExecutedCommands().size(), static_cast<std::size_t>(2 * kPerThread + 2));
+    const auto sequences = emulator->Sequences();
+    EXPECT_EQ(sequences.started, sequences.executed);
+    EXPECT_EQ(sequences.badCrc, 0u);
 }
 
 TEST(LinuxDiskLock, FlockKeepsASecondOpenOfTheSameNodeOutUntilTheFirstLetsGo) {
