@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "common/text.h"
 #include "eventlog/log_file.h"
 
 namespace raid::app {
@@ -113,6 +114,14 @@ void EventLogViewer::hideEvent(QHideEvent* event) {
     if (!event->spontaneous()) onClosed();
 }
 
+namespace {
+
+// The day the event log's lines belong to: event detection stamps the time
+// of every poll before it touches the list.
+std::string DayOf(const AppState& state) { return text::FileDateText(state.shell.nowTime); }
+
+}  // namespace
+
 bool EventLogViewer::live() const {
     return (state_.shell.pollRequestFlags.load() & poll::kTimerArmed) != 0;
 }
@@ -167,6 +176,7 @@ bool EventLogViewer::appendLines(std::size_t from, std::size_t to) {
 void EventLogViewer::resetView() {
     clearView();
     shownCount_ = lines_.size();
+    shownDay_ = DayOf(state_);
 }
 
 void EventLogViewer::onShown() {
@@ -186,12 +196,16 @@ void EventLogViewer::onRefreshTick() {
     const std::size_t count = lines_.size();
     const std::size_t shown = shownCount_;
     shownCount_ = count;
-    if (count > shown) {
-        appendLines(shown, count);
-    } else if (count < shown) {
-        // The list starts afresh with a new day.
+    // The list starts afresh with a new day; the new day's list may already
+    // be longer than the old one was, so the date tells, not the count.
+    const std::string day = DayOf(state_);
+    const bool newDay = day != shownDay_;
+    shownDay_ = day;
+    if (newDay || count < shown) {
         clearView();
         appendLines(0, count);
+    } else if (count > shown) {
+        appendLines(shown, count);
     }
 }
 
@@ -199,6 +213,7 @@ void EventLogViewer::showRealTimeLog() {
     refreshTimer_->stop();
     applyTitleAndColour();
     shownCount_ = lines_.size();
+    shownDay_ = DayOf(state_);
     clearView();
     if (appendLines(0, shownCount_)) refreshTimer_->start();
 }

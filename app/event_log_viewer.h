@@ -75,8 +75,9 @@ private:
     MessageSink* messages_ = nullptr;
     std::unique_ptr<MessageSink> ownMessages_;
 
-    // How many lines of the list the view holds.
+    // How many lines of the list the view holds, and of which day.
     std::size_t shownCount_ = 0;
+    std::string shownDay_;
     // Whether the view holds at least one line (an empty first line leaves
     // the document looking empty).
     bool viewHasLine_ = false;

@@ -12,8 +12,8 @@
 #include "app/image_builder_window.h"
 #include "app/mail_client_window.h"
 #include "app/main_window.h"
-#include "app/single_instance.h"
 #include "app/termination_watch.h"
+#include "platform/instance_lock.h"
 #include "platform/linux_disks.h"
 #include "sim/sim_disks.h"
 
@@ -60,9 +60,17 @@ int Run(int argc, char** argv) {
             break;
     }
 
-    // A second copy ends silently.
-    app::SingleInstanceLock lock;
-    if (!lock.Acquire(app::RuntimeDirectory(), "SAVI_GUI")) return 0;
+    // One program per machine drives the enclosures. A lock that cannot be
+    // taken at all is an error with its reason, never "already running".
+    platform::InstanceLock lock;
+    const std::string lockDir = platform::MachineLockDirectory();
+    const auto taken = lock.Acquire(lockDir, platform::kInstanceLockName, "raidgui");
+    if (taken.outcome != platform::InstanceLock::Outcome::Acquired) {
+        std::fprintf(stderr, "raidgui: %s\n",
+                     platform::RefusalText(taken, lockDir + "/" + platform::kInstanceLockName)
+                         .c_str());
+        return taken.outcome == platform::InstanceLock::Outcome::HeldElsewhere ? 3 : 1;
+    }
 
     // Qt reads nothing of the command line: only the program name is passed.
     int qtArgc = 1;

@@ -130,6 +130,20 @@ TEST_F(EventLogViewerTest, NewDayClearsAndRefillsOnTheNextTick) {
               "-----\nDevice1 information :\n-----\nD1 HDD2 was removed, 04 1/2/25 00:00:05");
 }
 
+TEST_F(EventLogViewerTest, NewDayWithMoreLinesThanTheOldDayIsShownAfresh) {
+    state.shell.nowTime = std::chrono::system_clock::time_point{} + std::chrono::hours(24 * 20000);
+    lines = {"-----", "old day line"};
+    Open();
+    // Midnight: the new day's list already holds more lines than the old one.
+    state.shell.nowTime += std::chrono::hours(24);
+    lines = {"-----", "new day 1", "new day 2", "new day 3"};
+    viewer->onRefreshTick();
+    EXPECT_EQ(Shown(), "-----\nnew day 1\nnew day 2\nnew day 3");
+    lines.push_back("new day 4");
+    viewer->onRefreshTick();
+    EXPECT_EQ(Shown(), "-----\nnew day 1\nnew day 2\nnew day 3\nnew day 4");
+}
+
 TEST_F(EventLogViewerTest, DisarmedPollTimerShowsPausedInGreyAndARunningPollIsNotRead) {
     state.shell.pollRequestFlags = 0;
     lines = {"one"};

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "app/command_line.h"
-#include "app/single_instance.h"
 
 namespace raid::app {
 namespace {
@@ -39,21 +38,6 @@ TEST(CommandLine, RefusesWhatItDoesNotKnow) {
     }
     EXPECT_EQ(ParseCommandLine({"--help"}, kKnown).action, CommandLine::Action::Help);
     EXPECT_EQ(ParseCommandLine({"--version"}, kKnown).action, CommandLine::Action::Version);
-}
-
-TEST(SingleInstanceLock, OnlyOneHolderAtATime) {
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("raidgui-lock-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    {
-        SingleInstanceLock first;
-        SingleInstanceLock second;
-        ASSERT_TRUE(first.Acquire(dir.string(), "SAVI_GUI"));
-        EXPECT_FALSE(second.Acquire(dir.string(), "SAVI_GUI"));
-        first.Release();
-        EXPECT_TRUE(second.Acquire(dir.string(), "SAVI_GUI"));
-    }
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
