@@ -64,6 +64,9 @@ std::string DecodeText(std::span<const std::uint8_t> bytes) {
     return TextAsUtf8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
+// A registry string ends at its first NUL, wherever it came from.
+void CutAtTerminator(std::string& text) { text.resize(std::min(text.size(), text.find('\0'))); }
+
 std::vector<std::string_view> SplitLines(std::string_view text) {
     std::vector<std::string_view> lines;
     std::size_t start = 0;
@@ -195,6 +198,7 @@ private:
             if (!ParseQuoted(data, pos, value.text)) return Refuse("unterminated string");
             if (!Trim(data.substr(pos)).empty()) return Refuse("text after the closing quote");
             value.type = RegType::String;
+            CutAtTerminator(value.text);
             return true;
         }
         if (data.starts_with("dword:")) {
@@ -235,8 +239,7 @@ private:
         if (type == kTypeString) {
             value.type = RegType::String;
             value.text = Utf16LeToUtf8(bytes);
-            // The stored terminator (and anything after it) is not text.
-            value.text.resize(std::min(value.text.size(), value.text.find('\0')));
+            CutAtTerminator(value.text);
         } else if (type == kTypeDword && bytes.size() == 4) {
             value.type = RegType::Dword;
             value.number = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) |

@@ -364,4 +364,14 @@ SendReport SendNotificationMail(const MailJob& job, const SmtpOptions& options,
     return report;
 }
 
+std::optional<SendReport> ServeMailRequests(const ShellFlags& flags,
+                                            const std::function<std::optional<MailJob>()>& runPass,
+                                            const SmtpOptions& options, const SmtpEvents& events) {
+    if (flags.mailRequestFlags.load() == 0) return std::nullopt;
+    const std::optional<MailJob> job = runPass();
+    if (!job) return std::nullopt;
+    // The job keeps SendBusy until it is dropped at the end of this call.
+    return SendNotificationMail(*job, options, events);
+}
+
 }  // namespace raid::mail

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "mail/mail_pass.h"
@@ -49,9 +50,19 @@ struct SendReport {
 // `events` is called on this thread: Connected once the connection stands,
 // TransferBegin and TransferEnd around the message, Disconnected when a
 // connection that was announced is closed. Blocks for at most about one
-// stage limit per step of the exchange; never throws.
+// stage limit per step of the exchange (a host name lookup is bounded by
+// the system's resolver instead); never throws.
 SendReport SendNotificationMail(const MailJob& job, const SmtpOptions& options = {},
                                 const SmtpEvents& events = {});
+
+// One turn of the e-mail thread, on the e-mail thread: when MailRequestFlags
+// asks for anything, `runPass` runs MailPass on the main thread (through the
+// window's hand-over) and returns the job it composed, which is then sent
+// here. The report of that send, or nullopt when nothing was sent.
+std::optional<SendReport> ServeMailRequests(const ShellFlags& flags,
+                                            const std::function<std::optional<MailJob>()>& runPass,
+                                            const SmtpOptions& options = {},
+                                            const SmtpEvents& events = {});
 
 // The stage limit for `job` under `options`.
 std::chrono::milliseconds StageTimeout(const MailJob& job, const SmtpOptions& options);

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTest>
 #include <QTimer>
 
 #include "mail/mail_sender.h"
@@ -265,6 +266,25 @@ TEST_F(SmtpSendTest, ASilentServerEndsTheSendWithinItsTimeOutWhileTheCallerRuns)
     EXPECT_FALSE(sender.busy());
 }
 
+TEST_F(SmtpSendTest, ASenderClosedMidSendStopsItPromptly) {
+    // The window's close must not wait out a long stage limit.
+    ASSERT_TRUE(Serve({"--silent"}));
+    SmtpOptions options;
+    options.stageTimeout = 30s;
+    MailState mail;
+    MailJob job = Job();
+    job.claim = std::move(*SendClaim::Take(mail.sendBusy));
+    QElapsedTimer clock;
+    {
+        MailSender sender(options);
+        ASSERT_TRUE(sender.send(std::move(job)));
+        QTest::qWait(200);  // connected, waiting for the greeting
+        clock.start();
+    }
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_FALSE(mail.sendBusy->load());
+}
+
 TEST_F(SmtpSendTest, NothingListeningIsToldAtOnce) {
     QTcpServer probe;
     ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
@@ -279,6 +299,32 @@ TEST_F(SmtpSendTest, NothingListeningIsToldAtOnce) {
     EXPECT_TRUE(events.empty());
     job.settings.port = "25x";
     EXPECT_EQ(Send(job).error, "The port \"25x\" is not a number from 1 to 65535");
+}
+
+TEST(ServeMailRequests, SendsWhatTheMainThreadsPassComposedOnlyWhenAsked) {
+    ShellFlags flags;
+    MailState mail;
+    int passes = 0;
+    const auto pass = [&]() -> std::optional<MailJob> {
+        ++passes;
+        flags.mailRequestFlags = 0;
+        MailJob job;
+        job.settings.host = "127.0.0.1";
+        job.settings.port = "0";  // refused before any connection
+        job.recipients = {"ops@example.com"};
+        job.claim = std::move(*SendClaim::Take(mail.sendBusy));
+        return job;
+    };
+    EXPECT_FALSE(ServeMailRequests(flags, pass));
+    EXPECT_EQ(passes, 0);
+    flags.mailRequestFlags = kRequestSend;
+    const auto report = ServeMailRequests(flags, pass);
+    EXPECT_EQ(passes, 1);
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->error, "The port \"0\" is not a number from 1 to 65535");
+    EXPECT_FALSE(mail.sendBusy->load());  // freed once the send is over
+    flags.mailRequestFlags = kRequestReload;
+    EXPECT_FALSE(ServeMailRequests(flags, [&] { return std::optional<MailJob>(); }));
 }
 
 class SmtpTlsTest : public SmtpSendTest {

@@ -9,6 +9,8 @@
 namespace raid::mail {
 namespace {
 
+using namespace std::string_literals;
+
 std::optional<RegDocument> Parse(const std::string& text, std::string* error = nullptr) {
     std::string e;
     auto doc =
@@ -40,7 +42,8 @@ TEST(RegFile, ReadsEveryKindOfValueAsTheExporterWritesIt) {
                            "\"AsDword\"=hex(4):01,02,00,00\r\n"
                            "\"Expand\"=hex(2):25,00,00,00\r\n"
                            "@=\"default\"\r\n"
-                           "\"Spaced\" = \"ok\"   \r\n"
+                           "\"Spaced\" = \"ok\"   \r\n" +
+                           "\"Nul\"=\"cut\0here\"\r\n"s +
                            "\r\n"
                            "[HKEY_CURRENT_USER\\Other]\r\n"
                            "\"Path\"=\"elsewhere\"\r\n");
@@ -64,6 +67,7 @@ TEST(RegFile, ReadsEveryKindOfValueAsTheExporterWritesIt) {
     EXPECT_EQ(key->Find("Expand")->rawType, 2u);
     EXPECT_EQ(key->Find("")->text, "default");
     EXPECT_EQ(key->Find("Spaced")->text, "ok");
+    EXPECT_EQ(key->Find("Nul")->text, "cut");  // a registry string ends at NUL
     EXPECT_EQ(doc->FindKey("HKEY_CURRENT_USER\\Other")->Find("Path")->text, "elsewhere");
 }
 
