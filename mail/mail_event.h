@@ -1,7 +1,9 @@
 #pragma once
 // Raising a notification: the device block that tells what happened to which
 // enclosure, and the request bit that the e-mail thread acts on.
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,9 @@ struct MailState {
     std::vector<std::string> eventInfoBlock;     // written by RaiseMailEvent
     std::uint8_t mailEventKind = kKindDiskFail;  // kind of the pending notification
     std::vector<std::string> systemInfoBlock;    // built once at start-up
+    // SendBusy: set while a mail is being sent. Shared, because the send
+    // runs on the mail thread and may outlive a closing window.
+    std::shared_ptr<std::atomic<bool>> sendBusy = std::make_shared<std::atomic<bool>>(false);
 };
 
 // What RaiseMailEvent needs from the e-mail settings.

@@ -4,43 +4,13 @@
 
 #include <memory>
 
+#include "tests/unit/mail_device_fixture.h"
+
 namespace raid::mail {
 namespace {
 
-// Writes `s` padded with blanks to `width` in ATA byte order (the two bytes
-// of every word swapped).
-void PutAta(Record512& r, std::size_t offset, std::size_t width, std::string s) {
-    s.resize(width, ' ');
-    for (std::size_t k = 0; k < width; ++k) r[offset + (k ^ 1u)] = static_cast<std::uint8_t>(s[k]);
-}
-
-void PutLe40(Record512& r, std::size_t offset, std::uint64_t v) {
-    for (int i = 0; i < 5; ++i) r[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-// One mirrored enclosure, "Device1", on physical disk 3: HDD1 present on a
-// 6G link, HDD2 gone (its last known disk still in the record).
-std::unique_ptr<AppState> MirrorWithHdd2Lost() {
-    auto app = std::make_unique<AppState>();
-    app->discovery.deviceCount = 1;
-    app->discovery.deviceTable[0] = kDeviceEntryRecognised | 3;
-    app->discovery.deviceSlots[0].featureMask = 0x3D;
-    Record512& id = app->discovery.identifyRecord[3];
-    PutAta(id, 46, 8, "R105B07A");
-    PutAta(id, 54, 40, "RAIDBOX TR2");
-    Record512& r = app->monitor.deviceStatusRecord[3];
-    r[rec::kArrayMode] = 1;
-    PutLe40(r, rec::kConfiguredCapacity, 1953525168);
-    r[rec::kDiskStateFlags] = diskstate::kHdd1Present | diskstate::kHdd2Absent;
-    r[rec::kSataSpeed] = 0x23;
-    PutAta(r, rec::kHdd1Model, 40, "WDC WD5000AAKX");
-    PutAta(r, rec::kHdd1Serial, 20, "     WD-WCC3F1234567");
-    PutLe40(r, rec::kHdd1Capacity, 976773168);
-    PutAta(r, rec::kHdd2Model, 40, "ST1000DM003");
-    PutAta(r, rec::kHdd2Serial, 20, "Z1D5K2AB");
-    PutLe40(r, rec::kHdd2Capacity, 2000000);
-    return app;
-}
+using test_support::MirrorWithHdd2Lost;
+using test_support::PutAta;
 
 TEST(RaiseMailEvent, LostMemberDescribesTheDeviceAndBothMembers) {
     auto app = MirrorWithHdd2Lost();
@@ -49,22 +19,7 @@ TEST(RaiseMailEvent, LostMemberDescribesTheDeviceAndBothMembers) {
     app->shell.mailRequestFlags = kRequestReload;
     RaiseMailEvent(*app, mail, {}, kKindDiskFail, 0, 1);
 
-    const std::vector<std::string> expected{
-        "Device1 P1 Hard Disk Drive fail.",
-        "Device1 information :",
-        "Model# RAIDBOX TR2",
-        "Mirroring(RAID1), F/W Rev. R105B07A",
-        "Configured Capacity : 931 GB(1953525168 Sectors)",
-        "  HDD1 is present.(SATA6G)",
-        "    Model no.: WDC WD5000AAKX",
-        "    Serial no.: \"     WD-WCC3F1234567\"",
-        "    Capacity : 465 GB(976773168 Sectors)",
-        "  HDD2 is absent. ",
-        "    Model no.: ST1000DM003",
-        "    Serial no.: \"Z1D5K2AB            \"",
-        "    Capacity : 976 MB(2000000 Sectors)",
-    };
-    EXPECT_EQ(mail.eventInfoBlock, expected);
+    EXPECT_EQ(mail.eventInfoBlock, test_support::kHdd2LostBlock);
     EXPECT_EQ(mail.mailEventKind, kKindDiskFail);
     // The pending reload stays requested next to the send.
     EXPECT_EQ(app->shell.mailRequestFlags.load(), kRequestReload | kRequestSend);

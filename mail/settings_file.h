@@ -1,0 +1,35 @@
+#pragma once
+// Writing a small file so that readers see either the old or the new content
+// whole: a temporary file in the same folder, fsync, rename, fsync of the
+// folder. A crash or a full disk leaves the old file as it was.
+#include <sys/types.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace raid::mail {
+
+// The steps of a write, for tests that make one fail.
+enum class WriteStep { CreateTemporary, WriteData, SyncData, Rename };
+
+// Returns the errno that `step` fails with, or 0 to let it run.
+using WriteFault = std::function<int(WriteStep)>;
+
+// Replaces `path` by `bytes`, the file getting `mode`. Missing folders on
+// the way are created with mode 0700. On failure returns false with `error`
+// ("Cannot write <what> <path>: <reason>"); the temporary file is removed
+// and `path` is untouched.
+bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode,
+                         std::string_view what, const WriteFault& fault, std::string& error);
+
+// Reads a whole regular file of at most `maxBytes` into `bytes`. Returns 0,
+// ENOENT when there is none, or the errno of the failure (EFBIG when larger,
+// EINVAL when no regular file).
+int ReadSmallFile(const std::filesystem::path& path, std::size_t maxBytes, std::string& bytes);
+
+// "<what> <path>: <reason of errno>".
+std::string FileErrorText(std::string_view what, const std::filesystem::path& path, int err);
+
+}  // namespace raid::mail

@@ -1,0 +1,107 @@
+#include "mail/settings_store.h"
+
+#include <cerrno>
+#include <span>
+
+namespace raid::mail {
+
+SettingsStore::SettingsStore(std::filesystem::path file) : file_(std::move(file)) {}
+
+std::filesystem::path SettingsStore::folder() const {
+    return file_.has_parent_path() ? file_.parent_path() : std::filesystem::path(".");
+}
+
+SettingsStore::ReadResult SettingsStore::ReadDocument(RegDocument& doc,
+                                                      std::string& problem) const {
+    std::string bytes;
+    const int err = ReadSmallFile(file_, kMaxRegFileBytes, bytes);
+    if (err == ENOENT) return ReadResult::Missing;
+    if (err != 0) {
+        problem = FileErrorText("Cannot read settings file", file_, err);
+        return ReadResult::Failed;
+    }
+    std::string reason;
+    auto parsed = ParseRegText(
+        std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), reason);
+    if (!parsed) {
+        problem = "The settings file " + file_.string() + " is damaged (" + reason +
+                  "); it is left as it is and no settings are used.";
+        return ReadResult::Failed;
+    }
+    doc = std::move(*parsed);
+    return ReadResult::Parsed;
+}
+
+std::optional<std::string> SettingsStore::Reload() {
+    RegDocument doc;
+    std::string problem;
+    const ReadResult result = ReadDocument(doc, problem);
+    document_ = std::move(doc);
+    if (result != ReadResult::Failed) {
+        lastProblem_.clear();
+        return std::nullopt;
+    }
+    if (problem == lastProblem_) return std::nullopt;
+    lastProblem_ = problem;
+    return problem;
+}
+
+const RegKey* SettingsStore::Key() const { return document_.FindKey(kSettingsKeyPath); }
+
+bool SettingsStore::KeyExists() const { return Key() != nullptr; }
+
+bool SettingsStore::HasValue(std::string_view name) const {
+    const RegKey* key = Key();
+    return key != nullptr && key->Find(name) != nullptr;
+}
+
+std::optional<std::string> SettingsStore::ReadString(std::string_view name) const {
+    const RegKey* key = Key();
+    const RegValue* v = key ? key->Find(name) : nullptr;
+    if (v == nullptr || v->type != RegType::String) return std::nullopt;
+    return v->text;
+}
+
+std::optional<std::uint32_t> SettingsStore::ReadDword(std::string_view name) const {
+    const RegKey* key = Key();
+    const RegValue* v = key ? key->Find(name) : nullptr;
+    if (v == nullptr || v->type != RegType::Dword) return std::nullopt;
+    return v->number;
+}
+
+std::optional<std::vector<std::uint8_t>> SettingsStore::ReadBinary(std::string_view name) const {
+    const RegKey* key = Key();
+    const RegValue* v = key ? key->Find(name) : nullptr;
+    if (v == nullptr || v->type != RegType::Binary) return std::nullopt;
+    return v->bytes;
+}
+
+bool SettingsStore::Update(const std::function<void(RegKey&)>& edit, std::string& error) {
+    RegDocument doc;
+    std::string problem;
+    const ReadResult result = ReadDocument(doc, problem);
+    if (result == ReadResult::Failed) {
+        // Whatever made it unreadable, the old file is kept for its owner.
+        std::filesystem::path aside = file_;
+        aside += ".damaged";
+        std::error_code ec;
+        std::filesystem::copy_file(file_, aside, std::filesystem::copy_options::overwrite_existing,
+                                   ec);
+        if (ec) {
+            error = "Cannot keep a copy of the settings file " + file_.string() + " as " +
+                    aside.string() + ": " + ec.message();
+            return false;
+        }
+        doc = RegDocument{};
+    }
+    edit(doc.AddKey(kSettingsKeyPath));
+    if (!WriteFileAtomically(file_, FormatRegText(doc), kSettingsFileMode, "settings file", fault_,
+                             error)) {
+        return false;
+    }
+    document_ = std::move(doc);
+    lastProblem_.clear();
+    return true;
+}
+
+}  // namespace raid::mail

@@ -1,0 +1,74 @@
+#pragma once
+// The machine-wide settings file: one registry key in the registry editor's
+// export format. It stands in for the registry key of the Windows program;
+// the e-mail settings are its only user.
+//
+// Not thread-safe: one owner (the main window, or a headless tool) reads and
+// writes it from one thread.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mail/reg_file.h"
+#include "mail/settings_file.h"
+
+namespace raid::mail {
+
+inline constexpr char kDefaultSettingsPath[] = "/etc/TAVI_RAID_GUI/settings.reg";
+inline constexpr char kSettingsKeyPath[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\TAVI_RAID_GUI";
+
+// The settings file holds secrets (the scrambled SMTP password).
+inline constexpr mode_t kSettingsFileMode = 0600;
+
+class SettingsStore {
+public:
+    explicit SettingsStore(std::filesystem::path file = kDefaultSettingsPath);
+
+    const std::filesystem::path& file() const { return file_; }
+    // The folder of the settings file.
+    std::filesystem::path folder() const;
+
+    // Reads the file again. A missing file means no key. A file that cannot
+    // be read or does not parse is left untouched and counts as no key; the
+    // returned text says why, once: the same problem is not told again until
+    // the file has been read without one.
+    std::optional<std::string> Reload();
+
+    // The key was in the file at the last Reload or has been written since.
+    bool KeyExists() const;
+
+    // The key has a value of that name (of any type).
+    bool HasValue(std::string_view name) const;
+
+    // A value of the key; nullopt when it is missing or of another type.
+    std::optional<std::string> ReadString(std::string_view name) const;
+    std::optional<std::uint32_t> ReadDword(std::string_view name) const;
+    std::optional<std::vector<std::uint8_t>> ReadBinary(std::string_view name) const;
+
+    // Reads the file afresh (so that values written meanwhile by another
+    // program stay), applies `edit` to the key (created when missing) and
+    // replaces the file atomically with mode 0600. A file that did not parse
+    // is first kept beside as "<name>.damaged". On failure returns false
+    // with `error` (the file and the reason); neither the file nor what this
+    // store holds has changed.
+    bool Update(const std::function<void(RegKey&)>& edit, std::string& error);
+
+    // Makes a step of the next writes fail (tests).
+    void setWriteFault(WriteFault fault) { fault_ = std::move(fault); }
+
+private:
+    enum class ReadResult { Parsed, Missing, Failed };
+    ReadResult ReadDocument(RegDocument& doc, std::string& problem) const;
+    const RegKey* Key() const;
+
+    std::filesystem::path file_;
+    RegDocument document_;
+    std::string lastProblem_;  // the problem last told, until a clean read
+    WriteFault fault_;
+};
+
+}  // namespace raid::mail

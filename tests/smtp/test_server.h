@@ -1,0 +1,55 @@
+#pragma once
+// Runs tests/smtp/smtp_test_server.py (python3-aiosmtpd) on the loopback
+// address for one test, and makes TLS certificates with openssl.
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace raid::test_support {
+
+// A message the server accepted: its envelope and its data as received.
+struct ReceivedMessage {
+    std::string mailFrom;
+    std::vector<std::string> rcptTos;
+    std::string login;  // empty when the session did not authenticate
+    std::string data;
+};
+
+class TestSmtpServer {
+public:
+    // The Python that has aiosmtpd, or why there is none (for the skip).
+    static std::optional<QString> Python(std::string& whyNot);
+
+    explicit TestSmtpServer(std::filesystem::path folder) : folder_(std::move(folder)) {}
+    ~TestSmtpServer();
+
+    // Starts the server with these options; false with `error` when it does
+    // not come up within 10 s.
+    bool Start(const QStringList& options, std::string& error);
+    quint16 port() const { return port_; }
+
+    // Command lines received so far, one a line.
+    std::string Commands() const;
+    std::vector<ReceivedMessage> Messages() const;
+
+private:
+    std::filesystem::path folder_;
+    QProcess process_;
+    quint16 port_ = 0;
+};
+
+// A test CA and two server certificates signed by it: one for 127.0.0.1,
+// one for another host.
+struct TestCertificates {
+    std::filesystem::path caFile, serverCert, serverKey, otherCert, otherKey;
+};
+
+// Makes them in `folder` with openssl; nullopt with `error` when it cannot.
+std::optional<TestCertificates> MakeTestCertificates(const std::filesystem::path& folder,
+                                                     std::string& error);
+
+}  // namespace raid::test_support
