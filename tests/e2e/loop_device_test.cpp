@@ -9,11 +9,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "device/protocol.h"
+#include "platform/linux_disks.h"
 #include "sim/emulator.h"
 #include "sim/fuse/sim_mount.h"
 #include "tests/e2e/json_field.h"
@@ -163,6 +166,39 @@ TEST_F(LoopDeviceTest, DiskRefusesWrites) {
     EXPECT_EQ(errno, EROFS);
     close(fd);
     EXPECT_TRUE(mount_.Trace().empty()) << "a refused write must not reach the emulator";
+}
+
+// The access mode of this process's descriptors open on `device`.
+std::vector<int> AccessModesOn(const std::string& device) {
+    std::vector<int> modes;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        if (std::filesystem::read_symlink(entry.path(), ec) != device || ec) continue;
+        std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
+        std::string key;
+        std::string value;
+        while (info >> key >> value) {
+            if (key == "flags:") modes.push_back(std::stoi(value, nullptr, 8) & O_ACCMODE);
+        }
+    }
+    return modes;
+}
+
+TEST_F(LoopDeviceTest, DiscoveryOpensTheDiskReadOnlyAndTakesItsCommandLock) {
+    platform::LinuxDiskSystem disks;
+    const int number = disks.DiskNumberOfPath(mount_.LoopDevice());
+    ASSERT_GE(number, 0) << mount_.LoopDevice();
+    platform::OpenResult open = disks.OpenDisk(number);
+    ASSERT_TRUE(open) << open.message;
+    const std::vector<int> modes = AccessModesOn(mount_.LoopDevice());
+    ASSERT_FALSE(modes.empty());
+    for (const int mode : modes) EXPECT_EQ(mode, O_RDONLY);
+    // A read-only descriptor carries the lock that keeps other programs'
+    // commands out.
+    EXPECT_TRUE(open.handle->TryLockCommands());
+    platform::OpenResult second = disks.OpenDisk(number);
+    ASSERT_TRUE(second) << second.message;
+    EXPECT_FALSE(second.handle->TryLockCommands());
 }
 
 TEST(RaidSimFuseTest, EndsCleanlyOnSigterm) {
