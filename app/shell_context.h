@@ -11,6 +11,7 @@
 #include "eventlog/event_log_state.h"
 #include "platform/clock.h"
 #include "platform/disk.h"
+#include "smart/smart_state.h"
 
 namespace raid::app {
 
@@ -25,6 +26,9 @@ struct ShellContext {
     // The day's event log and what event detection remembers between polls;
     // main thread only.
     eventlog::EventLogState eventLog;
+    // The member disks' SMART tables and the disk the SMART page shows;
+    // main thread only.
+    smart::SmartState smart;
     device::CommandChannel channel;
     // Where the day's "yymmdd.log" files go; empty means the executable's
     // folder.
