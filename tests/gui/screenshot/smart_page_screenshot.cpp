@@ -5,19 +5,16 @@
 // Runs on Qt's offscreen platform unless QT_QPA_PLATFORM says otherwise.
 #include <QApplication>
 #include <QPixmap>
-#include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
-#include "discovery/probe.h"
-#include "monitor/dispatcher.h"
 #include "platform/clock.h"
 #include "sim/emulator.h"
 #include "sim/sim_disks.h"
+#include "tests/gui/emulated_window.h"
 
 int main(int argc, char** argv) {
     using namespace raid;
@@ -43,21 +40,9 @@ int main(int argc, char** argv) {
         disks->AddEnclosure(std::make_shared<sim::ControllerEmulator>(*model, clock.get()));
     }
 
-    // The day's event log goes to a folder that is gone afterwards.
-    QTemporaryDir logFolder;
-    app::MainWindowOptions options;
-    options.context = std::make_shared<app::ShellContext>(clock, disks);
-    options.context->programFolder = logFolder.path().toStdString();
-    options.startThreads = false;
-    options.watchDevices = false;
-    app::MainWindow window(options);
-
-    // What the detection thread, the device-change tick and the monitoring
-    // thread would do: discovery, then the status poll and both SMART reads.
-    discovery::ServeDetectRequest(window.state(), window.context().channel);
-    window.onDeviceChangeTick();
-    for (int i = 0; i < 16 && monitor::WorkerShouldDispatch(window.state()); ++i)
-        window.serveMonitorRequest();
+    app::test_support::EmulatedWindow emulated(clock, disks);
+    app::MainWindow& window = emulated.window();
+    emulated.DiscoverAndServe();
     window.show();
     window.openSmartPage();
     window.onSmartCountdownTick();
