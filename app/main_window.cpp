@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QScreen>
 #include <QStackedWidget>
-#include <QTableWidget>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +32,8 @@
 #include "monitor/poll_timer.h"
 #include "monitor/status_poll.h"
 #include "skin/skin.h"
+#include "smart/countdown.h"
+#include "smart/smart_page.h"
 
 namespace raid::app {
 namespace {
@@ -86,8 +87,8 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
         return monitor::ApplyPendingCommand(context_->state, context_->channel,
                                             context_->windowClock, *this);
     };
-    // The SMART reads (bits 3 and 5) come with the SMART page; until then the
-    // dispatcher clears their bits without serving them.
+    monitorHandlers_.SmartThresholds = [this] { readSmart(smart::kFeatureReadThresholds); };
+    monitorHandlers_.SmartData = [this] { readSmart(smart::kFeatureReadData); };
 
     const struct {
         QTimer** timer;
@@ -221,12 +222,11 @@ void MainWindow::startUp() {
         findChild<QLabel*>(name)->hide();
     }
     SetPageButtonsEnabled(false);
-    smartHeadingGrid_->setHorizontalHeaderLabels(
-        {"ID", "Value", "Worst", "Threshold", "RAW", "Status"});
+    // (The SMART page sets its grid headings itself.)
     for (const char* name :
          {"deviceNoteLabel", "smartVerdictLabel", "healthLabel", "arrayModeLabel",
           "configuredCapacityLabel", "hdd1CapacityLabel", "hdd1ModelLabel", "hdd2CapacityLabel",
-          "hdd2ModelLabel", "firmwareLabel", "smartRefreshLabel"}) {
+          "hdd2ModelLabel", "firmwareLabel", "smartCountdownLabel"}) {
         findChild<QLabel*>(name)->clear();
     }
     device1Box_->hide();
@@ -255,13 +255,11 @@ void MainWindow::startUp() {
         w->hide();
     currentPage_ = kPageStatus;
     selectedUpgradeDevice_ = 0;
-    selectedSmartDisk_ = 0;
+    context_->smart.selectedDisk = 0;
     showDevicePicture(device1Picture_, "device1", true);
     showDevicePicture(device2Picture_, "device2", false);
     showDevicePicture(upgradeDevice1Picture_, "device1", true);
     showDevicePicture(upgradeDevice2Picture_, "device2", false);
-    showDevicePicture(smartHdd1Picture_, "hdd1", true);
-    showDevicePicture(smartHdd2Picture_, "hdd2", false);
     showPage();
 }
 
@@ -390,7 +388,9 @@ void MainWindow::openEventLog() {
 
 void MainWindow::onSmartCountdownTick() {
     context_->state.shell.nowTime = context_->clock->WallNow();
-    // The SMART refresh countdown comes with the SMART page.
+    const auto text = smart::StepSmartCountdown(context_->state.shell, SmartPageShown(),
+                                                context_->smart.thresholdsRead);
+    if (text) smartPage_->setCountdownText(*text);
 }
 
 void MainWindow::onDeviceChangeTick() { discovery::OnDeviceChangeTick(context_->state, *this); }

@@ -19,6 +19,7 @@
 #include "mail/system_info.h"
 #include "monitor/dispatcher.h"
 #include "monitor/monitor_host.h"
+#include "smart/smart_host.h"
 
 class QCheckBox;
 class QComboBox;
@@ -29,11 +30,15 @@ class QLineEdit;
 class QProgressBar;
 class QStackedWidget;
 class QStatusBar;
-class QTableWidget;
 class QTimer;
 #ifndef QT_NO_SESSIONMANAGER
 class QSessionManager;
 #endif
+
+namespace raid::smart {
+class SmartPage;
+struct SmartPageHooks;
+}  // namespace raid::smart
 
 namespace raid::app {
 
@@ -73,7 +78,10 @@ enum Page : int {
     kPageSmart = 5,
 };
 
-class MainWindow : public QWidget, public discovery::DiscoveryHost, public monitor::MonitorHost {
+class MainWindow : public QWidget,
+                   public discovery::DiscoveryHost,
+                   public monitor::MonitorHost,
+                   public smart::SmartHost {
     Q_OBJECT
 public:
     explicit MainWindow(MainWindowOptions options, QWidget* parent = nullptr);
@@ -160,7 +168,8 @@ public:
     TimePoint Now() override;
     void RaiseMailEvent(int kind, int device, int member) override;
 
-    // MonitorHost.
+    // MonitorHost (and SmartHost: the selectors, the shown device and the
+    // device switch).
     bool IsSelectorChecked(int index) const override;
     void UncheckSelector(int index) override;
     int CurrentPage() const override { return currentPage_; }
@@ -171,6 +180,10 @@ public:
     void RefreshSetupPage() override;
     void Message(const std::string& text, const std::string& caption) override;
     std::string TimeStampText(TimePoint when) override;
+
+    // SmartHost (main_window_smart.cpp).
+    bool SmartPageShown() const override;
+    void ShowSmartPage() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -199,6 +212,12 @@ private:
 #ifndef QT_NO_SESSIONMANAGER
     void commitDataRequest(QSessionManager& manager);
 #endif
+
+    // The SMART page (main_window_smart.cpp): the dispatcher's reads, the
+    // page's view of the status page, and the countdown line's double-click.
+    void readSmart(std::uint8_t feature);
+    smart::SmartPageHooks smartPageHooks();
+    void saveSmartDumps();
 
     bool pageButtonsFree() const;
     void showDevicePicture(PictureButton* target, const QString& companion, bool selected);
@@ -257,9 +276,7 @@ private:
     QLabel* productNameLabel_ = nullptr;
     QLabel* versionLabel_ = nullptr;
     // SMART page.
-    PictureButton* smartHdd1Picture_ = nullptr;
-    PictureButton* smartHdd2Picture_ = nullptr;
-    QTableWidget* smartHeadingGrid_ = nullptr;
+    smart::SmartPage* smartPage_ = nullptr;
 
     std::unique_ptr<StatusPage> statusPage_;
     bool viewerOpen_ = false;
@@ -268,7 +285,6 @@ private:
     int currentPage_ = kPageStatus;
     std::uint8_t lastPageMask_ = 0xFF;
     int selectedUpgradeDevice_ = 0;
-    int selectedSmartDisk_ = 0;
     TimePoint statusTimeReference_{};
     mail::MailState mail_;
     // Until the settings store is wired in nothing is suppressed.

@@ -4,19 +4,18 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QStackedWidget>
 #include <QStatusBar>
-#include <QTableWidget>
 #include <iterator>
 
 #include "app/main_window.h"
 #include "app/picture_button.h"
 #include "skin/skin.h"
+#include "smart/smart_page.h"
 
 namespace raid::app {
 namespace {
@@ -366,38 +365,16 @@ void MainWindow::buildAboutPage(QWidget* page) {
 }
 
 void MainWindow::buildSmartPage(QWidget* page) {
-    smartHdd1Picture_ =
-        makePicture("smartHdd1Picture", page, QRect(14, 10, skin::kDiskWidth, skin::kDiskHeight));
-    smartHdd2Picture_ =
-        makePicture("smartHdd2Picture", page, QRect(144, 10, skin::kDiskWidth, skin::kDiskHeight));
-    makeLabel("smartHeadingLabel", page, QRect(276, 8, 172, 18));
-    makeLabel("smartVerdictLabel", page, QRect(276, 28, 172, 18));
-    makeLabel("sector4KLabel", page, QRect(276, 48, 172, 18));
-    auto* refresh = makeLabel("smartRefreshLabel", page, QRect(14, 326, 300, 18));
-    refresh->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-
-    smartHeadingGrid_ = new QTableWidget(0, 6, page);
-    smartHeadingGrid_->setObjectName("smartHeadingGrid");
-    smartHeadingGrid_->setGeometry(14, 90, 434, 200);
-    smartHeadingGrid_->setHorizontalHeaderLabels(
-        {"ID", "Value", "Worst", "Threshold", "RAW", "Status"});
-    smartHeadingGrid_->verticalHeader()->hide();
-    smartHeadingGrid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    smartHeadingGrid_->setSelectionMode(QAbstractItemView::NoSelection);
-    smartHeadingGrid_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-
-    auto* attributes = new QTableWidget(1, 1, page);
-    attributes->setObjectName("smartAttributeGrid");
-    attributes->setGeometry(14, 66, 434, 20);
-    attributes->horizontalHeader()->hide();
-    attributes->verticalHeader()->hide();
-    attributes->horizontalHeader()->setStretchLastSection(true);
-    attributes->verticalHeader()->setDefaultSectionSize(18);
-    attributes->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    attributes->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    attributes->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    attributes->setSelectionMode(QAbstractItemView::NoSelection);
-    attributes->setFrameStyle(QFrame::NoFrame);
+    // The SMART subsystem's own page takes the place (and the caption) of the
+    // stack's empty one.
+    smartPage_ = new smart::SmartPage(context_->smart, smartPageHooks(), pages_);
+    smartPage_->setWindowTitle(page->windowTitle());
+    const int index = pages_->indexOf(page);
+    pages_->removeWidget(page);
+    delete page;
+    pages_->insertWidget(index, smartPage_);
+    connect(smartPage_, &smart::SmartPage::countdownDoubleClicked, this,
+            &MainWindow::saveSmartDumps);
 }
 
 void MainWindow::wirePressedLook(PictureButton* button, bool keepsPressedBit) {

@@ -111,7 +111,7 @@ void MainWindow::openSmartPage() {
     if (!pageButtonsFree()) return;
     currentPage_ = kPageSmart;
     showPage();
-    // Filling the SMART grids comes with the SMART page.
+    ShowSmartPage();
 }
 
 void MainWindow::selectUpgradeDevice(int index) {

@@ -12,6 +12,7 @@
 #include "eventlog/event_log_state.h"
 #include "platform/clock.h"
 #include "platform/disk.h"
+#include "smart/smart_state.h"
 
 namespace raid::app {
 
@@ -35,6 +36,9 @@ struct ShellContext {
     // The day's event log and what event detection remembers between polls;
     // main thread only.
     eventlog::EventLogState eventLog;
+    // The member disks' SMART tables and the disk the SMART page shows;
+    // main thread only.
+    smart::SmartState smart;
     // Runs the window's pending events; set by the window.
     platform::PumpHook windowPump;
     platform::PumpingClock windowClock;

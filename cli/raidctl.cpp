@@ -11,6 +11,7 @@
 #include "cli/raidctl_commands.h"
 #include "cli/raidctl_monitor.h"
 #include "cli/raidctl_sim.h"
+#include "cli/raidctl_smart.h"
 #include "cli/raidctl_status.h"
 #include "platform/clock.h"
 #include "platform/linux_disks.h"
@@ -71,6 +72,8 @@ int main(int argc, char** argv) {
                 return cli::RunList(ctx, args);
             case cli::Command::Status:
                 return cli::RunStatus(ctx, args);
+            case cli::Command::Smart:
+                return cli::RunSmart(ctx, args);
             case cli::Command::Monitor: {
                 cli::MonitorOptions options;
                 // Like the window program, which keeps its logs beside itself.

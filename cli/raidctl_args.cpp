@@ -118,6 +118,20 @@ void AddStatusCommand(CLI::App& app, Arguments& a) {
         "found, DISK holds none, or a poll failed.");
 }
 
+void AddSmartCommand(CLI::App& app, Arguments& a) {
+    CLI::App* sub = AddCommand(app, a, Command::Smart, "smart",
+                               "read the SMART data of the member disks of the enclosure on DISK");
+    sub->add_option("DISK", a.disk, "the enclosure's disk")->required()->check(kNotEmpty);
+    AddJsonFlag(*sub, a);
+    sub->footer(
+        "Reads the thresholds, then IDENTIFY word 106 and the attribute data of each\n"
+        "member disk, and shows every attribute with its status and each disk's\n"
+        "verdict, as the window program's SMART page does.\n"
+        "Exit codes: 0 both reads were answered; 2 DISK is not a disk, or no enclosure\n"
+        "was found because disks could not be opened; 3 DISK holds no enclosure, or\n"
+        "the controller did not answer a read in full; 4 a disk's verdict is Error.");
+}
+
 void AddQueryCommand(CLI::App& app, Arguments& a) {
     CLI::App* sub = AddCommand(app, a, Command::Query, "query",
                                "send command CODE to DISK, show the reply sector");
@@ -180,7 +194,8 @@ void AddMonitorCommand(CLI::App& app, Arguments& a) {
 
 // Each command adds itself; a new command is one more function here.
 constexpr void (*kCommands[])(CLI::App&, Arguments&) = {
-    AddDisksCommand, AddListCommand, AddStatusCommand, AddQueryCommand, AddMonitorCommand,
+    AddDisksCommand, AddListCommand,  AddStatusCommand,
+    AddSmartCommand, AddQueryCommand, AddMonitorCommand,
 };
 
 void DefineCommandLine(CLI::App& app, Arguments& a) {
@@ -199,7 +214,7 @@ void DefineCommandLine(CLI::App& app, Arguments& a) {
         "DISK is a physical disk number (see 'raidctl disks') or a device path such as\n"
         "/dev/loop0. Run 'raidctl COMMAND --help' for the options of a command.\n"
         "Exit codes: 0 success, 1 usage (list: no enclosure found), 2 cannot open the\n"
-        "disk, 3 command failed or no reply.");
+        "disk, 3 command failed or no reply, 4 smart: a disk's SMART verdict is Error.");
     for (const auto add : kCommands) add(app, a);
 }
 

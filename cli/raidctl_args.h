@@ -18,10 +18,11 @@ enum ExitCode : int {
     kExitUsage = 1,
     kExitCannotOpen = 2,
     kExitCommandFailed = 3,
+    kExitSmartError = 4,
 };
 
 // None: --help or --version was given, or the command line is not valid.
-enum class Command { None, Disks, Query, List, Status, Monitor };
+enum class Command { None, Disks, Query, List, Status, Smart, Monitor };
 
 // The status poll interval of the window program's poll tick.
 inline constexpr std::uint32_t kDefaultMonitorIntervalMs = 5000;

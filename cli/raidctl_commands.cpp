@@ -32,6 +32,15 @@ int ResolveDisk(Context& ctx, const std::string& text,
     return -1;
 }
 
+int ListedDisk(Context& ctx, const std::string& text, const std::vector<platform::DiskInfo>& list) {
+    const int number = ResolveDisk(ctx, text, list);
+    const bool listed = std::any_of(list.begin(), list.end(),
+                                    [&](const auto& info) { return info.number == number; });
+    if (listed) return number;
+    ctx.err << "raidctl: " << text << " is not one of the physical disks (see 'raidctl disks')\n";
+    return -1;
+}
+
 std::string DiskText(int number, const std::vector<platform::DiskInfo>& list) {
     std::string text = "disk " + std::to_string(number);
     for (const auto& d : list) {

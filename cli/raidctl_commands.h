@@ -26,6 +26,9 @@ struct Context {
 // The physical disk number `text` names (a number, or a device path or name
 // of `list`); -1 when none.
 int ResolveDisk(Context& ctx, const std::string& text, const std::vector<platform::DiskInfo>& list);
+// The physical disk number `text` names when `list` holds that disk;
+// otherwise -1, after saying so on ctx.err.
+int ListedDisk(Context& ctx, const std::string& text, const std::vector<platform::DiskInfo>& list);
 // "disk 2 (/dev/sdc)", or "disk 2" when `list` does not name it.
 std::string DiskText(int number, const std::vector<platform::DiskInfo>& list);
 

@@ -1,6 +1,5 @@
 #include "cli/raidctl_status.h"
 
-#include <algorithm>
 #include <exception>
 #include <ostream>
 
@@ -220,14 +219,8 @@ int RunStatus(Context& ctx, const Arguments& args) {
     const auto list = ctx.disks.ListDisks();
     int wanted = -1;
     if (!args.disk.empty()) {
-        wanted = ResolveDisk(ctx, args.disk, list);
-        const bool listed = std::any_of(list.begin(), list.end(),
-                                        [&](const auto& info) { return info.number == wanted; });
-        if (!listed) {
-            ctx.err << "raidctl: " << args.disk
-                    << " is not one of the physical disks (see 'raidctl disks')\n";
-            return kExitCannotOpen;
-        }
+        wanted = ListedDisk(ctx, args.disk, list);
+        if (wanted < 0) return kExitCannotOpen;
     }
 
     AppState state;

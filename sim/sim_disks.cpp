@@ -1,6 +1,7 @@
 #include "sim/sim_disks.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "sim/enclosure_data.h"
 
@@ -13,10 +14,12 @@ class SimDiskHandle final : public platform::DiskHandle {
 public:
     SimDiskHandle(std::shared_ptr<ControllerEmulator> emulator,
                   std::shared_ptr<std::atomic<bool>> present,
-                  std::shared_ptr<std::atomic<bool>> commandLock)
+                  std::shared_ptr<std::atomic<bool>> commandLock,
+                  std::chrono::microseconds readDelay)
         : emulator_(std::move(emulator)),
           present_(std::move(present)),
-          commandLock_(std::move(commandLock)) {}
+          commandLock_(std::move(commandLock)),
+          readDelay_(readDelay) {}
     ~SimDiskHandle() override { UnlockCommands(); }
     SimDiskHandle(const SimDiskHandle&) = delete;
     SimDiskHandle& operator=(const SimDiskHandle&) = delete;
@@ -27,6 +30,7 @@ public:
             return false;
         for (std::uint32_t i = 0; i < count; ++i) {
             auto sector = buffer.subspan(i * platform::kSectorSize, platform::kSectorSize);
+            if (readDelay_.count() > 0) std::this_thread::sleep_for(readDelay_);
             if (emulator_) {
                 if (!emulator_->Read(lba + i, sector)) return false;
             } else {
@@ -65,6 +69,7 @@ private:
     std::shared_ptr<ControllerEmulator> emulator_;
     std::shared_ptr<std::atomic<bool>> present_;
     std::shared_ptr<std::atomic<bool>> commandLock_;
+    const std::chrono::microseconds readDelay_;
     bool locked_ = false;
 };
 
@@ -156,9 +161,15 @@ platform::OpenResult SimDiskSystem::OpenDisk(int number) {
         result.message = OpenErrorMessage(disk.openError, number);
         return result;
     }
-    result.handle = std::make_unique<SimDiskHandle>(disk.emulator, disk.present, disk.commandLock);
+    result.handle =
+        std::make_unique<SimDiskHandle>(disk.emulator, disk.present, disk.commandLock, readDelay_);
     ++openCount_;
     return result;
+}
+
+void SimDiskSystem::SetReadDelay(std::chrono::microseconds delay) {
+    std::lock_guard lock(mutex_);
+    readDelay_ = delay;
 }
 
 std::vector<platform::VolumeInfo> SimDiskSystem::ListVolumes() {

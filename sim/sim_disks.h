@@ -2,6 +2,7 @@
 // A DiskSystem made of emulated enclosures and plain disks, for tests and
 // --simulate. Disks can be plugged and unplugged while it is in use.
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -26,6 +27,10 @@ public:
     void AddVolume(platform::VolumeInfo volume);
     // Makes opening fail with `error` for disk `number` (None clears it).
     void SetOpenError(int number, platform::OpenError error);
+    // For benchmarks only: every sector read of a handle opened from now on
+    // first sleeps this long for real, as a disk behind USB takes its time.
+    // Zero (the default) never sleeps: tests run on manual clocks.
+    void SetReadDelay(std::chrono::microseconds delay);
 
     std::vector<platform::DiskInfo> ListDisks() override;
     // Handles forward one-sector reads to the emulator (plain disks answer
@@ -53,6 +58,7 @@ private:
     std::vector<Disk> disks_;
     std::vector<platform::VolumeInfo> volumes_;
     int openCount_ = 0;
+    std::chrono::microseconds readDelay_{0};
 };
 
 }  // namespace raid::sim

@@ -182,6 +182,7 @@ bool ReadSmart(AppState& state, SmartState& smart, device::CommandChannel& ch, S
 
     if (feature == kFeatureReadData && host.SmartPageShown()) host.ShowSmartPage();
     if (feature == kFeatureReadThresholds) smart.thresholdsRead = !failed;
+    if (feature == kFeatureReadData) smart.dataRead = !failed;
     state.discovery.currentDevice = host.SelectedDevice();
     return true;
 }

@@ -34,8 +34,9 @@ inline constexpr int kSmartAttempts = 4;
 // that never arrives keeps its old bytes. Stops sending at the next command
 // when Closing is set or an exclusive operation starts meanwhile (counted as
 // a failed read). Afterwards: the data read redraws a shown SMART page, the
-// threshold read sets thresholdsRead when every disk answered in full, and
-// the current device is the status page's device again. Returns true.
+// threshold read sets thresholdsRead and the data read dataRead when every
+// disk answered in full, and the current device is the status page's device
+// again. Returns true.
 bool ReadSmart(AppState& state, SmartState& smart, device::CommandChannel& ch, SmartHost& host,
                std::uint8_t feature);
 

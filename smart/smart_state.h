@@ -41,6 +41,10 @@ struct SmartState {
     // Set by a threshold read that reached every disk; a failed one makes the
     // next refresh read the thresholds again.
     bool thresholdsRead = false;
+    // Set by a data read that reached every disk in full, cleared by one
+    // that did not: what a headless caller reports, the window does not use
+    // it.
+    bool dataRead = false;
     int selectedDisk = 0;
 
 private:

@@ -65,7 +65,7 @@ TEST_F(MainWindowTest, StartsInItsInitialState) {
     for (const char* name :
          {"deviceNoteLabel", "smartVerdictLabel", "healthLabel", "arrayModeLabel",
           "configuredCapacityLabel", "hdd1CapacityLabel", "hdd1ModelLabel", "hdd2CapacityLabel",
-          "hdd2ModelLabel", "firmwareLabel", "smartRefreshLabel"}) {
+          "hdd2ModelLabel", "firmwareLabel", "smartCountdownLabel"}) {
         EXPECT_TRUE(Find<QLabel>(name)->text().isEmpty()) << name;
     }
 

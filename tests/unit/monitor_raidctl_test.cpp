@@ -12,28 +12,17 @@
 #include "cli/raidctl_status.h"
 #include "sim/emulator.h"
 #include "sim/sim_disks.h"
+#include "tests/unit/raidctl_run.h"
 
 namespace raid::cli {
 namespace {
 
-struct CliRun {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
+using test_support::CliRun;
 
 CliRun Raidctl(platform::DiskSystem& disks, platform::Clock& clock,
                std::vector<std::string_view> words) {
-    const ParseResult parsed = ParseArguments(words);
-    EXPECT_TRUE(parsed.ok()) << parsed.error;
-    std::ostringstream out, err;
-    Context ctx{disks, clock, {}, out, err};
-    CliRun run;
-    run.code = parsed.args.command == Command::List ? RunList(ctx, parsed.args)
-                                                    : RunStatus(ctx, parsed.args);
-    run.out = out.str();
-    run.err = err.str();
-    return run;
+    const bool list = ParseArguments(words).args.command == Command::List;
+    return test_support::RunCommand(list ? RunList : RunStatus, disks, clock, std::move(words));
 }
 
 bool Has(const std::string& text, const std::string& part) {

@@ -116,6 +116,7 @@ TEST(ReadSmart, OneRefreshSendsExactlyTheseCommands) {
     EXPECT_EQ(rig.Commands(), Join({DiskRead(0xD1, 1), DiskRead(0xD1, 0), DiskRead(0xEC, 1),
                                     DiskRead(0xD0, 1), DiskRead(0xEC, 0), DiskRead(0xD0, 0)}));
     EXPECT_TRUE(rig.smart.thresholdsRead);
+    EXPECT_TRUE(rig.smart.dataRead);
 }
 
 TEST(ReadSmart, BlocksFollowTheMembersWhateverThePortOrder) {
@@ -162,6 +163,7 @@ TEST(ReadSmart, AbsentDiskIsZeroedInTheTableBeingRead) {
 
     ASSERT_TRUE(rig.Read(kFeatureReadData));
     EXPECT_TRUE(AllAre(data, 0));
+    EXPECT_TRUE(rig.smart.dataRead);  // an absent disk is no failure
     const FourKLine line = FourKSectorLine(rig.smart.Word106Code(0, 1));
     EXPECT_EQ(line.text, " 4K Sector supported : Unknown ");
     EXPECT_EQ(line.hint, "Code=0xFFFF");
@@ -209,6 +211,7 @@ TEST(ReadSmart, CommandIsTriedFourTimesWithIdentifyBeforeEach) {
     EXPECT_EQ(Count(commands, {0xB1, 0xEC, 1, 0}), 4u);
     EXPECT_EQ(Count(commands, {0xB2, 0xD0, 1, 1}), 0u);
     EXPECT_TRUE(AllAre(block, kOld));
+    EXPECT_FALSE(rig.smart.dataRead);
     // HDD2 is read as usual afterwards.
     EXPECT_EQ(Copy(rig.smart.DataBlock(0, 1)), rig.Member(0, 1, false));
 

@@ -1,0 +1,46 @@
+#pragma once
+// A main window against emulated enclosures for programs that drive it by
+// hand (pictures for the documentation, benchmarks): no worker threads, no
+// udev, the day's event log in a folder that is gone afterwards. Needs a
+// QApplication.
+#include <QTemporaryDir>
+#include <memory>
+
+#include "app/main_window.h"
+#include "discovery/probe.h"
+#include "monitor/dispatcher.h"
+#include "platform/clock.h"
+#include "sim/sim_disks.h"
+
+namespace raid::app::test_support {
+
+class EmulatedWindow {
+public:
+    EmulatedWindow(std::shared_ptr<platform::Clock> clock,
+                   std::shared_ptr<sim::SimDiskSystem> disks) {
+        MainWindowOptions options;
+        options.context = std::make_shared<ShellContext>(std::move(clock), std::move(disks));
+        options.context->programFolder = logFolder_.path().toStdString();
+        options.startThreads = false;
+        options.watchDevices = false;
+        window_ = std::make_unique<MainWindow>(std::move(options));
+    }
+
+    MainWindow& window() { return *window_; }
+
+    // What the detection thread and the device-change tick would do, then
+    // the monitoring thread until no request is left: discovery, the first
+    // status poll and both SMART reads.
+    void DiscoverAndServe() {
+        discovery::ServeDetectRequest(window_->state(), window_->context().channel);
+        window_->onDeviceChangeTick();
+        for (int i = 0; i < 16 && monitor::WorkerShouldDispatch(window_->state()); ++i)
+            window_->serveMonitorRequest();
+    }
+
+private:
+    QTemporaryDir logFolder_;
+    std::unique_ptr<MainWindow> window_;
+};
+
+}  // namespace raid::app::test_support
