@@ -25,6 +25,7 @@
 #include "app/mail_thread.h"
 #include "app/monitor_thread.h"
 #include "app/picture_button.h"
+#include "app/setup_page.h"
 #include "app/status_page.h"
 #include "discovery/device_change_debounce.h"
 #include "discovery/drive_enum.h"
@@ -110,6 +111,7 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
 
     buildWindow();
     statusPage_ = std::make_unique<StatusPage>(*this);
+    setupPage_ = std::make_unique<SetupPage>(*this);
     connect(device1Box_, &QCheckBox::clicked, this, [this] { statusPage_->onSelectorClicked(0); });
     connect(device2Box_, &QCheckBox::clicked, this, [this] { statusPage_->onSelectorClicked(1); });
     connect(device1Picture_, &PictureButton::clicked, this,
@@ -117,8 +119,6 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     connect(device2Picture_, &PictureButton::clicked, this,
             [this] { statusPage_->selectDevice(1); });
     connect(eventLogButton_, &PictureButton::clicked, this, &MainWindow::openEventLog);
-    // The buzzer box's click (queueing the buzzer command) comes with the
-    // buzzer setting; the status page only shows the box.
     startUp();
 
     if (QScreen* screen = QGuiApplication::primaryScreen()) {

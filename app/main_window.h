@@ -49,6 +49,7 @@ class MonitorThread;
 class MailThread;
 class DeviceChangeMonitor;
 class StatusPage;
+class SetupPage;
 
 struct MainWindowOptions {
     std::shared_ptr<ShellContext> context;
@@ -95,6 +96,8 @@ public:
     QString applicationTitle() const;
     // The Status page: its refresh and its device choice.
     StatusPage& statusPage() { return *statusPage_; }
+    // The Setup page: the schedule-backup period.
+    SetupPage& setupPage() { return *setupPage_; }
     // The picture of a hidden companion image ("device1Selected", ...).
     QPixmap companionPicture(const QString& name) const;
     // The system-information block, one entry per line (each starts with a
@@ -180,6 +183,8 @@ public:
     void RefreshSetupPage() override;
     void Message(const std::string& text, const std::string& caption) override;
     std::string TimeStampText(TimePoint when) override;
+    // A modal message box with the exclamation icon and an OK button.
+    void warnUser(const QString& text, const QString& caption);
 
     // SmartHost (main_window_smart.cpp).
     bool SmartPageShown() const override;
@@ -279,6 +284,7 @@ private:
     smart::SmartPage* smartPage_ = nullptr;
 
     std::unique_ptr<StatusPage> statusPage_;
+    std::unique_ptr<SetupPage> setupPage_;
     bool viewerOpen_ = false;
     text::DateTimeFormatter timeStamp_;
 

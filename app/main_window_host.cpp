@@ -8,6 +8,7 @@
 
 #include "app/main_window.h"
 #include "app/picture_button.h"
+#include "app/setup_page.h"
 #include "app/status_page.h"
 #include "discovery/drive_enum.h"
 #include "eventlog/detect_events.h"
@@ -127,14 +128,16 @@ void MainWindow::DetectEvents(std::uint8_t mask) {
 
 void MainWindow::RefreshStatusPage(bool full) { statusPage_->RefreshStatusPage(full); }
 
-void MainWindow::RefreshSetupPage() {
-    // The schedule-backup display comes with the schedule-backup page.
-}
+void MainWindow::RefreshSetupPage() { setupPage_->refreshPeriodDisplay(); }
 
 void MainWindow::Message(const std::string& text, const std::string& caption) {
     tellUser(QString::fromStdString(text), QString::fromStdString(caption));
 }
 
 std::string MainWindow::TimeStampText(TimePoint when) { return timeStamp_(when); }
+
+void MainWindow::warnUser(const QString& text, const QString& caption) {
+    messages_->ShowWarning(this, text, caption);
+}
 
 }  // namespace raid::app

@@ -1,6 +1,7 @@
 // The main window's controls: the skinned frame, the page-button column, the
 // six pages of the page stack and the status bar. Each control carries its
 // role name as objectName.
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
@@ -8,6 +9,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QProgressBar>
+#include <QRadioButton>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <iterator>
@@ -267,19 +269,74 @@ void MainWindow::buildStatusPage(QWidget* page) {
 }
 
 void MainWindow::buildSetupPage(QWidget* page) {
-    periodDaysBox_ = new QComboBox(page);
-    periodDaysBox_->setObjectName("periodDaysBox");
-    periodDaysBox_->setGeometry(24, 40, 72, 26);
-    auto* periodHours = new QComboBox(page);
-    periodHours->setObjectName("periodHoursBox");
-    periodHours->setGeometry(110, 40, 140, 26);
-    setupPanel_ = new QFrame(page);
-    setupPanel_->setObjectName("setupPanel");
-    setupPanel_->setGeometry(14, 84, 434, 200);
-    scheduleBackupBox_ = new QCheckBox(page);
+    const QFont base = font();
+    // The sub-page tabs: only the schedule one is used; it takes the place
+    // of the initialize tab when the page opens.
+    auto* initializeTab = new PictureButton("initializeTab", page);
+    initializeTab->setGeometry(14, 8, skin::kTabWidth, skin::kTabHeight);
+    initializeTab->setPicture(skin::Picture("initializeTabUnselected"));
+    makeCompanions("scheduleTab");
+    auto* scheduleTab = new PictureButton("scheduleTab", page);
+    scheduleTab->setGeometry(14 + skin::kTabWidth + 6, 8, skin::kTabWidth, skin::kTabHeight);
+    scheduleTab->setPicture(skin::Picture("scheduleTabUnselected"));
+    scheduleTab->hide();
+    scheduleBackupBox_ = new QCheckBox("Schedule Backup enable", page);
     scheduleBackupBox_->setObjectName("scheduleBackupBox");
-    scheduleBackupBox_->setGeometry(24, 14, 200, 22);
+    scheduleBackupBox_->setGeometry(280, 12, 170, 22);
+
+    auto* subPages = new QStackedWidget(page);
+    subPages->setObjectName("setupSubPages");
+    subPages->setGeometry(0, 40, skin::kPanelWidth, 252);
+    auto* initialize = new QWidget(subPages);
+    initialize->setObjectName("initializeSubPage");
+    subPages->addWidget(initialize);
+    auto* schedule = new QWidget(subPages);
+    schedule->setObjectName("scheduleSubPage");
+    subPages->addWidget(schedule);
+    setupPanel_ = new QFrame(initialize);
+    setupPanel_->setObjectName("setupPanel");
+    setupPanel_->setGeometry(14, 44, 434, 200);
+
+    // The current period and the time to the next backup.
+    Card(schedule, "backupStateFrame", QRect(14, 8, 432, 62));
+    auto* period = makeLabel("backupPeriodLabel", schedule, QRect(26, 14, 412, 24));
+    period->setFont(Bold(base, 11));
+    auto* wait = makeLabel("backupWaitLabel", schedule, QRect(26, 40, 412, 22));
+    wait->setFont(Sized(base, 10));
+    wait->hide();
+
+    // The choices. The two lower presets move down when the enclosure takes
+    // no user period (SetupPage::updatePresetControls).
+    Card(schedule, "periodChoiceFrame", QRect(14, 86, 432, 148));
+    Caption(schedule, "periodChoiceCaption", QRect(26, 94, 300, 20), "Schedule Backup Period");
+    const struct {
+        const char* name;
+        const char* caption;
+        int left;
+        int top;
+    } choices[5] = {{"periodOffButton", "Off", 40, 124},
+                    {"firstPresetButton", "1 day", 220, 124},
+                    {"secondPresetButton", "7 days", 40, 152},
+                    {"thirdPresetButton", "30 days", 220, 152},
+                    {"userPeriodButton", "User Period", 40, 190}};
+    auto* group = new QButtonGroup(schedule);
+    for (const auto& c : choices) {
+        auto* button = new QRadioButton(c.caption, schedule);
+        button->setObjectName(c.name);
+        button->setGeometry(c.left, c.top, 116, 22);
+        group->addButton(button);
+    }
+    periodDaysBox_ = new QComboBox(schedule);
+    periodDaysBox_->setObjectName("periodDaysBox");
+    periodDaysBox_->setGeometry(160, 188, 60, 26);
+    makeLabel("periodDaysLabel", schedule, QRect(226, 190, 50, 22), "Day - ");
+    auto* periodHours = new QComboBox(schedule);
+    periodHours->setObjectName("periodHoursBox");
+    periodHours->setGeometry(278, 188, 60, 26);
+    makeLabel("periodHoursLabel", schedule, QRect(344, 190, 50, 22), "Hour");
+
     auto* set = makePicture("applyPeriodButton", page, Action(340, 300));
+    set->hide();  // shown with the period display
     wirePressedLook(set, true);
 }
 

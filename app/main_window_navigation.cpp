@@ -6,6 +6,7 @@
 
 #include "app/main_window.h"
 #include "app/picture_button.h"
+#include "app/setup_page.h"
 #include "app/status_page.h"
 
 namespace raid::app {
@@ -79,10 +80,10 @@ void MainWindow::openStatusPage() {
 
 void MainWindow::openSetupPage() {
     if (!pageButtonsFree()) return;
-    // Preparing the schedule-backup controls from the selected device's
-    // record, and its sub-page, come with the schedule-backup page.
+    setupPage_->prepareChoice();
     currentPage_ = kPageSetup;
     showPage();
+    setupPage_->showScheduleSubPage();
 }
 
 void MainWindow::openUpgradePage() {

@@ -13,11 +13,17 @@ public:
     virtual ~MessageSink() = default;
     // A modal box with an OK button. An empty caption shows no caption text.
     virtual void Show(QWidget* parent, const QString& text, const QString& caption) = 0;
+    // The same with the exclamation icon; a sink that draws no icons shows
+    // it as any other box.
+    virtual void ShowWarning(QWidget* parent, const QString& text, const QString& caption) {
+        Show(parent, text, caption);
+    }
 };
 
 class MessageBoxSink final : public MessageSink {
 public:
     void Show(QWidget* parent, const QString& text, const QString& caption) override;
+    void ShowWarning(QWidget* parent, const QString& text, const QString& caption) override;
 };
 
 }  // namespace raid::app

@@ -7,11 +7,13 @@
 #include <QPalette>
 #include <algorithm>
 #include <cctype>
-#include <stdexcept>
 
 #include "app/main_window.h"
+#include "app/page_control.h"
 #include "app/picture_button.h"
+#include "app/setup_page.h"
 #include "common/text.h"
+#include "maintenance/period_setting.h"
 #include "platform/disk.h"
 
 namespace raid::app {
@@ -40,23 +42,10 @@ void SetFontColour(QLabel* label, const QColor& colour) {
 
 template <typename T>
 T* Control(MainWindow& window, const char* name) {
-    T* widget = window.findChild<T*>(name);
-    if (widget == nullptr)
-        throw std::logic_error(std::string("status page control missing: ") + name);
-    return widget;
+    return PageControl<T>(window, name, "status page");
 }
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
-
-// The selected device's status record; all zero when the device table names
-// a disk outside the records.
-const Record512& RecordOf(const AppState& state, int deviceIndex) {
-    static const Record512 kEmpty{};
-    if (deviceIndex < 0 || deviceIndex >= kDeviceTableSize) return kEmpty;
-    const int disk = state.discovery.DiskOf(deviceIndex);
-    if (disk >= kMaxDisks) return kEmpty;
-    return state.monitor.deviceStatusRecord[static_cast<std::size_t>(disk)];
-}
 
 const Record512& IdentifyOf(const AppState& state, int deviceIndex) {
     static const Record512 kEmpty{};
@@ -67,6 +56,14 @@ const Record512& IdentifyOf(const AppState& state, int deviceIndex) {
 }
 
 }  // namespace
+
+const Record512& StatusRecordOf(const AppState& state, int deviceIndex) {
+    static const Record512 kEmpty{};
+    if (deviceIndex < 0 || deviceIndex >= kDeviceTableSize) return kEmpty;
+    const int disk = state.discovery.DiskOf(deviceIndex);
+    if (disk >= kMaxDisks) return kEmpty;
+    return state.monitor.deviceStatusRecord[static_cast<std::size_t>(disk)];
+}
 
 std::string HealthText(std::uint8_t diskStateFlags) {
     const std::uint8_t present =
@@ -131,7 +128,10 @@ StatusPage::StatusPage(MainWindow& window)
       device2Picture_(Control<PictureButton>(window, "device2Picture")),
       eventLogButton_(Control<PictureButton>(window, "eventLogButton")),
       upgradeDevice1Picture_(Control<PictureButton>(window, "upgradeDevice1Picture")),
-      upgradeDevice2Picture_(Control<PictureButton>(window, "upgradeDevice2Picture")) {}
+      upgradeDevice2Picture_(Control<PictureButton>(window, "upgradeDevice2Picture")) {
+    QObject::connect(buzzerMuteBox_, &QCheckBox::clicked, buzzerMuteBox_,
+                     [this](bool checked) { onBuzzerMuteClicked(checked); });
+}
 
 const std::string& StatusPage::Hint(int deviceIndex) const {
     static const std::string kNone;
@@ -149,7 +149,7 @@ int StatusPage::RefreshStatusPage(bool full) {
     if (window_.CurrentPage() != kPageStatus || d.deviceCount == 0 || !anySelectorChecked())
         return -1;
 
-    const Record512& r = RecordOf(state_, selectedDevice_);
+    const Record512& r = StatusRecordOf(state_, selectedDevice_);
     firmwareLabel_->setText(Q(firmwareVersionText_));
 
     // Fan and temperature.
@@ -162,7 +162,6 @@ int StatusPage::RefreshStatusPage(bool full) {
 
     // The buzzer box: the first refresh takes the controller's setting;
     // later ones only give the box back once a change has been read back.
-    // Its click handler comes with the buzzer setting.
     const DeviceSlot& slot = d.deviceSlots[static_cast<std::size_t>(selectedDevice_)];
     if (slot.optionCapability & kBuzzerCapability) {
         buzzerMuteBox_->show();
@@ -269,8 +268,8 @@ void StatusPage::refreshDeviceLabels() {
 
     window_.setWindowTitle(window_.applicationTitle() + " - " + Q(Hint(current)));
     window_.layoutPageButtons(slot.featureMask);
-    // The backup preset captions of a device with schedule backup come with
-    // the schedule-backup page.
+    if (slot.optionCapability & maintenance::kScheduleCapability)
+        window_.setupPage().updatePresetControls(slot);
 }
 
 void StatusPage::onSelectorClicked(int index) {
@@ -302,6 +301,14 @@ void StatusPage::onSelectorClicked(int index) {
     refreshDeviceLabels();
     window_.showPage();
     if (window_.CurrentPage() == kPageStatus) RefreshStatusPage(true);
+}
+
+void StatusPage::onBuzzerMuteClicked(bool checked) {
+    // The first refresh sets the tick from the controller; that is not the
+    // user's choice.
+    if (state_.shell.firstStatusPending.load()) return;
+    maintenance::SetBuzzerMute(state_, selectedDevice_, checked);
+    buzzerMuteBox_->setEnabled(false);
 }
 
 void StatusPage::selectDevice(int index) {

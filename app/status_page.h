@@ -33,6 +33,10 @@ std::string RebuildText(std::uint8_t rebuildFlags, std::uint8_t percent);
 // number is above 100125.
 bool FirmwareImpliesSensors(const std::string& firmwareText);
 
+// Device `deviceIndex`'s status record; all zero when the device table names
+// a disk outside the records.
+const Record512& StatusRecordOf(const AppState& state, int deviceIndex);
+
 // "<controller model> [<volumes>]": the labels (mount point or partition
 // name) of the fixed-disk volumes on the device's disk, in VolumeTable order,
 // separated by blanks.
@@ -57,6 +61,10 @@ public:
     void onSelectorClicked(int index);
     // A click on a device picture: device `index` becomes the shown one.
     void selectDevice(int index);
+    // A click on "Buzzer Mute": queues the mute (ticked) or its end for the
+    // shown device and greys the box until a poll has read the setting back.
+    // Ignored while the first full refresh is still to come.
+    void onBuzzerMuteClicked(bool checked);
 
     int SelectedDevice() const { return selectedDevice_; }
     // Set while the page is redrawn for a newly selected device.

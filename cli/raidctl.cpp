@@ -10,6 +10,7 @@
 #include "cli/raidctl_args.h"
 #include "cli/raidctl_commands.h"
 #include "cli/raidctl_monitor.h"
+#include "cli/raidctl_settings.h"
 #include "cli/raidctl_sim.h"
 #include "cli/raidctl_smart.h"
 #include "cli/raidctl_status.h"
@@ -89,6 +90,10 @@ int main(int argc, char** argv) {
             }
             case cli::Command::Query:
                 return cli::RunQuery(ctx, args);
+            case cli::Command::Buzzer:
+                return cli::RunBuzzer(ctx, args);
+            case cli::Command::BackupPeriod:
+                return cli::RunBackupPeriod(ctx, args);
             case cli::Command::None:
                 break;
         }

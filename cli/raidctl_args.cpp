@@ -19,6 +19,15 @@ namespace {
 constexpr std::uint32_t kMaxPolls = 100000000;
 constexpr std::uint32_t kMinIntervalMs = 100;
 constexpr std::uint32_t kMaxIntervalMs = 24 * 60 * 60 * 1000;
+// A user period as the window offers it: 0..30 days and 0..23 hours.
+constexpr std::uint32_t kMaxPeriodDays = 30;
+constexpr std::uint32_t kMaxPeriodHours = 23;
+
+const char* const kSettingExitCodes =
+    "Exit codes: 0 the enclosure took the setting; 1 it has no such setting, or the\n"
+    "period does not fit it; 2 DISK is not a disk or cannot be opened; 3 no\n"
+    "enclosure on DISK, or it did not answer; 6 it answered but kept its old\n"
+    "setting.";
 
 // The whole of `text` as an unsigned number in `base`; nullopt for anything
 // else, an empty text included.
@@ -192,10 +201,60 @@ void AddMonitorCommand(CLI::App& app, Arguments& a) {
         "enclosure was found.");
 }
 
+void AddBuzzerCommand(CLI::App& app, Arguments& a) {
+    CLI::App* sub = AddCommand(app, a, Command::Buzzer, "buzzer",
+                               "mute the buzzer of the enclosure on DISK, or let it sound");
+    sub->add_option("DISK", a.disk, "the enclosure's disk")->required()->check(kNotEmpty);
+    auto mute = std::make_shared<std::string>();
+    sub->add_option("MUTE", *mute, "on: mute the buzzer; off: let it sound again")
+        ->required()
+        ->type_name("on|off")
+        ->check(CLI::IsMember({"on", "off"}));
+    AddJsonFlag(*sub, a);
+    sub->footer(
+        "Sends the setting, then polls the enclosure and shows its state as 'status'\n"
+        "does.\n" +
+        std::string(kSettingExitCodes));
+    sub->callback([&a, mute] { a.mute = *mute == "on"; });
+}
+
+void AddBackupPeriodCommand(CLI::App& app, Arguments& a) {
+    CLI::App* sub = AddCommand(app, a, Command::BackupPeriod, "backup-period",
+                               "set the schedule-backup period of the enclosure on DISK");
+    sub->add_option("DISK", a.disk, "the enclosure's disk")->required()->check(kNotEmpty);
+    auto words = std::make_shared<std::vector<std::string>>();
+    sub->add_option("PERIOD", *words, "off, preset N, or DAYS HOURS")->required()->type_name("");
+    AddJsonFlag(*sub, a);
+    sub->footer(
+        "PERIOD is 'off', 'preset N' (N = 1, 2 or 3: the enclosure's presets in the\n"
+        "order the window lists them), or DAYS (0..30) and HOURS (0..23) of a user\n"
+        "period; HOURS must be a multiple of the enclosure's period unit. Sends the\n"
+        "setting, then polls the enclosure and shows its state as 'status' does.\n" +
+        std::string(kSettingExitCodes));
+    sub->callback([&a, words] {
+        const std::vector<std::string>& w = *words;
+        if (w.size() == 1 && w[0] == "off") return;
+        if (w.size() == 2 && w[0] == "preset") {
+            const auto n = ParseDecimal(w[1], 3);
+            if (!n || *n == 0) throw CLI::ValidationError("PERIOD", "preset N: N is 1, 2 or 3");
+            a.preset = static_cast<std::uint8_t>(*n);
+            return;
+        }
+        const auto days = w.size() == 2 ? ParseDecimal(w[0], kMaxPeriodDays) : std::nullopt;
+        const auto hours = w.size() == 2 ? ParseDecimal(w[1], kMaxPeriodHours) : std::nullopt;
+        if (!days || !hours)
+            throw CLI::ValidationError(
+                "PERIOD", "give off, preset N, or DAYS (0..30) and HOURS (0..23) as numbers");
+        a.userPeriod = true;
+        a.days = *days;
+        a.hours = *hours;
+    });
+}
+
 // Each command adds itself; a new command is one more function here.
 constexpr void (*kCommands[])(CLI::App&, Arguments&) = {
-    AddDisksCommand, AddListCommand,  AddStatusCommand,
-    AddSmartCommand, AddQueryCommand, AddMonitorCommand,
+    AddDisksCommand, AddListCommand,    AddStatusCommand, AddSmartCommand,
+    AddQueryCommand, AddMonitorCommand, AddBuzzerCommand, AddBackupPeriodCommand,
 };
 
 void DefineCommandLine(CLI::App& app, Arguments& a) {
@@ -214,7 +273,8 @@ void DefineCommandLine(CLI::App& app, Arguments& a) {
         "DISK is a physical disk number (see 'raidctl disks') or a device path such as\n"
         "/dev/loop0. Run 'raidctl COMMAND --help' for the options of a command.\n"
         "Exit codes: 0 success, 1 usage (list: no enclosure found), 2 cannot open the\n"
-        "disk, 3 command failed or no reply, 4 smart: a disk's SMART verdict is Error.");
+        "disk, 3 command failed or no reply, 4 smart: a disk's SMART verdict is Error, 6 a\n"
+        "setting was answered but not taken.");
     for (const auto add : kCommands) add(app, a);
 }
 

@@ -19,10 +19,12 @@ enum ExitCode : int {
     kExitCannotOpen = 2,
     kExitCommandFailed = 3,
     kExitSmartError = 4,
+    // The enclosure answered a setting, but read back it still has the old one.
+    kExitSettingNotTaken = 6,
 };
 
 // None: --help or --version was given, or the command line is not valid.
-enum class Command { None, Disks, Query, List, Status, Smart, Monitor };
+enum class Command { None, Disks, Query, List, Status, Smart, Monitor, Buzzer, BackupPeriod };
 
 // The status poll interval of the window program's poll tick.
 inline constexpr std::uint32_t kDefaultMonitorIntervalMs = 5000;
@@ -41,6 +43,14 @@ struct Arguments {
     std::string logDir;
     std::uint32_t polls = 0;
     std::uint32_t intervalMs = kDefaultMonitorIntervalMs;
+    // buzzer: mute on (true) or off.
+    bool mute = false;
+    // backup-period: "off" (preset 0), "preset N" (1..3), or a user period
+    // of `days` (0..30) and `hours` (0..23).
+    std::uint8_t preset = 0;
+    bool userPeriod = false;
+    std::uint32_t days = 0;
+    std::uint32_t hours = 0;
 };
 
 struct ParseResult {

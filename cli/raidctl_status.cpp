@@ -8,6 +8,9 @@
 #include "device/channel.h"
 #include "discovery/device_report.h"
 #include "discovery/headless.h"
+#include "maintenance/period_setting.h"
+#include "maintenance/schedule.h"
+#include "monitor/pending_command.h"
 #include "monitor/quiet_host.h"
 #include "monitor/status_poll.h"
 
@@ -124,6 +127,14 @@ DeviceStatus DescribeDevice(const AppState& state, int index,
         index < kDeviceSlots ? d.deviceSlots[static_cast<std::size_t>(index)].optionCapability : 0;
     s.buzzerKnown = (capability & kBuzzerCapability) != 0;
     s.buzzerMuted = (r[rec::kOptionBits] & kBuzzerSounding) == 0;
+    const DeviceSlot slot =
+        index < kDeviceSlots ? d.deviceSlots[static_cast<std::size_t>(index)] : DeviceSlot{};
+    s.backupKnown = (capability & maintenance::kScheduleCapability) != 0;
+    const maintenance::BackupStatus backup = maintenance::BackupStatusOf(r);
+    s.backupPeriod = backup.period;
+    s.backupUnitHours = monitor::PresetTableOf(slot).unitHours;
+    s.backupWaitMinutes = maintenance::WaitMinutes(backup);
+    s.backingUp = backup.backingUp;
     return s;
 }
 
@@ -160,6 +171,17 @@ void PrintStatusText(const std::vector<DeviceStatus>& devices, std::ostream& out
                 : s.buzzerMuted ? "muted"
                                 : "not muted")
             << "\n";
+        out << "  schedule backup: ";
+        if (!s.backupKnown)
+            out << "not supported\n";
+        else if (s.backupPeriod == 0)
+            out << "off\n";
+        else
+            out << "every "
+                << maintenance::HoursText(std::uint32_t{s.backupPeriod} * s.backupUnitHours)
+                << (s.backingUp
+                        ? ", backing up now\n"
+                        : ", next in " + std::to_string(s.backupWaitMinutes) + " minutes\n");
     }
 }
 
@@ -187,6 +209,11 @@ void PrintStatusJson(const std::vector<DeviceStatus>& devices, std::ostream& out
             {"buzzer", !s.buzzerKnown  ? Json(nullptr)
                        : s.buzzerMuted ? Json("muted")
                                        : Json("not muted")},
+            {"backupPeriod", s.backupKnown ? Json(s.backupPeriod) : Json(nullptr)},
+            {"backupUnitHours", s.backupKnown ? Json(s.backupUnitHours) : Json(nullptr)},
+            {"backupWaitMinutes",
+             s.backupKnown && s.backupPeriod != 0 ? Json(s.backupWaitMinutes) : Json(nullptr)},
+            {"backingUp", s.backupKnown && s.backingUp},
         });
     }
     PrintJsonLine(DevicesJson(std::move(list)), out);
@@ -215,16 +242,16 @@ int RunList(Context& ctx, const Arguments& args) {
     return rows.empty() ? kExitUsage : kExitOk;
 }
 
-int RunStatus(Context& ctx, const Arguments& args) {
-    const auto list = ctx.disks.ListDisks();
-    int wanted = -1;
+std::optional<int> DiscoverDevices(Context& ctx, const Arguments& args, AppState& state,
+                                   device::CommandChannel& ch, Discovered& found) {
+    found.list = ctx.disks.ListDisks();
+    const auto& list = found.list;
+    int& wanted = found.wanted;
     if (!args.disk.empty()) {
         wanted = ListedDisk(ctx, args.disk, list);
         if (wanted < 0) return kExitCannotOpen;
     }
 
-    AppState state;
-    device::CommandChannel ch(ctx.disks, ctx.clock);
     discovery::DiscoverOnce(state, ch);
     // Nothing is drawn here, so the first poll must query instead of only
     // reporting the devices for a first full redraw.
@@ -241,14 +268,24 @@ int RunStatus(Context& ctx, const Arguments& args) {
         return problem.empty() ? kExitCommandFailed : kExitCannotOpen;
     }
 
-    std::vector<int> shown;
     for (int i = 0; i < d.deviceCount; ++i)
-        if (wanted < 0 || d.DiskOf(i) == wanted) shown.push_back(i);
-    if (shown.empty()) {
+        if (wanted < 0 || d.DiskOf(i) == wanted) found.shown.push_back(i);
+    if (found.shown.empty()) {
         ctx.err << "raidctl: " << DiskText(wanted, list)
                 << " holds no enclosure (see 'raidctl list')\n";
         return kExitCommandFailed;
     }
+    return std::nullopt;
+}
+
+int RunStatus(Context& ctx, const Arguments& args) {
+    AppState state;
+    device::CommandChannel ch(ctx.disks, ctx.clock);
+    Discovered found;
+    if (const auto code = DiscoverDevices(ctx, args, state, ch, found)) return *code;
+    const auto& d = state.discovery;
+    const auto& list = found.list;
+    const int wanted = found.wanted;
 
     monitor::QuietMonitorHost host;
     for (int i = 0; i < kShownDevices; ++i)
@@ -257,7 +294,7 @@ int RunStatus(Context& ctx, const Arguments& args) {
 
     std::vector<DeviceStatus> devices;
     bool allOk = true;
-    for (const int i : shown) {
+    for (const int i : found.shown) {
         DeviceStatus s = DescribeDevice(state, i, list);
         s.polled = i < kShownDevices;
         s.pollOk = s.polled && (state.monitor.changedDeviceMask & (1u << i)) != 0;

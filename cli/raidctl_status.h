@@ -2,11 +2,13 @@
 // `raidctl list` and `raidctl status`: one headless discovery, and for status
 // one status poll of Device1 and Device2, printed as text or JSON.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/raidctl_commands.h"
 #include "common/state.h"
+#include "device/channel.h"
 
 namespace raid::cli {
 
@@ -39,6 +41,11 @@ struct DeviceStatus {
     std::uint8_t temperature = 0;
     bool buzzerKnown = false;  // the controller reports its buzzer
     bool buzzerMuted = false;
+    bool backupKnown = false;       // the enclosure has schedule backup
+    std::uint8_t backupPeriod = 0;  // in period units; 0 = off
+    std::uint8_t backupUnitHours = 0;
+    std::uint32_t backupWaitMinutes = 0;  // to the next backup
+    bool backingUp = false;
 };
 
 // The status of device `index` from `state` (after discovery and a poll).
@@ -48,6 +55,18 @@ DeviceStatus DescribeDevice(const AppState& state, int index,
 void PrintStatusText(const std::vector<DeviceStatus>& devices, std::ostream& out);
 // {"devices":[{...}]} on one line.
 void PrintStatusJson(const std::vector<DeviceStatus>& devices, std::ostream& out);
+
+// What `status` and the setting commands start with: the machine's disks,
+// the one DISK names and one discovery.
+struct Discovered {
+    std::vector<platform::DiskInfo> list;
+    int wanted = -1;         // the disk DISK names; -1 when none was given
+    std::vector<int> shown;  // the device indexes on it (all without DISK)
+};
+// Runs the discovery into `state`. Nullopt when there is a device to show;
+// otherwise the exit code, after saying why (as `status` does).
+std::optional<int> DiscoverDevices(Context& ctx, const Arguments& args, AppState& state,
+                                   device::CommandChannel& ch, Discovered& found);
 
 // `raidctl list`: discovery's own report.
 int RunList(Context& ctx, const Arguments& args);

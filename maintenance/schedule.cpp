@@ -52,13 +52,19 @@ std::string WaitText(const BackupStatus& status) {
     return text;
 }
 
+std::string HoursText(std::uint32_t hours) {
+    std::string text;
+    if (hours / 24 > 0) text = Plural(hours / 24, "day");
+    if (hours % 24 > 0) text += (text.empty() ? "" : " ") + Plural(hours % 24, "hour");
+    return text;
+}
+
 std::string PeriodText(std::uint8_t period, std::uint8_t unitHours) {
     std::string text = "Schedule Backup Period(Setted): ";
     if (period == 0) return text + "off";
     const std::uint32_t hours = std::uint32_t{period} * unitHours;
-    if (hours / 24 > 0) text += Plural(hours / 24, "day") + " ";
-    if (hours % 24 > 0) text += Plural(hours % 24, "hour");
-    return text;
+    // Whole days keep the blank that would part them from the hours.
+    return text + HoursText(hours) + (hours % 24 == 0 ? " " : "");
 }
 
 std::string PresetCaption(std::uint8_t units, std::uint8_t unitHours) {
@@ -108,12 +114,8 @@ PeriodCommand CommandFor(PeriodChoice choice, const monitor::BackupPresetTable& 
     const int value = dayIndex * perDay + hourIndex;
     if (value > 0xFF) {
         // The controller keeps the period in one byte of period units.
-        const std::uint32_t most = 0xFFu * presets.unitHours;
-        std::string longest;
-        if (most / 24 > 0) longest = Plural(most / 24, "day");
-        if (most % 24 > 0) longest += (longest.empty() ? "" : " ") + Plural(most % 24, "hour");
-        c.refusal =
-            "The period is too long for this enclosure: the longest it allows is " + longest + ".";
+        c.refusal = "The period is too long for this enclosure: the longest it allows is " +
+                    HoursText(0xFFu * presets.unitHours) + ".";
         return c;
     }
     c.code = device::cmd::kSetting;

@@ -32,6 +32,9 @@ std::string WaitText(const BackupStatus& status);
 // "Schedule Backup Period(Setted): " followed by "off" or "1 day 12 hours".
 std::string PeriodText(std::uint8_t period, std::uint8_t unitHours);
 
+// "1 day 12 hours", "7 days", "5 hours"; empty for 0.
+std::string HoursText(std::uint32_t hours);
+
 // A preset's caption: "5 hours", "1 day", "7 days".
 std::string PresetCaption(std::uint8_t units, std::uint8_t unitHours);
 

@@ -56,7 +56,7 @@ void QueueSettingsCommand(MonitorState& monitor, std::uint8_t code, std::uint8_t
 }
 
 bool ApplyPendingCommand(AppState& state, device::CommandChannel& ch, platform::Clock& clock,
-                         MonitorHost& host) {
+                         MonitorHost& host, std::uint8_t* result) {
     auto& d = state.discovery;
     if (state.shell.operationDeviceIndex.load() != kNoOperationDevice) return false;
     if (host.DeviceSwitchInProgress()) return false;
@@ -81,7 +81,9 @@ bool ApplyPendingCommand(AppState& state, device::CommandChannel& ch, platform::
     const auto& params = state.monitor.pendingCommandParams;
     device::SetCommandParameters(ch, code, params[0], params[1], params[2]);
     device::ReplySector reply{};
-    if (device::QueryController(ch, disk, code, reply) != device::kResultSuccess) return true;
+    const std::uint8_t answer = device::QueryController(ch, disk, code, reply);
+    if (result != nullptr) *result = answer;
+    if (answer != device::kResultSuccess) return true;
 
     const BackupPresetTable presets = PresetTableOf(d.deviceSlots[static_cast<std::size_t>(index)]);
     if (code >= device::cmd::kBackupPreset0 && code <= device::cmd::kBackupPreset3)

@@ -48,7 +48,9 @@ void QueueSettingsCommand(MonitorState& monitor, std::uint8_t code, std::uint8_t
 // device ("Device not found!!!" / "No Device found !"), or a disk that does
 // not open ("Invalid Drive"). For the backup presets 0x72..0x75 it sets the
 // second parameter byte to the preset sent. The pending code stays as it is.
+// `result`, when given, receives the controller's result code of the command
+// (left alone when nothing was sent).
 bool ApplyPendingCommand(AppState& state, device::CommandChannel& ch, platform::Clock& clock,
-                         MonitorHost& host);
+                         MonitorHost& host, std::uint8_t* result = nullptr);
 
 }  // namespace raid::monitor

@@ -315,6 +315,32 @@ std::optional<Sector> SpoiltReply(const Enclosure& model, ControllerMemory& memo
     return std::nullopt;
 }
 
+bool IsSettingCommand(const Command& c) {
+    if (c.code >= cmd::kBuzzerMuteOn && c.code <= cmd::kBackupPreset3) return true;
+    return c.code == cmd::kSetting && c.c1 != kSettingQuery;
+}
+
+// The reply of a setting command that an injected fault spoils; none when
+// the command runs.
+std::optional<Sector> SpoiltSetting(const Enclosure& model, ControllerMemory& memory,
+                                    const Command& c) {
+    if (!IsSettingCommand(c) || memory.settingFaults.empty()) return std::nullopt;
+    auto& fault = memory.settingFaults.front();
+    const SettingFaultKind kind = fault.kind;
+    if (fault.remaining > 0 && --fault.remaining == 0)
+        memory.settingFaults.erase(memory.settingFaults.begin());
+    switch (kind) {
+        case SettingFaultKind::KeepOld:
+            return Signed(model, device::kStatusSuccess);
+        case SettingFaultKind::NoReply:
+            memory.withholdReply = true;
+            return Signed(model, kStatusCommandFailed);
+        case SettingFaultKind::FailStatus:
+            return Signed(model, kStatusCommandFailed);
+    }
+    return std::nullopt;
+}
+
 Sector DiskCommand(const Enclosure& model, ControllerMemory& memory, const Command& c) {
     if (auto spoilt = SpoiltReply(model, memory, TakeDiskFault(model, memory, c, 0),
                                   cmd::kDiskCommand, c.c1)) {
@@ -401,6 +427,7 @@ Sector RunCommand(Enclosure& model, ControllerMemory& memory, std::span<const st
     Command c{block[12], block[13], block[14], block[15], {}};
     if (block.size() >= device::kBlockSizeWithPayload)
         c.payload = block.subspan(device::kBlockSizeNoPayload, device::kPayloadSize);
+    if (auto spoilt = SpoiltSetting(model, memory, c)) return *spoilt;
 
     switch (c.code) {
         case cmd::kIdentify: {

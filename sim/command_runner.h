@@ -59,6 +59,20 @@ struct SpiFault {
     int remaining = 1;  // below 0: for good
 };
 
+// How an injected fault spoils a setting command: the buzzer mute (0x70,
+// 0x71), the backup presets (0x72..0x75) and the parameterised setting 0x78
+// (but not its capability query, which discovery sends).
+enum class SettingFaultKind {
+    KeepOld,     // the controller answers success but keeps its settings
+    FailStatus,  // the controller answers its failure status
+    NoReply,     // the controller drops the command: no reply ever comes
+};
+
+struct SettingFault {
+    SettingFaultKind kind = SettingFaultKind::KeepOld;
+    int remaining = 1;  // below 0: for good
+};
+
 // What the controller remembers from one command to the next.
 struct ControllerMemory {
     // The 512 bytes of the last successful disk command (0xB1), served page
@@ -70,6 +84,7 @@ struct ControllerMemory {
     // Injected flash and disk command faults; the first match applies.
     std::vector<SpiFault> spiFaults;
     std::vector<DiskFault> diskFaults;
+    std::vector<SettingFault> settingFaults;
     // Set by a command that must go unanswered; the emulator clears it.
     bool withholdReply = false;
     // Set by a command whose reply the host must fail to read, and by one

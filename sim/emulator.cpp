@@ -196,4 +196,9 @@ void ControllerEmulator::InjectDiskFault(const DiskFault& fault) {
     if (fault.remaining != 0) memory_.diskFaults.push_back(fault);
 }
 
+void ControllerEmulator::InjectSettingFault(const SettingFault& fault) {
+    std::lock_guard lock(mutex_);
+    if (fault.remaining != 0) memory_.settingFaults.push_back(fault);
+}
+
 }  // namespace raid::sim

@@ -83,6 +83,8 @@ public:
     // Spoils the disk command (page 0) or data page 1..4 of `fault.member`
     // for `fault.ata`, `fault.remaining` times (below 0: for good).
     void InjectDiskFault(const DiskFault& fault);
+    // Spoils the next `fault.remaining` setting commands (below 0: for good).
+    void InjectSettingFault(const SettingFault& fault);
 
     // Applies one control line ("pull 2", "insert 2", "rebuild 1 45",
     // "fail 1", "mode raid0", "silent on", "temp 45", ...; ControlHelp lists

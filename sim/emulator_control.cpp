@@ -52,8 +52,8 @@ const char* ControllerEmulator::ControlHelp() {
            "readfail HEXLBA [TIMES] | spifail HEXADDRESS [TIMES] | word106 N HEX | "
            "diskfault N HEXATA PAGE fail|silent|echo [TIMES|always] | "
            "spifault read|program|erase HEXADDRESS fail|status|noreply|readfail|flip|vanish "
-           "[TIMES|always]   (N = member 1 or 2; PAGE 0 = the disk command, 1..4 = its data "
-           "pages)";
+           "[TIMES|always] | settingfault keep|fail|noreply [TIMES|always]   (N = member 1 or 2; "
+           "PAGE 0 = the disk command, 1..4 = its data pages)";
 }
 
 std::string ControllerEmulator::Control(const std::string& line) {
@@ -244,6 +244,20 @@ std::string ControllerEmulator::Control(const std::string& line) {
         fault.remaining = *times;
         InjectDiskFault(fault);
         return {};
+    }
+    if (verb == "settingfault") {
+        static const std::pair<const char*, SettingFaultKind> kKinds[] = {
+            {"keep", SettingFaultKind::KeepOld},
+            {"fail", SettingFaultKind::FailStatus},
+            {"noreply", SettingFaultKind::NoReply}};
+        const auto times = remaining(2);
+        if (!times || args < 1 || args > 2) return usage();
+        for (const auto& [name, kind] : kKinds) {
+            if (Lower(w[1]) != name) continue;
+            InjectSettingFault({kind, *times});
+            return {};
+        }
+        return usage();
     }
     return "unknown control command \"" + w[0].substr(0, 32) + "\"; known: " + ControlHelp();
 }

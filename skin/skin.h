@@ -24,6 +24,10 @@
 //   saveMailButton, revertMailButton,
 //   testMailButton                      100 x 30   action buttons
 //   productLogo                         160 x 120  product logo (About page)
+//   initializeTabUnselected,
+//   scheduleTab                         120 x 28   Setup page sub-page tabs; the
+//                                                  schedule tab as <name>Selected
+//                                                  and <name>Unselected
 //
 // Picture buttons and selectors are drawn with the colour of what lies under
 // them (the column or the panel) in their corners, so they need no mask.

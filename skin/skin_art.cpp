@@ -413,6 +413,17 @@ QImage DiskPicture(int w, int h, Look look, const QString& label) {
     return image;
 }
 
+// A sub-page tab of the Setup page: a selector tile with its label.
+QImage SubPageTab(int w, int h, Look look, const QString& label) {
+    QImage image = Canvas(w, h, kPanel);
+    QPainter p(&image);
+    Prepare(p);
+    SelectorTile(p, w, h, look);
+    const QColor text = look == Look::Yellow ? ColorsOf(Look::Yellow).text : kInk;
+    DrawCentredText(p, QRectF(0, 0, w, h - 3.0), label, UiFont(12, true), text);
+    return image;
+}
+
 QImage ActionButton(int w, int h, IconFn icon, const QString& label) {
     QImage image = Canvas(w, h, kPanel);
     QPainter p(&image);
@@ -617,6 +628,9 @@ QImage PaintPicture(std::string_view name, int width, int height) {
         if (base == b.base)
             return PageButton(width, height, look, b.icon, QString::fromLatin1(b.label));
     }
+    if (base == "scheduleTab") return SubPageTab(width, height, look, QStringLiteral("Schedule"));
+    if (base == "initializeTab")
+        return SubPageTab(width, height, look, QStringLiteral("Initialize"));
     if (base == "device1") return DevicePicture(width, height, look, QStringLiteral("Device1"));
     if (base == "device2") return DevicePicture(width, height, look, QStringLiteral("Device2"));
     if (base == "hdd1") return DiskPicture(width, height, look, QStringLiteral("HDD1"));

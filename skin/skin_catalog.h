@@ -36,6 +36,10 @@ inline constexpr int kDiskHeight = 48;
 inline constexpr int kActionWidth = 100;
 inline constexpr int kActionHeight = 30;
 
+// Sub-page tabs of the Setup page.
+inline constexpr int kTabWidth = 120;
+inline constexpr int kTabHeight = 28;
+
 // Product logo of the About page.
 inline constexpr int kLogoWidth = 160;
 inline constexpr int kLogoHeight = 120;
@@ -89,6 +93,9 @@ inline constexpr std::array kPictures{
     PictureInfo{"revertMailButton", kActionWidth, kActionHeight},
     PictureInfo{"testMailButton", kActionWidth, kActionHeight},
     PictureInfo{"productLogo", kLogoWidth, kLogoHeight},
+    PictureInfo{"initializeTabUnselected", kTabWidth, kTabHeight},
+    PictureInfo{"scheduleTabSelected", kTabWidth, kTabHeight},
+    PictureInfo{"scheduleTabUnselected", kTabWidth, kTabHeight},
 };
 // clang-format on
 

@@ -490,6 +490,52 @@ TEST_F(RaidctlLoopTest, MonitorLogsThePulledMemberWithinTwoPolls) {
     EXPECT_LE(*poll, 3);
 }
 
+TEST_F(RaidctlLoopTest, SettingsReachTheEnclosureAndStatusShowsThem) {
+    const CommandResult list = RunCommand({RAIDCTL_PATH, "list", "--json"}, kCommandTimeoutMs);
+    const int index = DeviceIndex(list);
+    ASSERT_GE(index, 0) << list.out << list.err;
+    if (index >= 2)
+        GTEST_SKIP() << "the virtual enclosure is Device" << index + 1
+                     << "; settings go to Device1 and Device2 only";
+    const std::string& disk = mount_.LoopDevice();
+    // The emulator's buzzer letter, as its information reply carries it at
+    // byte 130: "Z" while the buzzer sounds.
+    const auto buzzerLetter = [&]() -> std::string {
+        const CommandResult q =
+            RunCommand({RAIDCTL_PATH, "query", disk, "0x11", "--json"}, kCommandTimeoutMs);
+        const std::string reply = JsonField(q.out, "reply").value_or("");
+        return reply.size() >= 2 * 131 ? reply.substr(2 * 130, 2) : "";
+    };
+    ASSERT_EQ(buzzerLetter(), "5a");
+
+    const CommandResult mute = RunCommand({RAIDCTL_PATH, "buzzer", disk, "on"}, kCommandTimeoutMs);
+    ASSERT_FALSE(mute.timedOut);
+    EXPECT_EQ(mute.exitCode, 0) << mute.out << mute.err;
+    EXPECT_NE(mute.out.find("  buzzer: muted\n"), std::string::npos) << mute.out;
+    const std::string letter = buzzerLetter();
+    EXPECT_FALSE(letter.empty());
+    EXPECT_NE(letter, "5a");
+
+    const CommandResult status =
+        RunCommand({RAIDCTL_PATH, "status", disk, "--json"}, kCommandTimeoutMs);
+    EXPECT_EQ(status.exitCode, 0) << status.err;
+    EXPECT_EQ(JsonField(status.out, "buzzer"), "muted") << status.out;
+
+    const CommandResult period = RunCommand(
+        {RAIDCTL_PATH, "backup-period", disk, "preset", "2", "--json"}, kCommandTimeoutMs);
+    EXPECT_EQ(period.exitCode, 0) << period.out << period.err;
+    const auto model = sim::ScenarioEnclosure("raid1");
+    ASSERT_TRUE(model.has_value());
+    EXPECT_EQ(JsonField(period.out, "backupPeriod"), std::to_string(model->backupPresets[1]))
+        << period.out;
+
+    // The enclosure keeps its old buzzer setting: 6.
+    ASSERT_EQ(mount_.Control("settingfault keep"), "");
+    const CommandResult kept = RunCommand({RAIDCTL_PATH, "buzzer", disk, "off"}, kCommandTimeoutMs);
+    EXPECT_EQ(kept.exitCode, 6) << kept.out << kept.err;
+    EXPECT_NE(buzzerLetter(), "5a");
+}
+
 TEST_F(RaidctlLoopTest, MonitorEndsCleanlyOnSigterm) {
     const fs::path logDir = tempDir_ / "logs";
     fs::create_directory(logDir);

@@ -6,8 +6,10 @@
 #include <QString>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -16,6 +18,7 @@
 #include "app/main_window.h"
 #include "app/message_sink.h"
 #include "app/picture_button.h"
+#include "common/text.h"
 #include "discovery/probe.h"
 #include "platform/clock.h"
 #include "sim/emulator.h"
@@ -28,9 +31,13 @@ public:
     struct Box {
         QString text;
         QString caption;
+        bool warning = false;  // with the exclamation icon
     };
     void Show(QWidget*, const QString& text, const QString& caption) override {
         boxes.push_back({text, caption});
+    }
+    void ShowWarning(QWidget*, const QString& text, const QString& caption) override {
+        boxes.push_back({text, caption, true});
     }
     std::vector<Box> boxes;
 };
@@ -111,6 +118,15 @@ protected:
         return widget;
     }
     PictureButton* Button(const char* name) { return Find<PictureButton>(name); }
+
+    // The day's log file as it is on disk; empty when there is none.
+    std::string DayFile() {
+        const auto path = logFolder.path / (text::FileDateText(clock->WallNow()) + ".log");
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream content;
+        content << in.rdbuf();
+        return content.str();
+    }
 
     // True when `button` shows the picture of companion `companion`.
     bool Shows(const char* button, const QString& companion) {

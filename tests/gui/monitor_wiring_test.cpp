@@ -5,10 +5,7 @@
 
 #include <QCheckBox>
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 
-#include "common/text.h"
 #include "main_window_fixture.h"
 
 namespace raid::app::test {
@@ -25,13 +22,6 @@ protected:
     }
     QString Text(const char* label) { return Find<QLabel>(label)->text(); }
     const std::vector<std::string>& Lines() { return window->context().eventLog.eventLogLines; }
-    std::string DayFile() {
-        const auto path = logFolder.path / (text::FileDateText(clock->WallNow()) + ".log");
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream content;
-        content << in.rdbuf();
-        return content.str();
-    }
 };
 
 TEST_F(MonitorWiringTest, APollFillsTheStatusPageAndLogsAPulledMember) {

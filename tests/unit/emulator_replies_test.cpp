@@ -190,6 +190,30 @@ TEST_F(EmulatorRepliesTest, BuzzerAndPresetCommands) {
     Query(cmd::kParamCommand76);
 }
 
+TEST_F(EmulatorRepliesTest, SettingFaultsSpoilSettingsButNotTheCapabilityQuery) {
+    Use("raid1");
+    ASSERT_EQ(emulator->Control("settingfault keep 3"), "");
+    // Discovery's query is no setting: it answers and uses up no fault.
+    EXPECT_EQ(Setting(0x33, 0xEF, 0xDF)[82], 0x33);
+    EXPECT_EQ(Query(cmd::kBuzzerMuteOn)[device::kStatusOffset], device::kStatusSuccess);
+    Query(cmd::kBackupPreset3);
+    Setting(2, 3, 0xDF);
+    ReplySector info = Query(cmd::kInformation);
+    EXPECT_EQ(info[130], 'Z');
+    EXPECT_EQ(info[131], 0);
+    Query(cmd::kBuzzerMuteOn);  // the three are used up
+    EXPECT_NE(Query(cmd::kInformation)[130], 'Z');
+
+    ASSERT_EQ(emulator->Control("settingfault fail"), "");
+    ReplySector out{};
+    EXPECT_NE(device::QueryController(ch, disk, cmd::kBuzzerMuteOff, out), device::kResultSuccess);
+    ASSERT_EQ(emulator->Control("settingfault noreply"), "");
+    EXPECT_EQ(device::QueryController(ch, disk, cmd::kBuzzerMuteOff, out), device::kResultNoReply);
+    EXPECT_NE(Query(cmd::kInformation)[130], 'Z');
+    Query(cmd::kBuzzerMuteOff);
+    EXPECT_EQ(Query(cmd::kInformation)[130], 'Z');
+}
+
 TEST_F(EmulatorRepliesTest, IdentificationIsSignedBySuccess) {
     Use("portmultiplier");
     const ReplySector r = Query(cmd::kIdentify);

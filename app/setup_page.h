@@ -1,0 +1,109 @@
+#pragma once
+// The Setup page of the main window: the schedule-backup period of the
+// device shown on the Status page. It shows the current period and the time
+// to the next backup, offers "Off", the device's three presets and a user
+// period of days and hours, and applies the choice through the monitoring
+// worker. It reads the in-memory records only, never a disk.
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "common/state.h"
+#include "maintenance/period_setting.h"
+#include "maintenance/schedule.h"
+#include "monitor/pending_command.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QRadioButton;
+class QStackedWidget;
+
+namespace raid::app {
+
+class MainWindow;
+class PictureButton;
+
+// Tops of the two lower preset buttons: with the "User Period" row below
+// them, and without it.
+inline constexpr int kLowerPresetTopWithUserPeriod = 152;
+inline constexpr int kLowerPresetTop = 160;
+
+// The sub-pages of the Setup page; only the schedule one is used.
+inline constexpr int kSetupSubPageInitialize = 0;
+inline constexpr int kSetupSubPageSchedule = 1;
+
+class SetupPage final : public maintenance::PeriodSettingHost {
+public:
+    // The page's controls are found by name among `window`'s children; the
+    // window must have built them.
+    explicit SetupPage(MainWindow& window);
+
+    // For a device with schedule backup: its presets and unit become the
+    // shown ones, the preset buttons take their durations as captions, and
+    // the "User Period" row is offered when the device takes a period of
+    // days and hours (its hour list then starts at "00").
+    void updatePresetControls(const DeviceSlot& slot);
+    // As the page opens: checks the button of the current period of the
+    // Status page's device ("Off" when no button matches).
+    void prepareChoice();
+    // As the page opens: the schedule tab in the place of the unused
+    // initialize tab, selected, its sub-page and the period display.
+    void showScheduleSubPage();
+    // The current period and the time to the next backup of the Status
+    // page's device; shows the Set button.
+    void refreshPeriodDisplay();
+
+    // The Set button: applies the checked choice. Ignored while no button is
+    // checked.
+    void onSetClicked();
+    // The "Schedule Backup enable" box.
+    void onBackupBoxClicked(bool checked);
+
+    // The shown presets and unit (0, 1, 7, 30 and 24 hours until a device
+    // with schedule backup is shown).
+    const monitor::BackupPresetTable& presets() const { return presets_; }
+    bool settingBusy() const { return settingBusy_; }
+    // How the last click on Set ended; nullopt before the first.
+    std::optional<maintenance::PeriodSettingOutcome> lastOutcome() const { return lastOutcome_; }
+    // The checked button; nullopt when none is.
+    std::optional<maintenance::PeriodChoice> checkedChoice() const;
+
+    // PeriodSettingHost.
+    void Pump() override;
+    void SleepMs(std::uint32_t ms) override;
+    void SetStatusPanel(int panel, const std::string& text) override;
+    void Message(const std::string& text, const std::string& caption, bool warning) override;
+    void RefreshPeriodDisplay() override { refreshPeriodDisplay(); }
+
+private:
+    // The day and hour lists and their labels go with the "User Period"
+    // button's tick.
+    void showUserPeriodLists(bool shown);
+    const Record512& shownRecord() const;
+
+    MainWindow& window_;
+    AppState& state_;
+
+    // "Off", the three presets and "User Period", in PeriodChoice order.
+    std::array<QRadioButton*, 5> choiceButtons_;
+    QComboBox* periodDaysBox_;
+    QComboBox* periodHoursBox_;
+    QLabel* periodDaysLabel_;
+    QLabel* periodHoursLabel_;
+    QLabel* backupWaitLabel_;
+    QLabel* backupPeriodLabel_;
+    QCheckBox* scheduleBackupBox_;
+    QStackedWidget* subPages_;
+    PictureButton* initializeTab_;
+    PictureButton* scheduleTab_;
+    PictureButton* applyPeriodButton_;
+
+    monitor::BackupPresetTable presets_;
+    bool settingBusy_ = false;
+    std::optional<maintenance::PeriodSettingOutcome> lastOutcome_;
+};
+
+}  // namespace raid::app

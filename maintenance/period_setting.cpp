@@ -1,0 +1,108 @@
+#include "maintenance/period_setting.h"
+
+#include <cstdio>
+
+#include "device/protocol.h"
+#include "monitor/pending_command.h"
+
+namespace raid::maintenance {
+namespace {
+
+const char* const kErrorCodeText = "Backup Setting error code :";
+const char* const kFailText = "Schedule Backup Setting fail!\n Please try again!";
+const char* const kOkText = "Schedule Backup Setting OK!";
+
+constexpr int kWorkerDidNotTake = 1;
+constexpr int kPollDidNotFinish = 2;
+
+enum class WaitEnd { Cleared, TimedOut, Closing };
+
+// Waits for the worker to clear request `bit`, letting the window run
+// between rounds.
+WaitEnd WaitForRequest(AppState& state, std::uint8_t bit, PeriodSettingHost& host) {
+    for (int rounds = 0;;) {
+        host.Pump();
+        if ((state.shell.pollRequestFlags.load() & bit) == 0) return WaitEnd::Cleared;
+        if (++rounds > kSettingWaitRounds) return WaitEnd::TimedOut;
+        if (state.shell.closing.load()) return WaitEnd::Closing;
+        host.SleepMs(kSettingWaitMs);
+    }
+}
+
+// A status poll may be asked for unless something would hold it back anyway.
+bool PollMayStart(const ShellFlags& s) {
+    return s.deviceChangeCountdown.load() == 0 && !s.detecting.load() &&
+           !s.statusPollActive.load() && !s.exclusiveOperation.load() && !s.closing.load();
+}
+
+// Clears the settings-busy bit however the procedure ends.
+class BusyScope {
+public:
+    explicit BusyScope(bool& busy) : busy_(busy) { busy_ = true; }
+    ~BusyScope() { busy_ = false; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    bool& busy_;
+};
+
+}  // namespace
+
+PeriodSettingOutcome ApplyPeriodSetting(AppState& state, bool& settingBusy,
+                                        const PeriodCommand& command, std::uint8_t currentPeriod,
+                                        PeriodSettingHost& host) {
+    if (settingBusy) return PeriodSettingOutcome::Busy;
+    const BusyScope busy(settingBusy);
+
+    if (!command.refusal.empty()) {
+        host.Message(command.refusal, kSettingCaption, true);
+        return PeriodSettingOutcome::Refused;
+    }
+    if (command.value == currentPeriod) return PeriodSettingOutcome::Unchanged;
+
+    ShellFlags& shell = state.shell;
+    monitor::QueueSettingsCommand(state.monitor, command.code, command.params[0], command.params[1],
+                                  command.params[2]);
+    shell.pollRequestFlags.fetch_or(poll::kPendingCommand);
+    const WaitEnd sent = WaitForRequest(state, poll::kPendingCommand, host);
+    state.monitor.pendingCommandCode = 0;
+    if (shell.closing.load()) return PeriodSettingOutcome::Closing;
+
+    int code = 0;
+    if (sent != WaitEnd::Cleared) {
+        code = kWorkerDidNotTake;
+    } else {
+        if (PollMayStart(shell)) shell.pollRequestFlags.fetch_or(poll::kStatusPoll);
+        const WaitEnd polled = WaitForRequest(state, poll::kStatusPoll, host);
+        if (polled == WaitEnd::Closing) return PeriodSettingOutcome::Closing;
+        if (polled == WaitEnd::TimedOut) code = kPollDidNotFinish;
+    }
+
+    if (code != 0) {
+        char digits[8];
+        std::snprintf(digits, sizeof digits, "%02X", code);
+        host.SetStatusPanel(4, kErrorCodeText + std::string(digits));
+        host.Message(kFailText, kSettingCaption, true);
+        host.SetStatusPanel(4, "");
+    } else {
+        host.Message(kOkText, kSettingCaption, false);
+    }
+    host.RefreshPeriodDisplay();
+    return code != 0 ? PeriodSettingOutcome::Failed : PeriodSettingOutcome::Done;
+}
+
+void SetBuzzerMute(AppState& state, int deviceIndex, bool muted) {
+    monitor::QueueSettingsCommand(state.monitor,
+                                  muted ? device::cmd::kBuzzerMuteOn : device::cmd::kBuzzerMuteOff);
+    state.shell.pollRequestFlags.fetch_or(poll::kPendingCommand);
+    if (deviceIndex >= 0 && deviceIndex < kDeviceSlots)
+        state.discovery.deviceSlots[static_cast<std::size_t>(deviceIndex)].optionChangePending = 1;
+}
+
+bool TakesUserPeriod(const DeviceSlot& slot) {
+    constexpr std::uint8_t kBoth = kScheduleCapability | kUserPeriodCapability;
+    return (slot.optionCapability & kBoth) == kBoth;
+}
+
+}  // namespace raid::maintenance

@@ -1,0 +1,211 @@
+// Applying a schedule-backup period: refusals and the unchanged period, the
+// two waits for the monitoring worker with their error codes, closing the
+// window meanwhile, the settings-busy bit; and the buzzer mute request.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "device/protocol.h"
+#include "maintenance/period_setting.h"
+
+namespace raid::maintenance {
+namespace {
+
+namespace cmd = device::cmd;
+
+// A window that records what it is told and lets a test play the worker
+// from its pump.
+class FakeWindow final : public PeriodSettingHost {
+public:
+    void Pump() override {
+        ++pumps;
+        if (onPump) onPump(pumps);
+    }
+    void SleepMs(std::uint32_t ms) override { sleptMs += ms; }
+    void SetStatusPanel(int panel, const std::string& text) override {
+        events.push_back("panel" + std::to_string(panel) + " " + text);
+    }
+    void Message(const std::string& text, const std::string& caption, bool warning) override {
+        events.push_back((warning ? "warning " : "box ") + caption + ": " + text);
+    }
+    void RefreshPeriodDisplay() override { events.push_back("display"); }
+
+    std::function<void(int)> onPump;
+    int pumps = 0;
+    std::uint32_t sleptMs = 0;
+    std::vector<std::string> events;
+};
+
+struct Rig {
+    AppState state;
+    FakeWindow window;
+    bool busy = false;
+
+    Rig() {
+        state.shell.detecting = false;
+        state.shell.detectBusy = false;
+    }
+    PeriodSettingOutcome Apply(const PeriodCommand& command, std::uint8_t current = 0) {
+        return ApplyPeriodSetting(state, busy, command, current, window);
+    }
+    // The worker: serves request `bit` at pump `at`.
+    void ServeAt(int at, std::uint8_t bit) {
+        auto before = window.onPump;
+        window.onPump = [this, at, bit, before](int pump) {
+            if (before) before(pump);
+            if (pump == at) state.shell.pollRequestFlags.fetch_and(static_cast<std::uint8_t>(~bit));
+        };
+    }
+};
+
+PeriodCommand Preset(int k) {
+    PeriodCommand c;
+    c.code = static_cast<std::uint8_t>(cmd::kBackupPreset0 + k);
+    c.value = static_cast<std::uint8_t>(k * 7);
+    return c;
+}
+
+const std::string kFail = "warning Setting: Schedule Backup Setting fail!\n Please try again!";
+
+TEST(PeriodSetting, WorkerAndPollDoneIsOk) {
+    Rig rig;
+    std::uint8_t queued = 0;
+    rig.window.onPump = [&](int pump) {
+        if (pump == 1) queued = rig.state.monitor.pendingCommandCode;
+    };
+    rig.ServeAt(3, poll::kPendingCommand);
+    rig.ServeAt(5, poll::kStatusPoll);
+    PeriodCommand c;
+    c.code = cmd::kSetting;
+    c.value = 3;
+    c.params = {0x02, 0x03, 0xDF};
+    EXPECT_EQ(rig.Apply(c, 7), PeriodSettingOutcome::Done);
+    EXPECT_EQ(queued, cmd::kSetting);
+    EXPECT_EQ(rig.state.monitor.pendingCommandParams, (std::array<std::uint8_t, 3>{2, 3, 0xDF}));
+    EXPECT_EQ(rig.state.monitor.pendingCommandCode, 0);  // cleared after the wait
+    EXPECT_EQ(rig.window.events,
+              (std::vector<std::string>{"box Setting: Schedule Backup Setting OK!", "display"}));
+    EXPECT_EQ(rig.window.sleptMs, 3u * kSettingWaitMs);  // after pumps 1, 2 and 4
+    EXPECT_FALSE(rig.busy);
+}
+
+TEST(PeriodSetting, TimedOutWaitsGiveCodesOneAndTwo) {
+    {
+        Rig rig;  // nobody serves bit 1
+        EXPECT_EQ(rig.Apply(Preset(3)), PeriodSettingOutcome::Failed);
+        EXPECT_EQ(rig.window.pumps, kSettingWaitRounds + 1);
+        EXPECT_EQ(rig.window.sleptMs, kSettingWaitRounds * kSettingWaitMs);
+        EXPECT_EQ(rig.window.events,
+                  (std::vector<std::string>{"panel4 Backup Setting error code :01", kFail,
+                                            "panel4 ", "display"}));
+        // No poll is asked for after the worker failed.
+        EXPECT_EQ(rig.state.shell.pollRequestFlags & poll::kStatusPoll, 0);
+        EXPECT_EQ(rig.state.monitor.pendingCommandCode, 0);
+        EXPECT_FALSE(rig.busy);
+    }
+    {
+        Rig rig;  // the command is sent, the poll never ends
+        rig.ServeAt(1, poll::kPendingCommand);
+        EXPECT_EQ(rig.Apply(Preset(1)), PeriodSettingOutcome::Failed);
+        EXPECT_NE(rig.state.shell.pollRequestFlags & poll::kStatusPoll, 0);
+        EXPECT_EQ(rig.window.events[0], "panel4 Backup Setting error code :02");
+        EXPECT_EQ(rig.window.events[1], kFail);
+    }
+    {
+        // The worker takes it on the last round that still counts.
+        Rig rig;
+        rig.ServeAt(kSettingWaitRounds + 1, poll::kPendingCommand);
+        rig.ServeAt(kSettingWaitRounds + 2, poll::kStatusPoll);
+        EXPECT_EQ(rig.Apply(Preset(1)), PeriodSettingOutcome::Done);
+    }
+}
+
+TEST(PeriodSetting, NoPollIsAskedForWhileSomethingHoldsItBack) {
+    for (int blocker = 0; blocker < 4; ++blocker) {
+        Rig rig;
+        ShellFlags& s = rig.state.shell;
+        if (blocker == 0) s.deviceChangeCountdown = 2;
+        if (blocker == 1) s.detecting = true;
+        if (blocker == 2) s.statusPollActive = true;
+        if (blocker == 3) s.exclusiveOperation = true;
+        rig.ServeAt(1, poll::kPendingCommand);
+        EXPECT_EQ(rig.Apply(Preset(2)), PeriodSettingOutcome::Done) << blocker;
+        EXPECT_EQ(s.pollRequestFlags.load(), 0) << blocker;
+    }
+}
+
+TEST(PeriodSetting, ClosingEndsTheWaitsSilently) {
+    // Closing before the worker sent the command, and during the poll after it.
+    for (const bool sent : {false, true}) {
+        Rig rig;
+        rig.window.onPump = [&rig, sent](int pump) {
+            if (sent && pump == 1)
+                rig.state.shell.pollRequestFlags.fetch_and(
+                    static_cast<std::uint8_t>(~poll::kPendingCommand));
+            if (pump == 2) rig.state.shell.closing = true;
+        };
+        EXPECT_EQ(rig.Apply(Preset(2)), PeriodSettingOutcome::Closing) << sent;
+        EXPECT_EQ(rig.window.pumps, 2) << sent;
+        EXPECT_TRUE(rig.window.events.empty()) << sent;
+        EXPECT_FALSE(rig.busy);
+        EXPECT_EQ(rig.state.monitor.pendingCommandCode, 0);
+    }
+}
+
+TEST(PeriodSetting, RefusedUnchangedAndBusyQueueNothing) {
+    Rig rig;
+    PeriodCommand tooLong;
+    tooLong.refusal =
+        "The period is too long for this enclosure: the longest it allows is 10 days "
+        "15 hours.";
+    EXPECT_EQ(rig.Apply(tooLong), PeriodSettingOutcome::Refused);
+    EXPECT_EQ(rig.window.events, std::vector<std::string>{"warning Setting: " + tooLong.refusal});
+
+    rig.window.events.clear();
+    EXPECT_EQ(rig.Apply(Preset(2), 14), PeriodSettingOutcome::Unchanged);
+    EXPECT_TRUE(rig.window.events.empty());
+
+    rig.busy = true;  // a click from inside the pump of a running setting
+    EXPECT_EQ(rig.Apply(Preset(2)), PeriodSettingOutcome::Busy);
+    EXPECT_TRUE(rig.busy);
+    EXPECT_EQ(rig.window.pumps, 0);
+    EXPECT_EQ(rig.state.shell.pollRequestFlags.load(), 0);
+    EXPECT_EQ(rig.state.monitor.pendingCommandCode, 0);
+
+    // While the procedure waits, a second click is turned away.
+    rig.busy = false;
+    PeriodSettingOutcome inner = PeriodSettingOutcome::Done;
+    rig.window.onPump = [&](int pump) {
+        if (pump == 1) inner = ApplyPeriodSetting(rig.state, rig.busy, Preset(1), 0, rig.window);
+    };
+    rig.ServeAt(2, poll::kPendingCommand);
+    rig.ServeAt(3, poll::kStatusPoll);
+    EXPECT_EQ(rig.Apply(Preset(3)), PeriodSettingOutcome::Done);
+    EXPECT_EQ(inner, PeriodSettingOutcome::Busy);
+}
+
+TEST(BuzzerMute, QueuesTheCommandAndMarksTheDeviceForReading) {
+    AppState state;
+    SetBuzzerMute(state, 1, true);
+    EXPECT_EQ(state.monitor.pendingCommandCode, cmd::kBuzzerMuteOn);
+    EXPECT_NE(state.shell.pollRequestFlags & poll::kPendingCommand, 0);
+    EXPECT_EQ(state.discovery.deviceSlots[1].optionChangePending, 1);
+    EXPECT_EQ(state.discovery.deviceSlots[0].optionChangePending, 0);
+    SetBuzzerMute(state, 0, false);
+    EXPECT_EQ(state.monitor.pendingCommandCode, cmd::kBuzzerMuteOff);
+    SetBuzzerMute(state, 9, true);  // no such slot: only the command
+    EXPECT_EQ(state.monitor.pendingCommandCode, cmd::kBuzzerMuteOn);
+
+    DeviceSlot slot;
+    slot.optionCapability = 0x02;
+    EXPECT_FALSE(TakesUserPeriod(slot));
+    slot.optionCapability = 0x82;
+    EXPECT_TRUE(TakesUserPeriod(slot));
+    slot.optionCapability = 0x81;
+    EXPECT_FALSE(TakesUserPeriod(slot));
+}
+
+}  // namespace
+}  // namespace raid::maintenance
