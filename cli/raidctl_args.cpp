@@ -273,8 +273,8 @@ void DefineCommandLine(CLI::App& app, Arguments& a) {
         "DISK is a physical disk number (see 'raidctl disks') or a device path such as\n"
         "/dev/loop0. Run 'raidctl COMMAND --help' for the options of a command.\n"
         "Exit codes: 0 success, 1 usage (list: no enclosure found), 2 cannot open the\n"
-        "disk, 3 command failed or no reply, 4 smart: a disk's SMART verdict is Error, 6 a\n"
-        "setting was answered but not taken.");
+        "disk, 3 command failed or no reply, 4 smart: a disk's SMART verdict is Error.\n"
+        "6 a setting was answered but not taken.");
     for (const auto add : kCommands) add(app, a);
 }
 
