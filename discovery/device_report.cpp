@@ -2,15 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <exception>
 #include <iomanip>
 #include <ostream>
 
 #include "common/text.h"
-#include "device/channel.h"
 #include "discovery/drive_enum.h"
-#include "discovery/headless.h"
-#include "discovery/probe.h"
 
 namespace raid::discovery {
 namespace {
@@ -27,25 +23,6 @@ std::string ForTerminal(const std::string& raw) {
     for (auto it = first; it < last; ++it)
         text.push_back(Printable(static_cast<std::uint8_t>(*it)));
     return text;
-}
-
-std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (char c : s) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out.push_back('\\');
-            out.push_back(c);
-        } else if (u < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", u);
-            out += buf;
-        } else {
-            out.push_back(c);
-        }
-    }
-    out.push_back('"');
-    return out;
 }
 
 std::string DeviceName(int index) { return "Device" + std::to_string(index + 1); }
@@ -123,50 +100,6 @@ void PrintDeviceReportText(const std::vector<DeviceRow>& rows, std::ostream& out
             << ControllerName(r.portMultiplier) << std::setw(10) << Hex2(r.featureMask)
             << Join(r.driveLetters, ", ") << "\n";
     }
-}
-
-void PrintDeviceReportJson(const std::vector<DeviceRow>& rows, std::ostream& out) {
-    out << "{\"devices\":[";
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const auto& r = rows[i];
-        if (i > 0) out << ",";
-        out << "{\"index\":" << r.device << ",\"name\":" << JsonString(DeviceName(r.device))
-            << ",\"disk\":" << r.disk << ",\"path\":" << JsonString(r.devicePath)
-            << ",\"model\":" << JsonString(r.model) << ",\"firmware\":" << JsonString(r.firmware)
-            << ",\"controller\":" << JsonString(ControllerName(r.portMultiplier))
-            << ",\"featureMask\":" << static_cast<unsigned>(r.featureMask) << ",\"driveLetters\":[";
-        for (std::size_t k = 0; k < r.driveLetters.size(); ++k)
-            out << (k > 0 ? "," : "") << JsonString(r.driveLetters[k]);
-        out << "]}";
-    }
-    out << "]}\n";
-}
-
-int RunListCommand(platform::DiskSystem& disks, platform::Clock& clock, bool json,
-                   std::ostream& out) {
-    AppState state;
-    device::CommandChannel ch(disks, clock);
-    DiscoverOnce(state, ch);
-    const auto& d = state.discovery;
-
-    std::vector<platform::DiskInfo> list;
-    try {
-        list = disks.ListDisks();
-    } catch (const std::exception&) {
-    }
-    const auto rows = BuildDeviceReport(d, list);
-    const std::string problem = rows.empty() ? PermissionProblem(disks) : std::string{};
-    if (json) {
-        if (problem.empty()) {
-            PrintDeviceReportJson(rows, out);
-        } else {
-            out << "{\"devices\":[],\"message\":" << JsonString(problem) << "}\n";
-        }
-    } else {
-        PrintDeviceReportText(rows, out);
-        if (!problem.empty()) out << problem << "\n";
-    }
-    return rows.empty() ? 1 : 0;
 }
 
 }  // namespace raid::discovery

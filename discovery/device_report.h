@@ -35,15 +35,4 @@ std::vector<DeviceRow> BuildDeviceReport(const DiscoveryState& d,
 
 // A table with a header line, or "No Drive found! " when there are no rows.
 void PrintDeviceReportText(const std::vector<DeviceRow>& rows, std::ostream& out);
-// {"devices":[{"index":0,"name":"Device1","disk":0,"path":"...","model":"...",
-// "firmware":"...","controller":"raid-bridge"|"port-multiplier",
-// "featureMask":55,"driveLetters":[...]}]} on one line.
-void PrintDeviceReportJson(const std::vector<DeviceRow>& rows, std::ostream& out);
-
-// One headless discovery (baselines, volume table, probe) and its report.
-// Returns 0 when an enclosure was found, 1 when none was. When none was found
-// and a disk refused to open for lack of rights, says so.
-int RunListCommand(platform::DiskSystem& disks, platform::Clock& clock, bool json,
-                   std::ostream& out);
-
 }  // namespace raid::discovery

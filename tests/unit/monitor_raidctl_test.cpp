@@ -121,6 +121,62 @@ TEST(RaidctlStatus, OneDiskOnly) {
     EXPECT_TRUE(Has(missing.err, "is not one of the physical disks"));
 }
 
+platform::VolumeInfo Volume(const std::string& name, int disk, const std::string& mount = "") {
+    platform::VolumeInfo v;
+    v.name = name;
+    v.devicePath = "/dev/" + name;
+    v.mountPoint = mount;
+    v.diskNumber = disk;
+    v.driveType = platform::kDriveFixed;
+    v.startBytes = 1 << 20;
+    v.lengthBytes = 1 << 30;
+    return v;
+}
+
+TEST(RaidctlList, ReportsEachEnclosureWithItsDrives) {
+    platform::ManualClock clock;
+    sim::SimDiskSystem disks;
+    disks.AddPlainDisk();
+    disks.AddVolume(Volume("sim0p1", 0, "/"));
+    disks.AddEnclosure(
+        std::make_shared<sim::ControllerEmulator>(*sim::ScenarioEnclosure("raid1"), &clock));
+    disks.AddVolume(Volume("sim1p1", 1, "/mnt/raid"));
+    disks.AddVolume(Volume("sim1p2", 1));
+
+    const CliRun text = Raidctl(disks, clock, {"list"});
+    EXPECT_EQ(text.code, kExitOk);
+    const std::string t = text.out;
+    EXPECT_NE(t.find("Device1"), std::string::npos) << t;
+    EXPECT_NE(t.find("/dev/sim1"), std::string::npos) << t;
+    EXPECT_NE(t.find("SIM RAID1 ENCLOSURE"), std::string::npos) << t;
+    EXPECT_NE(t.find("100126.1"), std::string::npos) << t;
+    EXPECT_NE(t.find("/mnt/raid, sim1p2"), std::string::npos) << t;
+    EXPECT_EQ(t.find("Device2"), std::string::npos) << t;
+
+    const CliRun json = Raidctl(disks, clock, {"list", "--json"});
+    EXPECT_EQ(json.code, kExitOk);
+    EXPECT_EQ(json.out,
+              "{\"devices\":[{\"index\":0,\"name\":\"Device1\",\"disk\":1,\"path\":\"/dev/sim1\","
+              "\"model\":\"SIM RAID1 ENCLOSURE\",\"firmware\":\"100126.1\","
+              "\"controller\":\"raid-bridge\",\"featureMask\":55,"
+              "\"driveLetters\":[\"/mnt/raid\",\"sim1p2\"]}]}\n");
+}
+
+TEST(RaidctlList, NoEnclosureExplainsMissingRights) {
+    platform::ManualClock clock;
+    sim::SimDiskSystem disks;
+    disks.AddPlainDisk();
+    const CliRun plain = Raidctl(disks, clock, {"list"});
+    EXPECT_EQ(plain.code, 1);
+    EXPECT_EQ(plain.out, "No Drive found! \n");
+
+    disks.SetOpenError(0, platform::OpenError::PermissionDenied);
+    const CliRun denied = Raidctl(disks, clock, {"list", "--json"});
+    EXPECT_EQ(denied.code, 1);
+    EXPECT_NE(denied.out.find("\"devices\":[]"), std::string::npos);
+    EXPECT_NE(denied.out.find("disk group"), std::string::npos) << denied.out;
+}
+
 TEST(RaidctlList, JsonOfEachEnclosureOrWhyThereIsNone) {
     platform::ManualClock clock;
     sim::SimDiskSystem disks;
