@@ -1,14 +1,10 @@
 #pragma once
-// Announces that the machine's devices changed: a udev monitor on the usb and
-// block subsystems, read on the main thread through a QSocketNotifier. Only
-// devices (or a disk's media) appearing and vanishing count; what changed is
-// found out later by counting again.
+// Announces on the main thread that the machine's devices changed: the udev
+// watch read through a QSocketNotifier.
 #include <QObject>
 
-#include "platform/device_event_filter.h"
+#include "platform/device_watch.h"
 
-struct udev;
-struct udev_monitor;
 class QSocketNotifier;
 
 namespace raid::app {
@@ -26,12 +22,8 @@ Q_SIGNALS:
 
 private:
     void drain();
-    void seedDisks();
-
-    udev* udev_ = nullptr;
-    udev_monitor* monitor_ = nullptr;
+    platform::DeviceWatch watch_;
     QSocketNotifier* notifier_ = nullptr;
-    platform::DeviceEventFilter filter_;
 };
 
 }  // namespace raid::app

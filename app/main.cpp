@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "app/termination_watch.h"
 #include "platform/instance_lock.h"
 #include "platform/linux_disks.h"
+#include "platform/program_folder.h"
 #include "sim/sim_disks.h"
 
 namespace {
@@ -66,9 +68,9 @@ int Run(int argc, char** argv) {
     const std::string lockDir = platform::MachineLockDirectory();
     const auto taken = lock.Acquire(lockDir, platform::kInstanceLockName, "raidgui");
     if (taken.outcome != platform::InstanceLock::Outcome::Acquired) {
-        std::fprintf(stderr, "raidgui: %s\n",
-                     platform::RefusalText(taken, lockDir + "/" + platform::kInstanceLockName)
-                         .c_str());
+        std::fprintf(
+            stderr, "raidgui: %s\n",
+            platform::RefusalText(taken, lockDir + "/" + platform::kInstanceLockName).c_str());
         return taken.outcome == platform::InstanceLock::Outcome::HeldElsewhere ? 3 : 1;
     }
 
@@ -79,6 +81,13 @@ int Run(int argc, char** argv) {
 
     auto clock = std::make_shared<platform::SystemClock>();
     auto context = std::make_shared<app::ShellContext>(clock, MakeDisks(line, clock));
+    // An installed copy keeps its logs in the machine's log folder, shared
+    // with the monitor service; a copy in its build folder beside itself.
+    context->programFolder = platform::ProgramDataFolder(platform::ExecutableFolder());
+    if (context->programFolder == platform::InstalledLogFolder()) {
+        std::error_code ignored;
+        std::filesystem::create_directories(context->programFolder, ignored);
+    }
 
     int result = 0;
     try {

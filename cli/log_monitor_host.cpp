@@ -20,6 +20,12 @@ void LogMonitorHost::OpenToday() {
     handedOnPath_ = log_.logPath;
 }
 
+void LogMonitorHost::SetStatusPanel(int panel, const std::string& text) {
+    // Blank texts only clear a panel in the window.
+    if (trace && text.find_first_not_of(' ') != std::string::npos)
+        trace("[" + std::to_string(panel) + "] " + text);
+}
+
 void LogMonitorHost::DetectEvents(std::uint8_t mask) {
     eventlog::DetectEvents(log_, context_, mask);
     HandOnNewLines();

@@ -29,6 +29,11 @@ public:
     // are kept in it but not handed on again.
     void OpenToday();
 
+    // Receives what the poll would show in the window's status bar, step by
+    // step; empty: nothing.
+    std::function<void(const std::string& text)> trace;
+
+    void SetStatusPanel(int panel, const std::string& text) override;
     void DetectEvents(std::uint8_t mask) override;
     void RefreshStatusPage(bool full) override;
     void UncheckSelector(int index) override;

@@ -2,6 +2,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string_view>
@@ -15,17 +16,25 @@
 #include "cli/raidctl_smart.h"
 #include "cli/raidctl_status.h"
 #include "platform/clock.h"
+#include "platform/device_watch.h"
+#include "platform/instance_lock.h"
 #include "platform/linux_disks.h"
+#include "platform/program_folder.h"
+#include "platform/service_notify.h"
 
 namespace {
 
-// Set by SIGINT and SIGTERM: `monitor` ends after the poll that is running.
+// Set by SIGINT and SIGTERM: `monitor` ends at the next step of the device
+// work that is running.
 std::atomic<bool> stopSignal{false};
+// Set by SIGHUP: `monitor` reads its settings again.
+std::atomic<bool> reloadSignal{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 void OnStopSignal(int) { stopSignal.store(true); }
+void OnReloadSignal(int) { reloadSignal.store(true); }
 
-void CatchStopSignals() {
+void CatchMonitorSignals() {
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     // A second signal ends the program at once, as without the handler.
@@ -33,6 +42,60 @@ void CatchStopSignals() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    struct sigaction reload {};
+    reload.sa_handler = OnReloadSignal;
+    sigemptyset(&reload.sa_mask);
+    sigaction(SIGHUP, &reload, nullptr);
+}
+
+int RunMonitorCommand(raid::cli::Context& ctx, const raid::cli::Arguments& args) {
+    using namespace raid;
+    cli::MonitorOptions options;
+    if (!args.logDir.empty()) {
+        options.logDir = args.logDir;
+    } else {
+        // Beside the executable as the window program keeps its logs, or the
+        // installed copy's log folder.
+        options.logDir = platform::ProgramDataFolder(platform::ExecutableFolder());
+        if (options.logDir.empty()) {
+            ctx.err << "raidctl: cannot find the folder of the raidctl executable; give "
+                       "--log-dir\n";
+            return cli::kExitUsage;
+        }
+        std::error_code ec;
+        if (options.logDir == platform::InstalledLogFolder())
+            std::filesystem::create_directories(options.logDir, ec);
+    }
+
+    // One program per machine drives the enclosures, as the window program.
+    platform::InstanceLock lock;
+    const std::string lockDir = platform::MachineLockDirectory();
+    const auto taken = lock.Acquire(lockDir, platform::kInstanceLockName, "raidctl monitor");
+    if (taken.outcome != platform::InstanceLock::Outcome::Acquired) {
+        ctx.err << "raidctl: "
+                << platform::RefusalText(taken, lockDir + "/" + platform::kInstanceLockName)
+                << "\n";
+        return taken.outcome == platform::InstanceLock::Outcome::HeldElsewhere
+                   ? cli::kExitHeldElsewhere
+                   : cli::kExitCommandFailed;
+    }
+
+    options.stop = [](std::uint32_t) { return stopSignal.load(); };
+    options.interrupted = [] { return stopSignal.load(); };
+    options.reloadRequested = [] { return reloadSignal.exchange(false); };
+    options.notify = platform::NotifyServiceManager;
+    options.metricsFile = args.metricsFile;
+    std::unique_ptr<platform::DeviceWatch> watch;
+    if (!args.simulate) {
+        watch = std::make_unique<platform::DeviceWatch>();
+        if (watch->Active()) {
+            options.deviceEvents = [w = watch.get()] { return w->Drain(); };
+        } else {
+            ctx.err << "raidctl: udev cannot be reached: enclosures plugged in or removed "
+                       "later are not noticed\n";
+        }
+    }
+    return cli::RunMonitor(ctx, args, options);
 }
 
 }  // namespace
@@ -45,7 +108,7 @@ int main(int argc, char** argv) {
     const cli::Arguments& args = parsed.args;
 
     // Before any disk work, so that a signal during discovery is not lost.
-    if (args.command == cli::Command::Monitor) CatchStopSignals();
+    if (args.command == cli::Command::Monitor) CatchMonitorSignals();
 
     try {
         platform::SystemClock clock;
@@ -75,19 +138,8 @@ int main(int argc, char** argv) {
                 return cli::RunStatus(ctx, args);
             case cli::Command::Smart:
                 return cli::RunSmart(ctx, args);
-            case cli::Command::Monitor: {
-                cli::MonitorOptions options;
-                // Like the window program, which keeps its logs beside itself.
-                options.logDir = args.logDir.empty() ? cli::ExecutableFolder()
-                                                     : std::filesystem::path(args.logDir);
-                if (options.logDir.empty()) {
-                    std::cerr << "raidctl: cannot find the folder of the raidctl executable; "
-                                 "give --log-dir\n";
-                    return cli::kExitUsage;
-                }
-                options.stop = [](std::uint32_t) { return stopSignal.load(); };
-                return cli::RunMonitor(ctx, args, options);
-            }
+            case cli::Command::Monitor:
+                return RunMonitorCommand(ctx, args);
             case cli::Command::Query:
                 return cli::RunQuery(ctx, args);
             case cli::Command::Buzzer:

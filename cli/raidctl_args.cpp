@@ -178,7 +178,9 @@ void AddQueryCommand(CLI::App& app, Arguments& a) {
 void AddMonitorCommand(CLI::App& app, Arguments& a) {
     CLI::App* sub = AddCommand(app, a, Command::Monitor, "monitor",
                                "poll Device1 and Device2, keep the day's event log");
-    sub->add_option("--log-dir", a.logDir, "the event log folder (default: raidctl's folder)")
+    sub->add_option("--log-dir", a.logDir,
+                    "the event log folder (default: the installed copy's log folder, or "
+                    "raidctl's folder)")
         ->type_name("DIR")
         ->check(kNotEmpty);
     sub->add_option("--polls", a.polls, "end after N polls (default: never)")
@@ -189,16 +191,30 @@ void AddMonitorCommand(CLI::App& app, Arguments& a) {
            "time between poll starts (default " + std::to_string(kDefaultMonitorIntervalMs) + ")")
         ->type_name("MS")
         ->transform(DecimalIn(kMinIntervalMs, kMaxIntervalMs));
+    sub->add_flag("--once", a.once,
+                  "one discovery, one poll and SMART read, then exit with the health bits");
+    sub->add_option("--metrics", a.metricsFile,
+                    "after every poll, write FILE for node_exporter's textfile collector")
+        ->type_name("FILE")
+        ->check(kNotEmpty);
+    sub->add_flag("--verbose", a.verbose, "also print each step of the status poll");
     AddJsonFlag(*sub, a, "print each log line as a JSON object");
     sub->footer(
         "Keeps the day's event log DIR/yymmdd.log as the window program does and\n"
         "prints each new log line. DIR defaults to the folder of the raidctl\n"
-        "executable, where the window program keeps its logs. Ends after N polls or\n"
-        "on SIGINT/SIGTERM. Enclosures plugged in or removed later are not noticed:\n"
-        "restart to see them.\n"
+        "executable, where the window program keeps its logs (an installed copy:\n"
+        "its log folder). Reads the member disks' SMART data every minute. Follows\n"
+        "enclosures plugged in or removed (not with --simulate). Ends after N polls\n"
+        "or on SIGINT/SIGTERM; SIGHUP reads the settings again. One program at a\n"
+        "time per machine drives the enclosures: a window program or a second\n"
+        "monitor that runs already is named and monitor exits with 7.\n"
         "Exit codes: 0 N polls done or stopped by a signal; 1 the log folder is not\n"
         "usable; 2 no enclosure was found because disks could not be opened; 3 no\n"
-        "enclosure was found.");
+        "enclosure was found (with --simulate); 7 another program holds the\n"
+        "enclosures.\n"
+        "With --once the exit status is a bit mask: 1 no enclosure found, 2 a member\n"
+        "disk absent or failed, 4 a rebuild running, 8 a controller did not answer,\n"
+        "16 a SMART verdict Error; 0 all healthy. 1 also means a bad command line.");
 }
 
 void AddBuzzerCommand(CLI::App& app, Arguments& a) {
@@ -274,7 +290,8 @@ void DefineCommandLine(CLI::App& app, Arguments& a) {
         "/dev/loop0. Run 'raidctl COMMAND --help' for the options of a command.\n"
         "Exit codes: 0 success, 1 usage (list: no enclosure found), 2 cannot open the\n"
         "disk, 3 command failed or no reply, 4 smart: a disk's SMART verdict is Error.\n"
-        "6 a setting was answered but not taken.");
+        "6 a setting was answered but not taken, 7 monitor: another program drives the\n"
+        "enclosures; monitor --once: health bits (see 'raidctl monitor --help').");
     for (const auto add : kCommands) add(app, a);
 }
 

@@ -21,6 +21,8 @@ enum ExitCode : int {
     kExitSmartError = 4,
     // The enclosure answered a setting, but read back it still has the old one.
     kExitSettingNotTaken = 6,
+    // monitor: the window program or another monitor drives the enclosures.
+    kExitHeldElsewhere = 7,
 };
 
 // None: --help or --version was given, or the command line is not valid.
@@ -43,6 +45,12 @@ struct Arguments {
     std::string logDir;
     std::uint32_t polls = 0;
     std::uint32_t intervalMs = kDefaultMonitorIntervalMs;
+    // monitor: one poll, then the health bit mask as exit status; the
+    // node_exporter textfile to keep (empty: none); the poll's steps on
+    // standard error.
+    bool once = false;
+    std::string metricsFile;
+    bool verbose = false;
     // buzzer: mute on (true) or off.
     bool mute = false;
     // backup-period: "off" (preset 0), "preset N" (1..3), or a user period

@@ -4,15 +4,30 @@
 #include <array>
 #include <ostream>
 #include <system_error>
+#include <thread>
 
 #include "cli/log_monitor_host.h"
+#include "cli/monitor_report.h"
 #include "cli/raidctl_output.h"
 #include "device/channel.h"
+#include "discovery/device_change_debounce.h"
+#include "discovery/discovery_host.h"
+#include "discovery/drive_enum.h"
 #include "discovery/headless.h"
+#include "discovery/probe.h"
+#include "mail/settings_file.h"
+#include "monitor/dispatcher.h"
 #include "monitor/status_poll.h"
+#include "smart/attributes.h"
+#include "smart/countdown.h"
+#include "smart/read_smart.h"
+#include "smart/smart_host.h"
+#include "smart/smart_state.h"
 
 namespace raid::cli {
 namespace {
+
+constexpr std::uint32_t kSmartTickMs = 1000;
 
 std::string DeviceName(int index) { return "Device" + std::to_string(index + 1); }
 
@@ -25,21 +40,35 @@ public:
         const int polled = std::min(state.discovery.deviceCount, kShownDevices);
         for (int i = 0; i < polled; ++i) {
             if (!host.IsSelectorChecked(i)) continue;
-            const bool answered = (state.monitor.changedDeviceMask & (1u << i)) != 0;
+            const bool answered = Answered(state, i);
             bool& silent = silent_[static_cast<std::size_t>(i)];
             if (!answered && !silent) {
+                ++failures_[static_cast<std::size_t>(i)];
                 err << "raidctl: " << DeviceName(i) << " ("
                     << DiskText(state.discovery.DiskOf(i), disks)
                     << ") did not answer the status poll\n";
-            } else if (answered && silent) {
+            } else if (!answered) {
+                ++failures_[static_cast<std::size_t>(i)];
+            } else if (silent) {
                 err << "raidctl: " << DeviceName(i) << " answers again\n";
             }
             silent = !answered;
         }
     }
+    // A new device table: what was said of the old devices no longer holds.
+    void Reset() {
+        silent_ = {};
+        failures_ = {};
+    }
+    std::uint64_t Failures(int index) const { return failures_[static_cast<std::size_t>(index)]; }
+
+    static bool Answered(const AppState& state, int index) {
+        return (state.monitor.changedDeviceMask & (1u << index)) != 0;
+    }
 
 private:
     std::array<bool, kShownDevices> silent_{};
+    std::array<std::uint64_t, kShownDevices> failures_{};
 };
 
 void DescribeRun(const AppState& state, const std::vector<platform::DiskInfo>& disks,
@@ -56,83 +85,298 @@ void DescribeRun(const AppState& state, const std::vector<platform::DiskInfo>& d
             << " more found\n";
 }
 
-}  // namespace
-
-std::filesystem::path ExecutableFolder() {
-    std::error_code ec;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec || exe.empty()) return {};
-    return exe.parent_path();
+SmartVerdict VerdictOf(const smart::SmartState& tables, int device, int member) {
+    if (!tables.dataRead || !tables.thresholdsRead) return SmartVerdict::Unknown;
+    const smart::SmartView view = smart::BuildSmartView(tables.DataBlock(device, member),
+                                                        tables.ThresholdBlock(device, member),
+                                                        tables.Word106Code(device, member));
+    if (view.rows.empty()) return SmartVerdict::Unknown;
+    if ((view.overall & smart::kStatusError) != 0) return SmartVerdict::Error;
+    return view.overall < 2 ? SmartVerdict::Good : SmartVerdict::Warning;
 }
 
-int RunMonitor(Context& ctx, const Arguments& args, const MonitorOptions& options) {
-    std::error_code ec;
-    if (options.logDir.empty() || !std::filesystem::is_directory(options.logDir, ec)) {
-        ctx.err << "raidctl: the log folder " << options.logDir.string()
-                << " does not exist or is not a folder\n";
-        return kExitUsage;
+// One run of `raidctl monitor`: the window's timers as deadlines on one
+// thread's clock, and the window's hosts without widgets.
+class MonitorRun final : private discovery::DiscoveryHost, private smart::SmartHost {
+public:
+    MonitorRun(Context& ctx, const Arguments& args, const MonitorOptions& options)
+        : ctx_(ctx),
+          args_(args),
+          options_(options),
+          clock_(ctx.clock, std::this_thread::get_id(), [this] { CheckInterrupt(); }),
+          ch_(ctx.disks, clock_),
+          host_(
+              LogContext(), [this](const std::string& line) { PrintLine(line); },
+              [this](int index) { SayDropped(index); }) {
+        if (args.verbose)
+            host_.trace = [this](const std::string& text) {
+                ctx_.err << "raidctl: poll " << text << "\n";
+            };
     }
 
-    AppState state;
-    device::CommandChannel ch(ctx.disks, ctx.clock);
-    discovery::DiscoverOnce(state, ch);
-    const auto disks = ctx.disks.ListDisks();
-    if (state.discovery.deviceCount == 0) {
-        const std::string problem = discovery::PermissionProblem(ctx.disks);
-        ctx.err << "raidctl: No Drive found! - nothing to monitor\n";
-        if (!problem.empty()) ctx.err << "raidctl: " << problem << "\n";
-        return problem.empty() ? kExitCommandFailed : kExitCannotOpen;
+    int Run();
+
+private:
+    eventlog::EventLogContext LogContext() {
+        return eventlog::EventLogContext{
+            state_,
+            ctx_.clock,
+            options_.logDir,
+            "RAID GUI " + state_.shell.versionText,
+            options_.timeStamp,
+            options_.raiseMail,
+            [this](const std::string& message) { ctx_.err << "raidctl: " << message << "\n"; },
+        };
     }
-    DescribeRun(state, disks, options.logDir, args, ctx.err);
 
-    std::uint32_t done = 0;
-    eventlog::EventLogContext logContext{
-        state,
-        ctx.clock,
-        options.logDir,
-        "RAID GUI " + state.shell.versionText,
-        options.timeStamp,
-        {},  // no mail from here
-        [&ctx](const std::string& message) { ctx.err << "raidctl: " << message << "\n"; },
-    };
-    LogMonitorHost host(
-        std::move(logContext),
-        [&](const std::string& line) {
-            if (args.json) {
-                PrintJsonLine({{"poll", done + 1}, {"line", line}}, ctx.out);
-            } else {
-                ctx.out << line << "\n";
-            }
-        },
-        [&](int index) {
-            ctx.err << "raidctl: " << DeviceName(index)
-                    << " did not answer repeatedly and is no longer monitored\n";
-        });
-    host.OpenToday();
-    AnswerWatch answers;
-
-    const auto stopRequested = [&] { return options.stop && options.stop(done); };
-    while (!stopRequested()) {
-        const std::uint64_t start = ctx.clock.NowMs();
-        const bool first = state.shell.firstStatusPending.load();
-        monitor::StatusPoll(state, ch, ctx.clock, host);
-        ++done;
-        // The first poll only reports the devices for the start header.
-        if (!first) answers.Update(state, host, disks, ctx.err);
-        ctx.out.flush();
-        ctx.err.flush();
-        if (args.polls != 0 && done >= args.polls) break;
-
-        const std::uint64_t next = start + args.intervalMs;
-        for (;;) {
-            if (stopRequested()) return kExitOk;
-            const std::uint64_t now = ctx.clock.NowMs();
-            if (now >= next) break;
-            ctx.clock.SleepMs(static_cast<std::uint32_t>(
-                std::min<std::uint64_t>(kMonitorWaitSliceMs, next - now)));
+    void PrintLine(const std::string& line) {
+        if (args_.json) {
+            PrintJsonLine({{"poll", done_ + 1}, {"line", line}}, ctx_.out);
+        } else {
+            ctx_.out << line << "\n";
         }
     }
-    return kExitOk;
+    void SayDropped(int index) {
+        ctx_.err << "raidctl: " << DeviceName(index)
+                 << " did not answer repeatedly and is no longer monitored\n";
+    }
+
+    bool StopRequested() { return options_.stop && options_.stop(done_); }
+    void CheckInterrupt() {
+        if (options_.interrupted && options_.interrupted()) state_.shell.closing = true;
+    }
+    void Notify(const std::string& what) {
+        if (options_.notify) options_.notify(what);
+    }
+
+    void ServePoll();
+    void AfterPoll();
+    void ServeDeviceChanges(std::uint64_t now);
+    MonitorReport Report() const;
+    void WriteMetrics();
+
+    // DiscoveryHost: no window; the selectors are the poll host's.
+    void SetStatusPanel(int, const std::string&) override {}
+    void SetDeviceSelector(int index, bool present) override {
+        if (index >= 0 && index < kShownDevices)
+            host_.selectors[static_cast<std::size_t>(index)] = present;
+    }
+    std::string DetectionNoticeText() const override { return noticeText_; }
+    bool DetectionNoticeVisible() const override { return noticeVisible_; }
+    void SetDetectionNoticeText(const std::string& text) override { noticeText_ = text; }
+    void SetDetectionNoticeVisible(bool visible) override { noticeVisible_ = visible; }
+    void SetPageButtonsEnabled(bool) override {}
+    void SetUpgradeButtonEnabled(bool) override {}
+    void ShowEventLogButton() override {}
+    void RefreshDeviceSummary() override;
+    void ShowStatusPage() override {}
+    void SetStatusTimeReference(TimePoint) override {}
+    void EnablePollTimers() override;
+    void StopSmartCountdown() override { smartTicking_ = false; }
+    int CountLogicalDrives() override {
+        return discovery::ListLogicalDrives(state_.discovery, ctx_.disks);
+    }
+    int CountPhysicalDisks() override { return discovery::CountPhysicalDisks(ch_); }
+    TimePoint Now() override { return ctx_.clock.WallNow(); }
+    void RaiseMailEvent(int kind, int device, int member) override {
+        if (options_.raiseMail) options_.raiseMail(kind, device, member);
+    }
+    void Pump() override { CheckInterrupt(); }
+
+    // SmartHost: the SMART page is never shown.
+    bool DeviceSwitchInProgress() const override { return false; }
+    bool IsSelectorChecked(int index) const override { return host_.IsSelectorChecked(index); }
+    int SelectedDevice() const override { return 0; }
+    bool SmartPageShown() const override { return false; }
+    void ShowSmartPage() override {}
+
+    Context& ctx_;
+    const Arguments& args_;
+    const MonitorOptions& options_;
+    AppState state_;
+    smart::SmartState smart_;
+    platform::PumpingClock clock_;
+    device::CommandChannel ch_;
+    LogMonitorHost host_;
+    monitor::MonitorHandlers handlers_;
+    AnswerWatch answers_;
+    std::vector<platform::DiskInfo> disks_;
+    std::string noticeText_;
+    bool noticeVisible_ = false;
+
+    std::uint32_t done_ = 0;
+    bool polling_ = false;
+    bool smartTicking_ = false;
+    std::uint64_t nextPoll_ = 0;
+    std::uint64_t nextChangeTick_ = 0;
+    std::uint64_t nextSmartTick_ = 0;
+};
+
+void MonitorRun::RefreshDeviceSummary() {
+    // A discovery after a device change: say what is monitored now.
+    disks_ = ctx_.disks.ListDisks();
+    answers_.Reset();
+    DescribeRun(state_, disks_, options_.logDir, args_, ctx_.err);
+}
+
+void MonitorRun::EnablePollTimers() {
+    polling_ = true;
+    smartTicking_ = true;
+    const std::uint64_t now = ctx_.clock.NowMs();
+    nextPoll_ = now + args_.intervalMs;
+    nextSmartTick_ = now + kSmartTickMs;
+}
+
+void MonitorRun::ServePoll() {
+    const bool first = state_.shell.firstStatusPending.load();
+    nextPoll_ = ctx_.clock.NowMs() + args_.intervalMs;
+    monitor::StatusPoll(state_, ch_, clock_, host_);
+    if (state_.shell.closing.load()) return;  // cut short: nothing to count
+    ++done_;
+    // The first poll only reports the devices for the start header.
+    if (!first) answers_.Update(state_, host_, disks_, ctx_.err);
+    AfterPoll();
+}
+
+void MonitorRun::AfterPoll() {
+    WriteMetrics();
+    Notify("WATCHDOG=1");
+    ctx_.out.flush();
+    ctx_.err.flush();
+}
+
+MonitorReport MonitorRun::Report() const {
+    MonitorReport report;
+    const int shown = std::min(state_.discovery.deviceCount, kShownDevices);
+    for (int i = 0; i < shown; ++i) {
+        MonitoredEnclosure e;
+        e.status = DescribeDevice(state_, i, disks_);
+        e.status.polled = host_.IsSelectorChecked(i);
+        e.status.pollOk = e.status.polled && AnswerWatch::Answered(state_, i);
+        for (int k = 0; k < smart::kSmartDisks; ++k)
+            if (e.status.members[k].stateClass == "present")
+                e.smart[static_cast<std::size_t>(k)] = VerdictOf(smart_, i, k);
+        e.pollFailures = answers_.Failures(i);
+        report.enclosures.push_back(std::move(e));
+    }
+    return report;
+}
+
+void MonitorRun::WriteMetrics() {
+    if (options_.metricsFile.empty()) return;
+    std::string error;
+    if (!mail::WriteFileAtomically(options_.metricsFile, MetricsText(Report()), 0644,
+                                   "metrics file", {}, error)) {
+        ctx_.err << "raidctl: " << error << "\n";
+    }
+}
+
+void MonitorRun::ServeDeviceChanges(std::uint64_t now) {
+    if (options_.deviceEvents && options_.deviceEvents()) discovery::OnDeviceChangeMessage(state_);
+    if (now < nextChangeTick_) return;
+    nextChangeTick_ = now + discovery::kDeviceChangeTickMs;
+    discovery::OnDeviceChangeTick(state_, *this);
+    // The window's detection thread, run in turn: the next tick applies it.
+    if (state_.shell.detectRequest.load()) discovery::ServeDetectRequest(state_, ch_);
+}
+
+int MonitorRun::Run() {
+    std::error_code ec;
+    if (options_.logDir.empty() || !std::filesystem::is_directory(options_.logDir, ec)) {
+        ctx_.err << "raidctl: the log folder " << options_.logDir.string()
+                 << " does not exist or is not a folder\n";
+        return kExitUsage;
+    }
+    const bool following = static_cast<bool>(options_.deviceEvents);
+    discovery::DiscoverOnce(state_, ch_);
+    disks_ = ctx_.disks.ListDisks();
+    if (state_.discovery.deviceCount == 0 && (!following || args_.once)) {
+        const std::string problem = discovery::PermissionProblem(ctx_.disks);
+        ctx_.err << "raidctl: No Drive found! - nothing to monitor\n";
+        if (!problem.empty()) ctx_.err << "raidctl: " << problem << "\n";
+        if (args_.once) {
+            WriteMetrics();
+            return static_cast<int>(health::kNoEnclosure);
+        }
+        return problem.empty() ? kExitCommandFailed : kExitCannotOpen;
+    }
+    if (state_.discovery.deviceCount == 0) {
+        ctx_.err << "raidctl: No Drive found! - waiting for an enclosure\n";
+    } else {
+        DescribeRun(state_, disks_, options_.logDir, args_, ctx_.err);
+        // As after the window's first discovery: a poll and both SMART reads.
+        state_.shell.pollRequestFlags |= discovery::kPollAfterDiscovery;
+        EnablePollTimers();
+    }
+
+    handlers_.StatusPoll = [this] { ServePoll(); };
+    handlers_.SmartThresholds = [this] {
+        smart::ReadSmart(state_, smart_, ch_, *this, smart::kFeatureReadThresholds);
+    };
+    handlers_.SmartData = [this] {
+        smart::ReadSmart(state_, smart_, ch_, *this, smart::kFeatureReadData);
+        if (done_ > 0) WriteMetrics();
+    };
+    host_.OpenToday();
+    Notify("READY=1");
+
+    const std::uint64_t start = ctx_.clock.NowMs();
+    nextChangeTick_ = start + discovery::kDeviceChangeTickMs;
+    for (;;) {
+        if (StopRequested()) break;
+        CheckInterrupt();
+        if (state_.shell.closing.load()) break;
+        if (options_.reloadRequested && options_.reloadRequested() && options_.reload)
+            options_.reload();
+
+        std::uint64_t now = ctx_.clock.NowMs();
+        if (following) ServeDeviceChanges(now);
+        if (smartTicking_ && now >= nextSmartTick_) {
+            nextSmartTick_ = now + kSmartTickMs;
+            smart::StepSmartCountdown(state_.shell, false, smart_.thresholdsRead);
+        }
+        if (polling_ && now >= nextPoll_) state_.shell.pollRequestFlags |= poll::kStatusPoll;
+        // The first poll shows what discovery read; --once wants the answer
+        // of a poll that asks the controllers, at once.
+        if (args_.once && done_ == 1) state_.shell.pollRequestFlags |= poll::kStatusPoll;
+        while (monitor::WorkerShouldDispatch(state_) && !state_.shell.closing.load()) {
+            const std::uint32_t before = done_;
+            monitor::DispatchOnce(state_, handlers_);
+            // Asked after every poll, before anything else runs.
+            if (done_ != before && ((args_.polls != 0 && done_ >= args_.polls) || StopRequested()))
+                break;
+        }
+        if (args_.polls != 0 && done_ >= args_.polls) break;
+        if (args_.once && done_ > 1 &&
+            (state_.shell.pollRequestFlags.load() & poll::kWakeMask) == 0)
+            break;
+        if (state_.shell.closing.load()) break;
+
+        // Sleep to the next deadline, in slices.
+        now = ctx_.clock.NowMs();
+        std::uint64_t next = now + kMonitorWaitSliceMs;
+        if (polling_) next = std::min(next, std::max(now, nextPoll_));
+        if (following) next = std::min(next, std::max(now, nextChangeTick_));
+        if (smartTicking_) next = std::min(next, std::max(now, nextSmartTick_));
+        if (next > now) {
+            if (StopRequested()) break;
+            ctx_.clock.SleepMs(static_cast<std::uint32_t>(next - now));
+        }
+    }
+    Notify("STOPPING=1");
+    ctx_.out.flush();
+    ctx_.err.flush();
+    if (!args_.once) return kExitOk;
+    const unsigned mask = HealthMask(Report());
+    for (const std::string& text : HealthTexts(mask)) ctx_.err << "raidctl: " << text << "\n";
+    return static_cast<int>(mask);
+}
+
+}  // namespace
+
+int RunMonitor(Context& ctx, const Arguments& args, const MonitorOptions& options) {
+    MonitorRun run(ctx, args, options);
+    return run.Run();
 }
 
 }  // namespace raid::cli

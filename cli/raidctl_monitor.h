@@ -1,10 +1,14 @@
 #pragma once
-// `raidctl monitor`: headless monitoring. One discovery, then a status poll
-// of Device1 and Device2 every interval with event detection keeping the
-// day's log, each new log line printed as it is added.
+// `raidctl monitor`: the window program's monitoring without a window. One
+// discovery, then a status poll of Device1 and Device2 every interval with
+// event detection keeping the day's log, each new log line printed as it is
+// added; the SMART tables read after discovery and refreshed every minute;
+// with device events, a discovery after devices come or go (the window's
+// debounce); with --once, one poll and a health bit mask.
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <string>
 
 #include "cli/raidctl_commands.h"
 #include "common/text.h"
@@ -22,20 +26,40 @@ struct MonitorOptions {
     // slice with the number of polls done so far; true ends monitoring
     // (exit 0). Never asked in the middle of a poll. May be empty.
     std::function<bool(std::uint32_t pollsDone)> stop;
+    // Asked while device work waits (between single-sector reads): true ends
+    // the poll, discovery or SMART read at its next step, then monitoring.
+    // May be empty.
+    std::function<bool()> interrupted;
     // The time stamp of the log lines; empty: the locale's "c" format.
     text::DateTimeFormatter timeStamp;
+    // Reads the pending device events: true when devices came or went since
+    // the last call. Empty: devices are not followed, and a start without an
+    // enclosure ends at once.
+    std::function<bool()> deviceEvents;
+    // True once for each request to read the settings again (SIGHUP).
+    std::function<bool()> reloadRequested;
+    // Reads the settings again.
+    std::function<void()> reload;
+    // Queues a notification mail (kind, device, member), as the window's
+    // RaiseMailEvent. Empty: no mail.
+    std::function<void(int kind, int device, int member)> raiseMail;
+    // The service manager's notifications ("READY=1", "WATCHDOG=1",
+    // "STOPPING=1", "STATUS=..."). May be empty.
+    std::function<void(const std::string&)> notify;
+    // Rewritten after every poll in node_exporter's textfile format; empty:
+    // none.
+    std::filesystem::path metricsFile;
 };
 
-// Runs until args.polls polls are done (0: no limit) or options.stop says
-// so; polls start args.intervalMs apart on ctx.clock (at once after a poll
-// that took longer). Log lines go to ctx.out (one JSON object a line with
-// args.json), flushed after every poll; notes and log-file failures (once per
-// failure, monitoring goes on) to ctx.err. Returns 0, or 1 when the log
-// folder is unusable, 2 when no enclosure was found because disks could not
-// be opened, 3 when none was found.
+// Runs until args.polls polls are done (0: no limit), options.stop says so,
+// or with args.once after the first poll and SMART read; polls start
+// args.intervalMs apart on ctx.clock (at once after a poll that took
+// longer). Log lines go to ctx.out (one JSON object a line with args.json),
+// flushed after every poll; notes and log-file failures (once per failure,
+// monitoring goes on) to ctx.err. Returns 0, or 1 when the log folder is
+// unusable, 2 when no enclosure was found because disks could not be
+// opened, 3 when none was found (and devices are not followed). With
+// args.once it returns the health bit mask (monitor_report.h) instead.
 int RunMonitor(Context& ctx, const Arguments& args, const MonitorOptions& options);
-
-// The folder of the running executable; empty when it cannot be found.
-std::filesystem::path ExecutableFolder();
 
 }  // namespace raid::cli

@@ -5,7 +5,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev libgl-dev libjpeg-dev zlib1g-dev libudev-dev libfuse3-dev fuse3
+  qt6-base-dev libgl-dev libjpeg-dev zlib1g-dev libudev-dev libsystemd-dev libfuse3-dev fuse3
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
   fonts-dejavu-core xvfb xauth util-linux kmod strace
   python3-aiosmtpd openssl  # the mail tests' SMTP server and its TLS certificates

@@ -5,124 +5,13 @@
 #include "cli/raidctl_monitor.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <chrono>
-#include <cstdint>
-#include <ctime>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <sstream>
-#include <string>
-#include <string_view>
-#include <vector>
-
-#include "cli/raidctl_args.h"
-#include "cli/raidctl_sim.h"
-#include "common/text.h"
-#include "eventlog/event_lines.h"
-#include "eventlog/log_file.h"
-#include "sim/emulator.h"
-#include "sim/sim_disks.h"
-#include "tests/unit/test_files_and_time.h"
+#include "tests/unit/raidctl_monitor_fixture.h"
 
 namespace raid::cli {
 namespace {
 
-using raid::test_support::Local;
-
-namespace fs = std::filesystem;
-using Lines = std::vector<std::string>;
-
-const std::string kSep(eventlog::kSeparator);
-constexpr const char* kPattern = "%d/%m/%Y %H:%M:%S";
-
-Lines SplitLines(const std::string& text) {
-    Lines lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-std::size_t Count(const std::string& text, const std::string& part) {
-    std::size_t n = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
-
-class RaidctlMonitorTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string dir = (fs::temp_directory_path() / "raidctl_monitor.XXXXXX").string();
-        ASSERT_NE(mkdtemp(dir.data()), nullptr);
-        logDir_ = dir;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(logDir_, ec);
-    }
-
-    // Simulated enclosures of `scenario` on the test's clock.
-    void Plug(const std::string& scenario) {
-        std::string error;
-        disks_ = MakeSimulatedDisks(scenario, clock_, error);
-        ASSERT_TRUE(disks_) << error;
-    }
-    // A control line for the enclosure on simulated disk `disk`.
-    void Control(int disk, const std::string& line) {
-        auto emulator = dynamic_cast<sim::SimDiskSystem&>(*disks_).Emulator(disk);
-        ASSERT_TRUE(emulator);
-        EXPECT_EQ(emulator->Control(line), "") << line;
-    }
-
-    // Runs `raidctl monitor WORDS`; `between(n)` runs after poll n (1, 2, ...)
-    // and before the wait for the next.
-    int Monitor(std::vector<std::string_view> words,
-                std::function<void(std::uint32_t)> between = {},
-                std::function<bool(std::uint32_t)> stop = {}) {
-        words.insert(words.begin(), "monitor");
-        const ParseResult parsed = ParseArguments(words);
-        EXPECT_TRUE(parsed.ok()) << parsed.error;
-        std::ostringstream out, err;
-        Context ctx{*disks_, clock_, {}, out, err};
-        MonitorOptions options;
-        options.logDir = logDir_;
-        options.timeStamp = text::PatternDateTimeFormatter(kPattern);
-        std::uint32_t seen = 0;
-        options.stop = [&](std::uint32_t done) {
-            stopCalls_[done].push_back(clock_.NowMs());
-            if (done > seen) {
-                seen = done;
-                if (between) between(done);
-            }
-            return stop && stop(done);
-        };
-        const int code = RunMonitor(ctx, parsed.args, options);
-        out_ = out.str();
-        err_ = err.str();
-        return code;
-    }
-
-    fs::path DayFile() { return logDir_ / (text::FileDateText(clock_.WallNow()) + ".log"); }
-    Lines FileLines() {
-        Lines lines;
-        std::string error;
-        EXPECT_TRUE(eventlog::ReadLogFile(DayFile(), lines, error)) << error;
-        return lines;
-    }
-
-    platform::ManualClock clock_{Local(2024, 3, 15, 12, 0, 0)};
-    std::unique_ptr<platform::DiskSystem> disks_;
-    fs::path logDir_;
-    std::string out_;
-    std::string err_;
-    std::map<std::uint32_t, std::vector<std::uint64_t>> stopCalls_;
-};
+using namespace monitor_test;
 
 TEST(RaidctlMonitorArguments, OptionsDefaultsAndBounds) {
     auto parse = [](std::vector<std::string_view> w) { return ParseArguments(w); };
@@ -154,7 +43,14 @@ TEST(RaidctlMonitorArguments, OptionsDefaultsAndBounds) {
     EXPECT_TRUE(Has(misplaced.error, "--polls")) << misplaced.error;
     const std::string help = parse({"monitor", "--help"}).info;
     EXPECT_TRUE(Has(help, "folder of the raidctl\n")) << help;
-    EXPECT_TRUE(Has(help, "later are not noticed")) << help;
+    EXPECT_TRUE(Has(help, "16 a SMART verdict Error; 0 all healthy")) << help;
+
+    r = parse({"monitor", "--once", "--metrics", "/run/raid.prom", "--verbose"});
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_TRUE(r.args.once);
+    EXPECT_TRUE(r.args.verbose);
+    EXPECT_EQ(r.args.metricsFile, "/run/raid.prom");
+    EXPECT_FALSE(parse({"monitor", "--metrics="}).ok());
 }
 
 TEST_F(RaidctlMonitorTest, StartHeaderThenPulledMemberAtTheNextPoll) {

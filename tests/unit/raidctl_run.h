@@ -3,6 +3,7 @@
 // command line is parsed.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -31,6 +32,14 @@ inline CliRun RunCommand(int (*command)(Context&, const Arguments&), platform::D
     run.out = out.str();
     run.err = err.str();
     return run;
+}
+
+// Sets byte `offset` of every entry of attribute `id` in a SMART data or
+// threshold block.
+inline void SetAttributeByte(std::vector<std::uint8_t>& data, std::uint8_t id, std::size_t offset,
+                             std::uint8_t value) {
+    for (std::size_t at = 2; at + 12 <= 362 && at + 12 <= data.size(); at += 12)
+        if (data[at] == id) data[at + offset] = value;
 }
 
 }  // namespace raid::cli::test_support

@@ -50,11 +50,7 @@ std::vector<std::string> Lines(const std::string& text) {
 
 // Sets byte `offset` (3 current, 4 worst, 5.. raw) of attribute `id` of a
 // 512-byte SMART data block.
-void SetAttributeByte(std::vector<std::uint8_t>& data, std::uint8_t id, std::size_t offset,
-                      std::uint8_t value) {
-    for (std::size_t at = 2; at + 12 <= 362; at += 12)
-        if (data[at] == id) data[at + offset] = value;
-}
+using test_support::SetAttributeByte;
 
 TEST(RaidctlSmartArguments, DiskIsRequiredAndTheHelpNamesExitFour) {
     auto r = ParseArguments(std::vector<std::string_view>{"--simulate", "smart", "0", "--json"});
