@@ -153,6 +153,8 @@ private:
     void AfterPoll();
     void ServeDeviceChanges(std::uint64_t now);
     MonitorReport Report() const;
+    // The end of --once: the health bits said and returned.
+    int SayHealth(unsigned mask);
     void WriteMetrics();
 
     // DiscoveryHost: no window; the selectors are the poll host's.
@@ -296,7 +298,7 @@ int MonitorRun::Run() {
         if (!problem.empty()) ctx_.err << "raidctl: " << problem << "\n";
         if (args_.once) {
             WriteMetrics();
-            return static_cast<int>(health::kNoEnclosure);
+            return SayHealth(health::kNoEnclosure);
         }
         return problem.empty() ? kExitCommandFailed : kExitCannotOpen;
     }
@@ -366,8 +368,10 @@ int MonitorRun::Run() {
     Notify("STOPPING=1");
     ctx_.out.flush();
     ctx_.err.flush();
-    if (!args_.once) return kExitOk;
-    const unsigned mask = HealthMask(Report());
+    return args_.once ? SayHealth(HealthMask(Report())) : kExitOk;
+}
+
+int MonitorRun::SayHealth(unsigned mask) {
     for (const std::string& text : HealthTexts(mask)) ctx_.err << "raidctl: " << text << "\n";
     return static_cast<int>(mask);
 }
