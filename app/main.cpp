@@ -10,7 +10,6 @@
 
 #include "app/command_line.h"
 #include "app/image_builder_window.h"
-#include "app/mail_client_window.h"
 #include "app/main_window.h"
 #include "app/termination_watch.h"
 #include "platform/instance_lock.h"
@@ -66,9 +65,9 @@ int Run(int argc, char** argv) {
     const std::string lockDir = platform::MachineLockDirectory();
     const auto taken = lock.Acquire(lockDir, platform::kInstanceLockName, "raidgui");
     if (taken.outcome != platform::InstanceLock::Outcome::Acquired) {
-        std::fprintf(stderr, "raidgui: %s\n",
-                     platform::RefusalText(taken, lockDir + "/" + platform::kInstanceLockName)
-                         .c_str());
+        std::fprintf(
+            stderr, "raidgui: %s\n",
+            platform::RefusalText(taken, lockDir + "/" + platform::kInstanceLockName).c_str());
         return taken.outcome == platform::InstanceLock::Outcome::HeldElsewhere ? 3 : 1;
     }
 
@@ -84,9 +83,9 @@ int Run(int argc, char** argv) {
     try {
         app::MainWindowOptions options;
         options.context = context;
+        if (!line.settingsFile.empty()) options.settingsFile = line.settingsFile;
         app::MainWindow mainWindow(options);
         app::ImageBuilderWindow imageBuilder;
-        app::MailClientWindow mailClient;
         app::TerminationWatch termination;
         QObject::connect(&termination, &app::TerminationWatch::terminationRequested, &mainWindow,
                          [&mainWindow] { mainWindow.queryEndSession(); });
