@@ -148,6 +148,10 @@ TEST_F(EmailWiringTest, ThePageFillsFromTheSettingsFileAndRefusesTestWithUnsaved
         EXPECT_EQ(Find<QTableWidget>(grid)->item(1, 0)->text(), "boss@example.com") << grid;
     }
 
+    // The page's picture buttons show the skin's pictures.
+    for (const char* button : {"emailTestButton", "emailOkButton", "emailIgnoreButton"})
+        EXPECT_FALSE(Find<QPushButton>(button)->icon().isNull()) << button;
+
     Find<QLineEdit>("hostEdit")->setText("mail.example.com");
     Find<QPushButton>("emailTestButton")->click();
     ASSERT_FALSE(sink.boxes.empty());
