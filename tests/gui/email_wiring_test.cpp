@@ -274,6 +274,43 @@ TEST_F(EmailWiringTest, TheMailThreadMailsAPulledMemberOnce) {
         << messages[0].data;
 }
 
+TEST_F(EmailWiringTest, AHaltedMailThreadEndsWithinItsLimitWhileASendWaitsOnTheServer) {
+    if (!Serve({"--silent"})) GTEST_SKIP() << skipReason;
+    auto context = std::make_shared<ShellContext>(std::make_shared<platform::SystemClock>(), disks);
+    context->state.shell.mailRequestFlags = mail::kRequestSend;
+    QObject receiver;
+    auto gate = std::make_shared<HandOverGate>(&receiver);
+    auto busy = std::make_shared<std::atomic<bool>>(false);
+    std::atomic<bool> connected{false};
+    MailThread::MainThreadWork work;
+    work.mailPass = [&] {
+        context->state.shell.mailRequestFlags = 0;
+        mail::MailJob job;
+        job.settings.host = "127.0.0.1";
+        job.settings.port = std::to_string(server.port());
+        job.settings.senderAddress = "raid@example.com";
+        job.recipients = {"ops@example.com"};
+        job.claim = std::move(*mail::SendClaim::Take(busy));
+        return std::optional<mail::MailJob>(std::move(job));
+    };
+    work.statusText = [&](int, const std::string& text) { connected = text == "Connect"; };
+    work.sendEnded = [](const mail::SendReport&) {};
+    mail::SmtpOptions options;
+    options.stageTimeout = 60s;
+    MailThread thread(context, gate, work, options);
+    thread.Start();
+    PumpUntil([&] { return connected.load(); }, 10s);
+    ASSERT_TRUE(connected);
+    // The window's close: halt, close the gate, then wait a bounded time.
+    QElapsedTimer took;
+    took.start();
+    thread.Halt();
+    gate->Close(2s);
+    EXPECT_TRUE(thread.Finish(1s));
+    EXPECT_LT(took.elapsed(), 1500);
+    EXPECT_FALSE(busy->load());  // the stopped send gave SendBusy back
+}
+
 TEST_F(EmailWiringTest, AKindSuppressedInTheSettingsFileRaisesNoMail) {
     mail::MailPageFields fields = test_support::LoopbackPageFields(2525);
     fields.suppressDiskFail = true;
