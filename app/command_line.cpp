@@ -68,7 +68,8 @@ std::string UsageText(const std::string& program, const std::vector<std::string>
            "                     (default: " +
            std::string(kDefaultScenario) +
            ")\n"
-           "  --settings FILE    the e-mail settings file (default: " +
+           "  --settings FILE    the e-mail settings file\n"
+           "                     (default: " +
            std::string(mail::kDefaultSettingsPath) +
            ")\n"
            "  --help             show this text\n"
