@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "mail/settings_store.h"
 #include "sim/emulator.h"
 
 namespace raid::app {
@@ -13,7 +14,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args,
         result.error = std::move(why);
         return result;
     };
-    for (const std::string& arg : args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
             result.action = CommandLine::Action::Help;
             return result;
@@ -21,6 +23,17 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args,
         if (arg == "--version") {
             result.action = CommandLine::Action::Version;
             return result;
+        }
+        if (arg == "--settings" || arg.rfind("--settings=", 0) == 0) {
+            if (!result.settingsFile.empty()) return fail("--settings given twice");
+            if (arg == "--settings") {
+                if (i + 1 == args.size()) return fail("--settings needs a file name");
+                result.settingsFile = args[++i];
+            } else {
+                result.settingsFile = arg.substr(std::string("--settings=").size());
+            }
+            if (result.settingsFile.empty()) return fail("--settings needs a file name");
+            continue;
         }
         std::string list;
         if (arg == "--simulate") {
@@ -46,7 +59,7 @@ std::string UsageText(const std::string& program, const std::vector<std::string>
     std::string names;
     for (const std::string& name : known) names += (names.empty() ? "" : ", ") + name;
     return "Usage: " + program +
-           " [--simulate[=SCENARIO[,SCENARIO...]]]\n"
+           " [--simulate[=SCENARIO[,SCENARIO...]]] [--settings FILE]\n"
            "\n"
            "Manages two-bay RAID enclosures attached by USB or eSATA.\n"
            "\n"
@@ -54,6 +67,10 @@ std::string UsageText(const std::string& program, const std::vector<std::string>
            "                     machine's disks, one per scenario in LIST\n"
            "                     (default: " +
            std::string(kDefaultScenario) +
+           ")\n"
+           "  --settings FILE    the e-mail settings file\n"
+           "                     (default: " +
+           std::string(mail::kDefaultSettingsPath) +
            ")\n"
            "  --help             show this text\n"
            "  --version          show the program version\n"

@@ -1,6 +1,6 @@
 #pragma once
-// The few options raidgui understands: --simulate[=SCENARIO], --help and
-// --version. Anything else is refused so that a typo does not silently run
+// The few options raidgui understands: --simulate[=SCENARIO], --settings
+// FILE, --help and --version. Anything else is refused so that a typo does not silently run
 // the program against the real disks.
 #include <string>
 #include <vector>
@@ -13,6 +13,8 @@ struct CommandLine {
     bool simulate = false;
     // Emulated enclosures, one scenario name each, in disk order.
     std::vector<std::string> scenarios;
+    // The e-mail settings file; empty: the machine-wide one.
+    std::string settingsFile;
     std::string error;  // for Action::Error
 };
 

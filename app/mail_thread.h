@@ -1,35 +1,55 @@
 #pragma once
-// The mail thread: runs the settings reload and the notification send on the
-// main thread when MailRequestFlags asks for them.
+// The mail thread. When MailRequestFlags asks for anything it hands the mail
+// pass (settings reload, composing the pending notification) to the main
+// thread, then sends the composed notification itself: the window never
+// waits on the network, and sees only the send's stages and its end.
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "app/hand_over.h"
 #include "app/shell_context.h"
 #include "app/worker_thread.h"
+#include "mail/mail_pass.h"
+#include "mail/smtp_client.h"
 
 namespace raid::app {
 
 class MailThread {
 public:
-    // `mailPass` is the e-mail handler, run on the main thread through
-    // `gate`.
+    // What the thread hands to the main thread; each runs there, through the
+    // gate, and only while the gate is open.
+    struct MainThreadWork {
+        // MailPass: the job it composed, if any.
+        std::function<std::optional<mail::MailJob>()> mailPass;
+        // A status-bar text of a stage of the send.
+        std::function<void(int panel, const std::string& text)> statusText;
+        // The end of a send.
+        std::function<void(const mail::SendReport& report)> sendEnded;
+    };
+
+    // `options` configure every send; their stop flag is the thread's own.
     MailThread(std::shared_ptr<ShellContext> context, std::shared_ptr<HandOverGate> gate,
-               std::function<void()> mailPass);
+               MainThreadWork work, mail::SmtpOptions options);
 
     void Start();
+    // A send under way ends at its next look at the stop flag (100 ms).
     void Halt() { thread_.Halt(); }
     bool Finish(std::chrono::milliseconds limit) { return thread_.Finish(limit); }
 
-    // One turn of the loop before its 200 ms sleep: true when the handler
-    // was handed over.
-    static bool Pass(const ShellFlags& flags, HandOverGate& gate,
-                     const std::function<void()>& mailPass);
+    // One turn of the loop before its 200 ms sleep, on the calling thread
+    // (the mail thread; tests use one of their own): the report of the
+    // notification it sent, or nullopt when it sent none.
+    static std::optional<mail::SendReport> Pass(const ShellFlags& flags, HandOverGate& gate,
+                                                const MainThreadWork& work,
+                                                const mail::SmtpOptions& options);
 
 private:
     std::shared_ptr<ShellContext> context_;
     std::shared_ptr<HandOverGate> gate_;
-    std::function<void()> mailPass_;
+    MainThreadWork work_;
+    mail::SmtpOptions options_;
     WorkerThread thread_;
 };
 

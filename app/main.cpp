@@ -11,7 +11,6 @@
 
 #include "app/command_line.h"
 #include "app/image_builder_window.h"
-#include "app/mail_client_window.h"
 #include "app/main_window.h"
 #include "app/termination_watch.h"
 #include "platform/instance_lock.h"
@@ -93,9 +92,9 @@ int Run(int argc, char** argv) {
     try {
         app::MainWindowOptions options;
         options.context = context;
+        if (!line.settingsFile.empty()) options.settingsFile = line.settingsFile;
         app::MainWindow mainWindow(options);
         app::ImageBuilderWindow imageBuilder;
-        app::MailClientWindow mailClient;
         app::TerminationWatch termination;
         QObject::connect(&termination, &app::TerminationWatch::terminationRequested, &mainWindow,
                          [&mainWindow] { mainWindow.queryEndSession(); });

@@ -109,6 +109,7 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
         connect(*t.timer, &QTimer::timeout, this, t.handler);
     }
 
+    settingsStore_ = std::make_unique<mail::SettingsStore>(options_.settingsFile);
     buildWindow();
     statusPage_ = std::make_unique<StatusPage>(*this);
     setupPage_ = std::make_unique<SetupPage>(*this);
@@ -246,8 +247,8 @@ void MainWindow::startUp() {
     // belong to their subsystems' state.)
     mail_.systemInfoBlock = mail::BuildSystemInfoBlock(options_.hostSources);
 
-    // 15. CheckMailSettingsAtStartup belongs to the settings store; it sets
-    // bit 0 of MailRequestFlags when settings exist. Not wired yet.
+    // 15. The e-mail settings: back-filled, and loaded by the mail thread.
+    checkMailSettings();
 
     // 16. Status page with device 1 and disk 1 selected.
     for (QWidget* w : std::initializer_list<QWidget*>{device1Picture_, upgradeDevice1Picture_,
@@ -282,12 +283,7 @@ void MainWindow::startThreads() {
 
     monitorThread_ =
         std::make_unique<MonitorThread>(context_, gate_, [this] { serveMonitorRequest(); });
-    mailThread_ = std::make_unique<MailThread>(context_, gate_, [this] {
-        // The settings reload and the notification send belong to the mail
-        // subsystem; until it is wired in, a request is dropped here so that
-        // it does not wake the thread forever.
-        context_->state.shell.mailRequestFlags = 0;
-    });
+    mailThread_ = std::make_unique<MailThread>(context_, gate_, mailThreadWork(), options_.smtp);
     detectionThread_->Start();
     monitorThread_->Start();
     mailThread_->Start();

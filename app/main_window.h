@@ -11,11 +11,15 @@
 #include <memory>
 #include <vector>
 
+#include "app/mail_thread.h"
 #include "app/message_sink.h"
 #include "app/shell_context.h"
 #include "common/text.h"
 #include "discovery/discovery_host.h"
 #include "mail/mail_event.h"
+#include "mail/mail_settings.h"
+#include "mail/settings_store.h"
+#include "mail/smtp_client.h"
 #include "mail/system_info.h"
 #include "monitor/dispatcher.h"
 #include "monitor/monitor_host.h"
@@ -40,13 +44,17 @@ class SmartPage;
 struct SmartPageHooks;
 }  // namespace raid::smart
 
+namespace raid::mail {
+class EmailPage;
+class MailSender;
+}  // namespace raid::mail
+
 namespace raid::app {
 
 class PictureButton;
 class HandOverGate;
 class DetectionThread;
 class MonitorThread;
-class MailThread;
 class DeviceChangeMonitor;
 class StatusPage;
 class SetupPage;
@@ -67,6 +75,10 @@ struct MainWindowOptions {
     // The date-time format "c" of the event log and the settings lines;
     // null: the user's locale.
     text::DateTimeFormatter timeStamp;
+    // The e-mail settings file (--settings).
+    std::filesystem::path settingsFile = mail::kDefaultSettingsPath;
+    // How mails are sent (tests: short stage limits, their own CA).
+    mail::SmtpOptions smtp;
 };
 
 // The pages of the page stack, by index.
@@ -148,6 +160,17 @@ public:
     // thread). Tests call it by hand.
     void serveMonitorRequest();
 
+    // The e-mail page, and the settings it edits (main_window_mail.cpp).
+    mail::EmailPage& emailPage() { return *emailPage_; }
+    mail::MailSettingsState& mailSettings() { return mailSettings_; }
+    // The mail thread's pass on the main thread: reloads the settings and
+    // composes the pending notification, which the mail thread then sends.
+    // Tests call it by hand.
+    std::optional<mail::MailJob> runMailPass();
+    // What the mail thread hands to this window (tests run MailThread::Pass
+    // with it on a thread of their own).
+    MailThread::MainThreadWork mailThreadWork();
+
     // DiscoveryHost and MonitorHost.
     void SetStatusPanel(int panel, const std::string& text) override;
     void Pump() override;
@@ -224,6 +247,11 @@ private:
     smart::SmartPageHooks smartPageHooks();
     void saveSmartDumps();
 
+    // E-mail (main_window_mail.cpp): the settings check at start-up, the
+    // page's hooks and the end of a test mail.
+    void checkMailSettings();
+    void onTestMailFinished(bool sent, const QString& error, bool testMail);
+
     bool pageButtonsFree() const;
     void showDevicePicture(PictureButton* target, const QString& companion, bool selected);
     std::filesystem::path programFolder() const;
@@ -293,8 +321,11 @@ private:
     int selectedUpgradeDevice_ = 0;
     TimePoint statusTimeReference_{};
     mail::MailState mail_;
-    // Until the settings store is wired in nothing is suppressed.
-    mail::NotificationSettings notificationSettings_;
+    // The e-mail settings: the file, and what the last load read from it.
+    std::unique_ptr<mail::SettingsStore> settingsStore_;
+    mail::MailSettingsState mailSettings_;
+    mail::EmailPage* emailPage_ = nullptr;
+    mail::MailSender* mailSender_ = nullptr;
 };
 
 }  // namespace raid::app

@@ -82,7 +82,7 @@ int MainWindow::CountPhysicalDisks() { return discovery::CountPhysicalDisks(cont
 TimePoint MainWindow::Now() { return context_->clock->WallNow(); }
 
 void MainWindow::RaiseMailEvent(int kind, int device, int member) {
-    mail::RaiseMailEvent(context_->state, mail_, notificationSettings_,
+    mail::RaiseMailEvent(context_->state, mail_, {mailSettings_.suppressMask},
                          static_cast<std::uint8_t>(kind), static_cast<std::uint8_t>(device),
                          static_cast<std::uint8_t>(member));
 }

@@ -16,6 +16,8 @@
 
 #include "app/main_window.h"
 #include "app/picture_button.h"
+#include "mail/email_page.h"
+#include "mail/mail_sender.h"
 #include "skin/skin.h"
 #include "smart/smart_page.h"
 
@@ -66,6 +68,16 @@ void Caption(QWidget* parent, const QString& name, const QRect& geometry, const 
     QPalette p = caption->palette();
     p.setColor(QPalette::WindowText, QColor(0x5a, 0x63, 0x72));
     caption->setPalette(p);
+}
+
+// A subsystem's own page takes the place and the caption of the stack's
+// empty one.
+void ReplacePage(QStackedWidget* pages, QWidget* empty, QWidget* page) {
+    page->setWindowTitle(empty->windowTitle());
+    const int index = pages->indexOf(empty);
+    pages->removeWidget(empty);
+    delete empty;
+    pages->insertWidget(index, page);
 }
 
 void Rule(QWidget* page, int top) {
@@ -371,36 +383,21 @@ void MainWindow::buildUpgradePage(QWidget* page) {
 }
 
 void MainWindow::buildEmailPage(QWidget* page) {
-    // Each field: "<name>Edit" with "<name>Caption" in front and, for some,
-    // "<name>Note" behind.
-    const struct {
-        const char* name;
-        const char* caption;
-        const char* note;
-        int top;
-        int width;
-    } fields[5] = {
-        {"smtpHost", "E-Mail Host (SMTP)", "", 24, 250},
-        {"smtpPort", "Port", "( Default 25 )", 60, 70},
-        {"smtpTimeout", "Time Out", "(Sec)", 96, 70},
-        {"senderName", "Name", "", 150, 250},
-        {"senderAddress", "E-Mail Address", "", 186, 250},
+    // The mail subsystem's own page; its test mail goes out on the sender's
+    // thread.
+    mailSender_ = new mail::MailSender(options_.smtp, this);
+    mailSender_->setObjectName("mailSender");
+    mail::EmailPageHooks hooks;
+    hooks.message = [this](const std::string& text, const std::string& caption) {
+        tellUser(QString::fromStdString(text), QString::fromStdString(caption));
     };
-    for (const auto& f : fields) {
-        const QString name = f.name;
-        makeLabel(name + "Caption", page, QRect(20, f.top + 4, 140, 20), f.caption);
-        auto* edit = new QLineEdit(page);
-        edit->setObjectName(name + "Edit");
-        edit->setGeometry(164, f.top, f.width, 26);
-        if (f.note[0] != '\0') {
-            makeLabel(name + "Note", page, QRect(164 + f.width + 8, f.top + 4, 110, 20), f.note);
-        }
-    }
-    page->findChild<QLineEdit*>("smtpTimeoutEdit")->setMaxLength(2);
-    auto* save = makePicture("saveMailButton", page, Action(228, 300));
-    auto* revert = makePicture("revertMailButton", page, Action(342, 300));
-    wirePressedLook(save, false);
-    wirePressedLook(revert, false);
+    hooks.sendTestMail = [this](mail::MailJob job) { mailSender_->send(std::move(job)); };
+    emailPage_ = new mail::EmailPage(mailSettings_, mail_, *settingsStore_, context_->state.shell,
+                                     applicationTitle().toStdString(), std::move(hooks), pages_);
+    ReplacePage(pages_, page, emailPage_);
+    connect(mailSender_, &mail::MailSender::statusText, this,
+            [this](int panel, const QString& text) { SetStatusPanel(panel, text.toStdString()); });
+    connect(mailSender_, &mail::MailSender::finished, this, &MainWindow::onTestMailFinished);
 }
 
 void MainWindow::buildAboutPage(QWidget* page) {
@@ -422,14 +419,8 @@ void MainWindow::buildAboutPage(QWidget* page) {
 }
 
 void MainWindow::buildSmartPage(QWidget* page) {
-    // The SMART subsystem's own page takes the place (and the caption) of the
-    // stack's empty one.
     smartPage_ = new smart::SmartPage(context_->smart, smartPageHooks(), pages_);
-    smartPage_->setWindowTitle(page->windowTitle());
-    const int index = pages_->indexOf(page);
-    pages_->removeWidget(page);
-    delete page;
-    pages_->insertWidget(index, smartPage_);
+    ReplacePage(pages_, page, smartPage_);
     connect(smartPage_, &smart::SmartPage::countdownDoubleClicked, this,
             &MainWindow::saveSmartDumps);
 }

@@ -8,6 +8,7 @@
 #include "app/picture_button.h"
 #include "app/setup_page.h"
 #include "app/status_page.h"
+#include "mail/email_page.h"
 
 namespace raid::app {
 namespace {
@@ -99,7 +100,7 @@ void MainWindow::openEmailPage() {
     if (!pageButtonsFree()) return;
     currentPage_ = kPageEmail;
     showPage();
-    // Filling the page from the mail settings comes with the e-mail page.
+    emailPage_->fillPage();
 }
 
 void MainWindow::openAboutPage() {

@@ -10,6 +10,7 @@
 
 #include "cli/raidctl_args.h"
 #include "cli/raidctl_commands.h"
+#include "cli/raidctl_mail.h"
 #include "cli/raidctl_monitor.h"
 #include "cli/raidctl_settings.h"
 #include "cli/raidctl_sim.h"
@@ -111,6 +112,11 @@ int main(int argc, char** argv) {
     if (args.command == cli::Command::Monitor) CatchMonitorSignals();
 
     try {
+        // The e-mail commands touch no disk.
+        if (args.command == cli::Command::MailTest)
+            return cli::RunMailTest(args, std::cout, std::cerr);
+        if (args.command == cli::Command::MailSettings)
+            return cli::RunMailSettings(args, std::cout, std::cerr);
         platform::SystemClock clock;
         std::unique_ptr<platform::DiskSystem> disks;
         std::function<int(const std::string&)> numberOfPath;
@@ -146,6 +152,8 @@ int main(int argc, char** argv) {
                 return cli::RunBuzzer(ctx, args);
             case cli::Command::BackupPeriod:
                 return cli::RunBackupPeriod(ctx, args);
+            case cli::Command::MailTest:
+            case cli::Command::MailSettings:
             case cli::Command::None:
                 break;
         }

@@ -10,6 +10,7 @@
 #include "cli/raidctl_output.h"
 #include "common/state.h"
 #include "device/protocol.h"
+#include "mail/settings_store.h"
 
 namespace raid::cli {
 namespace {
@@ -267,10 +268,41 @@ void AddBackupPeriodCommand(CLI::App& app, Arguments& a) {
     });
 }
 
+void AddSettingsFileOption(CLI::App& sub, Arguments& a) {
+    sub.add_option(
+           "--settings", a.settingsFile,
+           "the e-mail settings file (default: " + std::string(mail::kDefaultSettingsPath) + ")")
+        ->type_name("FILE")
+        ->check(kNotEmpty);
+}
+
+void AddMailTestCommand(CLI::App& app, Arguments& a) {
+    CLI::App* sub = AddCommand(app, a, Command::MailTest, "mail-test",
+                               "send the test mail with the stored e-mail settings");
+    AddSettingsFileOption(*sub, a);
+    sub->footer(
+        "Sends the E-mail page's test mail, to the sender's own address, and prints\n"
+        "each step of the SMTP exchange (never the password or the message text).\n"
+        "Exit codes: 0 the server took the mail; 1 usage; 3 no settings are stored,\n"
+        "the settings file cannot be read, or the mail was not sent (the reason is\n"
+        "on standard error).");
+}
+
+void AddMailSettingsCommand(CLI::App& app, Arguments& a) {
+    CLI::App* sub = AddCommand(app, a, Command::MailSettings, "mail-settings",
+                               "show the stored e-mail settings (the password hidden)");
+    AddSettingsFileOption(*sub, a);
+    AddJsonFlag(*sub, a);
+    sub->footer(
+        "Exit codes: 0 the settings were shown, or the file holds none; 1 usage; 3 the\n"
+        "settings file cannot be read or is not a settings file.");
+}
+
 // Each command adds itself; a new command is one more function here.
 constexpr void (*kCommands[])(CLI::App&, Arguments&) = {
-    AddDisksCommand, AddListCommand,    AddStatusCommand, AddSmartCommand,
-    AddQueryCommand, AddMonitorCommand, AddBuzzerCommand, AddBackupPeriodCommand,
+    AddDisksCommand,    AddListCommand,         AddStatusCommand, AddSmartCommand,
+    AddQueryCommand,    AddMonitorCommand,      AddBuzzerCommand, AddBackupPeriodCommand,
+    AddMailTestCommand, AddMailSettingsCommand,
 };
 
 void DefineCommandLine(CLI::App& app, Arguments& a) {

@@ -26,7 +26,19 @@ enum ExitCode : int {
 };
 
 // None: --help or --version was given, or the command line is not valid.
-enum class Command { None, Disks, Query, List, Status, Smart, Monitor, Buzzer, BackupPeriod };
+enum class Command {
+    None,
+    Disks,
+    Query,
+    List,
+    Status,
+    Smart,
+    Monitor,
+    Buzzer,
+    BackupPeriod,
+    MailTest,
+    MailSettings,
+};
 
 // The status poll interval of the window program's poll tick.
 inline constexpr std::uint32_t kDefaultMonitorIntervalMs = 5000;
@@ -59,6 +71,9 @@ struct Arguments {
     bool userPeriod = false;
     std::uint32_t days = 0;
     std::uint32_t hours = 0;
+    // mail-test, mail-settings: the e-mail settings file (empty: the
+    // machine-wide one).
+    std::string settingsFile;
 };
 
 struct ParseResult {

@@ -101,9 +101,9 @@ EmailPage::EmailPage(MailSettingsState& settings, MailState& mail, SettingsStore
     buildEventPage(stack_->widget(kDeviceRemovedPage), 2, "deviceRemoved",
                    "Device Removed info. and ");
 
-    testButton_ = PictureButton(this, "emailTestButton", "Image3_Test", kLeft);
-    auto* ok = PictureButton(this, "emailOkButton", "Image3_OK", 228);
-    auto* ignoreButton = PictureButton(this, "emailIgnoreButton", "Image3_Ignore", 342);
+    testButton_ = PictureButton(this, "emailTestButton", "testMailButton", kLeft);
+    auto* ok = PictureButton(this, "emailOkButton", "saveMailButton", 228);
+    auto* ignoreButton = PictureButton(this, "emailIgnoreButton", "revertMailButton", 342);
     connect(testButton_, &QPushButton::clicked, this, &EmailPage::test);
     connect(ok, &QPushButton::clicked, this, &EmailPage::save);
     connect(ignoreButton, &QPushButton::clicked, this, &EmailPage::ignore);
@@ -364,6 +364,7 @@ void EmailPage::fillFromSettings(bool keepSuppressBoxes) {
         const EventTemplate& t = settings_.templates[static_cast<std::size_t>(kind)];
         EventControls& c = events_[static_cast<std::size_t>(kind - 1)];
         c.subject->setText(t.subject.empty() ? QString() : Q(t.subject.front()));
+        c.subject->setCursorPosition(0);  // a long subject shows its beginning
         c.contents->setPlainText(MemoText(t.body));
     }
     addresses_ = settings_.recipients;

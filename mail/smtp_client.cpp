@@ -1,6 +1,7 @@
 #include "mail/smtp_client.h"
 
 #include <QSslCertificate>
+#include <QSslCipher>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <algorithm>
@@ -52,6 +53,7 @@ public:
 
     bool Open(const std::string& host, quint16 port, Security security) {
         host_ = host + ":" + std::to_string(port);
+        Note("connecting to " + host_ + (security == Security::Tls ? " with TLS" : ""));
         if (security != Security::None && !ConfigureTls()) return false;
         const Steady::time_point deadline = Steady::now() + limit_;
         if (security == Security::Tls) {
@@ -109,7 +111,7 @@ public:
         }
         if (!Command("auth LOGIN", "AUTH LOGIN", {334}) ||
             !Command(Base64(user), "AUTH LOGIN (user name)", {334}) ||
-            !Command(Base64(password), "AUTH LOGIN (password)", {235})) {
+            !Command(Base64(password), kPasswordStage, {235})) {
             return false;
         }
         authenticated_ = true;
@@ -124,6 +126,8 @@ public:
     // The message and the final "."; TransferEnd only once it is accepted.
     bool Transfer(const std::string& message) {
         Announce(SmtpEvent::TransferBegin);
+        Tell("C: <the message, " + std::to_string(message.size()) + " bytes>");
+        Tell("C: .");
         if (!Write(message + ".\r\n", "the message") || !Expect("the end of the message", {250})) {
             return false;
         }
@@ -143,10 +147,18 @@ public:
         connected_ = false;
         authenticated_ = false;
         socket_.abort();
+        if (announced_) Note("disconnected");
         Announce(SmtpEvent::Disconnected);
     }
 
 private:
+    static constexpr const char* kPasswordStage = "AUTH LOGIN (password)";
+
+    void Tell(const std::string& line) const {
+        if (options_.transcript) options_.transcript(line);
+    }
+    void Note(const std::string& text) const { Tell("-- " + text); }
+
     bool Fail(std::string text) {
         if (error_.empty()) error_ = std::move(text);
         return false;
@@ -186,6 +198,7 @@ private:
 
     bool Handshake() {
         const Steady::time_point deadline = Steady::now() + limit_;
+        Note("TLS handshake");
         while (!socket_.isEncrypted()) {
             if (!Waiting(deadline, "the TLS handshake")) return false;
             if (socket_.waitForEncrypted(Slice(deadline))) break;
@@ -202,10 +215,14 @@ private:
                             " failed: " + reasons);
             }
         }
+        const QSslCipher cipher = socket_.sessionCipher();
+        Note("TLS established (" + cipher.protocolString().toStdString() + ", " +
+             cipher.name().toStdString() + ")");
         return true;
     }
 
     bool Line(const std::string& text, const std::string& stage) {
+        Tell(stage == kPasswordStage ? "C: <the password, Base64, not shown>" : "C: " + text);
         return Write(text + "\r\n", stage);
     }
 
@@ -233,7 +250,13 @@ private:
             SmtpReply reply;
             std::string why;
             const auto status = reader_.Next(reply, why);
-            if (status == ReplyReader::Status::Complete) return reply;
+            if (status == ReplyReader::Status::Complete) {
+                for (std::size_t i = 0; i < reply.lines.size(); ++i) {
+                    Tell("S: " + std::to_string(reply.code) +
+                         (i + 1 < reply.lines.size() ? "-" : " ") + reply.lines[i]);
+                }
+                return reply;
+            }
             if (status == ReplyReader::Status::Malformed) {
                 responsive_ = false;
                 Fail("The mail server " + host_ + " gave no SMTP answer to " + stage + ": " + why);

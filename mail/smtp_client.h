@@ -37,6 +37,11 @@ struct SmtpOptions {
     const std::atomic<bool>* stop = nullptr;
     // Source of the Date header; null: the system clock.
     platform::Clock* clock = nullptr;
+    // Each step of the exchange as it happens, on the sending thread: lines
+    // sent ("C: ehlo ..."), replies ("S: 250 ..."), and notes ("-- ...").
+    // The password and the message text never appear: a stand-in says what
+    // went instead.
+    std::function<void(const std::string& line)> transcript;
 };
 
 using SmtpEvents = std::function<void(SmtpEvent)>;

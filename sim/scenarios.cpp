@@ -97,6 +97,15 @@ Enclosure NoSensors() {
     return e;
 }
 
+// A mirror whose controller has no schedule backup: the window offers its
+// E-mail page in place of Setup, so its lost members are mailed.
+Enclosure NoSchedule() {
+    Enclosure e = Mirror();
+    e.scheduleCapability = false;
+    e.settingCapabilityBits = 0x01;
+    return e;
+}
+
 Enclosure FailedMember() {
     Enclosure e = Mirror();
     e.members[0].state = 9;
@@ -113,6 +122,7 @@ constexpr std::pair<const char*, Enclosure (*)()> kScenarios[] = {
     {"jbod", Jbod},
     {"nosensors", NoSensors},
     {"failed", FailedMember},
+    {"noschedule", NoSchedule},
 };
 
 }  // namespace

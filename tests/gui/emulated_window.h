@@ -16,11 +16,16 @@ namespace raid::app::test_support {
 
 class EmulatedWindow {
 public:
+    // `settingsFile`: the e-mail settings; by default one in the log folder
+    // (none there), never the machine's own.
     EmulatedWindow(std::shared_ptr<platform::Clock> clock,
-                   std::shared_ptr<sim::SimDiskSystem> disks) {
+                   std::shared_ptr<sim::SimDiskSystem> disks,
+                   std::filesystem::path settingsFile = {}) {
+        if (settingsFile.empty()) settingsFile = logFolder_.path().toStdString() + "/settings.reg";
         MainWindowOptions options;
         options.context = std::make_shared<ShellContext>(std::move(clock), std::move(disks));
         options.context->programFolder = logFolder_.path().toStdString();
+        options.settingsFile = settingsFile;
         options.startThreads = false;
         options.watchDevices = false;
         window_ = std::make_unique<MainWindow>(std::move(options));

@@ -91,6 +91,9 @@ protected:
         options.watchDevices = false;
         options.hostSources = FixedHost();
         options.context->programFolder = logFolder.path;
+        // Never the machine's own settings.
+        options.settingsFile = logFolder.path / "settings" / "settings.reg";
+        options.smtp = smtp;
         options.timeStamp = text::PatternDateTimeFormatter("%d/%m/%Y %H:%M:%S");
         options.runModal = [this](QDialog& dialog) {
             modals.push_back(dialog.objectName());
@@ -142,6 +145,8 @@ protected:
     // Modal windows opened (by objectName); onModal may act while one is open.
     std::vector<QString> modals;
     std::function<int(QDialog&)> onModal;
+    // How the window sends mail.
+    mail::SmtpOptions smtp;
     std::unique_ptr<MainWindow> window;
 };
 

@@ -40,5 +40,19 @@ TEST(CommandLine, RefusesWhatItDoesNotKnow) {
     EXPECT_EQ(ParseCommandLine({"--version"}, kKnown).action, CommandLine::Action::Version);
 }
 
+TEST(CommandLine, SettingsNamesTheEmailSettingsFile) {
+    EXPECT_EQ(ParseCommandLine({}, kKnown).settingsFile, "");  // the machine-wide one
+    const CommandLine separate =
+        ParseCommandLine({"--settings", "/tmp/s.reg", "--simulate"}, kKnown);
+    EXPECT_EQ(separate.action, CommandLine::Action::Run);
+    EXPECT_EQ(separate.settingsFile, "/tmp/s.reg");
+    EXPECT_TRUE(separate.simulate);
+    EXPECT_EQ(ParseCommandLine({"--settings=s.reg"}, kKnown).settingsFile, "s.reg");
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--settings"}, {"--settings="}, {"--settings", "a", "--settings", "b"}}) {
+        EXPECT_EQ(ParseCommandLine(args, kKnown).action, CommandLine::Action::Error) << args.size();
+    }
+}
+
 }  // namespace
 }  // namespace raid::app

@@ -14,8 +14,7 @@
 
 #include "mail/mail_sender.h"
 #include "mail/smtp_client.h"
-#include "tests/smtp/test_server.h"
-#include "tests/unit/scratch_folder.h"
+#include "tests/smtp/loopback_smtp_test.h"
 
 namespace raid::mail {
 namespace {
@@ -54,21 +53,8 @@ std::vector<std::string> HeaderLines(const std::string& data) {
 
 std::string Body(const std::string& data) { return data.substr(data.find("\r\n\r\n") + 4); }
 
-class SmtpSendTest : public ::testing::Test {
+class SmtpSendTest : public test_support::LoopbackSmtpTest {
 protected:
-    void SetUp() override {
-        std::string why;
-        if (!TestSmtpServer::Python(why)) GTEST_SKIP() << why;
-    }
-
-    // Starts the server; the test fails when it cannot.
-    bool Serve(const QStringList& options) {
-        std::string error;
-        const bool up = server.Start(options, error);
-        EXPECT_TRUE(up) << error;
-        return up;
-    }
-
     MailJob Job(Security security = Security::None) {
         MailJob job;
         MailSettings& s = job.settings;
@@ -99,8 +85,6 @@ protected:
         return messages.empty() ? ReceivedMessage{} : messages.front();
     }
 
-    test_support::ScratchFolder scratch{"smtp"};
-    TestSmtpServer server{scratch.path() / "server"};
     std::string caFile;
     std::vector<SmtpEvent> events;
 };

@@ -100,6 +100,34 @@ std::vector<ReceivedMessage> TestSmtpServer::Messages() const {
     }
 }
 
+mail::MailPageFields LoopbackPageFields(quint16 port, const std::string& timeOut) {
+    mail::MailPageFields f;
+    f.settings.host = "127.0.0.1";
+    f.settings.port = std::to_string(port);
+    f.settings.senderName = "RAID Box";
+    f.settings.senderAddress = "raid@example.com";
+    f.settings.timeOut = timeOut;
+    f.settings.account = "raid";
+    f.settings.password = "s3cret";
+    f.addresses = {"ops@example.com", "boss@example.com"};
+    return f;
+}
+
+bool StoreMailSettings(const fs::path& file, mail::MailPageFields fields, std::string& error) {
+    mail::SettingsStore store(file);
+    mail::MailSettingsState state;
+    ShellFlags flags;
+    if (const auto problem = mail::CheckMailSettingsAtStartup(store, state, flags)) {
+        error = *problem;
+        return false;
+    }
+    if (const auto problem = mail::SaveMailSettings(store, state, flags, fields)) {
+        error = *problem;
+        return false;
+    }
+    return true;
+}
+
 std::optional<TestCertificates> MakeTestCertificates(const fs::path& folder, std::string& error) {
     fs::create_directories(folder);
     TestCertificates c{folder / "ca.pem", folder / "server.pem", folder / "server.key",

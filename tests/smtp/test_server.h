@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "mail/mail_settings.h"
+
 namespace raid::test_support {
 
 // A message the server accepted: its envelope and its data as received.
@@ -41,6 +43,17 @@ private:
     QProcess process_;
     quint16 port_ = 0;
 };
+
+// What the e-mail page would hold for a server on 127.0.0.1:`port`: sender
+// "RAID Box" <raid@example.com>, login "raid" / "s3cret" (the server's),
+// authentication off, recipients ops@example.com and boss@example.com,
+// stage limit `timeOut` seconds.
+mail::MailPageFields LoopbackPageFields(quint16 port, const std::string& timeOut = "10");
+
+// Stores `fields` in the settings file `file` as the page's OK does; false
+// with `error` when it cannot.
+bool StoreMailSettings(const std::filesystem::path& file, mail::MailPageFields fields,
+                       std::string& error);
 
 // A test CA and two server certificates signed by it: one for 127.0.0.1,
 // one for another host.

@@ -1,0 +1,57 @@
+// The main window's e-mail wiring: the settings check at start-up, the mail
+// thread's pass and what a send shows on the window.
+#include <QTimer>
+#include <cstdio>
+
+#include "app/main_window.h"
+#include "mail/email_page.h"
+
+namespace raid::app {
+
+void MainWindow::checkMailSettings() {
+    const auto problem =
+        mail::CheckMailSettingsAtStartup(*settingsStore_, mailSettings_, context_->state.shell);
+    if (!problem) return;
+    // The program runs on without settings; the box comes once the window
+    // is up.
+    std::fprintf(stderr, "raidgui: %s\n", problem->c_str());
+    const QString text = QString::fromStdString(*problem) +
+                         "\n\nStart raidgui with --settings FILE to keep the e-mail settings "
+                         "in a file of your own.";
+    QTimer::singleShot(0, this, [this, text] { tellUser(text, "E-Mail Message"); });
+}
+
+std::optional<mail::MailJob> MainWindow::runMailPass() {
+    mail::MailPassHooks hooks;
+    hooks.statusPanel = [this](int panel, const std::string& text) { SetStatusPanel(panel, text); };
+    // No pump while the templates are read (they are a few small files): an
+    // OK clicked in a pump would save into the middle of the load.
+    mail::MailPassResult result =
+        mail::MailPass(context_->state.shell, mail_, mailSettings_, *settingsStore_,
+                       applicationTitle().toStdString(), hooks);
+    if (result.problem) {
+        std::fprintf(stderr, "raidgui: %s\n", result.problem->c_str());
+        SetStatusPanel(4, *result.problem);
+    }
+    return std::move(result.job);
+}
+
+MailThread::MainThreadWork MainWindow::mailThreadWork() {
+    MailThread::MainThreadWork work;
+    work.mailPass = [this] { return runMailPass(); };
+    work.statusText = [this](int panel, const std::string& text) { SetStatusPanel(panel, text); };
+    // A notification that did not go out is told on the last-result line: a
+    // box would hold the mail thread until someone closes it.
+    work.sendEnded = [this](const mail::SendReport& report) {
+        if (report.sent) return;
+        std::fprintf(stderr, "raidgui: e-mail not sent: %s\n", report.error.c_str());
+        SetStatusPanel(4, "E-mail not sent: " + report.error);
+    };
+    return work;
+}
+
+void MainWindow::onTestMailFinished(bool sent, const QString& error, bool testMail) {
+    emailPage_->showSendResult(sent, error, testMail);
+}
+
+}  // namespace raid::app

@@ -1,0 +1,165 @@
+// End-to-end: the window program mails a lost member. raidgui runs under
+// Xvfb (offscreen without it) against an emulated enclosure served through
+// raid-sim-fuse and a loop device, with a settings file that points at an
+// SMTP server on the loopback address; pulling HDD1 in the emulator must
+// bring exactly one mail. Needs root, /dev/fuse, loop devices and
+// python3-aiosmtpd; skips itself otherwise.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+#include <filesystem>
+#include <string>
+
+#include "sim/fuse/sim_mount.h"
+#include "tests/e2e/json_field.h"
+#include "tests/smtp/test_server.h"
+
+namespace raid {
+namespace {
+
+namespace fs = std::filesystem;
+using sim::fuse::RunCommand;
+using sim::fuse::SimMount;
+using test_support::JsonField;
+using test_support::TestSmtpServer;
+
+constexpr char kSubjectPrefix[] = "[RAID GUI v0.50.11-5 Message] ";
+// Discovery probes physical disks 0..9 only.
+constexpr int kProbedDisks = 10;
+
+// The physical disk number raidctl gives `device`; -1 when it lists none.
+int DiskNumber(const std::string& device) {
+    const auto disks = RunCommand({RAIDCTL_PATH, "disks", "--json"}, 10000);
+    std::size_t at = 0;
+    while ((at = disks.out.find('{', at)) != std::string::npos) {
+        const std::string object = disks.out.substr(at, disks.out.find('}', at) - at + 1);
+        if (JsonField(object, "devicePath") == device)
+            return std::stoi(JsonField(object, "number").value_or("-1"));
+        ++at;
+    }
+    return -1;
+}
+
+// Waits up to `ms` for `done`, serving this thread's events.
+bool WaitFor(const std::function<bool()>& done, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms) return false;
+        QCoreApplication::processEvents();
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+class RaidguiMailTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string missing = SimMount::MissingPrerequisites();
+        if (!missing.empty()) GTEST_SKIP() << "end-to-end test needs " << missing;
+        std::string why;
+        if (!TestSmtpServer::Python(why)) GTEST_SKIP() << why;
+        // A mirror without schedule backup: the window offers its E-mail
+        // page, so its lost members are mailed.
+        const std::string error = mount_.Start(SIM_FUSE_PATH, {"--scenario", "noschedule"});
+        ASSERT_TRUE(error.empty()) << error;
+        const int disk = DiskNumber(mount_.LoopDevice());
+        ASSERT_GE(disk, 0) << mount_.LoopDevice() << " is not among the disks";
+        if (disk >= kProbedDisks) {
+            GTEST_SKIP() << mount_.LoopDevice() << " is physical disk " << disk
+                         << "; discovery probes only disks 0.." << kProbedDisks - 1;
+        }
+    }
+
+    void TearDown() override {
+        for (QProcess* p : {&raidgui_, &xvfb_}) {
+            if (p->state() == QProcess::NotRunning) continue;
+            p->terminate();
+            if (!p->waitForFinished(10000)) {
+                p->kill();
+                p->waitForFinished(5000);
+            }
+        }
+        mount_.Stop();
+        std::error_code ec;
+        fs::remove_all(folder_, ec);
+    }
+
+    // Xvfb on a display of its own, when there is one; else Qt's
+    // offscreen platform.
+    QProcessEnvironment DisplayEnvironment() {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        xvfb_.start("Xvfb",
+                    {"-displayfd", "1", "-nolisten", "tcp", "-ac", "-screen", "0", "1280x1024x24"});
+        if (!xvfb_.waitForStarted(5000) || !xvfb_.waitForReadyRead(10000)) {
+            std::cout << "no Xvfb: raidgui runs offscreen\n";
+            return env;
+        }
+        const QString display = QString::fromUtf8(xvfb_.readLine()).trimmed();
+        env.insert("DISPLAY", ":" + display);
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        return env;
+    }
+
+    int argc_ = 1;
+    char name_[10] = "e2e_tests";
+    char* argv_[2] = {name_, nullptr};
+    QCoreApplication application_{argc_, argv_};
+    SimMount mount_;
+    fs::path folder_ = fs::temp_directory_path() / ("raidgui-mail-e2e-" + std::to_string(getpid()));
+    TestSmtpServer server_{folder_ / "server"};
+    QProcess xvfb_;
+    QProcess raidgui_;
+};
+
+TEST_F(RaidguiMailTest, PullingHdd1BringsOneMail) {
+    std::string error;
+    ASSERT_TRUE(server_.Start({}, error)) << error;
+    const fs::path settings = folder_ / "etc" / "settings.reg";
+    ASSERT_TRUE(test_support::StoreMailSettings(
+        settings, test_support::LoopbackPageFields(server_.port()), error))
+        << error;
+
+    raidgui_.setProcessEnvironment(DisplayEnvironment());
+    raidgui_.setProcessChannelMode(QProcess::MergedChannels);
+    raidgui_.start(RAIDGUI_PATH, {"--settings", QString::fromStdString(settings.string())});
+    ASSERT_TRUE(raidgui_.waitForStarted(10000));
+    if (raidgui_.waitForFinished(2000) && raidgui_.exitCode() == 3) {
+        GTEST_SKIP() << "another raidgui holds the machine's lock: "
+                     << raidgui_.readAll().toStdString();
+    }
+    ASSERT_EQ(raidgui_.state(), QProcess::Running) << raidgui_.readAll().toStdString();
+
+    // Discovery, the first status and one more poll see both members; then
+    // HDD1 goes.
+    QThread::sleep(8);
+    ASSERT_EQ(raidgui_.state(), QProcess::Running) << raidgui_.readAll().toStdString();
+    EXPECT_TRUE(server_.Messages().empty());
+    ASSERT_EQ(mount_.Control("pull 1"), "");
+    ASSERT_TRUE(WaitFor([&] { return !server_.Messages().empty(); }, 30000))
+        << "no mail within 30 s; raidgui said: " << raidgui_.readAll().toStdString();
+    // Two more polls: the member stays lost, and is not mailed again.
+    QThread::sleep(11);
+    const auto messages = server_.Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rcptTos,
+              (std::vector<std::string>{"ops@example.com", "boss@example.com"}));
+    const auto subject = messages[0].data.find("\r\nSubject: ");
+    ASSERT_NE(subject, std::string::npos) << messages[0].data;
+    EXPECT_EQ(messages[0].data.substr(subject + 11, std::string(kSubjectPrefix).size()),
+              kSubjectPrefix);
+    EXPECT_NE(messages[0].data.find("Device1 P0 Hard Disk Drive fail."), std::string::npos)
+        << messages[0].data;
+
+    // SIGTERM closes the window as a log-off would.
+    raidgui_.terminate();
+    EXPECT_TRUE(raidgui_.waitForFinished(10000));
+}
+
+}  // namespace
+}  // namespace raid
