@@ -1,6 +1,7 @@
 // raidctl: headless access to the enclosures, for scripts and diagnostics.
 #include <signal.h>
 
+#include <QCoreApplication>
 #include <atomic>
 #include <filesystem>
 #include <iostream>
@@ -86,6 +87,13 @@ int RunMonitorCommand(raid::cli::Context& ctx, const raid::cli::Arguments& args)
     options.reloadRequested = [] { return reloadSignal.exchange(false); };
     options.notify = platform::NotifyServiceManager;
     options.metricsFile = args.metricsFile;
+    options.mail = cli::MonitorOptions::Mail{args.settingsFile, {}};
+    // The SMTP client's sockets need an application object; nothing else of
+    // Qt runs here.
+    static int qtArgc = 1;
+    static char qtName[] = "raidctl";
+    static char* qtArgv[] = {qtName, nullptr};
+    QCoreApplication application(qtArgc, qtArgv);
     std::unique_ptr<platform::DeviceWatch> watch;
     if (!args.simulate) {
         watch = std::make_unique<platform::DeviceWatch>();

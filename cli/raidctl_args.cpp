@@ -176,6 +176,14 @@ void AddQueryCommand(CLI::App& app, Arguments& a) {
     });
 }
 
+void AddSettingsFileOption(CLI::App& sub, Arguments& a) {
+    sub.add_option(
+           "--settings", a.settingsFile,
+           "the e-mail settings file (default: " + std::string(mail::kDefaultSettingsPath) + ")")
+        ->type_name("FILE")
+        ->check(kNotEmpty);
+}
+
 void AddMonitorCommand(CLI::App& app, Arguments& a) {
     CLI::App* sub = AddCommand(app, a, Command::Monitor, "monitor",
                                "poll Device1 and Device2, keep the day's event log");
@@ -199,6 +207,7 @@ void AddMonitorCommand(CLI::App& app, Arguments& a) {
         ->type_name("FILE")
         ->check(kNotEmpty);
     sub->add_flag("--verbose", a.verbose, "also print each step of the status poll");
+    AddSettingsFileOption(*sub, a);
     AddJsonFlag(*sub, a, "print each log line as a JSON object");
     sub->footer(
         "Keeps the day's event log DIR/yymmdd.log as the window program does and\n"
@@ -206,12 +215,13 @@ void AddMonitorCommand(CLI::App& app, Arguments& a) {
         "executable, where the window program keeps its logs (an installed copy:\n"
         "its log folder). Reads the member disks' SMART data every minute. Follows\n"
         "enclosures plugged in or removed (not with --simulate). Ends after N polls\n"
-        "or on SIGINT/SIGTERM; SIGHUP reads the settings again. One program at a\n"
+        "or on SIGINT/SIGTERM; SIGHUP reads the e-mail settings again. Mails the\n"
+        "notifications the window program mails. One program at a\n"
         "time per machine drives the enclosures: a window program or a second\n"
-        "monitor that runs already is named and monitor exits with 7.\n"
+        "monitor that runs already is named and monitor exits with 8.\n"
         "Exit codes: 0 N polls done or stopped by a signal; 1 the log folder is not\n"
         "usable; 2 no enclosure was found because disks could not be opened; 3 no\n"
-        "enclosure was found (with --simulate); 7 another program holds the\n"
+        "enclosure was found (with --simulate); 8 another program holds the\n"
         "enclosures.\n"
         "With --once the exit status is a bit mask: 1 no enclosure found, 2 a member\n"
         "disk absent or failed, 4 a rebuild running, 8 a controller did not answer,\n"
@@ -268,14 +278,6 @@ void AddBackupPeriodCommand(CLI::App& app, Arguments& a) {
     });
 }
 
-void AddSettingsFileOption(CLI::App& sub, Arguments& a) {
-    sub.add_option(
-           "--settings", a.settingsFile,
-           "the e-mail settings file (default: " + std::string(mail::kDefaultSettingsPath) + ")")
-        ->type_name("FILE")
-        ->check(kNotEmpty);
-}
-
 void AddMailTestCommand(CLI::App& app, Arguments& a) {
     CLI::App* sub = AddCommand(app, a, Command::MailTest, "mail-test",
                                "send the test mail with the stored e-mail settings");
@@ -322,7 +324,7 @@ void DefineCommandLine(CLI::App& app, Arguments& a) {
         "/dev/loop0. Run 'raidctl COMMAND --help' for the options of a command.\n"
         "Exit codes: 0 success, 1 usage (list: no enclosure found), 2 cannot open the\n"
         "disk, 3 command failed or no reply, 4 smart: a disk's SMART verdict is Error.\n"
-        "6 a setting was answered but not taken, 7 monitor: another program drives the\n"
+        "6 a setting was answered but not taken, 8 monitor: another program drives the\n"
         "enclosures; monitor --once: health bits (see 'raidctl monitor --help').");
     for (const auto add : kCommands) add(app, a);
 }

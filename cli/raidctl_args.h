@@ -22,7 +22,7 @@ enum ExitCode : int {
     // The enclosure answered a setting, but read back it still has the old one.
     kExitSettingNotTaken = 6,
     // monitor: the window program or another monitor drives the enclosures.
-    kExitHeldElsewhere = 7,
+    kExitHeldElsewhere = 8,
 };
 
 // None: --help or --version was given, or the command line is not valid.

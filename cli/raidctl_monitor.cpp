@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "cli/log_monitor_host.h"
+#include "cli/monitor_mail.h"
 #include "cli/monitor_report.h"
 #include "cli/raidctl_output.h"
 #include "device/channel.h"
@@ -124,7 +125,7 @@ private:
             options_.logDir,
             "RAID GUI " + state_.shell.versionText,
             options_.timeStamp,
-            options_.raiseMail,
+            [this](int kind, int device, int member) { RaiseMail(kind, device, member); },
             [this](const std::string& message) { ctx_.err << "raidctl: " << message << "\n"; },
         };
     }
@@ -142,6 +143,17 @@ private:
     }
 
     bool StopRequested() { return options_.stop && options_.stop(done_); }
+    void RaiseMail(int kind, int device, int member) {
+        if (mail_) {
+            mail_->Raise(kind, device, member);
+        } else if (options_.raiseMail) {
+            options_.raiseMail(kind, device, member);
+        }
+    }
+    void Say(const std::string& text) { ctx_.err << "raidctl: " << text << "\n"; }
+    // At the end: a send under way is waited for, unless monitoring was
+    // interrupted.
+    void FinishMail();
     void CheckInterrupt() {
         if (options_.interrupted && options_.interrupted()) state_.shell.closing = true;
     }
@@ -181,7 +193,7 @@ private:
     int CountPhysicalDisks() override { return discovery::CountPhysicalDisks(ch_); }
     TimePoint Now() override { return ctx_.clock.WallNow(); }
     void RaiseMailEvent(int kind, int device, int member) override {
-        if (options_.raiseMail) options_.raiseMail(kind, device, member);
+        RaiseMail(kind, device, member);
     }
     void Pump() override { CheckInterrupt(); }
 
@@ -203,6 +215,7 @@ private:
     monitor::MonitorHandlers handlers_;
     AnswerWatch answers_;
     std::vector<platform::DiskInfo> disks_;
+    std::unique_ptr<MonitorMail> mail_;
     std::string noticeText_;
     bool noticeVisible_ = false;
 
@@ -290,6 +303,12 @@ int MonitorRun::Run() {
         return kExitUsage;
     }
     const bool following = static_cast<bool>(options_.deviceEvents);
+    if (options_.mail) {
+        mail_ = std::make_unique<MonitorMail>(
+            state_, options_.mail->settingsFile, [this](const std::string& text) { Say(text); },
+            options_.mail->smtp);
+        mail_->CheckSettings();
+    }
     discovery::DiscoverOnce(state_, ch_);
     disks_ = ctx_.disks.ListDisks();
     if (state_.discovery.deviceCount == 0 && (!following || args_.once)) {
@@ -328,8 +347,11 @@ int MonitorRun::Run() {
         if (StopRequested()) break;
         CheckInterrupt();
         if (state_.shell.closing.load()) break;
-        if (options_.reloadRequested && options_.reloadRequested() && options_.reload)
-            options_.reload();
+        if (options_.reloadRequested && options_.reloadRequested()) {
+            Say("reading the e-mail settings again");
+            if (mail_) mail_->RequestReload();
+        }
+        if (mail_) mail_->Serve();
 
         std::uint64_t now = ctx_.clock.NowMs();
         if (following) ServeDeviceChanges(now);
@@ -366,9 +388,23 @@ int MonitorRun::Run() {
         }
     }
     Notify("STOPPING=1");
+    FinishMail();
     ctx_.out.flush();
     ctx_.err.flush();
     return args_.once ? SayHealth(HealthMask(Report())) : kExitOk;
+}
+
+void MonitorRun::FinishMail() {
+    if (!mail_) return;
+    // A notification raised by the last poll is sent, and its end told.
+    mail_->Serve();
+    while (mail_->Sending() && !state_.shell.closing.load()) {
+        CheckInterrupt();
+        ctx_.clock.SleepMs(kMonitorWaitSliceMs / 10);
+        mail_->Serve();
+    }
+    mail_->Stop();
+    mail_->Serve();
 }
 
 int MonitorRun::SayHealth(unsigned mask) {

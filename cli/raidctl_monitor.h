@@ -8,10 +8,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "cli/raidctl_commands.h"
 #include "common/text.h"
+#include "mail/smtp_client.h"
 
 namespace raid::cli {
 
@@ -36,12 +38,18 @@ struct MonitorOptions {
     // the last call. Empty: devices are not followed, and a start without an
     // enclosure ends at once.
     std::function<bool()> deviceEvents;
-    // True once for each request to read the settings again (SIGHUP).
+    // True once for each request to read the e-mail settings again (SIGHUP).
     std::function<bool()> reloadRequested;
-    // Reads the settings again.
-    std::function<void()> reload;
-    // Queues a notification mail (kind, device, member), as the window's
-    // RaiseMailEvent. Empty: no mail.
+    // E-mail notifications as the window sends them, with the settings of
+    // this file (empty: the machine's); unset: no mail. A QCoreApplication
+    // must exist.
+    struct Mail {
+        std::string settingsFile;
+        mail::SmtpOptions smtp;
+    };
+    std::optional<Mail> mail;
+    // Without `mail`: sees each notification the window would queue (kind,
+    // device, member). May be empty.
     std::function<void(int kind, int device, int member)> raiseMail;
     // The service manager's notifications ("READY=1", "WATCHDOG=1",
     // "STOPPING=1", "STATUS=..."). May be empty.

@@ -639,7 +639,7 @@ TEST(OneProgramPerMachine, ASecondMonitorAndTheWindowNameTheHolder) {
     const CommandResult second = RunCommand(
         {RAIDCTL_PATH, "--simulate", "monitor", "--log-dir", tempDir.string(), "--polls", "1"},
         kCommandTimeoutMs);
-    EXPECT_EQ(second.exitCode, 7) << second.err;
+    EXPECT_EQ(second.exitCode, 8) << second.err;
     EXPECT_NE(second.err.find("raidctl monitor, " + pid), std::string::npos) << second.err;
 #ifdef RAIDGUI_PATH
     const CommandResult window = RunCommand({RAIDGUI_PATH, "--simulate"}, kCommandTimeoutMs);

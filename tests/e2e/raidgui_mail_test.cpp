@@ -76,7 +76,7 @@ protected:
     }
 
     void TearDown() override {
-        for (QProcess* p : {&raidgui_, &xvfb_}) {
+        for (QProcess* p : {&raidgui_, &monitor_, &xvfb_}) {
             if (p->state() == QProcess::NotRunning) continue;
             p->terminate();
             if (!p->waitForFinished(10000)) {
@@ -115,6 +115,7 @@ protected:
     TestSmtpServer server_{folder_ / "server"};
     QProcess xvfb_;
     QProcess raidgui_;
+    QProcess monitor_;
 };
 
 TEST_F(RaidguiMailTest, PullingHdd1BringsOneMail) {
@@ -159,6 +160,53 @@ TEST_F(RaidguiMailTest, PullingHdd1BringsOneMail) {
     // SIGTERM closes the window as a log-off would.
     raidgui_.terminate();
     EXPECT_TRUE(raidgui_.waitForFinished(10000));
+}
+
+// The monitor service mails the same notification, with the same settings.
+TEST_F(RaidguiMailTest, TheMonitorServiceMailsAPulledMemberOnce) {
+    std::string error;
+    ASSERT_TRUE(server_.Start({}, error)) << error;
+    const fs::path settings = folder_ / "etc" / "settings.reg";
+    ASSERT_TRUE(test_support::StoreMailSettings(
+        settings, test_support::LoopbackPageFields(server_.port()), error))
+        << error;
+    const fs::path logs = folder_ / "logs";
+    fs::create_directories(logs);
+
+    monitor_.start(RAIDCTL_PATH,
+                   {"monitor", "--settings", QString::fromStdString(settings.string()), "--log-dir",
+                    QString::fromStdString(logs.string()), "--interval-ms", "1000", "--json"});
+    ASSERT_TRUE(monitor_.waitForStarted(10000));
+    std::string out;
+    const auto read = [&] {
+        out += monitor_.readAllStandardOutput().toStdString();
+        return out;
+    };
+    ASSERT_TRUE(
+        WaitFor([&] { return read().find("has started from") != std::string::npos; }, 30000))
+        << out << monitor_.readAllStandardError().toStdString();
+    ASSERT_EQ(mount_.Control("pull 1"), "");
+    ASSERT_TRUE(WaitFor([&] { return !server_.Messages().empty(); }, 30000))
+        << "no mail within 30 s: " << read() << monitor_.readAllStandardError().toStdString();
+    // The removed line came within two polls of the pull.
+    const auto removed = read().find("HDD1 was removed");
+    ASSERT_NE(removed, std::string::npos) << out;
+    const std::string line = out.substr(out.rfind('{', removed), removed - out.rfind('{', removed));
+    EXPECT_LE(std::stoi(JsonField(line + "\"}", "poll").value_or("99")), 4) << line;
+    QThread::sleep(3);
+    EXPECT_EQ(server_.Messages().size(), 1u);
+    const auto messages = server_.Messages();
+    EXPECT_NE(messages[0].data.find("Subject: " + std::string(kSubjectPrefix)), std::string::npos)
+        << messages[0].data;
+
+    // SIGTERM: over within a second, the log whole.
+    QElapsedTimer stopping;
+    stopping.start();
+    monitor_.terminate();
+    ASSERT_TRUE(monitor_.waitForFinished(10000));
+    EXPECT_LT(stopping.elapsed(), 1000);
+    EXPECT_EQ(monitor_.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(monitor_.exitCode(), 0) << monitor_.readAllStandardError().toStdString();
 }
 
 }  // namespace

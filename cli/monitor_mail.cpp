@@ -1,0 +1,78 @@
+#include "cli/monitor_mail.h"
+
+#include "mail/system_info.h"
+
+namespace raid::cli {
+namespace {
+
+// The window's title, which the subjects of its mails carry.
+const char* const kAppTitle = "RAID GUI v0.50.11-5";
+
+}  // namespace
+
+MonitorMail::MonitorMail(AppState& state, const std::string& settingsFile,
+                         std::function<void(const std::string&)> say, mail::SmtpOptions options)
+    : state_(state),
+      store_(settingsFile.empty() ? std::filesystem::path(mail::kDefaultSettingsPath)
+                                  : std::filesystem::path(settingsFile)),
+      say_(std::move(say)),
+      options_(std::move(options)) {
+    mail_.systemInfoBlock = mail::BuildSystemInfoBlock(mail::SystemHostSources());
+    options_.stop = &stop_;
+}
+
+MonitorMail::~MonitorMail() { Stop(); }
+
+void MonitorMail::CheckSettings() {
+    if (const auto problem = mail::CheckMailSettingsAtStartup(store_, settings_, state_.shell))
+        say_(*problem);
+}
+
+void MonitorMail::Raise(int kind, int device, int member) {
+    mail::RaiseMailEvent(state_, mail_, {settings_.suppressMask}, static_cast<std::uint8_t>(kind),
+                         static_cast<std::uint8_t>(device), static_cast<std::uint8_t>(member));
+}
+
+void MonitorMail::RequestReload() { state_.shell.mailRequestFlags |= mail::kRequestReload; }
+
+bool MonitorMail::Sending() const { return sender_.joinable() && !done_.load(); }
+
+void MonitorMail::Serve() {
+    if (sender_.joinable() && done_.load()) sender_.join();
+    if (!sender_.joinable()) {
+        std::optional<mail::SendReport> report;
+        {
+            std::lock_guard<std::mutex> lock(resultLock_);
+            report = std::move(result_);
+            result_.reset();
+        }
+        if (report && report->sent) say_("e-mail sent: " + subject_);
+        if (report && !report->sent) say_("e-mail not sent: " + report->error);
+    }
+    if (state_.shell.mailRequestFlags.load() == 0 || sender_.joinable() || stop_.load()) return;
+
+    mail::MailPassResult pass =
+        mail::MailPass(state_.shell, mail_, settings_, store_, kAppTitle, {});
+    if (pass.problem) say_(*pass.problem);
+    if (!pass.job) return;
+    subject_ = pass.job->message.subject;
+    done_ = false;
+    sender_ = std::thread([this, job = std::move(*pass.job)]() mutable {
+        mail::SendReport report = mail::SendNotificationMail(job, options_);
+        {
+            std::lock_guard<std::mutex> lock(resultLock_);
+            result_ = std::move(report);
+        }
+        // SendBusy is free once the job, with its claim, is gone.
+        job = {};
+        done_ = true;
+    });
+}
+
+void MonitorMail::Stop() {
+    stop_ = true;
+    // Serve tells how the stopped send ended.
+    if (sender_.joinable()) sender_.join();
+}
+
+}  // namespace raid::cli
