@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/image_builder_window.h"
 #include "app/mail_client_window.h"
 #include "app/main_window.h"
 #include "app/termination_watch.h"
@@ -66,9 +65,9 @@ int Run(int argc, char** argv) {
     const std::string lockDir = platform::MachineLockDirectory();
     const auto taken = lock.Acquire(lockDir, platform::kInstanceLockName, "raidgui");
     if (taken.outcome != platform::InstanceLock::Outcome::Acquired) {
-        std::fprintf(stderr, "raidgui: %s\n",
-                     platform::RefusalText(taken, lockDir + "/" + platform::kInstanceLockName)
-                         .c_str());
+        std::fprintf(
+            stderr, "raidgui: %s\n",
+            platform::RefusalText(taken, lockDir + "/" + platform::kInstanceLockName).c_str());
         return taken.outcome == platform::InstanceLock::Outcome::HeldElsewhere ? 3 : 1;
     }
 
@@ -85,7 +84,6 @@ int Run(int argc, char** argv) {
         app::MainWindowOptions options;
         options.context = context;
         app::MainWindow mainWindow(options);
-        app::ImageBuilderWindow imageBuilder;
         app::MailClientWindow mailClient;
         app::TerminationWatch termination;
         QObject::connect(&termination, &app::TerminationWatch::terminationRequested, &mainWindow,

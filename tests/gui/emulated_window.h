@@ -4,6 +4,7 @@
 // udev, the day's event log in a folder that is gone afterwards. Needs a
 // QApplication.
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 #include "app/main_window.h"
@@ -16,13 +17,16 @@ namespace raid::app::test_support {
 
 class EmulatedWindow {
 public:
+    // `configure` may change the window's options before it is made.
     EmulatedWindow(std::shared_ptr<platform::Clock> clock,
-                   std::shared_ptr<sim::SimDiskSystem> disks) {
+                   std::shared_ptr<sim::SimDiskSystem> disks,
+                   const std::function<void(MainWindowOptions&)>& configure = {}) {
         MainWindowOptions options;
         options.context = std::make_shared<ShellContext>(std::move(clock), std::move(disks));
         options.context->programFolder = logFolder_.path().toStdString();
         options.startThreads = false;
         options.watchDevices = false;
+        if (configure) configure(options);
         window_ = std::make_unique<MainWindow>(std::move(options));
     }
 

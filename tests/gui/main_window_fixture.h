@@ -96,6 +96,7 @@ protected:
             modals.push_back(dialog.objectName());
             return onModal ? onModal(dialog) : 0;
         };
+        if (configureOptions) configureOptions(options);
         window = std::make_unique<MainWindow>(std::move(options));
     }
 
@@ -142,6 +143,8 @@ protected:
     // Modal windows opened (by objectName); onModal may act while one is open.
     std::vector<QString> modals;
     std::function<int(QDialog&)> onModal;
+    // Changes the window's options before it is made.
+    std::function<void(MainWindowOptions&)> configureOptions;
     std::unique_ptr<MainWindow> window;
 };
 
