@@ -1,5 +1,6 @@
 // raidctl: headless access to the enclosures, for scripts and diagnostics.
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <iostream>
@@ -9,6 +10,8 @@
 
 #include "cli/raidctl_args.h"
 #include "cli/raidctl_commands.h"
+#include "cli/raidctl_firmware.h"
+#include "cli/raidctl_make_bin.h"
 #include "cli/raidctl_mail.h"
 #include "cli/raidctl_monitor.h"
 #include "cli/raidctl_settings.h"
@@ -36,6 +39,15 @@ void CatchStopSignals() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
+// flash: a signal is told and, once the flash is being changed, refused
+// (see RunFlash); none of them ends the program there.
+void HoldStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,6 +59,7 @@ int main(int argc, char** argv) {
 
     // Before any disk work, so that a signal during discovery is not lost.
     if (args.command == cli::Command::Monitor) CatchStopSignals();
+    if (args.command == cli::Command::Flash) HoldStopSignals();
 
     try {
         // The e-mail commands touch no disk.
@@ -100,6 +113,23 @@ int main(int argc, char** argv) {
                 return cli::RunBuzzer(ctx, args);
             case cli::Command::BackupPeriod:
                 return cli::RunBackupPeriod(ctx, args);
+            case cli::Command::CheckFirmware:
+                return cli::RunCheckFirmware(ctx, args);
+            case cli::Command::Flash: {
+                cli::FlashOptions options;
+                options.terminal = isatty(STDIN_FILENO) != 0 && isatty(STDOUT_FILENO) != 0;
+                options.readAnswer = []() -> std::optional<std::string> {
+                    std::string line;
+                    if (!std::getline(std::cin, line)) return std::nullopt;
+                    return line;
+                };
+                options.interrupted = [] { return stopSignal.load(); };
+                return cli::RunFlash(ctx, args, options);
+            }
+            case cli::Command::ReadFlash:
+                return cli::RunReadFlash(ctx, args);
+            case cli::Command::MakeBin:
+                return cli::RunMakeBin(ctx, args);
             case cli::Command::MailTest:
             case cli::Command::MailSettings:
             case cli::Command::None:
