@@ -280,6 +280,8 @@ void AddMailSettingsCommand(CLI::App& app, Arguments& a) {
     sub->footer(
         "Exit codes: 0 the settings were shown, or the file holds none; 1 usage; 3 the\n"
         "settings file cannot be read or is not a settings file.");
+}
+
 // A byte count: decimal, or hexadecimal after 0x.
 std::optional<std::uint32_t> ParseByteCount(std::string_view text) {
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
