@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/image_builder_window.h"
 #include "app/main_window.h"
 #include "app/termination_watch.h"
 #include "platform/instance_lock.h"
@@ -94,7 +93,6 @@ int Run(int argc, char** argv) {
         options.context = context;
         if (!line.settingsFile.empty()) options.settingsFile = line.settingsFile;
         app::MainWindow mainWindow(options);
-        app::ImageBuilderWindow imageBuilder;
         app::TerminationWatch termination;
         QObject::connect(&termination, &app::TerminationWatch::terminationRequested, &mainWindow,
                          [&mainWindow] { mainWindow.queryEndSession(); });

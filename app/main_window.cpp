@@ -29,6 +29,7 @@
 #include "app/status_page.h"
 #include "discovery/device_change_debounce.h"
 #include "discovery/drive_enum.h"
+#include "firmware/upgrade_controller.h"
 #include "monitor/pending_command.h"
 #include "monitor/poll_timer.h"
 #include "monitor/status_poll.h"
@@ -120,6 +121,7 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     connect(device2Picture_, &PictureButton::clicked, this,
             [this] { statusPage_->selectDevice(1); });
     connect(eventLogButton_, &PictureButton::clicked, this, &MainWindow::openEventLog);
+    wireUpgradePage();
     startUp();
 
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -352,10 +354,6 @@ void MainWindow::showSystemInformation() {
     QString text;
     for (const std::string& line : mail_.systemInfoBlock) text += QString::fromStdString(line);
     tellUser(text, "System Information");
-}
-
-void MainWindow::onProgressTick() {
-    // Moves the progress bar of a firmware upgrade; comes with the upgrade.
 }
 
 void MainWindow::onPollTick() { monitor::OnPollTick(context_->state); }

@@ -24,6 +24,7 @@
 #include "monitor/dispatcher.h"
 #include "monitor/monitor_host.h"
 #include "smart/smart_host.h"
+#include "tools/image_builder_window.h"
 
 class QCheckBox;
 class QComboBox;
@@ -38,6 +39,10 @@ class QTimer;
 #ifndef QT_NO_SESSIONMANAGER
 class QSessionManager;
 #endif
+
+namespace raid::firmware {
+class UpgradeController;
+}  // namespace raid::firmware
 
 namespace raid::smart {
 class SmartPage;
@@ -79,6 +84,11 @@ struct MainWindowOptions {
     std::filesystem::path settingsFile = mail::kDefaultSettingsPath;
     // How mails are sent (tests: short stage limits, their own CA).
     mail::SmtpOptions smtp;
+    // The firmware file to load, the dialog opened in `folder`; empty when
+    // cancelled. Null: a file dialog.
+    std::function<QString(const QString& folder)> chooseFirmwareFile;
+    // The "Make Bin" window's dialogs and message boxes; null ones: its own.
+    tools::ImageBuilderHooks imageBuilderHooks;
 };
 
 // The pages of the page stack, by index.
@@ -150,6 +160,17 @@ public:
     // The upgrade page's device pictures: device `index` (0 or 1) becomes the
     // one to upgrade, unless an upgrade is under way.
     void selectUpgradeDevice(int index);
+
+    // The upgrade page's buttons: load a firmware file, and rewrite the
+    // selected device's flash with it. Both do nothing while a firmware
+    // upgrade holds a device.
+    void loadFirmware();
+    void startUpgrade();
+    // The upgrade run from this window.
+    firmware::UpgradeController& upgradeController() { return *upgradeController_; }
+    // Ctrl+Shift+B: the "Make Bin" window, made at start-up, shown.
+    void openImageBuilder();
+    tools::ImageBuilderWindow& imageBuilder() { return *imageBuilder_; }
 
     // The event log button: opens the event log viewer modally; a second
     // click while it is open does nothing.
@@ -251,6 +272,10 @@ private:
     // page's hooks and the end of a test mail.
     void checkMailSettings();
     void onTestMailFinished(bool sent, const QString& error, bool testMail);
+    // The upgrade page (main_window_upgrade.cpp).
+    void wireUpgradePage();
+    void showFirmwareMessage(const QString& text, const QString& caption, int icon);
+    void showUpgradeDeviceFirmware();
 
     bool pageButtonsFree() const;
     void showDevicePicture(PictureButton* target, const QString& companion, bool selected);
@@ -305,6 +330,13 @@ private:
     PictureButton* loadFirmwareButton_ = nullptr;
     PictureButton* startUpgradeButton_ = nullptr;
     QFrame* upgradeStepPanel_ = nullptr;
+    QLabel* upgradeStepLabel_ = nullptr;
+    QLabel* upgradeStateLabel_ = nullptr;
+    QLabel* firmwareFileLabel_ = nullptr;
+    QLabel* upgradeFirmwareLabel_ = nullptr;
+    QProgressBar* upgradeProgressBar_ = nullptr;
+    std::unique_ptr<firmware::UpgradeController> upgradeController_;
+    tools::ImageBuilderWindow* imageBuilder_ = nullptr;
     // About page.
     QLabel* productNameLabel_ = nullptr;
     QLabel* versionLabel_ = nullptr;

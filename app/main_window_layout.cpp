@@ -363,19 +363,31 @@ void MainWindow::buildUpgradePage(QWidget* page) {
             [this] { selectUpgradeDevice(1); });
     for (PictureButton* selector : {upgradeDevice1Picture_, upgradeDevice2Picture_})
         selector->setToolTipDuration(6000);
-    makeLabel("firmwareFileLabel", page, QRect(14, 110, 434, 20));
-    auto* state = makeLabel("upgradeStateLabel", page, QRect(14, 136, 434, 40));
-    state->setWordWrap(true);
-    state->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The selected device's firmware beside the device pictures.
+    Caption(page, "upgradeFirmwareCaption", QRect(284, 40, 60, 18), "Firmware");
+    upgradeFirmwareLabel_ = makeLabel("upgradeFirmwareLabel", page, QRect(340, 40, 104, 18));
+    upgradeFirmwareLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // The chosen file's full path.
+    firmwareFileLabel_ = makeLabel("firmwareFileLabel", page, QRect(14, 110, 434, 20));
+    firmwareFileLabel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    firmwareFileLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    upgradeStateLabel_ = makeLabel("upgradeStateLabel", page, QRect(14, 136, 434, 40));
+    upgradeStateLabel_->setWordWrap(true);
+    upgradeStateLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    upgradeStateLabel_->setFont(Bold(font(), 11));
     upgradeStepPanel_ = new QFrame(page);
     upgradeStepPanel_->setObjectName("upgradeStepPanel");
     upgradeStepPanel_->setGeometry(14, 180, 434, 60);
-    auto* progress = new QProgressBar(page);
-    progress->setObjectName("upgradeProgressBar");
-    progress->setGeometry(14, 252, 434, 18);
-    progress->setRange(0, 100);
-    progress->setValue(0);
-    progress->setTextVisible(false);
+    upgradeStepPanel_->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    upgradeStepLabel_ = makeLabel("upgradeStepLabel", upgradeStepPanel_, QRect(2, 2, 430, 56));
+    upgradeStepLabel_->setAlignment(Qt::AlignCenter);
+    upgradeStepLabel_->setFont(Bold(font(), 14));
+    upgradeProgressBar_ = new QProgressBar(page);
+    upgradeProgressBar_->setObjectName("upgradeProgressBar");
+    upgradeProgressBar_->setGeometry(14, 252, 434, 18);
+    upgradeProgressBar_->setRange(0, 100);
+    upgradeProgressBar_->setValue(0);
+    upgradeProgressBar_->setTextVisible(false);
     loadFirmwareButton_ = makePicture("loadFirmwareButton", page, Action(100, 300));
     startUpgradeButton_ = makePicture("startUpgradeButton", page, Action(260, 300));
     wirePressedLook(loadFirmwareButton_, false);

@@ -94,6 +94,7 @@ void MainWindow::openUpgradePage() {
     context_->state.discovery.currentDevice = selectedUpgradeDevice_;
     showDevicePicture(upgradeDevice1Picture_, "device1", selectedUpgradeDevice_ == 0);
     showDevicePicture(upgradeDevice2Picture_, "device2", selectedUpgradeDevice_ == 1);
+    showUpgradeDeviceFirmware();
 }
 
 void MainWindow::openEmailPage() {
@@ -123,7 +124,7 @@ void MainWindow::selectUpgradeDevice(int index) {
     showDevicePicture(upgradeDevice2Picture_, "device2", index == 1);
     context_->state.discovery.currentDevice = index;
     RefreshDeviceSummary();
-    // The firmware file label's text comes with the firmware file check.
+    showUpgradeDeviceFirmware();
 }
 
 }  // namespace raid::app

@@ -21,4 +21,8 @@ void MessageBoxSink::ShowWarning(QWidget* parent, const QString& text, const QSt
     ShowBox(QMessageBox::Warning, parent, text, caption);
 }
 
+void MessageBoxSink::ShowError(QWidget* parent, const QString& text, const QString& caption) {
+    ShowBox(QMessageBox::Critical, parent, text, caption);
+}
+
 }  // namespace raid::app

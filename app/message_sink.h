@@ -18,12 +18,17 @@ public:
     virtual void ShowWarning(QWidget* parent, const QString& text, const QString& caption) {
         Show(parent, text, caption);
     }
+    // The same with the error icon.
+    virtual void ShowError(QWidget* parent, const QString& text, const QString& caption) {
+        Show(parent, text, caption);
+    }
 };
 
 class MessageBoxSink final : public MessageSink {
 public:
     void Show(QWidget* parent, const QString& text, const QString& caption) override;
     void ShowWarning(QWidget* parent, const QString& text, const QString& caption) override;
+    void ShowError(QWidget* parent, const QString& text, const QString& caption) override;
 };
 
 }  // namespace raid::app

@@ -10,6 +10,7 @@
 #include "common/state.h"
 #include "device/channel.h"
 #include "eventlog/event_log_state.h"
+#include "firmware/firmware_state.h"
 #include "platform/clock.h"
 #include "platform/disk.h"
 #include "smart/smart_state.h"
@@ -39,6 +40,9 @@ struct ShellContext {
     // The member disks' SMART tables and the disk the SMART page shows;
     // main thread only.
     smart::SmartState smart;
+    // The loaded firmware image and the flash operation's progress; main
+    // thread only.
+    firmware::FirmwareState firmware;
     // Runs the window's pending events; set by the window.
     platform::PumpHook windowPump;
     platform::PumpingClock windowClock;

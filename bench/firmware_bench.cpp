@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "firmware/firmware_image.h"
 #include "firmware/flash_read.h"
 #include "firmware/spi_ranges.h"
 #include "firmware/upgrade.h"
@@ -53,17 +54,23 @@ std::size_t UpgradeMinimum(const std::vector<std::uint8_t>& image) {
     return reads + ReadMinimum(static_cast<std::uint32_t>(image.size()));
 }
 
+// A type byte the program has no size for: the 8M-bit part's erase for a
+// 512 KiB image is then bounded by the addressable flash only.
+constexpr std::uint8_t kEightMegabitType = 0x5B;
+
 // An enclosure with an 8M-bit part, found by discovery, and a full image.
 struct Rig : test_support::FirmwareRig {
     Rig() : FirmwareRig(EightMegabitEnclosure()) {
         fw.image.bytes = sim::DefaultFlashImage();
         for (std::size_t i = 0x1000; i < kImageSize; ++i)  // a full image, not mostly erased
             fw.image.bytes[i] = static_cast<std::uint8_t>(i * 31 + (i >> 9));
+        fw.image.bytes[firmware::kTypeByteOffset] = kEightMegabitType;
     }
     static sim::Enclosure EightMegabitEnclosure() {
         sim::Enclosure e = *sim::ScenarioEnclosure("raid1");
         e.spiFlash = sim::DefaultFlashImage();
         e.spiFlash.resize(kPartSize, 0xFF);
+        e.spiFlash[firmware::kTypeByteOffset] = kEightMegabitType;
         return e;
     }
 };

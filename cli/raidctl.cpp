@@ -1,5 +1,6 @@
 // raidctl: headless access to the enclosures, for scripts and diagnostics.
 #include <signal.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <atomic>
@@ -11,6 +12,8 @@
 
 #include "cli/raidctl_args.h"
 #include "cli/raidctl_commands.h"
+#include "cli/raidctl_firmware.h"
+#include "cli/raidctl_make_bin.h"
 #include "cli/raidctl_mail.h"
 #include "cli/raidctl_monitor.h"
 #include "cli/raidctl_settings.h"
@@ -107,6 +110,15 @@ int RunMonitorCommand(raid::cli::Context& ctx, const raid::cli::Arguments& args)
     return cli::RunMonitor(ctx, args, options);
 }
 
+// flash: a signal is told and, once the flash is being changed, refused
+// (see RunFlash); none of them ends the program there.
+void HoldStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -118,6 +130,7 @@ int main(int argc, char** argv) {
 
     // Before any disk work, so that a signal during discovery is not lost.
     if (args.command == cli::Command::Monitor) CatchMonitorSignals();
+    if (args.command == cli::Command::Flash) HoldStopSignals();
 
     try {
         // The e-mail commands touch no disk.
@@ -160,6 +173,23 @@ int main(int argc, char** argv) {
                 return cli::RunBuzzer(ctx, args);
             case cli::Command::BackupPeriod:
                 return cli::RunBackupPeriod(ctx, args);
+            case cli::Command::CheckFirmware:
+                return cli::RunCheckFirmware(ctx, args);
+            case cli::Command::Flash: {
+                cli::FlashOptions options;
+                options.terminal = isatty(STDIN_FILENO) != 0 && isatty(STDOUT_FILENO) != 0;
+                options.readAnswer = []() -> std::optional<std::string> {
+                    std::string line;
+                    if (!std::getline(std::cin, line)) return std::nullopt;
+                    return line;
+                };
+                options.interrupted = [] { return stopSignal.load(); };
+                return cli::RunFlash(ctx, args, options);
+            }
+            case cli::Command::ReadFlash:
+                return cli::RunReadFlash(ctx, args);
+            case cli::Command::MakeBin:
+                return cli::RunMakeBin(ctx, args);
             case cli::Command::MailTest:
             case cli::Command::MailSettings:
             case cli::Command::None:

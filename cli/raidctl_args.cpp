@@ -300,11 +300,124 @@ void AddMailSettingsCommand(CLI::App& app, Arguments& a) {
         "settings file cannot be read or is not a settings file.");
 }
 
+// A byte count: decimal, or hexadecimal after 0x.
+std::optional<std::uint32_t> ParseByteCount(std::string_view text) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        return ParseWhole(text.substr(2), 16);
+    return ParseDecimal(text);
+}
+
+// DISK, then FILE or OUT: the positionals of the firmware commands.
+void AddDiskAndFile(CLI::App& sub, Arguments& a, const std::string& fileName, std::string& file,
+                    const std::string& fileHelp) {
+    sub.add_option("DISK", a.disk, "the enclosure's disk")->required()->check(kNotEmpty);
+    sub.add_option(fileName, file, fileHelp)->required()->check(kNotEmpty);
+}
+
+void AddCheckFirmwareCommand(CLI::App& app, Arguments& a) {
+    CLI::App* sub = AddCommand(app, a, Command::CheckFirmware, "check-firmware",
+                               "check a firmware file against the enclosure on DISK");
+    AddDiskAndFile(*sub, a, "FILE", a.file, "the firmware file");
+    sub->footer(
+        "Loads FILE as the window's Load button does and prints its byte sum, the\n"
+        "device's and the file's firmware codes, and the verdict.\n"
+        "Exit codes: 0 the file would be accepted; 2 DISK is not a disk, or no\n"
+        "enclosure was found because disks could not be opened; 3 DISK holds no\n"
+        "enclosure; 5 the file is refused (the refusal is printed).");
+}
+
+void AddFlashCommand(CLI::App& app, Arguments& a) {
+    CLI::App* sub = AddCommand(app, a, Command::Flash, "flash",
+                               "rewrite the firmware of the enclosure on DISK with FILE");
+    AddDiskAndFile(*sub, a, "FILE", a.file, "the firmware file");
+    sub->add_option("--backup", a.backupFile,
+                    "first save the flash range that will be erased to OUT; nothing is erased "
+                    "when that fails")
+        ->type_name("OUT")
+        ->check(kNotEmpty);
+    sub->add_flag("--yes", a.yes, "do not ask for confirmation (needed off a terminal)");
+    sub->footer(
+        "Checks FILE as check-firmware does, then erases, programs, reads back and\n"
+        "compares, with a progress bar on a terminal and progress lines otherwise.\n"
+        "SIGINT, SIGTERM and SIGHUP stop the run only before anything is erased;\n"
+        "from the erase on they are refused until the read-back is compared.\n"
+        "Exit codes: 0 \"SPI Verify OK\": the flash holds FILE; 1 usage, or off a\n"
+        "terminal without --yes; 2 DISK is not a disk or cannot be opened; 3 DISK\n"
+        "holds no enclosure, the answer was no, or the backup failed (nothing\n"
+        "erased); 5 FILE is refused (nothing erased); 7 the flash was changed but\n"
+        "does not hold FILE: do not unplug, run flash again.");
+}
+
+void AddReadFlashCommand(CLI::App& app, Arguments& a) {
+    CLI::App* sub = AddCommand(app, a, Command::ReadFlash, "read-flash",
+                               "save the SPI flash of the enclosure on DISK to OUT");
+    AddDiskAndFile(*sub, a, "OUT", a.outFile, "the file to write");
+    auto length = std::make_shared<std::uint32_t>(0);
+    CLI::Option* option =
+        sub->add_option("--length", *length,
+                        "bytes from address 0, decimal or 0x hex (default: the whole flash its "
+                        "type byte implies)")
+            ->type_name("BYTES")
+            ->transform(NumberText(
+                [](std::string_view text) {
+                    const auto value = ParseByteCount(text);
+                    return value && *value > 0 && *value <= 0x800000 ? value : std::nullopt;
+                },
+                "a byte count from 1 to 0x800000"));
+    sub->footer(
+        "Exit codes: 0 OUT holds the flash; 1 usage, or the flash size is not known\n"
+        "(give --length); 2 DISK is not a disk or cannot be opened; 3 DISK holds no\n"
+        "enclosure, a read failed, or OUT cannot be written.");
+    sub->callback([&a, length, option] {
+        if (option->count() > 0) a.length = *length;
+    });
+}
+
+void AddMakeBinCommand(CLI::App& app, Arguments& a) {
+    CLI::App* sub = AddCommand(app, a, Command::MakeBin, "make-bin",
+                               "build a flash image from a boot loader and sub-codes");
+    sub->add_option("--boot", a.bootFile, "the boot loader")
+        ->required()
+        ->type_name("FILE")
+        ->check(kNotEmpty);
+    sub->add_option("--sub", a.subCodes,
+                    "a sub-code, in order; TYPE (26 or 1AH) and FLAG (TRUE or FALSE) default "
+                    "to the name's type and TRUE")
+        ->type_name("FILE[:TYPE[:FLAG]]");
+    sub->add_option("--size", a.imageSize, "auto (L + 0x8000), 1M, 2M, 4M or 8M bits")
+        ->type_name("auto|SIZE");
+    sub->add_option("--setting", a.settings, "a setting of the Setting tab")
+        ->type_name("NAME=VALUE");
+    auto seed = std::make_shared<std::uint32_t>(0);
+    CLI::Option* seedOption =
+        sub->add_option("--seed", *seed, "seed of the filler (default: the time)")
+            ->type_name("N")
+            ->transform(DecimalIn(0, std::numeric_limits<std::uint32_t>::max()));
+    sub->add_option("--out", a.outFile, "the image; its extension becomes .bin")
+        ->required()
+        ->type_name("FILE")
+        ->check(kNotEmpty);
+    sub->footer(
+        "Builds the image as the \"Make Bin\" window (Ctrl+Shift+B) does; the same inputs\n"
+        "and seed give the same bytes. SIZE may also be a byte count: 0x20000, 0x40000,\n"
+        "0x80000 or 0x100000 (decimal too).\n"
+        "Settings (defaults as in the window): raid-mode-by-jumper=on|off (on),\n"
+        "chip-5080a=on|off (on), fans=N (1), fan-alarm=RPM (2000), thermal-sensors=N\n"
+        "(1), thermal-alarm=C (50), schedule-backup=on|off (off), fast-backup=on|off\n"
+        "(off). Numbers are decimal or hexadecimal with H (1AH).\n"
+        "Exit codes: 0 the image was saved; 1 usage; 3 the image cannot be written;\n"
+        "5 the builder refused the files or the size (nothing written).");
+    sub->callback([&a, seed, seedOption] {
+        if (seedOption->count() > 0) a.fillerSeed = *seed;
+    });
+}
+
 // Each command adds itself; a new command is one more function here.
 constexpr void (*kCommands[])(CLI::App&, Arguments&) = {
-    AddDisksCommand,    AddListCommand,         AddStatusCommand, AddSmartCommand,
-    AddQueryCommand,    AddMonitorCommand,      AddBuzzerCommand, AddBackupPeriodCommand,
-    AddMailTestCommand, AddMailSettingsCommand,
+    AddDisksCommand,         AddListCommand,    AddStatusCommand,    AddSmartCommand,
+    AddQueryCommand,         AddMonitorCommand, AddBuzzerCommand,    AddBackupPeriodCommand,
+    AddCheckFirmwareCommand, AddFlashCommand,   AddReadFlashCommand, AddMakeBinCommand,
+    AddMailTestCommand,      AddMailSettingsCommand,
 };
 
 void DefineCommandLine(CLI::App& app, Arguments& a) {
@@ -324,8 +437,10 @@ void DefineCommandLine(CLI::App& app, Arguments& a) {
         "/dev/loop0. Run 'raidctl COMMAND --help' for the options of a command.\n"
         "Exit codes: 0 success, 1 usage (list: no enclosure found), 2 cannot open the\n"
         "disk, 3 command failed or no reply, 4 smart: a disk's SMART verdict is Error.\n"
-        "6 a setting was answered but not taken, 8 monitor: another program drives the\n"
-        "enclosures; monitor --once: health bits (see 'raidctl monitor --help').");
+        "5 a firmware file or image was refused, 6 a setting was answered but not\n"
+        "taken, 7 flash: the flash was changed but does not hold the file, 8 monitor:\n"
+        "another program drives the enclosures; monitor --once: health bits (see\n"
+        "'raidctl monitor --help').");
     for (const auto add : kCommands) add(app, a);
 }
 

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace raid::cli {
 
@@ -19,8 +20,12 @@ enum ExitCode : int {
     kExitCannotOpen = 2,
     kExitCommandFailed = 3,
     kExitSmartError = 4,
+    // check-firmware, flash, make-bin: the file or image was refused.
+    kExitRefused = 5,
     // The enclosure answered a setting, but read back it still has the old one.
     kExitSettingNotTaken = 6,
+    // flash: the flash was changed but does not hold the image.
+    kExitFlashUnknown = 7,
     // monitor: the window program or another monitor drives the enclosures.
     kExitHeldElsewhere = 8,
 };
@@ -36,6 +41,10 @@ enum class Command {
     Monitor,
     Buzzer,
     BackupPeriod,
+    CheckFirmware,
+    Flash,
+    ReadFlash,
+    MakeBin,
     MailTest,
     MailSettings,
 };
@@ -71,6 +80,21 @@ struct Arguments {
     bool userPeriod = false;
     std::uint32_t days = 0;
     std::uint32_t hours = 0;
+    // check-firmware and flash: the firmware file; read-flash and make-bin:
+    // where the bytes go.
+    std::string file;
+    std::string outFile;
+    // flash: save the range to be erased here first; no confirmation asked.
+    std::string backupFile;
+    bool yes = false;
+    // read-flash: bytes from address 0 (none: the whole flash).
+    std::optional<std::uint32_t> length;
+    // make-bin, as typed: checked by the image builder's own rules.
+    std::string bootFile;
+    std::vector<std::string> subCodes;  // FILE[:TYPE[:FLAG]]
+    std::string imageSize = "auto";
+    std::vector<std::string> settings;  // NAME=VALUE
+    std::optional<std::uint32_t> fillerSeed;
     // mail-test, mail-settings: the e-mail settings file (empty: the
     // machine-wide one).
     std::string settingsFile;

@@ -6,6 +6,7 @@
 #include "cli/raidctl_output.h"
 #include "device/channel.h"
 #include "device/protocol.h"
+#include "discovery/headless.h"
 
 namespace raid::cli {
 namespace {
@@ -47,6 +48,27 @@ std::string DiskText(int number, const std::vector<platform::DiskInfo>& list) {
         if (d.number == number) return text + " (" + d.devicePath + ")";
     }
     return text;
+}
+
+bool FoundEnclosure::Find(const std::string& diskText) {
+    const auto list = ctx.disks.ListDisks();
+    const int wanted = ListedDisk(ctx, diskText, list);
+    exitCode = kExitCannotOpen;
+    if (wanted < 0) return false;
+    discovery::DiscoverOnce(state, ch);
+    const DiscoveryState& d = state.discovery;
+    for (index = 0; index < d.deviceCount; ++index)
+        if (d.DiskOf(index) == wanted) return true;
+    index = -1;
+    const std::string problem = d.deviceCount == 0 ? discovery::PermissionProblem(ctx.disks) : "";
+    if (!problem.empty()) {
+        ctx.err << "raidctl: " << problem << "\n";
+        return false;
+    }
+    ctx.err << "raidctl: " << DiskText(wanted, list)
+            << " holds no enclosure (see 'raidctl list')\n";
+    exitCode = kExitCommandFailed;
+    return false;
 }
 
 int RunDisks(Context& ctx, const Arguments& args) {

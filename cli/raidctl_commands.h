@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "cli/raidctl_args.h"
+#include "common/state.h"
+#include "device/channel.h"
 #include "platform/clock.h"
 #include "platform/disk.h"
 
@@ -31,6 +33,22 @@ int ResolveDisk(Context& ctx, const std::string& text, const std::vector<platfor
 int ListedDisk(Context& ctx, const std::string& text, const std::vector<platform::DiskInfo>& list);
 // "disk 2 (/dev/sdc)", or "disk 2" when `list` does not name it.
 std::string DiskText(int number, const std::vector<platform::DiskInfo>& list);
+
+// One discovery, and the enclosure on a DISK of the command line: for the
+// commands that address one enclosure.
+struct FoundEnclosure {
+    explicit FoundEnclosure(Context& ctx) : ctx(ctx), ch(ctx.disks, ctx.clock) {}
+    // False after saying why on ctx.err, with the exit code in `exitCode`:
+    // 2 when `diskText` is not a disk or disks could not be opened, 3 when it
+    // holds no enclosure.
+    bool Find(const std::string& diskText);
+
+    Context& ctx;
+    AppState state;
+    device::CommandChannel ch;
+    int index = -1;  // in the device table
+    int exitCode = kExitOk;
+};
 
 int RunDisks(Context& ctx, const Arguments& args);
 int RunQuery(Context& ctx, const Arguments& args);

@@ -151,27 +151,14 @@ void PrintSmartJson(const SmartReport& r, std::ostream& out) {
 }
 
 int RunSmart(Context& ctx, const Arguments& args) {
+    FoundEnclosure found(ctx);
+    if (!found.Find(args.disk)) return found.exitCode;
+    AppState& state = found.state;
+    device::CommandChannel& ch = found.ch;
+    const int index = found.index;
     const auto list = ctx.disks.ListDisks();
-    const int wanted = ListedDisk(ctx, args.disk, list);
-    if (wanted < 0) return kExitCannotOpen;
-
-    AppState state;
-    device::CommandChannel ch(ctx.disks, ctx.clock);
-    discovery::DiscoverOnce(state, ch);
+    const int wanted = state.discovery.DiskOf(index);
     DiscoveryState& d = state.discovery;
-    int index = 0;
-    while (index < d.deviceCount && d.DiskOf(index) != wanted) ++index;
-    if (index == d.deviceCount) {
-        const std::string problem =
-            d.deviceCount == 0 ? discovery::PermissionProblem(ctx.disks) : "";
-        if (!problem.empty()) {
-            ctx.err << "raidctl: " << problem << "\n";
-            return kExitCannotOpen;
-        }
-        ctx.err << "raidctl: " << DiskText(wanted, list)
-                << " holds no enclosure (see 'raidctl list')\n";
-        return kExitCommandFailed;
-    }
     KeepOnlyDevice(d, index);
 
     smart::SmartState tables;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "firmware/exclusive_operation.h"
+#include "firmware/flash_read.h"
 #include "firmware/spi_ranges.h"
 
 namespace raid::firmware {
@@ -82,6 +83,10 @@ UpgradeOutcome Phases::Run(const UpgradeOptions& options) {
             return UpgradeOutcome::BackupFailed;
         }
         result_.backup.resize(erase.length);
+        if (options.keepBackup && !options.keepBackup(result_.backup)) {
+            op_.SetStatus("SPI Backup Fail.");
+            return UpgradeOutcome::BackupFailed;
+        }
     }
 
     if (!RunLoop([&] {
@@ -152,6 +157,26 @@ std::uint64_t ProgressMaximumFor(std::uint64_t imageSize) {
     return e / kSpiChunk * 2 + e / kEraseStep + kProgressSlack;
 }
 
+std::string EraseRefusal(const AppState& state, int deviceIndex, std::uint64_t imageSize) {
+    const FlashRange erase = EraseRangeFor(imageSize);
+    const std::uint64_t end = erase.start + erase.length;
+    // The erase rule adds 8 KiB past the image: for an image as large as the
+    // part the last steps have no flash to go to, and the run would stop
+    // there with the whole part already blank.
+    const auto part = WholeFlashLength(state, deviceIndex);
+    const std::uint64_t limit =
+        part ? std::min<std::uint64_t>(*part, kAddressableFlash) : kAddressableFlash;
+    if (end <= limit) return {};
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "The image is too large for this flash: erasing for it would reach %llX, past "
+                  "the %s at %llX. Nothing was erased.",
+                  static_cast<unsigned long long>(end),
+                  part && *part <= kAddressableFlash ? "end of the flash" : "addressable flash",
+                  static_cast<unsigned long long>(limit));
+    return text;
+}
+
 UpgradeResult RunUpgrade(AppState& state, FirmwareState& fw, device::CommandChannel& ch,
                          UpgradeHost& host, int deviceIndex, const UpgradeOptions& options) {
     ExclusiveOperation op(state, ch, host);
@@ -166,16 +191,13 @@ UpgradeResult RunUpgrade(AppState& state, FirmwareState& fw, device::CommandChan
     const std::uint8_t imageType = fw.image.bytes[kTypeByteOffset];
     const std::string types = "SPI = " + Hex2(slot.spiTypeByte) + ", BIN = " + Hex2(imageType);
     op.SetStatus(types);
-    const FlashRange erase = EraseRangeFor(fw.image.Size());
     // A port-multiplier bridge reports a type byte of its own.
     if (slot.spiTypeByte != imageType && slot.portMultiplier == 0)
         return Refused(op, host, UpgradeOutcome::WrongType, "Incorrect Firmware Type! " + types,
                        true);
-    if (erase.start + erase.length > kAddressableFlash)
-        return Refused(op, host, UpgradeOutcome::TooLarge,
-                       "The image is too large: erasing for it would reach past the 8 MiB the "
-                       "flash commands can address.",
-                       true);
+    if (const std::string tooLarge = EraseRefusal(state, deviceIndex, fw.image.Size());
+        !tooLarge.empty())
+        return Refused(op, host, UpgradeOutcome::TooLarge, tooLarge, true);
     if (host.IsClosing()) {
         UpgradeResult result;
         result.outcome = UpgradeOutcome::Closing;

@@ -3,6 +3,7 @@
 // erase, program, read back and compare, as one exclusive operation on one
 // device, with the progress display and a final message.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,7 +19,7 @@ enum class UpgradeOutcome {
     Busy,            // another operation held the flag: nothing happened at all
     NoImage,         // "Please Load Firmware File First "
     WrongType,       // "Incorrect Firmware Type! SPI = XX, BIN = YY"
-    TooLarge,        // the erase would reach past the addressable flash
+    TooLarge,        // the erase would reach past the flash part or the addressable flash
     Closing,         // the program was ending before anything was sent
     BackupFailed,    // the read before erasing failed: nothing erased
     EraseFailed,     // "SPI Erase Fail."
@@ -32,6 +33,10 @@ struct UpgradeOptions {
     // Read the range that is about to be erased into UpgradeResult::backup
     // first; when that read fails, nothing is erased.
     bool backupFirst = false;
+    // With backupFirst: given the backup before anything is erased; false
+    // (it could not be kept, or the run is to stop) ends the run there,
+    // with nothing erased.
+    std::function<bool(const std::vector<std::uint8_t>& backup)> keepBackup;
 };
 
 struct UpgradeResult {
@@ -57,6 +62,12 @@ std::uint64_t EraseLength(std::uint64_t imageSize);
 FlashRange EraseRangeFor(std::uint64_t imageSize);
 // The progress bar's maximum: (E / 128) x 2 + E / 4096 + 30.
 std::uint64_t ProgressMaximumFor(std::uint64_t imageSize);
+
+// Why an image of `imageSize` bytes cannot be flashed on device
+// `deviceIndex`: its erase would reach past the end of the device's flash
+// part (when its type tells the size) or past what the flash commands can
+// address. Empty when it fits.
+std::string EraseRefusal(const AppState& state, int deviceIndex, std::uint64_t imageSize);
 
 // The upgrade of device `deviceIndex` with fw.image. Blocking; pumps the
 // host before every single-sector read. Does nothing (Busy) while an

@@ -328,6 +328,11 @@ void ImageBuilderWindow::saveBin() {
     BuiltImage built = BuildImage(table_, settings, filler_, source);
     for (const firmware::Message& m : built.messages) tell(m);
     if (!built.Ok()) return;
+    if (hooks_.imageInUse && hooks_.imageInUse()) {
+        tell({"Firmware is upgrading, please wait a moment.", "Message",
+              firmware::MessageIcon::None});
+        return;
+    }
 
     const QString size = QString::number(built.bytes.size());
     setPanel(1, QString::number(built.configOffset));

@@ -30,6 +30,9 @@ struct ImageBuilderHooks {
     std::function<QString(const QString& folder)> chooseSaveName;
     // A modal message box. Default: QMessageBox.
     std::function<void(const firmware::Message&)> showMessage;
+    // True while the loaded image must not be replaced (a flash operation
+    // is writing it); a build then ends with a message. Null: never.
+    std::function<bool()> imageInUse;
 };
 
 class ImageBuilderWindow : public QWidget {

@@ -71,7 +71,7 @@ inline CommandResult RunCommand(const std::vector<std::string>& argv, int timeou
             result.timedOut = true;
             break;
         }
-        if (poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
+        if (::poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
             char buf[4096];

@@ -652,5 +652,35 @@ TEST(OneProgramPerMachine, ASecondMonitorAndTheWindowNameTheHolder) {
     fs::remove_all(tempDir, ec);
 }
 
+TEST_F(RaidctlLoopTest, FlashWithBackupThenReadFlashGivesBackTheImage) {
+    // A firmware file of 8 KiB: the format's signature and GUID, and the
+    // emulated part's type byte.
+    std::string image(0x2000, '\0');
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 13 + (i >> 7));
+    const unsigned char guid[16] = {0xEF, 0x6D, 0x16, 0xAE, 0xDC, 0x6F, 0x4C, 0x47,
+                                    0x9B, 0xA4, 0xB6, 0xAA, 0xE4, 0xB6, 0x9A, 0x84};
+    image.replace(0x80, 4, "VEXT");
+    image.replace(0x84, 16, reinterpret_cast<const char*>(guid), 16);
+    image[0x95] = 0x5A;
+    const fs::path file = tempDir_ / "fw.bin";
+    std::ofstream(file, std::ios::binary) << image;
+    const std::string disk = std::to_string(diskNumber_);
+    const fs::path backup = tempDir_ / "backup.bin";
+
+    const CommandResult flash = RunCommand(
+        {RAIDCTL_PATH, "flash", disk, file.string(), "--yes", "--backup", backup.string()},
+        kCommandTimeoutMs * 4);
+    ASSERT_FALSE(flash.timedOut) << "raidctl flash did not end";
+    ASSERT_EQ(flash.exitCode, 0) << flash.out << flash.err;
+    EXPECT_NE(flash.out.find("SPI Verify OK\n"), std::string::npos) << flash.out;
+    EXPECT_EQ(fs::file_size(backup), 0x8000u);
+
+    const fs::path out = tempDir_ / "out.bin";
+    const CommandResult read = RunCommand(
+        {RAIDCTL_PATH, "read-flash", disk, out.string(), "--length", "0x2000"}, kCommandTimeoutMs);
+    ASSERT_EQ(read.exitCode, 0) << read.out << read.err;
+    EXPECT_TRUE(ReadFile(out) == image) << "the flash does not hold the image";
+}
+
 }  // namespace
 }  // namespace raid

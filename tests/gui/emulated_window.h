@@ -4,6 +4,7 @@
 // udev, the day's event log in a folder that is gone afterwards. Needs a
 // QApplication.
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 #include "app/main_window.h"
@@ -17,10 +18,12 @@ namespace raid::app::test_support {
 class EmulatedWindow {
 public:
     // `settingsFile`: the e-mail settings; by default one in the log folder
-    // (none there), never the machine's own.
+    // (none there), never the machine's own. `configure` may change the
+    // window's options before it is made.
     EmulatedWindow(std::shared_ptr<platform::Clock> clock,
                    std::shared_ptr<sim::SimDiskSystem> disks,
-                   std::filesystem::path settingsFile = {}) {
+                   std::filesystem::path settingsFile = {},
+                   const std::function<void(MainWindowOptions&)>& configure = {}) {
         if (settingsFile.empty()) settingsFile = logFolder_.path().toStdString() + "/settings.reg";
         MainWindowOptions options;
         options.context = std::make_shared<ShellContext>(std::move(clock), std::move(disks));
@@ -28,8 +31,13 @@ public:
         options.settingsFile = settingsFile;
         options.startThreads = false;
         options.watchDevices = false;
+        if (configure) configure(options);
         window_ = std::make_unique<MainWindow>(std::move(options));
     }
+    EmulatedWindow(std::shared_ptr<platform::Clock> clock,
+                   std::shared_ptr<sim::SimDiskSystem> disks,
+                   const std::function<void(MainWindowOptions&)>& configure)
+        : EmulatedWindow(std::move(clock), std::move(disks), std::filesystem::path(), configure) {}
 
     MainWindow& window() { return *window_; }
 

@@ -99,6 +99,7 @@ protected:
             modals.push_back(dialog.objectName());
             return onModal ? onModal(dialog) : 0;
         };
+        if (configureOptions) configureOptions(options);
         window = std::make_unique<MainWindow>(std::move(options));
     }
 
@@ -147,6 +148,8 @@ protected:
     std::function<int(QDialog&)> onModal;
     // How the window sends mail.
     mail::SmtpOptions smtp;
+    // Changes the window's options before it is made.
+    std::function<void(MainWindowOptions&)> configureOptions;
     std::unique_ptr<MainWindow> window;
 };
 

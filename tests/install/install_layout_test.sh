@@ -37,6 +37,15 @@ if command -v systemd-analyze >/dev/null 2>&1; then
     status=1
   fi
 fi
+if command -v groff >/dev/null 2>&1; then
+  for page in "$prefix"/share/man/man1/*.1; do
+    warnings=$(groff -man -ww -z "$page" 2>&1)
+    if [ -n "$warnings" ]; then
+      echo "$page: $warnings" >&2
+      status=1
+    fi
+  done
+fi
 if command -v desktop-file-validate >/dev/null 2>&1; then
   desktop-file-validate "$prefix/share/applications/raidgui.desktop" || status=1
 fi

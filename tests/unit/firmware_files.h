@@ -3,6 +3,9 @@
 // loader reads them.
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "common/state.h"
@@ -51,6 +54,17 @@ inline Record512 IdentifyWith(std::uint32_t code, std::uint16_t product) {
     PutBigEndian(v, firmware::kDeviceProductOffset, product, 2);
     std::copy(v.begin(), v.end(), r.begin());
     return r;
+}
+
+inline void WriteFileBytes(const std::filesystem::path& path,
+                           const std::vector<std::uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+}
+
+inline std::vector<std::uint8_t> ReadFileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace raid::test_support

@@ -167,10 +167,18 @@ TEST(FirmwareUpgrade, NothingIsSentWhenItCannotOrMustNotStart) {
     EXPECT_EQ(RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0).outcome, UpgradeOutcome::Closing);
     EXPECT_FALSE(rig.state.shell.exclusiveOperation.load());
 
-    // Too large for the flash commands' addresses.
+    // Too large for the flash part, or for the flash commands' addresses
+    // on a part of unknown size.
     rig.host.closing = false;
     rig.fw.image.bytes = FlashImage(0x800000);
     EXPECT_EQ(RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0).outcome, UpgradeOutcome::TooLarge);
+    EXPECT_NE(rig.host.messages.back().text.find("past the end of the flash at 80000"),
+              std::string::npos);
+    rig.state.discovery.deviceSlots[0].spiTypeByte = 0x77;
+    rig.fw.image.bytes = FlashImage(0x800000, 0x77);
+    EXPECT_EQ(RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0).outcome, UpgradeOutcome::TooLarge);
+    EXPECT_NE(rig.host.messages.back().text.find("past the addressable flash at 800000"),
+              std::string::npos);
 
     EXPECT_TRUE(rig.emulator->Trace().empty());
 }
@@ -198,7 +206,7 @@ TEST(FirmwareUpgrade, BackupBeforeErasing) {
     FirmwareRig rig;
     const auto before = rig.Flash();
     rig.fw.image.bytes = FlashImage(0x2000);
-    UpgradeResult r = RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0, {.backupFirst = true});
+    UpgradeResult r = RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0, {.backupFirst = true, .keepBackup = {}});
     EXPECT_EQ(r.outcome, UpgradeOutcome::Done);
     EXPECT_EQ(r.backup, std::vector<std::uint8_t>(before.begin(), before.begin() + 0x8000));
 
@@ -207,7 +215,7 @@ TEST(FirmwareUpgrade, BackupBeforeErasing) {
     const auto intact = failing.Flash();
     failing.fw.image.bytes = FlashImage(0x2000);
     ASSERT_EQ(failing.emulator->Control("spifault read 3000 fail always"), "");
-    r = RunUpgrade(failing.state, failing.fw, failing.ch, failing.host, 0, {.backupFirst = true});
+    r = RunUpgrade(failing.state, failing.fw, failing.ch, failing.host, 0, {.backupFirst = true, .keepBackup = {}});
     EXPECT_EQ(r.outcome, UpgradeOutcome::BackupFailed);
     EXPECT_EQ(r.finalText, "ReadSPI fail, Address = 3000");
     EXPECT_TRUE(r.backup.empty());
@@ -216,21 +224,47 @@ TEST(FirmwareUpgrade, BackupBeforeErasing) {
     EXPECT_EQ(failing.Flash(), intact);
 }
 
-TEST(FirmwareUpgrade, AFullSizeImageErasesPastTheEndOfA4MBitPart) {
+TEST(FirmwareUpgrade, AnImageWhoseEraseWouldPassTheFlashEndIsRefusedBeforeErasing) {
     // E for 0x80000 bytes is 0x82000: on a 512 KiB part the last two steps
-    // have nowhere to go. The backup read finds that out before erasing.
+    // have nowhere to go, and the run would stop there with the part blank.
     FirmwareRig rig;
-    rig.fw.image.bytes = FlashImage(sim::kSpiFlashSize);
     const auto before = rig.Flash();
-    UpgradeResult r = RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0, {.backupFirst = true});
-    EXPECT_EQ(r.finalText, "ReadSPI fail, Address = 80000");
+    rig.fw.image.bytes = FlashImage(sim::kSpiFlashSize);
+    const std::string refusal =
+        "The image is too large for this flash: erasing for it would reach 82000, past the end "
+        "of the flash at 80000. Nothing was erased.";
+    EXPECT_EQ(EraseRefusal(rig.state, 0, sim::kSpiFlashSize), refusal);
+    for (bool backupFirst : {false, true}) {
+        const UpgradeResult r =
+            RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0, {.backupFirst = backupFirst, .keepBackup = {}});
+        EXPECT_EQ(r.outcome, UpgradeOutcome::TooLarge);
+        EXPECT_EQ(rig.host.messages.back(), (Message{refusal, "Message"}));
+    }
+    EXPECT_TRUE(rig.emulator->Trace().empty());
     EXPECT_EQ(rig.Flash(), before);
 
-    r = RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0);
-    EXPECT_EQ(r.outcome, UpgradeOutcome::EraseFailed);
-    EXPECT_EQ(r.finalText, "EraseSPI fail, Address = 80000");
-    EXPECT_EQ(rig.host.statusTexts.back(), "SPI Erase Fail.");
-    EXPECT_TRUE(rig.Commands(cmd::kWriteSpi).empty());
+    // The largest image that fits: its erase ends exactly at the flash end.
+    rig.fw.image.bytes = FlashImage(sim::kSpiFlashSize - 0x2000);
+    EXPECT_EQ(EraseRefusal(rig.state, 0, rig.fw.image.bytes.size()), "");
+    EXPECT_EQ(RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0).outcome, UpgradeOutcome::Done);
+    EXPECT_TRUE(Holds(rig.Flash(), rig.fw.image.bytes));
+}
+
+TEST(FirmwareUpgrade, ABackupThatCannotBeKeptStopsTheRunBeforeErasing) {
+    FirmwareRig rig;
+    const auto before = rig.Flash();
+    rig.fw.image.bytes = FlashImage(0x2000);
+    std::vector<std::uint8_t> kept;
+    UpgradeOptions options{.backupFirst = true, .keepBackup = [&](const auto& backup) {
+                               kept = backup;
+                               return false;
+                           }};
+    const UpgradeResult r = RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0, options);
+    EXPECT_EQ(r.outcome, UpgradeOutcome::BackupFailed);
+    EXPECT_EQ(r.finalText, "SPI Backup Fail.");
+    EXPECT_EQ(kept, std::vector<std::uint8_t>(before.begin(), before.begin() + 0x8000));
+    EXPECT_TRUE(rig.Commands(cmd::kEraseSpi).empty());
+    EXPECT_EQ(rig.Flash(), before);
 }
 
 TEST(FirmwareRangeLoops, DeviceChecksAndTheDiskThatWillNotOpen) {

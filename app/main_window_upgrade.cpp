@@ -1,0 +1,121 @@
+// The main window's Upgrade page: loading a firmware file, the upgrade with
+// its progress bar, phase panel and messages, and the "Make Bin" window.
+#include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFrame>
+#include <QKeySequence>
+#include <QLabel>
+#include <QProgressBar>
+#include <QShortcut>
+#include <QTimer>
+#include <algorithm>
+
+#include "app/main_window.h"
+#include "app/picture_button.h"
+#include "firmware/upgrade_controller.h"
+
+namespace raid::app {
+namespace {
+
+const char* const kFirmwareFilter = "Binary code (*.bin);;All files (*.*)";
+
+}  // namespace
+
+void MainWindow::wireUpgradePage() {
+    using firmware::UpgradeController;
+    ShellContext& ctx = *context_;
+    upgradeController_ = std::make_unique<UpgradeController>(ctx.state, ctx.firmware, ctx.channel);
+    UpgradeController* c = upgradeController_.get();
+    connect(c, &UpgradeController::statusPanelChanged, this,
+            [this](int panel, const QString& text) { SetStatusPanel(panel, text.toStdString()); });
+    connect(c, &UpgradeController::messageRequested, this,
+            [this](const QString& text, const QString& caption, firmware::MessageIcon icon) {
+                showFirmwareMessage(text, caption, static_cast<int>(icon));
+            });
+    connect(c, &UpgradeController::selectorsEnabledChanged, this, [this](bool enabled) {
+        device1Box_->setEnabled(enabled);
+        device2Box_->setEnabled(enabled);
+    });
+    connect(c, &UpgradeController::progressStarted, this,
+            [this](const QString& label, int maximum) {
+                upgradeStateLabel_->setText(label);
+                upgradeProgressBar_->setRange(0, maximum);
+                upgradeProgressBar_->setValue(0);
+                progressTimer_->start();
+            });
+    connect(c, &UpgradeController::phaseShown, this, [this](const QString& caption) {
+        upgradeStepLabel_->setText(caption);
+        upgradeStepPanel_->show();
+    });
+    connect(c, &UpgradeController::progressChanged, upgradeProgressBar_, &QProgressBar::setValue);
+    connect(c, &UpgradeController::progressEnded, this, [this] {
+        progressTimer_->stop();
+        upgradeStepPanel_->hide();
+    });
+    connect(loadFirmwareButton_, &PictureButton::clicked, this, &MainWindow::loadFirmware);
+    connect(startUpgradeButton_, &PictureButton::clicked, this, &MainWindow::startUpgrade);
+
+    // The builder replaces the loaded image, which an upgrade is writing.
+    tools::ImageBuilderHooks hooks = options_.imageBuilderHooks;
+    hooks.imageInUse = [this] { return context_->state.shell.exclusiveOperation.load(); };
+    imageBuilder_ = new tools::ImageBuilderWindow(ctx.firmware.image,
+                                                  QString::fromStdString(programFolder().string()),
+                                                  hooks, std::nullopt, this);
+    imageBuilder_->hide();
+    auto* shortcut = new QShortcut(QKeySequence("Ctrl+Shift+B"), this);
+    shortcut->setObjectName("imageBuilderShortcut");
+    connect(shortcut, &QShortcut::activated, this, &MainWindow::openImageBuilder);
+}
+
+void MainWindow::showFirmwareMessage(const QString& text, const QString& caption, int icon) {
+    switch (static_cast<firmware::MessageIcon>(icon)) {
+        case firmware::MessageIcon::Error:
+            messages_->ShowError(this, text, caption);
+            break;
+        case firmware::MessageIcon::Exclamation:
+            messages_->ShowWarning(this, text, caption);
+            break;
+        case firmware::MessageIcon::None:
+            messages_->Show(this, text, caption);
+            break;
+    }
+}
+
+void MainWindow::showUpgradeDeviceFirmware() {
+    const DiscoveryState& d = context_->state.discovery;
+    const int device = selectedUpgradeDevice_;
+    const int disk = device < std::min(d.deviceCount, kDeviceSlots) ? d.DiskOf(device) : kMaxDisks;
+    upgradeFirmwareLabel_->setText(disk < kMaxDisks
+                                       ? QString::fromStdString(text::FirmwareText(
+                                             d.identifyRecord[static_cast<std::size_t>(disk)]))
+                                       : QString());
+}
+
+void MainWindow::loadFirmware() {
+    if (context_->state.shell.exclusiveOperation.load()) return;
+    const QString folder = QString::fromStdString(programFolder().string());
+    const QString path = options_.chooseFirmwareFile
+                             ? options_.chooseFirmwareFile(folder)
+                             : QFileDialog::getOpenFileName(this, "Open", folder, kFirmwareFilter);
+    if (path.isEmpty()) return;
+    firmwareFileLabel_->setText(QDir::toNativeSeparators(path));
+    upgradeController_->load(path, selectedUpgradeDevice_);
+}
+
+void MainWindow::startUpgrade() {
+    if (context_->state.shell.exclusiveOperation.load()) return;
+    upgradeController_->start(selectedUpgradeDevice_);
+}
+
+void MainWindow::onProgressTick() {
+    upgradeProgressBar_->setValue(static_cast<int>(context_->firmware.progressCounter));
+}
+
+void MainWindow::openImageBuilder() {
+    imageBuilder_->show();
+    imageBuilder_->raise();
+    imageBuilder_->activateWindow();
+}
+
+}  // namespace raid::app

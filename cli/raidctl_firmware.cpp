@@ -1,0 +1,292 @@
+#include "cli/raidctl_firmware.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "cli/raidctl_output.h"
+#include "firmware/firmware_state.h"
+#include "firmware/flash_read.h"
+#include "firmware/spi_ranges.h"
+#include "firmware/upgrade.h"
+#include "firmware/upgrade_host.h"
+
+namespace raid::cli {
+namespace {
+
+using firmware::Message;
+
+constexpr int kBarWidth = 40;
+constexpr int kPlainStepPercent = 10;
+const char* const kUnknownState =
+    ": the flash is in an unknown state: do not unplug, run flash again";
+
+// A message's lines as one line for a terminal's error stream.
+std::string OneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\n') c = ' ';
+    return text;
+}
+
+bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                std::ostream& err) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (out)
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+    if (out) out.close();
+    if (out) return true;
+    err << "raidctl: cannot write " << path << ": " << std::strerror(errno) << "\n";
+    return false;
+}
+
+firmware::FirmwareTarget TargetOf(const AppState& state, int index) {
+    const DiscoveryState& d = state.discovery;
+    firmware::FirmwareTarget target;
+    const int disk = d.DiskOf(index);
+    if (disk < kMaxDisks) target.identifyRecord = d.identifyRecord[static_cast<std::size_t>(disk)];
+    target.portMultiplier = d.deviceSlots[static_cast<std::size_t>(index)].portMultiplier != 0;
+    return target;
+}
+
+// Loads FILE for device `index` as the window's Load button does, printing
+// the status texts; the image, or none after printing the refusal.
+std::optional<firmware::FirmwareImage> CheckFile(Context& ctx, const AppState& state, int index,
+                                                 const std::string& path) {
+    const firmware::LoadResult r = firmware::LoadFirmwareFile(path, TargetOf(state, index));
+    for (const std::string* text :
+         {&r.texts.file, &r.texts.checksum, &r.texts.deviceCode, &r.texts.fileCode})
+        if (!text->empty()) ctx.out << *text << "\n";
+    // Read warnings come first; a refusal is the last message.
+    const std::size_t warnings = r.messages.size() - (r.image ? 0 : 1);
+    for (std::size_t i = 0; i < warnings; ++i)
+        ctx.err << "raidctl: " << r.messages[i].caption << " " << r.messages[i].text << "\n";
+    if (r.image) return r.image;
+    ctx.err << "raidctl: refused: "
+            << (r.messages.empty() ? std::string("no firmware") : OneLine(r.messages.back().text))
+            << "\n";
+    return std::nullopt;
+}
+
+// What the upgrade shows, on a terminal or as plain lines, and where an
+// interrupt is taken or refused.
+class CliUpgradeHost final : public firmware::UpgradeHost {
+public:
+    // `total`: the steps the run will count. (The window's bar has room to
+    // spare and stops short of its end; a terminal's bar should not.)
+    CliUpgradeHost(Context& ctx, const FlashOptions& options, const firmware::FirmwareState& fw,
+                   std::uint32_t total, bool backupFirst)
+        : ctx_(ctx), options_(options), fw_(fw), total_(total), backupPending_(backupFirst) {}
+
+    void SetStatusText(const std::string& text) override { Line(text); }
+    void ShowMessage(const Message& m) override {
+        Line((m.caption.empty() ? "" : m.caption + ": ") + m.text);
+    }
+    void SetSelectorsEnabled(bool) override {}
+    void BeginProgress(const std::string& label, std::uint32_t) override {
+        maximum_ = total_;
+        shownPercent_ = -1;
+        Line(label);
+    }
+    void ShowPhase(const std::string& caption) override {
+        phase_ = caption;
+        if (!backupPending_) flashTouched_ = true;
+        Line(caption);
+    }
+    void SetProgress(std::uint32_t) override { Draw(); }
+    void EndProgress() override {
+        Draw();
+        if (barShown_) ctx_.out << "\n";
+        barShown_ = false;
+        maximum_ = 0;
+    }
+    void Pump() override {
+        Draw();
+        TakeInterrupt();
+    }
+    // A signal that came before the erase stops the run there.
+    bool IsClosing() const override {
+        return stopRequested_ || (!flashTouched_ && options_.interrupted && options_.interrupted());
+    }
+
+    // The backup is in hand: from here on the flash is changed.
+    bool BackupKept() {
+        TakeInterrupt();
+        backupPending_ = false;
+        if (stopRequested_) return false;
+        flashTouched_ = true;
+        return true;
+    }
+
+private:
+    void TakeInterrupt() {
+        if (!options_.interrupted || !options_.interrupted() || interruptTold_) return;
+        interruptTold_ = true;
+        if (!flashTouched_) {
+            stopRequested_ = true;
+            Line("raidctl: interrupted: stopping before anything is erased");
+            return;
+        }
+        Line("raidctl: interrupt refused: " + phase_ +
+             " is under way; stopping before the read-back is compared would leave the flash "
+             "in an unknown state, so the upgrade goes on to its end");
+    }
+
+    void Line(const std::string& text) {
+        if (barShown_) ctx_.out << "\r\033[K";
+        ctx_.out << text << "\n";
+        barShown_ = false;
+        if (options_.terminal) Draw(true);
+        ctx_.out.flush();
+    }
+
+    void Draw(bool force = false) {
+        if (maximum_ == 0) return;
+        const std::uint32_t done = std::min(fw_.progressCounter, maximum_);
+        const int percent = static_cast<int>(std::uint64_t{done} * 100 / maximum_);
+        if (!options_.terminal) {
+            const int step = percent / kPlainStepPercent * kPlainStepPercent;
+            if (step <= shownPercent_) return;
+            ctx_.out << "progress " << step << "% (" << done << "/" << maximum_ << ") " << phase_
+                     << "\n";
+            shownPercent_ = step;
+            return;
+        }
+        if (!force && percent == shownPercent_) return;
+        const int filled = percent * kBarWidth / 100;
+        ctx_.out << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
+                 << std::string(static_cast<std::size_t>(kBarWidth - filled), '.') << "] "
+                 << percent << "%  " << phase_ << std::flush;
+        barShown_ = true;
+        shownPercent_ = percent;
+    }
+
+    Context& ctx_;
+    const FlashOptions& options_;
+    const firmware::FirmwareState& fw_;
+    std::uint32_t total_;
+    std::uint32_t maximum_ = 0;
+    int shownPercent_ = -1;
+    std::string phase_ = "the upgrade";
+    bool barShown_ = false;
+    bool backupPending_;
+    bool flashTouched_ = false;
+    bool stopRequested_ = false;
+    bool interruptTold_ = false;
+};
+
+bool Confirm(Context& ctx, const FlashOptions& options, int index, const std::string& diskText,
+             const std::string& file) {
+    ctx.out << "Rewrite the firmware of Device" << index + 1 << " on " << diskText << " with "
+            << file << "?\nDo not unplug the enclosure or power it off until this ends. [y/N] "
+            << std::flush;
+    const auto answer = options.readAnswer ? options.readAnswer() : std::nullopt;
+    return answer && (*answer == "y" || *answer == "Y" || *answer == "yes");
+}
+
+}  // namespace
+
+int RunCheckFirmware(Context& ctx, const Arguments& args) {
+    FoundEnclosure found(ctx);
+    if (!found.Find(args.disk)) return found.exitCode;
+    if (!CheckFile(ctx, found.state, found.index, args.file)) return kExitRefused;
+    ctx.out << "accepted for Device" << found.index + 1 << "\n";
+    return kExitOk;
+}
+
+int RunFlash(Context& ctx, const Arguments& args, const FlashOptions& options) {
+    if (!args.yes && !options.terminal) {
+        ctx.err << "raidctl: flash: no terminal to confirm on; give --yes\n";
+        return kExitUsage;
+    }
+    FoundEnclosure found(ctx);
+    if (!found.Find(args.disk)) return found.exitCode;
+    AppState& state = found.state;
+    const int index = found.index;
+
+    firmware::FirmwareState fw;
+    auto image = CheckFile(ctx, state, index, args.file);
+    if (!image) return kExitRefused;
+    fw.image = std::move(*image);
+    if (const std::string tooLarge = firmware::EraseRefusal(state, index, fw.image.Size());
+        !tooLarge.empty()) {
+        ctx.err << "raidctl: refused: " << tooLarge << "\n";
+        return kExitRefused;
+    }
+    if (!args.yes &&
+        !Confirm(ctx, options, index,
+                 DiskText(state.discovery.DiskOf(index), ctx.disks.ListDisks()), args.file)) {
+        ctx.err << "raidctl: not confirmed; nothing was changed\n";
+        return kExitCommandFailed;
+    }
+
+    const bool backupFirst = !args.backupFile.empty();
+    const std::uint64_t size = fw.image.Size();
+    const auto steps =
+        static_cast<std::uint32_t>(firmware::EraseRangeFor(size).length / firmware::kEraseStep +
+                                   2 * ((size + firmware::kSpiChunk - 1) / firmware::kSpiChunk));
+    CliUpgradeHost host(ctx, options, fw, steps, backupFirst);
+    firmware::UpgradeOptions upgradeOptions;
+    upgradeOptions.backupFirst = backupFirst;
+    upgradeOptions.keepBackup = [&](const std::vector<std::uint8_t>& backup) {
+        if (!WriteBytes(args.backupFile, backup, ctx.err)) return false;
+        ctx.out << "saved " << backup.size() << " bytes of flash to " << args.backupFile << "\n";
+        return host.BackupKept();
+    };
+    const firmware::UpgradeResult r =
+        firmware::RunUpgrade(state, fw, found.ch, host, index, upgradeOptions);
+
+    using firmware::UpgradeOutcome;
+    switch (r.outcome) {
+        case UpgradeOutcome::Done:
+            return kExitOk;
+        case UpgradeOutcome::WrongType:
+        case UpgradeOutcome::TooLarge:
+            ctx.err << "raidctl: refused: " << OneLine(r.finalText) << "\n";
+            return kExitRefused;
+        case UpgradeOutcome::Busy:
+        case UpgradeOutcome::NoImage:
+        case UpgradeOutcome::Closing:
+        case UpgradeOutcome::BackupFailed:
+            ctx.err << "raidctl: "
+                    << (r.finalText.empty() ? std::string("stopped") : OneLine(r.finalText))
+                    << "; nothing was erased\n";
+            return kExitCommandFailed;
+        case UpgradeOutcome::EraseFailed:
+        case UpgradeOutcome::ProgramFailed:
+        case UpgradeOutcome::ReadBackFailed:
+        case UpgradeOutcome::VerifyFailed:
+            break;
+    }
+    ctx.err << "raidctl: " << OneLine(r.finalText) << kUnknownState << "\n";
+    return kExitFlashUnknown;
+}
+
+int RunReadFlash(Context& ctx, const Arguments& args) {
+    FoundEnclosure found(ctx);
+    if (!found.Find(args.disk)) return found.exitCode;
+    AppState& state = found.state;
+    const int index = found.index;
+    const auto length = args.length ? args.length : firmware::WholeFlashLength(state, index);
+    if (!length) {
+        const auto type = state.discovery.deviceSlots[static_cast<std::size_t>(index)].spiTypeByte;
+        ctx.err << "raidctl: the flash size of type " << HexByte(type)
+                << " is not known; give --length\n";
+        return kExitUsage;
+    }
+    firmware::FirmwareState fw;
+    firmware::QuietUpgradeHost host;
+    const firmware::FlashReadResult r =
+        firmware::ReadFlash(state, fw, found.ch, host, index, 0, *length);
+    if (!r.ok) {
+        ctx.err << "raidctl: " << r.failureText << "\n";
+        return kExitCommandFailed;
+    }
+    if (!WriteBytes(args.outFile, r.bytes, ctx.err)) return kExitCommandFailed;
+    ctx.out << "saved " << r.bytes.size() << " bytes of flash to " << args.outFile << "\n";
+    return kExitOk;
+}
+
+}  // namespace raid::cli
