@@ -29,6 +29,7 @@ namespace raid::cli {
 namespace {
 
 constexpr std::uint32_t kSmartTickMs = 1000;
+constexpr std::uint32_t kPingMs = 1000;
 
 std::string DeviceName(int index) { return "Device" + std::to_string(index + 1); }
 
@@ -160,6 +161,13 @@ private:
     void Notify(const std::string& what) {
         if (options_.notify) options_.notify(what);
     }
+    // The watchdog hears from the loop after every poll and at least once a
+    // second while it waits, also with no enclosure to poll; a poll that
+    // hangs stops the pings.
+    void Ping() {
+        lastPing_ = ctx_.clock.NowMs();
+        Notify("WATCHDOG=1");
+    }
 
     void ServePoll();
     void AfterPoll();
@@ -225,6 +233,7 @@ private:
     std::uint64_t nextPoll_ = 0;
     std::uint64_t nextChangeTick_ = 0;
     std::uint64_t nextSmartTick_ = 0;
+    std::uint64_t lastPing_ = 0;
 };
 
 void MonitorRun::RefreshDeviceSummary() {
@@ -255,7 +264,7 @@ void MonitorRun::ServePoll() {
 
 void MonitorRun::AfterPoll() {
     WriteMetrics();
-    Notify("WATCHDOG=1");
+    Ping();
     ctx_.out.flush();
     ctx_.err.flush();
 }
@@ -340,6 +349,7 @@ int MonitorRun::Run() {
     };
     host_.OpenToday();
     Notify("READY=1");
+    Ping();
 
     const std::uint64_t start = ctx_.clock.NowMs();
     nextChangeTick_ = start + discovery::kDeviceChangeTickMs;
@@ -354,6 +364,7 @@ int MonitorRun::Run() {
         if (mail_) mail_->Serve();
 
         std::uint64_t now = ctx_.clock.NowMs();
+        if (now >= lastPing_ + kPingMs) Ping();
         if (following) ServeDeviceChanges(now);
         if (smartTicking_ && now >= nextSmartTick_) {
             nextSmartTick_ = now + kSmartTickMs;

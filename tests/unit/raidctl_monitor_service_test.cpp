@@ -128,8 +128,10 @@ TEST_F(RaidctlMonitorServiceTest, WaitsForAnEnclosureWhenFollowingDevices) {
     auto* sim = disks.get();
     disks_ = std::move(disks);
     bool changed = false;
+    std::vector<std::pair<std::uint64_t, std::string>> told;
     configure_ = [&](MonitorOptions& o) {
         o.deviceEvents = [&] { return std::exchange(changed, false); };
+        o.notify = [&](const std::string& what) { told.emplace_back(clock_.NowMs(), what); };
     };
     std::uint64_t plugged = 0;
     const int code = Monitor({"--polls", "1"}, {}, [&](std::uint32_t) {
@@ -148,6 +150,21 @@ TEST_F(RaidctlMonitorServiceTest, WaitsForAnEnclosureWhenFollowingDevices) {
     // The debounce (about 5 s) and one tick to apply the discovery.
     EXPECT_LT(clock_.NowMs() - plugged, 10'000u);
     EXPECT_EQ(FileLines().size(), 15u);
+
+    // systemd hears: ready, watchdog pings once a second while the
+    // device-change debounce waits with nothing to poll (and after the
+    // discovery and the poll), and the stop.
+    ASSERT_GE(told.size(), 3u);
+    EXPECT_EQ(told.front().second, "READY=1");
+    EXPECT_EQ(told.back().second, "STOPPING=1");
+    std::size_t waiting = 0, after = 0;
+    for (const auto& [at, what] : told) {
+        if (what != "WATCHDOG=1") continue;
+        if (at >= plugged && at < plugged + 5000) ++waiting;
+        if (at >= plugged + 5000) ++after;
+    }
+    EXPECT_GE(waiting, 4u);
+    EXPECT_GE(after, 1u);
 }
 
 TEST_F(RaidctlMonitorServiceTest, MetricsFileFollowsEveryPoll) {
