@@ -106,6 +106,15 @@ protected:
         return env;
     }
 
+    // Starts the loopback server and stores settings that point at it.
+    void ServeWithSettings(const fs::path& settings) {
+        std::string error;
+        ASSERT_TRUE(server_.Start({}, error)) << error;
+        ASSERT_TRUE(test_support::StoreMailSettings(
+            settings, test_support::LoopbackPageFields(server_.port()), error))
+            << error;
+    }
+
     int argc_ = 1;
     char name_[10] = "e2e_tests";
     char* argv_[2] = {name_, nullptr};
@@ -119,12 +128,8 @@ protected:
 };
 
 TEST_F(RaidguiMailTest, PullingHdd1BringsOneMail) {
-    std::string error;
-    ASSERT_TRUE(server_.Start({}, error)) << error;
     const fs::path settings = folder_ / "etc" / "settings.reg";
-    ASSERT_TRUE(test_support::StoreMailSettings(
-        settings, test_support::LoopbackPageFields(server_.port()), error))
-        << error;
+    ASSERT_NO_FATAL_FAILURE(ServeWithSettings(settings));
 
     raidgui_.setProcessEnvironment(DisplayEnvironment());
     raidgui_.setProcessChannelMode(QProcess::MergedChannels);
@@ -164,12 +169,8 @@ TEST_F(RaidguiMailTest, PullingHdd1BringsOneMail) {
 
 // The monitor service mails the same notification, with the same settings.
 TEST_F(RaidguiMailTest, TheMonitorServiceMailsAPulledMemberOnce) {
-    std::string error;
-    ASSERT_TRUE(server_.Start({}, error)) << error;
     const fs::path settings = folder_ / "etc" / "settings.reg";
-    ASSERT_TRUE(test_support::StoreMailSettings(
-        settings, test_support::LoopbackPageFields(server_.port()), error))
-        << error;
+    ASSERT_NO_FATAL_FAILURE(ServeWithSettings(settings));
     const fs::path logs = folder_ / "logs";
     fs::create_directories(logs);
 
