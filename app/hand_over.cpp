@@ -24,8 +24,8 @@ bool HandOverGate::Run(const std::function<void()>& work) {
     }
     // The blocking call orders the two threads through Qt's own locks,
     // which ThreadSanitizer cannot see into (Qt is not built with it); this
-    // release/acquire handshake states the same order, both ways, where it
-    // can.
+    // release/acquire handshake states that order where it can: what the
+    // work did is seen by this thread afterwards.
     std::atomic<int> handshake{0};
     handshake.store(1, std::memory_order_release);
     QMetaObject::invokeMethod(
