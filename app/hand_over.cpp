@@ -22,15 +22,25 @@ bool HandOverGate::Run(const std::function<void()>& work) {
         inFlight_.fetch_sub(1);
         return false;
     }
+    // The blocking call orders the two threads through Qt's own locks,
+    // which ThreadSanitizer cannot see into (Qt is not built with it); this
+    // release/acquire handshake states that order where it can: what the
+    // work did is seen by this thread afterwards.
+    std::atomic<int> handshake{0};
+    handshake.store(1, std::memory_order_release);
     QMetaObject::invokeMethod(
         receiver_,
-        [this, &work] {
-            if (!open_.load()) return;
-            running_.fetch_add(1);
-            work();
-            running_.fetch_sub(1);
+        [this, &work, &handshake] {
+            (void)handshake.load(std::memory_order_acquire);
+            if (open_.load()) {
+                running_.fetch_add(1);
+                work();
+                running_.fetch_sub(1);
+            }
+            handshake.store(2, std::memory_order_release);
         },
         Qt::BlockingQueuedConnection);
+    (void)handshake.load(std::memory_order_acquire);
     inFlight_.fetch_sub(1);
     return true;
 }

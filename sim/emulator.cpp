@@ -12,6 +12,7 @@ namespace {
 constexpr std::size_t kTraceLimit = 1 << 20;
 // Sixteen bytes that are neither controller's signature B.
 constexpr char kCorruptSignature[] = "__CORRUPTED_SIG_";
+constexpr std::uint8_t kStatePulled = 4;
 
 void CopyPadded(std::span<std::uint8_t> field, const std::string& text) {
     for (std::size_t i = 0; i < field.size(); ++i)
@@ -36,6 +37,12 @@ bool ControllerEmulator::Read(std::uint32_t lba, std::span<std::uint8_t> out) {
             ++sequencesStarted_;
             break;
         case KnockDecoder::Event::Complete: {
+            const auto fault = TakeCommandFault();
+            if (fault == CommandFaultKind::KnockReadFails) {
+                replyArmed_ = false;
+                return false;
+            }
+            if (fault == CommandFaultKind::MemberDropsOut) model_.members[1].state = kStatePulled;
             CompleteModel(model_);
             const auto block = decoder_.Block();
             executed_.push_back({block[12], block[13], block[14], block[15]});
@@ -45,6 +52,7 @@ bool ControllerEmulator::Read(std::uint32_t lba, std::span<std::uint8_t> out) {
             replyReadyAtMs_ = clock_ ? clock_->NowMs() + replyDelayMs_ : 0;
             if (memory_.failReplyRead) failReads_.emplace_back(device::kReplyLba, 1);
             memory_.failReplyRead = false;
+            if (fault) SpoilReply(*fault);
             if (memory_.unplug) {
                 // Gone before the read that completed the command came back.
                 memory_.unplug = false;
@@ -82,6 +90,44 @@ void ControllerEmulator::ServeReplyBlock(std::span<std::uint8_t> out) {
         --corruptSignatureB_;
         std::memcpy(out.data() + device::kSignatureBOffset, kCorruptSignature,
                     device::kSignatureSize);
+    }
+}
+
+std::optional<CommandFaultKind> ControllerEmulator::TakeCommandFault() {
+    const std::uint64_t index = commandsCompleted_++;
+    if (!commandFault_ || commandFault_->atCommand != index) return std::nullopt;
+    const CommandFaultKind kind = commandFault_->kind;
+    commandFault_.reset();
+    return kind;
+}
+
+void ControllerEmulator::SpoilReply(CommandFaultKind kind) {
+    switch (kind) {
+        case CommandFaultKind::NoReply:
+            replyArmed_ = false;
+            break;
+        case CommandFaultKind::ReplyReadFails:
+            failReads_.emplace_back(device::kReplyLba, 1);
+            break;
+        case CommandFaultKind::WrongSignature:
+            std::memcpy(reply_.data() + device::kSignatureBOffset, kCorruptSignature,
+                        device::kSignatureSize);
+            break;
+        case CommandFaultKind::UnknownStatus:
+            reply_[device::kStatusOffset] = kStatusUnrecognised;
+            break;
+        case CommandFaultKind::SlowReply:
+            replyReadyAtMs_ += kSlowReplyMs;
+            break;
+        case CommandFaultKind::LateReply:
+            replyReadyAtMs_ += kLateReplyMs;
+            break;
+        case CommandFaultKind::Vanish:
+            memory_.unplug = true;
+            break;
+        case CommandFaultKind::KnockReadFails:
+        case CommandFaultKind::MemberDropsOut:
+            break;
     }
 }
 
@@ -199,6 +245,16 @@ void ControllerEmulator::InjectDiskFault(const DiskFault& fault) {
 void ControllerEmulator::InjectSettingFault(const SettingFault& fault) {
     std::lock_guard lock(mutex_);
     if (fault.remaining != 0) memory_.settingFaults.push_back(fault);
+}
+
+void ControllerEmulator::InjectCommandFault(const CommandFault& fault) {
+    std::lock_guard lock(mutex_);
+    commandFault_ = CommandFault{fault.kind, commandsCompleted_ + fault.atCommand};
+}
+
+std::uint64_t ControllerEmulator::CompletedCommands() const {
+    std::lock_guard lock(mutex_);
+    return commandsCompleted_;
 }
 
 }  // namespace raid::sim

@@ -19,6 +19,28 @@
 
 namespace raid::sim {
 
+// How an injected fault spoils one whole command, whatever its code.
+enum class CommandFaultKind {
+    NoReply,         // the command runs, but no reply ever comes
+    KnockReadFails,  // the read that completes its knock sequence fails; it never runs
+    ReplyReadFails,  // the command runs, but the host's next read of block 17 fails
+    WrongSignature,  // every reply read of this command carries a wrong signature B
+    UnknownStatus,   // the reply carries kStatusUnrecognised
+    SlowReply,       // the reply comes kSlowReplyMs late: within every host time limit
+    LateReply,       // the reply comes kLateReplyMs late: after every host gave up
+    MemberDropsOut,  // HDD2 is pulled just before the command runs
+    Vanish,          // the enclosure is unplugged as the command completes
+};
+inline constexpr std::uint32_t kSlowReplyMs = 900;
+inline constexpr std::uint32_t kLateReplyMs = 60000;
+
+struct CommandFault {
+    CommandFaultKind kind = CommandFaultKind::NoReply;
+    // Which command it spoils, counted from the injection: 0 is the next
+    // knock sequence that completes.
+    std::uint64_t atCommand = 0;
+};
+
 // A named starting state: "raid1", "raid0", "rebuild", "degraded", ...
 std::optional<Enclosure> ScenarioEnclosure(const std::string& name);
 // The names ScenarioEnclosure knows.
@@ -85,6 +107,11 @@ public:
     void InjectDiskFault(const DiskFault& fault);
     // Spoils the next `fault.remaining` setting commands (below 0: for good).
     void InjectSettingFault(const SettingFault& fault);
+    // Spoils the `fault.atCommand`-th command from now, once. Replaces a
+    // command fault not yet reached.
+    void InjectCommandFault(const CommandFault& fault);
+    // Knock sequences that completed with a good CRC, run or not.
+    std::uint64_t CompletedCommands() const;
 
     // Applies one control line ("pull 2", "insert 2", "rebuild 1 45",
     // "fail 1", "mode raid0", "silent on", "temp 45", ...; ControlHelp lists
@@ -104,6 +131,10 @@ private:
     // Both under the lock.
     void ServeReplyBlock(std::span<std::uint8_t> out);
     bool TakeReadFault(std::uint32_t lba);
+    // The command fault due at the command completing now, taken.
+    std::optional<CommandFaultKind> TakeCommandFault();
+    // Spoils the reply of the command that just ran.
+    void SpoilReply(CommandFaultKind kind);
     void Record(std::uint32_t lba);
 
     mutable std::mutex mutex_;
@@ -126,6 +157,8 @@ private:
     std::vector<std::pair<std::uint32_t, int>> failReads_;
     std::optional<std::uint8_t> statusOverride_;
     std::uint32_t replyDelayMs_ = 0;
+    std::uint64_t commandsCompleted_ = 0;
+    std::optional<CommandFault> commandFault_;  // atCommand counts from the first command
 };
 
 }  // namespace raid::sim

@@ -52,8 +52,10 @@ const char* ControllerEmulator::ControlHelp() {
            "readfail HEXLBA [TIMES] | spifail HEXADDRESS [TIMES] | word106 N HEX | "
            "diskfault N HEXATA PAGE fail|silent|echo [TIMES|always] | "
            "spifault read|program|erase HEXADDRESS fail|status|noreply|readfail|flip|vanish "
-           "[TIMES|always] | settingfault keep|fail|noreply [TIMES|always]   (N = member 1 or 2; "
-           "PAGE 0 = the disk command, 1..4 = its data pages)";
+           "[TIMES|always] | settingfault keep|fail|noreply [TIMES|always] | "
+           "cmdfault noreply|knockfail|readfail|badsig|status|slow|late|dropout|vanish [SKIP]   "
+           "(N = member 1 or 2; PAGE 0 = the disk command, 1..4 = its data pages; SKIP = "
+           "commands let through before the one spoiled)";
 }
 
 std::string ControllerEmulator::Control(const std::string& line) {
@@ -244,6 +246,26 @@ std::string ControllerEmulator::Control(const std::string& line) {
         fault.remaining = *times;
         InjectDiskFault(fault);
         return {};
+    }
+    if (verb == "cmdfault") {
+        static const std::pair<const char*, CommandFaultKind> kKinds[] = {
+            {"noreply", CommandFaultKind::NoReply},
+            {"knockfail", CommandFaultKind::KnockReadFails},
+            {"readfail", CommandFaultKind::ReplyReadFails},
+            {"badsig", CommandFaultKind::WrongSignature},
+            {"status", CommandFaultKind::UnknownStatus},
+            {"slow", CommandFaultKind::SlowReply},
+            {"late", CommandFaultKind::LateReply},
+            {"dropout", CommandFaultKind::MemberDropsOut},
+            {"vanish", CommandFaultKind::Vanish}};
+        const auto skip = args >= 2 ? arg(2, 1'000'000) : std::optional<std::uint64_t>(0);
+        if (!skip || args < 1 || args > 2) return usage();
+        for (const auto& [name, kind] : kKinds) {
+            if (Lower(w[1]) != name) continue;
+            InjectCommandFault({kind, *skip});
+            return {};
+        }
+        return usage();
     }
     if (verb == "settingfault") {
         static const std::pair<const char*, SettingFaultKind> kKinds[] = {

@@ -52,6 +52,18 @@ TEST(EmulatorControlTest, ArrayAndEnvironment) {
     EXPECT_EQ(m.backupPeriod, 7);
 }
 
+// Sends the information command's knock sequence; false when a read failed.
+bool SendInformation(ControllerEmulator& e, std::vector<std::uint8_t>& sector) {
+    std::uint32_t previous = 0;
+    for (std::uint32_t lba : device::BuildKnockSequence(
+             device::BuildCommandBlock(0x04, device::cmd::kInformation, 0xCF, 0xDF, 0xEF, {}))) {
+        if (lba == previous) e.Read(device::kSeparatorLba, sector);
+        if (!e.Read(lba, sector)) return false;
+        previous = lba;
+    }
+    return true;
+}
+
 TEST(EmulatorControlTest, FaultLinesReachTheReadPath) {
     ControllerEmulator e(*ScenarioEnclosure("raid1"));
     std::vector<std::uint8_t> sector(512);
@@ -67,13 +79,7 @@ TEST(EmulatorControlTest, FaultLinesReachTheReadPath) {
     // Status override and a corrupt signature on the next reply.
     EXPECT_EQ(e.Control("status 33"), "");
     EXPECT_EQ(e.Control("badsig 1"), "");
-    std::uint32_t previous = 0;
-    for (std::uint32_t lba : device::BuildKnockSequence(
-             device::BuildCommandBlock(0x04, device::cmd::kInformation, 0xCF, 0xDF, 0xEF, {}))) {
-        if (lba == previous) e.Read(device::kSeparatorLba, sector);
-        ASSERT_TRUE(e.Read(lba, sector));
-        previous = lba;
-    }
+    ASSERT_TRUE(SendInformation(e, sector));
     ASSERT_TRUE(e.Read(device::kReplyLba, sector));
     EXPECT_EQ(device::RecognizeSignature(sector), -1);
     ASSERT_TRUE(e.Read(device::kReplyLba, sector));
@@ -82,6 +88,33 @@ TEST(EmulatorControlTest, FaultLinesReachTheReadPath) {
     EXPECT_EQ(e.Control("status off"), "");
     ASSERT_TRUE(e.Read(device::kReplyLba, sector));
     EXPECT_EQ(sector[device::kStatusOffset], device::kStatusSuccess);
+}
+
+TEST(EmulatorControlTest, CommandFaultSpoilsOnlyTheCommandItCounts) {
+    ControllerEmulator e(*ScenarioEnclosure("raid1"));
+    std::vector<std::uint8_t> sector(512);
+    EXPECT_EQ(e.Control("cmdfault badsig 1"), "");
+    ASSERT_TRUE(SendInformation(e, sector));
+    ASSERT_TRUE(e.Read(device::kReplyLba, sector));
+    EXPECT_EQ(device::RecognizeSignature(sector), 0);
+    // The second command's reply stays spoiled however often it is read.
+    ASSERT_TRUE(SendInformation(e, sector));
+    for (int read = 0; read < 3; ++read) {
+        ASSERT_TRUE(e.Read(device::kReplyLba, sector));
+        EXPECT_EQ(device::RecognizeSignature(sector), -1);
+    }
+    ASSERT_TRUE(SendInformation(e, sector));
+    ASSERT_TRUE(e.Read(device::kReplyLba, sector));
+    EXPECT_EQ(device::RecognizeSignature(sector), 0);
+    EXPECT_EQ(e.CompletedCommands(), 3u);
+
+    // A failed knock read: the command never runs.
+    EXPECT_EQ(e.Control("cmdfault knockfail"), "");
+    EXPECT_FALSE(SendInformation(e, sector));
+    EXPECT_EQ(e.ExecutedCommands().size(), 3u);
+    EXPECT_EQ(e.Control("cmdfault vanish"), "");
+    EXPECT_FALSE(SendInformation(e, sector));
+    EXPECT_TRUE(e.Unplugged());
 }
 
 TEST(EmulatorControlTest, GarbageIsRefusedAndChangesNothing) {
@@ -134,6 +167,10 @@ TEST(EmulatorControlTest, GarbageIsRefusedAndChangesNothing) {
         "settingfault keep 0",
         "settingfault keep never",
         "settingfault keep 2 3",
+        "cmdfault",
+        "cmdfault melt",
+        "cmdfault noreply x",
+        "cmdfault noreply 1 2",
         "explode now",
         std::string("pull \0 1", 8),
         std::string(100000, 'x'),
