@@ -437,6 +437,8 @@ ProcessUse MeasureProcess() {
     return use;
 }
 
+namespace {
+
 void ReportAndCheckUse(const char* what, const ProcessUse& before, const ProcessUse& hour,
                        const ProcessUse& end, const ProcessUse& after, double days,
                        double wallSeconds, std::size_t events, std::size_t files) {
@@ -460,6 +462,47 @@ void ReportAndCheckUse(const char* what, const ProcessUse& before, const Process
     if (hour.heapBytes != 0) {
         EXPECT_LT(end.heapBytes, hour.heapBytes + static_cast<std::size_t>(2 * kMiB));
     }
+}
+
+}  // namespace
+
+SoakRig::SoakRig(const std::filesystem::path& logFolder)
+    : folder(logFolder),
+      clock(std::make_shared<platform::ManualClock>(StartOfSoak())),
+      disks(std::make_shared<sim::SimDiskSystem>()),
+      script(*clock, *disks, SoakSeed(), static_cast<std::uint64_t>(SoakDays() * 86'400'000),
+             StartOfSoak()) {}
+
+void RunSoak(const char* what, const std::function<void(SoakRig& rig)>& drive) {
+    const double days = SoakDays();
+    SoakFolder folder;
+    std::vector<ExpectedEvent> expected;
+    ProcessUse hour, end;
+    std::uint32_t polls = 0;
+    std::chrono::system_clock::time_point wallEnd;
+    const ProcessUse before = MeasureProcess();
+    const auto started = std::chrono::steady_clock::now();
+    {
+        SoakRig rig(folder.path);
+        rig.script.atFirstHour = [&] { hour = MeasureProcess(); };
+        drive(rig);
+        wallEnd = rig.clock->WallNow();
+        expected = rig.script.Expected();
+        end = rig.end;
+        polls = rig.polls;
+        std::printf("[soak] %s: %u polls; steps:", what, polls);
+        for (const auto& [step, n] : rig.script.Counts()) std::printf(" %s %d", step.c_str(), n);
+        std::printf("\n");
+    }
+    const double wallSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const ProcessUse after = MeasureProcess();
+
+    std::size_t files = 0;
+    const auto logged = ReadDayFiles(folder.path, StartOfSoak(), wallEnd, files);
+    CompareEvents(expected, logged);
+    EXPECT_GE(polls, static_cast<std::uint32_t>(days * 86400 / 5 * 0.9));
+    ReportAndCheckUse(what, before, hour, end, after, days, wallSeconds, logged.size(), files);
 }
 
 }  // namespace raid::soak

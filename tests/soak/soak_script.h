@@ -154,10 +154,25 @@ struct ProcessUse {
 };
 ProcessUse MeasureProcess();
 
-// Prints the soak's numbers and checks that memory stayed flat after the
-// first hour and no descriptor was left open.
-void ReportAndCheckUse(const char* what, const ProcessUse& before, const ProcessUse& hour,
-                       const ProcessUse& end, const ProcessUse& after, double days,
-                       double wallSeconds, std::size_t events, std::size_t files);
+// One soak: the clock, the enclosures and the script for SoakDays(), and
+// what the driver tells of its run.
+struct SoakRig {
+    explicit SoakRig(const std::filesystem::path& logFolder);
+    std::filesystem::path folder;
+    std::shared_ptr<platform::ManualClock> clock;
+    std::shared_ptr<sim::SimDiskSystem> disks;
+    SoakScript script;
+    // Set by the driver: the process once the script has finished (the
+    // program still running), and the polls it counted.
+    ProcessUse end;
+    std::uint32_t polls = 0;
+};
+
+// Runs `drive`, which runs the program against `rig` with its day files in
+// rig.folder until rig.script.Finished() and fills in the rest of the rig;
+// then reads the day files back, compares the events, checks memory (flat
+// after the first hour) and descriptors (as many before as after) and prints
+// the numbers.
+void RunSoak(const char* what, const std::function<void(SoakRig& rig)>& drive);
 
 }  // namespace raid::soak
