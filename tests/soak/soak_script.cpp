@@ -139,7 +139,6 @@ SoakScript::SoakScript(platform::ManualClock& clock, sim::SimDiskSystem& disks, 
         e.name = names[i];
         auto model = sim::ScenarioEnclosure(e.name);
         e.emulator = std::make_shared<sim::ControllerEmulator>(*model, &clock_);
-        e.plugged = true;
         disks_.AddEnclosure(e.emulator);
         order_.push_back(i);
     }
@@ -323,14 +322,12 @@ void SoakScript::PlanPlug(std::uint64_t now) {
                               const int position = Position(e);
                               disks_.RemoveDisk(position);
                               order_.erase(order_.begin() + position);
-                              e.plugged = false;
                               Expect("D" + std::to_string(position + 1) + " Device was removed.");
                               ++counts_["unplug"];
                           } else {
                               const int index = order_[0] == 0 ? 1 : 0;
                               disks_.AddEnclosure(enclosures_[index].emulator);
                               order_.push_back(index);
-                              enclosures_[index].plugged = true;
                               Expect("D" + std::to_string(order_.size()) +
                                      " New Device was found.");
                               ++counts_["plug"];

@@ -78,8 +78,8 @@ public:
 private:
     struct Enclosure {
         std::string name;
+        // The same box each time it is plugged in.
         std::shared_ptr<sim::ControllerEmulator> emulator;
-        bool plugged = false;
         // Raw member state codes as the emulator holds them.
         std::uint8_t state[2] = {0, 0};
     };
