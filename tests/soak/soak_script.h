@@ -145,8 +145,8 @@ std::vector<LoggedEvent> ReadDayFiles(const std::filesystem::path& folder,
 void CompareEvents(const std::vector<ExpectedEvent>& expected,
                    const std::vector<LoggedEvent>& logged);
 
-// The process: resident memory, heap in use (0 where malloc is replaced,
-// as under AddressSanitizer) and open descriptors.
+// The process: resident memory, heap in use (malloc's count, or
+// AddressSanitizer's under it) and open descriptors.
 struct ProcessUse {
     std::size_t residentBytes = 0;
     std::size_t heapBytes = 0;
