@@ -10,6 +10,9 @@ namespace raid::sim {
 namespace {
 
 constexpr std::size_t kTraceLimit = 1 << 20;
+// A served enclosure runs for days: its list of executed commands keeps only
+// the latest (tests look at a few thousand at most); the count goes on.
+constexpr std::size_t kExecutedLimit = 1 << 16;
 // Sixteen bytes that are neither controller's signature B.
 constexpr char kCorruptSignature[] = "__CORRUPTED_SIG_";
 constexpr std::uint8_t kStatePulled = 4;
@@ -45,7 +48,10 @@ bool ControllerEmulator::Read(std::uint32_t lba, std::span<std::uint8_t> out) {
             if (fault == CommandFaultKind::MemberDropsOut) model_.members[1].state = kStatePulled;
             CompleteModel(model_);
             const auto block = decoder_.Block();
+            if (executed_.size() >= kExecutedLimit)
+                executed_.erase(executed_.begin(), executed_.begin() + kExecutedLimit / 2);
             executed_.push_back({block[12], block[13], block[14], block[15]});
+            ++executedCount_;
             reply_ = RunCommand(model_, memory_, block);
             replyArmed_ = !memory_.withholdReply;
             memory_.withholdReply = false;
@@ -176,7 +182,7 @@ void ControllerEmulator::ClearTrace() {
 
 ControllerEmulator::SequenceCounts ControllerEmulator::Sequences() const {
     std::lock_guard lock(mutex_);
-    return {sequencesStarted_, executed_.size(), badCrcBlocks_};
+    return {sequencesStarted_, executedCount_, badCrcBlocks_};
 }
 
 std::vector<std::uint8_t> ControllerEmulator::ExecutedCommands() const {

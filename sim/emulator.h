@@ -75,7 +75,8 @@ public:
         std::uint64_t badCrc = 0;
     };
     SequenceCounts Sequences() const;
-    // Commands the emulator executed (command byte C0), in order.
+    // Commands the emulator executed (command byte C0), in order; past 65536
+    // the oldest are dropped, as in the trace.
     std::vector<std::uint8_t> ExecutedCommands() const;
     // The same commands with their parameters: bytes C0..C3 of each block.
     std::vector<std::array<std::uint8_t, 4>> ExecutedCommandBytes() const;
@@ -142,6 +143,7 @@ private:
     platform::Clock* clock_;
     std::vector<std::uint32_t> trace_;
     std::vector<std::array<std::uint8_t, 4>> executed_;
+    std::uint64_t executedCount_ = 0;
     KnockDecoder decoder_;
     std::uint64_t sequencesStarted_ = 0;
     std::uint64_t badCrcBlocks_ = 0;
