@@ -1,8 +1,8 @@
 #pragma once
-// What the programs do with one enclosure's replies: a discovery, a status
-// poll, a SMART threshold and data read, and the texts the pages and raidctl
-// make of the results. The controller-reply fuzz target runs it against
-// replies from its input, the seed maker against the emulator.
+// What the programs do with one enclosure's replies: a discovery, a
+// settings command, a status poll, a SMART threshold and data read, and the texts the pages and
+// raidctl make of the results. The controller-reply fuzz target runs it against replies from its
+// input, the seed maker against the emulator.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -15,6 +15,8 @@
 #include "common/state.h"
 #include "discovery/device_report.h"
 #include "discovery/headless.h"
+#include "maintenance/schedule.h"
+#include "monitor/pending_command.h"
 #include "monitor/quiet_host.h"
 #include "monitor/status_poll.h"
 #include "platform/clock.h"
@@ -88,7 +90,12 @@ inline void RunControllerSession(platform::DiskSystem& disks) {
     discovery::DiscoverOnce(state, ch);
     state.shell.firstStatusPending = false;
     monitor::QuietMonitorHost host;
+    // A backup preset as the Setup page sends it; the poll reads it back.
+    monitor::QueueSettingsCommand(state.monitor, device::cmd::kBackupPreset0 + 1);
+    monitor::ApplyPendingCommand(state, ch, clock, host);
+    state.monitor.pendingCommandCode = 0;
     monitor::StatusPoll(state, ch, clock, host);
+    maintenance::WaitText(maintenance::BackupStatusOf(state.monitor.deviceStatusRecord[0]));
 
     smart::SmartState tables;
     smart::QuietSmartHost smartHost;
