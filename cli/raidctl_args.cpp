@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -414,9 +415,9 @@ void AddMakeBinCommand(CLI::App& app, Arguments& a) {
 
 // Each command adds itself; a new command is one more function here.
 constexpr void (*kCommands[])(CLI::App&, Arguments&) = {
-    AddDisksCommand,         AddListCommand,    AddStatusCommand,    AddSmartCommand,
-    AddQueryCommand,         AddMonitorCommand, AddBuzzerCommand,    AddBackupPeriodCommand,
-    AddCheckFirmwareCommand, AddFlashCommand,   AddReadFlashCommand, AddMakeBinCommand,
+    AddDisksCommand,         AddListCommand,         AddStatusCommand,    AddSmartCommand,
+    AddQueryCommand,         AddMonitorCommand,      AddBuzzerCommand,    AddBackupPeriodCommand,
+    AddCheckFirmwareCommand, AddFlashCommand,        AddReadFlashCommand, AddMakeBinCommand,
     AddMailTestCommand,      AddMailSettingsCommand,
 };
 
@@ -510,10 +511,27 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
     return result;
 }
 
+std::string OneLine(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\n') {
+            out += ' ';
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::optional<int> AnswerCommandLine(const ParseResult& parsed, std::ostream& out,
                                      std::ostream& err) {
     if (!parsed.ok()) {
-        err << "raidctl: " << parsed.error << "\n";
+        err << "raidctl: " << OneLine(parsed.error) << "\n";
         return kExitUsage;
     }
     if (!parsed.info.empty()) {

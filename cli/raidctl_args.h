@@ -118,6 +118,11 @@ ParseResult ParseArguments(std::span<const std::string_view> args);
 std::optional<int> AnswerCommandLine(const ParseResult& parsed, std::ostream& out,
                                      std::ostream& err);
 
+// `text` as one line for a terminal's error stream: a line break becomes a
+// blank, any other control character \xNN, so that neither a message's own
+// lines nor what was typed (and is quoted back) can start another line.
+std::string OneLine(std::string_view text);
+
 // "0x1F", "0X1f" or "1f": one byte in hexadecimal.
 std::optional<std::uint8_t> ParseHexByte(std::string_view text);
 // Decimal digits only (no sign, no blanks, no "0x"), at most `max`.

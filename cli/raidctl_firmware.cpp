@@ -23,13 +23,6 @@ constexpr int kPlainStepPercent = 10;
 const char* const kUnknownState =
     ": the flash is in an unknown state: do not unplug, run flash again";
 
-// A message's lines as one line for a terminal's error stream.
-std::string OneLine(std::string text) {
-    for (char& c : text)
-        if (c == '\n') c = ' ';
-    return text;
-}
-
 bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes,
                 std::ostream& err) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

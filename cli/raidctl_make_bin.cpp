@@ -140,7 +140,7 @@ int RunMakeBin(Context& ctx, const Arguments& args) {
     std::string error;
     const auto request = ReadMakeBinOptions(args, error);
     if (!request) {
-        ctx.err << "raidctl: " << error << "\n";
+        ctx.err << "raidctl: " << OneLine(error) << "\n";
         return kExitUsage;
     }
     const auto seed = args.fillerSeed.value_or(static_cast<std::uint32_t>(

@@ -94,10 +94,7 @@ bool ReadLogFile(const std::filesystem::path& path, std::vector<std::string>& li
         return false;
     }
     std::uintmax_t total = 0;
-    std::vector<std::string> out;
-    std::string line;
-    bool cut = false;      // the current line reached the length limit
-    bool pending = false;  // bytes after the last line end
+    LogLineSplitter splitter;
     std::array<char, 64 * 1024> buf;
     for (;;) {
         const ssize_t n = ::read(fd.get(), buf.data(), buf.size());
@@ -113,27 +110,39 @@ bool ReadLogFile(const std::filesystem::path& path, std::vector<std::string>& li
             error = ErrnoText(path, "Cannot read log file", EFBIG);
             return false;
         }
-        for (ssize_t i = 0; i < n; ++i) {
-            const char c = buf[static_cast<std::size_t>(i)];
-            if (c == '\n') {
-                if (!cut && !line.empty() && line.back() == '\r') line.pop_back();
-                out.push_back(std::move(line));
-                line.clear();
-                cut = false;
-                pending = false;
-                continue;
-            }
-            pending = true;
-            if (line.size() < kMaxLogLineLength) {
-                line.push_back(c);
-            } else {
-                cut = true;
-            }
+        splitter.Feed(std::string_view(buf.data(), static_cast<std::size_t>(n)));
+    }
+    lines = splitter.Finish();
+    return true;
+}
+
+void LogLineSplitter::Feed(std::string_view bytes) {
+    for (const char c : bytes) {
+        if (c == '\n') {
+            if (!cut_ && !line_.empty() && line_.back() == '\r') line_.pop_back();
+            lines_.push_back(std::move(line_));
+            line_.clear();
+            cut_ = false;
+            pending_ = false;
+            continue;
+        }
+        pending_ = true;
+        if (line_.size() < kMaxLogLineLength) {
+            line_.push_back(c);
+        } else {
+            cut_ = true;
         }
     }
-    if (pending) out.push_back(std::move(line));
-    lines = std::move(out);
-    return true;
+}
+
+std::vector<std::string> LogLineSplitter::Finish() {
+    if (pending_) lines_.push_back(std::move(line_));
+    std::vector<std::string> out = std::move(lines_);
+    lines_.clear();
+    line_.clear();
+    cut_ = false;
+    pending_ = false;
+    return out;
 }
 
 std::string SerializeLines(std::span<const std::string> lines) {

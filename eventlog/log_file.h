@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace raid::eventlog {
@@ -29,6 +30,22 @@ inline constexpr std::uintmax_t kMaxLogFileSize = 64u * 1024 * 1024;
 // then unchanged.
 bool ReadLogFile(const std::filesystem::path& path, std::vector<std::string>& lines,
                  std::string& error);
+
+// Splits a log file's bytes into lines as ReadLogFile does, fed in pieces
+// as they are read: CR LF or LF ends a line, a line past kMaxLogLineLength
+// is cut, a last line without an end counts.
+class LogLineSplitter {
+public:
+    void Feed(std::string_view bytes);
+    // The lines, with the unended last one; the splitter is empty afterwards.
+    std::vector<std::string> Finish();
+
+private:
+    std::vector<std::string> lines_;
+    std::string line_;
+    bool cut_ = false;      // the current line reached the length limit
+    bool pending_ = false;  // bytes after the last line end
+};
 
 // The file form of `lines`: each followed by CR LF.
 std::string SerializeLines(std::span<const std::string> lines);

@@ -45,6 +45,10 @@ std::filesystem::path BodyFile(const std::filesystem::path& folder, int kind) {
 std::vector<std::string> ReadTemplateFile(const std::filesystem::path& path) {
     std::string bytes;
     if (ReadSmallFile(path, kMaxTemplateBytes, bytes) != 0) return {};
+    return TemplateLines(bytes);
+}
+
+std::vector<std::string> TemplateLines(std::string_view bytes) {
     const std::string text = TextAsUtf8(bytes);
     std::vector<std::string> lines;
     std::size_t start = 0;

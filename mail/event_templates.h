@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace raid::mail {
@@ -31,6 +32,9 @@ std::filesystem::path BodyFile(const std::filesystem::path& folder, int kind);
 // read as Latin-1). A missing, unreadable or oversized file, or a folder or
 // FIFO in its place, yields no lines.
 std::vector<std::string> ReadTemplateFile(const std::filesystem::path& path);
+
+// The lines of a template file's bytes, as ReadTemplateFile gives them.
+std::vector<std::string> TemplateLines(std::string_view bytes);
 
 // Writes the lines, each ended by CR LF, replacing the file atomically.
 // False with `error` on failure.

@@ -28,7 +28,10 @@ bool IsHostName(std::string_view s) {
 std::string Mailbox(const std::string& name, const std::string& address) {
     const std::string display = SingleLine(name);
     if (display.empty()) return "<" + address + ">";
-    if (!IsAscii(display) || display.find("=?") != std::string::npos) {
+    // A long name is folded as encoded words too: a quoted one would make a
+    // From line longer than mail servers take.
+    if (!IsAscii(display) || display.size() > kPlainHeaderLength ||
+        display.find("=?") != std::string::npos) {
         return HeaderWords(display) + " <" + address + ">";
     }
     std::string quoted = "\"";

@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
   fonts-dejavu-core xvfb xauth util-linux kmod strace
   python3-aiosmtpd openssl  # the mail tests' SMTP server and its TLS certificates
+  clang libclang-rt-14-dev  # scripts/fuzz.sh: the fuzz targets and libFuzzer's runtime
 )
 missing=()
 for p in "${packages[@]}"; do

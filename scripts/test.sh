@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: a normal build with warnings as errors, then the
 # same tests under AddressSanitizer and UndefinedBehaviorSanitizer, then the
-# tests that drive threads under ThreadSanitizer.
+# tests that drive threads under ThreadSanitizer, then each fuzz target for a
+# bounded time (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -35,3 +36,4 @@ cmake -S . -B "$tsan_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRAID_WERR
 cmake --build "$tsan_dir" -j "$jobs" --target "${tsan_targets[@]}"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
   QT_QPA_PLATFORM=offscreen ctest --test-dir "$tsan_dir" --output-on-failure -j "$jobs" -R "$tsan_tests"
+scripts/fuzz.sh

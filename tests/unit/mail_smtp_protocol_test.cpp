@@ -189,6 +189,22 @@ TEST_F(MailMessageTest, LineBreaksInSubjectAndNameNeverStartAHeader) {
     EXPECT_EQ(SingleLine(std::string("a\0b\tc\x7f", 6)), "ab\tc");
 }
 
+TEST_F(MailMessageTest, NoHeaderLineOutgrowsTheLineLimit) {
+    // The sender name and the subject come from the settings file and the
+    // templates, which may hold anything.
+    header.senderName = std::string(1200, 'n');
+    header.subject = std::string(1200, 's');
+    const std::string text = FormatMessage(header, {});
+    const std::size_t bodyStart = text.find("\r\n\r\n");
+    std::size_t start = 0;
+    while (start < bodyStart) {
+        const std::size_t end = text.find("\r\n", start);
+        EXPECT_LE(end - start, kMaxMessageLineLength) << text.substr(start, 20);
+        start = end + 2;
+    }
+    EXPECT_NE(text.find("From: =?UTF-8?B?"), std::string::npos);
+}
+
 TEST_F(MailMessageTest, NonAsciiHeadersAreEncodedWords) {
     header.subject = "Ger\xC3\xA4t entfernt";
     header.senderName = "B\xC3\xBCro";

@@ -166,7 +166,11 @@ TEST(RaidctlCommandLine, UsageErrorsAreOneLineAndExitOne) {
                                                     {"query", "0", "zz"},
                                                     {"query", "0", "0x78", "1", "2"},
                                                     {"query", "0", "0x11", "1", "2", "3"},
-                                                    {"--simulate=", "list"}}) {
+                                                    {"--simulate=", "list"},
+                                                    // typed text quoted back on one line
+                                                    {"status", "a\nb", "c\r\n"},
+                                                    {"monitor", "--polls", "5\n6"},
+                                                    {"st\natus"}}) {
         const Answer a = AnswerOf(words);
         const std::string line = testing::PrintToString(words);
         EXPECT_EQ(a.code, kExitUsage) << line;
