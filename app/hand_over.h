@@ -2,18 +2,27 @@
 // The synchronous hand-over of work from a worker thread to the main thread,
 // with a gate the main thread closes when the window closes.
 //
-// A worker blocked in Qt::BlockingQueuedConnection waits for the main thread,
-// so the main thread must never wait for such a worker. Close() therefore does
-// not wait for the workers: it shuts the gate (later hand-overs return at once
-// without running anything) and itself serves the hand-overs already posted,
-// as no-ops, until no worker is inside Run().
+// A worker inside Run() waits for the main thread, so the main thread must
+// never wait for such a worker. Close() therefore does not wait for the
+// workers: it shuts the gate (later hand-overs return at once without
+// running anything) and itself serves the hand-overs already queued, as
+// no-ops, until no worker is inside Run().
+//
+// The queue of hand-overs and the wait for them are a mutex and a condition
+// variable of our own, not Qt's blocking queued call: Qt orders that through
+// its own semaphore, which ThreadSanitizer cannot see into (Qt is not built
+// with it). The main thread is woken through an eventfd it watches, so no
+// memory passes between the threads outside that lock.
 #include <QObject>
-#include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <thread>
 
 namespace raid::app {
+
+struct HandOverQueue;
+class HandOverServer;
 
 class HandOverGate {
 public:
@@ -32,14 +41,14 @@ public:
     // (then the receiver must be kept alive).
     bool Close(std::chrono::milliseconds limit);
 
-    bool IsOpen() const { return open_.load(); }
+    bool IsOpen() const;
 
 private:
-    QObject* receiver_;
+    // Shared with the receiver's child that serves the queue, so that
+    // either may go first.
+    std::shared_ptr<HandOverQueue> queue_;
+    HandOverServer* server_;  // a child of the receiver
     std::thread::id mainThread_;
-    std::atomic<bool> open_{true};
-    std::atomic<int> inFlight_{0};
-    std::atomic<int> running_{0};  // hand-overs whose work has started
 };
 
 }  // namespace raid::app

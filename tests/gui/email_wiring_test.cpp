@@ -13,12 +13,12 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
-#include <future>
 
 #include "app/hand_over.h"
 #include "mail/email_page.h"
 #include "main_window_fixture.h"
 #include "tests/smtp/test_server.h"
+#include "thread_turn.h"
 
 namespace raid::app::test {
 namespace {
@@ -114,11 +114,10 @@ protected:
         HandOverGate gate(&receiver);
         const MailThread::MainThreadWork work = window->mailThreadWork();
         mail::SmtpOptions options = smtp;
-        auto turn = std::async(std::launch::async, [&] {
-            return MailThread::Pass(window->state().shell, gate, work, options);
-        });
-        PumpUntil([&] { return turn.wait_for(0s) == std::future_status::ready; }, 30s);
-        return turn.get();
+        ThreadTurn<std::optional<mail::SendReport>> turn(
+            [&] { return MailThread::Pass(window->state().shell, gate, work, options); });
+        PumpUntil([&] { return turn.Ended(); }, 30s);
+        return turn.Get();
     }
 
     TestSmtpServer server{logFolder.path / "smtp-server"};

@@ -13,6 +13,7 @@
 #include "app/monitor_thread.h"
 #include "app/worker_thread.h"
 #include "main_window_fixture.h"
+#include "thread_turn.h"
 
 namespace raid::app::test {
 namespace {
@@ -39,12 +40,11 @@ TEST(HandOverGate, RunsWorkOnTheMainThread) {
     QObject receiver;
     HandOverGate gate(&receiver);
     std::thread::id ranOn;
-    auto worker = std::async(std::launch::async,
-                             [&] { return gate.Run([&] { ranOn = std::this_thread::get_id(); }); });
-    while (worker.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+    ThreadTurn<bool> worker([&] { return gate.Run([&] { ranOn = std::this_thread::get_id(); }); });
+    while (!worker.Ended()) {
         QCoreApplication::processEvents();
     }
-    EXPECT_TRUE(worker.get());
+    EXPECT_TRUE(worker.Get());
     EXPECT_EQ(ranOn, std::this_thread::get_id());
 }
 
@@ -53,7 +53,7 @@ TEST(HandOverGate, CloseReleasesAWaitingWorkerWithoutRunningItsWork) {
     HandOverGate gate(&receiver);
     std::atomic<bool> ran{false};
     std::promise<void> entering;
-    auto worker = std::async(std::launch::async, [&] {
+    ThreadTurn<bool> worker([&] {
         entering.set_value();
         return gate.Run([&] { ran = true; });
     });
@@ -61,7 +61,7 @@ TEST(HandOverGate, CloseReleasesAWaitingWorkerWithoutRunningItsWork) {
     // The main thread never serves its event loop here: Close alone must
     // free the worker, whether or not its hand-over was posted yet.
     EXPECT_TRUE(gate.Close(std::chrono::seconds(10)));
-    worker.get();
+    worker.Get();
     EXPECT_FALSE(ran);
     EXPECT_FALSE(gate.Run([&] { ran = true; }));
     EXPECT_FALSE(ran);
@@ -74,17 +74,17 @@ TEST(HandOverGate, CloseFromInsideARunningHandOverReturnsAtOnce) {
     HandOverGate gate(&receiver);
     std::optional<bool> closed;
     std::chrono::steady_clock::duration took{};
-    auto worker = std::async(std::launch::async, [&] {
+    ThreadTurn<bool> worker([&] {
         return gate.Run([&] {
             const auto start = std::chrono::steady_clock::now();
             closed = gate.Close(std::chrono::seconds(30));
             took = std::chrono::steady_clock::now() - start;
         });
     });
-    while (worker.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+    while (!worker.Ended()) {
         QCoreApplication::processEvents();
     }
-    EXPECT_TRUE(worker.get());
+    EXPECT_TRUE(worker.Get());
     ASSERT_TRUE(closed.has_value());
     EXPECT_FALSE(*closed);  // the receiver must be kept alive
     EXPECT_LT(took, std::chrono::seconds(5));

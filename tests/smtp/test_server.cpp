@@ -1,8 +1,16 @@
 #include "tests/smtp/test_server.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -21,11 +29,13 @@ std::string ReadAll(const fs::path& p) {
 QString Q(const fs::path& p) { return QString::fromStdString(p.string()); }
 
 bool Run(const QString& program, const QStringList& args, std::string& error) {
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(20000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        error = program.toStdString() + " " + args.join(' ').toStdString() + ": " +
-                p.readAllStandardError().toStdString() + p.errorString().toStdString();
+    std::vector<std::string> argv{program.toStdString()};
+    for (const QString& a : args) argv.push_back(a.toStdString());
+    ChildProcess p;
+    std::string output;
+    if (!p.Start(argv, true, error)) return false;
+    if (p.Finish(std::chrono::seconds(20), output) != 0) {
+        error = program.toStdString() + " " + args.join(' ').toStdString() + ": " + output;
         return false;
     }
     return true;
@@ -38,10 +48,10 @@ std::optional<QString> TestSmtpServer::Python(std::string& whyNot) {
         // Debian's interpreter first: the package installs for it, and a
         // Python of one's own in PATH may lack the module.
         for (const char* candidate : {"/usr/bin/python3", "python3"}) {
-            QProcess p;
-            p.start(candidate, {"-c", "import aiosmtpd"});
-            if (p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit &&
-                p.exitCode() == 0) {
+            ChildProcess p;
+            std::string error, output;
+            if (p.Start({candidate, "-c", "import aiosmtpd"}, true, error) &&
+                p.Finish(std::chrono::seconds(20), output) == 0) {
                 return std::optional<QString>(candidate);
             }
         }
@@ -55,29 +65,126 @@ std::optional<QString> TestSmtpServer::Python(std::string& whyNot) {
     return found;
 }
 
-TestSmtpServer::~TestSmtpServer() {
-    if (process_.state() != QProcess::NotRunning) {
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
-}
+TestSmtpServer::~TestSmtpServer() = default;
 
 bool TestSmtpServer::Start(const QStringList& options, std::string& error) {
     const auto python = Python(error);
     if (!python) return false;
     fs::create_directories(folder_);
-    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(*python, QStringList{SMTP_TEST_SERVER, "--dir", Q(folder_)} + options);
-    while (process_.waitForReadyRead(10000)) {
-        if (!process_.canReadLine()) continue;
-        const QString line = QString::fromUtf8(process_.readLine()).trimmed();
-        if (line.startsWith("READY ")) {
-            port_ = static_cast<quint16>(line.mid(6).toUInt());
+    std::vector<std::string> argv{python->toStdString(), SMTP_TEST_SERVER, "--dir",
+                                  folder_.string()};
+    for (const QString& o : options) argv.push_back(o.toStdString());
+    if (!process_.Start(argv, false, error)) return false;
+    while (const auto line = process_.ReadLine(std::chrono::seconds(10))) {
+        if (line->starts_with("READY ")) {
+            port_ = static_cast<quint16>(std::stoul(line->substr(6)));
             return port_ != 0;
         }
     }
-    error = "the test SMTP server did not start: " + process_.errorString().toStdString();
+    error = "the test SMTP server did not start";
     return false;
+}
+
+bool ChildProcess::Start(const std::vector<std::string>& argv, bool withErrors,
+                         std::string& error) {
+    Kill();
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        error = std::string("pipe: ") + std::strerror(errno);
+        return false;
+    }
+    // Built before the fork: the child of a threaded program may only make
+    // async-signal-safe calls.
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        error = std::string("fork: ") + std::strerror(errno);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return false;
+    }
+    if (pid == 0) {
+        ::dup2(fds[1], STDOUT_FILENO);
+        if (withErrors) ::dup2(fds[1], STDERR_FILENO);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    pid_ = pid;
+    out_ = fds[0];
+    buffer_.clear();
+    return true;
+}
+
+bool ChildProcess::ReadMore(std::chrono::steady_clock::time_point deadline) {
+    if (out_ < 0) return false;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{out_, POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return false;
+        char chunk[4096];
+        const ssize_t n = ::read(out_, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        buffer_.append(chunk, static_cast<std::size_t>(n));
+        return true;
+    }
+}
+
+std::optional<std::string> ChildProcess::ReadLine(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const auto end = buffer_.find('\n');
+        if (end != std::string::npos) {
+            std::string line = buffer_.substr(0, end);
+            buffer_.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            return line;
+        }
+        if (!ReadMore(deadline)) return std::nullopt;
+    }
+}
+
+int ChildProcess::Finish(std::chrono::milliseconds limit, std::string& output) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (ReadMore(deadline)) {
+    }
+    output = std::move(buffer_);
+    buffer_.clear();
+    if (pid_ < 0) return -1;
+    int status = 0;
+    pid_t ended = 0;
+    while ((ended = ::waitpid(pid_, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        pollfd none{-1, 0, 0};
+        ::poll(&none, 0, 10);  // the child closed its output and is ending
+    }
+    if (ended != pid_) {
+        Kill();
+        return -1;
+    }
+    pid_ = -1;
+    ::close(out_);
+    out_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void ChildProcess::Kill() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+    if (out_ >= 0) {
+        ::close(out_);
+        out_ = -1;
+    }
 }
 
 std::string TestSmtpServer::Commands() const { return ReadAll(folder_ / "commands.log"); }

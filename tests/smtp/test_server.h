@@ -1,9 +1,9 @@
 #pragma once
 // Runs tests/smtp/smtp_test_server.py (python3-aiosmtpd) on the loopback
 // address for one test, and makes TLS certificates with openssl.
-#include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -19,6 +19,39 @@ struct ReceivedMessage {
     std::vector<std::string> rcptTos;
     std::string login;  // empty when the session did not authenticate
     std::string data;
+};
+
+// A child program started with fork and exec, its output on a pipe.
+// QProcess starts children the vfork way: the child's steps land in the
+// parent's ThreadSanitizer state, which then loses sight of the parent's
+// locks, and the thread tests run this server under it.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess() { Kill(); }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // argv[0] is looked up in PATH. Standard output, and standard error
+    // when `withErrors`, come through the pipe; otherwise errors go where
+    // this program's go.
+    bool Start(const std::vector<std::string>& argv, bool withErrors, std::string& error);
+    // The next line of output without its end, or nullopt at the end of the
+    // output or after `limit`.
+    std::optional<std::string> ReadLine(std::chrono::milliseconds limit);
+    // Reads the rest of the output into `output` and waits for the end; the
+    // exit code, or -1 when it did not end normally within `limit` (then it
+    // is killed).
+    int Finish(std::chrono::milliseconds limit, std::string& output);
+    void Kill();
+
+private:
+    // False at the end of the output or at `deadline`.
+    bool ReadMore(std::chrono::steady_clock::time_point deadline);
+
+    int pid_ = -1;
+    int out_ = -1;
+    std::string buffer_;
 };
 
 class TestSmtpServer {
@@ -40,7 +73,7 @@ public:
 
 private:
     std::filesystem::path folder_;
-    QProcess process_;
+    ChildProcess process_;
     quint16 port_ = 0;
 };
 
