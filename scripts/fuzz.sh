@@ -4,11 +4,11 @@
 # time, two at a time; fails on any crash, leak, time-out or memory blow-up.
 # New inputs go to build-fuzz/fuzz-runs/TARGET/corpus; the seeds in
 # fuzz/corpus stay as they are.
-#   scripts/fuzz.sh [TARGET...]        FUZZ_SECONDS=20 per target by default
+#   scripts/fuzz.sh [TARGET...]        FUZZ_SECONDS=30 per target by default
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
-seconds=${FUZZ_SECONDS:-20}
+seconds=${FUZZ_SECONDS:-30}
 jobs=$(nproc)
 if [ $# -gt 0 ]; then
   targets=("$@")
