@@ -1,5 +1,6 @@
 // Every command fault the emulator can inject, at every controller command
-// of a discovery, a status poll, a settings command and a SMART refresh.
+// of a discovery, a status poll, a settings command, a SMART refresh and a
+// firmware upgrade.
 // Each run must end without a crash, claim nothing the controller did not
 // answer, keep the window's loop turning (no stretch of clock time longer
 // than kLoopGapMs without a pump), and the next run once the fault is
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -16,6 +18,8 @@
 
 #include "device/protocol.h"
 #include "discovery/headless.h"
+#include "firmware/spi_ranges.h"
+#include "firmware/upgrade.h"
 #include "maintenance/period_setting.h"
 #include "monitor/pending_command.h"
 #include "monitor/quiet_host.h"
@@ -25,6 +29,7 @@
 #include "smart/read_smart.h"
 #include "smart/smart_host.h"
 #include "smart/smart_state.h"
+#include "tests/unit/firmware_rig.h"
 
 namespace raid {
 namespace {
@@ -106,6 +111,26 @@ struct FaultRig {
         return (state.monitor.changedDeviceMask & 1) != 0;
     }
     Record512& StatusRecord() { return state.monitor.deviceStatusRecord[0]; }
+    // A firmware upgrade as the window runs it: its host pumps the window's
+    // loop between the flash commands.
+    struct Upgraded {
+        firmware::UpgradeResult result;
+        std::vector<firmware::Message> messages;
+    };
+    Upgraded Upgrade(const std::vector<std::uint8_t>& image) {
+        test_support::RecordingUpgradeHost host;
+        host.onPump = [this] { Pumped(); };
+        fw.image.bytes = image;
+        Upgraded u{firmware::RunUpgrade(state, fw, ch, host, 0), {}};
+        u.messages = std::move(host.messages);
+        return u;
+    }
+    bool FlashHolds(const std::vector<std::uint8_t>& image) {
+        return emu->WithModel([&](const sim::Enclosure& e) {
+            return e.spiFlash.size() >= image.size() &&
+                   std::equal(image.begin(), image.end(), e.spiFlash.begin());
+        });
+    }
     std::vector<std::uint8_t> Model(int member, std::uint8_t feature) {
         return emu->WithModel([&](const sim::Enclosure& e) {
             const auto& m = e.members[member];
@@ -130,6 +155,7 @@ struct FaultRig {
     std::shared_ptr<sim::ControllerEmulator> emu;
     AppState state;
     smart::SmartState smart;
+    firmware::FirmwareState fw;
     monitor::QuietMonitorHost monitorHost;
     smart::QuietSmartHost smartHost;
     std::uint64_t lastPumpMs = 0;
@@ -354,6 +380,72 @@ TEST(CommandFaults, SmartData) { SmartSweep("SMART data", smart::kFeatureReadDat
 
 TEST(CommandFaults, SmartThresholds) {
     SmartSweep("SMART thresholds", smart::kFeatureReadThresholds);
+}
+
+// Where a range loop stopped at the chunk of flash command `command`, as
+// its final text says.
+std::string StopText(const std::array<std::uint8_t, 4>& command) {
+    const char* loop = command[0] == cmd::kEraseSpi   ? "EraseSPI"
+                       : command[0] == cmd::kWriteSpi ? "WriteSPI"
+                                                      : "ReadSPI";
+    return std::string(loop) +
+           " fail, Address = " + firmware::AddressText(test_support::FirmwareRig::Address(command));
+}
+
+// An image of 3.5 chunks: the erase (twice E, four 4 KiB steps), the
+// program and the read-back (four chunks each, the last one padded) make
+// twelve commands, every one swept. The upgrade sends nothing before its
+// first erase.
+TEST(CommandFaults, FirmwareUpgrade) {
+    const std::vector<std::uint8_t> image = test_support::FlashImage(0x1C0);
+    std::vector<std::array<std::uint8_t, 4>> cleanCommands;
+    firmware::Message success;
+    {
+        FaultRig clean;
+        const std::size_t before = clean.emu->ExecutedCommandBytes().size();
+        const auto u = clean.Upgrade(image);
+        ASSERT_TRUE(u.result.Succeeded());
+        ASSERT_EQ(u.messages.size(), 1u);
+        success = u.messages.back();
+        const auto all = clean.emu->ExecutedCommandBytes();
+        cleanCommands.assign(all.begin() + static_cast<long>(before), all.end());
+    }
+    auto last = std::make_shared<FaultRig::Upgraded>();
+    auto upgrade = [image, last](FaultRig& rig) {
+        *last = rig.Upgrade(image);
+        return last->result.Succeeded();
+    };
+    auto upgradedAgain = [upgrade, image](FaultRig& rig) {
+        return upgrade(rig) && rig.FlashHolds(image);
+    };
+    Sweep({
+        .name = "firmware upgrade",
+        .run = upgrade,
+        .check =
+            [&, last](FaultRig& rig, CommandFaultKind kind, std::uint64_t k, bool claimed) {
+                // Polls and discovery may address the enclosure again.
+                EXPECT_FALSE(rig.state.shell.exclusiveOperation.load());
+                ASSERT_FALSE(last->messages.empty());
+                if (claimed) {
+                    EXPECT_TRUE(rig.FlashHolds(image)) << "success over a flash that differs";
+                    EXPECT_EQ(last->messages.back(), success);
+                } else {
+                    EXPECT_FALSE(last->result.finalText.empty());
+                    EXPECT_EQ(last->messages.back(),
+                              (firmware::Message{last->result.finalText, "Message"}));
+                    for (const auto& m : last->messages) EXPECT_NE(m, success);
+                }
+                if (kind == CommandFaultKind::Vanish) {
+                    EXPECT_FALSE(claimed) << "an upgrade of an enclosure that is gone";
+                    ASSERT_LT(k, cleanCommands.size());
+                    EXPECT_EQ(last->result.finalText, StopText(cleanCommands[k]));
+                } else {
+                    // One spoiled command of a chunk is outlived by its retries.
+                    EXPECT_TRUE(claimed);
+                }
+            },
+        .recovered = upgradedAgain,
+    });
 }
 
 }  // namespace
