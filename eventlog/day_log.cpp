@@ -71,7 +71,8 @@ bool OpenDay(EventLogState& state, const std::filesystem::path& path, bool first
         state.loadPending = false;
         return false;
     }
-    state.eventLogLines.clear();
+    // A fresh list: a busy day's capacity is not kept for the rest of the run.
+    state.eventLogLines = std::vector<std::string>();
     state.writer.Forget();
     state.loadPending = false;
     if (!firstStatusPending) state.eventLogLines.emplace_back(kSeparator);

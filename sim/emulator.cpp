@@ -180,6 +180,12 @@ void ControllerEmulator::ClearTrace() {
     trace_.clear();
 }
 
+void ControllerEmulator::ReleaseRecords() {
+    std::lock_guard lock(mutex_);
+    std::vector<std::uint32_t>().swap(trace_);
+    std::vector<std::array<std::uint8_t, 4>>().swap(executed_);
+}
+
 ControllerEmulator::SequenceCounts ControllerEmulator::Sequences() const {
     std::lock_guard lock(mutex_);
     return {sequencesStarted_, executedCount_, badCrcBlocks_};

@@ -66,6 +66,10 @@ public:
     // million, so a long-running server does not grow without bound).
     std::vector<std::uint32_t> Trace() const;
     void ClearTrace();
+    // Forgets the trace and the executed commands and hands their memory back
+    // (the counts go on): a long run that measures its host's memory keeps
+    // the emulator's records out of it.
+    void ReleaseRecords();
     // Knock sequences begun, commands run, and blocks that arrived whole with
     // a wrong CRC. Two hosts whose sequences interleave leave more begun
     // than run (or a bad CRC).

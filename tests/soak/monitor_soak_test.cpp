@@ -72,7 +72,7 @@ TEST(MonitorSoak, AWeekOfPollsKeepsEveryEventOnceAndStaysFlat) {
             rig.polls = done;
             rig.script.Act();
             if (!rig.script.Finished()) return false;
-            rig.end = MeasureProcess();
+            rig.end = rig.script.MeasureProgram();
             return true;
         };
         EXPECT_EQ(cli::RunMonitor(ctx, parsed.args, options), cli::kExitOk);

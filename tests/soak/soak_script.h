@@ -3,13 +3,15 @@
 // clock: member disks pulled, inserted, failed and brought back, rebuilds,
 // controllers that stop answering or answer wrongly for a while, and
 // enclosures unplugged and plugged in again, all drawn from one seed. The
-// script keeps the list of event-log lines that what it did must leave, and
-// the helpers below read the day files back and measure the process.
+// script spools the event-log lines that what it did must leave to a file of
+// its own, and the helpers below read the day files back and measure the
+// process.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -53,6 +55,15 @@ struct ExpectedEvent {
     std::uint64_t toMs = 0;
 };
 
+// The process: resident memory, heap in use (malloc's count, or
+// AddressSanitizer's under it) and open descriptors.
+struct ProcessUse {
+    std::size_t residentBytes = 0;
+    std::size_t heapBytes = 0;
+    int descriptors = 0;
+};
+ProcessUse MeasureProcess();
+
 class SoakScript {
 public:
     // Plugs enclosure A ("raid1") and B ("raid0") into `disks`, which must be
@@ -67,10 +78,17 @@ public:
     bool Finished() const { return finished_; }
     // True once after each plug or unplug: the device-change notification.
     bool TakeDeviceChange();
-    // Called once when the clock passes one simulated hour.
+    // Called once when the clock passes one simulated hour, and once as it
+    // passes each whole simulated day (1, 2, ...).
     std::function<void()> atFirstHour;
+    std::function<void(int day)> atDay;
 
-    const std::vector<ExpectedEvent>& Expected() const { return expected_; }
+    // The process with the emulators' records let go first: what is left to
+    // grow is the program's.
+    ProcessUse MeasureProgram();
+
+    // Every line expected so far, read back from the spool.
+    std::vector<ExpectedEvent> Expected();
     // How many times each kind of step ran.
     const std::map<std::string, int>& Counts() const { return counts_; }
     std::chrono::system_clock::time_point WallStart() const { return wallStart_; }
@@ -115,13 +133,17 @@ private:
     // Enclosure indexes in disk order: a device's position is its number.
     std::vector<int> order_;
     std::deque<Step> steps_;
-    std::size_t episodeFirst_ = 0;
-    std::vector<ExpectedEvent> expected_;
+    // The episode's lines until it ends; then they go to the spool file, so
+    // that a week of them does not count as the program's memory.
+    std::vector<ExpectedEvent> episode_;
+    SoakFolder spoolFolder_;
+    std::ofstream spool_;
     std::map<std::string, int> counts_;
     bool deviceChanged_ = false;
     bool hourPassed_ = false;
+    int daysPassed_ = 0;
     bool finished_ = false;
-    std::uint64_t nextTraceClear_ = 0;
+    std::uint64_t nextRecordRelease_ = 0;
 };
 
 // A stamped line of a day file.
@@ -145,15 +167,6 @@ std::vector<LoggedEvent> ReadDayFiles(const std::filesystem::path& folder,
 void CompareEvents(const std::vector<ExpectedEvent>& expected,
                    const std::vector<LoggedEvent>& logged);
 
-// The process: resident memory, heap in use (malloc's count, or
-// AddressSanitizer's under it) and open descriptors.
-struct ProcessUse {
-    std::size_t residentBytes = 0;
-    std::size_t heapBytes = 0;
-    int descriptors = 0;
-};
-ProcessUse MeasureProcess();
-
 // One soak: the clock, the enclosures and the script for SoakDays(), and
 // what the driver tells of its run.
 struct SoakRig {
@@ -171,7 +184,8 @@ struct SoakRig {
 // Runs `drive`, which runs the program against `rig` with its day files in
 // rig.folder until rig.script.Finished() and fills in the rest of the rig;
 // then reads the day files back, compares the events, checks memory (flat
-// after the first hour) and descriptors (as many before as after) and prints
+// from the first hour on: measured then, at each simulated day and at the
+// end) and descriptors (as many before as after) and prints
 // the numbers.
 void RunSoak(const char* what, const std::function<void(SoakRig& rig)>& drive);
 

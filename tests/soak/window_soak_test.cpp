@@ -83,7 +83,7 @@ TEST(WindowSoak, AWeekOfPollsKeepsEveryEventOnceAndStaysFlat) {
             const std::uint64_t next = std::min({nextChange, nextSecond, nextPoll});
             if (next > now) clock.Advance(next - now);
         }
-        rig.end = MeasureProcess();
+        rig.end = rig.script.MeasureProgram();
         rig.polls = state.monitor.pollCounter;
         EXPECT_TRUE(window.prepareToClose());
     });

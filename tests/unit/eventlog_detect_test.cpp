@@ -249,6 +249,26 @@ TEST_F(EventLogTest, FirstCallAfterMidnightStartsTheNewFileWithoutStateLines) {
     EXPECT_EQ(mails_.size(), 1u);
 }
 
+TEST_F(EventLogTest, ANewDayLetsGoOfTheBusyDayBeforeIt) {
+    // Evening: a member that comes and goes at every poll for hours.
+    clock_.SetWall(Local(2024, 3, 15, 21, 0, 0));
+    StartRun();
+    for (int i = 0; i < 2000; ++i) {
+        SetState(Rec(0), 1, i % 2 == 0 ? 4 : 0);
+        Poll(0x03);
+    }
+    ASSERT_GT(LogLines().size(), 2000u);
+
+    clock_.SetWall(Local(2024, 3, 15, 23, 59, 58));
+    Poll(0x03);
+    ASSERT_EQ(Stamp(), "16/03/2024 00:00:03");
+    // The new day holds its header only, and no room for the old day's lines:
+    // a week of runs would otherwise keep its busiest day's worth for good.
+    EXPECT_LT(LogLines().size(), 40u);
+    EXPECT_LT(LogLines().capacity(), 64u);
+    ExpectFileMatchesLines(logFolder_ / "240316.log");
+}
+
 TEST_F(EventLogTest, MemberRemovedThenBackMailsAndRequestsThresholds) {
     StartRun();
     app_.shell.pollRequestFlags = 0x10;
