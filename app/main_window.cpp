@@ -198,6 +198,11 @@ void MainWindow::startUp() {
     shell.mailRequestFlags = 0;
     shell.smartCountdown = 60;
 
+    // Per-device bookkeeping starts empty before the first discovery fills
+    // it: cleared after the workers start, it would race with that discovery
+    // and could wipe what it found.
+    d.deviceSlots = {};
+
     // 8. The workers start at once; the first discovery runs while the rest
     // of the start-up goes on.
     if (options_.startThreads) startThreads();
@@ -242,7 +247,6 @@ void MainWindow::startUp() {
     findChild<QWidget*>("aboutUpperNoteLabel")->hide();
     findChild<QWidget*>("aboutLowerNoteLabel")->hide();
     scheduleBackupBox_->hide();
-    d.deviceSlots = {};
     versionLabel_->setText(QString::fromStdString(shell.versionText));
 
     // 14. The host information block. (The event-log and settings lists
