@@ -28,7 +28,8 @@ namespace raid::soak {
 // The time stamp of the log lines in both soaks.
 inline constexpr const char* kStampPattern = "%d/%m/%Y %H:%M:%S";
 
-// The simulated span: RAID_SOAK_DAYS (fractions allowed), 7 by default.
+// The simulated span: RAID_SOAK_DAYS (fractions allowed), 7 by default and 1
+// under AddressSanitizer.
 double SoakDays();
 // RAID_SOAK_SEED, or a fixed seed so that a failure can be replayed.
 std::uint32_t SoakSeed();
