@@ -43,6 +43,15 @@ std::string Lower(std::string s) {
     return s;
 }
 
+// The value that `word` names in `table`, whatever its case.
+template <class T, std::size_t N>
+std::optional<T> Named(const std::pair<const char*, T> (&table)[N], const std::string& word) {
+    const std::string lower = Lower(word);
+    for (const auto& [name, value] : table)
+        if (lower == name) return value;
+    return std::nullopt;
+}
+
 }  // namespace
 
 const char* ControllerEmulator::ControlHelp() {
@@ -214,12 +223,8 @@ std::string ControllerEmulator::Control(const std::string& line) {
         const auto address = arg(2, 0xFFFFFFFF, 16);
         const auto times = remaining(4);
         if (!address || !times || args < 3 || args > 4) return usage();
-        std::optional<SpiOperation> operation;
-        for (const auto& [name, op] : kOperations)
-            if (Lower(w[1]) == name) operation = op;
-        std::optional<SpiFaultKind> kind;
-        for (const auto& [name, k] : kKinds)
-            if (Lower(w[3]) == name) kind = k;
+        const auto operation = Named(kOperations, w[1]);
+        const auto kind = Named(kKinds, w[3]);
         if (!operation || !kind) return usage();
         InjectSpiFault({*operation, static_cast<std::uint32_t>(*address), *kind, *times});
         return {};
@@ -234,9 +239,7 @@ std::string ControllerEmulator::Control(const std::string& line) {
         const auto page = arg(3, 4);
         const auto times = remaining(5);
         if (!m || !ata || !page || !times || args < 4 || args > 5) return usage();
-        std::optional<DiskFaultKind> kind;
-        for (const auto& [name, k] : kKinds)
-            if (Lower(w[4]) == name) kind = k;
+        const auto kind = Named(kKinds, w[4]);
         if (!kind) return usage();
         DiskFault fault;
         fault.member = *m;
@@ -260,12 +263,10 @@ std::string ControllerEmulator::Control(const std::string& line) {
             {"vanish", CommandFaultKind::Vanish}};
         const auto skip = args >= 2 ? arg(2, 1'000'000) : std::optional<std::uint64_t>(0);
         if (!skip || args < 1 || args > 2) return usage();
-        for (const auto& [name, kind] : kKinds) {
-            if (Lower(w[1]) != name) continue;
-            InjectCommandFault({kind, *skip});
-            return {};
-        }
-        return usage();
+        const auto kind = Named(kKinds, w[1]);
+        if (!kind) return usage();
+        InjectCommandFault({*kind, *skip});
+        return {};
     }
     if (verb == "settingfault") {
         static const std::pair<const char*, SettingFaultKind> kKinds[] = {
@@ -274,12 +275,10 @@ std::string ControllerEmulator::Control(const std::string& line) {
             {"noreply", SettingFaultKind::NoReply}};
         const auto times = remaining(2);
         if (!times || args < 1 || args > 2) return usage();
-        for (const auto& [name, kind] : kKinds) {
-            if (Lower(w[1]) != name) continue;
-            InjectSettingFault({kind, *times});
-            return {};
-        }
-        return usage();
+        const auto kind = Named(kKinds, w[1]);
+        if (!kind) return usage();
+        InjectSettingFault({*kind, *times});
+        return {};
     }
     return "unknown control command \"" + w[0].substr(0, 32) + "\"; known: " + ControlHelp();
 }
