@@ -14,6 +14,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "sim/fuse/sim_mount.h"
+
 namespace raid::test_support {
 namespace {
 
@@ -28,14 +30,14 @@ std::string ReadAll(const fs::path& p) {
 
 QString Q(const fs::path& p) { return QString::fromStdString(p.string()); }
 
+constexpr int kRunLimitMs = 20000;
+
 bool Run(const QString& program, const QStringList& args, std::string& error) {
-    std::vector<std::string> argv{program.toStdString()};
+    std::vector<std::string> argv{sim::fuse::FindProgram(program.toStdString())};
     for (const QString& a : args) argv.push_back(a.toStdString());
-    ChildProcess p;
-    std::string output;
-    if (!p.Start(argv, true, error)) return false;
-    if (p.Finish(std::chrono::seconds(20), output) != 0) {
-        error = program.toStdString() + " " + args.join(' ').toStdString() + ": " + output;
+    const sim::fuse::CommandResult r = sim::fuse::RunCommand(argv, kRunLimitMs);
+    if (r.exitCode != 0) {
+        error = program.toStdString() + " " + args.join(' ').toStdString() + ": " + r.err + r.out;
         return false;
     }
     return true;
@@ -47,12 +49,12 @@ std::optional<QString> TestSmtpServer::Python(std::string& whyNot) {
     static const std::optional<QString> found = [] {
         // Debian's interpreter first: the package installs for it, and a
         // Python of one's own in PATH may lack the module.
-        for (const char* candidate : {"/usr/bin/python3", "python3"}) {
-            ChildProcess p;
-            std::string error, output;
-            if (p.Start({candidate, "-c", "import aiosmtpd"}, true, error) &&
-                p.Finish(std::chrono::seconds(20), output) == 0) {
-                return std::optional<QString>(candidate);
+        for (const std::string& candidate :
+             {std::string("/usr/bin/python3"), sim::fuse::FindProgram("python3")}) {
+            if (!candidate.empty() &&
+                sim::fuse::RunCommand({candidate, "-c", "import aiosmtpd"}, kRunLimitMs).exitCode ==
+                    0) {
+                return std::optional<QString>(QString::fromStdString(candidate));
             }
         }
         return std::optional<QString>();
@@ -74,7 +76,7 @@ bool TestSmtpServer::Start(const QStringList& options, std::string& error) {
     std::vector<std::string> argv{python->toStdString(), SMTP_TEST_SERVER, "--dir",
                                   folder_.string()};
     for (const QString& o : options) argv.push_back(o.toStdString());
-    if (!process_.Start(argv, false, error)) return false;
+    if (!process_.Start(argv, error)) return false;
     while (const auto line = process_.ReadLine(std::chrono::seconds(10))) {
         if (line->starts_with("READY ")) {
             port_ = static_cast<quint16>(std::stoul(line->substr(6)));
@@ -85,8 +87,7 @@ bool TestSmtpServer::Start(const QStringList& options, std::string& error) {
     return false;
 }
 
-bool ChildProcess::Start(const std::vector<std::string>& argv, bool withErrors,
-                         std::string& error) {
+bool ChildProcess::Start(const std::vector<std::string>& argv, std::string& error) {
     Kill();
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
@@ -107,7 +108,6 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, bool withErrors,
     }
     if (pid == 0) {
         ::dup2(fds[1], STDOUT_FILENO);
-        if (withErrors) ::dup2(fds[1], STDERR_FILENO);
         ::execvp(args[0], args.data());
         ::_exit(127);
     }
@@ -149,30 +149,6 @@ std::optional<std::string> ChildProcess::ReadLine(std::chrono::milliseconds limi
         }
         if (!ReadMore(deadline)) return std::nullopt;
     }
-}
-
-int ChildProcess::Finish(std::chrono::milliseconds limit, std::string& output) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (ReadMore(deadline)) {
-    }
-    output = std::move(buffer_);
-    buffer_.clear();
-    if (pid_ < 0) return -1;
-    int status = 0;
-    pid_t ended = 0;
-    while ((ended = ::waitpid(pid_, &status, WNOHANG)) == 0 &&
-           std::chrono::steady_clock::now() < deadline) {
-        pollfd none{-1, 0, 0};
-        ::poll(&none, 0, 10);  // the child closed its output and is ending
-    }
-    if (ended != pid_) {
-        Kill();
-        return -1;
-    }
-    pid_ = -1;
-    ::close(out_);
-    out_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void ChildProcess::Kill() {

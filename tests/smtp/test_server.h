@@ -32,17 +32,12 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // argv[0] is looked up in PATH. Standard output, and standard error
-    // when `withErrors`, come through the pipe; otherwise errors go where
-    // this program's go.
-    bool Start(const std::vector<std::string>& argv, bool withErrors, std::string& error);
+    // argv[0] is looked up in PATH. Standard output comes through the pipe;
+    // errors go where this program's go.
+    bool Start(const std::vector<std::string>& argv, std::string& error);
     // The next line of output without its end, or nullopt at the end of the
     // output or after `limit`.
     std::optional<std::string> ReadLine(std::chrono::milliseconds limit);
-    // Reads the rest of the output into `output` and waits for the end; the
-    // exit code, or -1 when it did not end normally within `limit` (then it
-    // is killed).
-    int Finish(std::chrono::milliseconds limit, std::string& output);
     void Kill();
 
 private:
