@@ -1,4 +1,4 @@
-#include "mail/email_page.h"
+#include "app/email_page.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "tools/image_builder_window.h"
+#include "app/image_builder_window.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,7 +19,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "tools/number_text.h"
+#include "image_builder/number_text.h"
 
 namespace raid::tools {
 namespace {

@@ -9,8 +9,8 @@
 
 #include "firmware/firmware_image.h"
 #include "firmware/message.h"
-#include "tools/image_builder.h"
-#include "tools/sub_code_table.h"
+#include "image_builder/image_builder.h"
+#include "image_builder/sub_code_table.h"
 
 class QCheckBox;
 class QComboBox;

@@ -26,16 +26,16 @@
 #include "app/monitor_thread.h"
 #include "app/picture_button.h"
 #include "app/setup_page.h"
+#include "app/smart_page.h"
 #include "app/status_page.h"
+#include "app/upgrade_controller.h"
 #include "discovery/device_change_debounce.h"
 #include "discovery/drive_enum.h"
-#include "firmware/upgrade_controller.h"
 #include "monitor/pending_command.h"
 #include "monitor/poll_timer.h"
 #include "monitor/status_poll.h"
 #include "skin/skin.h"
 #include "smart/countdown.h"
-#include "smart/smart_page.h"
 
 namespace raid::app {
 namespace {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/image_builder_window.h"
 #include "app/mail_thread.h"
 #include "app/message_sink.h"
 #include "app/shell_context.h"
@@ -24,7 +25,6 @@
 #include "monitor/dispatcher.h"
 #include "monitor/monitor_host.h"
 #include "smart/smart_host.h"
-#include "tools/image_builder_window.h"
 
 class QCheckBox;
 class QComboBox;
@@ -243,7 +243,6 @@ private:
     void buildWindow();
     void buildStatusPage(QWidget* page);
     void buildSetupPage(QWidget* page);
-    void buildUpgradePage(QWidget* page);
     void buildEmailPage(QWidget* page);
     void buildAboutPage(QWidget* page);
     void buildSmartPage(QWidget* page);
@@ -272,7 +271,8 @@ private:
     // page's hooks and the end of a test mail.
     void checkMailSettings();
     void onTestMailFinished(bool sent, const QString& error, bool testMail);
-    // The upgrade page (main_window_upgrade.cpp).
+    // The upgrade page (upgrade_page.cpp).
+    void buildUpgradePage(QWidget* page);
     void wireUpgradePage();
     void showFirmwareMessage(const QString& text, const QString& caption, int icon);
     void showUpgradeDeviceFirmware();

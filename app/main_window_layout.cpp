@@ -14,12 +14,13 @@
 #include <QStatusBar>
 #include <iterator>
 
+#include "app/email_page.h"
+#include "app/layout_parts.h"
 #include "app/main_window.h"
 #include "app/picture_button.h"
-#include "mail/email_page.h"
+#include "app/smart_page.h"
 #include "mail/mail_sender.h"
 #include "skin/skin.h"
-#include "smart/smart_page.h"
 
 namespace raid::app {
 namespace {
@@ -34,42 +35,6 @@ const char* const kPageNames[6] = {"statusPage", "setupPage", "upgradePage",
 const char* const kPageCaptions[6] = {"Status", "schedule_backup", "Upgrade",
                                       "E-mail", "About",           "SMART"};
 
-QFont Bold(QFont font, int pointSize) {
-    font.setBold(true);
-    font.setPointSize(pointSize);
-    return font;
-}
-
-QFont Sized(QFont font, int pointSize) {
-    font.setPointSize(pointSize);
-    return font;
-}
-
-QRect Action(int left, int top) {
-    return QRect(left, top, skin::kActionWidth, skin::kActionHeight);
-}
-
-// A white rounded box behind a group of labels of the Status page.
-void Card(QWidget* page, const QString& name, const QRect& geometry) {
-    auto* card = new QFrame(page);
-    card->setObjectName(name);
-    card->setGeometry(geometry);
-    card->setStyleSheet(QString("QFrame#%1 { background: #ffffff; border: 1px solid #c9d0db;"
-                                " border-radius: 6px; }")
-                            .arg(name));
-}
-
-// A small grey caption in front of a value.
-void Caption(QWidget* parent, const QString& name, const QRect& geometry, const QString& text) {
-    auto* caption = new QLabel(text, parent);
-    caption->setObjectName(name);
-    caption->setGeometry(geometry);
-    caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    QPalette p = caption->palette();
-    p.setColor(QPalette::WindowText, QColor(0x5a, 0x63, 0x72));
-    caption->setPalette(p);
-}
-
 // A subsystem's own page takes the place and the caption of the stack's
 // empty one.
 void ReplacePage(QStackedWidget* pages, QWidget* empty, QWidget* page) {
@@ -78,12 +43,6 @@ void ReplacePage(QStackedWidget* pages, QWidget* empty, QWidget* page) {
     pages->removeWidget(empty);
     delete empty;
     pages->insertWidget(index, page);
-}
-
-void Rule(QWidget* page, int top) {
-    auto* rule = new QFrame(page);
-    rule->setFrameStyle(QFrame::HLine | QFrame::Sunken);
-    rule->setGeometry(14, top, 432, 4);
 }
 
 }  // namespace
@@ -350,48 +309,6 @@ void MainWindow::buildSetupPage(QWidget* page) {
     auto* set = makePicture("applyPeriodButton", page, Action(340, 300));
     set->hide();  // shown with the period display
     wirePressedLook(set, true);
-}
-
-void MainWindow::buildUpgradePage(QWidget* page) {
-    upgradeDevice1Picture_ = makePicture("upgradeDevice1Picture", page,
-                                         QRect(14, 10, skin::kDeviceWidth, skin::kDeviceHeight));
-    upgradeDevice2Picture_ = makePicture("upgradeDevice2Picture", page,
-                                         QRect(144, 10, skin::kDeviceWidth, skin::kDeviceHeight));
-    connect(upgradeDevice1Picture_, &PictureButton::clicked, this,
-            [this] { selectUpgradeDevice(0); });
-    connect(upgradeDevice2Picture_, &PictureButton::clicked, this,
-            [this] { selectUpgradeDevice(1); });
-    for (PictureButton* selector : {upgradeDevice1Picture_, upgradeDevice2Picture_})
-        selector->setToolTipDuration(6000);
-    // The selected device's firmware beside the device pictures.
-    Caption(page, "upgradeFirmwareCaption", QRect(284, 40, 60, 18), "Firmware");
-    upgradeFirmwareLabel_ = makeLabel("upgradeFirmwareLabel", page, QRect(340, 40, 104, 18));
-    upgradeFirmwareLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    // The chosen file's full path.
-    firmwareFileLabel_ = makeLabel("firmwareFileLabel", page, QRect(14, 110, 434, 20));
-    firmwareFileLabel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    firmwareFileLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    upgradeStateLabel_ = makeLabel("upgradeStateLabel", page, QRect(14, 136, 434, 40));
-    upgradeStateLabel_->setWordWrap(true);
-    upgradeStateLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    upgradeStateLabel_->setFont(Bold(font(), 11));
-    upgradeStepPanel_ = new QFrame(page);
-    upgradeStepPanel_->setObjectName("upgradeStepPanel");
-    upgradeStepPanel_->setGeometry(14, 180, 434, 60);
-    upgradeStepPanel_->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    upgradeStepLabel_ = makeLabel("upgradeStepLabel", upgradeStepPanel_, QRect(2, 2, 430, 56));
-    upgradeStepLabel_->setAlignment(Qt::AlignCenter);
-    upgradeStepLabel_->setFont(Bold(font(), 14));
-    upgradeProgressBar_ = new QProgressBar(page);
-    upgradeProgressBar_->setObjectName("upgradeProgressBar");
-    upgradeProgressBar_->setGeometry(14, 252, 434, 18);
-    upgradeProgressBar_->setRange(0, 100);
-    upgradeProgressBar_->setValue(0);
-    upgradeProgressBar_->setTextVisible(false);
-    loadFirmwareButton_ = makePicture("loadFirmwareButton", page, Action(100, 300));
-    startUpgradeButton_ = makePicture("startUpgradeButton", page, Action(260, 300));
-    wirePressedLook(loadFirmwareButton_, false);
-    wirePressedLook(startUpgradeButton_, false);
 }
 
 void MainWindow::buildEmailPage(QWidget* page) {

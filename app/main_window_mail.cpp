@@ -3,8 +3,8 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "app/email_page.h"
 #include "app/main_window.h"
-#include "mail/email_page.h"
 
 namespace raid::app {
 

@@ -4,11 +4,11 @@
 #include <QLabel>
 #include <QStackedWidget>
 
+#include "app/email_page.h"
 #include "app/main_window.h"
 #include "app/picture_button.h"
 #include "app/setup_page.h"
 #include "app/status_page.h"
-#include "mail/email_page.h"
 
 namespace raid::app {
 namespace {

@@ -4,11 +4,11 @@
 #include <QLabel>
 
 #include "app/main_window.h"
+#include "app/smart_page.h"
 #include "app/status_page.h"
 #include "firmware/dump_file.h"
 #include "firmware/upgrade_host.h"
 #include "smart/read_smart.h"
-#include "smart/smart_page.h"
 
 namespace raid::app {
 namespace {

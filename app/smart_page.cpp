@@ -1,4 +1,4 @@
-#include "smart/smart_page.h"
+#include "app/smart_page.h"
 
 #include <QHeaderView>
 #include <QLabel>

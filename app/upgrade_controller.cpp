@@ -1,4 +1,4 @@
-#include "firmware/upgrade_controller.h"
+#include "app/upgrade_controller.h"
 
 #include <QCoreApplication>
 

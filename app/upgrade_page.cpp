@@ -1,5 +1,7 @@
-// The main window's Upgrade page: loading a firmware file, the upgrade with
-// its progress bar, phase panel and messages, and the "Make Bin" window.
+// The main window's Upgrade page: its controls, loading a firmware file, the
+// upgrade with its progress bar, phase panel and messages, and the "Make
+// Bin" window. The page is part of the main window: it shares the window's
+// device selectors, status bar and timers.
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
@@ -11,9 +13,11 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "app/layout_parts.h"
 #include "app/main_window.h"
 #include "app/picture_button.h"
-#include "firmware/upgrade_controller.h"
+#include "app/upgrade_controller.h"
+#include "skin/skin.h"
 
 namespace raid::app {
 namespace {
@@ -21,6 +25,48 @@ namespace {
 const char* const kFirmwareFilter = "Binary code (*.bin);;All files (*.*)";
 
 }  // namespace
+
+void MainWindow::buildUpgradePage(QWidget* page) {
+    upgradeDevice1Picture_ = makePicture("upgradeDevice1Picture", page,
+                                         QRect(14, 10, skin::kDeviceWidth, skin::kDeviceHeight));
+    upgradeDevice2Picture_ = makePicture("upgradeDevice2Picture", page,
+                                         QRect(144, 10, skin::kDeviceWidth, skin::kDeviceHeight));
+    connect(upgradeDevice1Picture_, &PictureButton::clicked, this,
+            [this] { selectUpgradeDevice(0); });
+    connect(upgradeDevice2Picture_, &PictureButton::clicked, this,
+            [this] { selectUpgradeDevice(1); });
+    for (PictureButton* selector : {upgradeDevice1Picture_, upgradeDevice2Picture_})
+        selector->setToolTipDuration(6000);
+    // The selected device's firmware beside the device pictures.
+    Caption(page, "upgradeFirmwareCaption", QRect(284, 40, 60, 18), "Firmware");
+    upgradeFirmwareLabel_ = makeLabel("upgradeFirmwareLabel", page, QRect(340, 40, 104, 18));
+    upgradeFirmwareLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // The chosen file's full path.
+    firmwareFileLabel_ = makeLabel("firmwareFileLabel", page, QRect(14, 110, 434, 20));
+    firmwareFileLabel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    firmwareFileLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    upgradeStateLabel_ = makeLabel("upgradeStateLabel", page, QRect(14, 136, 434, 40));
+    upgradeStateLabel_->setWordWrap(true);
+    upgradeStateLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    upgradeStateLabel_->setFont(Bold(font(), 11));
+    upgradeStepPanel_ = new QFrame(page);
+    upgradeStepPanel_->setObjectName("upgradeStepPanel");
+    upgradeStepPanel_->setGeometry(14, 180, 434, 60);
+    upgradeStepPanel_->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    upgradeStepLabel_ = makeLabel("upgradeStepLabel", upgradeStepPanel_, QRect(2, 2, 430, 56));
+    upgradeStepLabel_->setAlignment(Qt::AlignCenter);
+    upgradeStepLabel_->setFont(Bold(font(), 14));
+    upgradeProgressBar_ = new QProgressBar(page);
+    upgradeProgressBar_->setObjectName("upgradeProgressBar");
+    upgradeProgressBar_->setGeometry(14, 252, 434, 18);
+    upgradeProgressBar_->setRange(0, 100);
+    upgradeProgressBar_->setValue(0);
+    upgradeProgressBar_->setTextVisible(false);
+    loadFirmwareButton_ = makePicture("loadFirmwareButton", page, Action(100, 300));
+    startUpgradeButton_ = makePicture("startUpgradeButton", page, Action(260, 300));
+    wirePressedLook(loadFirmwareButton_, false);
+    wirePressedLook(startUpgradeButton_, false);
+}
 
 void MainWindow::wireUpgradePage() {
     using firmware::UpgradeController;

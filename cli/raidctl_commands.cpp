@@ -42,14 +42,6 @@ int ListedDisk(Context& ctx, const std::string& text, const std::vector<platform
     return -1;
 }
 
-std::string DiskText(int number, const std::vector<platform::DiskInfo>& list) {
-    std::string text = "disk " + std::to_string(number);
-    for (const auto& d : list) {
-        if (d.number == number) return text + " (" + d.devicePath + ")";
-    }
-    return text;
-}
-
 bool FoundEnclosure::Find(const std::string& diskText) {
     const auto list = ctx.disks.ListDisks();
     const int wanted = ListedDisk(ctx, diskText, list);

@@ -10,6 +10,7 @@
 #include "cli/raidctl_args.h"
 #include "common/state.h"
 #include "device/channel.h"
+#include "discovery/device_report.h"
 #include "platform/clock.h"
 #include "platform/disk.h"
 
@@ -31,8 +32,7 @@ int ResolveDisk(Context& ctx, const std::string& text, const std::vector<platfor
 // The physical disk number `text` names when `list` holds that disk;
 // otherwise -1, after saying so on ctx.err.
 int ListedDisk(Context& ctx, const std::string& text, const std::vector<platform::DiskInfo>& list);
-// "disk 2 (/dev/sdc)", or "disk 2" when `list` does not name it.
-std::string DiskText(int number, const std::vector<platform::DiskInfo>& list);
+using discovery::DiskText;
 
 // One discovery, and the enclosure on a DISK of the command line: for the
 // commands that address one enclosure.

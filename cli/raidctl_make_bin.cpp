@@ -4,7 +4,7 @@
 #include <chrono>
 
 #include "firmware/file_bytes.h"
-#include "tools/number_text.h"
+#include "image_builder/number_text.h"
 
 namespace raid::cli {
 namespace {

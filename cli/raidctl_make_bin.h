@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "cli/raidctl_commands.h"
-#include "tools/image_builder.h"
-#include "tools/sub_code_table.h"
+#include "image_builder/image_builder.h"
+#include "image_builder/sub_code_table.h"
 
 namespace raid::cli {
 

@@ -17,47 +17,6 @@
 namespace raid::cli {
 namespace {
 
-constexpr std::uint8_t kBuzzerCapability = 0x01;
-constexpr std::uint8_t kBuzzerSounding = 0x01;  // record byte 56 bit 0: "Z", not muted
-constexpr std::uint8_t kSensorsPresent = 0xA0;
-
-const char* ClassName(std::uint8_t nibble) {
-    switch (nibble) {
-        case diskstate::kHdd1Inserted:
-            return "inserted";
-        case diskstate::kHdd1Present:
-            return "present";
-        case diskstate::kHdd1Absent:
-            return "absent";
-        case diskstate::kHdd1Failed:
-            return "failed";
-        default:
-            return "none";
-    }
-}
-
-std::string TrimRight(std::string s) {
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    return s;
-}
-
-MemberStatus DescribeMember(const Record512& r, int member) {
-    const bool first = member == 0;
-    MemberStatus m;
-    m.name = first ? "HDD1" : "HDD2";
-    m.stateCode = r[first ? rec::kHdd1State : rec::kHdd2State];
-    const auto flags = r[rec::kDiskStateFlags];
-    m.stateClass = ClassName(static_cast<std::uint8_t>(first ? flags & 0x0F : flags >> 4));
-    m.rebuilding = (r[rec::kRebuildFlags] & (first ? 0x01 : 0x02)) != 0;
-    m.model = TrimRight(
-        text::MemberModelText(text::Field(r, first ? rec::kHdd1Model : rec::kHdd2Model, 40)));
-    m.serial = TrimRight(
-        text::SerialText(text::Field(r, first ? rec::kHdd1Serial : rec::kHdd2Serial, 20)));
-    m.capacity =
-        text::Capacity40(text::Field(r, first ? rec::kHdd1Capacity : rec::kHdd2Capacity, 6));
-    return m;
-}
-
 void PrintMemberText(const MemberStatus& m, std::ostream& out) {
     out << "  " << m.name << ": " << m.stateClass << (m.rebuilding ? ", being rebuilt" : "")
         << " (state " << text::StateCodeText(m.stateCode) << ")";
@@ -101,42 +60,6 @@ Json DeviceRowJson(const discovery::DeviceRow& r) {
 }
 
 }  // namespace
-
-DeviceStatus DescribeDevice(const AppState& state, int index,
-                            const std::vector<platform::DiskInfo>& disks) {
-    const auto& d = state.discovery;
-    DeviceStatus s;
-    s.index = index;
-    s.disk = d.DiskOf(index);
-    for (const auto& info : disks)
-        if (info.number == s.disk) s.path = info.devicePath;
-    if (s.disk >= kMaxDisks) return s;
-    const auto& identify = d.identifyRecord[static_cast<std::size_t>(s.disk)];
-    const auto& r = state.monitor.deviceStatusRecord[static_cast<std::size_t>(s.disk)];
-    s.model = TrimRight(text::ControllerModelText(identify));
-    s.firmware = text::FirmwareText(identify);
-    s.arrayMode = r[rec::kArrayMode];
-    s.configuredCapacity = text::Capacity40(text::Field(r, rec::kConfiguredCapacity, 6));
-    s.members[0] = DescribeMember(r, 0);
-    s.members[1] = DescribeMember(r, 1);
-    s.rebuildPercent = r[rec::kRebuildPercent];
-    s.sensors = (r[rec::kEnvironment] & 0xF0) == kSensorsPresent;
-    s.fanRpm = r[rec::kFanHigh] * 256u + r[rec::kFanLow];
-    s.temperature = r[rec::kTemperature];
-    const std::uint8_t capability =
-        index < kDeviceSlots ? d.deviceSlots[static_cast<std::size_t>(index)].optionCapability : 0;
-    s.buzzerKnown = (capability & kBuzzerCapability) != 0;
-    s.buzzerMuted = (r[rec::kOptionBits] & kBuzzerSounding) == 0;
-    const DeviceSlot slot =
-        index < kDeviceSlots ? d.deviceSlots[static_cast<std::size_t>(index)] : DeviceSlot{};
-    s.backupKnown = (capability & maintenance::kScheduleCapability) != 0;
-    const maintenance::BackupStatus backup = maintenance::BackupStatusOf(r);
-    s.backupPeriod = backup.period;
-    s.backupUnitHours = monitor::PresetTableOf(slot).unitHours;
-    s.backupWaitMinutes = maintenance::WaitMinutes(backup);
-    s.backingUp = backup.backingUp;
-    return s;
-}
 
 void PrintStatusText(const std::vector<DeviceStatus>& devices, std::ostream& out) {
     if (devices.empty()) {

@@ -102,4 +102,12 @@ void PrintDeviceReportText(const std::vector<DeviceRow>& rows, std::ostream& out
     }
 }
 
+std::string DiskText(int number, const std::vector<platform::DiskInfo>& list) {
+    std::string text = "disk " + std::to_string(number);
+    for (const auto& d : list) {
+        if (d.number == number) return text + " (" + d.devicePath + ")";
+    }
+    return text;
+}
+
 }  // namespace raid::discovery

@@ -29,6 +29,9 @@ std::string ModelText(const Record512& identify);
 // else bytes 46, 47, 48 as upper-case hex, ".", and the low nibble of 49.
 std::string FirmwareText(const Record512& identify);
 
+// "disk 2 (/dev/sdc)", or "disk 2" when `list` does not name it.
+std::string DiskText(int number, const std::vector<platform::DiskInfo>& list);
+
 // One row per entry of DeviceTable; `disks` names the device paths.
 std::vector<DeviceRow> BuildDeviceReport(const DiscoveryState& d,
                                          const std::vector<platform::DiskInfo>& disks);

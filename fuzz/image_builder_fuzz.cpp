@@ -17,9 +17,9 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/image_builder.h"
-#include "tools/number_text.h"
-#include "tools/sub_code_table.h"
+#include "image_builder/image_builder.h"
+#include "image_builder/number_text.h"
+#include "image_builder/sub_code_table.h"
 
 namespace {
 

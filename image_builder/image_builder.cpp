@@ -1,10 +1,10 @@
-#include "tools/image_builder.h"
+#include "image_builder/image_builder.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
 
-#include "tools/number_text.h"
+#include "image_builder/number_text.h"
 
 namespace raid::tools {
 namespace {

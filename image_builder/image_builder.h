@@ -14,7 +14,7 @@
 
 #include "firmware/file_bytes.h"
 #include "firmware/message.h"
-#include "tools/sub_code_table.h"
+#include "image_builder/sub_code_table.h"
 
 namespace raid::tools {
 

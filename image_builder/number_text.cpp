@@ -1,4 +1,4 @@
-#include "tools/number_text.h"
+#include "image_builder/number_text.h"
 
 #include <cctype>
 

@@ -1,4 +1,4 @@
-#include "tools/sub_code_table.h"
+#include "image_builder/sub_code_table.h"
 
 #include <algorithm>
 #include <cctype>

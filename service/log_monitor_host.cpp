@@ -1,10 +1,10 @@
-#include "cli/log_monitor_host.h"
+#include "service/log_monitor_host.h"
 
 #include <utility>
 
 #include "eventlog/day_log.h"
 
-namespace raid::cli {
+namespace raid::service {
 
 LogMonitorHost::LogMonitorHost(eventlog::EventLogContext context, LineSink sink,
                                DroppedHook dropped)
@@ -63,4 +63,4 @@ std::string LogMonitorHost::TimeStampText(TimePoint when) {
     return format(when);
 }
 
-}  // namespace raid::cli
+}  // namespace raid::service

@@ -11,7 +11,7 @@
 #include "eventlog/event_log_state.h"
 #include "monitor/quiet_host.h"
 
-namespace raid::cli {
+namespace raid::service {
 
 class LogMonitorHost final : public monitor::QuietMonitorHost {
 public:
@@ -53,4 +53,4 @@ private:
     std::filesystem::path handedOnPath_;
 };
 
-}  // namespace raid::cli
+}  // namespace raid::service

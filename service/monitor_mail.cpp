@@ -1,8 +1,8 @@
-#include "cli/monitor_mail.h"
+#include "service/monitor_mail.h"
 
 #include "mail/system_info.h"
 
-namespace raid::cli {
+namespace raid::service {
 namespace {
 
 // The window's title, which the subjects of its mails carry.
@@ -75,4 +75,4 @@ void MonitorMail::Stop() {
     if (sender_.joinable()) sender_.join();
 }
 
-}  // namespace raid::cli
+}  // namespace raid::service

@@ -20,7 +20,7 @@
 #include "mail/settings_store.h"
 #include "mail/smtp_client.h"
 
-namespace raid::cli {
+namespace raid::service {
 
 class MonitorMail {
 public:
@@ -68,4 +68,4 @@ private:
     std::string subject_;                     // of the send that runs
 };
 
-}  // namespace raid::cli
+}  // namespace raid::service

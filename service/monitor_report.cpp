@@ -1,8 +1,8 @@
-#include "cli/monitor_report.h"
+#include "service/monitor_report.h"
 
 #include <sstream>
 
-namespace raid::cli {
+namespace raid::service {
 namespace {
 
 bool MemberDown(const MemberStatus& m) {
@@ -174,4 +174,4 @@ std::string MetricsText(const MonitorReport& report) {
     return w.Text();
 }
 
-}  // namespace raid::cli
+}  // namespace raid::service

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/raidctl_status.h"
+#include "service/enclosure_status.h"
 
-namespace raid::cli {
+namespace raid::service {
 
 // The health bits; 0 means every monitored enclosure is healthy.
 namespace health {
@@ -44,4 +44,4 @@ std::vector<std::string> HealthTexts(unsigned mask);
 // values escaped as the exposition format wants.
 std::string MetricsText(const MonitorReport& report);
 
-}  // namespace raid::cli
+}  // namespace raid::service

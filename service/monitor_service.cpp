@@ -1,4 +1,4 @@
-#include "cli/raidctl_monitor.h"
+#include "service/monitor_service.h"
 
 #include <algorithm>
 #include <array>
@@ -6,12 +6,9 @@
 #include <system_error>
 #include <thread>
 
-#include "cli/log_monitor_host.h"
-#include "cli/monitor_mail.h"
-#include "cli/monitor_report.h"
-#include "cli/raidctl_output.h"
 #include "device/channel.h"
 #include "discovery/device_change_debounce.h"
+#include "discovery/device_report.h"
 #include "discovery/discovery_host.h"
 #include "discovery/drive_enum.h"
 #include "discovery/headless.h"
@@ -19,14 +16,19 @@
 #include "mail/settings_file.h"
 #include "monitor/dispatcher.h"
 #include "monitor/status_poll.h"
+#include "service/log_monitor_host.h"
+#include "service/monitor_mail.h"
+#include "service/monitor_report.h"
 #include "smart/attributes.h"
 #include "smart/countdown.h"
 #include "smart/read_smart.h"
 #include "smart/smart_host.h"
 #include "smart/smart_state.h"
 
-namespace raid::cli {
+namespace raid::service {
 namespace {
+
+using discovery::DiskText;
 
 constexpr std::uint32_t kSmartTickMs = 1000;
 constexpr std::uint32_t kPingMs = 1000;
@@ -74,13 +76,13 @@ private:
 };
 
 void DescribeRun(const AppState& state, const std::vector<platform::DiskInfo>& disks,
-                 const std::filesystem::path& logDir, const Arguments& args, std::ostream& err) {
+                 const std::filesystem::path& logDir, const RunPlan& plan, std::ostream& err) {
     const auto& d = state.discovery;
     err << "raidctl: monitoring";
     for (int i = 0; i < std::min(d.deviceCount, kShownDevices); ++i)
         err << (i ? ", " : " ") << DeviceName(i) << " (" << DiskText(d.DiskOf(i), disks) << ")";
-    err << "; a poll every " << args.intervalMs << " ms";
-    if (args.polls != 0) err << ", " << args.polls << (args.polls == 1 ? " poll" : " polls");
+    err << "; a poll every " << plan.intervalMs << " ms";
+    if (plan.polls != 0) err << ", " << plan.polls << (plan.polls == 1 ? " poll" : " polls");
     err << "; event log in " << logDir.string() << "\n";
     if (d.deviceCount > kShownDevices)
         err << "raidctl: only Device1 and Device2 are monitored; " << d.deviceCount - kShownDevices
@@ -101,16 +103,16 @@ SmartVerdict VerdictOf(const smart::SmartState& tables, int device, int member) 
 // thread's clock, and the window's hosts without widgets.
 class MonitorRun final : private discovery::DiscoveryHost, private smart::SmartHost {
 public:
-    MonitorRun(Context& ctx, const Arguments& args, const MonitorOptions& options)
+    MonitorRun(RunContext& ctx, const RunPlan& plan, const MonitorOptions& options)
         : ctx_(ctx),
-          args_(args),
+          plan_(plan),
           options_(options),
           clock_(ctx.clock, std::this_thread::get_id(), [this] { CheckInterrupt(); }),
           ch_(ctx.disks, clock_),
           host_(
               LogContext(), [this](const std::string& line) { PrintLine(line); },
               [this](int index) { SayDropped(index); }) {
-        if (args.verbose)
+        if (plan.verbose)
             host_.trace = [this](const std::string& text) {
                 ctx_.err << "raidctl: poll " << text << "\n";
             };
@@ -132,8 +134,8 @@ private:
     }
 
     void PrintLine(const std::string& line) {
-        if (args_.json) {
-            PrintJsonLine({{"poll", done_ + 1}, {"line", line}}, ctx_.out);
+        if (plan_.printLine) {
+            plan_.printLine(done_ + 1, line);
         } else {
             ctx_.out << line << "\n";
         }
@@ -212,8 +214,8 @@ private:
     bool SmartPageShown() const override { return false; }
     void ShowSmartPage() override {}
 
-    Context& ctx_;
-    const Arguments& args_;
+    RunContext& ctx_;
+    const RunPlan& plan_;
     const MonitorOptions& options_;
     AppState state_;
     smart::SmartState smart_;
@@ -240,20 +242,20 @@ void MonitorRun::RefreshDeviceSummary() {
     // A discovery after a device change: say what is monitored now.
     disks_ = ctx_.disks.ListDisks();
     answers_.Reset();
-    DescribeRun(state_, disks_, options_.logDir, args_, ctx_.err);
+    DescribeRun(state_, disks_, options_.logDir, plan_, ctx_.err);
 }
 
 void MonitorRun::EnablePollTimers() {
     polling_ = true;
     smartTicking_ = true;
     const std::uint64_t now = ctx_.clock.NowMs();
-    nextPoll_ = now + args_.intervalMs;
+    nextPoll_ = now + plan_.intervalMs;
     nextSmartTick_ = now + kSmartTickMs;
 }
 
 void MonitorRun::ServePoll() {
     const bool first = state_.shell.firstStatusPending.load();
-    nextPoll_ = ctx_.clock.NowMs() + args_.intervalMs;
+    nextPoll_ = ctx_.clock.NowMs() + plan_.intervalMs;
     monitor::StatusPoll(state_, ch_, clock_, host_);
     if (state_.shell.closing.load()) return;  // cut short: nothing to count
     ++done_;
@@ -309,7 +311,7 @@ int MonitorRun::Run() {
     if (options_.logDir.empty() || !std::filesystem::is_directory(options_.logDir, ec)) {
         ctx_.err << "raidctl: the log folder " << options_.logDir.string()
                  << " does not exist or is not a folder\n";
-        return kExitUsage;
+        return kRunBadLogFolder;
     }
     const bool following = static_cast<bool>(options_.deviceEvents);
     if (options_.mail) {
@@ -320,20 +322,20 @@ int MonitorRun::Run() {
     }
     discovery::DiscoverOnce(state_, ch_);
     disks_ = ctx_.disks.ListDisks();
-    if (state_.discovery.deviceCount == 0 && (!following || args_.once)) {
+    if (state_.discovery.deviceCount == 0 && (!following || plan_.once)) {
         const std::string problem = discovery::PermissionProblem(ctx_.disks);
         ctx_.err << "raidctl: No Drive found! - nothing to monitor\n";
         if (!problem.empty()) ctx_.err << "raidctl: " << problem << "\n";
-        if (args_.once) {
+        if (plan_.once) {
             WriteMetrics();
             return SayHealth(health::kNoEnclosure);
         }
-        return problem.empty() ? kExitCommandFailed : kExitCannotOpen;
+        return problem.empty() ? kRunNoEnclosure : kRunCannotOpen;
     }
     if (state_.discovery.deviceCount == 0) {
         ctx_.err << "raidctl: No Drive found! - waiting for an enclosure\n";
     } else {
-        DescribeRun(state_, disks_, options_.logDir, args_, ctx_.err);
+        DescribeRun(state_, disks_, options_.logDir, plan_, ctx_.err);
         // As after the window's first discovery: a poll and both SMART reads.
         state_.shell.pollRequestFlags |= discovery::kPollAfterDiscovery;
         EnablePollTimers();
@@ -373,16 +375,16 @@ int MonitorRun::Run() {
         if (polling_ && now >= nextPoll_) state_.shell.pollRequestFlags |= poll::kStatusPoll;
         // The first poll shows what discovery read; --once wants the answer
         // of a poll that asks the controllers, at once.
-        if (args_.once && done_ == 1) state_.shell.pollRequestFlags |= poll::kStatusPoll;
+        if (plan_.once && done_ == 1) state_.shell.pollRequestFlags |= poll::kStatusPoll;
         while (monitor::WorkerShouldDispatch(state_) && !state_.shell.closing.load()) {
             const std::uint32_t before = done_;
             monitor::DispatchOnce(state_, handlers_);
             // Asked after every poll, before anything else runs.
-            if (done_ != before && ((args_.polls != 0 && done_ >= args_.polls) || StopRequested()))
+            if (done_ != before && ((plan_.polls != 0 && done_ >= plan_.polls) || StopRequested()))
                 break;
         }
-        if (args_.polls != 0 && done_ >= args_.polls) break;
-        if (args_.once && done_ > 1 &&
+        if (plan_.polls != 0 && done_ >= plan_.polls) break;
+        if (plan_.once && done_ > 1 &&
             (state_.shell.pollRequestFlags.load() & poll::kWakeMask) == 0)
             break;
         if (state_.shell.closing.load()) break;
@@ -402,7 +404,7 @@ int MonitorRun::Run() {
     FinishMail();
     ctx_.out.flush();
     ctx_.err.flush();
-    return args_.once ? SayHealth(HealthMask(Report())) : kExitOk;
+    return plan_.once ? SayHealth(HealthMask(Report())) : kRunOk;
 }
 
 void MonitorRun::FinishMail() {
@@ -425,9 +427,9 @@ int MonitorRun::SayHealth(unsigned mask) {
 
 }  // namespace
 
-int RunMonitor(Context& ctx, const Arguments& args, const MonitorOptions& options) {
-    MonitorRun run(ctx, args, options);
+int RunMonitor(RunContext& ctx, const RunPlan& plan, const MonitorOptions& options) {
+    MonitorRun run(ctx, plan, options);
     return run.Run();
 }
 
-}  // namespace raid::cli
+}  // namespace raid::service

@@ -1,5 +1,6 @@
 #pragma once
-// `raidctl monitor`: the window program's monitoring without a window. One
+// The monitor service (`raidctl monitor`): the window program's monitoring
+// without a window. One
 // discovery, then a status poll of Device1 and Device2 every interval with
 // event detection keeping the day's log, each new log line printed as it is
 // added; the SMART tables read after discovery and refreshed every minute;
@@ -9,13 +10,15 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 
-#include "cli/raidctl_commands.h"
 #include "common/text.h"
 #include "mail/smtp_client.h"
+#include "platform/clock.h"
+#include "platform/disk.h"
 
-namespace raid::cli {
+namespace raid::service {
 
 // The wait between polls is cut into slices of at most this, so that a stop
 // request is seen promptly.
@@ -59,15 +62,43 @@ struct MonitorOptions {
     std::filesystem::path metricsFile;
 };
 
-// Runs until args.polls polls are done (0: no limit), options.stop says so,
-// or with args.once after the first poll and SMART read; polls start
-// args.intervalMs apart on ctx.clock (at once after a poll that took
-// longer). Log lines go to ctx.out (one JSON object a line with args.json),
-// flushed after every poll; notes and log-file failures (once per failure,
-// monitoring goes on) to ctx.err. Returns 0, or 1 when the log folder is
-// unusable, 2 when no enclosure was found because disks could not be
-// opened, 3 when none was found (and devices are not followed). With
-// args.once it returns the health bit mask (monitor_report.h) instead.
-int RunMonitor(Context& ctx, const Arguments& args, const MonitorOptions& options);
+// The disks and clock the service works with, and where it speaks.
+struct RunContext {
+    platform::DiskSystem& disks;
+    platform::Clock& clock;
+    // The log lines (through RunPlan::printLine), flushed after every poll.
+    std::ostream& out;
+    // Notes, one "raidctl: ..." line each.
+    std::ostream& err;
+};
 
-}  // namespace raid::cli
+// How often and how long the service polls, and how a log line is printed.
+struct RunPlan {
+    std::uint32_t intervalMs = 5000;
+    std::uint32_t polls = 0;  // 0: no limit
+    bool once = false;        // one poll and SMART read, then the health mask
+    bool verbose = false;     // each poll's steps on `err`
+    // Each new log line with the number of the poll that adds it (1 for the
+    // first); empty: the line alone on `out`.
+    std::function<void(std::uint32_t poll, const std::string& line)> printLine;
+};
+
+// What RunMonitor returns when it does not return a health mask.
+inline constexpr int kRunOk = 0;
+inline constexpr int kRunBadLogFolder = 1;
+inline constexpr int kRunCannotOpen = 2;
+inline constexpr int kRunNoEnclosure = 3;
+
+// Runs until plan.polls polls are done (0: no limit), options.stop says so,
+// or with plan.once after the first poll and SMART read; polls start
+// plan.intervalMs apart on ctx.clock (at once after a poll that took
+// longer). Log lines go to ctx.out, flushed after every poll; notes and
+// log-file failures (once per failure, monitoring goes on) to ctx.err.
+// Returns kRunOk, or kRunBadLogFolder when the log folder is unusable,
+// kRunCannotOpen when no enclosure was found because disks could not be
+// opened, kRunNoEnclosure when none was found (and devices are not
+// followed). With plan.once it returns the health bit mask
+// (monitor_report.h) instead.
+int RunMonitor(RunContext& ctx, const RunPlan& plan, const MonitorOptions& options);
+
+}  // namespace raid::service

@@ -2,7 +2,7 @@
 // and reverting, the shared address list with its two grids, the
 // authentication and security fields, OK, Ignore and Test with their
 // messages, on a temporary settings file.
-#include "mail/email_page.h"
+#include "app/email_page.h"
 
 #include <gtest/gtest.h>
 

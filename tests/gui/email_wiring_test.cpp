@@ -14,8 +14,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include "app/email_page.h"
 #include "app/hand_over.h"
-#include "mail/email_page.h"
 #include "main_window_fixture.h"
 #include "tests/smtp/test_server.h"
 #include "thread_turn.h"

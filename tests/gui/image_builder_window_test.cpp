@@ -1,7 +1,7 @@
 // The "Make Bin" window on the offscreen platform: its controls by
 // objectName, adding files, the grid's keys and in-cell editors, and "Save
 // Bin" building the same bytes as the image builder and saving them.
-#include "tools/image_builder_window.h"
+#include "app/image_builder_window.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The SMART page on the offscreen platform: its controls by objectName,
 // the rows and colours it draws from the tables, the verdict and 4K lines,
 // cell selection, the disk selectors and the countdown line.
-#include "smart/smart_page.h"
+#include "app/smart_page.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "skin/skin.h"
-#include "smart/tests/attribute_table.h"
+#include "tests/unit/attribute_table.h"
 
 namespace raid::smart {
 namespace {

@@ -1,7 +1,7 @@
 // The upgrade run from a window: the event loop keeps turning while the
 // device work goes on, clicks that arrive meanwhile start nothing, and
 // what the operation shows comes out as signals in order.
-#include "firmware/upgrade_controller.h"
+#include "app/upgrade_controller.h"
 
 #include <gtest/gtest.h>
 

@@ -14,12 +14,12 @@
 #include <algorithm>
 #include <sstream>
 
+#include "app/image_builder_window.h"
+#include "app/upgrade_controller.h"
 #include "cli/raidctl_make_bin.h"
 #include "firmware/firmware_image.h"
-#include "firmware/upgrade_controller.h"
 #include "main_window_fixture.h"
 #include "tests/unit/firmware_files.h"
-#include "tools/image_builder_window.h"
 
 namespace raid::app::test {
 namespace {

@@ -1,7 +1,7 @@
 // The image builder's core: number entry, the sub-code table and its grid,
 // the image layout with its configuration block, the refusals, and the
 // name an image is saved under.
-#include "tools/image_builder.h"
+#include "image_builder/image_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "image_builder/number_text.h"
+#include "image_builder/sub_code_table.h"
 #include "tests/unit/test_files_and_time.h"
-#include "tools/number_text.h"
-#include "tools/sub_code_table.h"
 
 namespace raid::tools {
 namespace {

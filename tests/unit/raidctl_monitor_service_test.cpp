@@ -5,8 +5,8 @@
 
 #include <fstream>
 
-#include "cli/monitor_report.h"
 #include "platform/program_folder.h"
+#include "service/monitor_report.h"
 #include "tests/prometheus_textfile.h"
 #include "tests/unit/raidctl_monitor_fixture.h"
 #include "tests/unit/raidctl_run.h"

@@ -8,7 +8,7 @@
 
 #include "smart/attribute_tooltip.h"
 #include "smart/attributes.h"
-#include "smart/tests/attribute_table.h"
+#include "tests/unit/attribute_table.h"
 
 namespace raid::smart {
 namespace {

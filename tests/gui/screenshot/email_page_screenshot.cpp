@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "mail/email_page.h"
+#include "app/email_page.h"
 #include "platform/clock.h"
 #include "sim/emulator.h"
 #include "sim/sim_disks.h"

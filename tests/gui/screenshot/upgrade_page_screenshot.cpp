@@ -13,8 +13,8 @@
 #include <memory>
 #include <vector>
 
+#include "app/upgrade_controller.h"
 #include "firmware/firmware_image.h"
-#include "firmware/upgrade_controller.h"
 #include "platform/clock.h"
 #include "sim/emulator.h"
 #include "sim/sim_disks.h"

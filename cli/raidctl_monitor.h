@@ -1,0 +1,26 @@
+#pragma once
+// `raidctl monitor`: runs the monitor service (service/monitor_service.h) with
+// the command line's interval, poll count and output form, and gives back
+// its exit code: 0, 1 for an unusable log folder, 2 or 3 when there is no
+// enclosure to monitor, or with --once the health bit mask.
+#include "cli/raidctl_commands.h"
+#include "service/monitor_report.h"
+#include "service/monitor_service.h"
+
+namespace raid::cli {
+
+// The service's health bits are the exit status of `monitor --once`.
+namespace health = service::health;
+using service::HealthMask;
+using service::HealthTexts;
+using service::kMonitorWaitSliceMs;
+using service::MetricsText;
+using service::MonitoredEnclosure;
+using service::MonitorOptions;
+using service::MonitorReport;
+using service::SmartVerdict;
+
+// Log lines go to ctx.out, as text or with args.json one JSON object a line.
+int RunMonitor(Context& ctx, const Arguments& args, const MonitorOptions& options);
+
+}  // namespace raid::cli
