@@ -12,7 +12,8 @@ void DetectionThread::Start() {
         while (!stop.load()) {
             // A discovery checks Closing before every disk, so a halted
             // thread leaves it soon unless a disk itself stops answering.
-            if (!discovery::ServeDetectRequest(context->state, context->detectionChannel, notices)) {
+            if (!discovery::ServeDetectRequest(context->state, context->detectionChannel,
+                                               notices)) {
                 context->clock->SleepMs(100);
             }
         }

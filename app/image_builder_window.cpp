@@ -338,16 +338,21 @@ void ImageBuilderWindow::saveBin() {
     setPanel(1, QString::number(built.configOffset));
     setPanel(0, size);
     image_.bytes = std::move(built.bytes);
-    Q_EMIT imageBuilt();
 
+    QString savedPath;
     const QString chosen = hooks_.chooseSaveName(programFolder_);
     if (!chosen.isEmpty()) {
-        setPanel(3, Q(SaveNameFor(chosen.toStdString()).string()));
+        const QString name = Q(SaveNameFor(chosen.toStdString()).string());
+        setPanel(3, name);
         setPanel(2, size);
         const SaveResult saved = SaveImage(chosen.toStdString(), image_.bytes);
         for (const firmware::Message& m : saved.messages) tell(m);
-        if (saved.ok) setPanel(3, Q(saved.statusText));
+        if (saved.ok) {
+            setPanel(3, Q(saved.statusText));
+            savedPath = name;
+        }
     }
+    Q_EMIT imageBuilt(savedPath);
     close();
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // The "Make Bin" window: the sub-code grid (add, reorder, delete, edit code
 // types and update flags in place), the image size and the "Setting" tab;
-// "Save Bin" builds the image with the image builder, makes it the loaded
-// firmware image and saves it. Every control's objectName is its role name.
+// "Save Bin" builds the image with the image builder, saves it and hands it
+// on (the Upgrade page checks it as a loaded file before it becomes the
+// loaded image). Every control's objectName is its role name.
 #include <QWidget>
 #include <functional>
 #include <optional>
@@ -30,16 +31,15 @@ struct ImageBuilderHooks {
     std::function<QString(const QString& folder)> chooseSaveName;
     // A modal message box. Default: QMessageBox.
     std::function<void(const firmware::Message&)> showMessage;
-    // True while the loaded image must not be replaced (a flash operation
-    // is writing it); a build then ends with a message. Null: never.
+    // True while a flash operation runs, which a new image must not
+    // interrupt; a build then ends with a message. Null: never.
     std::function<bool()> imageInUse;
 };
 
 class ImageBuilderWindow : public QWidget {
     Q_OBJECT
 public:
-    // `image` is the program's loaded firmware image, replaced by each
-    // build; it must outlive the window. The dialogs open in
+    // `image` receives each build; it must outlive the window. The dialogs open in
     // `programFolder`. Without `fillerSeed` the filler is seeded with the
     // time the window is made.
     ImageBuilderWindow(firmware::FirmwareImage& image, QString programFolder,
@@ -51,13 +51,13 @@ public:
 
     // "Add Sub-code": chooses files and adds them to the table.
     void addSubCodes();
-    // "Save Bin": builds the image, makes it the loaded one, saves it and
-    // closes the window. A refused build changes and writes nothing.
+    // "Save Bin": builds the image into `image`, saves it, tells imageBuilt
+    // and closes the window. A refused build changes and writes nothing.
     void saveBin();
 
 Q_SIGNALS:
-    // The loaded firmware image was replaced by a built one.
-    void imageBuilt();
+    // `image` holds a new build, saved as `savedPath` (empty: not saved).
+    void imageBuilt(const QString& savedPath);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -95,7 +95,7 @@ int Run(int argc, char** argv) {
         app::MainWindow mainWindow(options);
         app::TerminationWatch termination;
         QObject::connect(&termination, &app::TerminationWatch::terminationRequested, &mainWindow,
-                         [&mainWindow] { mainWindow.queryEndSession(); });
+                         &app::MainWindow::onTerminationSignal);
         mainWindow.show();
         result = application.exec();
     } catch (const std::exception& error) {

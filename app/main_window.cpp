@@ -12,8 +12,10 @@
 #include <QScreen>
 #include <QStackedWidget>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #ifndef QT_NO_SESSIONMANAGER
 #include <QSessionManager>
 #endif
@@ -344,6 +346,18 @@ bool MainWindow::queryEndSession() {
     }
     close();
     return true;
+}
+
+void MainWindow::onTerminationSignal(int signal) {
+    if (!context_->state.shell.exclusiveOperation.load()) {
+        close();
+        return;
+    }
+    const char* name = signal == SIGINT ? "SIGINT" : signal == SIGHUP ? "SIGHUP" : "SIGTERM";
+    std::cerr << "raidgui: " << name
+              << ": a firmware upgrade is under way; stopping it would leave the flash in an "
+                 "unknown state, so the window closes when it has ended\n";
+    closeAfterUpgrade_ = true;
 }
 
 #ifndef QT_NO_SESSIONMANAGER

@@ -131,6 +131,11 @@ public:
     // The log-off / shutdown query: false (after telling the user) while a
     // firmware upgrade owns a device; otherwise the window closes.
     bool queryEndSession();
+    // SIGTERM, SIGINT or SIGHUP: the window closes; while a firmware upgrade
+    // runs it closes when the upgrade has ended (said on standard error,
+    // where the upgrade's last message goes too), and another signal
+    // meanwhile does not hurry it.
+    void onTerminationSignal(int signal);
     // A device-change notification.
     void onDeviceChangeMessage();
     // The status bar's double-click: the system-information box.
@@ -336,6 +341,10 @@ private:
     QLabel* upgradeFirmwareLabel_ = nullptr;
     QProgressBar* upgradeProgressBar_ = nullptr;
     std::unique_ptr<firmware::UpgradeController> upgradeController_;
+    // A termination signal came during an upgrade: close when it ends.
+    bool closeAfterUpgrade_ = false;
+    // What the "Make Bin" window builds, before the page checks it.
+    firmware::FirmwareImage builtImage_;
     tools::ImageBuilderWindow* imageBuilder_ = nullptr;
     // About page.
     QLabel* productNameLabel_ = nullptr;

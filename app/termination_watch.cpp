@@ -11,10 +11,11 @@ namespace raid::app {
 namespace {
 
 int g_pipe[2] = {-1, -1};
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
-void OnSigterm(int) {
+void OnSignal(int signal) {
     const int saved = errno;
-    const char byte = 1;
+    const char byte = static_cast<char>(signal);
     // Async-signal-safe; a full pipe already carries a pending request.
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
     errno = saved;
@@ -25,17 +26,17 @@ void OnSigterm(int) {
 TerminationWatch::TerminationWatch(QObject* parent) : QObject(parent) {
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
     struct sigaction action {};
-    action.sa_handler = OnSigterm;
+    action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : kSignals) ::sigaction(signal, &action, nullptr);
     notifier_ = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &TerminationWatch::drain);
 }
 
 TerminationWatch::~TerminationWatch() {
     if (g_pipe[0] < 0) return;
-    ::signal(SIGTERM, SIG_DFL);
+    for (const int signal : kSignals) ::signal(signal, SIG_DFL);
     delete notifier_;
     ::close(g_pipe[0]);
     ::close(g_pipe[1]);
@@ -44,9 +45,9 @@ TerminationWatch::~TerminationWatch() {
 
 void TerminationWatch::drain() {
     char buffer[16];
-    while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {
-    }
-    Q_EMIT terminationRequested();
+    ssize_t n;
+    while ((n = ::read(g_pipe[0], buffer, sizeof buffer)) > 0)
+        for (ssize_t i = 0; i < n; ++i) Q_EMIT terminationRequested(buffer[i]);
 }
 
 }  // namespace raid::app

@@ -1,7 +1,7 @@
 #pragma once
-// Turns SIGTERM into a Qt signal on the main thread (self-pipe), so that a
-// shutdown asks the window to close like the session manager's query does,
-// and can be refused while a firmware upgrade owns a device.
+// Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the main thread
+// (self-pipe), so that a shutdown, Ctrl+C or a lost terminal asks the window
+// to close, which waits while a firmware upgrade owns a device.
 #include <QObject>
 
 class QSocketNotifier;
@@ -11,12 +11,13 @@ namespace raid::app {
 class TerminationWatch : public QObject {
     Q_OBJECT
 public:
-    // Installs the SIGTERM handler; only one watch may exist at a time.
+    // Installs the handlers; only one watch may exist at a time.
     explicit TerminationWatch(QObject* parent = nullptr);
     ~TerminationWatch() override;
 
 Q_SIGNALS:
-    void terminationRequested();
+    // `signal`: SIGTERM, SIGINT or SIGHUP, once for each one received.
+    void terminationRequested(int signal);
 
 private:
     void drain();

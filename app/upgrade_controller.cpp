@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include "firmware/checked_device.h"
 #include "firmware/dump_file.h"
 #include "firmware/upgrade_host.h"
 
@@ -64,15 +65,22 @@ bool UpgradeController::isRunning() const { return state_.shell.exclusiveOperati
 LoadResult UpgradeController::load(const QString& path, int deviceIndex) {
     if (isRunning()) return {};
     fw_.image.Release();
-    FirmwareTarget target;
-    if (deviceIndex >= 0 && deviceIndex < std::min(state_.discovery.deviceCount, kDeviceSlots)) {
-        const int disk = state_.discovery.DiskOf(deviceIndex);
-        if (disk < kMaxDisks)
-            target.identifyRecord = state_.discovery.identifyRecord[static_cast<std::size_t>(disk)];
-        target.portMultiplier =
-            state_.discovery.deviceSlots[static_cast<std::size_t>(deviceIndex)].portMultiplier != 0;
-    }
-    LoadResult result = LoadFirmwareFile(path.toStdString(), target);
+    fw_.checkedFor.reset();
+    return take(LoadFirmwareFile(path.toStdString(), TargetOf(state_, deviceIndex)), deviceIndex);
+}
+
+LoadResult UpgradeController::adopt(std::vector<std::uint8_t> bytes, const QString& savedPath,
+                                    int deviceIndex) {
+    if (isRunning()) return {};
+    fw_.image.Release();
+    fw_.checkedFor.reset();
+    LoadResult result = ValidateFirmware(bytes, TargetOf(state_, deviceIndex));
+    result.texts.file =
+        "File:" + (savedPath.isEmpty() ? std::string(kUnsavedImageText) : savedPath.toStdString());
+    return take(std::move(result), deviceIndex);
+}
+
+LoadResult UpgradeController::take(LoadResult result, int deviceIndex) {
     const std::pair<int, const std::string*> panels[] = {{4, &result.texts.file},
                                                          {0, &result.texts.checksum},
                                                          {2, &result.texts.deviceCode},
@@ -80,7 +88,10 @@ LoadResult UpgradeController::load(const QString& path, int deviceIndex) {
     for (const auto& [panel, text] : panels)
         if (!text->empty()) Q_EMIT statusPanelChanged(panel, QString::fromStdString(*text));
     for (const Message& m : result.messages) host_->ShowMessage(m);
-    if (result.image) fw_.image = *result.image;
+    if (result.image) {
+        fw_.image = *result.image;
+        fw_.checkedFor = CheckedDeviceOf(state_, deviceIndex, ch_.disks);
+    }
     Q_EMIT imageChanged(fw_.image.Loaded());
     return result;
 }

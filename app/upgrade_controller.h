@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "common/state.h"
 #include "device/channel.h"
@@ -33,6 +34,12 @@ public:
     // as signals. Does nothing (and returns an empty result) while an
     // exclusive operation runs.
     LoadResult load(const QString& path, int deviceIndex);
+    // The same for an image built by the "Make Bin" window and saved as
+    // `savedPath` (empty: not saved): checked as a loaded file is, the
+    // panels set, refused or made the loaded image.
+    LoadResult adopt(std::vector<std::uint8_t> bytes, const QString& savedPath, int deviceIndex);
+    // The "File:" panel's text for a built image that was not saved.
+    static constexpr const char* kUnsavedImageText = "(built by Make Bin, not saved)";
     // Runs the upgrade of device `deviceIndex` to its end. Does nothing
     // (outcome Busy) while an exclusive operation runs, so a second click
     // that arrives through the event loop meanwhile is harmless.
@@ -71,6 +78,8 @@ Q_SIGNALS:
 private:
     class Host;
     void pump();
+    // Shows what a load or build found and keeps an accepted image.
+    LoadResult take(LoadResult result, int deviceIndex);
 
     AppState& state_;
     FirmwareState& fw_;

@@ -12,6 +12,7 @@
 #include <QShortcut>
 #include <QTimer>
 #include <algorithm>
+#include <iostream>
 
 #include "app/layout_parts.h"
 #include "app/main_window.h"
@@ -82,6 +83,9 @@ void MainWindow::wireUpgradePage() {
     connect(c, &UpgradeController::selectorsEnabledChanged, this, [this](bool enabled) {
         device1Box_->setEnabled(enabled);
         device2Box_->setEnabled(enabled);
+        // The operation has ended; the close waits for the upgrade call to
+        // return.
+        if (enabled && closeAfterUpgrade_) QTimer::singleShot(0, this, [this] { close(); });
     });
     connect(c, &UpgradeController::progressStarted, this,
             [this](const QString& label, int maximum) {
@@ -102,19 +106,33 @@ void MainWindow::wireUpgradePage() {
     connect(loadFirmwareButton_, &PictureButton::clicked, this, &MainWindow::loadFirmware);
     connect(startUpgradeButton_, &PictureButton::clicked, this, &MainWindow::startUpgrade);
 
-    // The builder replaces the loaded image, which an upgrade is writing.
+    // A built image is checked against the selected device as a loaded
+    // file is before it becomes the loaded image; none while an upgrade runs.
     tools::ImageBuilderHooks hooks = options_.imageBuilderHooks;
     hooks.imageInUse = [this] { return context_->state.shell.exclusiveOperation.load(); };
-    imageBuilder_ = new tools::ImageBuilderWindow(ctx.firmware.image,
-                                                  QString::fromStdString(programFolder().string()),
-                                                  hooks, std::nullopt, this);
+    imageBuilder_ = new tools::ImageBuilderWindow(
+        builtImage_, QString::fromStdString(programFolder().string()), hooks, std::nullopt, this);
     imageBuilder_->hide();
+    connect(imageBuilder_, &tools::ImageBuilderWindow::imageBuilt, this,
+            [this](const QString& savedPath) {
+                if (context_->state.shell.exclusiveOperation.load()) return;
+                firmwareFileLabel_->setText(savedPath.isEmpty()
+                                                ? QString(UpgradeController::kUnsavedImageText)
+                                                : QDir::toNativeSeparators(savedPath));
+                upgradeController_->adopt(builtImage_.bytes, savedPath, selectedUpgradeDevice_);
+            });
     auto* shortcut = new QShortcut(QKeySequence("Ctrl+Shift+B"), this);
     shortcut->setObjectName("imageBuilderShortcut");
     connect(shortcut, &QShortcut::activated, this, &MainWindow::openImageBuilder);
 }
 
 void MainWindow::showFirmwareMessage(const QString& text, const QString& caption, int icon) {
+    // Asked to quit: nobody may be there to dismiss a box.
+    if (closeAfterUpgrade_) {
+        std::cerr << "raidgui: " << caption.toStdString() << ": "
+                  << QString(text).replace('\n', ' ').toStdString() << "\n";
+        return;
+    }
     switch (static_cast<firmware::MessageIcon>(icon)) {
         case firmware::MessageIcon::Error:
             messages_->ShowError(this, text, caption);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/raidctl_output.h"
+#include "firmware/checked_device.h"
 #include "firmware/firmware_state.h"
 #include "firmware/flash_read.h"
 #include "firmware/spi_ranges.h"
@@ -35,20 +36,12 @@ bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes,
     return false;
 }
 
-firmware::FirmwareTarget TargetOf(const AppState& state, int index) {
-    const DiscoveryState& d = state.discovery;
-    firmware::FirmwareTarget target;
-    const int disk = d.DiskOf(index);
-    if (disk < kMaxDisks) target.identifyRecord = d.identifyRecord[static_cast<std::size_t>(disk)];
-    target.portMultiplier = d.deviceSlots[static_cast<std::size_t>(index)].portMultiplier != 0;
-    return target;
-}
-
 // Loads FILE for device `index` as the window's Load button does, printing
 // the status texts; the image, or none after printing the refusal.
 std::optional<firmware::FirmwareImage> CheckFile(Context& ctx, const AppState& state, int index,
                                                  const std::string& path) {
-    const firmware::LoadResult r = firmware::LoadFirmwareFile(path, TargetOf(state, index));
+    const firmware::LoadResult r =
+        firmware::LoadFirmwareFile(path, firmware::TargetOf(state, index));
     for (const std::string* text :
          {&r.texts.file, &r.texts.checksum, &r.texts.deviceCode, &r.texts.fileCode})
         if (!text->empty()) ctx.out << *text << "\n";
@@ -203,6 +196,7 @@ int RunFlash(Context& ctx, const Arguments& args, const FlashOptions& options) {
     auto image = CheckFile(ctx, state, index, args.file);
     if (!image) return kExitRefused;
     fw.image = std::move(*image);
+    fw.checkedFor = firmware::CheckedDeviceOf(state, index, ctx.disks);
     if (const std::string tooLarge = firmware::EraseRefusal(state, index, fw.image.Size());
         !tooLarge.empty()) {
         ctx.err << "raidctl: refused: " << tooLarge << "\n";
@@ -217,9 +211,10 @@ int RunFlash(Context& ctx, const Arguments& args, const FlashOptions& options) {
 
     const bool backupFirst = !args.backupFile.empty();
     const std::uint64_t size = fw.image.Size();
-    const auto steps =
-        static_cast<std::uint32_t>(firmware::EraseRangeFor(size).length / firmware::kEraseStep +
-                                   2 * ((size + firmware::kSpiChunk - 1) / firmware::kSpiChunk));
+    const auto steps = static_cast<std::uint32_t>(
+        firmware::PlanErase(size, firmware::WholeFlashLength(state, index)).range.length /
+            firmware::kEraseStep +
+        2 * ((size + firmware::kSpiChunk - 1) / firmware::kSpiChunk));
     CliUpgradeHost host(ctx, options, fw, steps, backupFirst);
     firmware::UpgradeOptions upgradeOptions;
     upgradeOptions.backupFirst = backupFirst;
@@ -234,14 +229,19 @@ int RunFlash(Context& ctx, const Arguments& args, const FlashOptions& options) {
     using firmware::UpgradeOutcome;
     switch (r.outcome) {
         case UpgradeOutcome::Done:
+            if (!r.warning.empty()) ctx.err << "raidctl: warning: " << r.warning << "\n";
             return kExitOk;
         case UpgradeOutcome::WrongType:
+        case UpgradeOutcome::WrongProduct:
+        case UpgradeOutcome::OtherEnclosure:
         case UpgradeOutcome::TooLarge:
             ctx.err << "raidctl: refused: " << OneLine(r.finalText) << "\n";
             return kExitRefused;
         case UpgradeOutcome::Busy:
         case UpgradeOutcome::NoImage:
         case UpgradeOutcome::Closing:
+        case UpgradeOutcome::NoAnswer:
+        case UpgradeOutcome::TypeUnknown:
         case UpgradeOutcome::BackupFailed:
             ctx.err << "raidctl: "
                     << (r.finalText.empty() ? std::string("stopped") : OneLine(r.finalText))

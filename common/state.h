@@ -72,6 +72,8 @@ struct DeviceSlot {
     std::uint8_t featureMask = 0x3D;
     std::uint8_t portMultiplier = 0;
     std::uint8_t spiTypeByte = 0;
+    std::uint8_t spiTypeRead =
+        0;  // 1 when spiTypeByte came from the flash, 0 when that read failed
     std::uint8_t modelFromController = 0;
     std::uint8_t memberOrder = 0;  // 0 when identify byte 49 bit 4 is set
     std::uint8_t hasSensors = 0;

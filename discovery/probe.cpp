@@ -177,6 +177,25 @@ bool SameDeviceAsBefore(const DiscoveryState& d, int index, const Record512& ide
 
 }  // namespace
 
+void TakeInformationReply(Record512& identify) {
+    std::copy_n(identify.begin() + id::kReplyFirmware, 8, identify.begin() + id::kFirmware);
+}
+
+bool ReadControllerIdentity(device::CommandChannel& ch, int disk, Record512& identify,
+                            std::uint8_t& portMultiplier) {
+    for (int attempt = 0; attempt < kSpiChunkAttempts; ++attempt) {
+        if (ch.pump) ch.pump();
+        if (device::QueryController(ch, disk, device::cmd::kInformation, identify) ==
+            device::kResultSuccess) {
+            TakeInformationReply(identify);
+            portMultiplier = ch.controllerType;
+            return true;
+        }
+    }
+    identify = {};
+    return false;
+}
+
 int ProbeDisks(AppState& state, device::CommandChannel& ch, const Notices& notices) {
     auto& d = state.discovery;
     const HeldDevice held = FindHeldDevice(state);
@@ -222,8 +241,7 @@ int ProbeDisks(AppState& state, device::CommandChannel& ch, const Notices& notic
                 device::kResultSuccess) {
                 if ((identify[id::kBuzzer] & 0xF0) == 0x50) slot.optionCapability |= 0x01;
                 if (ScheduleValid(identify)) slot.optionCapability |= 0x02;
-                std::copy_n(identify.begin() + id::kReplyFirmware, 8,
-                            identify.begin() + id::kFirmware);
+                TakeInformationReply(identify);
                 // Product codes 0x0050 and 0x0005 are bridges of other
                 // products that answer the same protocol.
                 const std::uint8_t lo = identify[id::kProductLow];
@@ -237,7 +255,10 @@ int ProbeDisks(AppState& state, device::CommandChannel& ch, const Notices& notic
         if ((entry & 0xF0) != 0) {
             std::array<std::uint8_t, 256> flash{};
             // A failed read leaves 0: better than the type of another device.
-            ReadSpiRange(ch, i, 0, static_cast<std::uint32_t>(flash.size()), flash, notices);
+            slot.spiTypeRead =
+                ReadSpiRange(ch, i, 0, static_cast<std::uint32_t>(flash.size()), flash, notices)
+                    ? 1
+                    : 0;
             slot.spiTypeByte = flash[kSpiTypeOffset];
 
             FillModelText(ch, i, identify, slot);

@@ -14,6 +14,18 @@ namespace raid::discovery {
 // The pause before each controller query after the first.
 inline constexpr std::uint32_t kQueryPauseMs = 200;
 
+// The information reply (code 0x11) as discovery keeps it in
+// IdentifyRecord: reply bytes 88..95 (firmware and product codes) copied to
+// 46..53.
+void TakeInformationReply(Record512& identify);
+
+// Asks the controller on physical disk `disk` for its information reply now,
+// up to 9 times, pumping before each, and amends it as TakeInformationReply
+// does; `portMultiplier` takes the controller type of the reply. False (and
+// `identify` zeroed) when no attempt was answered.
+bool ReadControllerIdentity(device::CommandChannel& ch, int disk, Record512& identify,
+                            std::uint8_t& portMultiplier);
+
 // Probes physical disks 0..9 (stopping once PhysicalDiskCount disks were
 // opened) and returns how many enclosures it found. Fills NewDeviceTable (not
 // NewDeviceCount), IdentifyRecord, the per-device slots (first four devices)

@@ -58,6 +58,26 @@ std::string ChecksumText(std::uint32_t sum) {
     return buf;
 }
 
+std::optional<Message> CheckProduct(std::span<const std::uint8_t> file,
+                                    const FirmwareTarget& target, LoadTexts* texts) {
+    if (target.portMultiplier) return std::nullopt;
+    // A record or file too short to hold the codes reads as zeros: no
+    // product check.
+    std::array<std::uint8_t, kDeviceProductOffset + 2> identify{};
+    std::copy_n(target.identifyRecord.begin(),
+                std::min(target.identifyRecord.size(), identify.size()), identify.begin());
+    std::array<std::uint8_t, kHeaderSize> header{};
+    std::copy_n(file.begin(), std::min(file.size(), header.size()), header.begin());
+    const std::uint32_t deviceCode = BigEndian32(identify, kDeviceCodeOffset);
+    const std::uint32_t fileCode = BigEndian32(header, kFileCodeOffset);
+    if (texts) {
+        texts->deviceCode = HexText("F:", deviceCode);
+        texts->fileCode = HexText("C:", fileCode);
+    }
+    if (ProductAccepted(header, identify, deviceCode, fileCode)) return std::nullopt;
+    return Refusal("The firmware is not for this product.\nPlease check it.");
+}
+
 LoadResult ValidateFirmware(std::span<const std::uint8_t> file, const FirmwareTarget& target) {
     LoadResult result;
     result.texts.checksum = ChecksumText(ByteSum(file));
@@ -71,20 +91,9 @@ LoadResult ValidateFirmware(std::span<const std::uint8_t> file, const FirmwareTa
             Refusal("Threr are METADATA_SINGATURE error in the firmware file.\nPlease check it."));
         return result;
     }
-    if (!target.portMultiplier) {
-        // A record too short to hold the codes reads as zeros: no product check.
-        std::array<std::uint8_t, kDeviceProductOffset + 2> identify{};
-        std::copy_n(target.identifyRecord.begin(),
-                    std::min(target.identifyRecord.size(), identify.size()), identify.begin());
-        const std::uint32_t deviceCode = BigEndian32(identify, kDeviceCodeOffset);
-        const std::uint32_t fileCode = BigEndian32(file, kFileCodeOffset);
-        result.texts.deviceCode = HexText("F:", deviceCode);
-        result.texts.fileCode = HexText("C:", fileCode);
-        if (!ProductAccepted(file, identify, deviceCode, fileCode)) {
-            result.messages.push_back(
-                Refusal("The firmware is not for this product.\nPlease check it."));
-            return result;
-        }
+    if (auto refusal = CheckProduct(file, target, &result.texts)) {
+        result.messages.push_back(std::move(*refusal));
+        return result;
     }
     result.image = FirmwareImage{std::vector<std::uint8_t>(file.begin(), file.end())};
     return result;

@@ -75,6 +75,13 @@ struct LoadResult {
 std::uint32_t ByteSum(std::span<const std::uint8_t> bytes);
 std::string ChecksumText(std::uint32_t sum);
 
+// The product check alone, for a file already in memory (the last check of
+// ValidateFirmware): none when `target` takes the file's product, which a
+// port-multiplier device always does; otherwise the refusal. `texts`, when
+// given, takes the "F:" and "C:" texts (not for a port-multiplier device).
+std::optional<Message> CheckProduct(std::span<const std::uint8_t> file,
+                                    const FirmwareTarget& target, LoadTexts* texts = nullptr);
+
 // Checks file bytes already in memory against `target`: format GUID, then
 // metadata signature, then (not for a port-multiplier device) the product.
 // A file shorter than kHeaderSize is refused with the GUID message and never

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "discovery/probe.h"
+#include "firmware/checked_device.h"
 #include "firmware/exclusive_operation.h"
 #include "firmware/flash_read.h"
 #include "firmware/spi_ranges.h"
@@ -34,12 +36,31 @@ DeviceSlot SlotOf(const AppState& state, int deviceIndex) {
     return state.discovery.deviceSlots[static_cast<std::size_t>(deviceIndex)];
 }
 
+bool IsDevice(const AppState& state, int deviceIndex) {
+    return deviceIndex >= 0 && deviceIndex < std::min(state.discovery.deviceCount, kDeviceSlots) &&
+           state.discovery.DiskOf(deviceIndex) < kMaxDisks;
+}
+
+std::optional<std::uint32_t> FlashSizeOf(const DeviceSlot& slot) {
+    return slot.spiTypeRead != 0 ? FlashSizeOfType(slot.spiTypeByte) : std::nullopt;
+}
+
+std::uint64_t RoundUp(std::uint64_t value, std::uint64_t step) {
+    return (value + step - 1) / step * step;
+}
+
+std::string Hex(std::uint64_t value) {
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(value));
+    return buf;
+}
+
 // The phases after the type check, from the optional backup to the compare.
 class Phases {
 public:
     Phases(AppState& state, FirmwareState& fw, device::CommandChannel& ch, UpgradeHost& host,
-           ExclusiveOperation& op, UpgradeResult& result)
-        : state_(state), fw_(fw), ch_(ch), host_(host), op_(op), result_(result) {}
+           ExclusiveOperation& op, UpgradeResult& result, const ErasePlan& plan)
+        : state_(state), fw_(fw), ch_(ch), host_(host), op_(op), result_(result), plan_(plan) {}
 
     UpgradeOutcome Run(const UpgradeOptions& options);
 
@@ -62,15 +83,17 @@ private:
     UpgradeHost& host_;
     ExclusiveOperation& op_;
     UpgradeResult& result_;
+    const ErasePlan& plan_;
     std::string stopText_;
 };
 
 UpgradeOutcome Phases::Run(const UpgradeOptions& options) {
     const std::vector<std::uint8_t>& image = fw_.image.bytes;
     const auto size = static_cast<std::uint32_t>(image.size());
-    const FlashRange erase = EraseRangeFor(size);
+    const FlashRange erase = plan_.range;
     const auto eraseStart = static_cast<std::uint32_t>(erase.start);
     const auto eraseLength = static_cast<std::uint32_t>(erase.length);
+    const auto mustEnd = static_cast<std::uint32_t>(plan_.mustEnd);
     const auto& notices = op_.Notices();
 
     if (options.backupFirst) {
@@ -90,13 +113,28 @@ UpgradeOutcome Phases::Run(const UpgradeOptions& options) {
     }
 
     if (!RunLoop([&] {
-            return EraseSpiRange(state_, ch_, eraseStart, eraseLength, notices,
+            return EraseSpiRange(state_, ch_, eraseStart, mustEnd - eraseStart, notices,
                                  &fw_.progressCounter);
         })) {
         op_.SetStatus("SPI Erase Fail.");
         return UpgradeOutcome::EraseFailed;
     }
-    op_.SetStatus("SPI Erase OK");
+    // Past the image's last byte on a flash of unknown size: the flash may
+    // end here, and what is to be programmed is erased already.
+    if (eraseStart + eraseLength > mustEnd) {
+        const std::uint32_t stepsBefore = fw_.progressCounter;
+        if (!EraseSpiRange(state_, ch_, mustEnd, eraseStart + eraseLength - mustEnd, notices,
+                           &fw_.progressCounter)) {
+            const std::uint64_t stoppedAt =
+                mustEnd + std::uint64_t{fw_.progressCounter - stepsBefore} * kEraseStep;
+            result_.warning = "SPI Erase OK up to " + AddressText(mustEnd) +
+                              "; past the image's end the flash refused the erase at " +
+                              AddressText(static_cast<std::uint32_t>(stoppedAt)) +
+                              " (its end, its size not being known)";
+        }
+        host_.SetProgress(fw_.progressCounter);
+    }
+    op_.SetStatus(result_.warning.empty() ? std::string("SPI Erase OK") : result_.warning);
     host_.ShowPhase("Process 2 / 3");
 
     if (!RunLoop([&] {
@@ -131,14 +169,63 @@ UpgradeOutcome Phases::Run(const UpgradeOptions& options) {
 // An early stop: the message and the end of the operation, in the order
 // the step asks for.
 UpgradeResult Refused(ExclusiveOperation& op, UpgradeHost& host, UpgradeOutcome outcome,
-                      const std::string& text, bool endFirst) {
+                      const Message& message, bool endFirst) {
     UpgradeResult result;
     result.outcome = outcome;
-    result.finalText = text;
+    result.finalText = message.text;
     if (endFirst) op.End();
-    host.ShowMessage({text, "Message", MessageIcon::None});
+    host.ShowMessage(message);
     op.End();
     return result;
+}
+UpgradeResult Refused(ExclusiveOperation& op, UpgradeHost& host, UpgradeOutcome outcome,
+                      const std::string& text, bool endFirst) {
+    return Refused(op, host, outcome, {text, "Message", MessageIcon::None}, endFirst);
+}
+
+// The device about to be erased, read afresh and checked against the image.
+// Nullopt when it may be erased; otherwise the refusal, nothing erased.
+std::optional<UpgradeResult> Recheck(AppState& state, FirmwareState& fw, device::CommandChannel& ch,
+                                     UpgradeHost& host, ExclusiveOperation& op, int deviceIndex) {
+    const std::string device = "Device" + std::to_string(deviceIndex + 1);
+    const int disk = state.discovery.DiskOf(deviceIndex);
+    Record512 identify{};
+    std::uint8_t portMultiplier = 0;
+    if (!discovery::ReadControllerIdentity(ch, disk, identify, portMultiplier)) {
+        const std::string why =
+            ch.lastOpenError != platform::OpenError::None
+                ? " could not be opened again before the erase (" + ch.lastOpenMessage + ")"
+                : " did not answer when asked again before the erase";
+        return Refused(op, host, UpgradeOutcome::NoAnswer, device + why + ". Nothing was erased.",
+                       true);
+    }
+
+    DeviceSlot& slot = state.discovery.deviceSlots[static_cast<std::size_t>(deviceIndex)];
+    std::array<std::uint8_t, 256> head{};
+    if (ReadSpiRange(state, ch, 0, static_cast<std::uint32_t>(head.size()), head, op.Notices())) {
+        slot.spiTypeByte = head[kTypeByteOffset];
+        slot.spiTypeRead = 1;
+    } else if (slot.spiTypeRead == 0) {
+        return Refused(op, host, UpgradeOutcome::TypeUnknown,
+                       "The flash type of " + device +
+                           " cannot be read (byte 95 of its flash), so the image cannot be "
+                           "checked against it. Nothing was erased.",
+                       true);
+    }
+    slot.portMultiplier = portMultiplier;
+
+    if (auto refusal = CheckProduct(fw.image.bytes, FirmwareTarget{identify, portMultiplier != 0}))
+        return Refused(op, host, UpgradeOutcome::WrongProduct, *refusal, true);
+
+    const auto now = CheckedDeviceOf(state, deviceIndex, ch.disks, &identify);
+    if (fw.checkedFor && now && !SameEnclosure(*fw.checkedFor, *now))
+        return Refused(op, host, UpgradeOutcome::OtherEnclosure,
+                       "The firmware file was checked for " + fw.checkedFor->name + ", not for " +
+                           now->name +
+                           ", which is about to be upgraded. Load the file again for this "
+                           "enclosure. Nothing was erased.",
+                       true);
+    return std::nullopt;
 }
 
 }  // namespace
@@ -157,24 +244,28 @@ std::uint64_t ProgressMaximumFor(std::uint64_t imageSize) {
     return e / kSpiChunk * 2 + e / kEraseStep + kProgressSlack;
 }
 
-std::string EraseRefusal(const AppState& state, int deviceIndex, std::uint64_t imageSize) {
+ErasePlan PlanErase(std::uint64_t imageSize, std::optional<std::uint32_t> flashSize) {
     const FlashRange erase = EraseRangeFor(imageSize);
-    const std::uint64_t end = erase.start + erase.length;
-    // The erase rule adds 8 KiB past the image: for an image as large as the
-    // part the last steps have no flash to go to, and the run would stop
-    // there with the whole part already blank.
-    const auto part = WholeFlashLength(state, deviceIndex);
     const std::uint64_t limit =
-        part ? std::min<std::uint64_t>(*part, kAddressableFlash) : kAddressableFlash;
-    if (end <= limit) return {};
-    char text[200];
-    std::snprintf(text, sizeof text,
-                  "The image is too large for this flash: erasing for it would reach %llX, past "
-                  "the %s at %llX. Nothing was erased.",
-                  static_cast<unsigned long long>(end),
-                  part && *part <= kAddressableFlash ? "end of the flash" : "addressable flash",
-                  static_cast<unsigned long long>(limit));
-    return text;
+        flashSize ? std::min<std::uint64_t>(*flashSize, kAddressableFlash) : kAddressableFlash;
+    ErasePlan plan;
+    plan.range = {erase.start, std::min(erase.start + erase.length, limit) - erase.start};
+    const std::uint64_t end = plan.range.start + plan.range.length;
+    plan.mustEnd = flashSize ? end : std::min(end, RoundUp(imageSize, kEraseStep));
+    return plan;
+}
+
+std::string SizeRefusal(std::uint64_t imageSize, std::optional<std::uint32_t> flashSize) {
+    const bool known = flashSize && *flashSize <= kAddressableFlash;
+    const std::uint64_t limit = known ? *flashSize : kAddressableFlash;
+    if (imageSize <= limit) return {};
+    return "The image (" + Hex(imageSize) + " bytes) is larger than " +
+           (known ? "the flash (" : "the flash the commands can address (") + Hex(limit) +
+           " bytes). Nothing was erased.";
+}
+
+std::string EraseRefusal(const AppState& state, int deviceIndex, std::uint64_t imageSize) {
+    return SizeRefusal(imageSize, FlashSizeOf(SlotOf(state, deviceIndex)));
 }
 
 UpgradeResult RunUpgrade(AppState& state, FirmwareState& fw, device::CommandChannel& ch,
@@ -187,6 +278,19 @@ UpgradeResult RunUpgrade(AppState& state, FirmwareState& fw, device::CommandChan
                        false);
 
     op.SelectDevice(deviceIndex);
+    // Before any command: an image larger than the flash discovery found.
+    if (const std::string tooLarge = EraseRefusal(state, deviceIndex, fw.image.Size());
+        !tooLarge.empty())
+        return Refused(op, host, UpgradeOutcome::TooLarge, tooLarge, true);
+    if (host.IsClosing()) {
+        UpgradeResult result;
+        result.outcome = UpgradeOutcome::Closing;
+        return result;
+    }
+    // A device index that names no device is refused by the range loops.
+    if (IsDevice(state, deviceIndex))
+        if (auto refused = Recheck(state, fw, ch, host, op, deviceIndex)) return *refused;
+
     const DeviceSlot slot = SlotOf(state, deviceIndex);
     const std::uint8_t imageType = fw.image.bytes[kTypeByteOffset];
     const std::string types = "SPI = " + Hex2(slot.spiTypeByte) + ", BIN = " + Hex2(imageType);
@@ -203,13 +307,14 @@ UpgradeResult RunUpgrade(AppState& state, FirmwareState& fw, device::CommandChan
         result.outcome = UpgradeOutcome::Closing;
         return result;
     }
+    const ErasePlan plan = PlanErase(fw.image.Size(), FlashSizeOf(slot));
 
     UpgradeResult result;
     fw.progressCounter = 0;
     host.BeginProgress("Firmware Update...",
                        static_cast<std::uint32_t>(ProgressMaximumFor(fw.image.Size())));
     host.ShowPhase("Process 1 / 3");
-    Phases phases(state, fw, ch, host, op, result);
+    Phases phases(state, fw, ch, host, op, result, plan);
     result.outcome = phases.Run(options);
     host.EndProgress();
 

@@ -12,9 +12,12 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <csignal>
+#include <iostream>
 #include <sstream>
 
 #include "app/image_builder_window.h"
+#include "app/termination_watch.h"
 #include "app/upgrade_controller.h"
 #include "cli/raidctl_make_bin.h"
 #include "firmware/firmware_image.h"
@@ -65,8 +68,8 @@ protected:
     QString Panel(int i) {
         return Find<QLabel>(QString("statusPanel%1").arg(i).toLatin1().constData())->text();
     }
-    std::vector<std::uint8_t> Flash() {
-        return emulator()->WithModel([](const sim::Enclosure& m) { return m.spiFlash; });
+    std::vector<std::uint8_t> Flash(int disk = 0) {
+        return disks->Emulator(disk)->WithModel([](const sim::Enclosure& m) { return m.spiFlash; });
     }
     std::shared_ptr<sim::ControllerEmulator> emulator() { return disks->Emulator(0); }
     std::vector<QString> Texts() const {
@@ -244,6 +247,116 @@ TEST_F(UpgradePageTest, CtrlShiftBOpensTheMakeBinWindowWhichBuildsWhatMakeBinBui
     ASSERT_EQ(built.Size(), 0x80000u);
     EXPECT_EQ(Read(out), built.bytes);
     EXPECT_EQ(Read(logFolder.path / "window.bin"), built.bytes);
+}
+
+TEST_F(UpgradePageTest, SigintAndSighupDuringAnUpgradeWaitForItsEnd) {
+    const auto image = FirmwareBytes(0x2000);
+    chosen = File("fw.bin", image);
+    Click("loadFirmwareButton");
+    TerminationWatch watch;
+    QObject::connect(&watch, &TerminationWatch::terminationRequested, window.get(),
+                     &MainWindow::onTerminationSignal);
+    std::ostringstream said;
+    std::streambuf* const cerr = std::cerr.rdbuf(said.rdbuf());
+    bool openAfterBoth = false;
+    // From the event loop once the upgrade has begun: each signal is taken
+    // in a later turn of the loop, while the upgrade goes on.
+    QTimer::singleShot(0, window.get(), [&] {
+        std::raise(SIGINT);
+        QTimer::singleShot(0, window.get(), [&] {
+            std::raise(SIGHUP);
+            QTimer::singleShot(0, window.get(), [&] {
+                openAfterBoth =
+                    window->isVisible() && window->context().state.shell.exclusiveOperation.load();
+            });
+        });
+    });
+    window->show();
+    Click("startUpgradeButton");
+    for (int i = 0; i < 10 && window->isVisible(); ++i) QCoreApplication::processEvents();
+    std::cerr.rdbuf(cerr);
+
+    EXPECT_TRUE(openAfterBoth);
+    EXPECT_FALSE(window->isVisible());
+    const std::string text = said.str();
+    EXPECT_NE(text.find("raidgui: SIGINT: a firmware upgrade is under way"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("raidgui: SIGHUP: a firmware upgrade is under way"), std::string::npos);
+    // The last message goes where someone may read it, not into a box.
+    EXPECT_NE(text.find("raidgui: Firmware Upgrade Message: Firmware Upgrade 3/3 completed!"),
+              std::string::npos);
+    EXPECT_TRUE(sink.boxes.empty());
+    const auto flash = Flash();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+}
+
+TEST_F(UpgradePageTest, AMakeBinImageIsCheckedAsALoadedFileBeforeItIsLoaded) {
+    // A boot loader that carries the firmware header, its configuration
+    // block at 0x78000: a chip-sized image.
+    std::vector<std::uint8_t> boot = FirmwareBytes(0x4000);
+    boot[16] = 0x00;
+    boot[17] = 0x80;
+    boot[18] = 0x07;
+    builderFiles = {File("spihead.bin", boot)};
+    window->imageBuilder().addSubCodes();
+    window->imageBuilder().saveBin();
+    const auto& fw = window->context().firmware;
+    ASSERT_TRUE(fw.image.Loaded());
+    EXPECT_EQ(fw.image.Size(), 0x80000u);
+    EXPECT_EQ(std::vector<std::uint8_t>(fw.image.bytes.begin(), fw.image.bytes.begin() + 0x4000),
+              boot);
+    EXPECT_EQ(Find<QLabel>("firmwareFileLabel")->text(), "(built by Make Bin, not saved)");
+    EXPECT_EQ(Panel(4), "File:(built by Make Bin, not saved)");
+    EXPECT_TRUE(Panel(0).startsWith("Chksum:"));
+    EXPECT_TRUE(sink.boxes.empty());
+
+    // A boot loader without the header: the built image is refused as a file
+    // would be, and no image is left loaded.
+    std::vector<std::uint8_t> bare(0x4000, 0x11);
+    bare[16] = 0x00;
+    bare[17] = 0x80;
+    bare[18] = 0x07;
+    builderFiles = {File("spihead.bin", bare)};
+    window->imageBuilder().addSubCodes();
+    window->imageBuilder().saveBin();
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].text, "Threr are GUID error in the firmware file.\nPlease check it.");
+    EXPECT_FALSE(fw.image.Loaded());
+}
+
+// Device1 is an enclosure of another product, with a firmware code past the
+// threshold; Device2 the usual one.
+class TwoProductsUpgradeTest : public UpgradePageTest {
+protected:
+    void SetUp() override {
+        AddEnclosure("raid0", [](sim::Enclosure& m) {
+            m.firmwareCode[0] = 0x14;
+            m.productCode[0] = 0x12;
+            m.productCode[1] = 0x34;
+        });
+        UpgradePageTest::SetUp();
+    }
+};
+
+TEST_F(TwoProductsUpgradeTest, SwitchingTheSelectionAfterLoadingRefusesTheOtherProduct) {
+    window->selectUpgradeDevice(1);
+    chosen = File("fw.bin", FirmwareBytes(0x2000));
+    Click("loadFirmwareButton");
+    ASSERT_TRUE(sink.boxes.empty());
+    ASSERT_TRUE(window->context().firmware.image.Loaded());
+    const auto before0 = Flash(0);
+    const auto before1 = Flash(1);
+
+    window->selectUpgradeDevice(0);
+    Click("startUpgradeButton");
+    ASSERT_FALSE(sink.boxes.empty());
+    EXPECT_EQ(sink.boxes.back().text, "The firmware is not for this product.\nPlease check it.");
+    EXPECT_EQ(sink.boxes.back().caption, "Error");
+    for (int i = 0; i < 2; ++i)
+        for (const auto& c : disks->Emulator(i)->ExecutedCommandBytes())
+            EXPECT_NE(c[0], device::cmd::kEraseSpi) << "enclosure " << i;
+    EXPECT_EQ(Flash(0), before0);
+    EXPECT_EQ(Flash(1), before1);
 }
 
 }  // namespace

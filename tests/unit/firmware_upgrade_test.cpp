@@ -7,9 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "firmware/checked_device.h"
+#include "firmware/flash_read.h"
 #include "firmware/spi_ranges.h"
 #include "firmware/upgrade.h"
 #include "sim/enclosure_data.h"
+#include "tests/unit/firmware_files.h"
 #include "tests/unit/firmware_rig.h"
 
 namespace raid::firmware {
@@ -54,7 +57,10 @@ TEST(FirmwareUpgrade, SmallImageRunsAllThreePhases) {
     EXPECT_EQ(r.outcome, UpgradeOutcome::Done);
     EXPECT_EQ(Addresses(rig.Commands(cmd::kEraseSpi)), Steps(0, 0x8000, 0x1000));
     EXPECT_EQ(Addresses(rig.Commands(cmd::kWriteSpi)), Steps(0, 0x2000, 0x80));
-    EXPECT_EQ(Addresses(rig.Commands(cmd::kReadSpi)), Steps(0, 0x2000, 0x80));
+    // The flash's first 256 bytes read afresh for its type, then the read-back.
+    std::vector<std::uint32_t> reads{0, 0x80};
+    for (const std::uint32_t a : Steps(0, 0x2000, 0x80)) reads.push_back(a);
+    EXPECT_EQ(Addresses(rig.Commands(cmd::kReadSpi)), reads);
     const auto flash = rig.Flash();
     EXPECT_TRUE(Holds(flash, rig.fw.image.bytes));
     EXPECT_TRUE(AllErased(flash, 0x2000, 0x8000));
@@ -167,17 +173,18 @@ TEST(FirmwareUpgrade, NothingIsSentWhenItCannotOrMustNotStart) {
     EXPECT_EQ(RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0).outcome, UpgradeOutcome::Closing);
     EXPECT_FALSE(rig.state.shell.exclusiveOperation.load());
 
-    // Too large for the flash part, or for the flash commands' addresses
+    // Larger than the flash part, or than the flash commands can address
     // on a part of unknown size.
     rig.host.closing = false;
-    rig.fw.image.bytes = FlashImage(0x800000);
+    rig.fw.image.bytes = FlashImage(sim::kSpiFlashSize + 0x80);
     EXPECT_EQ(RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0).outcome, UpgradeOutcome::TooLarge);
-    EXPECT_NE(rig.host.messages.back().text.find("past the end of the flash at 80000"),
-              std::string::npos);
+    EXPECT_EQ(
+        rig.host.messages.back().text,
+        "The image (80080 bytes) is larger than the flash (80000 bytes). Nothing was erased.");
     rig.state.discovery.deviceSlots[0].spiTypeByte = 0x77;
-    rig.fw.image.bytes = FlashImage(0x800000, 0x77);
+    rig.fw.image.bytes = FlashImage(0x800080, 0x77);
     EXPECT_EQ(RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0).outcome, UpgradeOutcome::TooLarge);
-    EXPECT_NE(rig.host.messages.back().text.find("past the addressable flash at 800000"),
+    EXPECT_NE(rig.host.messages.back().text.find("the flash the commands can address (800000"),
               std::string::npos);
 
     EXPECT_TRUE(rig.emulator->Trace().empty());
@@ -206,7 +213,8 @@ TEST(FirmwareUpgrade, BackupBeforeErasing) {
     FirmwareRig rig;
     const auto before = rig.Flash();
     rig.fw.image.bytes = FlashImage(0x2000);
-    UpgradeResult r = RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0, {.backupFirst = true, .keepBackup = {}});
+    UpgradeResult r =
+        RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0, {.backupFirst = true, .keepBackup = {}});
     EXPECT_EQ(r.outcome, UpgradeOutcome::Done);
     EXPECT_EQ(r.backup, std::vector<std::uint8_t>(before.begin(), before.begin() + 0x8000));
 
@@ -215,7 +223,8 @@ TEST(FirmwareUpgrade, BackupBeforeErasing) {
     const auto intact = failing.Flash();
     failing.fw.image.bytes = FlashImage(0x2000);
     ASSERT_EQ(failing.emulator->Control("spifault read 3000 fail always"), "");
-    r = RunUpgrade(failing.state, failing.fw, failing.ch, failing.host, 0, {.backupFirst = true, .keepBackup = {}});
+    r = RunUpgrade(failing.state, failing.fw, failing.ch, failing.host, 0,
+                   {.backupFirst = true, .keepBackup = {}});
     EXPECT_EQ(r.outcome, UpgradeOutcome::BackupFailed);
     EXPECT_EQ(r.finalText, "ReadSPI fail, Address = 3000");
     EXPECT_TRUE(r.backup.empty());
@@ -224,30 +233,107 @@ TEST(FirmwareUpgrade, BackupBeforeErasing) {
     EXPECT_EQ(failing.Flash(), intact);
 }
 
-TEST(FirmwareUpgrade, AnImageWhoseEraseWouldPassTheFlashEndIsRefusedBeforeErasing) {
-    // E for 0x80000 bytes is 0x82000: on a 512 KiB part the last two steps
-    // have nowhere to go, and the run would stop there with the part blank.
-    FirmwareRig rig;
-    const auto before = rig.Flash();
-    rig.fw.image.bytes = FlashImage(sim::kSpiFlashSize);
-    const std::string refusal =
-        "The image is too large for this flash: erasing for it would reach 82000, past the end "
-        "of the flash at 80000. Nothing was erased.";
-    EXPECT_EQ(EraseRefusal(rig.state, 0, sim::kSpiFlashSize), refusal);
-    for (bool backupFirst : {false, true}) {
-        const UpgradeResult r =
-            RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0, {.backupFirst = backupFirst, .keepBackup = {}});
-        EXPECT_EQ(r.outcome, UpgradeOutcome::TooLarge);
-        EXPECT_EQ(rig.host.messages.back(), (Message{refusal, "Message"}));
+TEST(FirmwareUpgrade, AChipSizedImageErasesUpToTheFlashEndAndNoFurther) {
+    // The erase rule asks for 8 KiB past the image: on a part of known size
+    // it stops at the part's end.
+    {
+        FirmwareRig rig;
+        rig.fw.image.bytes = FlashImage(sim::kSpiFlashSize);
+        EXPECT_EQ(EraseRefusal(rig.state, 0, sim::kSpiFlashSize), "");
+        const UpgradeResult r = RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0);
+        EXPECT_EQ(r.outcome, UpgradeOutcome::Done);
+        EXPECT_EQ(r.warning, "");
+        EXPECT_EQ(Addresses(rig.Commands(cmd::kEraseSpi)), Steps(0, sim::kSpiFlashSize, 0x1000));
+        EXPECT_EQ(rig.Flash(), rig.fw.image.bytes);
     }
-    EXPECT_TRUE(rig.emulator->Trace().empty());
-    EXPECT_EQ(rig.Flash(), before);
+    // A part whose size is not known, and which refuses every address past
+    // its end: the refused steps lie past the image, whose bytes are all
+    // erased, so the upgrade goes on and says so.
+    constexpr std::size_t kSmallPart = 0x40000;
+    sim::Enclosure model = *sim::ScenarioEnclosure("raid1");
+    model.spiFlash.assign(kSmallPart, 0xFF);
+    model.spiFlash[0x95] = 0x33;
+    FirmwareRig rig(model);
+    ASSERT_FALSE(WholeFlashLength(rig.state, 0));
+    rig.fw.image.bytes = FlashImage(kSmallPart, 0x33);
+    const UpgradeResult r = RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0);
+    EXPECT_EQ(r.outcome, UpgradeOutcome::Done);
+    EXPECT_EQ(r.warning,
+              "SPI Erase OK up to 40000; past the image's end the flash refused the erase at 40000 "
+              "(its end, its size not being known)");
+    EXPECT_EQ(rig.host.messages, std::vector<Message>{kSuccess});
+    EXPECT_EQ(rig.Flash(), rig.fw.image.bytes);
 
-    // The largest image that fits: its erase ends exactly at the flash end.
-    rig.fw.image.bytes = FlashImage(sim::kSpiFlashSize - 0x2000);
-    EXPECT_EQ(EraseRefusal(rig.state, 0, rig.fw.image.bytes.size()), "");
-    EXPECT_EQ(RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0).outcome, UpgradeOutcome::Done);
-    EXPECT_TRUE(Holds(rig.Flash(), rig.fw.image.bytes));
+    // An erase that fails where the image lies still fails the upgrade.
+    FirmwareRig failing(model);
+    failing.fw.image.bytes = FlashImage(kSmallPart - 0x1000, 0x33);
+    ASSERT_EQ(failing.emulator->Control("spifault erase 3F000 fail always"), "");
+    EXPECT_EQ(RunUpgrade(failing.state, failing.fw, failing.ch, failing.host, 0).outcome,
+              UpgradeOutcome::EraseFailed);
+}
+
+TEST(FirmwareUpgrade, TheDeviceIsReadAgainRightBeforeTheErase) {
+    // A type byte that could not be read at discovery nor now refuses the
+    // upgrade, also on a port-multiplier bridge; a read that succeeds now
+    // clears the earlier failure.
+    for (const char* scenario : {"raid1", "portmultiplier"}) {
+        FirmwareRig rig(*sim::ScenarioEnclosure(scenario));
+        ASSERT_EQ(rig.emulator->Control("spifault read 80 fail 18"), "");
+        discovery::DiscoverOnce(rig.state, rig.ch);
+        ASSERT_EQ(rig.state.discovery.deviceSlots[0].spiTypeRead, 0);
+        rig.executedBefore = rig.emulator->ExecutedCommandBytes().size();
+        const auto before = rig.Flash();
+        rig.fw.image.bytes = FlashImage(0x2000);
+        UpgradeResult r = RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0);
+        EXPECT_EQ(r.outcome, UpgradeOutcome::TypeUnknown) << scenario;
+        EXPECT_EQ(r.finalText,
+                  "The flash type of Device1 cannot be read (byte 95 of its flash), so the image "
+                  "cannot be checked against it. Nothing was erased.");
+        EXPECT_TRUE(rig.Commands(cmd::kEraseSpi).empty());
+        EXPECT_EQ(rig.Flash(), before);
+        r = RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0);
+        EXPECT_EQ(r.outcome, UpgradeOutcome::Done) << scenario;
+        EXPECT_EQ(rig.state.discovery.deviceSlots[0].spiTypeRead, 1);
+    }
+
+    // The type and product as read now decide, not what discovery found.
+    FirmwareRig rig;
+    rig.fw.image.bytes = FlashImage(0x2000);
+    rig.emulator->WithModel([](sim::Enclosure& m) {
+        m.spiFlash[0x95] = 0x11;
+        return 0;
+    });
+    EXPECT_EQ(RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0).outcome,
+              UpgradeOutcome::WrongType);
+    EXPECT_EQ(rig.host.messages.back().text, "Incorrect Firmware Type! SPI = 11, BIN = 5A");
+    rig.emulator->WithModel([](sim::Enclosure& m) {
+        m.spiFlash[0x95] = 0x5A;
+        m.firmwareCode[0] = 0x14;  // past the threshold: the product counts
+        m.productCode[0] = 0x12;
+        return 0;
+    });
+    rig.fw.image.bytes = test_support::FirmwareFile({.size = 0x2000});
+    EXPECT_EQ(RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0).outcome,
+              UpgradeOutcome::WrongProduct);
+    EXPECT_EQ(rig.host.messages.back(),
+              (Message{"The firmware is not for this product.\nPlease check it.", "Error",
+                       MessageIcon::Error}));
+
+    // An image checked for another enclosure of the same product.
+    rig.emulator->WithModel([](sim::Enclosure& m) {
+        m.productCode[0] = 0x27;
+        return 0;
+    });
+    rig.fw.checkedFor = CheckedDeviceOf(rig.state, 0, rig.disks);
+    ASSERT_TRUE(rig.fw.checkedFor);
+    rig.fw.checkedFor->devicePath = "/dev/sdz";
+    rig.fw.checkedFor->name = "Device2 (OTHER on /dev/sdz)";
+    const UpgradeResult r = RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0);
+    EXPECT_EQ(r.outcome, UpgradeOutcome::OtherEnclosure);
+    EXPECT_NE(r.finalText.find("checked for Device2 (OTHER on /dev/sdz), not for Device1 ("),
+              std::string::npos)
+        << r.finalText;
+    EXPECT_TRUE(rig.Commands(cmd::kEraseSpi).empty());
 }
 
 TEST(FirmwareUpgrade, ABackupThatCannotBeKeptStopsTheRunBeforeErasing) {
@@ -304,9 +390,14 @@ TEST(FirmwareUpgrade, ADiskThatWillNotOpenEndsThePhaseWithItsOwnText) {
     rig.fw.image.bytes = FlashImage(0x2000);
     rig.disks.SetOpenError(0, platform::OpenError::PermissionDenied);
     const UpgradeResult r = RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0);
-    EXPECT_EQ(r.outcome, UpgradeOutcome::EraseFailed);
-    EXPECT_EQ(rig.host.messages,
-              (std::vector<Message>{{"Invalid Drive", "Error"}, {"SPI Erase Fail.", "Message"}}));
+    // The device is asked again before anything is erased.
+    EXPECT_EQ(r.outcome, UpgradeOutcome::NoAnswer);
+    ASSERT_EQ(rig.host.messages.size(), 1u);
+    EXPECT_EQ(
+        rig.host.messages[0].text.rfind("Device1 could not be opened again before the erase (", 0),
+        0u)
+        << rig.host.messages[0].text;
+    EXPECT_TRUE(rig.emulator->Trace().empty());
 }
 
 }  // namespace
