@@ -6,15 +6,22 @@
 // O_CLOEXEC, a 4096-aligned buffer), with nothing else in the timed loop.
 // The replay is the floor the program's run can reach.
 //
-// Program runs and replays alternate (ABBA: program first in even rounds,
-// replay first in odd ones) so that neither side always runs on a warmer or
-// a quieter machine; every timed run starts from a cleared emulator trace.
-// The bench and the daemon run at the highest nice level it may set, so
-// other load on the machine slows both sides alike rather than one run.
-// Each program run's trace must equal the first one's, and the reads of both
-// operations are checked against the counts and digests of the program's
-// reads as they stand (a change of the program's read path must keep them).
-// Measures only; needs root.
+// The two sides interleave finely: the program's disk handle is wrapped so
+// that, every few hundred reads, at the start of a controller command, the
+// program pauses while the replay reads the span of the reference trace the
+// program has just read (whole commands, so the emulator ends in the state
+// the program left it in; run again, erasing and programming the same data
+// change nothing). The program's time is its run less those pauses. Both
+// sides thus share the machine's state of the moment: on a machine with
+// other work the load changes by the second, and one side timed after the
+// other would mostly measure that. The bench and the daemon run at the
+// highest priority the bench may set.
+//
+// A first, untimed run of each operation gives the reference trace. Every
+// timed program run must read exactly those LBAs, and the trace is checked
+// against the count and digest of the program's reads as they stand (a
+// change of the program's read path must keep them). Measures only; needs
+// root.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -24,6 +31,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -83,7 +91,7 @@ public:
 
     // The reads of `lbas`, one sector each; seconds taken. Short or failed
     // reads are counted into `failures`.
-    double Replay(const std::vector<std::uint32_t>& lbas, int& failures) {
+    double Replay(std::span<const std::uint32_t> lbas, int& failures) {
         int failed = 0;
         const auto start = std::chrono::steady_clock::now();
         for (const std::uint32_t lba : lbas)
@@ -96,6 +104,104 @@ public:
 private:
     int fd_;
     void* buffer_ = nullptr;
+};
+
+constexpr std::uint32_t kFirstKnockLba = 0x43;  // every command's first read
+constexpr std::size_t kSpanReads = 256;         // reads of the program between replays
+
+// Splits a run of the program into spans and replays each after it.
+class Interleaver {
+public:
+    explicit Interleaver(RawReader& raw) : raw_(raw) {}
+
+    // Starts a run that must read `reference`; null: no replay (the
+    // reference run itself).
+    void Begin(const std::vector<std::uint32_t>* reference) {
+        reference_ = reference;
+        pos_ = spanStart_ = 0;
+        paused_ = replay_ = 0;
+        diverged_ = false;
+    }
+    // Before each read of the program.
+    void Before(std::uint32_t lba) {
+        if (reference_ == nullptr || diverged_) return;
+        if (pos_ >= reference_->size() || (*reference_)[pos_] != lba) {
+            diverged_ = true;
+            return;
+        }
+        if (lba == kFirstKnockLba && pos_ - spanStart_ >= kSpanReads) {
+            const auto start = std::chrono::steady_clock::now();
+            ReplaySpan();
+            paused_ += SecondsSince(start);
+        }
+        ++pos_;
+    }
+    // After the program's run: the last span. True when the program read
+    // exactly the reference.
+    bool End() {
+        if (reference_ == nullptr) return true;
+        const bool same = !diverged_ && pos_ == reference_->size();
+        if (same) ReplaySpan();
+        reference_ = nullptr;
+        return same;
+    }
+    double PausedSeconds() const { return paused_; }
+    double ReplaySeconds() const { return replay_; }
+    int failures = 0;
+
+private:
+    void ReplaySpan() {
+        replay_ +=
+            raw_.Replay(std::span(reference_->data() + spanStart_, pos_ - spanStart_), failures);
+        spanStart_ = pos_;
+    }
+
+    RawReader& raw_;
+    const std::vector<std::uint32_t>* reference_ = nullptr;
+    std::size_t pos_ = 0;
+    std::size_t spanStart_ = 0;
+    double paused_ = 0;
+    double replay_ = 0;
+    bool diverged_ = false;
+};
+
+// The program's own disk handle, with the interleaver told of each read.
+class InterleavedHandle : public raid::platform::DiskHandle {
+public:
+    InterleavedHandle(std::unique_ptr<raid::platform::DiskHandle> inner, Interleaver& interleaver)
+        : inner_(std::move(inner)), interleaver_(interleaver) {}
+    bool ReadSectors(std::uint32_t lba, std::span<std::uint8_t> buffer,
+                     std::uint8_t count) override {
+        interleaver_.Before(lba);
+        return inner_->ReadSectors(lba, buffer, count);
+    }
+    bool InquiryDevice(std::span<std::uint8_t> buffer) override {
+        return inner_->InquiryDevice(buffer);
+    }
+    bool TryLockCommands() override { return inner_->TryLockCommands(); }
+    void UnlockCommands() override { inner_->UnlockCommands(); }
+
+private:
+    std::unique_ptr<raid::platform::DiskHandle> inner_;
+    Interleaver& interleaver_;
+};
+
+class InterleavedDisks : public raid::platform::DiskSystem {
+public:
+    InterleavedDisks(raid::platform::DiskSystem& inner, Interleaver& interleaver)
+        : inner_(inner), interleaver_(interleaver) {}
+    std::vector<raid::platform::DiskInfo> ListDisks() override { return inner_.ListDisks(); }
+    raid::platform::OpenResult OpenDisk(int number) override {
+        raid::platform::OpenResult r = inner_.OpenDisk(number);
+        if (r.handle)
+            r.handle = std::make_unique<InterleavedHandle>(std::move(r.handle), interleaver_);
+        return r;
+    }
+    std::vector<raid::platform::VolumeInfo> ListVolumes() override { return inner_.ListVolumes(); }
+
+private:
+    raid::platform::DiskSystem& inner_;
+    Interleaver& interleaver_;
 };
 
 struct Series {
@@ -133,8 +239,13 @@ void Report(const char* what, std::size_t reads, std::size_t blocks, const Serie
     std::printf("  %-9s %8s    %-17s\n", "", "median", "(min - max)");
     Row("program", reads, program);
     Row("replay", reads, replay);
-    std::printf("  program / replay (medians) %.3f\n",
-                replay.median > 0 ? program.median / replay.median : 0.0);
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < series.program.size() && i < series.replay.size(); ++i)
+        if (series.replay[i] > 0) ratios.push_back(series.program[i] / series.replay[i]);
+    const Summary ratio = Summarize(ratios);
+    std::printf("  program / replay: %.3f (medians); per run %.3f (%.3f - %.3f)\n",
+                replay.median > 0 ? program.median / replay.median : 0.0, ratio.median, ratio.min,
+                ratio.max);
 }
 
 // The highest priority this process may give itself and `daemon`; the nice
@@ -150,10 +261,11 @@ int RaisePriority(pid_t daemon) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "Usage: flash_loop_bench [--runs N] [--sim-fuse PATH]\n"
-                 "Times a whole-flash read and a firmware upgrade through a loop device over\n"
-                 "raid-sim-fuse, N times each (default 5), alternating with raw replays of the\n"
-                 "same reads. Needs root, /dev/fuse and loop devices.\n");
+                 "Usage: flash_loop_bench [--runs N] [--read-only] [--sim-fuse PATH]\n"
+                 "Times a whole-flash read and a firmware upgrade (not with --read-only)\n"
+                 "through a loop device over raid-sim-fuse, N times each (default 5) after a\n"
+                 "reference run, interleaved with a raw replay of the same reads. Needs root,\n"
+                 "/dev/fuse and loop devices.\n");
     return 2;
 }
 
@@ -161,11 +273,14 @@ int Usage() {
 
 int main(int argc, char** argv) {
     int runs = 5;
+    bool upgrades = true;
     std::string simFuse = SIM_FUSE_PATH;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--runs" && i + 1 < argc) {
             runs = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--read-only") {
+            upgrades = false;
         } else if (arg == "--sim-fuse" && i + 1 < argc) {
             simFuse = argv[++i];
         } else {
@@ -183,12 +298,19 @@ int main(int argc, char** argv) {
     }
     const int nice = RaisePriority(mount.DaemonPid());
     const std::string device = mount.LoopDevice();
-    raid::platform::LinuxDiskSystem disks;
+    RawReader raw(device);
+    if (!raw.Ok()) {
+        std::fprintf(stderr, "flash_loop_bench: cannot open %s for direct reads\n", device.c_str());
+        return 1;
+    }
+    Interleaver interleaver(raw);
+    raid::platform::LinuxDiskSystem linuxDisks;
+    InterleavedDisks disks(linuxDisks, interleaver);
     raid::platform::SystemClock clock;
     raid::device::CommandChannel ch(disks, clock);
     raid::AppState state;
     raid::discovery::DiscoverOnce(state, ch);
-    const int number = disks.DiskNumberOfPath(device);
+    const int number = linuxDisks.DiskNumberOfPath(device);
     int index = 0;
     while (index < state.discovery.deviceCount && state.discovery.DiskOf(index) != number) ++index;
     if (number < 0 || index == state.discovery.deviceCount) {
@@ -202,94 +324,82 @@ int main(int argc, char** argv) {
     }
     raid::firmware::FirmwareState fw;
     raid::firmware::QuietUpgradeHost host;
-    RawReader raw(device);
-    if (!raw.Ok()) {
-        std::fprintf(stderr, "flash_loop_bench: cannot open %s for direct reads\n", device.c_str());
-        return 1;
-    }
 
-    // The program's run of an operation, timed; its trace is the replay's
-    // reads (first run) or must equal them. False after a failure.
-    std::vector<std::uint32_t> readLbas;
-    std::vector<std::uint32_t> upgradeLbas;
-    std::vector<std::uint8_t> flash;
-    auto readFlash = [&](double& seconds) {
+    // One run of the program's operation `op`: untimed against `reference`
+    // when it is empty (which it then becomes), else timed with the replay
+    // interleaved. False after a failure.
+    auto run = [&](const char* what, std::vector<std::uint32_t>& reference, Series& series,
+                   auto op) {
+        const bool first = reference.empty();
         mount.ClearTrace();
+        interleaver.Begin(first ? nullptr : &reference);
         const auto start = std::chrono::steady_clock::now();
-        auto read = raid::firmware::ReadFlash(state, fw, ch, host, index, 0, *part);
-        seconds = SecondsSince(start);
-        if (!read.ok) {
-            std::fprintf(stderr, "flash_loop_bench: %s\n", read.failureText.c_str());
+        const std::string failure = op();
+        const double seconds = SecondsSince(start) - interleaver.PausedSeconds();
+        const bool same = interleaver.End();
+        if (!failure.empty()) {
+            std::fprintf(stderr, "flash_loop_bench: %s\n", failure.c_str());
             return false;
         }
-        if (flash.empty()) flash = std::move(read.bytes);
-        return true;
-    };
-    auto upgrade = [&](double& seconds) {
-        mount.ClearTrace();
-        const auto start = std::chrono::steady_clock::now();
-        const auto result = raid::firmware::RunUpgrade(state, fw, ch, host, index);
-        seconds = SecondsSince(start);
-        if (!result.Succeeded()) {
-            std::fprintf(stderr, "flash_loop_bench: %s\n", result.finalText.c_str());
-            return false;
-        }
-        return true;
-    };
-    auto sameTrace = [&](std::vector<std::uint32_t>& reference, const char* what) {
-        std::vector<std::uint32_t> lbas = mount.Trace();
-        if (reference.empty()) {
-            reference = std::move(lbas);
+        if (first) {
+            reference = mount.Trace();
             return true;
         }
-        if (lbas == reference) return true;
-        std::fprintf(stderr, "flash_loop_bench: the reads of one %s differ from the first's\n",
-                     what);
-        return false;
-    };
-    auto replay = [&](const std::vector<std::uint32_t>& lbas, int& failures) {
-        mount.ClearTrace();
-        return raw.Replay(lbas, failures);
-    };
-
-    Series reads;
-    Series upgrades;
-    int failures = 0;
-    // Round 0 must start with the program: its reads are the replay's.
-    for (int round = 0; round < runs; ++round) {
-        const bool programFirst = round % 2 == 0;
-        double seconds = 0;
-        if (!programFirst) reads.replay.push_back(replay(readLbas, failures));
-        if (!readFlash(seconds) || !sameTrace(readLbas, "whole-flash read")) return 1;
-        reads.program.push_back(seconds);
-        if (programFirst) reads.replay.push_back(replay(readLbas, failures));
-
-        if (fw.image.bytes.empty()) {
-            // The largest image the part takes (its erase ends at the part's
-            // end), made of what the flash holds with the rest filled in.
-            fw.image.bytes.assign(flash.begin(), flash.begin() + (*part - 0x2000));
-            for (std::size_t i = 0x1000; i < fw.image.bytes.size(); ++i)
-                fw.image.bytes[i] = static_cast<std::uint8_t>(i * 31 + (i >> 9));
+        if (!same) {
+            std::fprintf(stderr, "flash_loop_bench: the reads of one %s differ from the first's\n",
+                         what);
+            return false;
         }
-        if (!programFirst) upgrades.replay.push_back(replay(upgradeLbas, failures));
-        if (!upgrade(seconds) || !sameTrace(upgradeLbas, "upgrade")) return 1;
-        upgrades.program.push_back(seconds);
-        if (programFirst) upgrades.replay.push_back(replay(upgradeLbas, failures));
-        std::fprintf(stderr, "round %d/%d: read %.2f / %.2f s, upgrade %.2f / %.2f s\n", round + 1,
-                     runs, reads.program.back(), reads.replay.back(), upgrades.program.back(),
-                     upgrades.replay.back());
+        series.program.push_back(seconds);
+        series.replay.push_back(interleaver.ReplaySeconds());
+        return true;
+    };
+    std::vector<std::uint8_t> flash;
+    auto readFlash = [&] {
+        auto read = raid::firmware::ReadFlash(state, fw, ch, host, index, 0, *part);
+        if (read.ok && flash.empty()) flash = std::move(read.bytes);
+        return read.ok ? std::string() : read.failureText;
+    };
+    auto upgrade = [&] {
+        const auto result = raid::firmware::RunUpgrade(state, fw, ch, host, index);
+        return result.Succeeded() ? std::string() : result.finalText;
+    };
+
+    std::vector<std::uint32_t> readLbas;
+    std::vector<std::uint32_t> upgradeLbas;
+    Series reads;
+    Series upgradeSeries;
+    if (!run("whole-flash read", readLbas, reads, readFlash)) return 1;
+    // The largest image the part takes (its erase ends at the part's end),
+    // made of what the flash holds with the rest filled in.
+    fw.image.bytes.assign(flash.begin(), flash.begin() + (*part - 0x2000));
+    for (std::size_t i = 0x1000; i < fw.image.bytes.size(); ++i)
+        fw.image.bytes[i] = static_cast<std::uint8_t>(i * 31 + (i >> 9));
+    if (upgrades && !run("upgrade", upgradeLbas, upgradeSeries, upgrade)) return 1;
+    for (int round = 0; round < runs; ++round) {
+        if (!run("whole-flash read", readLbas, reads, readFlash)) return 1;
+        std::fprintf(stderr, "round %d/%d: read %.2f / %.2f s", round + 1, runs,
+                     reads.program.back(), reads.replay.back());
+        if (upgrades) {
+            if (!run("upgrade", upgradeLbas, upgradeSeries, upgrade)) return 1;
+            std::fprintf(stderr, ", upgrade %.2f / %.2f s", upgradeSeries.program.back(),
+                         upgradeSeries.replay.back());
+        }
+        std::fprintf(stderr, "\n");
     }
 
-    std::printf("loop device %s (direct I/O), part of %u bytes, %d runs each, nice %d\n",
-                device.c_str(), *part, runs, nice);
+    std::printf(
+        "loop device %s (direct I/O), part of %u bytes, %d runs each after a reference run, "
+        "replay interleaved every %zu reads, nice %d\n",
+        device.c_str(), *part, runs, kSpanReads, nice);
     Report("read whole flash", readLbas.size(), *part / kBlock, reads, kKnownRead,
            Digest(readLbas));
-    char what[64];
-    std::snprintf(what, sizeof what, "upgrade, %zu-byte image", fw.image.bytes.size());
-    Report(what, upgradeLbas.size(), fw.image.bytes.size() / kBlock, upgrades, kKnownUpgrade,
-           Digest(upgradeLbas));
-    std::printf("  (digests %016llx, %016llx)\n", static_cast<unsigned long long>(Digest(readLbas)),
-                static_cast<unsigned long long>(Digest(upgradeLbas)));
-    if (failures) std::printf("raw read failures: %d\n", failures);
+    if (upgrades) {
+        char what[64];
+        std::snprintf(what, sizeof what, "upgrade, %zu-byte image", fw.image.bytes.size());
+        Report(what, upgradeLbas.size(), fw.image.bytes.size() / kBlock, upgradeSeries,
+               kKnownUpgrade, Digest(upgradeLbas));
+    }
+    if (interleaver.failures) std::printf("raw read failures: %d\n", interleaver.failures);
     return 0;
 }
