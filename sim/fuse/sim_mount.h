@@ -233,6 +233,8 @@ public:
 
     const std::string& MountPoint() const { return mountPoint_; }
     const std::string& LoopDevice() const { return loopDevice_; }
+    // The daemon's process id while it runs, else -1.
+    pid_t DaemonPid() const { return daemon_; }
     // Exit status of the daemon once it has ended, else -1.
     int DaemonExitStatus() const { return daemonStatus_; }
 
