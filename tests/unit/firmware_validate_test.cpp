@@ -108,7 +108,7 @@ TEST(FirmwareValidate, ShortFilesAreRefusedWithTheGuidMessageWithoutReadingPastT
     // Every length below the header, cut from a file that is right in all
     // it holds; the vector's own end is the limit (the sanitizer build
     // catches a read past it).
-    const auto whole = FirmwareFile({.size = kHeaderSize});
+    const auto whole = FirmwareFile({});
     for (std::size_t n :
          {std::size_t{0}, std::size_t{3}, std::size_t{100}, kGuidOffset + 16, kHeaderSize - 1}) {
         const std::vector<std::uint8_t> file(whole.begin(), whole.begin() + static_cast<long>(n));
