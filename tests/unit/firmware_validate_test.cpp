@@ -47,6 +47,21 @@ TEST(FirmwareValidate, GuidIsCheckedBeforeTheSignatureAndOnlyOneIsTold) {
     EXPECT_FALSE(r.texts.checksum.empty());  // set before the checks, kept after a refusal
 }
 
+TEST(FirmwareValidate, AFileEndingInsideItsConfigurationBlockIsRefusedAfterTheSignature) {
+    // L + 256 one byte past the end: the block would not be flashed whole.
+    const Message cut{
+        "The firmware file ends at 0x200, inside its 256-byte configuration block "
+        "at 0x101.\nThe file is not complete. Please check it.",
+        "Error", MessageIcon::Error};
+    LoadResult r = Check({.configOffset = 0x101}, 0x14010100, 0x2770);
+    EXPECT_FALSE(r.image);
+    EXPECT_EQ(Refusals(r), std::vector<Message>{cut});
+    EXPECT_EQ(r.texts.deviceCode, "");  // refused before the product check
+    r = Check({.signature = false, .configOffset = 0x101}, 0x14010100, 0x2770);
+    EXPECT_EQ(Refusals(r), std::vector<Message>{kSignatureError});
+    EXPECT_TRUE(Check({.configOffset = 0x100}, 0x14010100, 0x2770).image);  // ends with the block
+}
+
 TEST(FirmwareValidate, ProductRules) {
     struct Case {
         std::uint32_t deviceCode, fileCode;

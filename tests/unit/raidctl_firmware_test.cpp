@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -106,6 +107,22 @@ TEST_F(RaidctlFirmwareTest, CheckFirmwarePrintsTheTextsAndTheVerdict) {
 
     r = Run(RunCheckFirmware, {"check-firmware", "7", file});
     EXPECT_EQ(r.code, kExitCannotOpen);
+}
+
+TEST_F(RaidctlFirmwareTest, AConfigurationBlockPastTheFileIsRefusedBeforeAnyErase) {
+    const auto before = Flash();
+    Write(Path("cut.bin"), FirmwareFile({.size = 0x2000, .configOffset = 0x7E000}));
+    const char* const refusal =
+        "raidctl: refused: The firmware file ends at 0x2000, before its configuration block at "
+        "0x7E000. The file is not complete. Please check it.\n";
+    CliRun r = Run(RunCheckFirmware, {"check-firmware", "0", Path("cut.bin")});
+    EXPECT_EQ(r.code, kExitRefused);
+    EXPECT_EQ(r.err, refusal);
+    r = Flash({"flash", "0", Path("cut.bin"), "--yes", "--backup", Path("backup.bin")});
+    EXPECT_EQ(r.code, kExitRefused);
+    EXPECT_EQ(r.err, refusal);
+    EXPECT_FALSE(std::filesystem::exists(Path("backup.bin")));
+    EXPECT_EQ(Flash(), before);
 }
 
 TEST_F(RaidctlFirmwareTest, FlashWithBackupThenReadFlashGivesBackTheImage) {
