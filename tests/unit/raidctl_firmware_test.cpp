@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -166,11 +167,26 @@ TEST_F(RaidctlFirmwareTest, NothingIsErasedWhenTheRunMayNotGoOn) {
     r = Flash({"flash", "0", GoodFile(0x80000), "--yes"});
     EXPECT_EQ(r.code, kExitRefused);
     EXPECT_TRUE(Has(r.err, "past the end of the flash at 80000. Nothing was erased."));
-    // The backup cannot be written.
+    // The backup cannot be written: its folder is missing (and is not made),
     r = Flash({"flash", "0", GoodFile(0x2000), "--yes", "--backup", Path("no/such/dir/b.bin")});
     EXPECT_EQ(r.code, kExitCommandFailed);
-    EXPECT_TRUE(Has(r.err, "cannot write " + Path("no/such/dir/b.bin")));
+    EXPECT_TRUE(Has(r.err, "Cannot write backup file " + Path("no/such/dir/b.bin") +
+                               ": No such file or directory\n"));
     EXPECT_TRUE(Has(r.err, "SPI Backup Fail.; nothing was erased"));
+    EXPECT_FALSE(std::filesystem::exists(Path("no")));
+    // or a step on the way to having it on disk fails, down to the folder's fsync.
+    using mail::WriteStep;
+    for (const WriteStep step : {WriteStep::CreateTemporary, WriteStep::WriteData,
+                                 WriteStep::SyncData, WriteStep::Rename, WriteStep::SyncFolder}) {
+        FlashOptions failing;
+        failing.backupFault = [step](WriteStep s) { return s == step ? EIO : 0; };
+        r = Flash({"flash", "0", GoodFile(0x2000), "--yes", "--backup", Path("b.bin")}, failing);
+        EXPECT_EQ(r.code, kExitCommandFailed) << static_cast<int>(step);
+        EXPECT_TRUE(
+            Has(r.err, "Cannot write backup file " + Path("b.bin") + ": Input/output error\n"))
+            << r.err;
+        EXPECT_TRUE(Has(r.err, "nothing was erased")) << static_cast<int>(step);
+    }
     // A signal before the erase stops the run there.
     r = Flash({"flash", "0", GoodFile(0x2000), "--yes"}, Interrupted([] { return true; }));
     EXPECT_EQ(r.code, kExitCommandFailed);
