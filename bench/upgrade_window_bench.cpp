@@ -62,6 +62,10 @@ int main(int argc, char** argv) {
         std::copy(firmware::kFormatGuid.begin(), firmware::kFormatGuid.end(),
                   f.begin() + firmware::kGuidOffset);
         f[firmware::kTypeByteOffset] = 0x5A;
+        // The configuration block at 0x100, inside any size measured.
+        f[firmware::kConfigOffsetField] = 0x00;
+        f[firmware::kConfigOffsetField + 1] = 0x01;
+        f[firmware::kConfigOffsetField + 2] = 0x00;
         std::ofstream(path.toStdString(), std::ios::binary)
             .write(reinterpret_cast<const char*>(f.data()), static_cast<long>(f.size()));
     }

@@ -332,8 +332,8 @@ void AddFlashCommand(CLI::App& app, Arguments& a) {
                                "rewrite the firmware of the enclosure on DISK with FILE");
     AddDiskAndFile(*sub, a, "FILE", a.file, "the firmware file");
     sub->add_option("--backup", a.backupFile,
-                    "first save the flash range that will be erased to OUT; nothing is erased "
-                    "when that fails")
+                    "first save the flash range that will be erased to OUT (its folder must "
+                    "exist); nothing is erased unless OUT is safely on disk")
         ->type_name("OUT")
         ->check(kNotEmpty);
     sub->add_flag("--yes", a.yes, "do not ask for confirmation (needed off a terminal)");

@@ -23,6 +23,8 @@ constexpr int kBarWidth = 40;
 constexpr int kPlainStepPercent = 10;
 const char* const kUnknownState =
     ": the flash is in an unknown state: do not unplug, run flash again";
+// A flash image is no secret.
+constexpr mode_t kBackupFileMode = 0644;
 
 bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes,
                 std::ostream& err) {
@@ -33,6 +35,20 @@ bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes,
     if (out) out.close();
     if (out) return true;
     err << "raidctl: cannot write " << path << ": " << std::strerror(errno) << "\n";
+    return false;
+}
+
+// The backup is the only copy of what the erase destroys: it is on disk
+// under its name, or the flash is not touched. No folders are made for it:
+// a mistyped path should stop the run, not hide the copy somewhere.
+bool WriteBackup(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                 const mail::WriteFault& fault, std::ostream& err) {
+    std::string error;
+    const std::string_view data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (mail::WriteFileAtomically(path, data, kBackupFileMode, "backup file", fault, error,
+                                  {.makeFolders = false, .folderSyncRequired = true}))
+        return true;
+    err << "raidctl: " << error << "\n";
     return false;
 }
 
@@ -219,7 +235,7 @@ int RunFlash(Context& ctx, const Arguments& args, const FlashOptions& options) {
     firmware::UpgradeOptions upgradeOptions;
     upgradeOptions.backupFirst = backupFirst;
     upgradeOptions.keepBackup = [&](const std::vector<std::uint8_t>& backup) {
-        if (!WriteBytes(args.backupFile, backup, ctx.err)) return false;
+        if (!WriteBackup(args.backupFile, backup, options.backupFault, ctx.err)) return false;
         ctx.out << "saved " << backup.size() << " bytes of flash to " << args.backupFile << "\n";
         return host.BackupKept();
     };

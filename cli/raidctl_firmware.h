@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/raidctl_commands.h"
+#include "mail/settings_file.h"
 
 namespace raid::cli {
 
@@ -18,6 +19,8 @@ struct FlashOptions {
     std::function<std::optional<std::string>()> readAnswer;
     // True once SIGINT, SIGTERM or SIGHUP arrived since the command began.
     std::function<bool()> interrupted;
+    // Makes a step of writing the --backup file fail (tests).
+    mail::WriteFault backupFault;
 };
 
 // 0 when FILE would be accepted for the enclosure on DISK, 5 with the

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 
 namespace raid::firmware {
 namespace {
@@ -12,13 +13,30 @@ std::uint32_t BigEndian32(std::span<const std::uint8_t> bytes, std::size_t offse
     return v;
 }
 
-std::string HexText(const char* prefix, std::uint32_t value) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "%s%X", prefix, value);
+std::string HexText(const char* prefix, std::uint64_t value) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%s%llX", prefix, static_cast<unsigned long long>(value));
     return buf;
 }
 
-Message Refusal(const char* text) { return {text, "Error", MessageIcon::Error}; }
+Message Refusal(std::string text) { return {std::move(text), "Error", MessageIcon::Error}; }
+
+// Why a file does not hold its configuration block; empty when it does. The
+// block's checksum is not checked: only the image builder is known to set
+// it, and a file from elsewhere that works must not be refused over it.
+std::string ConfigBlockRefusal(std::span<const std::uint8_t> file) {
+    const std::uint64_t l = ConfigBlockOffset(file);
+    const std::string size = HexText("0x", file.size());
+    const char* const advice = "\nThe file is not complete. Please check it.";
+    if (l >= file.size())
+        return "The firmware file ends at " + size + ", before its configuration block at " +
+               HexText("0x", l) + "." + advice;
+    if (l + kConfigBlockSize > file.size())
+        return "The firmware file ends at " + size + ", inside its " +
+               std::to_string(kConfigBlockSize) + "-byte configuration block at " +
+               HexText("0x", l) + "." + advice;
+    return {};
+}
 
 bool Matches(std::span<const std::uint8_t> file, std::size_t offset,
              std::span<const std::uint8_t> expected) {
@@ -45,6 +63,11 @@ bool ProductAccepted(std::span<const std::uint8_t> file, std::span<const std::ui
 }
 
 }  // namespace
+
+std::uint32_t ConfigBlockOffset(std::span<const std::uint8_t> file) {
+    return file[kConfigOffsetField] | std::uint32_t{file[kConfigOffsetField + 1]} << 8 |
+           std::uint32_t{file[kConfigOffsetField + 2]} << 16;
+}
 
 std::uint32_t ByteSum(std::span<const std::uint8_t> bytes) {
     std::uint32_t sum = 0;
@@ -89,6 +112,10 @@ LoadResult ValidateFirmware(std::span<const std::uint8_t> file, const FirmwareTa
     if (!Matches(file, kSignatureOffset, kMetadataSignature)) {
         result.messages.push_back(
             Refusal("Threr are METADATA_SINGATURE error in the firmware file.\nPlease check it."));
+        return result;
+    }
+    if (std::string why = ConfigBlockRefusal(file); !why.empty()) {
+        result.messages.push_back(Refusal(std::move(why)));
         return result;
     }
     if (auto refusal = CheckProduct(file, target, &result.texts)) {

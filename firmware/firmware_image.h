@@ -24,6 +24,10 @@ inline constexpr std::size_t kFileCodeOffset = 0x9C;
 inline constexpr std::size_t kFileProductOffset = 0xA0;
 // The checks read bytes up to here; a shorter file is refused.
 inline constexpr std::size_t kHeaderSize = kFileProductOffset + 2;
+// The boot loader at 0 holds, in bytes 16..18 little-endian, the offset L
+// of the 256-byte configuration block; a file must hold the whole block.
+inline constexpr std::size_t kConfigOffsetField = 16;
+inline constexpr std::size_t kConfigBlockSize = 256;
 
 inline constexpr std::array<std::uint8_t, 4> kMetadataSignature{'V', 'E', 'X', 'T'};
 // {AE166DEF-6FDC-474C-9BA4-B6AAE4B69A84} in memory order.
@@ -82,10 +86,15 @@ std::string ChecksumText(std::uint32_t sum);
 std::optional<Message> CheckProduct(std::span<const std::uint8_t> file,
                                     const FirmwareTarget& target, LoadTexts* texts = nullptr);
 
+// The configuration block's offset L in a file of at least kConfigOffsetField
+// + 3 bytes.
+std::uint32_t ConfigBlockOffset(std::span<const std::uint8_t> file);
+
 // Checks file bytes already in memory against `target`: format GUID, then
-// metadata signature, then (not for a port-multiplier device) the product.
-// A file shorter than kHeaderSize is refused with the GUID message and never
-// read past its end. Sets every text but `file`.
+// metadata signature, then that the file holds its configuration block
+// (L + 256 bytes at least), then (not for a port-multiplier device) the
+// product. A file shorter than kHeaderSize is refused with the GUID message
+// and never read past its end. Sets every text but `file`.
 LoadResult ValidateFirmware(std::span<const std::uint8_t> file, const FirmwareTarget& target);
 
 // Reads the file at `path` whole (see ReadFileBytes, with a kMaxFirmwareSize

@@ -44,10 +44,14 @@ header[0x84:0x94] = bytes([0xEF, 0x6D, 0x16, 0xAE, 0xDC, 0x6F, 0x4C, 0x47,
                            0x9B, 0xA4, 0xB6, 0xAA, 0xE4, 0xB6, 0x9A, 0x84])
 header[0x9C:0xA0] = struct.pack("<I", 0x13122501)
 header[0xA0:0xA2] = b"\x50\x01"
+# The configuration block at L = 0x100, its 16-bit sum in its last two bytes.
+header[16:19] = (0x100).to_bytes(3, "little")
+header[0x1FE:0x200] = (sum(header[0x100:0x1FE]) & 0xFFFF).to_bytes(2, "little")
 write("firmware_file", "matching", b"\x00" + identify + header)
 write("firmware_file", "short-reads", b"\x06" + identify + header)
 write("firmware_file", "port-multiplier", b"\x09" + identify + header[:0x200])
 write("firmware_file", "too-short", b"\x00" + identify + header[:0x90])
+write("firmware_file", "config-block-cut", b"\x00" + identify + header[:0x180])
 
 # image_builder: number fields, size digit, file names, NUL, file bytes.
 boot = bytearray(0x100)

@@ -167,9 +167,7 @@ BuiltImage BuildImage(const SubCodeTable& table, const BuilderSettings& settings
                                          "goes. Nothing was written."));
         return built;
     }
-    const std::uint32_t l = (*boot)[kConfigOffsetField] |
-                            std::uint32_t{(*boot)[kConfigOffsetField + 1]} << 8 |
-                            std::uint32_t{(*boot)[kConfigOffsetField + 2]} << 16;
+    const std::uint32_t l = firmware::ConfigBlockOffset(*boot);
     const std::uint64_t size = ImageSizeFor(settings.size, l);
     if (auto why = PlacementRefusal(l, size, table.count); !why.empty()) {
         built.messages.push_back(Refusal(std::move(why)));

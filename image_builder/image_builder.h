@@ -13,14 +13,16 @@
 #include <vector>
 
 #include "firmware/file_bytes.h"
+#include "firmware/firmware_image.h"
 #include "firmware/message.h"
 #include "image_builder/sub_code_table.h"
 
 namespace raid::tools {
 
 inline constexpr std::uint32_t kSlotSize = 0xC000;
-inline constexpr std::size_t kConfigOffsetField = 16;  // 3 bytes in the boot loader
-inline constexpr std::uint32_t kBlockSize = 256;
+// The loader refuses a file that does not hold the block, by the same numbers.
+inline constexpr std::size_t kConfigOffsetField = firmware::kConfigOffsetField;
+inline constexpr std::uint32_t kBlockSize = firmware::kConfigBlockSize;
 inline constexpr std::uint32_t kConfigRoom = 0x8000;  // the block and the 0xFF after it
 inline constexpr std::uint32_t kFillerStart = 0x8000;
 inline constexpr std::uint32_t kLargestImage = 0x800000;  // what the flash commands can address

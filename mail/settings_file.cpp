@@ -64,10 +64,11 @@ std::string FileErrorText(std::string_view what, const std::filesystem::path& pa
 }
 
 bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode,
-                         std::string_view what, const WriteFault& fault, std::string& error) {
+                         std::string_view what, const WriteFault& fault, std::string& error,
+                         const WriteRules& rules) {
     const std::string verb = "Cannot write " + std::string(what);
     const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : ".";
-    int err = MakeFolders(dir);
+    int err = rules.makeFolders ? MakeFolders(dir) : 0;
     std::string temporary = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
     if (err == 0) err = Fault(fault, WriteStep::CreateTemporary);
     Descriptor fd(err == 0 ? ::mkostemp(temporary.data(), O_CLOEXEC) : -1);
@@ -89,12 +90,20 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view byt
         error = FileErrorText(verb, path, err);
         return false;
     }
-    // The rename is durable once the folder is; the content is already on
-    // disk, so a failure here loses nothing and is not reported.
-    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // The rename is durable once the folder is. The content is already on
+    // disk, so for settings a failure here loses nothing and is not reported.
+    err = Fault(fault, WriteStep::SyncFolder);
+    const int dirFd = err == 0 ? ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    if (err == 0 && dirFd < 0) err = errno;
     if (dirFd >= 0) {
-        ::fsync(dirFd);
+        // EINVAL: a file system with no folder sync; the rename is as safe
+        // there as it gets.
+        if (::fsync(dirFd) != 0 && errno != EINVAL) err = errno;
         ::close(dirFd);
+    }
+    if (err != 0 && rules.folderSyncRequired) {
+        error = FileErrorText(verb, path, err);
+        return false;
     }
     return true;
 }

@@ -12,17 +12,28 @@
 namespace raid::mail {
 
 // The steps of a write, for tests that make one fail.
-enum class WriteStep { CreateTemporary, WriteData, SyncData, Rename };
+enum class WriteStep { CreateTemporary, WriteData, SyncData, Rename, SyncFolder };
 
 // Returns the errno that `step` fails with, or 0 to let it run.
 using WriteFault = std::function<int(WriteStep)>;
 
+// What a write may do besides replacing the file. Settings make their own
+// folders and count the write as done once renamed; a copy that must be on
+// disk before something else is changed (a flash backup) wants neither.
+struct WriteRules {
+    bool makeFolders = true;
+    bool folderSyncRequired = false;
+};
+
 // Replaces `path` by `bytes`, the file getting `mode`. Missing folders on
-// the way are created with mode 0700. On failure returns false with `error`
-// ("Cannot write <what> <path>: <reason>"); the temporary file is removed
-// and `path` is untouched.
+// the way are created with mode 0700 when `rules.makeFolders`. On failure
+// returns false with `error` ("Cannot write <what> <path>: <reason>"); the
+// temporary file is removed and `path` is untouched, except when only the
+// folder's fsync failed (`rules.folderSyncRequired`): `path` then holds
+// `bytes` but may not survive a crash.
 bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes, mode_t mode,
-                         std::string_view what, const WriteFault& fault, std::string& error);
+                         std::string_view what, const WriteFault& fault, std::string& error,
+                         const WriteRules& rules = {});
 
 // Reads a whole regular file of at most `maxBytes` into `bytes`. Returns 0,
 // ENOENT when there is none, or the errno of the failure (EFBIG when larger,

@@ -120,6 +120,10 @@ TEST_F(UpgradeControllerTest, LoadSetsThePanelsAndKeepsOnlyAnAcceptedImage) {
               file.begin() + kSignatureOffset);
     std::copy(kFormatGuid.begin(), kFormatGuid.end(), file.begin() + kGuidOffset);
     std::fill_n(file.begin() + kFileCodeOffset, 4, 0x10);  // before product codes
+    // The configuration block at 0x100, inside the file.
+    file[kConfigOffsetField] = 0x00;
+    file[kConfigOffsetField + 1] = 0x01;
+    file[kConfigOffsetField + 2] = 0x00;
     std::ofstream(path.toStdString(), std::ios::binary)
         .write(reinterpret_cast<const char*>(file.data()), static_cast<long>(file.size()));
 

@@ -128,8 +128,13 @@ TEST_F(UpgradePageTest, AnUpgradeRefusesEverythingElseUntilItEndsAndSaysDone) {
         int page = -1;
         bool closed = true, loggedOff = true;
     } during;
-    // Runs from the event loop once the upgrade has begun.
-    QTimer::singleShot(0, window.get(), [&] {
+    // Runs from the event loop once the erase has begun (the device is read
+    // again before it).
+    QTimer erasing;
+    bool seen = false;
+    QObject::connect(&erasing, &QTimer::timeout, window.get(), [&] {
+        if (seen || !Find<QFrame>("upgradeStepPanel")->isVisible()) return;
+        seen = true;
         const auto* bar = Find<QProgressBar>("upgradeProgressBar");
         during.maximum = bar->maximum();
         during.timerActive = window->findChild<QTimer*>("progressTimer")->isActive();
@@ -144,9 +149,12 @@ TEST_F(UpgradePageTest, AnUpgradeRefusesEverythingElseUntilItEndsAndSaysDone) {
         during.page = window->CurrentPage();
         window->imageBuilder().saveBin();
     });
+    erasing.start(0);
     window->show();
     Click("startUpgradeButton");
+    erasing.stop();
 
+    ASSERT_TRUE(seen);
     EXPECT_EQ(during.maximum, 290);
     EXPECT_TRUE(during.timerActive);
     EXPECT_TRUE(during.stepShown);

@@ -440,12 +440,12 @@ TEST(CommandFaults, FirmwareUpgrade) {
                     ASSERT_LT(k, cleanCommands.size());
                     // Gone at the check before the erase: nothing is erased;
                     // after a failed type read discovery's type stands, and
-                    // the first erase step finds the enclosure gone.
+                    // the erase finds the disk gone.
                     const std::string expected =
                         cleanCommands[k][0] == device::cmd::kInformation
-                            ? "Device1 did not answer when asked again before the erase. "
-                              "Nothing was erased."
-                        : k < 3 ? "EraseSPI fail, Address = 0000"
+                            ? "Device1 could not be opened again before the erase (There is no "
+                              "simulated disk 0.). Nothing was erased."
+                        : k < 3 ? "SPI Erase Fail."
                                 : StopText(cleanCommands[k]);
                     EXPECT_EQ(last->result.finalText, expected);
                 } else {

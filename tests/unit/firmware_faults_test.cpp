@@ -62,10 +62,23 @@ TEST_P(FirmwareFaults, EveryStepAndChunk) {
         SCOPED_TRACE(Name(fault) + " at " + AddressText(address));
         FirmwareRig rig;
         rig.fw.image.bytes = image;
-        rig.emulator->InjectSpiFault({fault.operation, address, fault.kind, fault.times});
+        // The flash's first two chunks are read once more before the erase,
+        // for the type byte: a persistent fault there outlasts that read too.
+        const bool metBeforeErase = fault.operation == SpiOperation::Read && address < 0x100;
+        const int times = metBeforeErase && fault.times >= kSpiChunkAttempts
+                              ? fault.times + kSpiChunkAttempts
+                              : fault.times;
+        rig.emulator->InjectSpiFault({fault.operation, address, fault.kind, times});
         const UpgradeResult r = RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0);
         const auto flash = rig.Flash();
         const bool holdsImage = std::equal(image.begin(), image.end(), flash.begin());
+        if (metBeforeErase && fault.kind == SpiFaultKind::Vanish) {
+            // Discovery's type stands; the erase finds the disk gone.
+            ++failed;
+            EXPECT_EQ(r.outcome, UpgradeOutcome::EraseFailed);
+            EXPECT_EQ(r.finalText, "SPI Erase Fail.");
+            continue;
+        }
 
         ASSERT_EQ(rig.host.messages.size(), 1u);
         EXPECT_EQ(rig.host.messages.back().text, r.finalText);

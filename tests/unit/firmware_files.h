@@ -20,6 +20,8 @@ struct FirmwareFileSpec {
     std::uint32_t code = 0x14010100;  // file firmware code, after the threshold
     std::uint16_t product = 0x2770;
     std::uint8_t typeByte = 0x5A;
+    // L: the configuration block right after the header, inside the file.
+    std::uint32_t configOffset = 0x100;
 };
 
 inline void PutBigEndian(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t v,
@@ -29,7 +31,8 @@ inline void PutBigEndian(std::vector<std::uint8_t>& bytes, std::size_t offset, s
             static_cast<std::uint8_t>(v >> (8 * (width - 1 - i)));
 }
 
-// A file of spec.size bytes with a counting pattern and the fields set.
+// A file of spec.size bytes with a counting pattern and the fields set; the
+// configuration block carries its checksum when it fits.
 inline std::vector<std::uint8_t> FirmwareFile(const FirmwareFileSpec& spec) {
     std::vector<std::uint8_t> f(spec.size);
     for (std::size_t i = 0; i < f.size(); ++i) f[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
@@ -43,6 +46,17 @@ inline std::vector<std::uint8_t> FirmwareFile(const FirmwareFileSpec& spec) {
     f[firmware::kTypeByteOffset] = spec.typeByte;
     PutBigEndian(f, firmware::kFileCodeOffset, spec.code, 4);
     PutBigEndian(f, firmware::kFileProductOffset, spec.product, 2);
+    for (std::size_t i = 0; i < 3; ++i)
+        f[firmware::kConfigOffsetField + i] =
+            static_cast<std::uint8_t>(spec.configOffset >> (8 * i));
+    const std::size_t block = spec.configOffset;
+    if (block + firmware::kConfigBlockSize <= f.size()) {
+        std::uint16_t sum = 0;
+        for (std::size_t i = 0; i < firmware::kConfigBlockSize - 2; ++i)
+            sum = static_cast<std::uint16_t>(sum + f[block + i]);
+        f[block + firmware::kConfigBlockSize - 2] = static_cast<std::uint8_t>(sum);
+        f[block + firmware::kConfigBlockSize - 1] = static_cast<std::uint8_t>(sum >> 8);
+    }
     return f;
 }
 

@@ -103,7 +103,7 @@ TEST(FirmwareUpgrade, ALastPartialChunkIsPaddedWithTheErasedState) {
     rig.fw.image.bytes = FlashImage(0x1F40 + 0x33);
     ASSERT_EQ(RunUpgrade(rig.state, rig.fw, rig.ch, rig.host, 0).outcome, UpgradeOutcome::Done);
     EXPECT_EQ(rig.Commands(cmd::kWriteSpi).size(), 63u);
-    EXPECT_EQ(rig.Commands(cmd::kReadSpi).size(), 63u);
+    EXPECT_EQ(rig.Commands(cmd::kReadSpi).size(), 2u + 63u);  // the type byte read again first
     const auto flash = rig.Flash();
     EXPECT_TRUE(Holds(flash, rig.fw.image.bytes));
     EXPECT_TRUE(AllErased(flash, rig.fw.image.bytes.size(), 0x2000));
@@ -267,7 +267,7 @@ TEST(FirmwareUpgrade, AChipSizedImageErasesUpToTheFlashEndAndNoFurther) {
     // An erase that fails where the image lies still fails the upgrade.
     FirmwareRig failing(model);
     failing.fw.image.bytes = FlashImage(kSmallPart - 0x1000, 0x33);
-    ASSERT_EQ(failing.emulator->Control("spifault erase 3F000 fail always"), "");
+    ASSERT_EQ(failing.emulator->Control("spifault erase 3E000 fail always"), "");
     EXPECT_EQ(RunUpgrade(failing.state, failing.fw, failing.ch, failing.host, 0).outcome,
               UpgradeOutcome::EraseFailed);
 }

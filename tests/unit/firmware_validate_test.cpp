@@ -47,6 +47,21 @@ TEST(FirmwareValidate, GuidIsCheckedBeforeTheSignatureAndOnlyOneIsTold) {
     EXPECT_FALSE(r.texts.checksum.empty());  // set before the checks, kept after a refusal
 }
 
+TEST(FirmwareValidate, AFileEndingInsideItsConfigurationBlockIsRefusedAfterTheSignature) {
+    // L + 256 one byte past the end: the block would not be flashed whole.
+    const Message cut{
+        "The firmware file ends at 0x200, inside its 256-byte configuration block "
+        "at 0x101.\nThe file is not complete. Please check it.",
+        "Error", MessageIcon::Error};
+    LoadResult r = Check({.configOffset = 0x101}, 0x14010100, 0x2770);
+    EXPECT_FALSE(r.image);
+    EXPECT_EQ(Refusals(r), std::vector<Message>{cut});
+    EXPECT_EQ(r.texts.deviceCode, "");  // refused before the product check
+    r = Check({.signature = false, .configOffset = 0x101}, 0x14010100, 0x2770);
+    EXPECT_EQ(Refusals(r), std::vector<Message>{kSignatureError});
+    EXPECT_TRUE(Check({.configOffset = 0x100}, 0x14010100, 0x2770).image);  // ends with the block
+}
+
 TEST(FirmwareValidate, ProductRules) {
     struct Case {
         std::uint32_t deviceCode, fileCode;
@@ -108,7 +123,7 @@ TEST(FirmwareValidate, ShortFilesAreRefusedWithTheGuidMessageWithoutReadingPastT
     // Every length below the header, cut from a file that is right in all
     // it holds; the vector's own end is the limit (the sanitizer build
     // catches a read past it).
-    const auto whole = FirmwareFile({.size = kHeaderSize});
+    const auto whole = FirmwareFile({});
     for (std::size_t n :
          {std::size_t{0}, std::size_t{3}, std::size_t{100}, kGuidOffset + 16, kHeaderSize - 1}) {
         const std::vector<std::uint8_t> file(whole.begin(), whole.begin() + static_cast<long>(n));

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -108,6 +110,22 @@ TEST_F(RaidctlFirmwareTest, CheckFirmwarePrintsTheTextsAndTheVerdict) {
     EXPECT_EQ(r.code, kExitCannotOpen);
 }
 
+TEST_F(RaidctlFirmwareTest, AConfigurationBlockPastTheFileIsRefusedBeforeAnyErase) {
+    const auto before = Flash();
+    Write(Path("cut.bin"), FirmwareFile({.size = 0x2000, .configOffset = 0x7E000}));
+    const char* const refusal =
+        "raidctl: refused: The firmware file ends at 0x2000, before its configuration block at "
+        "0x7E000. The file is not complete. Please check it.\n";
+    CliRun r = Run(RunCheckFirmware, {"check-firmware", "0", Path("cut.bin")});
+    EXPECT_EQ(r.code, kExitRefused);
+    EXPECT_EQ(r.err, refusal);
+    r = Flash({"flash", "0", Path("cut.bin"), "--yes", "--backup", Path("backup.bin")});
+    EXPECT_EQ(r.code, kExitRefused);
+    EXPECT_EQ(r.err, refusal);
+    EXPECT_FALSE(std::filesystem::exists(Path("backup.bin")));
+    EXPECT_EQ(Flash(), before);
+}
+
 TEST_F(RaidctlFirmwareTest, FlashWithBackupThenReadFlashGivesBackTheImage) {
     const auto before = Flash();
     const std::string file = GoodFile(0x2000 + 0x40);
@@ -145,15 +163,30 @@ TEST_F(RaidctlFirmwareTest, NothingIsErasedWhenTheRunMayNotGoOn) {
     r = Flash({"flash", "0", GoodFile(0x2000, 0x11), "--yes"});
     EXPECT_EQ(r.code, kExitRefused);
     EXPECT_EQ(r.err, "raidctl: refused: Incorrect Firmware Type! SPI = 5A, BIN = 11\n");
-    // The erase would pass the end of the part.
-    r = Flash({"flash", "0", GoodFile(0x80000), "--yes"});
+    // The image is larger than the part.
+    r = Flash({"flash", "0", GoodFile(0x80080), "--yes"});
     EXPECT_EQ(r.code, kExitRefused);
-    EXPECT_TRUE(Has(r.err, "past the end of the flash at 80000. Nothing was erased."));
-    // The backup cannot be written.
+    EXPECT_TRUE(Has(r.err, "is larger than the flash (80000 bytes). Nothing was erased.")) << r.err;
+    // The backup cannot be written: its folder is missing (and is not made),
     r = Flash({"flash", "0", GoodFile(0x2000), "--yes", "--backup", Path("no/such/dir/b.bin")});
     EXPECT_EQ(r.code, kExitCommandFailed);
-    EXPECT_TRUE(Has(r.err, "cannot write " + Path("no/such/dir/b.bin")));
+    EXPECT_TRUE(Has(r.err, "Cannot write backup file " + Path("no/such/dir/b.bin") +
+                               ": No such file or directory\n"));
     EXPECT_TRUE(Has(r.err, "SPI Backup Fail.; nothing was erased"));
+    EXPECT_FALSE(std::filesystem::exists(Path("no")));
+    // or a step on the way to having it on disk fails, down to the folder's fsync.
+    using mail::WriteStep;
+    for (const WriteStep step : {WriteStep::CreateTemporary, WriteStep::WriteData,
+                                 WriteStep::SyncData, WriteStep::Rename, WriteStep::SyncFolder}) {
+        FlashOptions failing;
+        failing.backupFault = [step](WriteStep s) { return s == step ? EIO : 0; };
+        r = Flash({"flash", "0", GoodFile(0x2000), "--yes", "--backup", Path("b.bin")}, failing);
+        EXPECT_EQ(r.code, kExitCommandFailed) << static_cast<int>(step);
+        EXPECT_TRUE(
+            Has(r.err, "Cannot write backup file " + Path("b.bin") + ": Input/output error\n"))
+            << r.err;
+        EXPECT_TRUE(Has(r.err, "nothing was erased")) << static_cast<int>(step);
+    }
     // A signal before the erase stops the run there.
     r = Flash({"flash", "0", GoodFile(0x2000), "--yes"}, Interrupted([] { return true; }));
     EXPECT_EQ(r.code, kExitCommandFailed);

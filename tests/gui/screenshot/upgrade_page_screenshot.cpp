@@ -35,6 +35,10 @@ std::vector<std::uint8_t> FirmwareFile() {
     std::copy(kMetadataSignature.begin(), kMetadataSignature.end(), f.begin() + kSignatureOffset);
     std::copy(kFormatGuid.begin(), kFormatGuid.end(), f.begin() + kGuidOffset);
     f[kTypeByteOffset] = 0x5A;
+    // The configuration block at 0x8000, inside the file.
+    f[kConfigOffsetField] = 0x00;
+    f[kConfigOffsetField + 1] = 0x80;
+    f[kConfigOffsetField + 2] = 0x00;
     return f;
 }
 
