@@ -55,12 +55,15 @@ TEST_F(UpgradeControllerTest, TheEventLoopTurnsThroughoutAndASecondClickDoesNoth
     ticker.setInterval(0);
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
     ticker.start();
-    // Clicks on the upgrade button while it runs, delivered by the loop.
+    // Clicks on the upgrade button while it runs, delivered by the loop
+    // once the progress shows.
     std::vector<UpgradeOutcome> clicks;
     bool timerActive = false;
-    QTimer::singleShot(0, [&] {
-        clicks.push_back(controller.start(0).outcome);
-        timerActive = controller.findChild<QTimer*>("progressTimer")->isActive();
+    QObject::connect(&controller, &UpgradeController::progressStarted, [&] {
+        QTimer::singleShot(0, [&] {
+            clicks.push_back(controller.start(0).outcome);
+            timerActive = controller.findChild<QTimer*>("progressTimer")->isActive();
+        });
     });
 
     QSignalSpy messages(&controller, &UpgradeController::messageRequested);
