@@ -184,13 +184,14 @@ UpgradeResult Refused(ExclusiveOperation& op, UpgradeHost& host, UpgradeOutcome 
 }
 
 // The device about to be erased, read afresh and checked against the image.
-// Nullopt when it may be erased; otherwise the refusal, nothing erased.
+// Nullopt when it may be erased, with `portMultiplier` as the controller
+// says now; otherwise the refusal, nothing erased.
 std::optional<UpgradeResult> Recheck(AppState& state, FirmwareState& fw, device::CommandChannel& ch,
-                                     UpgradeHost& host, ExclusiveOperation& op, int deviceIndex) {
+                                     UpgradeHost& host, ExclusiveOperation& op, int deviceIndex,
+                                     std::uint8_t& portMultiplier) {
     const std::string device = "Device" + std::to_string(deviceIndex + 1);
     const int disk = state.discovery.DiskOf(deviceIndex);
     Record512 identify{};
-    std::uint8_t portMultiplier = 0;
     if (!discovery::ReadControllerIdentity(ch, disk, identify, portMultiplier)) {
         const std::string why =
             ch.lastOpenError != platform::OpenError::None
@@ -212,7 +213,6 @@ std::optional<UpgradeResult> Recheck(AppState& state, FirmwareState& fw, device:
                            "checked against it. Nothing was erased.",
                        true);
     }
-    slot.portMultiplier = portMultiplier;
 
     if (auto refusal = CheckProduct(fw.image.bytes, FirmwareTarget{identify, portMultiplier != 0}))
         return Refused(op, host, UpgradeOutcome::WrongProduct, *refusal, true);
@@ -288,15 +288,17 @@ UpgradeResult RunUpgrade(AppState& state, FirmwareState& fw, device::CommandChan
         return result;
     }
     // A device index that names no device is refused by the range loops.
+    std::uint8_t portMultiplier = SlotOf(state, deviceIndex).portMultiplier;
     if (IsDevice(state, deviceIndex))
-        if (auto refused = Recheck(state, fw, ch, host, op, deviceIndex)) return *refused;
+        if (auto refused = Recheck(state, fw, ch, host, op, deviceIndex, portMultiplier))
+            return *refused;
 
     const DeviceSlot slot = SlotOf(state, deviceIndex);
     const std::uint8_t imageType = fw.image.bytes[kTypeByteOffset];
     const std::string types = "SPI = " + Hex2(slot.spiTypeByte) + ", BIN = " + Hex2(imageType);
     op.SetStatus(types);
     // A port-multiplier bridge reports a type byte of its own.
-    if (slot.spiTypeByte != imageType && slot.portMultiplier == 0)
+    if (slot.spiTypeByte != imageType && portMultiplier == 0)
         return Refused(op, host, UpgradeOutcome::WrongType, "Incorrect Firmware Type! " + types,
                        true);
     if (const std::string tooLarge = EraseRefusal(state, deviceIndex, fw.image.Size());
