@@ -167,6 +167,18 @@ TEST_F(SetupPageTest, OpeningThePageShowsTheScheduleTabAndChecksTheCurrentPeriod
     EXPECT_TRUE(Choice("periodOffButton")->isChecked());
 }
 
+TEST_F(SetupPageTest, APeriodBeyondTheDayListIsShownAndNotSavedShorter) {
+    Start([](sim::Enclosure& e) { sim::SetBackupPeriod(e, 40); });
+    window->openSetupPage();
+    EXPECT_EQ(Text("backupPeriodLabel"), "Schedule Backup Period(Setted): 40 days");
+    EXPECT_FALSE(Page().checkedChoice().has_value());
+    EXPECT_TRUE(Days()->isHidden());
+    SetWithWorker();
+    EXPECT_TRUE(PeriodCommands().empty());
+    EXPECT_TRUE(sink.boxes.empty());
+    EXPECT_EQ(Text("backupPeriodLabel"), "Schedule Backup Period(Setted): 40 days");
+}
+
 TEST_F(SetupPageTest, PeriodDisplayTexts) {
     Start([](sim::Enclosure& e) { e.backupKind = 1; });
     window->openSetupPage();
@@ -214,7 +226,7 @@ TEST_F(SetupPageTest, AUserPeriodOfThreeDaysSendsTheSettingCommand) {
     EXPECT_EQ(sink.boxes[0].caption, "Setting");
     EXPECT_FALSE(sink.boxes[0].warning);
     // The poll that followed read the new period back.
-    EXPECT_EQ(Text("backupPeriodLabel"), "Schedule Backup Period(Setted): 3 days ");
+    EXPECT_EQ(Text("backupPeriodLabel"), "Schedule Backup Period(Setted): 3 days");
     EXPECT_EQ(window->state().monitor.pendingCommandCode, 0);
     EXPECT_EQ(window->state().shell.pollRequestFlags & poll::kWakeMask, 0);
     EXPECT_FALSE(Page().settingBusy());
