@@ -125,6 +125,47 @@ TEST_F(BuzzerMuteTest, EachCommandLeavesItsSettingsLineInTheDayLog) {
               1);
 }
 
+TEST_F(BuzzerMuteTest, ARejectedMuteIsUntickedByTheNextRefresh) {
+    AddEnclosure("raid1");  // "Z": the buzzer sounds
+    MakeWindow();
+    RunDiscovery();
+    ServeRequests();
+    ASSERT_EQ(disks->Emulator(0)->Control("settingfault fail"), "");
+    Box()->click();
+    ServeRequests();
+    EXPECT_EQ(Sent(), std::vector<std::uint8_t>{0x70});
+    EXPECT_TRUE(Box()->isChecked());  // not read back yet
+    EXPECT_FALSE(Box()->isEnabled());
+    Poll();
+    EXPECT_TRUE(Box()->isEnabled());
+    EXPECT_FALSE(Box()->isChecked());
+}
+
+TEST_F(BuzzerMuteTest, EachDeviceShowsItsOwnBuzzer) {
+    AddEnclosure("raid1");                                                   // sounding
+    AddEnclosure("raid1", [](sim::Enclosure& e) { e.buzzerLetter = 'Y'; });  // muted
+    MakeWindow();
+    RunDiscovery();
+    ServeRequests();
+    EXPECT_FALSE(Box()->isChecked());
+    window->statusPage().selectDevice(1);
+    EXPECT_TRUE(Box()->isChecked());
+    Poll();
+    EXPECT_TRUE(Box()->isChecked());
+    window->statusPage().selectDevice(0);
+    EXPECT_FALSE(Box()->isChecked());
+    EXPECT_TRUE(Box()->isEnabled());
+
+    // A change asked for on one device stays with it while the other is shown.
+    Box()->click();
+    window->statusPage().selectDevice(1);
+    EXPECT_TRUE(Box()->isEnabled());
+    EXPECT_TRUE(Box()->isChecked());
+    window->statusPage().selectDevice(0);
+    EXPECT_FALSE(Box()->isEnabled());
+    EXPECT_TRUE(Box()->isChecked());
+}
+
 TEST_F(BuzzerMuteTest, ADeviceWithoutTheSettingNeverShowsTheBox) {
     AddEnclosure("raid1");
     AddEnclosure("nosensors", [](sim::Enclosure& e) { e.settingCapabilityBits = 0; });
