@@ -62,15 +62,19 @@ PeriodSettingOutcome ApplyPeriodSetting(AppState& state, bool& settingBusy,
     if (command.value == currentPeriod) return PeriodSettingOutcome::Unchanged;
 
     ShellFlags& shell = state.shell;
-    monitor::QueueSettingsCommand(state.monitor, command.code, command.params[0], command.params[1],
-                                  command.params[2]);
+    const std::uint32_t ticket =
+        monitor::QueueSettingsCommand(state.monitor, command.code, command.params[0],
+                                      command.params[1], command.params[2], -1, true);
     shell.pollRequestFlags.fetch_or(poll::kPendingCommand);
     const WaitEnd sent = WaitForRequest(state, poll::kPendingCommand, host);
-    state.monitor.pendingCommandCode = 0;
+    // A command the worker did not take is not sent later behind the user's
+    // back; other queued commands stay.
+    monitor::WithdrawSetting(state.monitor, ticket);
+    const auto result = monitor::TakeSettingResult(state.monitor, ticket);
     if (shell.closing.load()) return PeriodSettingOutcome::Closing;
 
     int code = 0;
-    if (sent != WaitEnd::Cleared) {
+    if (sent != WaitEnd::Cleared || !result) {
         code = kWorkerDidNotTake;
     } else {
         if (PollMayStart(shell)) shell.pollRequestFlags.fetch_or(poll::kStatusPoll);
@@ -93,10 +97,12 @@ PeriodSettingOutcome ApplyPeriodSetting(AppState& state, bool& settingBusy,
 }
 
 void SetBuzzerMute(AppState& state, int deviceIndex, bool muted) {
+    const bool known = deviceIndex >= 0 && deviceIndex < kDeviceSlots;
     monitor::QueueSettingsCommand(state.monitor,
-                                  muted ? device::cmd::kBuzzerMuteOn : device::cmd::kBuzzerMuteOff);
+                                  muted ? device::cmd::kBuzzerMuteOn : device::cmd::kBuzzerMuteOff,
+                                  0xCF, 0xDF, 0xEF, known ? deviceIndex : -1);
     state.shell.pollRequestFlags.fetch_or(poll::kPendingCommand);
-    if (deviceIndex >= 0 && deviceIndex < kDeviceSlots)
+    if (known)
         state.discovery.deviceSlots[static_cast<std::size_t>(deviceIndex)].optionChangePending = 1;
 }
 

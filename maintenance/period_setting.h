@@ -47,16 +47,15 @@ enum class PeriodSettingOutcome {
 // The whole apply procedure for `command` (from CommandFor) on the device
 // whose current period is `currentPeriod`. `settingBusy` is the settings-busy
 // bit: set while the procedure runs, so that a click from the pumped events
-// meanwhile returns Busy. The queued command code is cleared afterwards.
-// "Done" does not mean the controller took the period: the display shows
-// what the poll read.
+// meanwhile returns Busy. The command is queued behind any other queued
+// setting, and taken out again if the worker did not take it in time.
 PeriodSettingOutcome ApplyPeriodSetting(AppState& state, bool& settingBusy,
                                         const PeriodCommand& command, std::uint8_t currentPeriod,
                                         PeriodSettingHost& host);
 
-// Queues the buzzer mute on (0x70) or off (0x71) for the worker, and marks
-// device `deviceIndex`'s settings to be re-read by the next poll. The
-// selected device of the window is the one the worker sends to.
+// Queues the buzzer mute on (0x70) or off (0x71) for device `deviceIndex`
+// behind any other queued setting, and marks the device's settings to be
+// re-read by the next poll.
 void SetBuzzerMute(AppState& state, int deviceIndex, bool muted);
 
 // The device's capability bits (DeviceSlot::optionCapability).

@@ -227,9 +227,36 @@ TEST_F(SetupPageTest, AUserPeriodOfThreeDaysSendsTheSettingCommand) {
     EXPECT_FALSE(sink.boxes[0].warning);
     // The poll that followed read the new period back.
     EXPECT_EQ(Text("backupPeriodLabel"), "Schedule Backup Period(Setted): 3 days");
-    EXPECT_EQ(window->state().monitor.pendingCommandCode, 0);
+    EXPECT_TRUE(window->state().monitor.settingQueue.empty());
     EXPECT_EQ(window->state().shell.pollRequestFlags & poll::kWakeMask, 0);
     EXPECT_FALSE(Page().settingBusy());
+}
+
+TEST_F(SetupPageTest, ABuzzerClickDuringThePeriodWaitKeepsBothCommands) {
+    Start();  // the buzzer sounds
+    window->openSetupPage();
+    ChooseUserPeriod(3, 0);
+    // The click runs from the first pump of the wait, before the worker
+    // took the period.
+    auto* buzzer = Find<QCheckBox>("buzzerMuteBox");
+    QMetaObject::invokeMethod(
+        window.get(), [buzzer] { buzzer->click(); }, Qt::QueuedConnection);
+    SetWithWorker();
+
+    EXPECT_EQ(PeriodCommands(), (std::vector<Bytes>{{0x78, 0x02, 0x03, 0xDF}}));
+    const auto executed = disks->Emulator(0)->ExecutedCommands();
+    EXPECT_EQ(std::count(executed.begin(), executed.end(), 0x70), 1);
+    EXPECT_EQ(Page().lastOutcome(), PeriodSettingOutcome::Done);
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].text, "Schedule Backup Setting OK!");
+    EXPECT_EQ(Text("backupPeriodLabel"), "Schedule Backup Period(Setted): 3 days");
+    EXPECT_TRUE(window->state().monitor.settingQueue.empty());
+
+    // The mute was read back by the poll after the period.
+    window->openStatusPage();
+    EXPECT_TRUE(buzzer->isEnabled());
+    EXPECT_TRUE(buzzer->isChecked());
+    EXPECT_EQ(R()[rec::kOptionBits] & 0x01, 0);
 }
 
 TEST_F(SetupPageTest, WithAUnitOfOneHourTwoDaysAndFiveHoursAreFiftyThree) {
@@ -277,7 +304,7 @@ TEST_F(SetupPageTest, AWorkerThatDoesNotTakeTheRequestGivesCodeOne) {
     EXPECT_EQ(Find<QLabel>("statusPanel4")->text(), "");
     // Fifty rounds of 30 ms, then the fifty-first gives up.
     EXPECT_EQ(clock->NowMs() - startMs, 50u * 30u);
-    EXPECT_EQ(window->state().monitor.pendingCommandCode, 0);
+    EXPECT_TRUE(window->state().monitor.settingQueue.empty());
     EXPECT_TRUE(PeriodCommands().empty());
     EXPECT_FALSE(Page().settingBusy());
 }
@@ -294,7 +321,7 @@ TEST_F(SetupPageTest, AUserPeriodTooLongForTheByteIsRefusedBeforeAnythingIsQueue
               "The period is too long for this enclosure: the longest it allows is 10 days 15 "
               "hours.");
     EXPECT_EQ(sink.boxes[0].caption, "Setting");
-    EXPECT_EQ(window->state().monitor.pendingCommandCode, 0);
+    EXPECT_TRUE(window->state().monitor.settingQueue.empty());
     EXPECT_EQ(window->state().shell.pollRequestFlags & poll::kPendingCommand, 0);
     EXPECT_EQ(clock->NowMs(), startMs);
     EXPECT_TRUE(PeriodCommands().empty());
