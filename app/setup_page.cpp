@@ -144,7 +144,8 @@ void SetupPage::onSetClicked() {
     const maintenance::PeriodCommand command = maintenance::CommandFor(
         *choice, presets_, periodDaysBox_->currentIndex(), periodHoursBox_->currentIndex());
     lastOutcome_ = maintenance::ApplyPeriodSetting(
-        state_, settingBusy_, command, maintenance::BackupStatusOf(shownRecord()).period, *this);
+        state_, settingBusy_, command, maintenance::BackupStatusOf(shownRecord()).period,
+        window_.SelectedDevice(), *this);
 }
 
 void SetupPage::onBackupBoxClicked(bool checked) {

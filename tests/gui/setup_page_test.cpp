@@ -259,6 +259,45 @@ TEST_F(SetupPageTest, ABuzzerClickDuringThePeriodWaitKeepsBothCommands) {
     EXPECT_EQ(R()[rec::kOptionBits] & 0x01, 0);
 }
 
+TEST_F(SetupPageTest, APeriodTheControllerDidNotTakeShowsTheFailure) {
+    Start();
+    window->openSetupPage();
+    const QString before = Text("backupPeriodLabel");
+    QStringList panels;
+    sink.onBox = [&] { panels << Find<QLabel>("statusPanel4")->text(); };
+    const struct {
+        const char* fault;
+        const char* panel;
+    } cases[] = {{"settingfault fail", "Backup Setting error code :C0"},
+                 {"settingfault keep", "Backup Setting error code :03"},
+                 {"settingfault noreply", "Backup Setting error code :F2"}};
+    for (const auto& c : cases) {
+        sink.boxes.clear();
+        panels.clear();
+        ASSERT_EQ(disks->Emulator(0)->Control(c.fault), "");
+        ChooseUserPeriod(3, 0);
+        SetWithWorker();
+        EXPECT_EQ(Page().lastOutcome(), PeriodSettingOutcome::Failed) << c.fault;
+        ASSERT_EQ(sink.boxes.size(), 1u) << c.fault;
+        EXPECT_EQ(sink.boxes[0].text, "Schedule Backup Setting fail!\n Please try again!");
+        EXPECT_EQ(sink.boxes[0].caption, "Setting");
+        EXPECT_TRUE(sink.boxes[0].warning);
+        EXPECT_EQ(panels, QStringList{c.panel}) << c.fault;
+        EXPECT_EQ(Find<QLabel>("statusPanel4")->text(), "");
+        EXPECT_EQ(Text("backupPeriodLabel"), before) << c.fault;
+        EXPECT_FALSE(Page().settingBusy());
+    }
+
+    // Without a fault the same choice is taken.
+    sink.boxes.clear();
+    ChooseUserPeriod(3, 0);
+    SetWithWorker();
+    EXPECT_EQ(Page().lastOutcome(), PeriodSettingOutcome::Done);
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].text, "Schedule Backup Setting OK!");
+    EXPECT_EQ(Text("backupPeriodLabel"), "Schedule Backup Period(Setted): 3 days");
+}
+
 TEST_F(SetupPageTest, WithAUnitOfOneHourTwoDaysAndFiveHoursAreFiftyThree) {
     Start([](sim::Enclosure& e) { e.backupKind = 1; });
     window->openSetupPage();

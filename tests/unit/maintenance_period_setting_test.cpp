@@ -48,7 +48,8 @@ struct Rig {
         state.shell.detectBusy = false;
     }
     PeriodSettingOutcome Apply(const PeriodCommand& command, std::uint8_t current = 0) {
-        return ApplyPeriodSetting(state, busy, command, current, window);
+        asked = command.value;
+        return ApplyPeriodSetting(state, busy, command, current, 0, window);
     }
     // The worker: serves request `bit` at pump `at`; settings commands are
     // answered with `answer`.
@@ -58,6 +59,11 @@ struct Rig {
             if (before) before(pump);
             if (pump != at) return;
             if (bit == poll::kPendingCommand) SendQueued(answer);
+            if (bit == poll::kStatusPoll && pollReadsDevice) {
+                state.monitor.changedDeviceMask = 1;
+                state.monitor.deviceStatusRecord[0][rec::kSchedule] =
+                    keptPeriod >= 0 ? static_cast<std::uint8_t>(keptPeriod) : asked;
+            }
             state.shell.pollRequestFlags.fetch_and(static_cast<std::uint8_t>(~bit));
         };
     }
@@ -74,6 +80,11 @@ struct Rig {
         return state.monitor.settingQueue.empty() ? 0 : state.monitor.settingQueue.back().code;
     }
     std::vector<QueuedSetting> sent;
+    std::uint8_t asked = 0;
+    // What the poll reads back of device 0: the asked period unless the
+    // controller kept `keptPeriod`.
+    bool pollReadsDevice = true;
+    int keptPeriod = -1;
 };
 
 PeriodCommand Preset(int k) {
@@ -140,6 +151,48 @@ TEST(PeriodSetting, TimedOutWaitsGiveCodesOneAndTwo) {
     }
 }
 
+TEST(PeriodSetting, OkOnlyWhenTheControllerTookThePeriod) {
+    {
+        Rig rig;  // the controller answers its failure code
+        rig.ServeAt(1, poll::kPendingCommand, 0xF1);
+        EXPECT_EQ(rig.Apply(Preset(2)), PeriodSettingOutcome::Failed);
+        EXPECT_EQ(rig.window.events,
+                  (std::vector<std::string>{"panel4 Backup Setting error code :F1", kFail,
+                                            "panel4 ", "display"}));
+        EXPECT_EQ(rig.state.shell.pollRequestFlags & poll::kStatusPoll, 0);
+    }
+    {
+        Rig rig;  // it answers success but the poll reads the old period
+        rig.keptPeriod = 7;
+        rig.ServeAt(1, poll::kPendingCommand);
+        rig.ServeAt(2, poll::kStatusPoll);
+        EXPECT_EQ(rig.Apply(Preset(2), 7), PeriodSettingOutcome::Failed);
+        EXPECT_EQ(rig.window.events[0], "panel4 Backup Setting error code :03");
+        EXPECT_EQ(rig.window.events[1], kFail);
+        // The poll was told to read the settings back.
+        EXPECT_EQ(rig.state.discovery.deviceSlots[0].optionChangePending, 1);
+    }
+    {
+        Rig rig;  // the poll ends without having read the device
+        rig.pollReadsDevice = false;
+        rig.ServeAt(1, poll::kPendingCommand);
+        rig.ServeAt(2, poll::kStatusPoll);
+        EXPECT_EQ(rig.Apply(Preset(2)), PeriodSettingOutcome::Failed);
+        EXPECT_EQ(rig.window.events[0], "panel4 Backup Setting error code :02");
+    }
+    {
+        Rig rig;  // the request ends but the command was dropped unsent
+        rig.window.onPump = [&rig](int pump) {
+            if (pump == 1) rig.state.monitor.settingQueue.clear();
+            if (pump == 1)
+                rig.state.shell.pollRequestFlags.fetch_and(
+                    static_cast<std::uint8_t>(~poll::kPendingCommand));
+        };
+        EXPECT_EQ(rig.Apply(Preset(2)), PeriodSettingOutcome::Failed);
+        EXPECT_EQ(rig.window.events[0], "panel4 Backup Setting error code :01");
+    }
+}
+
 TEST(PeriodSetting, NoPollIsAskedForWhileSomethingHoldsItBack) {
     for (int blocker = 0; blocker < 4; ++blocker) {
         Rig rig;
@@ -197,7 +250,7 @@ TEST(PeriodSetting, RefusedUnchangedAndBusyQueueNothing) {
     rig.busy = false;
     PeriodSettingOutcome inner = PeriodSettingOutcome::Done;
     rig.window.onPump = [&](int pump) {
-        if (pump == 1) inner = ApplyPeriodSetting(rig.state, rig.busy, Preset(1), 0, rig.window);
+        if (pump == 1) inner = ApplyPeriodSetting(rig.state, rig.busy, Preset(1), 0, 0, rig.window);
     };
     rig.ServeAt(2, poll::kPendingCommand);
     rig.ServeAt(3, poll::kStatusPoll);
