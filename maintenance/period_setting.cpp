@@ -74,6 +74,9 @@ PeriodSettingOutcome ApplyPeriodSetting(AppState& state, bool& settingBusy,
     if (command.value == currentPeriod) return PeriodSettingOutcome::Unchanged;
 
     ShellFlags& shell = state.shell;
+    // Only one period is applied at a time: a result left over is from one
+    // that gave up waiting for it.
+    state.monitor.settingResults.clear();
     const std::uint32_t ticket =
         monitor::QueueSettingsCommand(state.monitor, command.code, command.params[0],
                                       command.params[1], command.params[2], deviceIndex, true);
