@@ -196,7 +196,7 @@ void MainWindow::startUp() {
     shell.closing = false;
     shell.detecting = true;
     shell.pollRequestFlags = 0;
-    state.monitor.pendingCommandCode = 0;
+    state.monitor.settingQueue.clear();
     shell.mailRequestFlags = 0;
     shell.smartCountdown = 60;
 

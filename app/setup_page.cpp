@@ -1,5 +1,6 @@
 #include "app/setup_page.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -97,11 +98,20 @@ void SetupPage::prepareChoice() {
     const std::uint8_t period = maintenance::BackupStatusOf(shownRecord()).period;
     const maintenance::InitialChoice initial =
         maintenance::InitialChoiceFor(period, presets_, userPeriod);
-    if (initial.choice == PeriodChoice::UserPeriod) {
+    if (!initial.choice) {
+        // No button holds the period: none is ticked, so Set sends nothing
+        // until the user chooses; the period display shows the period.
+        QButtonGroup* group = choiceButtons_[0]->group();
+        if (group != nullptr) group->setExclusive(false);
+        for (QRadioButton* button : choiceButtons_) button->setChecked(false);
+        if (group != nullptr) group->setExclusive(true);
+        return;
+    }
+    if (*initial.choice == PeriodChoice::UserPeriod) {
         periodDaysBox_->setCurrentIndex(initial.dayIndex);
         periodHoursBox_->setCurrentIndex(initial.hourIndex);
     }
-    choiceButtons_[static_cast<std::size_t>(initial.choice)]->setChecked(true);
+    choiceButtons_[static_cast<std::size_t>(*initial.choice)]->setChecked(true);
 }
 
 void SetupPage::showScheduleSubPage() {
@@ -134,7 +144,8 @@ void SetupPage::onSetClicked() {
     const maintenance::PeriodCommand command = maintenance::CommandFor(
         *choice, presets_, periodDaysBox_->currentIndex(), periodHoursBox_->currentIndex());
     lastOutcome_ = maintenance::ApplyPeriodSetting(
-        state_, settingBusy_, command, maintenance::BackupStatusOf(shownRecord()).period, *this);
+        state_, settingBusy_, command, maintenance::BackupStatusOf(shownRecord()).period,
+        window_.SelectedDevice(), *this);
 }
 
 void SetupPage::onBackupBoxClicked(bool checked) {

@@ -160,16 +160,16 @@ int StatusPage::RefreshStatusPage(bool full) {
     temperatureLabel_->setText(QString::number(r[rec::kTemperature]));
     sensorsPanel_->setVisible(sensorsShown_ && (env & 0xF0) == kEnvSensors && env != 0xAA);
 
-    // The buzzer box: the first refresh takes the controller's setting;
-    // later ones only give the box back once a change has been read back.
-    const DeviceSlot& slot = d.deviceSlots[static_cast<std::size_t>(selectedDevice_)];
+    // The buzzer box shows the shown device's controller setting, read back
+    // by the polls; a change not read back yet keeps the asked tick, greyed.
+    const auto device = static_cast<std::size_t>(selectedDevice_);
+    const DeviceSlot& slot = d.deviceSlots[device];
     if (slot.optionCapability & kBuzzerCapability) {
         buzzerMuteBox_->show();
-        if (shell.firstStatusPending.load()) {
-            buzzerMuteBox_->setChecked((r[rec::kOptionBits] & kBuzzerSounding) == 0);
-        } else if (slot.optionChangePending == 0) {
-            buzzerMuteBox_->setEnabled(true);
-        }
+        const bool awaitingReadBack = slot.optionChangePending != 0;
+        buzzerMuteBox_->setChecked(awaitingReadBack ? askedMute_[device]
+                                                    : (r[rec::kOptionBits] & kBuzzerSounding) == 0);
+        buzzerMuteBox_->setEnabled(!awaitingReadBack);
     } else {
         buzzerMuteBox_->hide();
     }
@@ -307,6 +307,8 @@ void StatusPage::onBuzzerMuteClicked(bool checked) {
     // The first refresh sets the tick from the controller; that is not the
     // user's choice.
     if (state_.shell.firstStatusPending.load()) return;
+    if (selectedDevice_ >= 0 && selectedDevice_ < kDeviceSlots)
+        askedMute_[static_cast<std::size_t>(selectedDevice_)] = checked;
     maintenance::SetBuzzerMute(state_, selectedDevice_, checked);
     buzzerMuteBox_->setEnabled(false);
 }

@@ -108,6 +108,8 @@ private:
     std::uint8_t shownRebuildPercent_ = 0xFF;  // none
     bool deviceSwitch_ = false;
     std::array<std::string, kDeviceSlots> hints_{};
+    // Per device, the buzzer tick last asked for, shown until it is read back.
+    std::array<bool, kDeviceSlots> askedMute_{};
 };
 
 }  // namespace raid::app

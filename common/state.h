@@ -7,7 +7,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/disk.h"
@@ -151,6 +153,21 @@ inline constexpr std::size_t kSataSpeed = 357;
 inline constexpr std::size_t kBadSectorCount = 471;
 }  // namespace rec
 
+// A settings command (buzzer mute, backup period) waiting for the worker.
+struct QueuedSetting {
+    std::uint32_t ticket = 0;
+    std::uint8_t code = 0;
+    std::array<std::uint8_t, 3> params{0xCF, 0xDF, 0xEF};  // codes 0x76..0x78 use them
+    int device = -1;      // device index; -1: the selected device when it is sent
+    bool report = false;  // its result is filed for the sender to take
+};
+
+// What became of a queued settings command.
+struct SettingResult {
+    bool sent = false;        // it reached the controller
+    std::uint8_t answer = 0;  // the controller's result code when sent
+};
+
 struct MonitorState {
     std::array<Record512, kMaxDisks> deviceStatusRecord{};
     std::uint8_t requestInProgress = 0;
@@ -160,11 +177,13 @@ struct MonitorState {
     std::atomic<bool> serving{false};
     std::uint8_t changedDeviceMask = 0;
     std::uint32_t pollCounter = 0;
-    // The queued settings command and the parameter bytes it goes out with
-    // (codes 0x76..0x78 use them). They belong to the command: a discovery
-    // that sends its own parameterised query meanwhile cannot change them.
-    std::uint8_t pendingCommandCode = 0;
-    std::array<std::uint8_t, 3> pendingCommandParams{0xCF, 0xDF, 0xEF};
+    // The settings commands queued by the pages, sent in order by the worker.
+    // Each keeps its parameter bytes: a discovery that sends its own
+    // parameterised query meanwhile cannot change them.
+    std::deque<QueuedSetting> settingQueue;
+    // How each sent command whose sender waits for it went, by ticket.
+    std::vector<std::pair<std::uint32_t, SettingResult>> settingResults;
+    std::uint32_t lastSettingTicket = 0;
     std::vector<std::string> settingsLogLines;
 };
 

@@ -93,7 +93,6 @@ inline void RunControllerSession(platform::DiskSystem& disks) {
     // A backup preset as the Setup page sends it; the poll reads it back.
     monitor::QueueSettingsCommand(state.monitor, device::cmd::kBackupPreset0 + 1);
     monitor::ApplyPendingCommand(state, ch, clock, host);
-    state.monitor.pendingCommandCode = 0;
     monitor::StatusPoll(state, ch, clock, host);
     maintenance::WaitText(maintenance::BackupStatusOf(state.monitor.deviceStatusRecord[0]));
 

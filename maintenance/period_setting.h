@@ -35,28 +35,35 @@ public:
     virtual void RefreshPeriodDisplay() = 0;
 };
 
+// The codes of a failed setting, shown as two hexadecimal digits after
+// "Backup Setting error code :": 01 the worker did not send the command, 02
+// the status poll after it did not finish or did not read the device, 03 the
+// poll read another period back; any other code is the command's result:
+// the controller's failure status, or a transport failure (0xF0 .. 0xFF).
 enum class PeriodSettingOutcome {
     Busy,       // a setting was already being applied: this click did nothing
     Refused,    // the choice cannot be sent; its refusal was shown, nothing queued
     Unchanged,  // the current period was chosen again: nothing queued, nothing shown
     Closing,    // the window began to close while waiting
-    Failed,     // the worker or the following poll did not finish: error code shown
-    Done,       // the worker sent the command and a poll followed
+    Failed,     // not sent, refused by the controller, or not read back: code shown
+    Done,       // the controller took the command and the poll read the period back
 };
 
 // The whole apply procedure for `command` (from CommandFor) on the device
-// whose current period is `currentPeriod`. `settingBusy` is the settings-busy
-// bit: set while the procedure runs, so that a click from the pumped events
-// meanwhile returns Busy. The queued command code is cleared afterwards.
-// "Done" does not mean the controller took the period: the display shows
-// what the poll read.
+// `deviceIndex`, whose current period is `currentPeriod`. `settingBusy` is
+// the settings-busy bit: set while the procedure runs, so that a click from
+// the pumped events meanwhile returns Busy. The command is queued behind any
+// other queued setting, and taken out again if the worker did not take it in
+// time. "Schedule Backup Setting OK!" only when the controller accepted the
+// command and the status poll after it read the new period back (or, when
+// nothing let a poll start, on the controller's word alone).
 PeriodSettingOutcome ApplyPeriodSetting(AppState& state, bool& settingBusy,
                                         const PeriodCommand& command, std::uint8_t currentPeriod,
-                                        PeriodSettingHost& host);
+                                        int deviceIndex, PeriodSettingHost& host);
 
-// Queues the buzzer mute on (0x70) or off (0x71) for the worker, and marks
-// device `deviceIndex`'s settings to be re-read by the next poll. The
-// selected device of the window is the one the worker sends to.
+// Queues the buzzer mute on (0x70) or off (0x71) for device `deviceIndex`
+// behind any other queued setting, and marks the device's settings to be
+// re-read by the next poll.
 void SetBuzzerMute(AppState& state, int deviceIndex, bool muted);
 
 // The device's capability bits (DeviceSlot::optionCapability).

@@ -1,7 +1,5 @@
 #include "maintenance/schedule.h"
 
-#include <algorithm>
-
 #include "device/protocol.h"
 
 namespace raid::maintenance {
@@ -20,8 +18,7 @@ std::string Plural(std::uint64_t n, const char* unit) {
     return std::to_string(n) + " " + unit + (n > 1 ? "s" : "");
 }
 
-// Period units per day; 0 when the unit does not fit a day.
-int UnitsPerDay(std::uint8_t unitHours) { return unitHours == 0 ? 0 : 24 / unitHours; }
+constexpr int kHoursPerDay = 24;
 
 }  // namespace
 
@@ -62,9 +59,7 @@ std::string HoursText(std::uint32_t hours) {
 std::string PeriodText(std::uint8_t period, std::uint8_t unitHours) {
     std::string text = "Schedule Backup Period(Setted): ";
     if (period == 0) return text + "off";
-    const std::uint32_t hours = std::uint32_t{period} * unitHours;
-    // Whole days keep the blank that would part them from the hours.
-    return text + HoursText(hours) + (hours % 24 == 0 ? " " : "");
+    return text + HoursText(std::uint32_t{period} * unitHours);
 }
 
 std::string PresetCaption(std::uint8_t units, std::uint8_t unitHours) {
@@ -104,14 +99,23 @@ PeriodCommand CommandFor(PeriodChoice choice, const monitor::BackupPresetTable& 
         case PeriodChoice::UserPeriod:
             break;
     }
-    const int perDay = UnitsPerDay(presets.unitHours);
+    const int unit = presets.unitHours;
     const int hourCount = static_cast<int>(HourChoices(presets.unitHours).size());
-    if (perDay == 0 || dayIndex < 0 || dayIndex > kMaxDays || hourIndex < 0 ||
+    if (unit == 0 || dayIndex < 0 || dayIndex > kMaxDays || hourIndex < 0 ||
         hourIndex >= hourCount) {
         c.refusal = "This enclosure does not take a user period of this length.";
         return c;
     }
-    const int value = dayIndex * perDay + hourIndex;
+    // A unit that does not divide a day leaves some days and hours between
+    // two periods the controller can keep.
+    const int hours = dayIndex * kHoursPerDay + hourIndex * unit;
+    if (hours % unit != 0) {
+        c.refusal = "This enclosure sets the period in steps of " +
+                    Plural(static_cast<std::uint64_t>(unit), "hour") + ": " +
+                    HoursText(static_cast<std::uint32_t>(hours)) + " is not one of them.";
+        return c;
+    }
+    const int value = hours / unit;
     if (value > 0xFF) {
         // The controller keeps the period in one byte of period units.
         c.refusal = "The period is too long for this enclosure: the longest it allows is " +
@@ -133,11 +137,20 @@ InitialChoice InitialChoiceFor(std::uint8_t period, const monitor::BackupPresetT
         c.choice = PeriodChoice::Preset2;
     } else if (period == presets.entries[1]) {
         c.choice = PeriodChoice::Preset1;
-    } else if (period > 0 && userPeriodCapable && UnitsPerDay(presets.unitHours) > 0) {
-        const int perDay = UnitsPerDay(presets.unitHours);
+    } else if (period > 0 && userPeriodCapable && presets.unitHours > 0) {
+        const int unit = presets.unitHours;
+        const int hours = period * unit;
+        const int days = hours / kHoursPerDay;
+        const int rest = hours % kHoursPerDay;
+        // A period the lists cannot hold is left unchosen rather than
+        // shortened: Set would send the shorter one.
+        if (days > kMaxDays || rest % unit != 0) {
+            c.choice.reset();
+            return c;
+        }
         c.choice = PeriodChoice::UserPeriod;
-        c.dayIndex = std::min(period / perDay, kMaxDays);
-        c.hourIndex = period % perDay;
+        c.dayIndex = days;
+        c.hourIndex = rest / unit;
     }
     return c;
 }

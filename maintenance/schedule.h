@@ -29,7 +29,8 @@ std::uint32_t WaitMinutes(const BackupStatus& status);
 // up...)" or the minutes and, when above 0, " (Dd:Hh:Mm)".
 std::string WaitText(const BackupStatus& status);
 
-// "Schedule Backup Period(Setted): " followed by "off" or "1 day 12 hours".
+// "Schedule Backup Period(Setted): " followed by "off", "1 day 12 hours" or
+// "3 days".
 std::string PeriodText(std::uint8_t period, std::uint8_t unitHours);
 
 // "1 day 12 hours", "7 days", "5 hours"; empty for 0.
@@ -57,14 +58,15 @@ struct PeriodCommand {
 };
 
 // For UserPeriod, `dayIndex` and `hourIndex` are the positions in the day and
-// hour lists. A user period that does not fit the controller's byte is
-// refused, naming the largest period the enclosure allows.
+// hour lists. A user period that is no whole number of units, or does not fit
+// the controller's byte, is refused (the latter naming the longest allowed).
 PeriodCommand CommandFor(PeriodChoice choice, const monitor::BackupPresetTable& presets,
                          int dayIndex, int hourIndex);
 
-// What the page shows checked when it opens, for period `period`.
+// What the page shows checked when it opens, for period `period`. No choice
+// when the period is a user period that the day and hour lists cannot hold.
 struct InitialChoice {
-    PeriodChoice choice = PeriodChoice::Off;
+    std::optional<PeriodChoice> choice = PeriodChoice::Off;
     int dayIndex = 0;
     int hourIndex = 0;
 };

@@ -35,21 +35,34 @@ std::string BackupPeriodText(std::uint32_t periodUnits, std::uint32_t unitHours)
 std::optional<std::string> SettingsLineText(std::uint8_t code, std::uint8_t p1, std::uint8_t p2,
                                             std::uint8_t unitHours);
 
-// Queues a settings command for the worker to send with ApplyPendingCommand;
-// the parameter bytes are those of codes 0x76..0x78.
-void QueueSettingsCommand(MonitorState& monitor, std::uint8_t code, std::uint8_t p1 = 0xCF,
-                          std::uint8_t p2 = 0xDF, std::uint8_t p3 = 0xEF);
+// Queues a settings command for the worker to send with ApplyPendingCommand,
+// behind those already queued; the parameter bytes are those of codes
+// 0x76..0x78. `device` -1 sends it to the device selected when it is sent.
+// With `report`, its SettingResult is filed under the returned ticket.
+std::uint32_t QueueSettingsCommand(MonitorState& monitor, std::uint8_t code, std::uint8_t p1 = 0xCF,
+                                   std::uint8_t p2 = 0xDF, std::uint8_t p3 = 0xEF, int device = -1,
+                                   bool report = false);
 
-// Sends state.monitor.pendingCommandCode (with its own parameter bytes) to
-// the selected device (main thread,
-// from the dispatcher) and, when the controller accepted it, appends
-// "D<n>" + text + time stamp to SettingsLogLines. False when nothing could
-// be sent: a device held by an upgrade, a device switch being drawn, no
-// device ("Device not found!!!" / "No Device found !"), or a disk that does
-// not open ("Invalid Drive"). For the backup presets 0x72..0x75 it sets the
-// second parameter byte to the preset sent. The pending code stays as it is.
-// `result`, when given, receives the controller's result code of the command
-// (left alone when nothing was sent).
+// The filed result of command `ticket`, taken out of the files; nullopt while
+// none is filed (not sent yet, or not queued with `report`).
+std::optional<SettingResult> TakeSettingResult(MonitorState& monitor, std::uint32_t ticket);
+
+// Takes command `ticket` out of the queue if the worker has not begun to
+// send it; true when it was still queued.
+bool WithdrawSetting(MonitorState& monitor, std::uint32_t ticket);
+
+// Sends the queued settings commands in order (main thread, from the
+// dispatcher), each to its device, including those queued from the window
+// events pumped meanwhile, and, for each the controller accepted, appends
+// "D<n>" + text + time stamp to SettingsLogLines. Each leaves the queue and
+// files its result when asked to. False when something could not be sent: a
+// device held by an upgrade, a device switch being drawn (those drop the
+// whole queue), no device ("Device not found!!!" / "No Device found !"), or
+// a disk that does not open ("Invalid Drive"); with nothing queued the
+// selected device is still checked. For the backup presets 0x72..0x75 it
+// sets the second parameter byte to the preset sent. `result`, when given,
+// receives the controller's result code of the last command sent (left alone
+// when nothing was sent).
 bool ApplyPendingCommand(AppState& state, device::CommandChannel& ch, platform::Clock& clock,
                          MonitorHost& host, std::uint8_t* result = nullptr);
 

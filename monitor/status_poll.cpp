@@ -69,9 +69,8 @@ Outcome Poll::QueryDevice(int index) {
         if (!Query(disk, device::cmd::kInformation, result)) return Outcome::Aborted;
         if (result == device::kResultSuccess) {
             DecodeInformation(record, reply_, buzzerCapability);
-            // A buzzer change still queued will be read back by a later poll.
-            if (buzzerCapability &&
-                (state_.shell.pollRequestFlags.load() & poll::kPendingCommand) == 0)
+            // A setting still queued will be read back by a later poll.
+            if ((state_.shell.pollRequestFlags.load() & poll::kPendingCommand) == 0)
                 slot.optionChangePending = 0;
         }
     }

@@ -20,6 +20,10 @@ protected:
         return State().discovery.deviceSlots[static_cast<std::size_t>(device)];
     }
     bool Queued() { return (State().shell.pollRequestFlags & poll::kPendingCommand) != 0; }
+    std::uint8_t QueuedCode() {
+        const auto& q = State().monitor.settingQueue;
+        return q.empty() ? 0 : q.back().code;
+    }
     // Two poll ticks arm and request a poll; the worker serves what is due.
     void Poll() {
         window->onPollTick();
@@ -42,7 +46,7 @@ TEST_F(BuzzerMuteTest, TheFirstRefreshSetsTheTickWithoutQueueing) {
     ASSERT_TRUE(State().shell.firstStatusPending);
     Box()->click();  // a click before the first refresh is not the user's
     EXPECT_FALSE(Queued());
-    EXPECT_EQ(State().monitor.pendingCommandCode, 0);
+    EXPECT_EQ(QueuedCode(), 0);
     EXPECT_EQ(Slot().optionChangePending, 0);
 
     Box()->setChecked(false);
@@ -50,7 +54,7 @@ TEST_F(BuzzerMuteTest, TheFirstRefreshSetsTheTickWithoutQueueing) {
     EXPECT_TRUE(Box()->isChecked());
     EXPECT_TRUE(Box()->isEnabled());
     EXPECT_FALSE(Queued());
-    EXPECT_EQ(State().monitor.pendingCommandCode, 0);
+    EXPECT_EQ(QueuedCode(), 0);
     EXPECT_TRUE(Sent().empty());
 }
 
@@ -64,7 +68,7 @@ TEST_F(BuzzerMuteTest, TickingQueuesTheMuteAndGreysTheBoxUntilAPollReadItBack) {
 
     Box()->click();
     EXPECT_TRUE(Box()->isChecked());
-    EXPECT_EQ(State().monitor.pendingCommandCode, 0x70);
+    EXPECT_EQ(QueuedCode(), 0x70);
     EXPECT_TRUE(Queued());
     EXPECT_FALSE(Box()->isEnabled());
     EXPECT_EQ(Slot().optionChangePending, 1);
@@ -91,7 +95,7 @@ TEST_F(BuzzerMuteTest, TickingQueuesTheMuteAndGreysTheBoxUntilAPollReadItBack) {
 
     Box()->click();
     EXPECT_FALSE(Box()->isChecked());
-    EXPECT_EQ(State().monitor.pendingCommandCode, 0x71);
+    EXPECT_EQ(QueuedCode(), 0x71);
     ServeRequests();
     Poll();
     EXPECT_EQ(Sent(), (std::vector<std::uint8_t>{0x70, 0x71}));
@@ -123,6 +127,47 @@ TEST_F(BuzzerMuteTest, EachCommandLeavesItsSettingsLineInTheDayLog) {
                                 return l.rfind("D1 Buzzer Mute(setted): ON, ", 0) == 0;
                             }),
               1);
+}
+
+TEST_F(BuzzerMuteTest, ARejectedMuteIsUntickedByTheNextRefresh) {
+    AddEnclosure("raid1");  // "Z": the buzzer sounds
+    MakeWindow();
+    RunDiscovery();
+    ServeRequests();
+    ASSERT_EQ(disks->Emulator(0)->Control("settingfault fail"), "");
+    Box()->click();
+    ServeRequests();
+    EXPECT_EQ(Sent(), std::vector<std::uint8_t>{0x70});
+    EXPECT_TRUE(Box()->isChecked());  // not read back yet
+    EXPECT_FALSE(Box()->isEnabled());
+    Poll();
+    EXPECT_TRUE(Box()->isEnabled());
+    EXPECT_FALSE(Box()->isChecked());
+}
+
+TEST_F(BuzzerMuteTest, EachDeviceShowsItsOwnBuzzer) {
+    AddEnclosure("raid1");                                                   // sounding
+    AddEnclosure("raid1", [](sim::Enclosure& e) { e.buzzerLetter = 'Y'; });  // muted
+    MakeWindow();
+    RunDiscovery();
+    ServeRequests();
+    EXPECT_FALSE(Box()->isChecked());
+    window->statusPage().selectDevice(1);
+    EXPECT_TRUE(Box()->isChecked());
+    Poll();
+    EXPECT_TRUE(Box()->isChecked());
+    window->statusPage().selectDevice(0);
+    EXPECT_FALSE(Box()->isChecked());
+    EXPECT_TRUE(Box()->isEnabled());
+
+    // A change asked for on one device stays with it while the other is shown.
+    Box()->click();
+    window->statusPage().selectDevice(1);
+    EXPECT_TRUE(Box()->isEnabled());
+    EXPECT_TRUE(Box()->isChecked());
+    window->statusPage().selectDevice(0);
+    EXPECT_FALSE(Box()->isEnabled());
+    EXPECT_TRUE(Box()->isChecked());
 }
 
 TEST_F(BuzzerMuteTest, ADeviceWithoutTheSettingNeverShowsTheBox) {

@@ -35,11 +35,15 @@ public:
     };
     void Show(QWidget*, const QString& text, const QString& caption) override {
         boxes.push_back({text, caption});
+        if (onBox) onBox();
     }
     void ShowWarning(QWidget*, const QString& text, const QString& caption) override {
         boxes.push_back({text, caption, true});
+        if (onBox) onBox();
     }
     std::vector<Box> boxes;
+    // Runs while a box is shown, to see the window as the user does then.
+    std::function<void()> onBox;
 };
 
 inline mail::HostSources FixedHost() {

@@ -167,6 +167,18 @@ TEST_F(SetupPageTest, OpeningThePageShowsTheScheduleTabAndChecksTheCurrentPeriod
     EXPECT_TRUE(Choice("periodOffButton")->isChecked());
 }
 
+TEST_F(SetupPageTest, APeriodBeyondTheDayListIsShownAndNotSavedShorter) {
+    Start([](sim::Enclosure& e) { sim::SetBackupPeriod(e, 40); });
+    window->openSetupPage();
+    EXPECT_EQ(Text("backupPeriodLabel"), "Schedule Backup Period(Setted): 40 days");
+    EXPECT_FALSE(Page().checkedChoice().has_value());
+    EXPECT_TRUE(Days()->isHidden());
+    SetWithWorker();
+    EXPECT_TRUE(PeriodCommands().empty());
+    EXPECT_TRUE(sink.boxes.empty());
+    EXPECT_EQ(Text("backupPeriodLabel"), "Schedule Backup Period(Setted): 40 days");
+}
+
 TEST_F(SetupPageTest, PeriodDisplayTexts) {
     Start([](sim::Enclosure& e) { e.backupKind = 1; });
     window->openSetupPage();
@@ -214,10 +226,76 @@ TEST_F(SetupPageTest, AUserPeriodOfThreeDaysSendsTheSettingCommand) {
     EXPECT_EQ(sink.boxes[0].caption, "Setting");
     EXPECT_FALSE(sink.boxes[0].warning);
     // The poll that followed read the new period back.
-    EXPECT_EQ(Text("backupPeriodLabel"), "Schedule Backup Period(Setted): 3 days ");
-    EXPECT_EQ(window->state().monitor.pendingCommandCode, 0);
+    EXPECT_EQ(Text("backupPeriodLabel"), "Schedule Backup Period(Setted): 3 days");
+    EXPECT_TRUE(window->state().monitor.settingQueue.empty());
     EXPECT_EQ(window->state().shell.pollRequestFlags & poll::kWakeMask, 0);
     EXPECT_FALSE(Page().settingBusy());
+}
+
+TEST_F(SetupPageTest, ABuzzerClickDuringThePeriodWaitKeepsBothCommands) {
+    Start();  // the buzzer sounds
+    window->openSetupPage();
+    ChooseUserPeriod(3, 0);
+    // The click runs from the first pump of the wait, before the worker
+    // took the period.
+    auto* buzzer = Find<QCheckBox>("buzzerMuteBox");
+    QMetaObject::invokeMethod(
+        window.get(), [buzzer] { buzzer->click(); }, Qt::QueuedConnection);
+    SetWithWorker();
+
+    EXPECT_EQ(PeriodCommands(), (std::vector<Bytes>{{0x78, 0x02, 0x03, 0xDF}}));
+    const auto executed = disks->Emulator(0)->ExecutedCommands();
+    EXPECT_EQ(std::count(executed.begin(), executed.end(), 0x70), 1);
+    EXPECT_EQ(Page().lastOutcome(), PeriodSettingOutcome::Done);
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].text, "Schedule Backup Setting OK!");
+    EXPECT_EQ(Text("backupPeriodLabel"), "Schedule Backup Period(Setted): 3 days");
+    EXPECT_TRUE(window->state().monitor.settingQueue.empty());
+
+    // The mute was read back by the poll after the period.
+    window->openStatusPage();
+    EXPECT_TRUE(buzzer->isEnabled());
+    EXPECT_TRUE(buzzer->isChecked());
+    EXPECT_EQ(R()[rec::kOptionBits] & 0x01, 0);
+}
+
+TEST_F(SetupPageTest, APeriodTheControllerDidNotTakeShowsTheFailure) {
+    Start();
+    window->openSetupPage();
+    const QString before = Text("backupPeriodLabel");
+    QStringList panels;
+    sink.onBox = [&] { panels << Find<QLabel>("statusPanel4")->text(); };
+    const struct {
+        const char* fault;
+        const char* panel;
+    } cases[] = {{"settingfault fail", "Backup Setting error code :C0"},
+                 {"settingfault keep", "Backup Setting error code :03"},
+                 {"settingfault noreply", "Backup Setting error code :F2"}};
+    for (const auto& c : cases) {
+        sink.boxes.clear();
+        panels.clear();
+        ASSERT_EQ(disks->Emulator(0)->Control(c.fault), "");
+        ChooseUserPeriod(3, 0);
+        SetWithWorker();
+        EXPECT_EQ(Page().lastOutcome(), PeriodSettingOutcome::Failed) << c.fault;
+        ASSERT_EQ(sink.boxes.size(), 1u) << c.fault;
+        EXPECT_EQ(sink.boxes[0].text, "Schedule Backup Setting fail!\n Please try again!");
+        EXPECT_EQ(sink.boxes[0].caption, "Setting");
+        EXPECT_TRUE(sink.boxes[0].warning);
+        EXPECT_EQ(panels, QStringList{c.panel}) << c.fault;
+        EXPECT_EQ(Find<QLabel>("statusPanel4")->text(), "");
+        EXPECT_EQ(Text("backupPeriodLabel"), before) << c.fault;
+        EXPECT_FALSE(Page().settingBusy());
+    }
+
+    // Without a fault the same choice is taken.
+    sink.boxes.clear();
+    ChooseUserPeriod(3, 0);
+    SetWithWorker();
+    EXPECT_EQ(Page().lastOutcome(), PeriodSettingOutcome::Done);
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].text, "Schedule Backup Setting OK!");
+    EXPECT_EQ(Text("backupPeriodLabel"), "Schedule Backup Period(Setted): 3 days");
 }
 
 TEST_F(SetupPageTest, WithAUnitOfOneHourTwoDaysAndFiveHoursAreFiftyThree) {
@@ -265,7 +343,7 @@ TEST_F(SetupPageTest, AWorkerThatDoesNotTakeTheRequestGivesCodeOne) {
     EXPECT_EQ(Find<QLabel>("statusPanel4")->text(), "");
     // Fifty rounds of 30 ms, then the fifty-first gives up.
     EXPECT_EQ(clock->NowMs() - startMs, 50u * 30u);
-    EXPECT_EQ(window->state().monitor.pendingCommandCode, 0);
+    EXPECT_TRUE(window->state().monitor.settingQueue.empty());
     EXPECT_TRUE(PeriodCommands().empty());
     EXPECT_FALSE(Page().settingBusy());
 }
@@ -282,7 +360,7 @@ TEST_F(SetupPageTest, AUserPeriodTooLongForTheByteIsRefusedBeforeAnythingIsQueue
               "The period is too long for this enclosure: the longest it allows is 10 days 15 "
               "hours.");
     EXPECT_EQ(sink.boxes[0].caption, "Setting");
-    EXPECT_EQ(window->state().monitor.pendingCommandCode, 0);
+    EXPECT_TRUE(window->state().monitor.settingQueue.empty());
     EXPECT_EQ(window->state().shell.pollRequestFlags & poll::kPendingCommand, 0);
     EXPECT_EQ(clock->NowMs(), startMs);
     EXPECT_TRUE(PeriodCommands().empty());

@@ -289,7 +289,7 @@ TEST_F(StatusPageTest, SelectorsChooseTheDeviceAndResetItsFailures) {
     EXPECT_EQ(Text("arrayModeLabel"), "Mirroring(RAID1)");
 }
 
-TEST_F(StatusPageTest, BuzzerBoxTakesTheControllersSettingOnTheFirstRefresh) {
+TEST_F(StatusPageTest, BuzzerBoxTakesTheShownControllersSettingAtEveryRefresh) {
     // "Z": the buzzer sounds, so "Buzzer Mute" starts unticked.
     AddEnclosure("raid1", [](sim::Enclosure& e) { e.buzzerLetter = 'Z'; });
     AddEnclosure("raid1", [](sim::Enclosure& e) { e.buzzerLetter = 'Y'; });
@@ -303,11 +303,12 @@ TEST_F(StatusPageTest, BuzzerBoxTakesTheControllersSettingOnTheFirstRefresh) {
     EXPECT_FALSE(box->isChecked());
     EXPECT_FALSE(window->state().shell.firstStatusPending);
 
-    // Later refreshes leave the tick alone and give the box back only once
-    // a change has been read back.
+    // Later refreshes show each device's own setting, and give the box back
+    // only once a change has been read back.
     Button("device2Picture")->clicked();
-    EXPECT_FALSE(box->isChecked());  // device 2 says "Y", but this is no first refresh
+    EXPECT_TRUE(box->isChecked());  // device 2 says "Y": muted
     Button("device1Picture")->clicked();
+    EXPECT_FALSE(box->isChecked());
     box->setEnabled(false);
     Slot(0).optionChangePending = 1;
     Refresh();

@@ -47,7 +47,8 @@ TEST(ScheduleTexts, WaitAndPeriod) {
 
     EXPECT_EQ(PeriodText(36, 1), "Schedule Backup Period(Setted): 1 day 12 hours");
     EXPECT_EQ(PeriodText(0, 24), "Schedule Backup Period(Setted): off");
-    EXPECT_EQ(PeriodText(2, 24), "Schedule Backup Period(Setted): 2 days ");
+    EXPECT_EQ(PeriodText(2, 24), "Schedule Backup Period(Setted): 2 days");
+    EXPECT_EQ(PeriodText(48, 1), "Schedule Backup Period(Setted): 2 days");
     EXPECT_EQ(PeriodText(5, 1), "Schedule Backup Period(Setted): 5 hours");
 }
 
@@ -80,6 +81,35 @@ TEST(ScheduleChoices, CommandsOfEachChoice) {
 
     const PeriodCommand hourly = CommandFor(PeriodChoice::UserPeriod, Presets(1, 2, 3, 1), 2, 5);
     EXPECT_EQ(hourly.value, 53);
+}
+
+TEST(ScheduleChoices, AUnitThatDoesNotDivideADayCountsInHours) {
+    // Unit 9: the hour list is 00, 09, 18; three days are 72 hours, 8 units.
+    const auto nine = Presets(1, 2, 3, 9);
+    const PeriodCommand three = CommandFor(PeriodChoice::UserPeriod, nine, 3, 0);
+    EXPECT_TRUE(three.refusal.empty());
+    EXPECT_EQ(three.value, 8);
+    EXPECT_EQ(three.params, (std::array<std::uint8_t, 3>{0x02, 8, 0xDF}));
+    EXPECT_EQ(CommandFor(PeriodChoice::UserPeriod, nine, 3, 2).value, 10);  // 90 hours
+    // One day is no whole number of 9-hour units: nothing to send.
+    const PeriodCommand one = CommandFor(PeriodChoice::UserPeriod, nine, 1, 0);
+    EXPECT_EQ(one.code, 0);
+    EXPECT_EQ(one.refusal,
+              "This enclosure sets the period in steps of 9 hours: 1 day is not one of them.");
+
+    // And back: 10 units are 3 days 18 hours.
+    const InitialChoice ten = InitialChoiceFor(10, nine, true);
+    EXPECT_EQ(ten.choice, PeriodChoice::UserPeriod);
+    EXPECT_EQ(ten.dayIndex, 3);
+    EXPECT_EQ(ten.hourIndex, 2);
+}
+
+TEST(ScheduleChoices, APeriodTheListsCannotHoldIsNotChosenShorter) {
+    // 40 days: the day list ends at 30.
+    EXPECT_FALSE(InitialChoiceFor(40, Presets(1, 7, 30, 24), true).choice.has_value());
+    // 5 units of 5 hours are 1 day 1 hour: no such hour in 00, 05, ...
+    EXPECT_FALSE(InitialChoiceFor(5, Presets(1, 2, 3, 5), true).choice.has_value());
+    EXPECT_EQ(InitialChoiceFor(30, Presets(1, 7, 31, 24), true).dayIndex, 30);
 }
 
 TEST(ScheduleChoices, UserPeriodBeyondTheControllersByteIsRefusedNamingTheLongest) {

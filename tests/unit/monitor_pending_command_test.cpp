@@ -64,7 +64,7 @@ struct CommandRig {
         return emus[static_cast<std::size_t>(k)]->ExecutedCommands().back();
     }
     bool Apply(std::uint8_t code) {
-        state.monitor.pendingCommandCode = code;
+        if (code != 0) QueueSettingsCommand(state.monitor, code);
         return ApplyPendingCommand(state, ch, clock, host);
     }
     std::vector<std::string>& Lines() { return state.monitor.settingsLogLines; }
@@ -100,8 +100,8 @@ TEST(PendingCommand, BuzzerAndPresetLines) {
                                "D1 Backup Period(Setted): 30d, " + ts,
                            }));
     EXPECT_EQ(rig.state.shell.nowTime, rig.clock.WallNow());
-    // The queued code stays for the pages to replace.
-    EXPECT_EQ(rig.state.monitor.pendingCommandCode, cmd::kBackupPreset3);
+    // Each sent command leaves the queue.
+    EXPECT_TRUE(rig.state.monitor.settingQueue.empty());
 }
 
 TEST(PendingCommand, ParameterisedSettingLines) {
