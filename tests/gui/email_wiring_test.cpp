@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -16,6 +17,7 @@
 
 #include "app/email_page.h"
 #include "app/hand_over.h"
+#include "app/message_sink.h"
 #include "main_window_fixture.h"
 #include "tests/smtp/test_server.h"
 #include "thread_turn.h"
@@ -330,6 +332,31 @@ TEST_F(EmailWiringTest, AFailedNotificationIsToldOnTheLastResultLine) {
     EXPECT_FALSE(report->sent);
     EXPECT_EQ(Panel(4), "E-mail not sent: The port \"0\" is not a number from 1 to 65535");
     EXPECT_TRUE(sink.boxes.empty());
+    // The line may quote a server's reply: never rendered as markup.
+    EXPECT_EQ(Find<QLabel>("statusPanel4")->textFormat(), Qt::PlainText);
+}
+
+TEST(MessageBoxes, ShowTheirTextAsPlainText) {
+    // A server's reply in an error box: no link, no markup.
+    const QString reply = "535 <a href=\"http://example.invalid/\">log in here</a>";
+    MessageBoxSink sink;
+    Qt::TextFormat format = Qt::AutoText;
+    QString shown;
+    int boxes = 0;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (box == nullptr || !box->isVisible()) continue;
+            ++boxes;
+            format = box->textFormat();
+            shown = box->text();
+            box->accept();
+        }
+    });
+    sink.ShowError(nullptr, reply, "Error");
+    EXPECT_EQ(boxes, 1);
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_EQ(shown, reply);
 }
 
 }  // namespace
