@@ -143,6 +143,8 @@ void MainWindow::buildWindow() {
         auto* panel = new QLabel(statusBar_);
         panel->setObjectName(QString("statusPanel%1").arg(i));
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        // The last-result line may quote a mail server: plain text only.
+        panel->setTextFormat(Qt::PlainText);
         if (widths[i] > 0) {
             panel->setFixedWidth(widths[i]);
             statusBar_->addWidget(panel);

@@ -5,6 +5,7 @@
 
 #include "app/email_page.h"
 #include "app/main_window.h"
+#include "mail/server_text.h"
 
 namespace raid::app {
 
@@ -14,7 +15,7 @@ void MainWindow::checkMailSettings() {
     if (!problem) return;
     // The program runs on without settings; the box comes once the window
     // is up.
-    std::fprintf(stderr, "raidgui: %s\n", problem->c_str());
+    std::fprintf(stderr, "raidgui: %s\n", mail::EscapeControlCharacters(*problem).c_str());
     const QString text = QString::fromStdString(*problem) +
                          "\n\nStart raidgui with --settings FILE to keep the e-mail settings "
                          "in a file of your own.";
@@ -30,7 +31,8 @@ std::optional<mail::MailJob> MainWindow::runMailPass() {
         mail::MailPass(context_->state.shell, mail_, mailSettings_, *settingsStore_,
                        applicationTitle().toStdString(), hooks);
     if (result.problem) {
-        std::fprintf(stderr, "raidgui: %s\n", result.problem->c_str());
+        std::fprintf(stderr, "raidgui: %s\n",
+                     mail::EscapeControlCharacters(*result.problem).c_str());
         SetStatusPanel(4, *result.problem);
     }
     return std::move(result.job);
@@ -44,7 +46,9 @@ MailThread::MainThreadWork MainWindow::mailThreadWork() {
     // box would hold the mail thread until someone closes it.
     work.sendEnded = [this](const mail::SendReport& report) {
         if (report.sent) return;
-        std::fprintf(stderr, "raidgui: e-mail not sent: %s\n", report.error.c_str());
+        // The error may quote the server: escaped for the terminal.
+        std::fprintf(stderr, "raidgui: e-mail not sent: %s\n",
+                     mail::EscapeControlCharacters(report.error).c_str());
         SetStatusPanel(4, "E-mail not sent: " + report.error);
     };
     return work;

@@ -8,6 +8,9 @@ namespace {
 
 void ShowBox(QMessageBox::Icon icon, QWidget* parent, const QString& text, const QString& caption) {
     QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
+    // Texts may quote a mail server's reply: never taken as rich text, so a
+    // server cannot put a link or markup into the box.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

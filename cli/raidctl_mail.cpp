@@ -6,6 +6,7 @@
 
 #include "cli/raidctl_output.h"
 #include "mail/mail_pass.h"
+#include "mail/server_text.h"
 #include "mail/smtp_client.h"
 #include "mail/system_info.h"
 
@@ -29,15 +30,9 @@ std::optional<mail::MailSettingsState> Load(const std::string& path, std::ostrea
     return settings;
 }
 
-// What a server sent may hold any byte: control characters are not let
-// through to the terminal.
-std::string Printable(std::string text) {
-    for (char& c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if ((u < 0x20 && c != '\t') || u == 0x7F) c = '?';
-    }
-    return text;
-}
+// What a server sent may hold any byte: control characters reach the
+// terminal only as escapes.
+std::string Printable(const std::string& text) { return mail::EscapeControlCharacters(text); }
 
 const char* PasswordState(const mail::MailSettingsState& s) {
     if (s.authState == mail::kAuthInvalid) return "unreadable (the stored record is not valid)";

@@ -96,9 +96,9 @@ void PrintMemberText(const SmartMember& m, std::ostream& out) {
         const smart::Attribute& a = row.attribute;
         out << "    " << HexByte(a.id).substr(2) << "  " << std::left << std::setw(kNameWidth)
             << AttributeNameText(a.id) << std::right << std::setw(6) << int{a.current}
-            << std::setw(6) << int{a.worst} << std::setw(10) << int{a.threshold} << "  "
-            << row.cells[smart::kRawColumn] << std::setw(kDecimalWidth) << a.raw << "  "
-            << row.cells[smart::kStatusColumn] << "\n";
+            << std::setw(6) << int{a.worst} << std::setw(10)
+            << (a.threshold ? smart::ThresholdText(a) : "-") << "  " << row.cells[smart::kRawColumn]
+            << std::setw(kDecimalWidth) << a.raw << "  " << row.cells[smart::kStatusColumn] << "\n";
     }
     out << "    verdict: " << Trim(m.view.verdict.text) << "\n";
 }
@@ -111,7 +111,7 @@ Json MemberJson(const SmartMember& m) {
                               {"name", AttributeNameText(a.id)},
                               {"current", a.current},
                               {"worst", a.worst},
-                              {"threshold", a.threshold},
+                              {"threshold", a.threshold ? Json(*a.threshold) : Json(nullptr)},
                               {"raw", row.cells[smart::kRawColumn]},
                               {"rawValue", a.raw},
                               {"status", row.cells[smart::kStatusColumn]}});

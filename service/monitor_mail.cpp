@@ -1,5 +1,6 @@
 #include "service/monitor_mail.h"
 
+#include "mail/server_text.h"
 #include "mail/system_info.h"
 
 namespace raid::service {
@@ -25,7 +26,7 @@ MonitorMail::~MonitorMail() { Stop(); }
 
 void MonitorMail::CheckSettings() {
     if (const auto problem = mail::CheckMailSettingsAtStartup(store_, settings_, state_.shell))
-        say_(*problem);
+        say_(mail::EscapeControlCharacters(*problem));
 }
 
 void MonitorMail::Raise(int kind, int device, int member) {
@@ -47,13 +48,15 @@ void MonitorMail::Serve() {
             result_.reset();
         }
         if (report && report->sent) say_("e-mail sent: " + subject_);
-        if (report && !report->sent) say_("e-mail not sent: " + report->error);
+        // The error may quote the server: the journal gets it escaped.
+        if (report && !report->sent)
+            say_("e-mail not sent: " + mail::EscapeControlCharacters(report->error));
     }
     if (state_.shell.mailRequestFlags.load() == 0 || sender_.joinable() || stop_.load()) return;
 
     mail::MailPassResult pass =
         mail::MailPass(state_.shell, mail_, settings_, store_, kAppTitle, {});
-    if (pass.problem) say_(*pass.problem);
+    if (pass.problem) say_(mail::EscapeControlCharacters(*pass.problem));
     if (!pass.job) return;
     subject_ = pass.job->message.subject;
     done_ = false;

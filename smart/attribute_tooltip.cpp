@@ -124,9 +124,9 @@ std::string DecodedRaw(const Attribute& a) {
 std::string StatusReason(const Attribute& a, std::uint8_t status) {
     if (status == kStatusGood) return {};
     const std::string mark = std::string(StatusText(status)) + ": ";
-    if (a.worst < a.threshold && (status == kStatusError || a.id == 190))
+    if (BelowThreshold(a) && (status == kStatusError || a.id == 190))
         return mark + "worst value " + std::to_string(a.worst) + " is below the threshold " +
-               std::to_string(a.threshold) + ".";
+               ThresholdText(a) + ".";
     const Note* note = NoteOf(a.id);
     const std::string meaning =
         note != nullptr && note->alertMeaning != nullptr ? note->alertMeaning : "not zero";

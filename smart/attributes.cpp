@@ -1,6 +1,9 @@
 #include "smart/attributes.h"
 
+#include <algorithm>
 #include <cstdio>
+
+#include "smart/smart_state.h"
 
 namespace raid::smart {
 namespace {
@@ -106,12 +109,31 @@ Attribute AttributeAt(Bytes data, Bytes thresholds, int index) {
     a.current = ByteAt(data, base + kEntryCurrent);
     a.worst = ByteAt(data, base + kEntryWorst);
     for (std::size_t k = 6; k-- > 0;) a.raw = (a.raw << 8) | ByteAt(data, base + kEntryRaw + k);
-    a.threshold = ByteAt(thresholds, base + kEntryThreshold);
+    if (a.id == 0) return a;
+    // Disks keep both lists in the same order, but nothing obliges them to:
+    // a threshold belongs to the attribute with its id, never to a neighbour.
+    if (ByteAt(thresholds, base) == a.id) {
+        a.threshold = ByteAt(thresholds, base + kEntryThreshold);
+        return a;
+    }
+    for (int k = 0; k < kAttributeEntries; ++k) {
+        const std::size_t at = kFirstEntryOffset + static_cast<std::size_t>(k) * kEntrySize;
+        if (ByteAt(thresholds, at) == a.id) {
+            a.threshold = ByteAt(thresholds, at + kEntryThreshold);
+            break;
+        }
+    }
     return a;
 }
 
+bool BelowThreshold(const Attribute& a) { return a.threshold && a.worst < *a.threshold; }
+
+std::string ThresholdText(const Attribute& a) {
+    return a.threshold ? std::to_string(*a.threshold) : std::string();
+}
+
 std::uint8_t AttributeStatus(const Attribute& a) {
-    const bool belowThreshold = a.worst < a.threshold;
+    const bool belowThreshold = BelowThreshold(a);
     const bool counted = a.raw != 0;
     switch (a.id) {
         case 5:
@@ -164,6 +186,8 @@ Verdict OverallVerdict(std::uint8_t overall) {
 }
 
 FourKLine FourKSectorLine(std::uint32_t w) {
+    if ((w & kWord106EchoMark) != 0)
+        return {" 4K Sector supported : Unknown ", Hex("Code=0x%llX", w & 0xFFFF)};
     if (w == 0x6003) return {" 4K Sector supported : Yes ", Hex("WORD[106]=0x%04llX", w)};
     if ((w & 0x8000) != 0) return {" 4K Sector supported : Unknown ", Hex("Code=0x%llX", w)};
     return {" 4K Sector supported : No ", Hex("WORD[106]=0x%llX", w)};
@@ -196,11 +220,13 @@ SmartView BuildSmartView(Bytes data, Bytes thresholds, std::uint32_t word106Code
             if (counted == kStatusError)
                 overall = kStatusError;
             else if (counted == kStatusCountAlert || counted == kStatusPendingAlert)
-                overall = static_cast<std::uint8_t>(overall + counted);
+                // Alerts add up to a warning, never to the error bit.
+                overall =
+                    static_cast<std::uint8_t>(std::min<int>(overall + counted, kStatusError - 1));
         }
         if (AttributeName(a.id) == nullptr) counted = kStatusGood;
         row.cells = {AttributeLabel(a.id),    std::to_string(a.current),
-                     std::to_string(a.worst), std::to_string(a.threshold),
+                     std::to_string(a.worst), ThresholdText(a),
                      RawText(a.raw),          StatusText(row.status)};
         if (overall < counted) overall = counted;
         if (i < rowCount) view.rows.push_back(std::move(row));

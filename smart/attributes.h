@@ -47,21 +47,31 @@ inline constexpr Rgb kWhite{255, 255, 255};
 inline constexpr Rgb kBlack{0, 0, 0};
 inline constexpr Rgb kMaroon{128, 0, 0};
 
-// One entry of a data block with the threshold at the same position of the
-// threshold block.
+// One entry of a data block with its threshold: byte 1 of the threshold
+// entry with the same id. None when the threshold block holds no such entry
+// (not read, or the disk lists no threshold for it).
 struct Attribute {
     std::uint8_t id = 0;  // 0 = empty entry
     std::uint8_t current = 0;
     std::uint8_t worst = 0;
-    std::uint8_t threshold = 0;
+    std::optional<std::uint8_t> threshold;
     std::uint64_t raw = 0;  // 48 bits
 };
 
-// Entry `index` (0..29); an index outside the entries reads as empty.
+// Entry `index` (0..29); an index outside the entries reads as empty. The
+// threshold entry at the same position is taken when its id matches (the
+// usual layout), else the first entry with the id.
 Attribute AttributeAt(Bytes data, Bytes thresholds, int index);
+
+// Whether the worst value is below a known threshold.
+bool BelowThreshold(const Attribute& attribute);
+
+// Column 3: the threshold in decimal, empty when there is none.
+std::string ThresholdText(const Attribute& attribute);
 
 // Status of an attribute by its id: worst below threshold for 5, 7, 8, 10
 // (error) and 190 (warning); non-zero raw counts for 5, 10, 11, 196..199.
+// A missing threshold is never crossed.
 std::uint8_t AttributeStatus(const Attribute& attribute);
 
 // The name of attribute `id` (the first match of the name table); null for
@@ -101,7 +111,8 @@ struct FourKLine {
 Verdict OverallVerdict(std::uint8_t overall);
 
 // " 4K Sector supported : Yes " for word 106 = 0x6003, " Unknown " for an
-// error code (bit 15 set), " No " otherwise; the hint names the value.
+// error code (bit 15 set, or a marked echo code: the hint then gives the
+// echo bytes), " No " otherwise; the hint names the value.
 FourKLine FourKSectorLine(std::uint32_t word106Code);
 
 // " SMART - <bay caption> : <model text>".

@@ -18,7 +18,7 @@ bool Echoes(const device::ReplySector& reply, std::uint8_t command, std::uint8_t
 }
 
 std::uint32_t EchoValue(const device::ReplySector& reply) {
-    return std::uint32_t{reply[device::kEchoCommandOffset]} * 256 + reply[device::kEchoParamOffset];
+    return Word106EchoCode(reply[device::kEchoCommandOffset], reply[device::kEchoParamOffset]);
 }
 
 void CopyPage(const device::ReplySector& reply, std::span<std::uint8_t> block, std::uint8_t page) {
@@ -107,7 +107,9 @@ bool SmartRead::ReadDisk(int device, int member, std::uint8_t port) {
             if (stopped_) return false;
             smart_.Word106Code(device, member) = code;
         }
-        if (Issue(feature_, port) != device::kResultSuccess) {
+        // A reply that echoes another command is not this command's answer.
+        if (Issue(feature_, port) != device::kResultSuccess ||
+            !Echoes(reply_, device::cmd::kDiskCommand, feature_)) {
             if (stopped_) return false;
             continue;
         }
@@ -115,7 +117,8 @@ bool SmartRead::ReadDisk(int device, int member, std::uint8_t port) {
         for (std::uint8_t page = 1; page <= kPages; ++page) {
             bool arrived = false;
             for (int tries = 0; tries < kSmartAttempts && !arrived; ++tries) {
-                arrived = Page(feature_, port, page) == device::kResultSuccess;
+                arrived = Page(feature_, port, page) == device::kResultSuccess &&
+                          Echoes(reply_, device::cmd::kDiskCommandData, feature_);
                 if (stopped_) return false;
             }
             // A page that never came keeps what the last read left there.

@@ -30,7 +30,8 @@ inline constexpr int kSmartAttempts = 4;
 // member of devices 0 and 1 (port order as discovery found it), sends the
 // command at most four times and fetches its four pages at most four times
 // each; for the data read it first reads IDENTIFY for word 106 (again before
-// each retry). Absent members get a zero block and Word106Code 0xFFFF; a page
+// each retry). A command or page whose reply echoes another command counts
+// as failed. Absent members get a zero block and Word106Code 0xFFFF; a page
 // that never arrives keeps its old bytes. Stops sending at the next command
 // when Closing is set or an exclusive operation starts meanwhile (counted as
 // a failed read). Afterwards: the data read redraws a shown SMART page, the

@@ -20,10 +20,17 @@ inline constexpr std::size_t kSmartBlockSize = 512;
 inline constexpr std::size_t kSmartTableSize = kSmartDevices * kSmartDisks * kSmartBlockSize;
 
 // Word106Code values that are not IDENTIFY data. A reply that did not echo
-// the expected command gives its echo bytes instead (byte 76 * 256 + 77).
+// the expected command gives its echo bytes instead (byte 76 * 256 + 77),
+// marked above the 16 bits of a word: echo bytes below 0x8000 would
+// otherwise pass for a genuine word 106.
 inline constexpr std::uint32_t kWord106Absent = 0xFFFF;
 inline constexpr std::uint32_t kWord106IdentifyFailed = 0xFFF7;
 inline constexpr std::uint32_t kWord106PageFailed = 0xFFFE;
+inline constexpr std::uint32_t kWord106EchoMark = 0x10000;
+
+constexpr std::uint32_t Word106EchoCode(std::uint8_t command, std::uint8_t param) {
+    return kWord106EchoMark | (std::uint32_t{command} << 8) | param;
+}
 
 // SMART command features (ATA SMART subcommands).
 inline constexpr std::uint8_t kFeatureReadData = 0xD0;

@@ -320,8 +320,10 @@ protected:
 
     void SetUp() override {
         SmtpSendTest::SetUp();
-        if (IsSkipped()) return;
-        if (!certificates_) GTEST_SKIP() << "no test certificates (openssl): " << certificateError_;
+        if (HasFatalFailure()) return;
+        if (!certificates_)
+            FAIL() << "no test certificates: " << certificateError_
+                   << " (scripts/install-deps.sh installs openssl)";
         caFile = certificates_->caFile.string();
     }
     static QStringList Cert(const char* option, bool other = false) {

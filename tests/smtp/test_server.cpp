@@ -46,23 +46,26 @@ bool Run(const QString& program, const QStringList& args, std::string& error) {
 }  // namespace
 
 std::optional<QString> TestSmtpServer::Python(std::string& whyNot) {
+    static bool anyPython = false;
     static const std::optional<QString> found = [] {
         // Debian's interpreter first: the package installs for it, and a
         // Python of one's own in PATH may lack the module.
         for (const std::string& candidate :
              {std::string("/usr/bin/python3"), sim::fuse::FindProgram("python3")}) {
-            if (!candidate.empty() &&
-                sim::fuse::RunCommand({candidate, "-c", "import aiosmtpd"}, kRunLimitMs).exitCode ==
-                    0) {
+            if (candidate.empty() || !fs::exists(candidate)) continue;
+            anyPython = true;
+            if (sim::fuse::RunCommand({candidate, "-c", "import aiosmtpd"}, kRunLimitMs).exitCode ==
+                0) {
                 return std::optional<QString>(QString::fromStdString(candidate));
             }
         }
         return std::optional<QString>();
     }();
     if (!found) {
-        whyNot =
-            "python3-aiosmtpd is not installed (apt-get install python3-aiosmtpd); the SMTP "
-            "tests need its server";
+        whyNot = std::string(anyPython ? "python3 has no aiosmtpd module"
+                                       : "no python3 interpreter was found") +
+                 ": the SMTP tests need its server (scripts/install-deps.sh installs "
+                 "python3-aiosmtpd; or apt-get install python3-aiosmtpd)";
     }
     return found;
 }

@@ -51,7 +51,7 @@ private:
 
 class TestSmtpServer {
 public:
-    // The Python that has aiosmtpd, or why there is none (for the skip).
+    // The Python that has aiosmtpd, or why there is none (for the failure).
     static std::optional<QString> Python(std::string& whyNot);
 
     explicit TestSmtpServer(std::filesystem::path folder) : folder_(std::move(folder)) {}

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "mail/mail_message.h"
+#include "mail/server_text.h"
 #include "mail/smtp_protocol.h"
 #include "mail/unicode_text.h"
 #include "tests/unit/test_files_and_time.h"
@@ -68,6 +69,17 @@ TEST(SmtpReplies, WhatIsNoReplyIsRefusedWithinItsBounds) {
     EXPECT_EQ(
         Replies(std::string(kMaxReplyLineLength, 'x').replace(0, 4, "250 ") + "\r\n", 300).size(),
         1u);
+}
+
+TEST(SmtpReplies, ControlCharactersOfServerTextAreEscapedForLogs) {
+    EXPECT_EQ(EscapeControlCharacters("550 no such user"), "550 no such user");
+    EXPECT_EQ(EscapeControlCharacters("550 a\r\nraidctl: e-mail sent\x1b[2J\x07\x7f\t"),
+              "550 a\\x0D\\x0Araidctl: e-mail sent\\x1B[2J\\x07\\x7F\\x09");
+    // C1 controls in UTF-8 (CSI) too; other non-ASCII text stays.
+    EXPECT_EQ(EscapeControlCharacters("\xC2\x9B"
+                                      "31m gr\xC3\xBC\xC3\x9F"),
+              "\\xC2\\x9B31m gr\xC3\xBC\xC3\x9F");
+    EXPECT_EQ(EscapeControlCharacters(std::string("a\0b", 3)), "a\\x00b");
 }
 
 TEST(SmtpReplies, ClearDropsEverythingNotYetTaken) {

@@ -180,9 +180,9 @@ TEST(ReadSmart, Word106ErrorCodes) {
     const Case cases[] = {
         {"diskfault 1 EC 0 fail", kWord106IdentifyFailed, 0},
         {"diskfault 1 EC 0 silent", kWord106IdentifyFailed, 0},
-        {"diskfault 1 EC 0 echo", 0xB100, 0},
+        {"diskfault 1 EC 0 echo", Word106EchoCode(0xB1, 0x00), 0},
         {"diskfault 1 EC 2 fail always", kWord106PageFailed, 4 + 3},
-        {"diskfault 1 EC 2 echo always", 0xB200, 4 + 3},
+        {"diskfault 1 EC 2 echo always", Word106EchoCode(0xB2, 0x00), 4 + 3},
         {"diskfault 1 EC 2 silent 3", 0x6003, 4 + 3},  // the fourth try arrives
         {"diskfault 1 EC 3 fail always", 0x6003, 4 + 3},
     };
@@ -248,6 +248,30 @@ TEST(ReadSmart, PageThatNeverAnswersKeepsItsOldBytes) {
     ASSERT_TRUE(rig.Read(kFeatureReadThresholds));
     EXPECT_TRUE(rig.smart.thresholdsRead);
     EXPECT_EQ(Copy(block), model);
+}
+
+TEST(ReadSmart, PagesAndCommandsThatEchoAnotherCommandAreFailures) {
+    SmartRig rig({"raid1"});
+    // A page whose reply echoes the wrong command carries no data of ours.
+    rig.Control("diskfault 1 D0 2 echo always");
+    auto block = rig.smart.DataBlock(0, 0);
+    MarkOld(block);
+    ASSERT_TRUE(rig.Read(kFeatureReadData));
+    EXPECT_FALSE(rig.smart.dataRead);
+    EXPECT_EQ(Count(rig.Commands(), {0xB2, 0xD0, 1, 2}), 4u);
+    const auto model = rig.Member(0, 0, false);
+    for (std::size_t i = 0; i < 512; ++i) {
+        const bool page2 = i >= 128 && i < 256;
+        ASSERT_EQ(block[i], page2 ? kOld : model[i]) << i;
+    }
+
+    // A command echoed wrongly is sent again, like one that failed.
+    rig.Control("diskfault 1 D1 0 echo 2");
+    rig.Mark();
+    ASSERT_TRUE(rig.Read(kFeatureReadThresholds));
+    EXPECT_EQ(Count(rig.Commands(), {0xB1, 0xD1, 1, 0}), 3u);
+    EXPECT_TRUE(rig.smart.thresholdsRead);
+    EXPECT_EQ(Copy(rig.smart.ThresholdBlock(0, 0)), rig.Member(0, 0, true));
 }
 
 TEST(ReadSmart, ThirdEnclosureGetsNoCommands) {

@@ -2,12 +2,15 @@
 // texts and colours, the overall verdict, the 4K line and the tooltips.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "smart/attribute_tooltip.h"
 #include "smart/attributes.h"
+#include "smart/smart_state.h"
 #include "tests/unit/attribute_table.h"
 
 namespace raid::smart {
@@ -46,6 +49,35 @@ TEST(SmartVerdict, CountingAlertsAddUpAndErrorsWin) {
         {"status 16 among alerts", Table({{197, 100, 1, 0}, {7, 20, 0, 30}, {199, 200, 1, 0}}),
          " Error ", kRed},
         {"status 16 alone", Table({{8, 10, 0, 20}}), " Error ", kRed},
+        {"eight status-2 attributes",
+         Table({{197, 100, 1, 0},
+                {197, 100, 1, 0},
+                {197, 100, 1, 0},
+                {197, 100, 1, 0},
+                {197, 100, 1, 0},
+                {197, 100, 1, 0},
+                {197, 100, 1, 0},
+                {197, 100, 1, 0}}),
+         " Warning ", kMaroon},
+        {"sixteen status-1 attributes",
+         Table({{196, 100, 1, 0},
+                {198, 100, 1, 0},
+                {199, 100, 1, 0},
+                {5, 100, 1, 0},
+                {196, 100, 1, 0},
+                {198, 100, 1, 0},
+                {199, 100, 1, 0},
+                {5, 100, 1, 0},
+                {196, 100, 1, 0},
+                {198, 100, 1, 0},
+                {199, 100, 1, 0},
+                {5, 100, 1, 0},
+                {196, 100, 1, 0},
+                {198, 100, 1, 0},
+                {199, 100, 1, 0},
+                {5, 100, 1, 0},
+                {196, 100, 1, 0}}),
+         " Warning ", kMaroon},
     };
     for (const Case& c : cases) {
         const Verdict v = View(c.table).verdict;
@@ -81,6 +113,34 @@ TEST(SmartVerdict, ZeroThresholdsNeverGiveAnError) {
     const SmartView v = View(b);
     EXPECT_EQ(StatusColumn(v), (std::vector<std::string>(5, "Good")));
     EXPECT_EQ(v.verdict.text, " Good ");
+    // Thresholds never read are not shown as zeros.
+    for (const SmartRow& r : v.rows) EXPECT_EQ(r.cells[3], "");
+}
+
+TEST(SmartVerdict, ThresholdsAreMatchedById) {
+    // The threshold list in another order than the data: each attribute
+    // takes the threshold of its own id.
+    Blocks b = Table({{5, 30, 0, 0}, {7, 30, 0, 0}, {190, 40, 0, 0}});
+    std::fill(b.thresholds.begin(), b.thresholds.end(), 0);
+    const std::uint8_t listed[][2] = {{190, 45}, {5, 20}, {7, 36}};
+    for (std::size_t k = 0; k < 3; ++k) {
+        b.thresholds[2 + 12 * k] = listed[k][0];
+        b.thresholds[3 + 12 * k] = listed[k][1];
+    }
+    const SmartView v = View(b);
+    ASSERT_EQ(v.rows.size(), 3u);
+    EXPECT_EQ(v.rows[0].cells[3], "20");
+    EXPECT_EQ(v.rows[1].cells[3], "36");
+    EXPECT_EQ(v.rows[2].cells[3], "45");
+    EXPECT_EQ(StatusColumn(v), (std::vector<std::string>{"Good", "Error", "Alert"}));
+
+    // An id the threshold list lacks has no threshold: nothing to cross,
+    // nothing to show.
+    b.thresholds[2 + 12] = 9;
+    const SmartView missing = View(b);
+    EXPECT_EQ(missing.rows[0].cells[3], "");
+    EXPECT_EQ(missing.rows[0].attribute.threshold, std::nullopt);
+    EXPECT_EQ(missing.rows[0].cells[kStatusColumn], "Good");
 }
 
 TEST(SmartVerdict, EmptyEntryEndsTheGridButLaterEntriesCount) {
@@ -176,7 +236,10 @@ TEST(SmartTexts, FourKLineAndHeading) {
         {0x0000, " 4K Sector supported : No ", "WORD[106]=0x0"},
         {0xFFFF, " 4K Sector supported : Unknown ", "Code=0xFFFF"},
         {0xFFF7, " 4K Sector supported : Unknown ", "Code=0xFFF7"},
-        {0xB100, " 4K Sector supported : Unknown ", "Code=0xB100"},
+        {Word106EchoCode(0xB1, 0x00), " 4K Sector supported : Unknown ", "Code=0xB100"},
+        // An echo of another command whose code is below 0x80 is no word 106.
+        {Word106EchoCode(0x17, 0x00), " 4K Sector supported : Unknown ", "Code=0x1700"},
+        {Word106EchoCode(0x60, 0x03), " 4K Sector supported : Unknown ", "Code=0x6003"},
     };
     for (const auto& c : cases) {
         const FourKLine line = FourKSectorLine(c.code);
