@@ -14,11 +14,6 @@ constexpr std::size_t kCodesLength = 6;
 constexpr std::size_t kControllerModel = 160;
 constexpr std::size_t kControllerModelLength = 40;
 
-bool IsDevice(const AppState& state, int deviceIndex) {
-    return deviceIndex >= 0 && deviceIndex < std::min(state.discovery.deviceCount, kDeviceSlots) &&
-           state.discovery.DiskOf(deviceIndex) < kMaxDisks;
-}
-
 bool SameBytes(const Record512& a, const Record512& b, std::size_t from, std::size_t length) {
     return std::equal(a.begin() + static_cast<long>(from),
                       a.begin() + static_cast<long>(from + length),
@@ -32,6 +27,11 @@ std::string TrimmedModel(const Record512& identify) {
 }
 
 }  // namespace
+
+bool IsDevice(const AppState& state, int deviceIndex) {
+    return deviceIndex >= 0 && deviceIndex < std::min(state.discovery.deviceCount, kDeviceSlots) &&
+           state.discovery.DiskOf(deviceIndex) < kMaxDisks;
+}
 
 FirmwareTarget TargetOf(const AppState& state, int deviceIndex) {
     FirmwareTarget target;

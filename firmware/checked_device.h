@@ -17,6 +17,9 @@ struct CheckedDevice {
     std::string name;        // "Device1 (SIM RAID1 ENCLOSURE on /dev/sdb)", for messages
 };
 
+// True when `deviceIndex` is one of the first devices of the table, on a disk.
+bool IsDevice(const AppState& state, int deviceIndex);
+
 // What a firmware file is checked against for device `deviceIndex`: its
 // IdentifyRecord and port-multiplier flag as discovery found them; an empty
 // target when there is no such device.

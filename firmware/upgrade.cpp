@@ -36,11 +36,6 @@ DeviceSlot SlotOf(const AppState& state, int deviceIndex) {
     return state.discovery.deviceSlots[static_cast<std::size_t>(deviceIndex)];
 }
 
-bool IsDevice(const AppState& state, int deviceIndex) {
-    return deviceIndex >= 0 && deviceIndex < std::min(state.discovery.deviceCount, kDeviceSlots) &&
-           state.discovery.DiskOf(deviceIndex) < kMaxDisks;
-}
-
 std::optional<std::uint32_t> FlashSizeOf(const DeviceSlot& slot) {
     return slot.spiTypeRead != 0 ? FlashSizeOfType(slot.spiTypeByte) : std::nullopt;
 }
@@ -166,6 +161,13 @@ UpgradeOutcome Phases::Run(const UpgradeOptions& options) {
     return UpgradeOutcome::Done;
 }
 
+// The program is ending before anything was erased: no message.
+UpgradeResult ClosingResult() {
+    UpgradeResult result;
+    result.outcome = UpgradeOutcome::Closing;
+    return result;
+}
+
 // An early stop: the message and the end of the operation, in the order
 // the step asks for.
 UpgradeResult Refused(ExclusiveOperation& op, UpgradeHost& host, UpgradeOutcome outcome,
@@ -282,11 +284,7 @@ UpgradeResult RunUpgrade(AppState& state, FirmwareState& fw, device::CommandChan
     if (const std::string tooLarge = EraseRefusal(state, deviceIndex, fw.image.Size());
         !tooLarge.empty())
         return Refused(op, host, UpgradeOutcome::TooLarge, tooLarge, true);
-    if (host.IsClosing()) {
-        UpgradeResult result;
-        result.outcome = UpgradeOutcome::Closing;
-        return result;
-    }
+    if (host.IsClosing()) return ClosingResult();
     // A device index that names no device is refused by the range loops.
     std::uint8_t portMultiplier = SlotOf(state, deviceIndex).portMultiplier;
     if (IsDevice(state, deviceIndex))
@@ -304,11 +302,7 @@ UpgradeResult RunUpgrade(AppState& state, FirmwareState& fw, device::CommandChan
     if (const std::string tooLarge = EraseRefusal(state, deviceIndex, fw.image.Size());
         !tooLarge.empty())
         return Refused(op, host, UpgradeOutcome::TooLarge, tooLarge, true);
-    if (host.IsClosing()) {
-        UpgradeResult result;
-        result.outcome = UpgradeOutcome::Closing;
-        return result;
-    }
+    if (host.IsClosing()) return ClosingResult();
     const ErasePlan plan = PlanErase(fw.image.Size(), FlashSizeOf(slot));
 
     UpgradeResult result;
