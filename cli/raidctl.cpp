@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <atomic>
 #include <filesystem>
 #include <iostream>
@@ -10,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/local_access.h"
 #include "cli/raidctl_args.h"
 #include "cli/raidctl_commands.h"
 #include "cli/raidctl_firmware.h"
@@ -20,12 +22,15 @@
 #include "cli/raidctl_sim.h"
 #include "cli/raidctl_smart.h"
 #include "cli/raidctl_status.h"
+#include "client/bus_access.h"
+#include "client/bus_names.h"
 #include "platform/clock.h"
 #include "platform/device_watch.h"
 #include "platform/instance_lock.h"
 #include "platform/linux_disks.h"
 #include "platform/program_folder.h"
 #include "platform/service_notify.h"
+#include "service/bus_front.h"
 
 namespace {
 
@@ -53,8 +58,32 @@ void CatchMonitorSignals() {
     sigaction(SIGHUP, &reload, nullptr);
 }
 
+// `monitor --once` while the service runs: the service's own health bits.
+int AskServiceHealth(raid::cli::Context& ctx, const QDBusConnection& connection) {
+    using namespace raid;
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(client::bus::kServiceName, client::bus::kManagerPath,
+                                       client::bus::kManagerInterface, "GetHealth");
+    call << QVariantMap();
+    const QDBusMessage reply = connection.call(call);
+    const auto values = reply.arguments();
+    if (reply.type() != QDBusMessage::ReplyMessage || values.size() != 2 ||
+        values[0].metaType() != QMetaType::fromType<uint>() || values[0].toUInt() > 31) {
+        ctx.err << "raidctl: the service " << client::bus::kServiceName
+                << " did not tell its health: " << reply.errorMessage().toStdString() << "\n";
+        return client::kUnavailable;
+    }
+    for (const QString& text : values[1].toStringList())
+        ctx.err << "raidctl: " << cli::OneLine(text.toStdString()) << "\n";
+    return static_cast<int>(values[0].toUInt());
+}
+
 int RunMonitorCommand(raid::cli::Context& ctx, const raid::cli::Arguments& args) {
     using namespace raid;
+    if (args.once && !args.simulate && !args.direct) {
+        const QDBusConnection system = QDBusConnection::systemBus();
+        if (client::BusAccess::ServiceRuns(system)) return AskServiceHealth(ctx, system);
+    }
     cli::MonitorOptions options;
     if (!args.logDir.empty()) {
         options.logDir = args.logDir;
@@ -91,12 +120,18 @@ int RunMonitorCommand(raid::cli::Context& ctx, const raid::cli::Arguments& args)
     options.notify = platform::NotifyServiceManager;
     options.metricsFile = args.metricsFile;
     options.mail = cli::MonitorOptions::Mail{args.settingsFile, {}};
-    // The SMTP client's sockets need an application object; nothing else of
-    // Qt runs here.
-    static int qtArgc = 1;
-    static char qtName[] = "raidctl";
-    static char* qtArgv[] = {qtName, nullptr};
-    QCoreApplication application(qtArgc, qtArgv);
+    // One owner per machine: clients reach the enclosures through this
+    // process when it owns the service's name.
+    service::BusFront bus;
+    std::string noBus;
+    if (!args.once) {
+        if (bus.Start(noBus)) {
+            options.bus = &bus;
+            bus.SetState("serving", true);
+        } else {
+            ctx.err << "raidctl: serving no clients: " << noBus << "\n";
+        }
+    }
     std::unique_ptr<platform::DeviceWatch> watch;
     if (!args.simulate) {
         watch = std::make_unique<platform::DeviceWatch>();
@@ -108,6 +143,13 @@ int RunMonitorCommand(raid::cli::Context& ctx, const raid::cli::Arguments& args)
         }
     }
     return cli::RunMonitor(ctx, args, options);
+}
+
+// The commands the service serves to its clients.
+bool ServedCommand(raid::cli::Command command) {
+    using raid::cli::Command;
+    return command == Command::Status || command == Command::Buzzer ||
+           command == Command::BackupPeriod;
 }
 
 // flash: a signal is told and, once the flash is being changed, refused
@@ -131,6 +173,13 @@ int main(int argc, char** argv) {
     // Before any disk work, so that a signal during discovery is not lost.
     if (args.command == cli::Command::Monitor) CatchMonitorSignals();
     if (args.command == cli::Command::Flash) HoldStopSignals();
+
+    // The SMTP client's sockets and the system bus need an application
+    // object; no event loop runs here except in their own threads.
+    static int qtArgc = 1;
+    static char qtName[] = "raidctl";
+    static char* qtArgv[] = {qtName, nullptr};
+    QCoreApplication application(qtArgc, qtArgv);
 
     try {
         // The e-mail commands touch no disk.
@@ -156,13 +205,31 @@ int main(int argc, char** argv) {
             disks = std::move(linux);
         }
         cli::Context ctx{*disks, clock, numberOfPath, std::cout, std::cerr};
+        // Where the service runs, it alone opens the enclosures.
+        cli::LocalAccess local(ctx);
+        std::unique_ptr<client::BusAccess> remote;
+        if (!args.simulate && ServedCommand(args.command)) {
+            const QDBusConnection system = QDBusConnection::systemBus();
+            if (client::BusAccess::ServiceRuns(system)) {
+                if (args.direct) {
+                    std::cerr << "raidctl: --direct is refused while the service "
+                              << client::bus::kServiceName
+                              << " runs (raid-monitor.service); leave out --direct to go "
+                                 "through it\n";
+                    return client::kBusy;
+                }
+                remote = std::make_unique<client::BusAccess>(system);
+            }
+        }
+        client::EnclosureAccess& access =
+            remote ? static_cast<client::EnclosureAccess&>(*remote) : local;
         switch (args.command) {
             case cli::Command::Disks:
                 return cli::RunDisks(ctx, args);
             case cli::Command::List:
                 return cli::RunList(ctx, args);
             case cli::Command::Status:
-                return cli::RunStatus(ctx, args);
+                return cli::RunStatus(ctx, args, access);
             case cli::Command::Smart:
                 return cli::RunSmart(ctx, args);
             case cli::Command::Monitor:
@@ -170,9 +237,9 @@ int main(int argc, char** argv) {
             case cli::Command::Query:
                 return cli::RunQuery(ctx, args);
             case cli::Command::Buzzer:
-                return cli::RunBuzzer(ctx, args);
+                return cli::RunBuzzer(ctx, args, access);
             case cli::Command::BackupPeriod:
-                return cli::RunBackupPeriod(ctx, args);
+                return cli::RunBackupPeriod(ctx, args, access);
             case cli::Command::CheckFirmware:
                 return cli::RunCheckFirmware(ctx, args);
             case cli::Command::Flash: {

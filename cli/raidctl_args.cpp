@@ -432,6 +432,10 @@ void DefineCommandLine(CLI::App& app, Arguments& a) {
         app.add_flag("--simulate{}", a.scenario, "use emulated enclosures instead of the disks")
             ->type_name("SCENARIO");
     app.callback([&a, simulate] { a.simulate = simulate->count() > 0; });
+    app.add_flag("--direct", a.direct,
+                 "open the disks in this process; refused while the service runs");
+    app.add_flag("--no-ask-password", a.noAskPassword,
+                 "through the service: never ask for a password (for scripts)");
     app.footer(
         "SCENARIO+SCENARIO... plugs several emulated enclosures.\n"
         "DISK is a physical disk number (see 'raidctl disks') or a device path such as\n"

@@ -58,6 +58,10 @@ struct Arguments {
     bool simulate = false;
     std::string scenario;  // empty: the default scenario
     std::string disk;      // number or device path, as typed (optional for status)
+    // Open the disks in this process even where the service could serve.
+    bool direct = false;
+    // Through the service: polkit must not ask for a password.
+    bool noAskPassword = false;
     std::uint8_t code = 0;
     bool hasParams = false;
     std::array<std::uint8_t, 3> params{};

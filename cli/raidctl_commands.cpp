@@ -33,12 +33,19 @@ int ResolveDisk(Context& ctx, const std::string& text,
     return -1;
 }
 
+bool IsListed(int number, const std::vector<platform::DiskInfo>& list) {
+    return std::any_of(list.begin(), list.end(),
+                       [&](const auto& info) { return info.number == number; });
+}
+
+std::string NotADiskText(const std::string& text) {
+    return text + " is not one of the physical disks (see 'raidctl disks')";
+}
+
 int ListedDisk(Context& ctx, const std::string& text, const std::vector<platform::DiskInfo>& list) {
     const int number = ResolveDisk(ctx, text, list);
-    const bool listed = std::any_of(list.begin(), list.end(),
-                                    [&](const auto& info) { return info.number == number; });
-    if (listed) return number;
-    ctx.err << "raidctl: " << text << " is not one of the physical disks (see 'raidctl disks')\n";
+    if (IsListed(number, list)) return number;
+    ctx.err << "raidctl: " << NotADiskText(text) << "\n";
     return -1;
 }
 

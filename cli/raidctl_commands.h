@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/raidctl_args.h"
+#include "client/enclosure_access.h"
 #include "common/state.h"
 #include "device/channel.h"
 #include "discovery/device_report.h"
@@ -29,6 +30,9 @@ struct Context {
 // The physical disk number `text` names (a number, or a device path or name
 // of `list`); -1 when none.
 int ResolveDisk(Context& ctx, const std::string& text, const std::vector<platform::DiskInfo>& list);
+bool IsListed(int number, const std::vector<platform::DiskInfo>& list);
+// "TEXT is not one of the physical disks (see 'raidctl disks')".
+std::string NotADiskText(const std::string& text);
 // The physical disk number `text` names when `list` holds that disk;
 // otherwise -1, after saying so on ctx.err.
 int ListedDisk(Context& ctx, const std::string& text, const std::vector<platform::DiskInfo>& list);
@@ -49,6 +53,11 @@ struct FoundEnclosure {
     int index = -1;  // in the device table
     int exitCode = kExitOk;
 };
+
+// How the command line wants the service to ask for a password.
+inline client::CallOptions CallOptionsOf(const Arguments& args) {
+    return client::CallOptions{!args.noAskPassword};
+}
 
 int RunDisks(Context& ctx, const Arguments& args);
 int RunQuery(Context& ctx, const Arguments& args);

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/text.h"
+
 namespace raid::cli {
 namespace {
 constexpr char kLower[] = "0123456789abcdef";
@@ -41,9 +43,7 @@ std::string HexString(std::span<const std::uint8_t> bytes) {
     return out;
 }
 
-std::string HexByte(std::uint8_t value) {
-    return std::string("0x") + kUpper[value >> 4] + kUpper[value & 0xF];
-}
+std::string HexByte(std::uint8_t value) { return text::HexByte(value); }
 
 void PrintJsonLine(const Json& value, std::ostream& out) {
     out << value.dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";

@@ -1,8 +1,10 @@
 #pragma once
-// `raidctl buzzer` and `raidctl backup-period`: one discovery, the setting
-// sent as the window's monitoring worker sends it, then a status poll that
-// reads the enclosure back and shows it as `status` does.
+// `raidctl buzzer` and `raidctl backup-period`: the setting sent as the
+// window's monitoring worker sends it, then a status poll that reads the
+// enclosure back and shows it as `status` does; in this process or through
+// the service.
 #include "cli/raidctl_commands.h"
+#include "client/enclosure_access.h"
 
 namespace raid::cli {
 
@@ -11,10 +13,14 @@ namespace raid::cli {
 // not open; 3 when DISK holds no enclosure or it did not answer the setting or
 // the poll; 6 when it answered but the poll shows the old setting.
 int RunBuzzer(Context& ctx, const Arguments& args);
+int RunBuzzer(Context& ctx, const Arguments& args, client::EnclosureAccess& access);
 
 // `raidctl backup-period DISK off|preset N|DAYS HOURS`, with the exit codes
 // of RunBuzzer; 1 also when the enclosure has no schedule backup, takes no
 // user period, or the period does not fit it (nothing is sent then).
 int RunBackupPeriod(Context& ctx, const Arguments& args);
+int RunBackupPeriod(Context& ctx, const Arguments& args, client::EnclosureAccess& access);
+
+client::PeriodRequest PeriodOf(const Arguments& args);
 
 }  // namespace raid::cli

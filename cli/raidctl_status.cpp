@@ -3,16 +3,13 @@
 #include <exception>
 #include <ostream>
 
+#include "cli/local_access.h"
 #include "cli/raidctl_output.h"
 #include "common/text.h"
 #include "device/channel.h"
 #include "discovery/device_report.h"
 #include "discovery/headless.h"
-#include "maintenance/period_setting.h"
 #include "maintenance/schedule.h"
-#include "monitor/pending_command.h"
-#include "monitor/quiet_host.h"
-#include "monitor/status_poll.h"
 
 namespace raid::cli {
 namespace {
@@ -165,75 +162,29 @@ int RunList(Context& ctx, const Arguments& args) {
     return rows.empty() ? kExitUsage : kExitOk;
 }
 
-std::optional<int> DiscoverDevices(Context& ctx, const Arguments& args, AppState& state,
-                                   device::CommandChannel& ch, Discovered& found) {
-    found.list = ctx.disks.ListDisks();
-    const auto& list = found.list;
-    int& wanted = found.wanted;
-    if (!args.disk.empty()) {
-        wanted = ListedDisk(ctx, args.disk, list);
-        if (wanted < 0) return kExitCannotOpen;
-    }
-
-    discovery::DiscoverOnce(state, ch);
-    // Nothing is drawn here, so the first poll must query instead of only
-    // reporting the devices for a first full redraw.
-    state.shell.firstStatusPending = false;
-    const auto& d = state.discovery;
-    if (d.deviceCount == 0) {
-        const std::string problem = discovery::PermissionProblem(ctx.disks);
-        if (args.json) {
-            PrintJsonLine(DevicesJson(Json::array(), problem), ctx.out);
-        } else {
+int PrintAnswer(Context& ctx, bool json, const client::StatusAnswer& answer) {
+    if (answer.noneFound) {
+        if (json)
+            PrintJsonLine(DevicesJson(Json::array(), answer.problem), ctx.out);
+        else
             ctx.out << "No Drive found! \n";
-        }
-        if (!problem.empty()) ctx.err << "raidctl: " << problem << "\n";
-        return problem.empty() ? kExitCommandFailed : kExitCannotOpen;
+    } else if (!answer.devices.empty()) {
+        if (json)
+            PrintStatusJson(answer.devices, ctx.out);
+        else
+            PrintStatusText(answer.devices, ctx.out);
     }
+    for (const auto& note : answer.notes) ctx.err << "raidctl: " << note << "\n";
+    return answer.outcome;
+}
 
-    for (int i = 0; i < d.deviceCount; ++i)
-        if (wanted < 0 || d.DiskOf(i) == wanted) found.shown.push_back(i);
-    if (found.shown.empty()) {
-        ctx.err << "raidctl: " << DiskText(wanted, list)
-                << " holds no enclosure (see 'raidctl list')\n";
-        return kExitCommandFailed;
-    }
-    return std::nullopt;
+int RunStatus(Context& ctx, const Arguments& args, client::EnclosureAccess& access) {
+    return PrintAnswer(ctx, args.json, access.Status(args.disk));
 }
 
 int RunStatus(Context& ctx, const Arguments& args) {
-    AppState state;
-    device::CommandChannel ch(ctx.disks, ctx.clock);
-    Discovered found;
-    if (const auto code = DiscoverDevices(ctx, args, state, ch, found)) return *code;
-    const auto& d = state.discovery;
-    const auto& list = found.list;
-    const int wanted = found.wanted;
-
-    monitor::QuietMonitorHost host;
-    for (int i = 0; i < kShownDevices; ++i)
-        host.selectors[static_cast<std::size_t>(i)] = wanted < 0 || d.DiskOf(i) == wanted;
-    monitor::StatusPoll(state, ch, ctx.clock, host);
-
-    std::vector<DeviceStatus> devices;
-    bool allOk = true;
-    for (const int i : found.shown) {
-        DeviceStatus s = DescribeDevice(state, i, list);
-        s.polled = i < kShownDevices;
-        s.pollOk = s.polled && (state.monitor.changedDeviceMask & (1u << i)) != 0;
-        if (s.polled && !s.pollOk) allOk = false;
-        devices.push_back(std::move(s));
-    }
-    if (args.json)
-        PrintStatusJson(devices, ctx.out);
-    else
-        PrintStatusText(devices, ctx.out);
-    for (const auto& s : devices) {
-        if (s.polled && !s.pollOk)
-            ctx.err << "raidctl: Device" << s.index + 1 << " (" << DiskText(s.disk, list)
-                    << ") did not answer the status poll\n";
-    }
-    return allOk ? kExitOk : kExitCommandFailed;
+    LocalAccess access(ctx);
+    return RunStatus(ctx, args, access);
 }
 
 }  // namespace raid::cli

@@ -14,6 +14,11 @@
 
 namespace raid::text {
 
+std::string HexByte(std::uint8_t value) {
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    return std::string("0x") + kDigits[value >> 4] + kDigits[value & 0xF];
+}
+
 namespace {
 
 constexpr std::size_t kModelMinLength = 6;

@@ -20,6 +20,9 @@ Bytes Field(Bytes data, std::size_t offset, std::size_t width);
 
 // An ATA string: character k is byte k XOR 1 of the field (the two bytes of
 // every 16-bit word swapped back), ending at the first zero.
+// "0x1F": one byte as raidctl and the service's notes show it.
+std::string HexByte(std::uint8_t value);
+
 std::string AtaText(Bytes field);
 
 // ATA text with trailing blanks removed, never below six characters.

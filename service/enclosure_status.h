@@ -5,46 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "client/enclosure_records.h"
 #include "common/state.h"
 #include "platform/disk.h"
 
 namespace raid::service {
 
-// One member disk as the status record describes it.
-struct MemberStatus {
-    std::string name;  // "HDD1", "HDD2"
-    std::uint8_t stateCode = 0;
-    std::string stateClass;  // "present", "inserted", "absent", "failed" or "none"
-    bool rebuilding = false;
-    std::string model;
-    std::string serial;
-    std::uint64_t capacity = 0;  // sectors
-};
-
-// One device: identification from discovery, state from its status record.
-struct DeviceStatus {
-    int index = 0;
-    int disk = 0;
-    std::string path;
-    std::string model;
-    std::string firmware;
-    bool polled = false;  // Device1/Device2 selected for this run
-    bool pollOk = false;  // every query of the poll succeeded
-    std::uint8_t arrayMode = 0;
-    std::uint64_t configuredCapacity = 0;
-    MemberStatus members[2];
-    std::uint8_t rebuildPercent = 0;
-    bool sensors = false;
-    std::uint32_t fanRpm = 0;
-    std::uint8_t temperature = 0;
-    bool buzzerKnown = false;  // the controller reports its buzzer
-    bool buzzerMuted = false;
-    bool backupKnown = false;       // the enclosure has schedule backup
-    std::uint8_t backupPeriod = 0;  // in period units; 0 = off
-    std::uint8_t backupUnitHours = 0;
-    std::uint32_t backupWaitMinutes = 0;  // to the next backup
-    bool backingUp = false;
-};
+using client::DeviceStatus;
+using client::MemberStatus;
 
 // The status of device `index` from `state` (after discovery and a poll).
 DeviceStatus DescribeDevice(const AppState& state, int index,

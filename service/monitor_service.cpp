@@ -16,6 +16,8 @@
 #include "mail/settings_file.h"
 #include "monitor/dispatcher.h"
 #include "monitor/status_poll.h"
+#include "service/bus_front.h"
+#include "service/enclosure_settings.h"
 #include "service/log_monitor_host.h"
 #include "service/monitor_mail.h"
 #include "service/monitor_report.h"
@@ -134,6 +136,7 @@ private:
     }
 
     void PrintLine(const std::string& line) {
+        if (options_.bus) options_.bus->EventLine(line);
         if (plan_.printLine) {
             plan_.printLine(done_ + 1, line);
         } else {
@@ -173,6 +176,9 @@ private:
 
     void ServePoll();
     void AfterPoll();
+    // The bus: what the last poll read, and the requests polkit allowed.
+    void PublishToBus();
+    void ServeBusRequests();
     void ServeDeviceChanges(std::uint64_t now);
     MonitorReport Report() const;
     // The end of --once: the health bits said and returned.
@@ -266,6 +272,7 @@ void MonitorRun::ServePoll() {
 
 void MonitorRun::AfterPoll() {
     WriteMetrics();
+    PublishToBus();
     Ping();
     ctx_.out.flush();
     ctx_.err.flush();
@@ -286,6 +293,36 @@ MonitorReport MonitorRun::Report() const {
         report.enclosures.push_back(std::move(e));
     }
     return report;
+}
+
+void MonitorRun::PublishToBus() {
+    if (options_.bus == nullptr) return;
+    const MonitorReport report = Report();
+    std::vector<client::DeviceStatus> devices;
+    for (const auto& e : report.enclosures) devices.push_back(e.status);
+    const unsigned mask = HealthMask(report);
+    options_.bus->Publish(std::move(devices), disks_, mask, HealthTexts(mask));
+}
+
+void MonitorRun::ServeBusRequests() {
+    if (options_.bus == nullptr) return;
+    for (const BusRequest& request : options_.bus->TakeRequests()) {
+        const int index = request.index;
+        const std::string where =
+            DeviceName(index) + " on " + DiskText(state_.discovery.DiskOf(index), disks_);
+        client::SettingAnswer answer;
+        if (index >= std::min(state_.discovery.deviceCount, kShownDevices)) {
+            answer.outcome = client::kFailed;
+            answer.notes.push_back(where + " is gone");
+        } else if (request.kind == BusRequest::Kind::SetBuzzer) {
+            answer = SetBuzzer(state_, ch_, clock_, index, disks_, where, request.mute, &host_);
+        } else {
+            answer =
+                SetBackupPeriod(state_, ch_, clock_, index, disks_, where, request.period, &host_);
+        }
+        options_.bus->Answer(request, answer);
+        PublishToBus();
+    }
 }
 
 void MonitorRun::WriteMetrics() {
@@ -350,6 +387,7 @@ int MonitorRun::Run() {
         if (done_ > 0) WriteMetrics();
     };
     host_.OpenToday();
+    PublishToBus();
     Notify("READY=1");
     Ping();
 
@@ -364,6 +402,7 @@ int MonitorRun::Run() {
             if (mail_) mail_->RequestReload();
         }
         if (mail_) mail_->Serve();
+        ServeBusRequests();
 
         std::uint64_t now = ctx_.clock.NowMs();
         if (now >= lastPing_ + kPingMs) Ping();

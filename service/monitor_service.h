@@ -20,6 +20,8 @@
 
 namespace raid::service {
 
+class BusFront;
+
 // The wait between polls is cut into slices of at most this, so that a stop
 // request is seen promptly.
 inline constexpr std::uint32_t kMonitorWaitSliceMs = 100;
@@ -60,6 +62,9 @@ struct MonitorOptions {
     // Rewritten after every poll in node_exporter's textfile format; empty:
     // none.
     std::filesystem::path metricsFile;
+    // The front on the system bus that serves the enclosures to clients;
+    // null: no clients are served.
+    BusFront* bus = nullptr;
 };
 
 // The disks and clock the service works with, and where it speaks.

@@ -1,0 +1,36 @@
+#pragma once
+// The enclosures reached in this process: one discovery per call over the
+// machine's (or the emulator's) disks, as raidctl did before the service
+// existed. Used when no service runs, and with --direct.
+#include "cli/raidctl_commands.h"
+#include "client/enclosure_access.h"
+
+namespace raid::cli {
+
+class LocalAccess final : public client::EnclosureAccess {
+public:
+    explicit LocalAccess(Context& ctx) : ctx_(ctx) {}
+
+    client::StatusAnswer Status(const std::string& disk) override;
+    client::SettingAnswer SetBuzzer(const std::string& disk, bool mute,
+                                    const client::CallOptions& options) override;
+    client::SettingAnswer SetBackupPeriod(const std::string& disk,
+                                          const client::PeriodRequest& period,
+                                          const client::CallOptions& options) override;
+
+private:
+    Context& ctx_;
+};
+
+// What `status` and the setting commands start with: the machine's disks,
+// the one DISK names and one discovery into `state`. False, with the
+// outcome and its notes in `answer`, when there is nothing to act on.
+struct Discovered {
+    std::vector<platform::DiskInfo> list;
+    int wanted = -1;         // the disk DISK names; -1 when none was given
+    std::vector<int> shown;  // the device indexes on it (all without DISK)
+};
+bool DiscoverDevices(Context& ctx, const std::string& disk, AppState& state,
+                     device::CommandChannel& ch, Discovered& found, client::StatusAnswer& answer);
+
+}  // namespace raid::cli

@@ -1,0 +1,204 @@
+#include "client/bus_access.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusError>
+#include <algorithm>
+
+#include "client/bus_names.h"
+#include "client/bus_types.h"
+#include "client/status_wire.h"
+#include "manager1_proxy.h"
+
+namespace raid::client {
+namespace {
+
+// Long enough for a person to type a password at polkit's prompt.
+constexpr int kInteractiveTimeoutMs = 10 * 60 * 1000;
+constexpr int kQuietTimeoutMs = 2 * 60 * 1000;
+
+QVariantMap OptionsOf(const CallOptions& options) {
+    return {{bus::kNoInteraction, !options.interactive}};
+}
+
+// A D-Bus error as an outcome and a line for the person.
+void Refusal(const QDBusError& error, Answer& answer) {
+    const QString name = error.name();
+    const std::string message = error.message().toStdString();
+    if (name == bus::kErrorNotAuthorized || name == bus::kErrorCanObtain ||
+        name == bus::kErrorDismissed) {
+        answer.outcome = kNotAuthorized;
+        answer.notes.push_back("not authorized: " + message);
+    } else if (name == bus::kErrorBusy) {
+        answer.outcome = kBusy;
+        answer.notes.push_back("busy: " + message);
+    } else if (name == bus::kErrorNoSuchDisk) {
+        answer.outcome = kCannotOpen;
+        answer.notes.push_back(message);
+    } else if (name == bus::kErrorNoEnclosure || name == bus::kErrorFailed) {
+        answer.outcome = kFailed;
+        answer.notes.push_back(message);
+    } else {
+        answer.outcome = kUnavailable;
+        answer.notes.push_back("the service " + std::string(bus::kServiceName) +
+                               " did not answer: " + message);
+    }
+}
+
+void Nonsense(Answer& answer) {
+    answer.outcome = kUnavailable;
+    answer.notes.push_back("the service " + std::string(bus::kServiceName) +
+                           " sent an answer that is not valid");
+}
+
+std::string DiskText(const DeviceStatus& s) {
+    std::string text = "disk " + std::to_string(s.disk);
+    return s.path.empty() ? text : text + " (" + s.path + ")";
+}
+
+// The statuses of every enclosure object the service lists.
+bool ListEnclosures(const QDBusConnection& connection, std::vector<DeviceStatus>& devices,
+                    Answer& answer) {
+    OrgFreedesktopDBusObjectManagerInterface manager(bus::kServiceName, bus::kManagerPath,
+                                                     connection);
+    auto reply = manager.GetManagedObjects();
+    reply.waitForFinished();
+    if (reply.isError()) {
+        Refusal(reply.error(), answer);
+        return false;
+    }
+    const ManagedObjects objects = reply.value();
+    for (auto it = objects.cbegin(); it != objects.cend(); ++it) {
+        const auto iface = it->constFind(bus::kEnclosureInterface);
+        if (iface == it->cend()) continue;
+        const auto status = iface->constFind("Status");
+        if (status == iface->cend()) return Nonsense(answer), false;
+        QVariantMap map;
+        if (status->metaType() == QMetaType::fromType<QDBusArgument>()) {
+            const auto arg = status->value<QDBusArgument>();
+            if (arg.currentSignature() != "a{sv}") return Nonsense(answer), false;
+            arg >> map;
+        } else if (status->metaType() == QMetaType::fromType<QVariantMap>()) {
+            map = status->toMap();
+        } else {
+            return Nonsense(answer), false;
+        }
+        const auto decoded = DecodeStatus(map);
+        if (!decoded) return Nonsense(answer), false;
+        devices.push_back(*decoded);
+    }
+    std::sort(devices.begin(), devices.end(),
+              [](const auto& a, const auto& b) { return a.index < b.index; });
+    return true;
+}
+
+// The enclosure object on `disk`, after checking that there is one.
+std::optional<QDBusObjectPath> FindEnclosure(const QDBusConnection& connection,
+                                             const std::string& disk, const CallOptions& options,
+                                             StatusAnswer& answer) {
+    std::vector<DeviceStatus> all;
+    if (!ListEnclosures(connection, all, answer)) return std::nullopt;
+    if (all.empty()) {
+        answer.noneFound = true;
+        answer.outcome = kFailed;
+        return std::nullopt;
+    }
+    OrgRaidenclosureManager1ManagerInterface manager(bus::kServiceName, bus::kManagerPath, connection);
+    auto reply = manager.FindEnclosure(QString::fromStdString(disk), OptionsOf(options));
+    reply.waitForFinished();
+    if (reply.isError()) {
+        Refusal(reply.error(), answer);
+        return std::nullopt;
+    }
+    return reply.value();
+}
+
+SettingAnswer SettingReply(QDBusPendingReply<uint, QStringList, QVariantMap>& reply) {
+    SettingAnswer answer;
+    reply.waitForFinished();
+    if (reply.isError()) {
+        Refusal(reply.error(), answer);
+        return answer;
+    }
+    const uint outcome = reply.argumentAt<0>();
+    if (outcome > kNotTaken) return Nonsense(answer), answer;
+    answer.outcome = static_cast<int>(outcome);
+    for (const QString& note : reply.argumentAt<1>()) answer.notes.push_back(note.toStdString());
+    const QVariantMap status = reply.argumentAt<2>();
+    if (!status.isEmpty()) {
+        const auto decoded = DecodeStatus(status);
+        if (!decoded) return Nonsense(answer), answer;
+        answer.devices.push_back(*decoded);
+    }
+    return answer;
+}
+
+template <typename Call>
+SettingAnswer OnEnclosure(const QDBusConnection& connection, const std::string& disk,
+                          const CallOptions& options, Call call) {
+    SettingAnswer answer;
+    const auto path = FindEnclosure(connection, disk, options, answer);
+    if (!path) return answer;
+    OrgRaidenclosureManager1EnclosureInterface enclosure(bus::kServiceName, path->path(),
+                                                         connection);
+    enclosure.setTimeout(options.interactive ? kInteractiveTimeoutMs : kQuietTimeoutMs);
+    auto reply = call(enclosure);
+    return SettingReply(reply);
+}
+
+}  // namespace
+
+BusAccess::BusAccess(const QDBusConnection& connection) : connection_(connection) {
+    RegisterBusTypes();
+}
+
+bool BusAccess::ServiceRuns(const QDBusConnection& connection) {
+    if (!connection.isConnected()) return false;
+    const auto reply = connection.interface()->isServiceRegistered(bus::kServiceName);
+    return reply.isValid() && reply.value();
+}
+
+StatusAnswer BusAccess::Status(const std::string& disk) {
+    StatusAnswer answer;
+    std::vector<DeviceStatus> all;
+    if (!ListEnclosures(connection_, all, answer)) return answer;
+    if (all.empty()) {
+        answer.noneFound = true;
+        answer.outcome = kFailed;
+        return answer;
+    }
+    if (!disk.empty()) {
+        const auto path = FindEnclosure(connection_, disk, CallOptions{false}, answer);
+        if (!path) return answer;
+        OrgRaidenclosureManager1EnclosureInterface enclosure(bus::kServiceName, path->path(),
+                                                             connection_);
+        // Every enclosure on that disk, as the in-process status shows them.
+        const int diskNumber = enclosure.disk();
+        std::erase_if(all, [diskNumber](const DeviceStatus& s) { return s.disk != diskNumber; });
+    }
+    for (auto& s : all) {
+        if (s.polled && !s.pollOk) {
+            answer.outcome = kFailed;
+            answer.notes.push_back("Device" + std::to_string(s.index + 1) + " (" + DiskText(s) +
+                                   ") did not answer the status poll");
+        }
+    }
+    answer.devices = std::move(all);
+    return answer;
+}
+
+SettingAnswer BusAccess::SetBuzzer(const std::string& disk, bool mute, const CallOptions& options) {
+    return OnEnclosure(connection_, disk, options, [&](auto& enclosure) {
+        return enclosure.SetBuzzer(mute, OptionsOf(options));
+    });
+}
+
+SettingAnswer BusAccess::SetBackupPeriod(const std::string& disk, const PeriodRequest& period,
+                                         const CallOptions& options) {
+    const QString choice = period.userPeriod ? "user" : period.preset == 0 ? "off" : "preset";
+    return OnEnclosure(connection_, disk, options, [&](auto& enclosure) {
+        return enclosure.SetBackupPeriod(choice, period.preset, period.days, period.hours,
+                                         OptionsOf(options));
+    });
+}
+
+}  // namespace raid::client

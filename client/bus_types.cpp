@@ -1,0 +1,17 @@
+#include "client/bus_types.h"
+
+#include <QDBusMetaType>
+
+namespace raid::client {
+
+void RegisterBusTypes() {
+    static const bool registered = [] {
+        qDBusRegisterMetaType<InterfaceMap>();
+        qDBusRegisterMetaType<ManagedObjects>();
+        qDBusRegisterMetaType<QList<QVariantMap>>();
+        return true;
+    }();
+    (void)registered;
+}
+
+}  // namespace raid::client

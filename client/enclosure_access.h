@@ -1,0 +1,77 @@
+#pragma once
+// The one way the command line (and later the window) acts on enclosures.
+// Two implementations: in this process, opening the disks (service/
+// local_access.h, when no service runs), and through the service on the
+// system bus (client/bus_access.h). Callers print an answer the same way
+// whichever served it, so output and exit codes match in both modes.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "client/enclosure_records.h"
+
+namespace raid::client {
+
+// What an operation came to. The values are raidctl's exit codes; the
+// service sends them as they are (docs/dbus-interface.md).
+enum Outcome : int {
+    kDone = 0,
+    kNotSent = 1,       // the enclosure has no such setting, or it does not fit
+    kCannotOpen = 2,    // DISK is not a disk, or disks could not be opened
+    kFailed = 3,        // no enclosure, or the command or its poll failed
+    kSmartError = 4,    // a member's SMART verdict is Error
+    kNotTaken = 6,      // answered, but the enclosure still has its old setting
+    kUnavailable = 69,  // the service went away or answered nonsense
+    kBusy = 75,         // the enclosure or the service is busy
+    kNotAuthorized = 77,
+};
+
+struct Answer {
+    int outcome = kDone;
+    // Why, one line each, for a person (raidctl puts "raidctl: " before each).
+    std::vector<std::string> notes;
+};
+
+struct StatusAnswer : Answer {
+    // Empty with `noneFound`: no enclosure ("No Drive found! "); `problem`
+    // then says why when disks could not be opened.
+    std::vector<DeviceStatus> devices;
+    bool noneFound = false;
+    std::string problem;
+};
+
+// A setting: `devices` holds the enclosure as the poll after it read it,
+// when it came that far.
+using SettingAnswer = StatusAnswer;
+
+struct HealthAnswer : Answer {
+    unsigned mask = 0;  // the health bits of `monitor --once`
+};
+
+// backup-period's choice: off, preset 1..3, or a user period.
+struct PeriodRequest {
+    std::uint8_t preset = 0;  // 0: off (unless userPeriod)
+    bool userPeriod = false;
+    std::uint32_t days = 0;
+    std::uint32_t hours = 0;
+};
+
+// How a caller wants to be asked for a password, where one is needed.
+struct CallOptions {
+    bool interactive = true;
+};
+
+class EnclosureAccess {
+public:
+    virtual ~EnclosureAccess() = default;
+    // The enclosures (all, or the one on `disk`: a number or a device path)
+    // after a status poll.
+    virtual StatusAnswer Status(const std::string& disk) = 0;
+    virtual SettingAnswer SetBuzzer(const std::string& disk, bool mute,
+                                    const CallOptions& options) = 0;
+    virtual SettingAnswer SetBackupPeriod(const std::string& disk, const PeriodRequest& period,
+                                          const CallOptions& options) = 0;
+};
+
+}  // namespace raid::client

@@ -1,0 +1,164 @@
+#include "client/status_wire.h"
+
+#include <QDBusArgument>
+#include <QDBusVariant>
+#include <QList>
+#include <limits>
+#include <variant>
+
+namespace raid::client {
+namespace {
+
+// One field of a record: its key and where it lives, so that encoding and
+// decoding read one table and cannot drift apart.
+template <typename Record>
+struct Field {
+    const char* key;
+    std::variant<int Record::*, bool Record::*, std::uint8_t Record::*, std::uint32_t Record::*,
+                 std::uint64_t Record::*, std::string Record::*>
+        member;
+};
+
+const Field<MemberStatus> kMemberFields[] = {
+    {"name", &MemberStatus::name},
+    {"stateCode", &MemberStatus::stateCode},
+    {"stateClass", &MemberStatus::stateClass},
+    {"rebuilding", &MemberStatus::rebuilding},
+    {"model", &MemberStatus::model},
+    {"serial", &MemberStatus::serial},
+    {"capacity", &MemberStatus::capacity},
+};
+
+const Field<DeviceStatus> kDeviceFields[] = {
+    {"index", &DeviceStatus::index},
+    {"disk", &DeviceStatus::disk},
+    {"path", &DeviceStatus::path},
+    {"model", &DeviceStatus::model},
+    {"firmware", &DeviceStatus::firmware},
+    {"polled", &DeviceStatus::polled},
+    {"pollOk", &DeviceStatus::pollOk},
+    {"arrayMode", &DeviceStatus::arrayMode},
+    {"configuredCapacity", &DeviceStatus::configuredCapacity},
+    {"rebuildPercent", &DeviceStatus::rebuildPercent},
+    {"sensors", &DeviceStatus::sensors},
+    {"fanRpm", &DeviceStatus::fanRpm},
+    {"temperature", &DeviceStatus::temperature},
+    {"buzzerKnown", &DeviceStatus::buzzerKnown},
+    {"buzzerMuted", &DeviceStatus::buzzerMuted},
+    {"backupKnown", &DeviceStatus::backupKnown},
+    {"backupPeriod", &DeviceStatus::backupPeriod},
+    {"backupUnitHours", &DeviceStatus::backupUnitHours},
+    {"backupWaitMinutes", &DeviceStatus::backupWaitMinutes},
+    {"backingUp", &DeviceStatus::backingUp},
+};
+
+template <typename Record, std::size_t N>
+QVariantMap Encode(const Record& record, const Field<Record> (&fields)[N]) {
+    QVariantMap map;
+    for (const auto& f : fields) {
+        std::visit(
+            [&](auto member) {
+                const auto& value = record.*member;
+                using T = std::decay_t<decltype(value)>;
+                if constexpr (std::is_same_v<T, std::string>)
+                    map.insert(f.key, QString::fromStdString(value));
+                else if constexpr (std::is_same_v<T, std::uint8_t>)
+                    map.insert(f.key, QVariant::fromValue<uchar>(value));
+                else if constexpr (std::is_same_v<T, std::uint32_t>)
+                    map.insert(f.key, QVariant::fromValue<uint>(value));
+                else if constexpr (std::is_same_v<T, std::uint64_t>)
+                    map.insert(f.key, QVariant::fromValue<qulonglong>(value));
+                else
+                    map.insert(f.key, QVariant::fromValue(value));
+            },
+            f.member);
+    }
+    return map;
+}
+
+// The exact D-Bus type is required: a sender that puts a string where a
+// number belongs is refused, not converted.
+template <typename T>
+bool Take(const QVariant& v, T& out) {
+    if constexpr (std::is_same_v<T, std::string>) {
+        if (v.metaType() != QMetaType::fromType<QString>()) return false;
+        out = v.toString().toStdString();
+    } else if constexpr (std::is_same_v<T, bool>) {
+        if (v.metaType() != QMetaType::fromType<bool>()) return false;
+        out = v.toBool();
+    } else if constexpr (std::is_same_v<T, std::uint8_t>) {
+        if (v.metaType() != QMetaType::fromType<uchar>()) return false;
+        out = static_cast<std::uint8_t>(v.value<uchar>());
+    } else if constexpr (std::is_same_v<T, std::uint32_t>) {
+        if (v.metaType() != QMetaType::fromType<uint>()) return false;
+        out = v.toUInt();
+    } else if constexpr (std::is_same_v<T, std::uint64_t>) {
+        if (v.metaType() != QMetaType::fromType<qulonglong>()) return false;
+        out = v.toULongLong();
+    } else {
+        if (v.metaType() != QMetaType::fromType<int>()) return false;
+        out = v.toInt();
+    }
+    return true;
+}
+
+template <typename Record, std::size_t N>
+bool Decode(const QVariantMap& map, const Field<Record> (&fields)[N], Record& record) {
+    for (const auto& f : fields) {
+        const auto it = map.constFind(f.key);
+        if (it == map.constEnd()) return false;
+        const bool ok =
+            std::visit([&](auto member) { return Take(*it, record.*member); }, f.member);
+        if (!ok) return false;
+    }
+    return true;
+}
+
+// A dictionary inside a variant arrives from the bus as a QDBusArgument.
+std::optional<QVariantMap> MapOf(const QVariant& v) {
+    if (v.metaType() == QMetaType::fromType<QVariantMap>()) return v.toMap();
+    if (v.metaType() != QMetaType::fromType<QDBusArgument>()) return std::nullopt;
+    const auto arg = v.value<QDBusArgument>();
+    if (arg.currentSignature() != "a{sv}") return std::nullopt;
+    QVariantMap map;
+    arg >> map;
+    return map;
+}
+
+}  // namespace
+
+QVariantMap EncodeStatus(const DeviceStatus& status) {
+    QVariantMap map = Encode(status, kDeviceFields);
+    QVariantList members;
+    for (const auto& m : status.members) members.push_back(Encode(m, kMemberFields));
+    map.insert("members", members);
+    return map;
+}
+
+std::optional<DeviceStatus> DecodeStatus(const QVariantMap& map) {
+    DeviceStatus status;
+    if (!Decode(map, kDeviceFields, status)) return std::nullopt;
+    const auto members = map.constFind("members");
+    if (members == map.constEnd()) return std::nullopt;
+    QVariantList list;
+    if (members->metaType() == QMetaType::fromType<QVariantList>()) {
+        list = members->toList();
+    } else if (members->metaType() == QMetaType::fromType<QDBusArgument>()) {
+        const auto arg = members->value<QDBusArgument>();
+        if (arg.currentSignature() != "av") return std::nullopt;
+        arg >> list;
+    } else {
+        return std::nullopt;
+    }
+    if (list.size() != 2) return std::nullopt;
+    for (int i = 0; i < 2; ++i) {
+        QVariant item = list[i];
+        if (item.metaType() == QMetaType::fromType<QDBusVariant>())
+            item = item.value<QDBusVariant>().variant();
+        const auto member = MapOf(item);
+        if (!member || !Decode(*member, kMemberFields, status.members[i])) return std::nullopt;
+    }
+    return status;
+}
+
+}  // namespace raid::client

@@ -1,0 +1,189 @@
+#include "service/bus_front.h"
+
+#include <QDBusConnectionInterface>
+#include <QMetaObject>
+
+#include "client/bus_names.h"
+#include "client/status_wire.h"
+#include "enclosure_adaptor.h"
+#include "manager_adaptor.h"
+#include "service/bus_objects.h"
+
+namespace raid::service {
+namespace {
+
+namespace bus = client::bus;
+
+QString EnclosurePath(int index) {
+    return QString(bus::kEnclosuresPath) + "/" + QString::number(index);
+}
+
+void SendPropertiesChanged(QDBusConnection& connection, const QString& path, const char* interface,
+                           const QVariantMap& changed) {
+    QDBusMessage signal =
+        QDBusMessage::createSignal(path, "org.freedesktop.DBus.Properties", "PropertiesChanged");
+    signal << QString(interface) << changed << QStringList();
+    connection.send(signal);
+}
+
+// Runs `work` in the thread of `context`, and waits for it.
+template <typename Work>
+void RunIn(QObject* context, Work work) {
+    QMetaObject::invokeMethod(context, std::move(work), Qt::BlockingQueuedConnection);
+}
+
+}  // namespace
+
+BusFront::BusFront() : connection_(QString()) { client::RegisterBusTypes(); }
+
+BusFront::~BusFront() { Stop(); }
+
+bool BusFront::Start(std::string& why) {
+    connection_ = QDBusConnection::connectToBus(QDBusConnection::SystemBus, "raid-service");
+    if (!connection_.isConnected()) {
+        why = "the system bus cannot be reached (" +
+              connection_.lastError().message().toStdString() + ")";
+        return false;
+    }
+    const auto owned = connection_.interface()->registerService(
+        bus::kServiceName, QDBusConnectionInterface::DontQueueService,
+        QDBusConnectionInterface::DontAllowReplacement);
+    if (!owned.isValid() || owned.value() != QDBusConnectionInterface::ServiceRegistered) {
+        why =
+            std::string("the name ") + bus::kServiceName + " was not given to this process (" +
+            (owned.isValid() ? "another process owns it" : owned.error().message().toStdString()) +
+            ")";
+        QDBusConnection::disconnectFromBus("raid-service");
+        return false;
+    }
+    thread_.setObjectName("bus");
+    thread_.start();
+    manager_ = new ManagerObject(*this);
+    manager_->moveToThread(&thread_);
+    RunIn(manager_, [this] {
+        new ManagerAdaptor(manager_);
+        new ObjectManagerAdaptor(manager_);
+        connection_.registerObject(bus::kManagerPath, manager_);
+    });
+    return true;
+}
+
+void BusFront::Stop() {
+    if (!thread_.isRunning()) return;
+    RunIn(manager_, [this] {
+        connection_.unregisterService(bus::kServiceName);
+        connection_.unregisterObject(bus::kManagerPath, QDBusConnection::UnregisterTree);
+        delete manager_;
+        manager_ = nullptr;
+        enclosures_.clear();
+    });
+    thread_.quit();
+    thread_.wait();
+    QDBusConnection::disconnectFromBus("raid-service");
+}
+
+void BusFront::Publish(std::vector<client::DeviceStatus> devices,
+                       std::vector<platform::DiskInfo> disks, unsigned health,
+                       std::vector<std::string> healthTexts) {
+    {
+        std::lock_guard lock(mutex_);
+        snapshot_.devices = std::move(devices);
+        snapshot_.disks = std::move(disks);
+        snapshot_.health = health;
+        snapshot_.healthTexts = std::move(healthTexts);
+    }
+    if (manager_ != nullptr)
+        QMetaObject::invokeMethod(
+            manager_, [this] { ApplySnapshot(); }, Qt::QueuedConnection);
+}
+
+void BusFront::EventLine(const std::string& line) {
+    if (manager_ == nullptr) return;
+    QDBusMessage signal =
+        QDBusMessage::createSignal(bus::kManagerPath, bus::kManagerInterface, "EventLine");
+    signal << QString::fromStdString(line);
+    connection_.send(signal);
+}
+
+void BusFront::SetState(const std::string& state, bool serving) {
+    {
+        std::lock_guard lock(mutex_);
+        if (snapshot_.state == state && snapshot_.serving == serving) return;
+        snapshot_.state = state;
+        snapshot_.serving = serving;
+    }
+    if (manager_ != nullptr)
+        SendPropertiesChanged(connection_, bus::kManagerPath, bus::kManagerInterface,
+                              {{"State", QString::fromStdString(state)}});
+}
+
+std::vector<BusRequest> BusFront::TakeRequests() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(requests_, {});
+}
+
+void BusFront::Queue(BusRequest request) {
+    std::lock_guard lock(mutex_);
+    requests_.push_back(std::move(request));
+}
+
+void BusFront::Answer(const BusRequest& request, const client::SettingAnswer& answer) {
+    QStringList notes;
+    for (const auto& n : answer.notes) notes.push_back(QString::fromStdString(n));
+    const QVariantMap status =
+        answer.devices.empty() ? QVariantMap() : client::EncodeStatus(answer.devices.front());
+    QDBusMessage reply = request.message.createReply();
+    reply << uint(answer.outcome) << notes << status;
+    connection_.send(reply);
+}
+
+BusFront::Snapshot BusFront::Current() const {
+    std::lock_guard lock(mutex_);
+    return snapshot_;
+}
+
+const client::DeviceStatus* BusFront::Device(const Snapshot& snapshot, int index) const {
+    for (const auto& d : snapshot.devices)
+        if (d.index == index) return &d;
+    return nullptr;
+}
+
+void BusFront::ApplySnapshot() {
+    const Snapshot now = Current();
+    // Enclosures gone: their objects go, with InterfacesRemoved.
+    for (auto it = enclosures_.begin(); it != enclosures_.end();) {
+        const int index = (*it)->index();
+        if (Device(now, index) == nullptr) {
+            connection_.unregisterObject(EnclosurePath(index));
+            Q_EMIT manager_->InterfacesRemoved(QDBusObjectPath(EnclosurePath(index)),
+                                             {bus::kEnclosureInterface});
+            delete *it;
+            it = enclosures_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (const auto& d : now.devices) {
+        const auto found = std::find_if(enclosures_.begin(), enclosures_.end(),
+                                        [&](const auto* e) { return e->index() == d.index; });
+        if (found == enclosures_.end()) {
+            auto* object = new EnclosureObject(*this, d.index);
+            object->setParent(manager_);
+            new EnclosureAdaptor(object);
+            connection_.registerObject(EnclosurePath(d.index), object);
+            enclosures_.push_back(object);
+            Q_EMIT manager_->InterfacesAdded(QDBusObjectPath(EnclosurePath(d.index)),
+                                           {{bus::kEnclosureInterface, object->Properties()}});
+            continue;
+        }
+        const auto before = std::find_if(shown_.begin(), shown_.end(),
+                                         [&](const auto& s) { return s.index == d.index; });
+        const QVariantMap status = client::EncodeStatus(d);
+        if (before == shown_.end() || client::EncodeStatus(*before) != status)
+            SendPropertiesChanged(connection_, EnclosurePath(d.index), bus::kEnclosureInterface,
+                                  (*found)->Properties());
+    }
+    shown_ = now.devices;
+}
+
+}  // namespace raid::service

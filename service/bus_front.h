@@ -1,0 +1,84 @@
+#pragma once
+// The service's front on the system bus. It owns a thread with a Qt event
+// loop that holds the connection and the bus objects; the monitor loop, the
+// only code that talks to the enclosures, publishes what it polled and takes
+// the authorized requests to run them in its own turn, so that no command
+// ever interleaves with a poll.
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QThread>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "client/enclosure_access.h"
+#include "platform/disk.h"
+
+namespace raid::service {
+
+class ManagerObject;
+class EnclosureObject;
+
+// A request that polkit allowed, waiting for the monitor loop.
+struct BusRequest {
+    enum class Kind { SetBuzzer, SetBackupPeriod };
+    Kind kind = Kind::SetBuzzer;
+    int index = 0;  // the enclosure
+    bool mute = false;
+    client::PeriodRequest period;
+    QDBusMessage message;  // answered with BusFront::Answer
+};
+
+class BusFront {
+public:
+    BusFront();
+    ~BusFront();
+    BusFront(const BusFront&) = delete;
+    BusFront& operator=(const BusFront&) = delete;
+
+    // Connects to the system bus (DBUS_SYSTEM_BUS_ADDRESS when set) and owns
+    // the service's name. False, with why, when there is no bus or the name
+    // is not given to this process.
+    bool Start(std::string& why);
+    void Stop();
+
+    // From the monitor loop: the enclosures as the last poll left them, the
+    // machine's disks and the health bits with their texts.
+    void Publish(std::vector<client::DeviceStatus> devices, std::vector<platform::DiskInfo> disks,
+                 unsigned health, std::vector<std::string> healthTexts);
+    void EventLine(const std::string& line);
+    // "serving", or why calls are answered busy.
+    void SetState(const std::string& state, bool serving);
+    std::vector<BusRequest> TakeRequests();
+    void Answer(const BusRequest& request, const client::SettingAnswer& answer);
+
+    // For the bus objects, in the bus thread.
+    struct Snapshot {
+        std::vector<client::DeviceStatus> devices;
+        std::vector<platform::DiskInfo> disks;
+        unsigned health = 0;
+        std::vector<std::string> healthTexts;
+        std::string state = "starting";
+        bool serving = false;
+    };
+    Snapshot Current() const;
+    const client::DeviceStatus* Device(const Snapshot& snapshot, int index) const;
+    void Queue(BusRequest request);
+    QDBusConnection& Connection() { return connection_; }
+
+private:
+    void ApplySnapshot();  // in the bus thread
+
+    QThread thread_;
+    QDBusConnection connection_;
+    ManagerObject* manager_ = nullptr;  // lives in thread_
+    std::vector<EnclosureObject*> enclosures_;
+    std::vector<client::DeviceStatus> shown_;  // what the bus objects show
+
+    mutable std::mutex mutex_;
+    Snapshot snapshot_;
+    std::vector<BusRequest> requests_;
+};
+
+}  // namespace raid::service

@@ -1,0 +1,75 @@
+#pragma once
+// The service's objects on the system bus: the manager and one object per
+// enclosure. They live in the bus thread (service/bus_front.h); the adaptors
+// generated from dbus/org.raidenclosure.Manager1.xml call them.
+#include <QDBusContext>
+#include <QDBusObjectPath>
+#include <QObject>
+#include <QStringList>
+#include <QVariantMap>
+#include <functional>
+
+#include "client/bus_types.h"
+#include "client/enclosure_records.h"
+
+namespace raid::service {
+
+class BusFront;
+
+class ManagerObject : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_PROPERTY(QString Version READ version)
+    Q_PROPERTY(QString State READ state)
+public:
+    explicit ManagerObject(BusFront& front) : front_(front) {}
+    QString version() const;
+    QString state() const;
+
+public Q_SLOTS:
+    QDBusObjectPath FindEnclosure(const QString& disk, const QVariantMap& options);
+    uint GetHealth(const QVariantMap& options, QStringList& texts);
+    raid::client::ManagedObjects GetManagedObjects();
+
+Q_SIGNALS:
+    void EventLine(const QString& line);
+    void InterfacesAdded(const QDBusObjectPath& object,
+                         const raid::client::InterfaceMap& interfaces);
+    void InterfacesRemoved(const QDBusObjectPath& object, const QStringList& interfaces);
+
+private:
+    BusFront& front_;
+};
+
+class EnclosureObject : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_PROPERTY(int Index READ index)
+    Q_PROPERTY(int Disk READ disk)
+    Q_PROPERTY(QString Device READ device)
+    Q_PROPERTY(QString Model READ model)
+    Q_PROPERTY(QString Firmware READ firmware)
+    Q_PROPERTY(QVariantMap Status READ status)
+public:
+    EnclosureObject(BusFront& front, int index) : front_(front), index_(index) {}
+    int index() const { return index_; }
+    int disk() const;
+    QString device() const;
+    QString model() const;
+    QString firmware() const;
+    QVariantMap status() const;
+    // Every property, as GetManagedObjects and InterfacesAdded give them.
+    QVariantMap Properties() const;
+
+public Q_SLOTS:
+    uint SetBuzzer(bool mute, const QVariantMap& options, QStringList& notes, QVariantMap& status);
+    uint SetBackupPeriod(const QString& choice, uchar preset, uint days, uint hours,
+                         const QVariantMap& options, QStringList& notes, QVariantMap& status);
+
+private:
+    // A copy: the snapshot may change under a reference.
+    client::DeviceStatus Record() const;
+
+    BusFront& front_;
+    int index_;
+};
+
+}  // namespace raid::service
