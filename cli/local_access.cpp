@@ -5,6 +5,9 @@
 #include "monitor/status_poll.h"
 #include "service/enclosure_settings.h"
 #include "service/enclosure_status.h"
+#include "smart/read_smart.h"
+#include "smart/smart_host.h"
+#include "smart/smart_state.h"
 
 namespace raid::cli {
 
@@ -71,6 +74,47 @@ client::StatusAnswer LocalAccess::Status(const std::string& disk) {
         }
         answer.devices.push_back(std::move(s));
     }
+    return answer;
+}
+
+namespace {
+
+// The SMART tables hold the first devices only; with the enclosure on DISK
+// as the only device it is read whatever its index, and no other enclosure
+// is sent a command.
+void KeepOnlyDevice(DiscoveryState& d, int index) {
+    const auto i = static_cast<std::size_t>(index);
+    d.deviceTable[0] = d.deviceTable[i];
+    d.deviceSlots[0] = d.deviceSlots[i];
+    d.deviceCount = 1;
+    d.currentDevice = 0;
+}
+
+}  // namespace
+
+client::SmartAnswer LocalAccess::Smart(const std::string& disk) {
+    client::SmartAnswer answer;
+    client::StatusAnswer found;
+    AppState state;
+    device::CommandChannel ch(ctx_.disks, ctx_.clock);
+    Discovered discovered;
+    if (!DiscoverDevices(ctx_, disk, state, ch, discovered, found)) {
+        answer.outcome = found.outcome;
+        answer.notes = found.notes;
+        // No enclosure at all is said of DISK, as for one that holds none.
+        if (found.noneFound && found.problem.empty())
+            answer.notes.push_back(DiskText(discovered.wanted, discovered.list) +
+                                   " holds no enclosure (see 'raidctl list')");
+        return answer;
+    }
+    const int index = discovered.shown.front();
+    KeepOnlyDevice(state.discovery, index);
+    smart::SmartState tables;
+    smart::QuietSmartHost host;
+    smart::ReadSmart(state, tables, ch, host, smart::kFeatureReadThresholds);
+    smart::ReadSmart(state, tables, ch, host, smart::kFeatureReadData);
+    answer.smart = service::SmartSectorsOf(state, tables, 0, discovered.list);
+    answer.smart->index = index;
     return answer;
 }
 

@@ -12,6 +12,7 @@ public:
     explicit LocalAccess(Context& ctx) : ctx_(ctx) {}
 
     client::StatusAnswer Status(const std::string& disk) override;
+    client::SmartAnswer Smart(const std::string& disk) override;
     client::SettingAnswer SetBuzzer(const std::string& disk, bool mute,
                                     const client::CallOptions& options) override;
     client::SettingAnswer SetBackupPeriod(const std::string& disk,

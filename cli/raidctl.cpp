@@ -22,6 +22,7 @@
 #include "cli/raidctl_sim.h"
 #include "cli/raidctl_smart.h"
 #include "cli/raidctl_status.h"
+#include "cli/terminal_agent.h"
 #include "client/bus_access.h"
 #include "client/bus_names.h"
 #include "platform/clock.h"
@@ -148,7 +149,7 @@ int RunMonitorCommand(raid::cli::Context& ctx, const raid::cli::Arguments& args)
 // The commands the service serves to its clients.
 bool ServedCommand(raid::cli::Command command) {
     using raid::cli::Command;
-    return command == Command::Status || command == Command::Buzzer ||
+    return command == Command::Status || command == Command::Smart || command == Command::Buzzer ||
            command == Command::BackupPeriod;
 }
 
@@ -208,6 +209,7 @@ int main(int argc, char** argv) {
         // Where the service runs, it alone opens the enclosures.
         cli::LocalAccess local(ctx);
         std::unique_ptr<client::BusAccess> remote;
+        std::unique_ptr<cli::AgentRetryAccess> asking;
         if (!args.simulate && ServedCommand(args.command)) {
             const QDBusConnection system = QDBusConnection::systemBus();
             if (client::BusAccess::ServiceRuns(system)) {
@@ -219,27 +221,30 @@ int main(int argc, char** argv) {
                     return client::kBusy;
                 }
                 remote = std::make_unique<client::BusAccess>(system);
+                // polkit asks the person only where one sits at a terminal.
+                asking = std::make_unique<cli::AgentRetryAccess>(
+                    *remote, isatty(STDIN_FILENO) != 0 && isatty(STDERR_FILENO) != 0);
             }
         }
         client::EnclosureAccess& access =
-            remote ? static_cast<client::EnclosureAccess&>(*remote) : local;
+            asking ? static_cast<client::EnclosureAccess&>(*asking) : local;
         switch (args.command) {
             case cli::Command::Disks:
                 return cli::RunDisks(ctx, args);
             case cli::Command::List:
                 return cli::RunList(ctx, args);
             case cli::Command::Status:
-                return cli::RunStatus(ctx, args, access);
+                return cli::RunStatusVia(ctx, args, access);
             case cli::Command::Smart:
-                return cli::RunSmart(ctx, args);
+                return cli::RunSmartVia(ctx, args, access);
             case cli::Command::Monitor:
                 return RunMonitorCommand(ctx, args);
             case cli::Command::Query:
                 return cli::RunQuery(ctx, args);
             case cli::Command::Buzzer:
-                return cli::RunBuzzer(ctx, args, access);
+                return cli::RunBuzzerVia(ctx, args, access);
             case cli::Command::BackupPeriod:
-                return cli::RunBackupPeriod(ctx, args, access);
+                return cli::RunBackupPeriodVia(ctx, args, access);
             case cli::Command::CheckFirmware:
                 return cli::RunCheckFirmware(ctx, args);
             case cli::Command::Flash: {

@@ -14,23 +14,23 @@ client::PeriodRequest PeriodOf(const Arguments& args) {
     return period;
 }
 
-int RunBuzzer(Context& ctx, const Arguments& args, client::EnclosureAccess& access) {
+int RunBuzzerVia(Context& ctx, const Arguments& args, client::EnclosureAccess& access) {
     return PrintAnswer(ctx, args.json, access.SetBuzzer(args.disk, args.mute, CallOptionsOf(args)));
 }
 
-int RunBackupPeriod(Context& ctx, const Arguments& args, client::EnclosureAccess& access) {
+int RunBackupPeriodVia(Context& ctx, const Arguments& args, client::EnclosureAccess& access) {
     return PrintAnswer(ctx, args.json,
                        access.SetBackupPeriod(args.disk, PeriodOf(args), CallOptionsOf(args)));
 }
 
 int RunBuzzer(Context& ctx, const Arguments& args) {
     LocalAccess access(ctx);
-    return RunBuzzer(ctx, args, access);
+    return RunBuzzerVia(ctx, args, access);
 }
 
 int RunBackupPeriod(Context& ctx, const Arguments& args) {
     LocalAccess access(ctx);
-    return RunBackupPeriod(ctx, args, access);
+    return RunBackupPeriodVia(ctx, args, access);
 }
 
 }  // namespace raid::cli

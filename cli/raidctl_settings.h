@@ -13,13 +13,13 @@ namespace raid::cli {
 // not open; 3 when DISK holds no enclosure or it did not answer the setting or
 // the poll; 6 when it answered but the poll shows the old setting.
 int RunBuzzer(Context& ctx, const Arguments& args);
-int RunBuzzer(Context& ctx, const Arguments& args, client::EnclosureAccess& access);
+int RunBuzzerVia(Context& ctx, const Arguments& args, client::EnclosureAccess& access);
 
 // `raidctl backup-period DISK off|preset N|DAYS HOURS`, with the exit codes
 // of RunBuzzer; 1 also when the enclosure has no schedule backup, takes no
 // user period, or the period does not fit it (nothing is sent then).
 int RunBackupPeriod(Context& ctx, const Arguments& args);
-int RunBackupPeriod(Context& ctx, const Arguments& args, client::EnclosureAccess& access);
+int RunBackupPeriodVia(Context& ctx, const Arguments& args, client::EnclosureAccess& access);
 
 client::PeriodRequest PeriodOf(const Arguments& args);
 

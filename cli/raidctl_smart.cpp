@@ -3,13 +3,8 @@
 #include <algorithm>
 #include <iomanip>
 
+#include "cli/local_access.h"
 #include "cli/raidctl_output.h"
-#include "cli/raidctl_status.h"
-#include "device/channel.h"
-#include "discovery/headless.h"
-#include "smart/read_smart.h"
-#include "smart/smart_host.h"
-#include "smart/smart_state.h"
 
 namespace raid::cli {
 namespace {
@@ -38,39 +33,24 @@ std::string AttributeNameText(std::uint8_t id) {
 
 bool IsError(const SmartMember& m) { return (m.view.overall & smart::kStatusError) != 0; }
 
-// The SMART tables hold the first devices only; with the enclosure on DISK
-// as the only device it is read whatever its index, and no other enclosure
-// is sent a command.
-void KeepOnlyDevice(DiscoveryState& d, int index) {
-    const auto i = static_cast<std::size_t>(index);
-    d.deviceTable[0] = d.deviceTable[i];
-    d.deviceSlots[0] = d.deviceSlots[i];
-    d.deviceCount = 1;
-    d.currentDevice = 0;
-}
-
-SmartReport Describe(const AppState& state, const smart::SmartState& tables, int index,
-                     const std::vector<platform::DiskInfo>& list) {
-    const DeviceStatus device = DescribeDevice(state, 0, list);
+// The report from the sectors as the controller sent them.
+SmartReport Describe(const client::SmartSectors& sectors) {
     SmartReport r;
-    r.index = index;
-    r.disk = device.disk;
-    r.path = device.path;
-    r.model = device.model;
-    r.thresholdsRead = tables.thresholdsRead;
-    r.dataRead = tables.dataRead;
-    const std::uint8_t flags =
-        state.monitor
-            .deviceStatusRecord[static_cast<std::size_t>(device.disk)][rec::kDiskStateFlags];
-    for (int k = 0; k < smart::kSmartDisks; ++k) {
-        SmartMember& m = r.members[static_cast<std::size_t>(k)];
-        m.name = device.members[k].name;
-        m.present = (flags & (k == 0 ? diskstate::kHdd1Present : diskstate::kHdd2Present)) != 0;
-        m.model = device.members[k].model;
-        m.word106Code = tables.Word106Code(0, k);
+    r.index = sectors.index;
+    r.disk = sectors.disk;
+    r.path = sectors.path;
+    r.model = sectors.model;
+    r.thresholdsRead = sectors.thresholdsRead;
+    r.dataRead = sectors.dataRead;
+    for (std::size_t k = 0; k < r.members.size(); ++k) {
+        const client::SmartMemberSectors& from = sectors.members[k];
+        SmartMember& m = r.members[k];
+        m.name = from.name;
+        m.present = from.present;
+        m.model = from.model;
+        m.word106Code = from.word106Code;
         m.fourK = smart::FourKSectorLine(m.word106Code);
-        m.view = smart::BuildSmartView(tables.DataBlock(0, k), tables.ThresholdBlock(0, k),
-                                       m.word106Code);
+        m.view = smart::BuildSmartView(from.data, from.thresholds, m.word106Code);
     }
     return r;
 }
@@ -150,34 +130,33 @@ void PrintSmartJson(const SmartReport& r, std::ostream& out) {
                   out);
 }
 
-int RunSmart(Context& ctx, const Arguments& args) {
-    FoundEnclosure found(ctx);
-    if (!found.Find(args.disk)) return found.exitCode;
-    AppState& state = found.state;
-    device::CommandChannel& ch = found.ch;
-    const int index = found.index;
-    const auto list = ctx.disks.ListDisks();
-    const int wanted = state.discovery.DiskOf(index);
-    DiscoveryState& d = state.discovery;
-    KeepOnlyDevice(d, index);
-
-    smart::SmartState tables;
-    smart::QuietSmartHost host;
-    smart::ReadSmart(state, tables, ch, host, smart::kFeatureReadThresholds);
-    smart::ReadSmart(state, tables, ch, host, smart::kFeatureReadData);
-
-    const SmartReport report = Describe(state, tables, index, list);
-    if (args.json)
-        PrintSmartJson(report, ctx.out);
-    else
-        PrintSmartText(report, ctx.out);
-    if (!report.thresholdsRead || !report.dataRead) {
-        ctx.err << "raidctl: Device" << index + 1 << " (" << DiskText(wanted, list)
-                << ") did not answer every SMART read\n";
-        return kExitCommandFailed;
+int RunSmartVia(Context& ctx, const Arguments& args, client::EnclosureAccess& access) {
+    const client::SmartAnswer answer = access.Smart(args.disk);
+    int code = answer.outcome;
+    std::vector<std::string> notes = answer.notes;
+    if (answer.smart) {
+        const SmartReport report = Describe(*answer.smart);
+        if (args.json)
+            PrintSmartJson(report, ctx.out);
+        else
+            PrintSmartText(report, ctx.out);
+        if (!report.thresholdsRead || !report.dataRead) {
+            notes.push_back("Device" + std::to_string(report.index + 1) + " (disk " +
+                            std::to_string(report.disk) +
+                            (report.path.empty() ? "" : " (" + report.path + ")") +
+                            ") did not answer every SMART read");
+            code = kExitCommandFailed;
+        } else if (std::any_of(report.members.begin(), report.members.end(), IsError)) {
+            code = kExitSmartError;
+        }
     }
-    const bool error = std::any_of(report.members.begin(), report.members.end(), IsError);
-    return error ? kExitSmartError : kExitOk;
+    for (const auto& note : notes) ctx.err << "raidctl: " << note << "\n";
+    return code;
+}
+
+int RunSmart(Context& ctx, const Arguments& args) {
+    LocalAccess access(ctx);
+    return RunSmartVia(ctx, args, access);
 }
 
 }  // namespace raid::cli

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/raidctl_commands.h"
+#include "client/enclosure_access.h"
 #include "smart/attributes.h"
 
 namespace raid::cli {
@@ -42,5 +43,6 @@ void PrintSmartJson(const SmartReport& report, std::ostream& out);
 // holds no enclosure or a read was not answered in full; 4 when a member's
 // verdict is "Error".
 int RunSmart(Context& ctx, const Arguments& args);
+int RunSmartVia(Context& ctx, const Arguments& args, client::EnclosureAccess& access);
 
 }  // namespace raid::cli

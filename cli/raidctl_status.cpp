@@ -178,13 +178,13 @@ int PrintAnswer(Context& ctx, bool json, const client::StatusAnswer& answer) {
     return answer.outcome;
 }
 
-int RunStatus(Context& ctx, const Arguments& args, client::EnclosureAccess& access) {
+int RunStatusVia(Context& ctx, const Arguments& args, client::EnclosureAccess& access) {
     return PrintAnswer(ctx, args.json, access.Status(args.disk));
 }
 
 int RunStatus(Context& ctx, const Arguments& args) {
     LocalAccess access(ctx);
-    return RunStatus(ctx, args, access);
+    return RunStatusVia(ctx, args, access);
 }
 
 }  // namespace raid::cli

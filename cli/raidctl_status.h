@@ -29,7 +29,7 @@ int RunList(Context& ctx, const Arguments& args);
 // disk; 3 when no enclosure was found, DISK holds none, or a poll failed.
 int RunStatus(Context& ctx, const Arguments& args);
 // The same through `access` (in this process or through the service).
-int RunStatus(Context& ctx, const Arguments& args, client::EnclosureAccess& access);
+int RunStatusVia(Context& ctx, const Arguments& args, client::EnclosureAccess& access);
 // The records on ctx.out, the notes on ctx.err; returns the exit code.
 int PrintAnswer(Context& ctx, bool json, const client::StatusAnswer& answer);
 

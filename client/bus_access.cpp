@@ -27,6 +27,7 @@ void Refusal(const QDBusError& error, Answer& answer) {
     if (name == bus::kErrorNotAuthorized || name == bus::kErrorCanObtain ||
         name == bus::kErrorDismissed) {
         answer.outcome = kNotAuthorized;
+        answer.authenticationWouldDo = name == bus::kErrorCanObtain;
         answer.notes.push_back("not authorized: " + message);
     } else if (name == bus::kErrorBusy) {
         answer.outcome = kBusy;
@@ -102,7 +103,8 @@ std::optional<QDBusObjectPath> FindEnclosure(const QDBusConnection& connection,
         answer.outcome = kFailed;
         return std::nullopt;
     }
-    OrgRaidenclosureManager1ManagerInterface manager(bus::kServiceName, bus::kManagerPath, connection);
+    OrgRaidenclosureManager1ManagerInterface manager(bus::kServiceName, bus::kManagerPath,
+                                                     connection);
     auto reply = manager.FindEnclosure(QString::fromStdString(disk), OptionsOf(options));
     reply.waitForFinished();
     if (reply.isError()) {
@@ -183,6 +185,30 @@ StatusAnswer BusAccess::Status(const std::string& disk) {
         }
     }
     answer.devices = std::move(all);
+    return answer;
+}
+
+SmartAnswer BusAccess::Smart(const std::string& disk) {
+    SmartAnswer answer;
+    StatusAnswer found;
+    const auto path = FindEnclosure(connection_, disk, CallOptions{false}, found);
+    if (!path) {
+        answer.outcome = found.outcome;
+        answer.notes = found.notes;
+        if (found.noneFound)
+            answer.notes.push_back("disk " + disk + " holds no enclosure (see 'raidctl list')");
+        return answer;
+    }
+    OrgRaidenclosureManager1EnclosureInterface enclosure(bus::kServiceName, path->path(),
+                                                         connection_);
+    auto reply = enclosure.GetSmart(OptionsOf(CallOptions{false}));
+    reply.waitForFinished();
+    if (reply.isError()) {
+        Refusal(reply.error(), answer);
+        return answer;
+    }
+    answer.smart = DecodeSmart(reply.value());
+    if (!answer.smart) Nonsense(answer);
     return answer;
 }
 

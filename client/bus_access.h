@@ -16,6 +16,7 @@ public:
     static bool ServiceRuns(const QDBusConnection& connection);
 
     StatusAnswer Status(const std::string& disk) override;
+    SmartAnswer Smart(const std::string& disk) override;
     SettingAnswer SetBuzzer(const std::string& disk, bool mute,
                             const CallOptions& options) override;
     SettingAnswer SetBackupPeriod(const std::string& disk, const PeriodRequest& period,

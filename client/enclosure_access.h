@@ -31,6 +31,9 @@ struct Answer {
     int outcome = kDone;
     // Why, one line each, for a person (raidctl puts "raidctl: " before each).
     std::vector<std::string> notes;
+    // Refused by polkit, but a password would do: a caller at a terminal may
+    // start an authentication agent and ask again.
+    bool authenticationWouldDo = false;
 };
 
 struct StatusAnswer : Answer {
@@ -44,6 +47,10 @@ struct StatusAnswer : Answer {
 // A setting: `devices` holds the enclosure as the poll after it read it,
 // when it came that far.
 using SettingAnswer = StatusAnswer;
+
+struct SmartAnswer : Answer {
+    std::optional<SmartSectors> smart;
+};
 
 struct HealthAnswer : Answer {
     unsigned mask = 0;  // the health bits of `monitor --once`
@@ -68,6 +75,9 @@ public:
     // The enclosures (all, or the one on `disk`: a number or a device path)
     // after a status poll.
     virtual StatusAnswer Status(const std::string& disk) = 0;
+    // The SMART sectors of the enclosure on `disk`: read now in this
+    // process, or as the service last read them (at most a minute ago).
+    virtual SmartAnswer Smart(const std::string& disk) = 0;
     virtual SettingAnswer SetBuzzer(const std::string& disk, bool mute,
                                     const CallOptions& options) = 0;
     virtual SettingAnswer SetBackupPeriod(const std::string& disk, const PeriodRequest& period,

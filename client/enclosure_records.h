@@ -1,8 +1,10 @@
 #pragma once
 // What the program tells of an enclosure, as plain values: the same records
 // whether the enclosure was read in this process or by the service.
+#include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace raid::client {
 
@@ -40,6 +42,27 @@ struct DeviceStatus {
     std::uint8_t backupUnitHours = 0;
     std::uint32_t backupWaitMinutes = 0;  // to the next backup
     bool backingUp = false;
+};
+
+// One member disk's SMART as the controller sent it: the decoding into
+// attribute rows and a verdict is the reader's, the same in both modes.
+struct SmartMemberSectors {
+    std::string name;  // "HDD1", "HDD2"
+    bool present = false;
+    std::string model;
+    std::uint32_t word106Code = 0;
+    std::vector<std::uint8_t> data;        // the 512-byte data sector
+    std::vector<std::uint8_t> thresholds;  // the 512-byte threshold sector
+};
+
+struct SmartSectors {
+    int index = 0;  // as discovery numbered the enclosures: 0 = Device1
+    int disk = 0;
+    std::string path;
+    std::string model;
+    bool thresholdsRead = false;  // each read reached every present member
+    bool dataRead = false;
+    std::array<SmartMemberSectors, 2> members;
 };
 
 }  // namespace raid::client

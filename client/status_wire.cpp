@@ -15,7 +15,8 @@ template <typename Record>
 struct Field {
     const char* key;
     std::variant<int Record::*, bool Record::*, std::uint8_t Record::*, std::uint32_t Record::*,
-                 std::uint64_t Record::*, std::string Record::*>
+                 std::uint64_t Record::*, std::string Record::*,
+                 std::vector<std::uint8_t> Record::*>
         member;
 };
 
@@ -28,6 +29,23 @@ const Field<MemberStatus> kMemberFields[] = {
     {"serial", &MemberStatus::serial},
     {"capacity", &MemberStatus::capacity},
 };
+
+const Field<SmartMemberSectors> kSmartMemberFields[] = {
+    {"name", &SmartMemberSectors::name},   {"present", &SmartMemberSectors::present},
+    {"model", &SmartMemberSectors::model}, {"word106Code", &SmartMemberSectors::word106Code},
+    {"data", &SmartMemberSectors::data},   {"thresholds", &SmartMemberSectors::thresholds},
+};
+
+const Field<SmartSectors> kSmartFields[] = {
+    {"index", &SmartSectors::index},
+    {"disk", &SmartSectors::disk},
+    {"path", &SmartSectors::path},
+    {"model", &SmartSectors::model},
+    {"thresholdsRead", &SmartSectors::thresholdsRead},
+    {"dataRead", &SmartSectors::dataRead},
+};
+
+constexpr qsizetype kSectorSize = 512;
 
 const Field<DeviceStatus> kDeviceFields[] = {
     {"index", &DeviceStatus::index},
@@ -68,6 +86,9 @@ QVariantMap Encode(const Record& record, const Field<Record> (&fields)[N]) {
                     map.insert(f.key, QVariant::fromValue<uint>(value));
                 else if constexpr (std::is_same_v<T, std::uint64_t>)
                     map.insert(f.key, QVariant::fromValue<qulonglong>(value));
+                else if constexpr (std::is_same_v<T, std::vector<std::uint8_t>>)
+                    map.insert(f.key, QByteArray(reinterpret_cast<const char*>(value.data()),
+                                                 static_cast<qsizetype>(value.size())));
                 else
                     map.insert(f.key, QVariant::fromValue(value));
             },
@@ -95,6 +116,11 @@ bool Take(const QVariant& v, T& out) {
     } else if constexpr (std::is_same_v<T, std::uint64_t>) {
         if (v.metaType() != QMetaType::fromType<qulonglong>()) return false;
         out = v.toULongLong();
+    } else if constexpr (std::is_same_v<T, std::vector<std::uint8_t>>) {
+        if (v.metaType() != QMetaType::fromType<QByteArray>()) return false;
+        const QByteArray bytes = v.toByteArray();
+        if (bytes.size() != kSectorSize) return false;
+        out.assign(bytes.begin(), bytes.end());
     } else {
         if (v.metaType() != QMetaType::fromType<int>()) return false;
         out = v.toInt();
@@ -125,6 +151,33 @@ std::optional<QVariantMap> MapOf(const QVariant& v) {
     return map;
 }
 
+// A list of two dictionaries (aa{sv}, or av of a{sv}), decoded with `fields`.
+template <typename Record, std::size_t N>
+bool DecodePair(const QVariantMap& map, const char* key, const Field<Record> (&fields)[N],
+                std::array<Record, 2>& out) {
+    const auto members = map.constFind(key);
+    if (members == map.constEnd()) return false;
+    QVariantList list;
+    if (members->metaType() == QMetaType::fromType<QVariantList>()) {
+        list = members->toList();
+    } else if (members->metaType() == QMetaType::fromType<QDBusArgument>()) {
+        const auto arg = members->value<QDBusArgument>();
+        if (arg.currentSignature() != "av") return false;
+        arg >> list;
+    } else {
+        return false;
+    }
+    if (list.size() != 2) return false;
+    for (int i = 0; i < 2; ++i) {
+        QVariant item = list[i];
+        if (item.metaType() == QMetaType::fromType<QDBusVariant>())
+            item = item.value<QDBusVariant>().variant();
+        const auto member = MapOf(item);
+        if (!member || !Decode(*member, fields, out[static_cast<std::size_t>(i)])) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 QVariantMap EncodeStatus(const DeviceStatus& status) {
@@ -137,28 +190,28 @@ QVariantMap EncodeStatus(const DeviceStatus& status) {
 
 std::optional<DeviceStatus> DecodeStatus(const QVariantMap& map) {
     DeviceStatus status;
-    if (!Decode(map, kDeviceFields, status)) return std::nullopt;
-    const auto members = map.constFind("members");
-    if (members == map.constEnd()) return std::nullopt;
-    QVariantList list;
-    if (members->metaType() == QMetaType::fromType<QVariantList>()) {
-        list = members->toList();
-    } else if (members->metaType() == QMetaType::fromType<QDBusArgument>()) {
-        const auto arg = members->value<QDBusArgument>();
-        if (arg.currentSignature() != "av") return std::nullopt;
-        arg >> list;
-    } else {
+    std::array<MemberStatus, 2> members;
+    if (!Decode(map, kDeviceFields, status) || !DecodePair(map, "members", kMemberFields, members))
         return std::nullopt;
-    }
-    if (list.size() != 2) return std::nullopt;
-    for (int i = 0; i < 2; ++i) {
-        QVariant item = list[i];
-        if (item.metaType() == QMetaType::fromType<QDBusVariant>())
-            item = item.value<QDBusVariant>().variant();
-        const auto member = MapOf(item);
-        if (!member || !Decode(*member, kMemberFields, status.members[i])) return std::nullopt;
-    }
+    status.members[0] = members[0];
+    status.members[1] = members[1];
     return status;
+}
+
+QVariantMap EncodeSmart(const SmartSectors& smart) {
+    QVariantMap map = Encode(smart, kSmartFields);
+    QVariantList members;
+    for (const auto& m : smart.members) members.push_back(Encode(m, kSmartMemberFields));
+    map.insert("members", members);
+    return map;
+}
+
+std::optional<SmartSectors> DecodeSmart(const QVariantMap& map) {
+    SmartSectors smart;
+    if (!Decode(map, kSmartFields, smart) ||
+        !DecodePair(map, "members", kSmartMemberFields, smart.members))
+        return std::nullopt;
+    return smart;
 }
 
 }  // namespace raid::client

@@ -84,13 +84,15 @@ void BusFront::Stop() {
 
 void BusFront::Publish(std::vector<client::DeviceStatus> devices,
                        std::vector<platform::DiskInfo> disks, unsigned health,
-                       std::vector<std::string> healthTexts) {
+                       std::vector<std::string> healthTexts,
+                       std::vector<client::SmartSectors> smart) {
     {
         std::lock_guard lock(mutex_);
         snapshot_.devices = std::move(devices);
         snapshot_.disks = std::move(disks);
         snapshot_.health = health;
         snapshot_.healthTexts = std::move(healthTexts);
+        snapshot_.smart = std::move(smart);
     }
     if (manager_ != nullptr)
         QMetaObject::invokeMethod(
@@ -156,7 +158,7 @@ void BusFront::ApplySnapshot() {
         if (Device(now, index) == nullptr) {
             connection_.unregisterObject(EnclosurePath(index));
             Q_EMIT manager_->InterfacesRemoved(QDBusObjectPath(EnclosurePath(index)),
-                                             {bus::kEnclosureInterface});
+                                               {bus::kEnclosureInterface});
             delete *it;
             it = enclosures_.erase(it);
         } else {
@@ -173,7 +175,7 @@ void BusFront::ApplySnapshot() {
             connection_.registerObject(EnclosurePath(d.index), object);
             enclosures_.push_back(object);
             Q_EMIT manager_->InterfacesAdded(QDBusObjectPath(EnclosurePath(d.index)),
-                                           {{bus::kEnclosureInterface, object->Properties()}});
+                                             {{bus::kEnclosureInterface, object->Properties()}});
             continue;
         }
         const auto before = std::find_if(shown_.begin(), shown_.end(),

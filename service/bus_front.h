@@ -46,7 +46,8 @@ public:
     // From the monitor loop: the enclosures as the last poll left them, the
     // machine's disks and the health bits with their texts.
     void Publish(std::vector<client::DeviceStatus> devices, std::vector<platform::DiskInfo> disks,
-                 unsigned health, std::vector<std::string> healthTexts);
+                 unsigned health, std::vector<std::string> healthTexts,
+                 std::vector<client::SmartSectors> smart);
     void EventLine(const std::string& line);
     // "serving", or why calls are answered busy.
     void SetState(const std::string& state, bool serving);
@@ -59,6 +60,7 @@ public:
         std::vector<platform::DiskInfo> disks;
         unsigned health = 0;
         std::vector<std::string> healthTexts;
+        std::vector<client::SmartSectors> smart;  // of the monitored enclosures, once read
         std::string state = "starting";
         bool serving = false;
     };

@@ -37,6 +37,8 @@ Q_SIGNALS:
     void InterfacesRemoved(const QDBusObjectPath& object, const QStringList& interfaces);
 
 private:
+    void Find(const QDBusMessage& message, const QString& disk);
+
     BusFront& front_;
 };
 
@@ -60,6 +62,7 @@ public:
     QVariantMap Properties() const;
 
 public Q_SLOTS:
+    QVariantMap GetSmart(const QVariantMap& options);
     uint SetBuzzer(bool mute, const QVariantMap& options, QStringList& notes, QVariantMap& status);
     uint SetBackupPeriod(const QString& choice, uchar preset, uint days, uint hours,
                          const QVariantMap& options, QStringList& notes, QVariantMap& status);

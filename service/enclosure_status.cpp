@@ -87,4 +87,31 @@ DeviceStatus DescribeDevice(const AppState& state, int index,
     return s;
 }
 
+client::SmartSectors SmartSectorsOf(const AppState& state, const smart::SmartState& tables,
+                                    int index, const std::vector<platform::DiskInfo>& disks) {
+    const DeviceStatus device = DescribeDevice(state, index, disks);
+    client::SmartSectors s;
+    s.index = index;
+    s.disk = device.disk;
+    s.path = device.path;
+    s.model = device.model;
+    s.thresholdsRead = tables.thresholdsRead;
+    s.dataRead = tables.dataRead;
+    const std::uint8_t flags =
+        state.monitor
+            .deviceStatusRecord[static_cast<std::size_t>(device.disk)][rec::kDiskStateFlags];
+    for (int k = 0; k < smart::kSmartDisks; ++k) {
+        client::SmartMemberSectors& m = s.members[static_cast<std::size_t>(k)];
+        m.name = device.members[k].name;
+        m.present = (flags & (k == 0 ? diskstate::kHdd1Present : diskstate::kHdd2Present)) != 0;
+        m.model = device.members[k].model;
+        m.word106Code = tables.Word106Code(index, k);
+        const auto data = tables.DataBlock(index, k);
+        const auto thresholds = tables.ThresholdBlock(index, k);
+        m.data.assign(data.begin(), data.end());
+        m.thresholds.assign(thresholds.begin(), thresholds.end());
+    }
+    return s;
+}
+
 }  // namespace raid::service

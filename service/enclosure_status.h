@@ -8,11 +8,17 @@
 #include "client/enclosure_records.h"
 #include "common/state.h"
 #include "platform/disk.h"
+#include "smart/smart_state.h"
 
 namespace raid::service {
 
 using client::DeviceStatus;
 using client::MemberStatus;
+
+// The SMART sectors of device `index` of `tables` (0 or 1), with the
+// identification of device `index` of `state`.
+client::SmartSectors SmartSectorsOf(const AppState& state, const smart::SmartState& tables,
+                                    int index, const std::vector<platform::DiskInfo>& disks);
 
 // The status of device `index` from `state` (after discovery and a poll).
 DeviceStatus DescribeDevice(const AppState& state, int index,

@@ -301,7 +301,12 @@ void MonitorRun::PublishToBus() {
     std::vector<client::DeviceStatus> devices;
     for (const auto& e : report.enclosures) devices.push_back(e.status);
     const unsigned mask = HealthMask(report);
-    options_.bus->Publish(std::move(devices), disks_, mask, HealthTexts(mask));
+    std::vector<client::SmartSectors> smart;
+    if (smart_.thresholdsRead || smart_.dataRead)
+        for (const auto& d : devices)
+            if (d.index < smart::kSmartDevices)
+                smart.push_back(SmartSectorsOf(state_, smart_, d.index, disks_));
+    options_.bus->Publish(std::move(devices), disks_, mask, HealthTexts(mask), std::move(smart));
 }
 
 void MonitorRun::ServeBusRequests() {
@@ -385,6 +390,7 @@ int MonitorRun::Run() {
     handlers_.SmartData = [this] {
         smart::ReadSmart(state_, smart_, ch_, *this, smart::kFeatureReadData);
         if (done_ > 0) WriteMetrics();
+        PublishToBus();
     };
     host_.OpenToday();
     PublishToBus();

@@ -1,0 +1,99 @@
+// The service on a private system bus with the real polkitd, and raidctl as
+// an unprivileged user and as root: what a user may read, what polkit keeps
+// from them, and that the answers equal the in-process ones.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/bus/private_system_bus.h"
+
+namespace raid::test_support {
+namespace {
+
+using testing::HasSubstr;
+
+const std::string kService = "org.raidenclosure.Manager1";
+constexpr int kNotAuthorized = 77;
+constexpr int kBusy = 75;
+
+class ServiceClientsTest : public testing::Test {
+protected:
+    void SetUp() override {
+        logs_ = std::filesystem::temp_directory_path() /
+                ("raid-service-test-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(logs_);
+        service_ = bus.Start(RunAs::Root, {RAIDCTL, "monitor", "--simulate", "--log-dir",
+                                           logs_.string(), "--interval-ms", "200"});
+        ASSERT_TRUE(bus.WaitForName(kService)) << service_->Output();
+    }
+    void TearDown() override {
+        service_.reset();
+        std::filesystem::remove_all(logs_);
+    }
+
+    RunResult User(std::vector<std::string> words) {
+        words.insert(words.begin(), RAIDCTL);
+        return bus.Run(RunAs::TestUser, words);
+    }
+    RunResult Root(std::vector<std::string> words) {
+        words.insert(words.begin(), RAIDCTL);
+        return bus.Run(RunAs::Root, words);
+    }
+
+    PrivateSystemBus bus;
+    std::filesystem::path logs_;
+    std::unique_ptr<BusProcess> service_;
+};
+
+TEST_F(ServiceClientsTest, AUserReadsWhatRootReadsInProcess) {
+    const RunResult user = User({"status", "--json"});
+    ASSERT_EQ(user.exitCode, 0) << user.err << service_->Output();
+    const RunResult direct = Root({"--simulate", "status", "--json"});
+    ASSERT_EQ(direct.exitCode, 0) << direct.err;
+    EXPECT_EQ(user.out, direct.out);
+
+    const RunResult text = User({"status", "0"});
+    EXPECT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_EQ(text.out, Root({"--simulate", "status", "0"}).out);
+    const RunResult smart = User({"smart", "0", "--json"});
+    EXPECT_EQ(smart.exitCode, 0) << smart.err;
+    EXPECT_EQ(smart.out, Root({"--simulate", "smart", "0", "--json"}).out);
+
+    // Not a disk, and a disk without an enclosure: as in-process.
+    const RunResult none = User({"status", "9"});
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_THAT(none.err, HasSubstr("9 is not one of the physical disks"));
+
+    const RunResult once = User({"monitor", "--once"});
+    EXPECT_EQ(once.exitCode, 0) << once.err;  // healthy, from the service's own poll
+    const RunResult direct2 = Root({"--direct", "status"});
+    EXPECT_EQ(direct2.exitCode, kBusy);
+    EXPECT_THAT(direct2.err, HasSubstr(kService));
+}
+
+TEST_F(ServiceClientsTest, PolkitDecidesWhoChangesSettings) {
+    const RunResult refused = User({"buzzer", "0", "on"});
+    EXPECT_EQ(refused.exitCode, kNotAuthorized) << refused.out << refused.err;
+    EXPECT_THAT(refused.err, HasSubstr("not authorized"));
+    EXPECT_THAT(User({"status", "0"}).out, HasSubstr("buzzer: not muted"));
+
+    bus.InstallRules(
+        "polkit.addRule(function(action, subject) {\n"
+        "  if (action.id == 'org.raidenclosure.manager.set-buzzer' &&\n"
+        "      subject.user == 'raidtest') return polkit.Result.YES;\n"
+        "});\n");
+    const RunResult allowed = User({"buzzer", "0", "on", "--json"});
+    EXPECT_EQ(allowed.exitCode, 0) << allowed.err;
+    EXPECT_THAT(allowed.out, HasSubstr("\"buzzer\":\"muted\""));
+    // Another action stays refused.
+    EXPECT_EQ(User({"backup-period", "0", "off"}).exitCode, kNotAuthorized);
+    bus.RemoveRules();
+
+    // Root is allowed by polkit.
+    const RunResult root = Root({"buzzer", "0", "off"});
+    EXPECT_EQ(root.exitCode, 0) << root.err;
+}
+
+}  // namespace
+}  // namespace raid::test_support
