@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks what lands there: both
 # programs, the monitor's unit (verified by systemd-analyze where it runs), the
-# menu entry, its icon and the manual pages.
+# menu entry, its icon, the manual pages, and the service's bus policy and
+# polkit actions (checked against polkit's DTD where xmllint runs).
 set -euo pipefail
 build=$1
 prefix=$(mktemp -d)
@@ -11,7 +12,9 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 status=0
 for f in bin/raidctl bin/raidgui lib/systemd/system/raid-monitor.service \
          share/applications/raidgui.desktop share/icons/hicolor/scalable/apps/raidgui.svg \
-         share/man/man1/raidctl.1 share/man/man1/raidgui.1; do
+         share/man/man1/raidctl.1 share/man/man1/raidgui.1 \
+         share/dbus-1/system.d/org.raidenclosure.Manager1.conf \
+         share/polkit-1/actions/org.raidenclosure.manager.policy; do
   if [ ! -s "$prefix/$f" ]; then
     echo "missing: $f" >&2
     status=1
@@ -45,6 +48,14 @@ if command -v groff >/dev/null 2>&1; then
       status=1
     fi
   done
+fi
+actions=$prefix/share/polkit-1/actions/org.raidenclosure.manager.policy
+dtd=/usr/share/polkit-1/policyconfig-1.dtd
+if command -v xmllint >/dev/null 2>&1; then
+  xmllint --noout "$prefix/share/dbus-1/system.d/org.raidenclosure.Manager1.conf" || status=1
+  if [ -f "$dtd" ]; then
+    xmllint --noout --dtdvalid "$dtd" "$actions" || status=1
+  fi
 fi
 if command -v desktop-file-validate >/dev/null 2>&1; then
   desktop-file-validate "$prefix/share/applications/raidgui.desktop" || status=1

@@ -1,0 +1,122 @@
+#pragma once
+// A private system bus for end-to-end tests: its own dbus-daemon with the
+// system policy folder and the project's bus policy from the source tree, the
+// real polkitd on it with the project's actions, and an unprivileged test
+// user to run clients as. Never touches the host's own system bus.
+//
+// Needs root: it creates the test user and puts the actions file into
+// polkit's system folder for its lifetime (polkitd reads no other). Every
+// failure to set up throws std::runtime_error naming what is missing, so a
+// test fails instead of skipping. Tests using it take turns (CTest
+// RESOURCE_LOCK polkit_system_folders, and a machine-wide lock file for runs
+// from several build trees).
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace raid::test_support {
+
+enum class RunAs { TestUser, Root };
+
+struct RunResult {
+    int exitCode = -1;  // -1: killed by a signal or at the time limit
+    bool timedOut = false;
+    std::string out;
+    std::string err;
+};
+
+// A program started in a session of its own, stdin /dev/null, standard output
+// and error into `log`. Stopped (SIGTERM, then SIGKILL after 5 s) in the
+// destructor.
+class BusProcess {
+public:
+    BusProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+               std::filesystem::path log);
+    ~BusProcess() { Stop(); }
+    BusProcess(const BusProcess&) = delete;
+    BusProcess& operator=(const BusProcess&) = delete;
+
+    bool Running();
+    // What it has written so far.
+    std::string Output() const;
+    void Stop();
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+    std::filesystem::path log_;
+};
+
+class PrivateSystemBus {
+public:
+    static constexpr const char* kTestUser = "raidtest";
+    static constexpr const char* kPolkitName = "org.freedesktop.PolicyKit1";
+
+    // Starts dbus-daemon and polkitd and creates the test user when absent.
+    PrivateSystemBus();
+    ~PrivateSystemBus();
+    PrivateSystemBus(const PrivateSystemBus&) = delete;
+    PrivateSystemBus& operator=(const PrivateSystemBus&) = delete;
+
+    // What DBUS_SYSTEM_BUS_ADDRESS is for every program run here.
+    const std::string& address() const { return address_; }
+    uid_t testUid() const { return testUid_; }
+
+    // Runs `argv` (argv[0] looked up in the system folders) as `who` with a
+    // clean environment (PATH, HOME, USER, LANG=C.UTF-8, the bus address, then
+    // `env`, "NAME=value" each), in a session of its own without a terminal,
+    // so polkit has no agent to ask; killed at `limit`.
+    RunResult Run(RunAs who, const std::vector<std::string>& argv,
+                  std::chrono::milliseconds limit = std::chrono::seconds(30),
+                  const std::vector<std::string>& env = {}) const;
+
+    // Starts a long-running program (a service) the same way; its output is
+    // kept in the bus's folder. Destroy it before the bus.
+    std::unique_ptr<BusProcess> Start(RunAs who, const std::vector<std::string>& argv,
+                                      const std::vector<std::string>& env = {}) const;
+
+    // True once `name` has an owner on this bus; false after `limit`.
+    bool WaitForName(const std::string& name,
+                     std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
+
+    // The command line of a python3-dbusmock mock on this bus with `args`
+    // after `--system`, for Start; throws when the module is missing.
+    std::vector<std::string> DbusMock(const std::vector<std::string>& args) const;
+
+    // Puts `javascript` into polkit's rules folder as the test's one rules
+    // file (replacing an earlier one) and returns once polkitd has loaded it.
+    void InstallRules(const std::string& javascript);
+    // Removes that file and returns once polkitd has dropped it.
+    void RemoveRules();
+
+    // polkitd's output so far, for failure messages.
+    std::string PolkitLog() const;
+
+private:
+    // The number of rules files polkitd reported at each load, in order,
+    // counting only reports after byte `from` of its output.
+    std::vector<int> RulesReports(std::size_t from) const;
+    void WaitForRulesCount(int count, std::size_t from, const char* what) const;
+    std::vector<std::string> Environment(RunAs who, const std::vector<std::string>& extra) const;
+    std::vector<std::string> CommandLine(RunAs who, const std::vector<std::string>& argv) const;
+
+    // Members in the order of setting up; torn down in reverse.
+    struct MachineLock;
+    struct Folder;
+    struct RestoredFile;
+    std::unique_ptr<MachineLock> lock_;
+    std::unique_ptr<Folder> folder_;
+    std::unique_ptr<BusProcess> dbus_;
+    std::unique_ptr<RestoredFile> actions_;
+    std::unique_ptr<RestoredFile> rules_;
+    std::unique_ptr<BusProcess> polkit_;
+    std::string address_;
+    uid_t testUid_ = 0;
+    mutable int runs_ = 0;
+};
+
+}  // namespace raid::test_support
