@@ -122,16 +122,21 @@ int RunMonitorCommand(raid::cli::Context& ctx, const raid::cli::Arguments& args)
     options.metricsFile = args.metricsFile;
     options.mail = cli::MonitorOptions::Mail{args.settingsFile, {}};
     // One owner per machine: clients reach the enclosures through this
-    // process when it owns the service's name.
+    // process once it owns the service's name, which it takes when the first
+    // discovery is published (READY=1), so that no client sees it empty.
     service::BusFront bus;
-    std::string noBus;
     if (!args.once) {
-        if (bus.Start(noBus)) {
-            options.bus = &bus;
-            bus.SetState("serving", true);
-        } else {
-            ctx.err << "raidctl: serving no clients: " << noBus << "\n";
-        }
+        options.bus = &bus;
+        options.notify = [&bus, &ctx](const std::string& what) {
+            if (what == "READY=1") {
+                std::string noBus;
+                if (bus.Start(noBus))
+                    bus.SetState("serving", true);
+                else
+                    ctx.err << "raidctl: serving no clients: " << noBus << "\n";
+            }
+            platform::NotifyServiceManager(what);
+        };
     }
     std::unique_ptr<platform::DeviceWatch> watch;
     if (!args.simulate) {

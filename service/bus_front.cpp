@@ -45,6 +45,18 @@ bool BusFront::Start(std::string& why) {
               connection_.lastError().message().toStdString() + ")";
         return false;
     }
+    thread_.setObjectName("bus");
+    thread_.start();
+    manager_ = new ManagerObject(*this);
+    manager_->moveToThread(&thread_);
+    // The objects show what is published so far before the name is taken,
+    // so that a client never sees a service without its enclosures.
+    RunIn(manager_, [this] {
+        new ManagerAdaptor(manager_);
+        new ObjectManagerAdaptor(manager_);
+        connection_.registerObject(bus::kManagerPath, manager_);
+        ApplySnapshot();
+    });
     const auto owned = connection_.interface()->registerService(
         bus::kServiceName, QDBusConnectionInterface::DontQueueService,
         QDBusConnectionInterface::DontAllowReplacement);
@@ -53,18 +65,9 @@ bool BusFront::Start(std::string& why) {
             std::string("the name ") + bus::kServiceName + " was not given to this process (" +
             (owned.isValid() ? "another process owns it" : owned.error().message().toStdString()) +
             ")";
-        QDBusConnection::disconnectFromBus("raid-service");
+        Stop();
         return false;
     }
-    thread_.setObjectName("bus");
-    thread_.start();
-    manager_ = new ManagerObject(*this);
-    manager_->moveToThread(&thread_);
-    RunIn(manager_, [this] {
-        new ManagerAdaptor(manager_);
-        new ObjectManagerAdaptor(manager_);
-        connection_.registerObject(bus::kManagerPath, manager_);
-    });
     return true;
 }
 

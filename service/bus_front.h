@@ -37,9 +37,10 @@ public:
     BusFront(const BusFront&) = delete;
     BusFront& operator=(const BusFront&) = delete;
 
-    // Connects to the system bus (DBUS_SYSTEM_BUS_ADDRESS when set) and owns
-    // the service's name. False, with why, when there is no bus or the name
-    // is not given to this process.
+    // Connects to the system bus (DBUS_SYSTEM_BUS_ADDRESS when set), shows
+    // what was published so far and owns the service's name. False, with
+    // why, when there is no bus or the name is not given to this process.
+    // Publish may be called before: it only keeps the snapshot then.
     bool Start(std::string& why);
     void Stop();
 
