@@ -155,6 +155,7 @@ int RunMonitorCommand(raid::cli::Context& ctx, const raid::cli::Arguments& args)
 bool ServedCommand(raid::cli::Command command) {
     using raid::cli::Command;
     return command == Command::Status || command == Command::Smart || command == Command::Buzzer ||
+           command == Command::CheckFirmware || command == Command::Flash ||
            command == Command::BackupPeriod;
 }
 
@@ -251,6 +252,7 @@ int main(int argc, char** argv) {
             case cli::Command::BackupPeriod:
                 return cli::RunBackupPeriodVia(ctx, args, access);
             case cli::Command::CheckFirmware:
+                if (remote) return cli::RunCheckFirmwareVia(ctx, args, *remote);
                 return cli::RunCheckFirmware(ctx, args);
             case cli::Command::Flash: {
                 cli::FlashOptions options;
@@ -261,6 +263,7 @@ int main(int argc, char** argv) {
                     return line;
                 };
                 options.interrupted = [] { return stopSignal.load(); };
+                if (remote) return cli::RunFlashVia(ctx, args, options, *remote);
                 return cli::RunFlash(ctx, args, options);
             }
             case cli::Command::ReadFlash:

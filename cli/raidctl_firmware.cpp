@@ -1,5 +1,8 @@
 #include "cli/raidctl_firmware.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -98,6 +101,8 @@ public:
         Line(caption);
     }
     void SetProgress(std::uint32_t) override { Draw(); }
+    // Through the service: the job says how many steps it counts.
+    void SetTotal(std::uint32_t total) { total_ = total; }
     void EndProgress() override {
         Draw();
         if (barShown_) ctx_.out << "\n";
@@ -296,6 +301,124 @@ int RunReadFlash(Context& ctx, const Arguments& args) {
     if (!WriteBytes(args.outFile, r.bytes, ctx.err)) return kExitCommandFailed;
     ctx.out << "saved " << r.bytes.size() << " bytes of flash to " << args.outFile << "\n";
     return kExitOk;
+}
+
+namespace {
+
+// The user's firmware file, read by the user's own process: the service
+// never opens a path that a client names.
+std::optional<std::vector<std::uint8_t>> ReadImageFile(Context& ctx, const std::string& path) {
+    constexpr std::size_t kMaxImage = 16 * 1024 * 1024;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::optional<std::vector<std::uint8_t>> bytes;
+    if (fd >= 0) {
+        bytes = client::ReadAll(fd, kMaxImage);
+        ::close(fd);
+    }
+    if (!bytes)
+        ctx.err << "raidctl: refused: cannot read " << path
+                << (fd < 0 ? ": " + std::string(std::strerror(errno)) : std::string()) << "\n";
+    return bytes;
+}
+
+void PrintNotes(Context& ctx, const std::vector<std::string>& notes) {
+    for (const auto& note : notes) ctx.err << "raidctl: " << OneLine(note) << "\n";
+}
+
+// The check through the service, printed as CheckFile prints it.
+std::optional<client::BusAccess::FirmwareCheckAnswer> CheckThroughService(Context& ctx,
+                                                                          const Arguments& args,
+                                                                          client::BusAccess& access,
+                                                                          int& code) {
+    const auto image = ReadImageFile(ctx, args.file);
+    if (!image) {
+        code = kExitRefused;
+        return std::nullopt;
+    }
+    auto check = access.CheckFirmware(args.disk, *image);
+    // The service sees bytes, not the file: its name is said here.
+    if (check.index >= 0) ctx.out << "File:" << args.file << "\n";
+    for (const auto& text : check.texts) ctx.out << text << "\n";
+    PrintNotes(ctx, check.notes);
+    code = check.outcome;
+    if (check.outcome != kExitOk) return std::nullopt;
+    check.notes.clear();
+    return check;
+}
+
+}  // namespace
+
+int RunCheckFirmwareVia(Context& ctx, const Arguments& args, client::BusAccess& access) {
+    int code = kExitOk;
+    const auto check = CheckThroughService(ctx, args, access, code);
+    if (!check) return code;
+    ctx.out << "accepted for Device" << check->index + 1 << "\n";
+    return kExitOk;
+}
+
+int RunFlashVia(Context& ctx, const Arguments& args, const FlashOptions& options,
+                client::BusAccess& access) {
+    if (!args.yes && !options.terminal) {
+        ctx.err << "raidctl: flash: no terminal to confirm on; give --yes\n";
+        return kExitUsage;
+    }
+    int code = kExitOk;
+    const auto check = CheckThroughService(ctx, args, access, code);
+    if (!check) return code;
+    if (!args.yes && !Confirm(ctx, options, check->index, check->diskText, args.file)) {
+        ctx.err << "raidctl: not confirmed; nothing was changed\n";
+        return kExitCommandFailed;
+    }
+    const auto image = ReadImageFile(ctx, args.file);
+    if (!image) return kExitRefused;
+
+    const bool backupFirst = !args.backupFile.empty();
+    firmware::FirmwareState fw;
+    CliUpgradeHost host(ctx, options, fw, 0, backupFirst);
+    client::FlashFollower::Handlers handlers;
+    handlers.step = [&](std::uint32_t kind, const std::string& caption, const std::string& text,
+                        std::uint32_t value) {
+        switch (kind) {
+            case 0:
+                host.SetStatusText(text);
+                break;
+            case 1:
+                host.ShowMessage(Message{text, caption});
+                break;
+            case 2:
+                host.SetTotal(value);
+                host.BeginProgress(text, value);
+                break;
+            case 3:
+                host.ShowPhase(caption);
+                host.SetProgress(fw.progressCounter);  // as the first pump of the phase
+                break;
+            case 4:
+                fw.progressCounter = value;
+                host.SetProgress(value);
+                break;
+            case 5:
+                host.EndProgress();
+                break;
+            default:
+                break;
+        }
+    };
+    handlers.keepBackup = [&](const std::vector<std::uint8_t>& backup) {
+        if (!WriteBackup(args.backupFile, backup, options.backupFault, ctx.err)) return false;
+        ctx.out << "saved " << backup.size() << " bytes of flash to " << args.backupFile << "\n";
+        return host.BackupKept();
+    };
+    handlers.detach = [&] { return options.interrupted && options.interrupted(); };
+    const client::FlashAnswer answer =
+        access.Flash(args.disk, *image, backupFirst, std::move(handlers), CallOptionsOf(args));
+    if (answer.detached) {
+        ctx.err << "raidctl: detached: the upgrade goes on in the service (" << answer.job
+                << "); 'raidctl jobs' tells how it ends\n";
+        return client::kBusy;
+    }
+    PrintNotes(ctx, answer.notes);
+    return answer.outcome;
 }
 
 }  // namespace raid::cli

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/raidctl_commands.h"
+#include "client/bus_access.h"
 #include "mail/settings_file.h"
 
 namespace raid::cli {
@@ -29,5 +30,12 @@ int RunCheckFirmware(Context& ctx, const Arguments& args);
 // 0 only after "SPI Verify OK"; see the command's --help for the rest.
 int RunFlash(Context& ctx, const Arguments& args, const FlashOptions& options);
 int RunReadFlash(Context& ctx, const Arguments& args);
+
+// check-firmware and flash through the service: the same output and exit
+// codes; the flash runs as the service's job, which a signal here only
+// stops following (exit 75), never stops.
+int RunCheckFirmwareVia(Context& ctx, const Arguments& args, client::BusAccess& access);
+int RunFlashVia(Context& ctx, const Arguments& args, const FlashOptions& options,
+                client::BusAccess& access);
 
 }  // namespace raid::cli

@@ -1,8 +1,13 @@
 #include "client/bus_access.h"
 
+#include <unistd.h>
+
 #include <QDBusConnectionInterface>
 #include <QDBusError>
+#include <QDBusUnixFileDescriptor>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "client/bus_names.h"
 #include "client/bus_types.h"
@@ -210,6 +215,65 @@ SmartAnswer BusAccess::Smart(const std::string& disk) {
     answer.smart = DecodeSmart(reply.value());
     if (!answer.smart) Nonsense(answer);
     return answer;
+}
+
+BusAccess::FirmwareCheckAnswer BusAccess::CheckFirmware(const std::string& disk,
+                                                        const std::vector<std::uint8_t>& image) {
+    FirmwareCheckAnswer answer;
+    StatusAnswer found;
+    const auto path = FindEnclosure(connection_, disk, CallOptions{false}, found);
+    if (!path) {
+        answer.outcome = found.outcome;
+        answer.notes = found.notes;
+        if (found.noneFound)
+            answer.notes.push_back("disk " + disk + " holds no enclosure (see 'raidctl list')");
+        return answer;
+    }
+    OrgRaidenclosureManager1EnclosureInterface enclosure(bus::kServiceName, path->path(),
+                                                         connection_);
+    answer.index = enclosure.index();
+    const std::string device = enclosure.device().toStdString();
+    answer.diskText =
+        "disk " + std::to_string(enclosure.disk()) + (device.empty() ? "" : " (" + device + ")");
+    const int fd = SealedMemfd("raidctl-firmware", image);
+    if (fd < 0) {
+        answer.outcome = kFailed;
+        answer.notes.push_back("cannot hand the image over: " + std::string(std::strerror(errno)));
+        return answer;
+    }
+    auto reply =
+        enclosure.CheckFirmware(QDBusUnixFileDescriptor(fd), OptionsOf(CallOptions{false}));
+    ::close(fd);
+    reply.waitForFinished();
+    if (reply.isError()) {
+        Refusal(reply.error(), answer);
+        return answer;
+    }
+    const uint outcome = reply.argumentAt<0>();
+    if (outcome != 0 && outcome != 5) return Nonsense(answer), answer;
+    answer.outcome = static_cast<int>(outcome);
+    for (const QString& note : reply.argumentAt<1>()) answer.notes.push_back(note.toStdString());
+    const QVariantMap texts = reply.argumentAt<2>();
+    for (const char* key : {"file", "checksum", "deviceCode", "fileCode"}) {
+        const QString text = texts.value(key).toString();
+        if (!text.isEmpty()) answer.texts.push_back(text.toStdString());
+    }
+    return answer;
+}
+
+FlashAnswer BusAccess::Flash(const std::string& disk, const std::vector<std::uint8_t>& image,
+                             bool backup, FlashFollower::Handlers handlers,
+                             const CallOptions& options) {
+    FlashAnswer answer;
+    StatusAnswer found;
+    const auto path = FindEnclosure(connection_, disk, CallOptions{false}, found);
+    if (!path) {
+        answer.outcome = found.outcome;
+        answer.notes = found.notes;
+        return answer;
+    }
+    FlashFollower follower(connection_, std::move(handlers));
+    return follower.Run(path->path(), image, backup, options);
 }
 
 SettingAnswer BusAccess::SetBuzzer(const std::string& disk, bool mute, const CallOptions& options) {

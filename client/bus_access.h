@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 
 #include "client/enclosure_access.h"
+#include "client/flash_follower.h"
 
 namespace raid::client {
 
@@ -21,6 +22,18 @@ public:
                             const CallOptions& options) override;
     SettingAnswer SetBackupPeriod(const std::string& disk, const PeriodRequest& period,
                                   const CallOptions& options) override;
+
+    // The firmware commands through the service (the service reads the
+    // image from a sealed memfd; this process reads the user's file).
+    struct FirmwareCheckAnswer : Answer {
+        std::vector<std::string> texts;  // the load's lines, in order
+        int index = -1;                  // the enclosure: 0 = Device1
+        std::string diskText;            // "disk 2 (/dev/sdb)"
+    };
+    FirmwareCheckAnswer CheckFirmware(const std::string& disk,
+                                      const std::vector<std::uint8_t>& image);
+    FlashAnswer Flash(const std::string& disk, const std::vector<std::uint8_t>& image, bool backup,
+                      FlashFollower::Handlers handlers, const CallOptions& options);
 
 private:
     QDBusConnection connection_;

@@ -8,6 +8,8 @@ inline constexpr const char* kManagerPath = "/org/raidenclosure/Manager1";
 inline constexpr const char* kEnclosuresPath = "/org/raidenclosure/Manager1/enclosures";
 inline constexpr const char* kManagerInterface = "org.raidenclosure.Manager1.Manager";
 inline constexpr const char* kEnclosureInterface = "org.raidenclosure.Manager1.Enclosure";
+inline constexpr const char* kJobInterface = "org.raidenclosure.Manager1.Job";
+inline constexpr const char* kJobsPath = "/org/raidenclosure/Manager1/jobs";
 
 inline constexpr const char* kErrorNotAuthorized = "org.raidenclosure.Manager1.Error.NotAuthorized";
 inline constexpr const char* kErrorCanObtain =
@@ -25,6 +27,7 @@ inline constexpr const char* kNoInteraction = "auth.no_user_interaction";
 // polkit actions (dist/org.raidenclosure.manager.policy).
 inline constexpr const char* kActionReadStatus = "org.raidenclosure.manager.read-status";
 inline constexpr const char* kActionSetBuzzer = "org.raidenclosure.manager.set-buzzer";
+inline constexpr const char* kActionFlash = "org.raidenclosure.manager.flash";
 inline constexpr const char* kActionSetBackupPeriod = "org.raidenclosure.manager.set-backup-period";
 
 }  // namespace raid::client::bus

@@ -9,6 +9,8 @@ void RegisterBusTypes() {
         qDBusRegisterMetaType<InterfaceMap>();
         qDBusRegisterMetaType<ManagedObjects>();
         qDBusRegisterMetaType<QList<QVariantMap>>();
+        // Signals relayed by the adaptors carry object paths.
+        qRegisterMetaType<QDBusObjectPath>();
         return true;
     }();
     (void)registered;

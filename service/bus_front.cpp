@@ -1,13 +1,16 @@
 #include "service/bus_front.h"
 
 #include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
 #include <QMetaObject>
 
 #include "client/bus_names.h"
 #include "client/status_wire.h"
 #include "enclosure_adaptor.h"
+#include "job_adaptor.h"
 #include "manager_adaptor.h"
 #include "service/bus_objects.h"
+#include "service/flash_job.h"
 
 namespace raid::service {
 namespace {
@@ -79,6 +82,7 @@ void BusFront::Stop() {
         delete manager_;
         manager_ = nullptr;
         enclosures_.clear();
+        jobs_.clear();
     });
     thread_.quit();
     thread_.wait();
@@ -140,6 +144,81 @@ void BusFront::Answer(const BusRequest& request, const client::SettingAnswer& an
     QDBusMessage reply = request.message.createReply();
     reply << uint(answer.outcome) << notes << status;
     connection_.send(reply);
+}
+
+void BusFront::AnswerCheck(const BusRequest& request, int outcome,
+                           const std::vector<std::string>& notes, const QVariantMap& texts) {
+    QStringList lines;
+    for (const auto& n : notes) lines.push_back(QString::fromStdString(n));
+    QDBusMessage reply = request.message.createReply();
+    reply << uint(outcome) << lines << texts;
+    connection_.send(reply);
+}
+
+void BusFront::AnswerJob(const BusRequest& request, const QString& path) {
+    connection_.send(request.message.createReply(QVariant::fromValue(QDBusObjectPath(path))));
+}
+
+void BusFront::Refuse(const BusRequest& request, const char* name, const std::string& why) {
+    connection_.send(request.message.createErrorReply(name, QString::fromStdString(why)));
+}
+
+QString BusFront::NextJobPath() {
+    return QString(bus::kJobsPath) + "/" + QString::number(++jobCount_);
+}
+
+void BusFront::JobStep(const QString& path, std::uint32_t kind, const std::string& caption,
+                       const std::string& text, std::uint32_t value) {
+    QDBusMessage signal = QDBusMessage::createSignal(path, bus::kJobInterface, "Step");
+    signal << uint(kind) << QString::fromStdString(caption) << QString::fromStdString(text)
+           << uint(value);
+    connection_.send(signal);
+}
+
+void BusFront::JobBackupReady(const QString& path) {
+    connection_.send(QDBusMessage::createSignal(path, bus::kJobInterface, "BackupReady"));
+}
+
+void BusFront::JobCompleted(const QString& path, const client::Answer& answer) {
+    QStringList notes;
+    for (const auto& n : answer.notes) notes.push_back(QString::fromStdString(n));
+    SendPropertiesChanged(
+        connection_, path, bus::kJobInterface,
+        {{"Finished", true}, {"Outcome", uint(answer.outcome)}, {"Notes", notes}});
+    QDBusMessage signal = QDBusMessage::createSignal(path, bus::kJobInterface, "Completed");
+    signal << uint(answer.outcome) << notes;
+    connection_.send(signal);
+}
+
+void BusFront::AddJob(const QString& path, std::shared_ptr<FlashJob> job, int index,
+                      const QString& starter) {
+    if (manager_ == nullptr) return;
+    RunIn(manager_, [this, path, job = std::move(job), index, starter]() mutable {
+        // Finished jobs stay listed for a while, the oldest go first.
+        constexpr std::size_t kKeptJobs = 16;
+        while (jobs_.size() >= kKeptJobs) {
+            auto* oldest = static_cast<JobObject*>(jobs_.front());
+            if (!oldest->finished()) break;
+            const QString oldPath = oldest->property("path").toString();
+            connection_.unregisterObject(oldPath);
+            Q_EMIT manager_->InterfacesRemoved(QDBusObjectPath(oldPath), {bus::kJobInterface});
+            delete oldest;
+            jobs_.erase(jobs_.begin());
+        }
+        auto* object = new JobObject(job, index, starter);
+        object->setParent(manager_);
+        object->setProperty("path", path);
+        new JobAdaptor(object);
+        connection_.registerObject(path, object);
+        jobs_.push_back(object);
+        // A starter that leaves before the backup is stored erases nothing.
+        auto* watcher = new QDBusServiceWatcher(
+            starter, connection_, QDBusServiceWatcher::WatchForUnregistration, object);
+        QObject::connect(watcher, &QDBusServiceWatcher::serviceUnregistered, object,
+                         [job] { job->StarterLeft(); });
+        Q_EMIT manager_->InterfacesAdded(QDBusObjectPath(path),
+                                         {{bus::kJobInterface, object->Properties()}});
+    });
 }
 
 BusFront::Snapshot BusFront::Current() const {

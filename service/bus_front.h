@@ -7,6 +7,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QThread>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,14 +20,18 @@ namespace raid::service {
 
 class ManagerObject;
 class EnclosureObject;
+class FlashJob;
 
 // A request that polkit allowed, waiting for the monitor loop.
 struct BusRequest {
-    enum class Kind { SetBuzzer, SetBackupPeriod };
+    enum class Kind { SetBuzzer, SetBackupPeriod, CheckFirmware, Flash };
     Kind kind = Kind::SetBuzzer;
     int index = 0;  // the enclosure
     bool mute = false;
     client::PeriodRequest period;
+    std::vector<std::uint8_t> image;  // the service's own copy
+    bool backup = false;
+    QString starter;       // the caller's unique bus name
     QDBusMessage message;  // answered with BusFront::Answer
 };
 
@@ -54,6 +59,23 @@ public:
     void SetState(const std::string& state, bool serving);
     std::vector<BusRequest> TakeRequests();
     void Answer(const BusRequest& request, const client::SettingAnswer& answer);
+    // CheckFirmware's answer: outcome, notes and the texts of the check.
+    void AnswerCheck(const BusRequest& request, int outcome, const std::vector<std::string>& notes,
+                     const QVariantMap& texts);
+    // Flash's answer: the job's path.
+    void AnswerJob(const BusRequest& request, const QString& path);
+    // A refusal of `request` as a D-Bus error (`name`: client/bus_names.h).
+    void Refuse(const BusRequest& request, const char* name, const std::string& why);
+
+    // Jobs: the path the next one gets, its events sent as the Job
+    // interface's signals, and its object, listed until long after it ends.
+    QString NextJobPath();
+    void JobStep(const QString& path, std::uint32_t kind, const std::string& caption,
+                 const std::string& text, std::uint32_t value);
+    void JobBackupReady(const QString& path);
+    void JobCompleted(const QString& path, const client::Answer& answer);
+    void AddJob(const QString& path, std::shared_ptr<FlashJob> job, int index,
+                const QString& starter);
 
     // For the bus objects, in the bus thread.
     struct Snapshot {
@@ -77,6 +99,8 @@ private:
     QDBusConnection connection_;
     ManagerObject* manager_ = nullptr;  // lives in thread_
     std::vector<EnclosureObject*> enclosures_;
+    std::vector<QObject*> jobs_;  // in thread_, oldest first
+    std::atomic<unsigned> jobCount_{0};
     std::vector<client::DeviceStatus> shown_;  // what the bus objects show
 
     mutable std::mutex mutex_;

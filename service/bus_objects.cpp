@@ -1,7 +1,13 @@
 #include "service/bus_objects.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <cerrno>
 #include <functional>
 
 #include "client/bus_names.h"
@@ -9,6 +15,7 @@
 #include "common/state.h"
 #include "service/authority.h"
 #include "service/bus_front.h"
+#include "service/flash_job.h"
 
 namespace raid::service {
 namespace {
@@ -141,6 +148,9 @@ client::ManagedObjects ManagerObject::GetManagedObjects() {
         objects.insert(
             QDBusObjectPath(QString(bus::kEnclosuresPath) + "/" + QString::number(child->index())),
             {{bus::kEnclosureInterface, child->Properties()}});
+    for (const auto* job : findChildren<JobObject*>(QString(), Qt::FindDirectChildrenOnly))
+        objects.insert(QDBusObjectPath(job->property("path").toString()),
+                       {{bus::kJobInterface, job->Properties()}});
     return objects;
 }
 
@@ -186,6 +196,138 @@ QVariantMap EnclosureObject::GetSmart(const QVariantMap& options) {
                     : QString("the service has not read SMART yet; try again in a minute")));
         });
     return {};
+}
+
+namespace {
+
+// The image is read into the service's own copy at once: whatever the file
+// becomes later, the flash writes what was checked.
+constexpr qint64 kMaxImageBytes = 16 * 1024 * 1024;
+
+std::optional<std::vector<std::uint8_t>> ReadImage(const QDBusUnixFileDescriptor& image,
+                                                   QString& why) {
+    const int fd = image.fileDescriptor();
+    struct stat st {};
+    if (!image.isValid() || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        why = "the image must be a regular file or a memfd";
+        return std::nullopt;
+    }
+    if (st.st_size > kMaxImageBytes) {
+        why = "the image is larger than " + QString::number(kMaxImageBytes) + " bytes";
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n =
+            ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            why = "the image could not be read";
+            return std::nullopt;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+uint EnclosureObject::CheckFirmware(const QDBusUnixFileDescriptor& image,
+                                    const QVariantMap& options, QStringList&, QVariantMap&) {
+    setDelayedReply(true);
+    QString why;
+    auto bytes = ReadImage(image, why);
+    if (!bytes) {
+        connection().send(message().createErrorReply(bus::kErrorFailed, why));
+        return 0;
+    }
+    BusRequest request;
+    request.kind = BusRequest::Kind::CheckFirmware;
+    request.index = index_;
+    request.image = std::move(*bytes);
+    AuthorizeSetting(front_, message(), bus::kActionReadStatus, std::move(request), options);
+    return 0;
+}
+
+QDBusObjectPath EnclosureObject::Flash(const QDBusUnixFileDescriptor& image,
+                                       const QVariantMap& options) {
+    setDelayedReply(true);
+    QString why;
+    auto bytes = ReadImage(image, why);
+    if (!bytes) {
+        connection().send(message().createErrorReply(bus::kErrorFailed, why));
+        return {};
+    }
+    BusRequest request;
+    request.kind = BusRequest::Kind::Flash;
+    request.index = index_;
+    request.image = std::move(*bytes);
+    request.backup = options.value("backup", false).toBool();
+    request.starter = message().service();
+    AuthorizeSetting(front_, message(), bus::kActionFlash, std::move(request), options);
+    return {};
+}
+
+JobObject::JobObject(std::shared_ptr<FlashJob> job, int index, QString starter)
+    : job_(std::move(job)), index_(index), starter_(std::move(starter)) {}
+
+JobObject::~JobObject() = default;
+
+QDBusObjectPath JobObject::enclosure() const {
+    return QDBusObjectPath(QString(bus::kEnclosuresPath) + "/" + QString::number(index_));
+}
+bool JobObject::finished() const { return job_->Finished(); }
+uint JobObject::outcome() const {
+    const auto o = job_->Outcome();
+    return o ? uint(o->outcome) : 0u;
+}
+QStringList JobObject::notes() const {
+    QStringList list;
+    if (const auto o = job_->Outcome())
+        for (const auto& n : o->notes) list.push_back(QString::fromStdString(n));
+    return list;
+}
+uint JobObject::progress() const { return job_->Progress(); }
+uint JobObject::total() const { return job_->Total(); }
+
+QVariantMap JobObject::Properties() const {
+    return {{"Operation", operation()}, {"Enclosure", QVariant::fromValue(enclosure())},
+            {"StartedBy", startedBy()}, {"Finished", finished()},
+            {"Outcome", outcome()},     {"Notes", notes()},
+            {"Progress", progress()},   {"Total", total()}};
+}
+
+bool JobObject::FromStarter() {
+    if (message().service() == starter_) return true;
+    sendErrorReply(bus::kErrorNotAuthorized, "only the client that started the job may do this");
+    return false;
+}
+
+QDBusUnixFileDescriptor JobObject::GetBackup() {
+    if (!FromStarter()) return {};
+    const std::vector<std::uint8_t> backup = job_->Backup();
+    const int fd = ::memfd_create("raid-flash-backup", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    bool written = fd >= 0;
+    for (std::size_t done = 0; written && done < backup.size();) {
+        const ssize_t n = ::write(fd, backup.data() + done, backup.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        written = n > 0;
+        if (written) done += static_cast<std::size_t>(n);
+    }
+    if (!written || backup.empty() ||
+        ::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
+        if (fd >= 0) ::close(fd);
+        sendErrorReply(bus::kErrorFailed, "the backup is not ready");
+        return {};
+    }
+    QDBusUnixFileDescriptor result(fd);  // a duplicate
+    ::close(fd);
+    return result;
+}
+
+void JobObject::ConfirmBackup(bool stored) {
+    if (FromStarter()) job_->ConfirmBackup(stored);
 }
 
 uint EnclosureObject::SetBuzzer(bool mute, const QVariantMap& options, QStringList&, QVariantMap&) {

@@ -4,10 +4,12 @@
 // generated from dbus/org.raidenclosure.Manager1.xml call them.
 #include <QDBusContext>
 #include <QDBusObjectPath>
+#include <QDBusUnixFileDescriptor>
 #include <QObject>
 #include <QStringList>
 #include <QVariantMap>
 #include <functional>
+#include <memory>
 
 #include "client/bus_types.h"
 #include "client/enclosure_records.h"
@@ -63,6 +65,9 @@ public:
 
 public Q_SLOTS:
     QVariantMap GetSmart(const QVariantMap& options);
+    uint CheckFirmware(const QDBusUnixFileDescriptor& image, const QVariantMap& options,
+                       QStringList& notes, QVariantMap& texts);
+    QDBusObjectPath Flash(const QDBusUnixFileDescriptor& image, const QVariantMap& options);
     uint SetBuzzer(bool mute, const QVariantMap& options, QStringList& notes, QVariantMap& status);
     uint SetBackupPeriod(const QString& choice, uchar preset, uint days, uint hours,
                          const QVariantMap& options, QStringList& notes, QVariantMap& status);
@@ -73,6 +78,51 @@ private:
 
     BusFront& front_;
     int index_;
+};
+
+class FlashJob;
+
+// A flash job: its progress and outcome, and the backup handshake with the
+// client that started it.
+class JobObject : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_PROPERTY(QString Operation READ operation)
+    Q_PROPERTY(QDBusObjectPath Enclosure READ enclosure)
+    Q_PROPERTY(QString StartedBy READ startedBy)
+    Q_PROPERTY(bool Finished READ finished)
+    Q_PROPERTY(uint Outcome READ outcome)
+    Q_PROPERTY(QStringList Notes READ notes)
+    Q_PROPERTY(uint Progress READ progress)
+    Q_PROPERTY(uint Total READ total)
+public:
+    JobObject(std::shared_ptr<FlashJob> job, int index, QString starter);
+    ~JobObject() override;
+    QString operation() const { return "flash"; }
+    QDBusObjectPath enclosure() const;
+    QString startedBy() const { return starter_; }
+    bool finished() const;
+    uint outcome() const;
+    QStringList notes() const;
+    uint progress() const;
+    uint total() const;
+    QVariantMap Properties() const;
+    FlashJob& job() { return *job_; }
+
+public Q_SLOTS:
+    QDBusUnixFileDescriptor GetBackup();
+    void ConfirmBackup(bool stored);
+
+Q_SIGNALS:
+    void Step(uint kind, const QString& caption, const QString& text, uint value);
+    void BackupReady();
+    void Completed(uint outcome, const QStringList& notes);
+
+private:
+    bool FromStarter();
+
+    std::shared_ptr<FlashJob> job_;
+    int index_;
+    QString starter_;
 };
 
 }  // namespace raid::service

@@ -1,11 +1,13 @@
 #include "service/monitor_service.h"
 
+#include <QVariantMap>
 #include <algorithm>
 #include <array>
 #include <ostream>
 #include <system_error>
 #include <thread>
 
+#include "client/bus_names.h"
 #include "device/channel.h"
 #include "discovery/device_change_debounce.h"
 #include "discovery/device_report.h"
@@ -13,11 +15,15 @@
 #include "discovery/drive_enum.h"
 #include "discovery/headless.h"
 #include "discovery/probe.h"
+#include "firmware/checked_device.h"
+#include "firmware/firmware_image.h"
+#include "firmware/upgrade.h"
 #include "mail/settings_file.h"
 #include "monitor/dispatcher.h"
 #include "monitor/status_poll.h"
 #include "service/bus_front.h"
 #include "service/enclosure_settings.h"
+#include "service/flash_job.h"
 #include "service/log_monitor_host.h"
 #include "service/monitor_mail.h"
 #include "service/monitor_report.h"
@@ -160,6 +166,8 @@ private:
     // At the end: a send under way is waited for, unless monitoring was
     // interrupted.
     void FinishMail();
+    // At the end: a flash is never cut short.
+    void WaitForJobs();
     void CheckInterrupt() {
         if (options_.interrupted && options_.interrupted()) state_.shell.closing = true;
     }
@@ -179,6 +187,11 @@ private:
     // The bus: what the last poll read, and the requests polkit allowed.
     void PublishToBus();
     void ServeBusRequests();
+    // Firmware: a check answered at once, a flash as a job of its own.
+    void CheckFirmware(const BusRequest& request);
+    void StartFlash(const BusRequest& request, const std::string& where);
+    void EndFinishedJobs();
+    bool Flashing(int index) const;
     void ServeDeviceChanges(std::uint64_t now);
     MonitorReport Report() const;
     // The end of --once: the health bits said and returned.
@@ -232,6 +245,7 @@ private:
     AnswerWatch answers_;
     std::vector<platform::DiskInfo> disks_;
     std::unique_ptr<MonitorMail> mail_;
+    std::vector<std::shared_ptr<FlashJob>> jobs_;  // running
     std::string noticeText_;
     bool noticeVisible_ = false;
 
@@ -309,24 +323,118 @@ void MonitorRun::PublishToBus() {
     options_.bus->Publish(std::move(devices), disks_, mask, HealthTexts(mask), std::move(smart));
 }
 
+bool MonitorRun::Flashing(int index) const {
+    return std::any_of(jobs_.begin(), jobs_.end(), [index](const auto& job) {
+        return job->index() == index && !job->Finished();
+    });
+}
+
 void MonitorRun::ServeBusRequests() {
     if (options_.bus == nullptr) return;
-    for (const BusRequest& request : options_.bus->TakeRequests()) {
+    for (BusRequest& request : options_.bus->TakeRequests()) {
         const int index = request.index;
         const std::string where =
             DeviceName(index) + " on " + DiskText(state_.discovery.DiskOf(index), disks_);
-        client::SettingAnswer answer;
         if (index >= std::min(state_.discovery.deviceCount, kShownDevices)) {
-            answer.outcome = client::kFailed;
-            answer.notes.push_back(where + " is gone");
-        } else if (request.kind == BusRequest::Kind::SetBuzzer) {
-            answer = SetBuzzer(state_, ch_, clock_, index, disks_, where, request.mute, &host_);
-        } else {
-            answer =
-                SetBackupPeriod(state_, ch_, clock_, index, disks_, where, request.period, &host_);
+            options_.bus->Refuse(request, client::bus::kErrorFailed, where + " is gone");
+            continue;
         }
-        options_.bus->Answer(request, answer);
+        // From the first erase to the last compare nothing else reaches it.
+        if (Flashing(index)) {
+            options_.bus->Refuse(request, client::bus::kErrorBusy,
+                                 where + " is busy: its firmware is being rewritten");
+            continue;
+        }
+        switch (request.kind) {
+            case BusRequest::Kind::SetBuzzer:
+                options_.bus->Answer(request, SetBuzzer(state_, ch_, clock_, index, disks_, where,
+                                                        request.mute, &host_));
+                break;
+            case BusRequest::Kind::SetBackupPeriod:
+                options_.bus->Answer(request, SetBackupPeriod(state_, ch_, clock_, index, disks_,
+                                                              where, request.period, &host_));
+                break;
+            case BusRequest::Kind::CheckFirmware:
+                CheckFirmware(request);
+                break;
+            case BusRequest::Kind::Flash:
+                StartFlash(request, where);
+                break;
+        }
         PublishToBus();
+    }
+    EndFinishedJobs();
+}
+
+void MonitorRun::CheckFirmware(const BusRequest& request) {
+    const firmware::LoadResult r =
+        firmware::ValidateFirmware(request.image, firmware::TargetOf(state_, request.index));
+    const client::Answer answer = CheckAnswerOf(r);
+    QVariantMap texts;
+    texts.insert("file", QString::fromStdString(r.texts.file));
+    texts.insert("checksum", QString::fromStdString(r.texts.checksum));
+    texts.insert("deviceCode", QString::fromStdString(r.texts.deviceCode));
+    texts.insert("fileCode", QString::fromStdString(r.texts.fileCode));
+    options_.bus->AnswerCheck(request, answer.outcome, answer.notes, texts);
+}
+
+void MonitorRun::StartFlash(const BusRequest& request, const std::string& where) {
+    const int index = request.index;
+    const firmware::LoadResult r =
+        firmware::ValidateFirmware(request.image, firmware::TargetOf(state_, index));
+    if (!r.image) {
+        options_.bus->Refuse(request, client::bus::kErrorFailed,
+                             "refused: " + (r.messages.empty() ? std::string("no firmware")
+                                                               : r.messages.back().text));
+        return;
+    }
+    if (const std::string tooLarge = firmware::EraseRefusal(state_, index, r.image->Size());
+        !tooLarge.empty()) {
+        options_.bus->Refuse(request, client::bus::kErrorFailed, "refused: " + tooLarge);
+        return;
+    }
+    firmware::FirmwareState fw;
+    fw.image = *r.image;
+    fw.checkedFor = firmware::CheckedDeviceOf(state_, index, ctx_.disks);
+    BusFront& bus = *options_.bus;
+    const QString path = bus.NextJobPath();
+    FlashJob::Events events;
+    events.step = [&bus, path](std::uint32_t kind, const std::string& caption,
+                               const std::string& text, std::uint32_t value) {
+        bus.JobStep(path, kind, caption, text, value);
+    };
+    events.backupReady = [&bus, path] { bus.JobBackupReady(path); };
+    events.completed = [&bus, path](const client::Answer& answer) {
+        bus.JobCompleted(path, answer);
+    };
+    events.say = [this](const std::string& text) { Say(text); };
+    Say(where + ": rewriting its firmware for " + request.starter.toStdString());
+    // Its polls stop until the job ends; the job has its own channel.
+    host_.selectors[static_cast<std::size_t>(index)] = false;
+    auto job = std::make_shared<FlashJob>(state_, index, std::move(fw), ctx_.disks, ctx_.clock,
+                                          bus.Connection(), request.backup, std::move(events));
+    jobs_.push_back(job);
+    bus.AddJob(path, job, index, request.starter);
+    // The answer goes before the job's first signal.
+    bus.AnswerJob(request, path);
+    job->Start();
+}
+
+void MonitorRun::EndFinishedJobs() {
+    for (auto it = jobs_.begin(); it != jobs_.end();) {
+        if (!(*it)->Finished()) {
+            ++it;
+            continue;
+        }
+        const int index = (*it)->index();
+        const auto outcome = (*it)->Outcome();
+        Say(DeviceName(index) + ": the firmware job ended with " +
+            std::to_string(outcome ? outcome->outcome : -1) +
+            (outcome && !outcome->notes.empty() ? " (" + outcome->notes.front() + ")" : ""));
+        it = jobs_.erase(it);
+        // Polled again at once: the controller may have restarted.
+        host_.selectors[static_cast<std::size_t>(index)] = true;
+        state_.shell.pollRequestFlags |= poll::kStatusPoll;
     }
 }
 
@@ -412,7 +520,8 @@ int MonitorRun::Run() {
 
         std::uint64_t now = ctx_.clock.NowMs();
         if (now >= lastPing_ + kPingMs) Ping();
-        if (following) ServeDeviceChanges(now);
+        // A discovery would talk to an enclosure being flashed: it waits.
+        if (following && jobs_.empty()) ServeDeviceChanges(now);
         if (smartTicking_ && now >= nextSmartTick_) {
             nextSmartTick_ = now + kSmartTickMs;
             smart::StepSmartCountdown(state_.shell, false, smart_.thresholdsRead);
@@ -445,11 +554,25 @@ int MonitorRun::Run() {
             ctx_.clock.SleepMs(static_cast<std::uint32_t>(next - now));
         }
     }
+    WaitForJobs();
     Notify("STOPPING=1");
     FinishMail();
     ctx_.out.flush();
     ctx_.err.flush();
     return plan_.once ? SayHealth(HealthMask(Report())) : kRunOk;
+}
+
+void MonitorRun::WaitForJobs() {
+    if (jobs_.empty()) return;
+    Say("waiting for the firmware job to end: stopping in the middle would leave the flash in "
+        "an unknown state");
+    Notify("STATUS=waiting for a firmware job to end");
+    while (!jobs_.empty()) {
+        Ping();
+        ctx_.clock.SleepMs(kMonitorWaitSliceMs);
+        EndFinishedJobs();
+        ServeBusRequests();
+    }
 }
 
 void MonitorRun::FinishMail() {

@@ -1,0 +1,65 @@
+#pragma once
+// Starts a flash job in the service and follows it to its end: each step as
+// the upgrade shows it, the backup handshake, and the outcome. The job goes
+// on in the service whatever happens to this process.
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QObject>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "client/enclosure_access.h"
+
+namespace raid::client {
+
+struct FlashAnswer : Answer {
+    bool detached = false;  // stopped following; the job goes on
+    std::string job;        // its object path, once started
+};
+
+class FlashFollower : public QObject {
+    Q_OBJECT
+public:
+    struct Handlers {
+        // kind as the Job interface's Step signal.
+        std::function<void(std::uint32_t kind, const std::string& caption, const std::string& text,
+                           std::uint32_t value)>
+            step;
+        // The bytes to be erased: true once they are stored.
+        std::function<bool(const std::vector<std::uint8_t>& backup)> keepBackup;
+        // Asked several times a second: true stops following.
+        std::function<bool()> detach;
+    };
+
+    FlashFollower(const QDBusConnection& connection, Handlers handlers);
+
+    // Asks the enclosure object at `enclosure` to flash `image` (the bytes
+    // go as a sealed memfd) and follows the job until it completes or
+    // `detach` says so.
+    FlashAnswer Run(const QString& enclosure, const std::vector<std::uint8_t>& image, bool backup,
+                    const CallOptions& options);
+
+private Q_SLOTS:
+    void onStep(const QDBusMessage& message);
+    void onBackupReady(const QDBusMessage& message);
+    void onCompleted(const QDBusMessage& message);
+
+private:
+    QDBusConnection connection_;
+    Handlers handlers_;
+    QString job_;
+    std::optional<FlashAnswer> done_;
+    // Signals that came before the job's path was known, in order.
+    std::vector<QDBusMessage> early_;
+    bool backupAsked_ = false;
+};
+
+// A sealed memfd holding `bytes`; -1 with errno set when it cannot be made.
+int SealedMemfd(const char* name, const std::vector<std::uint8_t>& bytes);
+// All bytes of a file descriptor, up to `limit`; none when it cannot be read.
+std::optional<std::vector<std::uint8_t>> ReadAll(int fd, std::size_t limit);
+
+}  // namespace raid::client
