@@ -15,6 +15,7 @@
 #include "cli/raidctl_args.h"
 #include "cli/raidctl_commands.h"
 #include "cli/raidctl_firmware.h"
+#include "cli/raidctl_jobs.h"
 #include "cli/raidctl_mail.h"
 #include "cli/raidctl_make_bin.h"
 #include "cli/raidctl_monitor.h"
@@ -156,7 +157,7 @@ bool ServedCommand(raid::cli::Command command) {
     using raid::cli::Command;
     return command == Command::Status || command == Command::Smart || command == Command::Buzzer ||
            command == Command::CheckFirmware || command == Command::Flash ||
-           command == Command::BackupPeriod;
+           command == Command::Jobs || command == Command::BackupPeriod;
 }
 
 // flash: a signal is told and, once the flash is being changed, refused
@@ -270,6 +271,8 @@ int main(int argc, char** argv) {
                 return cli::RunReadFlash(ctx, args);
             case cli::Command::MakeBin:
                 return cli::RunMakeBin(ctx, args);
+            case cli::Command::Jobs:
+                return cli::RunJobs(ctx, args, remote.get());
             case cli::Command::MailTest:
             case cli::Command::MailSettings:
             case cli::Command::None:

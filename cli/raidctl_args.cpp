@@ -301,6 +301,15 @@ void AddMailSettingsCommand(CLI::App& app, Arguments& a) {
         "settings file cannot be read or is not a settings file.");
 }
 
+void AddJobsCommand(CLI::App& app, Arguments& a) {
+    CLI::App* sub = AddCommand(app, a, Command::Jobs, "jobs",
+                               "list the service's firmware jobs, running and finished");
+    sub->add_flag("--wait", a.wait, "wait until every running job has ended");
+    AddJsonFlag(*sub, a);
+    sub->footer(
+        "Exit codes: 0 listed (with --wait: every job ended); 69 the service does not run.");
+}
+
 // A byte count: decimal, or hexadecimal after 0x.
 std::optional<std::uint32_t> ParseByteCount(std::string_view text) {
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
@@ -418,7 +427,7 @@ constexpr void (*kCommands[])(CLI::App&, Arguments&) = {
     AddDisksCommand,         AddListCommand,         AddStatusCommand,    AddSmartCommand,
     AddQueryCommand,         AddMonitorCommand,      AddBuzzerCommand,    AddBackupPeriodCommand,
     AddCheckFirmwareCommand, AddFlashCommand,        AddReadFlashCommand, AddMakeBinCommand,
-    AddMailTestCommand,      AddMailSettingsCommand,
+    AddMailTestCommand,      AddMailSettingsCommand, AddJobsCommand,
 };
 
 void DefineCommandLine(CLI::App& app, Arguments& a) {

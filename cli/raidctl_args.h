@@ -47,6 +47,7 @@ enum class Command {
     MakeBin,
     MailTest,
     MailSettings,
+    Jobs,
 };
 
 // The status poll interval of the window program's poll tick.
@@ -91,6 +92,8 @@ struct Arguments {
     // flash: save the range to be erased here first; no confirmation asked.
     std::string backupFile;
     bool yes = false;
+    // jobs: until every running job has ended.
+    bool wait = false;
     // read-flash: bytes from address 0 (none: the whole flash).
     std::optional<std::uint32_t> length;
     // make-bin, as typed: checked by the image builder's own rules.

@@ -276,6 +276,40 @@ FlashAnswer BusAccess::Flash(const std::string& disk, const std::vector<std::uin
     return follower.Run(path->path(), image, backup, options);
 }
 
+bool BusAccess::Jobs(std::vector<JobRecord>& jobs, Answer& answer) {
+    OrgFreedesktopDBusObjectManagerInterface manager(bus::kServiceName, bus::kManagerPath,
+                                                     connection_);
+    auto reply = manager.GetManagedObjects();
+    reply.waitForFinished();
+    if (reply.isError()) {
+        Refusal(reply.error(), answer);
+        return false;
+    }
+    const ManagedObjects objects = reply.value();
+    for (auto it = objects.cbegin(); it != objects.cend(); ++it) {
+        const auto iface = it->constFind(bus::kJobInterface);
+        if (iface == it->cend()) continue;
+        JobRecord job;
+        job.path = it.key().path().toStdString();
+        const QString enclosure = iface->value("Enclosure").value<QDBusObjectPath>().path();
+        bool ok = false;
+        job.index = enclosure.section('/', -1).toInt(&ok);
+        if (!ok) job.index = -1;
+        job.finished = iface->value("Finished").toBool();
+        job.outcome = static_cast<int>(iface->value("Outcome").toUInt());
+        for (const QString& n : iface->value("Notes").toStringList())
+            job.notes.push_back(n.toStdString());
+        job.progress = iface->value("Progress").toUInt();
+        job.total = iface->value("Total").toUInt();
+        jobs.push_back(std::move(job));
+    }
+    // By number: /jobs/2 before /jobs/10.
+    std::sort(jobs.begin(), jobs.end(), [](const JobRecord& a, const JobRecord& b) {
+        return std::pair(a.path.size(), a.path) < std::pair(b.path.size(), b.path);
+    });
+    return true;
+}
+
 SettingAnswer BusAccess::SetBuzzer(const std::string& disk, bool mute, const CallOptions& options) {
     return OnEnclosure(connection_, disk, options, [&](auto& enclosure) {
         return enclosure.SetBuzzer(mute, OptionsOf(options));

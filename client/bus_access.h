@@ -35,6 +35,9 @@ public:
     FlashAnswer Flash(const std::string& disk, const std::vector<std::uint8_t>& image, bool backup,
                       FlashFollower::Handlers handlers, const CallOptions& options);
 
+    // The service's jobs, oldest first; false after saying why in `answer`.
+    bool Jobs(std::vector<JobRecord>& jobs, Answer& answer);
+
 private:
     QDBusConnection connection_;
 };

@@ -65,4 +65,15 @@ struct SmartSectors {
     std::array<SmartMemberSectors, 2> members;
 };
 
+// A firmware job of the service, as its object tells it.
+struct JobRecord {
+    std::string path;
+    int index = -1;  // the enclosure: 0 = Device1
+    bool finished = false;
+    int outcome = 0;  // raidctl flash's exit code, once finished
+    std::vector<std::string> notes;
+    std::uint32_t progress = 0;
+    std::uint32_t total = 0;
+};
+
 }  // namespace raid::client
