@@ -62,14 +62,18 @@ int Run(int argc, char** argv) {
 
     // One program per machine drives the enclosures. A lock that cannot be
     // taken at all is an error with its reason, never "already running".
+    // Emulated enclosures are this program's own: they need no lock.
     platform::InstanceLock lock;
-    const std::string lockDir = platform::MachineLockDirectory();
-    const auto taken = lock.Acquire(lockDir, platform::kInstanceLockName, "raidgui");
-    if (taken.outcome != platform::InstanceLock::Outcome::Acquired) {
-        std::fprintf(
-            stderr, "raidgui: %s\n",
-            platform::RefusalText(taken, lockDir + "/" + platform::kInstanceLockName).c_str());
-        return taken.outcome == platform::InstanceLock::Outcome::HeldElsewhere ? 3 : 1;
+    if (!line.simulate) {
+        const platform::LockFolder folder = platform::MachineLockFolder();
+        const auto taken = lock.Acquire(folder, platform::kInstanceLockName);
+        if (taken.outcome != platform::InstanceLock::Outcome::Acquired) {
+            std::fprintf(
+                stderr, "raidgui: %s\n",
+                platform::RefusalText(taken, folder.path + "/" + platform::kInstanceLockName)
+                    .c_str());
+            return taken.outcome == platform::InstanceLock::Outcome::HeldElsewhere ? 3 : 1;
+        }
     }
 
     // Qt reads nothing of the command line: only the program name is passed.

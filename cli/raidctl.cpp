@@ -16,6 +16,7 @@
 #include "cli/raidctl_commands.h"
 #include "cli/raidctl_firmware.h"
 #include "cli/raidctl_jobs.h"
+#include "cli/raidctl_lock.h"
 #include "cli/raidctl_mail.h"
 #include "cli/raidctl_make_bin.h"
 #include "cli/raidctl_monitor.h"
@@ -96,24 +97,11 @@ int RunMonitorCommand(raid::cli::Context& ctx, const raid::cli::Arguments& args)
         if (options.logDir.empty()) {
             ctx.err << "raidctl: cannot find the folder of the raidctl executable; give "
                        "--log-dir\n";
-            return cli::kExitUsage;
+            return cli::kExitConfig;
         }
         std::error_code ec;
         if (options.logDir == platform::InstalledLogFolder())
             std::filesystem::create_directories(options.logDir, ec);
-    }
-
-    // One program per machine drives the enclosures, as the window program.
-    platform::InstanceLock lock;
-    const std::string lockDir = platform::MachineLockDirectory();
-    const auto taken = lock.Acquire(lockDir, platform::kInstanceLockName, "raidctl monitor");
-    if (taken.outcome != platform::InstanceLock::Outcome::Acquired) {
-        ctx.err << "raidctl: "
-                << platform::RefusalText(taken, lockDir + "/" + platform::kInstanceLockName)
-                << "\n";
-        return taken.outcome == platform::InstanceLock::Outcome::HeldElsewhere
-                   ? cli::kExitHeldElsewhere
-                   : cli::kExitCommandFailed;
     }
 
     options.stop = [](std::uint32_t) { return stopSignal.load(); };
@@ -203,7 +191,7 @@ int main(int argc, char** argv) {
             disks = cli::MakeSimulatedDisks(args.scenario, clock, error);
             if (!disks) {
                 std::cerr << "raidctl: " << error << "\n";
-                return cli::kExitUsage;
+                return cli::UsageExitCode(args.command);
             }
         } else {
             auto linux = std::make_unique<platform::LinuxDiskSystem>();
@@ -217,7 +205,9 @@ int main(int argc, char** argv) {
         cli::LocalAccess local(ctx);
         std::unique_ptr<client::BusAccess> remote;
         std::unique_ptr<cli::AgentRetryAccess> asking;
-        if (!args.simulate && ServedCommand(args.command)) {
+        const bool askService =
+            ServedCommand(args.command) || (args.command == cli::Command::Monitor && args.once);
+        if (!args.simulate && askService) {
             const QDBusConnection system = QDBusConnection::systemBus();
             if (client::BusAccess::ServiceRuns(system)) {
                 if (args.direct) {
@@ -235,6 +225,16 @@ int main(int argc, char** argv) {
         }
         client::EnclosureAccess& access =
             asking ? static_cast<client::EnclosureAccess&>(*asking) : local;
+        // In this process, one program per machine drives the enclosures, as
+        // the window program: held until the command ends.
+        platform::InstanceLock lock;
+        if (!remote && cli::HoldsMachineLock(args)) {
+            const cli::LockWait wait{clock, [] { return stopSignal.load(); },
+                                     platform::NotifyServiceManager};
+            if (const auto code = cli::TakeMachineLock(lock, platform::MachineLockFolder(), args,
+                                                       std::cerr, wait))
+                return *code;
+        }
         switch (args.command) {
             case cli::Command::Disks:
                 return cli::RunDisks(ctx, args);
@@ -280,7 +280,7 @@ int main(int argc, char** argv) {
         }
     } catch (const std::exception& e) {
         std::cerr << "raidctl: " << e.what() << "\n";
-        return cli::kExitCommandFailed;
+        return cli::InternalErrorExitCode(args.command);
     }
     return cli::kExitUsage;  // a valid command line always names a command
 }

@@ -29,7 +29,8 @@ const char* const kSettingExitCodes =
     "Exit codes: 0 the enclosure took the setting; 1 it has no such setting, or the\n"
     "period does not fit it; 2 DISK is not a disk or cannot be opened; 3 no\n"
     "enclosure on DISK, or it did not answer; 6 it answered but kept its old\n"
-    "setting.";
+    "setting; 75 another program drives the enclosures (it is named); 77 not\n"
+    "root; 78 the lock folder is not safe.";
 
 // The whole of `text` as an unsigned number in `base`; nullopt for anything
 // else, an empty text included.
@@ -217,16 +218,17 @@ void AddMonitorCommand(CLI::App& app, Arguments& a) {
         "its log folder). Reads the member disks' SMART data every minute. Follows\n"
         "enclosures plugged in or removed (not with --simulate). Ends after N polls\n"
         "or on SIGINT/SIGTERM; SIGHUP reads the e-mail settings again. Mails the\n"
-        "notifications the window program mails. One program at a\n"
-        "time per machine drives the enclosures: a window program or a second\n"
-        "monitor that runs already is named and monitor exits with 8.\n"
-        "Exit codes: 0 N polls done or stopped by a signal; 1 the log folder is not\n"
-        "usable; 2 no enclosure was found because disks could not be opened; 3 no\n"
-        "enclosure was found (with --simulate); 8 another program holds the\n"
-        "enclosures.\n"
-        "With --once the exit status is a bit mask: 1 no enclosure found, 2 a member\n"
-        "disk absent or failed, 4 a rebuild running, 8 a controller did not answer,\n"
-        "16 a SMART verdict Error; 0 all healthy. 1 also means a bad command line.");
+        "notifications the window program mails. One program at a time per machine\n"
+        "drives the enclosures: while the window program or another monitor holds\n"
+        "the lock, monitor says whom it waits for and waits.\n"
+        "Exit codes: 0 N polls done or stopped by a signal; 64 usage; 69 no\n"
+        "enclosure was found and none are followed (--simulate, or udev cannot be\n"
+        "reached); 70 an error not foreseen; 75 --once: another program holds the\n"
+        "lock; 77 not root, or no enclosure was found because disks could not be\n"
+        "opened; 78 the log folder is not usable, or the lock folder is not safe.\n"
+        "With --once the exit status is otherwise a bit mask: 1 no enclosure found,\n"
+        "2 a member disk absent or failed, 4 a rebuild running, 8 a controller did\n"
+        "not answer, 16 a SMART verdict Error; 0 all healthy.");
 }
 
 void AddBuzzerCommand(CLI::App& app, Arguments& a) {
@@ -355,7 +357,9 @@ void AddFlashCommand(CLI::App& app, Arguments& a) {
         "terminal without --yes; 2 DISK is not a disk or cannot be opened; 3 DISK\n"
         "holds no enclosure, the answer was no, or the backup failed (nothing\n"
         "erased); 5 FILE is refused (nothing erased); 7 the flash was changed but\n"
-        "does not hold FILE: do not unplug, run flash again.");
+        "does not hold FILE: do not unplug, run flash again; 75 another program\n"
+        "drives the enclosures (it is named); 77 not root; 78 the lock folder is\n"
+        "not safe.");
 }
 
 void AddReadFlashCommand(CLI::App& app, Arguments& a) {
@@ -449,12 +453,23 @@ void DefineCommandLine(CLI::App& app, Arguments& a) {
         "SCENARIO+SCENARIO... plugs several emulated enclosures.\n"
         "DISK is a physical disk number (see 'raidctl disks') or a device path such as\n"
         "/dev/loop0. Run 'raidctl COMMAND --help' for the options of a command.\n"
-        "Exit codes: 0 success, 1 usage (list: no enclosure found), 2 cannot open the\n"
-        "disk, 3 command failed or no reply, 4 smart: a disk's SMART verdict is Error.\n"
-        "5 a firmware file or image was refused, 6 a setting was answered but not\n"
-        "taken, 7 flash: the flash was changed but does not hold the file, 8 monitor:\n"
-        "another program drives the enclosures; monitor --once: health bits (see\n"
-        "'raidctl monitor --help').");
+        "Exit codes:\n"
+        "  0   success\n"
+        "  1   usage (list: no enclosure found)\n"
+        "  2   cannot open the disk\n"
+        "  3   the command failed or the controller did not answer\n"
+        "  4   smart: a disk's SMART verdict is Error\n"
+        "  5   a firmware file or image was refused (nothing written)\n"
+        "  6   a setting was answered but not taken\n"
+        "  7   flash: the flash was changed but does not hold the file\n"
+        "  64  monitor: usage\n"
+        "  69  the service is unavailable; monitor: no enclosure, none followed\n"
+        "  70  monitor: an error not foreseen\n"
+        "  75  busy: another program drives the enclosures, or flashes this one\n"
+        "  77  not authorized: not root; monitor: disks could not be opened\n"
+        "  78  monitor: the log folder is not usable; the lock folder is not safe\n"
+        "monitor --once: once its poll is done, the sum of its health bits, 0 to 31\n"
+        "(see 'raidctl monitor --help').");
     for (const auto add : kCommands) add(app, a);
 }
 
@@ -475,6 +490,14 @@ std::optional<std::uint32_t> ParseDecimal(std::string_view text, std::uint32_t m
     return value;
 }
 
+int UsageExitCode(Command command) {
+    return command == Command::Monitor ? kExitMonitorUsage : kExitUsage;
+}
+
+int InternalErrorExitCode(Command command) {
+    return command == Command::Monitor ? kExitInternal : kExitCommandFailed;
+}
+
 bool IsQueryCode(std::uint8_t code) {
     namespace cmd = device::cmd;
     return code == cmd::kIdentify || code == cmd::kInformation || code == cmd::kRebuildProgress ||
@@ -487,12 +510,6 @@ bool TakesParameters(std::uint8_t code) {
 
 ParseResult ParseArguments(std::span<const std::string_view> args) {
     ParseResult result;
-    // CLI11 reads an empty value after '=' as none at all; an empty scenario
-    // name is a typo, not the default.
-    if (std::find(args.begin(), args.end(), "--simulate=") != args.end()) {
-        result.error = "--simulate: needs a scenario name after '='";
-        return result;
-    }
     CLI::App app("raidctl: headless access to the RAID enclosures, for scripts and diagnostics",
                  "raidctl");
     DefineCommandLine(app, result.args);
@@ -519,6 +536,15 @@ ParseResult ParseArguments(std::span<const std::string_view> args) {
             result.error = "unknown command " + unread.front();
         result.error +=
             " (see 'raidctl" + (used.empty() ? "" : " " + used.front()->get_name()) + " --help')";
+        result.errorExit = UsageExitCode(result.args.command);
+        result.args.command = Command::None;
+    }
+    // CLI11 reads an empty value after '=' as none at all; an empty scenario
+    // name is a typo, not the default.
+    if (result.ok() && result.info.empty() &&
+        std::find(args.begin(), args.end(), "--simulate=") != args.end()) {
+        result.error = "--simulate: needs a scenario name after '='";
+        result.errorExit = UsageExitCode(result.args.command);
         result.args.command = Command::None;
     }
     return result;
@@ -545,7 +571,7 @@ std::optional<int> AnswerCommandLine(const ParseResult& parsed, std::ostream& ou
                                      std::ostream& err) {
     if (!parsed.ok()) {
         err << "raidctl: " << OneLine(parsed.error) << "\n";
-        return kExitUsage;
+        return parsed.errorExit;
     }
     if (!parsed.info.empty()) {
         out << parsed.info;

@@ -14,22 +14,6 @@
 
 namespace raid::cli {
 
-enum ExitCode : int {
-    kExitOk = 0,
-    kExitUsage = 1,
-    kExitCannotOpen = 2,
-    kExitCommandFailed = 3,
-    kExitSmartError = 4,
-    // check-firmware, flash, make-bin: the file or image was refused.
-    kExitRefused = 5,
-    // The enclosure answered a setting, but read back it still has the old one.
-    kExitSettingNotTaken = 6,
-    // flash: the flash was changed but does not hold the image.
-    kExitFlashUnknown = 7,
-    // monitor: the window program or another monitor drives the enclosures.
-    kExitHeldElsewhere = 8,
-};
-
 // None: --help or --version was given, or the command line is not valid.
 enum class Command {
     None,
@@ -49,6 +33,43 @@ enum class Command {
     MailSettings,
     Jobs,
 };
+
+// The exit codes of every command; docs/raidctl-exit-codes.md and the manual
+// page carry the same table.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitUsage = 1,
+    kExitCannotOpen = 2,
+    kExitCommandFailed = 3,
+    kExitSmartError = 4,
+    // check-firmware, flash, make-bin: the file or image was refused.
+    kExitRefused = 5,
+    // The enclosure answered a setting, but read back it still has the old one.
+    kExitSettingNotTaken = 6,
+    // flash: the flash was changed but does not hold the image.
+    kExitFlashUnknown = 7,
+    // From here on the values of sysexits.h: above the health bits (0..31)
+    // of `monitor --once`, so that no error of monitor reads as a health sum.
+    // monitor: the command line is not valid.
+    kExitMonitorUsage = 64,
+    // The service is not there; monitor: no enclosure and none followed.
+    kExitUnavailable = 69,
+    // monitor: an error the program did not foresee.
+    kExitInternal = 70,
+    // Busy: another program holds the machine lock, or the enclosure is
+    // being flashed.
+    kExitBusy = 75,
+    // Not authorized: this user may not drive the enclosures; monitor: the
+    // disks could not be opened for want of rights.
+    kExitNotAuthorized = 77,
+    // monitor: the log folder is not usable; the lock folder is not safe.
+    kExitConfig = 78,
+};
+
+// The exit code of a command line that is not valid, or of an error not
+// foreseen, for `command`: monitor's may not look like a health sum.
+int UsageExitCode(Command command);
+int InternalErrorExitCode(Command command);
 
 // The status poll interval of the window program's poll tick.
 inline constexpr std::uint32_t kDefaultMonitorIntervalMs = 5000;
@@ -113,6 +134,8 @@ struct ParseResult {
     std::string info;
     // Why the command line is not valid, on one line; empty when it is.
     std::string error;
+    // The exit code of that error: UsageExitCode of the command it names.
+    int errorExit = kExitUsage;
     bool ok() const { return error.empty(); }
 };
 
@@ -120,7 +143,8 @@ struct ParseResult {
 ParseResult ParseArguments(std::span<const std::string_view> args);
 
 // Where the program ends at its command line: prints the --help or --version
-// text on `out` (exit 0) or the error as one line on `err` (exit 1). Nullopt,
+// text on `out` (exit 0) or the error as one line on `err` (exit 1, monitor
+// 64). Nullopt,
 // with nothing printed, when a command is to run.
 std::optional<int> AnswerCommandLine(const ParseResult& parsed, std::ostream& out,
                                      std::ostream& err);

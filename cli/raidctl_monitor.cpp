@@ -4,9 +4,9 @@
 
 namespace raid::cli {
 
-static_assert(service::kRunOk == kExitOk && service::kRunBadLogFolder == kExitUsage &&
-              service::kRunCannotOpen == kExitCannotOpen &&
-              service::kRunNoEnclosure == kExitCommandFailed);
+static_assert(service::kRunOk == kExitOk && service::kRunBadLogFolder == kExitConfig &&
+              service::kRunCannotOpen == kExitNotAuthorized &&
+              service::kRunNoEnclosure == kExitUnavailable);
 
 int RunMonitor(Context& ctx, const Arguments& args, const MonitorOptions& options) {
     service::RunContext run{ctx.disks, ctx.clock, ctx.out, ctx.err};

@@ -1,7 +1,7 @@
 #pragma once
 // `raidctl monitor`: runs the monitor service (service/monitor_service.h) with
 // the command line's interval, poll count and output form, and gives back
-// its exit code: 0, 1 for an unusable log folder, 2 or 3 when there is no
+// its exit code: 0, 78 for an unusable log folder, 77 or 69 when there is no
 // enclosure to monitor, or with --once the health bit mask.
 #include "cli/raidctl_commands.h"
 #include "service/monitor_report.h"

@@ -3,90 +3,201 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
-#include <string_view>
+#include <sstream>
+#include <utility>
 
 namespace raid::platform {
 namespace {
 
-constexpr std::size_t kHolderTextMax = 256;
+// A command line longer than this is cut: one line of a message is enough.
+constexpr std::size_t kCommandTextMax = 160;
 
-// "raidgui 1234\n" as the holder wrote it; empty when unreadable or odd.
-std::string ReadHolder(int fd) {
-    char buffer[kHolderTextMax] = {};
-    const ssize_t got = ::pread(fd, buffer, sizeof buffer - 1, 0);
-    if (got <= 0) return {};
-    std::string_view text(buffer, static_cast<std::size_t>(got));
-    if (const auto end = text.find('\n'); end != std::string_view::npos) text = text.substr(0, end);
-    const auto space = text.rfind(' ');
-    if (space == std::string_view::npos || space == 0) return {};
-    const std::string_view pidText = text.substr(space + 1);
-    long pid = 0;
-    const auto [ptr, ec] = std::from_chars(pidText.data(), pidText.data() + pidText.size(), pid);
-    if (ec != std::errc() || ptr != pidText.data() + pidText.size() || pid <= 0) return {};
-    std::string name(text.substr(0, space));
-    for (char& c : name)
-        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) == 0x7F) c = '?';
-    return name + ", process " + std::to_string(pid);
+class FdGuard {
+public:
+    explicit FdGuard(int fd) : fd_(fd) {}
+    ~FdGuard() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FdGuard(const FdGuard&) = delete;
+    FdGuard& operator=(const FdGuard&) = delete;
+    int Get() const { return fd_; }
+    int Take() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+// At most `max` bytes of a file of /proc, which stat says are 0 bytes long.
+std::string ReadProcFile(const std::string& path, std::size_t max) {
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return text;
+    char buffer[4096];
+    while (text.size() < max) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return text;
 }
 
-void WriteHolder(int fd, const std::string& owner) {
-    const std::string text = owner + " " + std::to_string(::getpid()) + "\n";
-    if (::ftruncate(fd, 0) != 0) return;
-    // Who holds the lock is a courtesy for the refused: a short write only
-    // loses the name.
-    [[maybe_unused]] const ssize_t written = ::pwrite(fd, text.data(), text.size(), 0);
+// The words of /proc/PID/cmdline with blanks between them and control
+// characters shown as '?'; empty when it cannot be read.
+std::string CommandLineOf(int pid) {
+    std::string text = ReadProcFile("/proc/" + std::to_string(pid) + "/cmdline", 4096);
+    while (!text.empty() && text.back() == '\0') text.pop_back();
+    for (char& c : text) {
+        if (c == '\0')
+            c = ' ';
+        else if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) == 0x7F)
+            c = '?';
+    }
+    if (text.size() > kCommandTextMax) text = text.substr(0, kCommandTextMax) + "...";
+    return text;
+}
+
+template <typename Number>
+bool ParseNumber(std::string_view text, Number& value, int base) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    return !text.empty() && ec == std::errc() && end == text.data() + text.size();
+}
+
+// "fe:00:10952991": major and minor in hexadecimal, the inode in decimal.
+bool SameFile(std::string_view field, dev_t device, ino_t inode) {
+    const auto first = field.find(':');
+    const auto second = field.find(':', first == std::string_view::npos ? first : first + 1);
+    if (second == std::string_view::npos) return false;
+    unsigned major = 0, minor = 0;
+    unsigned long long number = 0;
+    return ParseNumber(field.substr(0, first), major, 16) &&
+           ParseNumber(field.substr(first + 1, second - first - 1), minor, 16) &&
+           ParseNumber(field.substr(second + 1), number, 10) && major == ::major(device) &&
+           minor == ::minor(device) && number == inode;
+}
+
+std::string OwnerText(uid_t uid) { return uid == 0 ? "root" : "user " + std::to_string(uid); }
+
+InstanceLock::Result Refusal(InstanceLock::Outcome outcome, std::string error) {
+    InstanceLock::Result result;
+    result.outcome = outcome;
+    result.error = std::move(error);
+    return result;
+}
+
+// A refused open or create: for want of rights, or for another reason.
+InstanceLock::Result OpenRefusal(int error, const std::string& what) {
+    const std::string text = what + ": " + std::strerror(error);
+    if (error == EACCES || error == EPERM)
+        return Refusal(InstanceLock::Outcome::NotPermitted,
+                       text +
+                           "; driving the enclosures directly needs root (or the running "
+                           "raid-monitor service)");
+    return Refusal(InstanceLock::Outcome::Failed, text);
+}
+
+// The folder opened once and checked through that descriptor, so that what
+// is checked is what the lock file is made in. Nullopt when it is safe.
+std::optional<InstanceLock::Result> OpenSafeFolder(const LockFolder& folder, int& dirFd) {
+    bool made = false;
+    if (folder.createIfMissing) {
+        if (::mkdir(folder.path.c_str(), 0755) == 0)
+            made = true;
+        else if (errno != EEXIST)
+            return OpenRefusal(errno, "cannot make the lock folder " + folder.path);
+    }
+    dirFd = ::open(folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dirFd < 0) {
+        const int error = errno;
+        struct stat st {};
+        if (::lstat(folder.path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+            return Refusal(InstanceLock::Outcome::Failed,
+                           "the lock folder " + folder.path + " is a symbolic link");
+        return OpenRefusal(error, "cannot open the lock folder " + folder.path);
+    }
+    struct stat st {};
+    if (::fstat(dirFd, &st) != 0)
+        return Refusal(InstanceLock::Outcome::Failed,
+                       "cannot check the lock folder " + folder.path + ": " + std::strerror(errno));
+    // Whatever the umask made of it.
+    if (made && ::fchmod(dirFd, 0755) == 0) st.st_mode = (st.st_mode & ~07777) | 0755;
+    if (st.st_uid != folder.owner)
+        return Refusal(InstanceLock::Outcome::Failed, "the lock folder " + folder.path +
+                                                          " belongs to " + OwnerText(st.st_uid) +
+                                                          ", not to " + OwnerText(folder.owner));
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return Refusal(InstanceLock::Outcome::Failed,
+                       "the lock folder " + folder.path + " is writable by group or others");
+    return std::nullopt;
 }
 
 }  // namespace
 
-std::string MachineLockDirectory() {
-    struct stat st {};
-    if (::stat("/run/lock", &st) == 0 && S_ISDIR(st.st_mode)) return "/run/lock";
-    return "/tmp";
+LockFolder MachineLockFolder() {
+    const char* override = std::getenv(kLockFolderVariable);
+    if (override != nullptr && *override != '\0') return {override, false, 0};
+    return {kMachineLockFolder, true, 0};
+}
+
+std::optional<int> FlockHolderPid(std::string_view procLocks, dev_t device, ino_t inode) {
+    std::istringstream lines{std::string(procLocks)};
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string id, kind, mandatory, mode, pid, file;
+        words >> id >> kind;
+        // "->" marks a process that waits for the lock, not one that holds it.
+        if (kind != "FLOCK") continue;
+        words >> mandatory >> mode >> pid >> file;
+        int value = 0;
+        if (SameFile(file, device, inode) && ParseNumber(std::string_view(pid), value, 10))
+            return value;
+    }
+    return std::nullopt;
 }
 
 InstanceLock::~InstanceLock() { Release(); }
 
-InstanceLock::Result InstanceLock::Acquire(const std::string& directory, const std::string& name,
-                                           const std::string& owner) {
+InstanceLock::Result InstanceLock::Acquire(const LockFolder& folder, const std::string& name) {
     Release();
-    Result result;
-    const std::string path = directory + "/" + name;
-    // Readable by everybody so that another user's copy can lock it too (flock
-    // needs no write access); O_NOFOLLOW because the folder is shared.
-    bool writable = true;
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0 && (errno == EACCES || errno == EROFS)) {
-        writable = false;
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    }
-    if (fd < 0) {
-        result.error = "cannot open the lock file " + path + ": " + std::strerror(errno);
-        return result;
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int rawDir = -1;
+    const auto unsafe = OpenSafeFolder(folder, rawDir);
+    FdGuard dir(rawDir);
+    if (unsafe) return *unsafe;
+
+    const std::string path = folder.path + "/" + name;
+    // 0600: flock needs no write access, so a file anyone may read is a
+    // file anyone may lock.
+    FdGuard file(
+        ::openat(dir.Get(), name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (file.Get() < 0) return OpenRefusal(errno, "cannot open the lock " + path);
+    struct stat st {};
+    if (::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return Refusal(Outcome::Failed, "the lock " + path + " is not a plain file");
+    if (::flock(file.Get(), LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
-        if (error == EWOULDBLOCK) {
-            result.outcome = Outcome::HeldElsewhere;
-            result.holder = ReadHolder(fd);
-        } else {
-            result.error = "cannot lock " + path + ": " + std::strerror(error);
+        if (error != EWOULDBLOCK)
+            return Refusal(Outcome::Failed, "cannot lock " + path + ": " + std::strerror(error));
+        Result result;
+        result.outcome = Outcome::HeldElsewhere;
+        const auto pid = FlockHolderPid(ReadProcFile("/proc/locks", 1 << 20), st.st_dev, st.st_ino);
+        if (pid && *pid > 0) {
+            result.holderPid = *pid;
+            result.holderCommand = CommandLineOf(*pid);
         }
-        ::close(fd);
         return result;
     }
-    if (writable) {
-        ::fchmod(fd, 0644);  // whatever the umask made of it
-        WriteHolder(fd, owner);
-    }
-    fd_ = fd;
-    result.outcome = Outcome::Acquired;
-    return result;
+    // A file left by an older copy may have other rights.
+    if ((st.st_mode & 07777) != 0600) ::fchmod(file.Get(), 0600);
+    fd_ = file.Take();
+    return {Outcome::Acquired, 0, {}, {}};
 }
 
 void InstanceLock::Release() {
@@ -96,14 +207,21 @@ void InstanceLock::Release() {
     fd_ = -1;
 }
 
+std::string HolderText(const InstanceLock::Result& result) {
+    if (result.holderPid <= 0) return "an unknown process";
+    std::string text = "pid " + std::to_string(result.holderPid);
+    if (!result.holderCommand.empty()) text += " (" + result.holderCommand + ")";
+    return text;
+}
+
 std::string RefusalText(const InstanceLock::Result& result, const std::string& path) {
     switch (result.outcome) {
         case InstanceLock::Outcome::Acquired:
             return {};
         case InstanceLock::Outcome::HeldElsewhere:
-            return "another program already manages the enclosures of this machine (" +
-                   (result.holder.empty() ? std::string("holder unknown") : result.holder) +
-                   "; lock " + path + ")";
+            return "another program already drives the enclosures of this machine: " +
+                   HolderText(result) + " holds the lock " + path;
+        case InstanceLock::Outcome::NotPermitted:
         case InstanceLock::Outcome::Failed:
             break;
     }

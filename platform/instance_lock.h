@@ -1,29 +1,52 @@
 #pragma once
 // One program at a time per machine drives the enclosures: an exclusive flock
-// on a lock file in a machine-wide folder, shared by the window program and
-// the monitor service. The lock goes with the process, so a crashed copy never
-// blocks the next start. The holder writes its name and process id into the
-// file so that a refused start can say who has it.
+// on a lock file in a folder only root can write, shared by the window
+// program and the monitor service. No other user can create the file or
+// open it to lock it, so none can keep the service from its enclosures. The
+// lock goes with the process, so a crashed copy never blocks the next start.
+// Who holds it is the kernel's word (/proc/locks), never the file's content.
+#include <sys/types.h>
+
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace raid::platform {
 
 inline constexpr const char* kInstanceLockName = "SAVI_GUI";
+// The service's runtime folder (systemd's RuntimeDirectory).
+inline constexpr const char* kMachineLockFolder = "/run/raid-monitor";
+// Names another folder for the lock, for tests of the programs; it must pass
+// the same checks as the default folder and is never created.
+inline constexpr const char* kLockFolderVariable = "RAID_LOCK_DIR";
 
-// /run/lock when it is a folder, else /tmp: both are shared by every user.
-std::string MachineLockDirectory();
+struct LockFolder {
+    std::string path;
+    // Made with mode 0755 when missing (its parent must exist).
+    bool createIfMissing = false;
+    // The owner the folder must have; it must not be a symbolic link nor
+    // writable by group or others.
+    uid_t owner = 0;
+};
+
+// kMachineLockFolder, made when missing; or the folder $RAID_LOCK_DIR names.
+// Owned by root either way.
+LockFolder MachineLockFolder();
 
 class InstanceLock {
 public:
     enum class Outcome {
         Acquired,
-        HeldElsewhere,  // another process holds it; see holder
-        Failed,         // the lock file could not be opened or locked; see error
+        HeldElsewhere,  // another process holds it; see holderPid
+        NotPermitted,   // this user may not create or open the lock file
+        Failed,         // the folder is not safe, or another error; see error
     };
     struct Result {
         Outcome outcome = Outcome::Failed;
-        std::string holder;  // "raidgui, process 1234"; empty when unknown
-        std::string error;   // why it failed, for Outcome::Failed
+        // The holder as the kernel knows it: 0 and empty when unknown.
+        int holderPid = 0;
+        std::string holderCommand;  // its command line, blanks between words
+        std::string error;          // why, for NotPermitted and Failed
     };
 
     InstanceLock() = default;
@@ -31,9 +54,8 @@ public:
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    // Takes the lock `directory`/`name` for `owner` (a program name). Never
-    // waits.
-    Result Acquire(const std::string& directory, const std::string& name, const std::string& owner);
+    // Takes the lock `folder`/`name` (created with mode 0600). Never waits.
+    Result Acquire(const LockFolder& folder, const std::string& name);
     void Release();
     bool Held() const { return fd_ >= 0; }
 
@@ -41,8 +63,16 @@ private:
     int fd_ = -1;
 };
 
-// One line for the user about a start that was refused: who holds the lock,
-// or why it could not be taken.
+// The process that holds a flock on the file (`device`, `inode`), read from
+// the text of /proc/locks; nullopt when none is listed.
+std::optional<int> FlockHolderPid(std::string_view procLocks, dev_t device, ino_t inode);
+
+// "pid 1234 (raidgui --simulate)", "pid 1234" when its command line cannot
+// be read, or "an unknown process".
+std::string HolderText(const InstanceLock::Result& result);
+
+// One line for the user about a lock that was not taken: who holds it, or
+// why it could not be taken.
 std::string RefusalText(const InstanceLock::Result& result, const std::string& path);
 
 }  // namespace raid::platform

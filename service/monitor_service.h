@@ -88,11 +88,13 @@ struct RunPlan {
     std::function<void(std::uint32_t poll, const std::string& line)> printLine;
 };
 
-// What RunMonitor returns when it does not return a health mask.
+// What RunMonitor returns when it does not return a health mask: values of
+// sysexits.h, above every health mask (0..31), so that a script never reads
+// an error as a health sum.
 inline constexpr int kRunOk = 0;
-inline constexpr int kRunBadLogFolder = 1;
-inline constexpr int kRunCannotOpen = 2;
-inline constexpr int kRunNoEnclosure = 3;
+inline constexpr int kRunNoEnclosure = 69;   // EX_UNAVAILABLE
+inline constexpr int kRunCannotOpen = 77;    // EX_NOPERM: disks refused for want of rights
+inline constexpr int kRunBadLogFolder = 78;  // EX_CONFIG
 
 // Runs until plan.polls polls are done (0: no limit), options.stop says so,
 // or with plan.once after the first poll and SMART read; polls start

@@ -281,11 +281,12 @@ TEST(RaidctlProgram, HelpVersionAndOneLineUsageErrors) {
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out, "raidctl v0.50.11-5\n");
 
-    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
-             {"status", "--bogus"}, {"monitor", "--polls", "5s"}, {}}) {
+    // monitor's is above its health bits.
+    for (const auto& [words, code] : std::vector<std::pair<std::vector<std::string>, int>>{
+             {{"status", "--bogus"}, 1}, {{"monitor", "--polls", "5s"}, 64}, {{}, 1}}) {
         const CommandResult r = raidctl(words);
         const std::string line = testing::PrintToString(words);
-        EXPECT_EQ(r.exitCode, 1) << line;
+        EXPECT_EQ(r.exitCode, code) << line;
         EXPECT_EQ(r.out, "") << line;
         EXPECT_EQ(r.err.rfind("raidctl: ", 0), 0u) << line << ": " << r.err;
         EXPECT_EQ(Lines(r.err).size(), 1u) << line << ": " << r.err;
@@ -307,6 +308,11 @@ protected:
         std::string dir = (fs::temp_directory_path() / "raidctl-e2e.XXXXXX").string();
         ASSERT_NE(mkdtemp(dir.data()), nullptr);
         tempDir_ = dir;
+        // A lock of the tests' own, apart from a service this machine may run.
+        lockDir_ = tempDir_ / "lock";
+        fs::create_directory(lockDir_);
+        fs::permissions(lockDir_, fs::perms(0755));
+        setenv("RAID_LOCK_DIR", lockDir_.c_str(), 1);
 
         // Which physical disk number the loop device got: all of /sys/block
         // is numbered, so it depends on the machine.
@@ -324,6 +330,7 @@ protected:
     }
 
     void TearDown() override {
+        unsetenv("RAID_LOCK_DIR");
         mount_.Stop();
         if (!tempDir_.empty()) {
             std::error_code ec;
@@ -344,6 +351,7 @@ protected:
 
     SimMount mount_;
     fs::path tempDir_;
+    fs::path lockDir_;
     int diskNumber_ = -1;
 };
 
@@ -622,34 +630,50 @@ TEST_F(RaidctlLoopTest, MonitorFollowsEnclosuresAndWritesMetrics) {
     EXPECT_NE(day.find("D1 HDD2 was removed"), std::string::npos) << day;
 }
 
-// Needs no root: the simulated enclosures.
-TEST(OneProgramPerMachine, ASecondMonitorAndTheWindowNameTheHolder) {
-    std::string dir = (fs::temp_directory_path() / "raid-lock-e2e.XXXXXX").string();
-    ASSERT_NE(mkdtemp(dir.data()), nullptr);
-    const fs::path tempDir = dir;
-    Background first({RAIDCTL_PATH, "--simulate", "monitor", "--log-dir", tempDir.string()},
-                     tempDir / "first.out", tempDir / "first.err");
+TEST_F(RaidctlLoopTest, OneProgramPerMachineDrivesTheEnclosuresAndTheOthersNameIt) {
+    const fs::path logDir = tempDir_ / "logs";
+    fs::create_directory(logDir);
+    const std::vector<std::string> monitorWords = {RAIDCTL_PATH, "monitor", "--log-dir",
+                                                   logDir.string()};
+    Background first(monitorWords, tempDir_ / "first.out", tempDir_ / "first.err");
     ASSERT_TRUE(first.Started());
-    const bool running = WaitFor(
-        [&] { return ReadFile(tempDir / "first.err").find("monitoring") != std::string::npos; },
-        kCommandTimeoutMs);
-    ASSERT_TRUE(running) << ReadFile(tempDir / "first.err");
-    const std::string pid = "process " + std::to_string(first.Pid());
+    ASSERT_TRUE(WaitFor([&] { return Lines(ReadFile(tempDir_ / "first.out")).size() >= 3; },
+                        kCommandTimeoutMs))
+        << ReadFile(tempDir_ / "first.err");
+    // The kernel's holder and its command line, as /proc shows them.
+    const std::string holder =
+        "pid " + std::to_string(first.Pid()) + " (" + RAIDCTL_PATH + " monitor --log-dir";
 
-    const CommandResult second = RunCommand(
-        {RAIDCTL_PATH, "--simulate", "monitor", "--log-dir", tempDir.string(), "--polls", "1"},
-        kCommandTimeoutMs);
-    EXPECT_EQ(second.exitCode, 8) << second.err;
-    EXPECT_NE(second.err.find("raidctl monitor, " + pid), std::string::npos) << second.err;
+    // A second monitor waits and says for whom, once; a signal ends the wait.
+    const fs::path waitErr = tempDir_ / "second.err";
+    Background second(monitorWords, tempDir_ / "second.out", waitErr);
+    ASSERT_TRUE(second.Started());
+    ASSERT_TRUE(WaitFor([&] { return !ReadFile(waitErr).empty(); }, kCommandTimeoutMs));
+    EXPECT_EQ(ReadFile(waitErr).rfind("raidctl: waiting for the lock held by " + holder, 0), 0u)
+        << ReadFile(waitErr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(Lines(ReadFile(waitErr)).size(), 1u) << ReadFile(waitErr);
+    const auto signalled = Clock::now();
+    second.Signal(SIGTERM);
+    EXPECT_EQ(second.Wait(10000), std::optional<int>(0));
+    EXPECT_LT(Clock::now() - signalled, std::chrono::seconds(1));
+
+    // The commands that change an enclosure, and the health check, are busy.
+    const std::string disk = std::to_string(diskNumber_);
+    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
+             {RAIDCTL_PATH, "buzzer", disk, "on"},
+             {RAIDCTL_PATH, "monitor", "--once", "--log-dir", logDir.string()}}) {
+        const CommandResult busy = RunCommand(words, kCommandTimeoutMs);
+        EXPECT_EQ(busy.exitCode, 75) << words[1] << ": " << busy.err;
+        EXPECT_NE(busy.err.find(holder), std::string::npos) << busy.err;
+    }
 #ifdef RAIDGUI_PATH
-    const CommandResult window = RunCommand({RAIDGUI_PATH, "--simulate"}, kCommandTimeoutMs);
+    const CommandResult window = RunCommand({RAIDGUI_PATH}, kCommandTimeoutMs);
     EXPECT_EQ(window.exitCode, 3) << window.err;
-    EXPECT_NE(window.err.find("raidctl monitor, " + pid), std::string::npos) << window.err;
+    EXPECT_NE(window.err.find(holder), std::string::npos) << window.err;
 #endif
     first.Signal(SIGTERM);
     EXPECT_EQ(first.Wait(10000), std::optional<int>(0));
-    std::error_code ec;
-    fs::remove_all(tempDir, ec);
 }
 
 TEST_F(RaidctlLoopTest, FlashWithBackupThenReadFlashGivesBackTheImage) {

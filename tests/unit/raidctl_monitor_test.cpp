@@ -183,12 +183,12 @@ TEST_F(RaidctlMonitorTest, NothingToMonitor) {
     options.logDir = logDir_;
     Arguments args;
     args.command = Command::Monitor;
-    EXPECT_EQ(RunMonitor(ctx, args, options), kExitCommandFailed);
+    EXPECT_EQ(RunMonitor(ctx, args, options), kExitUnavailable);
     EXPECT_TRUE(Has(err.str(), "No Drive found!")) << err.str();
     EXPECT_TRUE(fs::is_empty(logDir_));
 
     options.logDir = logDir_ / "missing";
-    EXPECT_EQ(RunMonitor(ctx, args, options), kExitUsage);
+    EXPECT_EQ(RunMonitor(ctx, args, options), kExitConfig);
     EXPECT_TRUE(Has(err.str(), "does not exist or is not a folder")) << err.str();
 }
 

@@ -135,7 +135,7 @@ TEST(RaidctlSettingArguments, BuzzerAndBackupPeriod) {
     }
 
     const auto help = Parse({"--help"});
-    for (const char* part : {"  buzzer  ", "  backup-period  ", "6 a setting was answered"})
+    for (const char* part : {"  buzzer  ", "  backup-period  ", "\n  6   a setting was answered"})
         EXPECT_TRUE(Has(help.info, part)) << part << "\n" << help.info;
     const auto buzzerHelp = Parse({"buzzer", "--help"});
     EXPECT_TRUE(Has(buzzerHelp.info, "Usage: raidctl buzzer [OPTIONS] DISK MUTE\n"))

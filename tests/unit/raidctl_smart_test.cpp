@@ -68,7 +68,7 @@ TEST(RaidctlSmartArguments, DiskIsRequiredAndTheHelpNamesExitFour) {
     EXPECT_TRUE(Has(help.info, "4 a disk's verdict is Error.")) << help.info;
     const auto main = ParseArguments(std::vector<std::string_view>{"--help"});
     EXPECT_TRUE(Has(main.info, "  smart  ")) << main.info;
-    EXPECT_TRUE(Has(main.info, "4 smart: a disk's SMART verdict is Error.")) << main.info;
+    EXPECT_TRUE(Has(main.info, "\n  4   smart: a disk's SMART verdict is Error\n")) << main.info;
     EXPECT_EQ(kExitSmartError, 4);
 }
 
