@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "tests/bus/private_system_bus.h"
 
@@ -12,6 +13,7 @@ namespace raid::test_support {
 namespace {
 
 using testing::HasSubstr;
+using testing::Not;
 
 const std::string kService = "org.raidenclosure.Manager1";
 constexpr int kNotAuthorized = 77;
@@ -93,6 +95,51 @@ TEST_F(ServiceClientsTest, PolkitDecidesWhoChangesSettings) {
     // Root is allowed by polkit.
     const RunResult root = Root({"buzzer", "0", "off"});
     EXPECT_EQ(root.exitCode, 0) << root.err;
+}
+
+// An 8 KiB firmware file the emulated enclosure takes: the format's
+// signature and GUID, its type byte and a configuration block at 0x1000.
+std::string FirmwareFile() {
+    std::string image(0x2000, '\0');
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 13 + (i >> 7));
+    const unsigned char guid[16] = {0xEF, 0x6D, 0x16, 0xAE, 0xDC, 0x6F, 0x4C, 0x47,
+                                    0x9B, 0xA4, 0xB6, 0xAA, 0xE4, 0xB6, 0x9A, 0x84};
+    image.replace(0x80, 4, "VEXT");
+    image.replace(0x84, 16, reinterpret_cast<const char*>(guid), 16);
+    image[0x95] = 0x5A;
+    image.replace(16, 3, std::string("\x00\x10\x00", 3));
+    return image;
+}
+
+TEST_F(ServiceClientsTest, FlashRunsAsAJobOfTheServiceWithTheSameOutput) {
+    const std::filesystem::path file = logs_ / "fw.bin";
+    std::ofstream(file, std::ios::binary) << FirmwareFile();
+    std::filesystem::permissions(logs_, std::filesystem::perms::all);
+
+    const RunResult refused = User({"flash", "0", file.string(), "--yes"});
+    EXPECT_EQ(refused.exitCode, kNotAuthorized) << refused.out << refused.err;
+    EXPECT_THAT(refused.err, HasSubstr("not authorized"));
+    EXPECT_THAT(refused.out, Not(HasSubstr("Process 1 / 3")));  // nothing erased
+
+    // The backup is written by the client, as the calling user.
+    const std::filesystem::path backup = logs_ / "backup.bin";
+    const RunResult flash =
+        Root({"flash", "0", file.string(), "--yes", "--backup", backup.string()});
+    ASSERT_EQ(flash.exitCode, 0) << flash.out << flash.err << service_->Output();
+    const std::filesystem::path local = logs_ / "local.bin";
+    const RunResult direct =
+        Root({"--simulate", "flash", "0", file.string(), "--yes", "--backup", local.string()});
+    ASSERT_EQ(direct.exitCode, 0) << direct.err;
+    EXPECT_EQ(flash.out.substr(0, flash.out.find("saved ")),
+              direct.out.substr(0, direct.out.find("saved ")));
+    EXPECT_THAT(flash.out, HasSubstr("SPI Verify OK\n"));
+    EXPECT_EQ(std::filesystem::file_size(backup), 0x8000u);
+
+    const RunResult jobs = User({"jobs", "--wait"});
+    EXPECT_EQ(jobs.exitCode, 0) << jobs.err;
+    EXPECT_THAT(jobs.out, HasSubstr("Device1  ended 0"));
+    // Polled again after the job: status answers.
+    EXPECT_EQ(User({"status"}).exitCode, 0);
 }
 
 }  // namespace
