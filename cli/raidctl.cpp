@@ -81,7 +81,8 @@ int AskServiceHealth(raid::cli::Context& ctx, const QDBusConnection& connection)
     return static_cast<int>(values[0].toUInt());
 }
 
-int RunMonitorCommand(raid::cli::Context& ctx, const raid::cli::Arguments& args) {
+int RunMonitorCommand(raid::cli::Context& ctx, const raid::cli::Arguments& args,
+                      raid::service::BusFront& bus) {
     using namespace raid;
     if (args.once && !args.simulate && !args.direct) {
         const QDBusConnection system = QDBusConnection::systemBus();
@@ -113,13 +114,12 @@ int RunMonitorCommand(raid::cli::Context& ctx, const raid::cli::Arguments& args)
     // One owner per machine: clients reach the enclosures through this
     // process once it owns the service's name, which it takes when the first
     // discovery is published (READY=1), so that no client sees it empty.
-    service::BusFront bus;
     if (!args.once) {
         options.bus = &bus;
         options.notify = [&bus, &ctx](const std::string& what) {
             if (what == "READY=1") {
                 std::string noBus;
-                if (bus.Start(noBus))
+                if (bus.Running() || bus.Start(noBus))
                     bus.SetState("serving", true);
                 else
                     ctx.err << "raidctl: serving no clients: " << noBus << "\n";
@@ -228,9 +228,23 @@ int main(int argc, char** argv) {
         // In this process, one program per machine drives the enclosures, as
         // the window program: held until the command ends.
         platform::InstanceLock lock;
+        // A service that waits for the lock owns its name meanwhile and
+        // answers every call "busy", saying whom it waits for.
+        service::BusFront monitorBus;
+        const auto notify = [&monitorBus, &args](const std::string& what) {
+            const std::string status = "STATUS=";
+            if (args.command == cli::Command::Monitor && !args.once &&
+                what.rfind(status + "waiting", 0) == 0) {
+                std::string noBus;
+                if (monitorBus.Running() || monitorBus.Start(noBus))
+                    monitorBus.SetState(what.substr(status.size()), false);
+            } else if (what == status && monitorBus.Running()) {
+                monitorBus.SetState("starting", false);
+            }
+            platform::NotifyServiceManager(what);
+        };
         if (!remote && cli::HoldsMachineLock(args)) {
-            const cli::LockWait wait{clock, [] { return stopSignal.load(); },
-                                     platform::NotifyServiceManager};
+            const cli::LockWait wait{clock, [] { return stopSignal.load(); }, notify};
             if (const auto code = cli::TakeMachineLock(lock, platform::MachineLockFolder(), args,
                                                        std::cerr, wait))
                 return *code;
@@ -245,7 +259,7 @@ int main(int argc, char** argv) {
             case cli::Command::Smart:
                 return cli::RunSmartVia(ctx, args, access);
             case cli::Command::Monitor:
-                return RunMonitorCommand(ctx, args);
+                return RunMonitorCommand(ctx, args, monitorBus);
             case cli::Command::Query:
                 return cli::RunQuery(ctx, args);
             case cli::Command::Buzzer:

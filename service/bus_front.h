@@ -48,6 +48,7 @@ public:
     // Publish may be called before: it only keeps the snapshot then.
     bool Start(std::string& why);
     void Stop();
+    bool Running() const { return manager_ != nullptr; }
 
     // From the monitor loop: the enclosures as the last poll left them, the
     // machine's disks and the health bits with their texts.

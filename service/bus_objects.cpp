@@ -54,6 +54,12 @@ int DiskNumberOf(const QString& text, const std::vector<platform::DiskInfo>& dis
 void Authorize(BusFront& front, const QDBusMessage& message, const char* action,
                const QVariantMap& options, const client::DeviceStatus* enclosure,
                std::function<void()> granted) {
+    const auto now = front.Current();
+    if (!now.serving) {
+        front.Connection().send(
+            message.createErrorReply(bus::kErrorBusy, QString::fromStdString(now.state)));
+        return;
+    }
     AuthorizationRequest ask;
     ask.caller = message.service();
     ask.action = action;
@@ -85,11 +91,6 @@ void Authorize(BusFront& front, const QDBusMessage& message, const char* action,
 void AuthorizeSetting(BusFront& front, const QDBusMessage& message, const char* action,
                       BusRequest request, const QVariantMap& options) {
     const auto now = front.Current();
-    if (!now.serving) {
-        front.Connection().send(
-            message.createErrorReply(bus::kErrorBusy, QString::fromStdString(now.state)));
-        return;
-    }
     request.message = message;
     const auto* enclosure = front.Device(now, request.index);
     Authorize(front, message, action, options, enclosure,
@@ -144,6 +145,10 @@ uint ManagerObject::GetHealth(const QVariantMap& options, QStringList&) {
 
 client::ManagedObjects ManagerObject::GetManagedObjects() {
     client::ManagedObjects objects;
+    if (const auto now = front_.Current(); !now.serving) {
+        sendErrorReply(bus::kErrorBusy, QString::fromStdString(now.state));
+        return objects;
+    }
     for (const auto* child : findChildren<EnclosureObject*>(QString(), Qt::FindDirectChildrenOnly))
         objects.insert(
             QDBusObjectPath(QString(bus::kEnclosuresPath) + "/" + QString::number(child->index())),

@@ -1,11 +1,16 @@
 // The service on a private system bus with the real polkitd, and raidctl as
 // an unprivileged user and as root: what a user may read, what polkit keeps
 // from them, and that the answers equal the in-process ones.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "tests/bus/private_system_bus.h"
 
@@ -95,6 +100,40 @@ TEST_F(ServiceClientsTest, PolkitDecidesWhoChangesSettings) {
     // Root is allowed by polkit.
     const RunResult root = Root({"buzzer", "0", "off"});
     EXPECT_EQ(root.exitCode, 0) << root.err;
+}
+
+// A service that finds the lock taken owns its name meanwhile, answers every
+// call "busy" naming the holder from the kernel's view, and serves once it
+// has the lock.
+TEST(ServiceWaitingForTheLock, AnswersBusyNamingTheHolderThenServes) {
+    PrivateSystemBus bus;
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("raid-lock-test-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir / "logs");
+    std::filesystem::permissions(dir, std::filesystem::perms(0755));
+    const int held = ::open((dir / "SAVI_GUI").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    auto service =
+        bus.Start(RunAs::Root, {RAIDCTL, "monitor", "--log-dir", (dir / "logs").string()},
+                  {"RAID_LOCK_DIR=" + dir.string()});
+    ASSERT_TRUE(bus.WaitForName(kService)) << service->Output();
+
+    const RunResult busy = bus.Run(RunAs::TestUser, {RAIDCTL, "status"});
+    EXPECT_EQ(busy.exitCode, kBusy) << busy.out << busy.err;
+    EXPECT_THAT(busy.err,
+                HasSubstr("waiting for the lock held by pid " + std::to_string(::getpid())));
+
+    ::close(held);
+    RunResult served;
+    for (int i = 0; i < 50; ++i) {
+        served = bus.Run(RunAs::TestUser, {RAIDCTL, "status"});
+        if (served.exitCode != kBusy) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    EXPECT_NE(served.exitCode, kBusy) << served.err << service->Output();
+    service.reset();
+    std::filesystem::remove_all(dir);
 }
 
 // An 8 KiB firmware file the emulated enclosure takes: the format's
