@@ -150,7 +150,7 @@ int RunSmartVia(Context& ctx, const Arguments& args, client::EnclosureAccess& ac
             code = kExitSmartError;
         }
     }
-    for (const auto& note : notes) ctx.err << "raidctl: " << note << "\n";
+    for (const auto& note : notes) ctx.err << "raidctl: " << OneLine(note) << "\n";
     return code;
 }
 

@@ -174,7 +174,8 @@ int PrintAnswer(Context& ctx, bool json, const client::StatusAnswer& answer) {
         else
             PrintStatusText(answer.devices, ctx.out);
     }
-    for (const auto& note : answer.notes) ctx.err << "raidctl: " << note << "\n";
+    // A note may come from the service: one line each, whatever it holds.
+    for (const auto& note : answer.notes) ctx.err << "raidctl: " << OneLine(note) << "\n";
     return answer.outcome;
 }
 

@@ -6,6 +6,7 @@
 #include <QDBusError>
 #include <QDBusUnixFileDescriptor>
 #include <algorithm>
+#include <filesystem>
 #include <cerrno>
 #include <cstring>
 
@@ -110,7 +111,15 @@ std::optional<QDBusObjectPath> FindEnclosure(const QDBusConnection& connection,
     }
     OrgRaidenclosureManager1ManagerInterface manager(bus::kServiceName, bus::kManagerPath,
                                                      connection);
-    auto reply = manager.FindEnclosure(QString::fromStdString(disk), OptionsOf(options));
+    // A link such as /dev/disk/by-id/... is followed here, where the caller
+    // named it: the service matches the device paths it lists.
+    std::string named = disk;
+    if (!disk.empty() && disk.front() == '/') {
+        std::error_code ec;
+        const auto real = std::filesystem::canonical(disk, ec);
+        if (!ec) named = real.string();
+    }
+    auto reply = manager.FindEnclosure(QString::fromStdString(named), OptionsOf(options));
     reply.waitForFinished();
     if (reply.isError()) {
         Refusal(reply.error(), answer);
