@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "tests/bus/private_system_bus.h"
+#include "tests/emulated_firmware.h"
 
 namespace raid::test_support {
 namespace {
@@ -136,23 +137,9 @@ TEST(ServiceWaitingForTheLock, AnswersBusyNamingTheHolderThenServes) {
     std::filesystem::remove_all(dir);
 }
 
-// An 8 KiB firmware file the emulated enclosure takes: the format's
-// signature and GUID, its type byte and a configuration block at 0x1000.
-std::string FirmwareFile() {
-    std::string image(0x2000, '\0');
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 13 + (i >> 7));
-    const unsigned char guid[16] = {0xEF, 0x6D, 0x16, 0xAE, 0xDC, 0x6F, 0x4C, 0x47,
-                                    0x9B, 0xA4, 0xB6, 0xAA, 0xE4, 0xB6, 0x9A, 0x84};
-    image.replace(0x80, 4, "VEXT");
-    image.replace(0x84, 16, reinterpret_cast<const char*>(guid), 16);
-    image[0x95] = 0x5A;
-    image.replace(16, 3, std::string("\x00\x10\x00", 3));
-    return image;
-}
-
 TEST_F(ServiceClientsTest, FlashRunsAsAJobOfTheServiceWithTheSameOutput) {
     const std::filesystem::path file = logs_ / "fw.bin";
-    std::ofstream(file, std::ios::binary) << FirmwareFile();
+    std::ofstream(file, std::ios::binary) << EmulatedFirmwareFile();
     std::filesystem::permissions(logs_, std::filesystem::perms::all);
 
     const RunResult refused = User({"flash", "0", file.string(), "--yes"});

@@ -6,7 +6,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QString>
@@ -17,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/bus/logind_inhibitors.h"
 #include "tests/bus/private_system_bus.h"
 
 namespace raid::test_support {
@@ -53,29 +53,7 @@ protected:
             << logind->Output();
     }
 
-    // logind's ListInhibitors as "what|who|why|mode" lines.
-    std::vector<std::string> Inhibitors() {
-        const QDBusMessage reply = connection.call(
-            QDBusMessage::createMethodCall(kLogind, kLogindPath, kManager, "ListInhibitors"),
-            QDBus::Block, 5000);
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1) {
-            ADD_FAILURE() << "ListInhibitors: " << reply.errorMessage().toStdString();
-            return {};
-        }
-        const QDBusArgument list = reply.arguments().front().value<QDBusArgument>();
-        std::vector<std::string> lines;
-        list.beginArray();
-        while (!list.atEnd()) {
-            QString what, who, why, mode;
-            uint uid = 0, pid = 0;
-            list.beginStructure();
-            list >> what >> who >> why >> mode >> uid >> pid;
-            list.endStructure();
-            lines.push_back((what + "|" + who + "|" + why + "|" + mode).toStdString());
-        }
-        list.endArray();
-        return lines;
-    }
+    std::vector<std::string> Inhibitors() { return ListedInhibitors(connection); }
 
     PrivateSystemBus bus;
     QDBusConnection connection;

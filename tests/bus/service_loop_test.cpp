@@ -1,0 +1,281 @@
+// The service on a private system bus reaching an emulated enclosure through
+// the kernel (raid-sim-fuse and a loop device), not its --simulate stand-in:
+// what a user reads, a flash as a job that nothing else interleaves with, the
+// shutdown inhibitor it takes from a logind stand-in, and a flash outliving
+// its client. Needs root, FUSE, loop devices and python3-dbusmock; fails
+// naming what is missing.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QString>
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/protocol.h"
+#include "sim/fuse/sim_mount.h"
+#include "sim/knock_decoder.h"
+#include "tests/bus/logind_inhibitors.h"
+#include "tests/bus/private_system_bus.h"
+#include "tests/e2e/json_field.h"
+#include "tests/emulated_firmware.h"
+
+namespace raid::test_support {
+namespace {
+
+namespace fs = std::filesystem;
+using sim::fuse::SimMount;
+using testing::HasSubstr;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+const std::string kService = "org.raidenclosure.Manager1";
+const QString kLogind = "org.freedesktop.login1";
+const QString kLogindPath = "/org/freedesktop/login1";
+// Discovery probes physical disks 0..9 only.
+constexpr int kProbedDisks = 10;
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The command codes the controller saw, in order, rebuilt from the trace of
+// reads as the emulator's own decoder rebuilds them.
+std::vector<std::uint8_t> Commands(const std::vector<std::uint32_t>& trace) {
+    sim::KnockDecoder decoder;
+    std::vector<std::uint8_t> codes;
+    for (const std::uint32_t lba : trace) {
+        if (decoder.Feed(lba) == sim::KnockDecoder::Event::Complete)
+            codes.push_back(decoder.Block()[12]);
+    }
+    return codes;
+}
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+class ServiceLoopTest : public testing::Test {
+protected:
+    void SetUp() override {
+        const std::string missing = SimMount::MissingPrerequisites();
+        ASSERT_EQ(missing, "") << "the service's loop-device tests need root, /dev/fuse, loop "
+                                  "devices, losetup and fusermount3; missing: "
+                               << missing;
+        ASSERT_TRUE(fs::exists(SIM_FUSE_PATH)) << "raid-sim-fuse was not built: " << SIM_FUSE_PATH;
+        const std::string error = mount_.Start(SIM_FUSE_PATH, {"--scenario", "raid1"});
+        ASSERT_EQ(error, "");
+        std::string dir = (fs::temp_directory_path() / "raid-service-loop.XXXXXX").string();
+        ASSERT_NE(mkdtemp(dir.data()), nullptr);
+        temp_ = dir;
+        // The clients write and the test user reads files here.
+        fs::permissions(temp_, fs::perms(0755));
+        // A machine lock of the test's own, apart from a service this machine
+        // may run; root-owned and 0755 as the lock requires.
+        const fs::path lock = temp_ / "lock";
+        fs::create_directory(lock);
+        fs::permissions(lock, fs::perms(0755));
+        lockEnv_ = "RAID_LOCK_DIR=" + lock.string();
+
+        // Which physical disk the loop device is depends on the machine.
+        const RunResult disks = Root({"disks", "--json"});
+        ASSERT_EQ(disks.exitCode, 0) << disks.err;
+        const auto at = disks.out.find("\"devicePath\":\"" + mount_.LoopDevice() + "\"");
+        ASSERT_NE(at, std::string::npos) << mount_.LoopDevice() << " is not among " << disks.out;
+        const auto from = disks.out.rfind('{', at);
+        const std::string object = disks.out.substr(from, disks.out.find('}', at) - from + 1);
+        disk_ = JsonField(object, "number").value_or("");
+        ASSERT_LT(std::stoi(disk_), kProbedDisks)
+            << mount_.LoopDevice() << " is physical disk " << disk_
+            << "; discovery probes only disks 0.." << kProbedDisks - 1;
+    }
+
+    void TearDown() override {
+        service_.reset();
+        mount_.Stop();
+        std::error_code ec;
+        if (!temp_.empty()) fs::remove_all(temp_, ec);
+    }
+
+    // The service, reaching the enclosure through the loop device.
+    void StartService() {
+        fs::create_directories(temp_ / "logs");
+        service_ = bus.Start(
+            RunAs::Root,
+            {RAIDCTL, "monitor", "--log-dir", (temp_ / "logs").string(), "--interval-ms", "200"},
+            {lockEnv_});
+        ASSERT_TRUE(bus.WaitForName(kService)) << service_->Output();
+    }
+
+    RunResult User(std::vector<std::string> words) {
+        words.insert(words.begin(), RAIDCTL);
+        return bus.Run(RunAs::TestUser, words);
+    }
+    RunResult Root(std::vector<std::string> words) {
+        words.insert(words.begin(), RAIDCTL);
+        return bus.Run(RunAs::Root, words, 60s, {lockEnv_});
+    }
+
+    // Stops the service and reads the flash's first 8 KiB in-process.
+    std::string FlashAfterService() {
+        service_.reset();
+        const fs::path out = temp_ / "read.bin";
+        const RunResult read =
+            Root({"--direct", "read-flash", disk_, out.string(), "--length", "0x2000"});
+        EXPECT_EQ(read.exitCode, 0) << read.out << read.err;
+        return ReadFile(out);
+    }
+
+    fs::path WriteFirmware() {
+        const fs::path file = temp_ / "fw.bin";
+        std::ofstream(file, std::ios::binary) << EmulatedFirmwareFile();
+        fs::permissions(file, fs::perms(0644));
+        return file;
+    }
+
+    PrivateSystemBus bus;
+    SimMount mount_;
+    fs::path temp_;
+    std::string lockEnv_;
+    std::string disk_;
+    std::unique_ptr<BusProcess> service_;
+};
+
+TEST_F(ServiceLoopTest, AUserReadsThroughTheServiceWhatRootReadsInProcess) {
+    // This enclosure only: other tests on the machine may attach theirs.
+    const RunResult direct = Root({"--direct", "status", disk_, "--json"});
+    ASSERT_EQ(direct.exitCode, 0) << direct.err;
+    ASSERT_THAT(direct.out, HasSubstr(mount_.LoopDevice()));
+    ASSERT_NO_FATAL_FAILURE(StartService());
+    const RunResult user = User({"status", disk_, "--json"});
+    EXPECT_EQ(user.exitCode, 0) << user.err << service_->Output();
+    EXPECT_EQ(user.out, direct.out) << service_->Output();
+}
+
+TEST_F(ServiceLoopTest, FlashJobKeepsThePollsOffAndHoldsAShutdownInhibitor) {
+    QDBusConnection connection =
+        QDBusConnection::connectToBus(QString::fromStdString(bus.address()), "service-loop-test");
+    // The next test's bus must not find this connection by its name.
+    const std::unique_ptr<const QString, void (*)(const QString*)> disconnect(
+        new QString(connection.name()), [](const QString* name) {
+            QDBusConnection::disconnectFromBus(*name);
+            delete name;
+        });
+    ASSERT_TRUE(connection.isConnected()) << connection.lastError().message().toStdString();
+    const auto logind = bus.Start(RunAs::Root, bus.DbusMock({"--template", "logind"}));
+    ASSERT_TRUE(bus.WaitForName(kLogind.toStdString())) << logind->Output();
+    ASSERT_NO_FATAL_FAILURE(StartService());
+    const fs::path file = WriteFirmware();
+    // The service's polls have reached the enclosure before the flash.
+    ASSERT_TRUE(WaitFor([&] { return Commands(mount_.Trace()).size() > 4; }, 10s));
+
+    ASSERT_TRUE(mount_.ClearTrace());
+    const RunResult flash = Root({"flash", disk_, file.string(), "--yes"});
+    ASSERT_EQ(flash.exitCode, 0) << flash.out << flash.err << service_->Output();
+    EXPECT_THAT(flash.out, HasSubstr("SPI Verify OK\n"));
+    // The service polls on after the job; its next poll ends the window below.
+    const auto flashOwn = std::set<std::uint8_t>{device::cmd::kEraseSpi, device::cmd::kWriteSpi,
+                                                 device::cmd::kReadSpi};
+    std::vector<std::uint8_t> codes;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            codes = Commands(mount_.Trace());
+            return !codes.empty() && !flashOwn.contains(codes.back());
+        },
+        10s))
+        << "the service did not poll the enclosure after the flash";
+    const auto firstErase = std::find(codes.begin(), codes.end(), device::cmd::kEraseSpi);
+    const auto lastRead =
+        std::find(codes.rbegin(), codes.rend(), device::cmd::kReadSpi).base();  // one past it
+    ASSERT_NE(firstErase, codes.end()) << "no erase in the trace";
+    ASSERT_LT(firstErase, lastRead) << "no read-back after the erase";
+    EXPECT_TRUE(std::count(firstErase, lastRead, device::cmd::kWriteSpi) > 0);
+    const auto other =
+        std::find_if(firstErase, lastRead, [&](std::uint8_t c) { return !flashOwn.contains(c); });
+    EXPECT_TRUE(other == lastRead)
+        << "command 0x" << std::hex << int{*other} << " reached the enclosure during the flash, "
+        << std::dec << (other - firstErase) << " commands after the first erase";
+
+    // The job blocked shutdown and sleep through logind, and let go.
+    const QDBusMessage calls =
+        connection.call(QDBusMessage::createMethodCall(kLogind, kLogindPath,
+                                                       "org.freedesktop.DBus.Mock", "GetCalls"),
+                        QDBus::Block, 5000);
+    ASSERT_EQ(calls.type(), QDBusMessage::ReplyMessage) << calls.errorMessage().toStdString();
+    std::vector<std::string> inhibits;
+    const QDBusArgument list = calls.arguments().front().value<QDBusArgument>();
+    list.beginArray();
+    while (!list.atEnd()) {
+        quint64 stamp = 0;
+        QString method;
+        std::string line;
+        list.beginStructure();
+        list >> stamp >> method;
+        list.beginArray();
+        while (!list.atEnd()) {
+            QDBusVariant v;
+            list >> v;
+            line += v.variant().toString().toStdString() + "|";
+        }
+        list.endArray();
+        list.endStructure();
+        if (method == "Inhibit") inhibits.push_back(line);
+    }
+    list.endArray();
+    EXPECT_THAT(inhibits,
+                testing::ElementsAre(testing::StartsWith("shutdown:sleep|raid-monitor|")));
+    EXPECT_THAT(inhibits, testing::Each(testing::EndsWith("|block|")));
+    EXPECT_TRUE(WaitFor([&] { return ListedInhibitors(connection).empty(); }, 5s))
+        << "an inhibitor outlived the job";
+
+    EXPECT_TRUE(FlashAfterService() == EmulatedFirmwareFile())
+        << "the flash does not hold the image";
+}
+
+TEST_F(ServiceLoopTest, AFlashOutlivesItsKilledClient) {
+    ASSERT_NO_FATAL_FAILURE(StartService());
+    const fs::path file = WriteFirmware();
+    // Slow replies make the flash take seconds, so the client dies mid-way.
+    ASSERT_EQ(mount_.Control("delay 15"), "");
+    const auto client =
+        bus.Start(RunAs::Root, {RAIDCTL, "flash", disk_, file.string(), "--yes"}, {lockEnv_});
+    ASSERT_TRUE(
+        WaitFor([&] { return client->Output().find("Process 2 / 3") != std::string::npos; }, 60s))
+        << client->Output();
+    ASSERT_EQ(::kill(client->pid(), SIGKILL), 0);
+    const RunResult running = User({"jobs"});
+    EXPECT_THAT(running.out, HasSubstr("running")) << "the flash ended before its client died";
+
+    const RunResult waited = User({"jobs", "--wait"});
+    EXPECT_EQ(waited.exitCode, 0) << waited.err;
+    EXPECT_THAT(waited.out, HasSubstr("ended 0"));
+    ASSERT_EQ(mount_.Control("delay 0"), "");
+    EXPECT_TRUE(FlashAfterService() == EmulatedFirmwareFile())
+        << "the flash does not hold the image";
+}
+
+}  // namespace
+}  // namespace raid::test_support
