@@ -145,7 +145,8 @@ bool ServedCommand(raid::cli::Command command) {
     using raid::cli::Command;
     return command == Command::Status || command == Command::Smart || command == Command::Buzzer ||
            command == Command::CheckFirmware || command == Command::Flash ||
-           command == Command::Jobs || command == Command::BackupPeriod;
+           command == Command::ReadFlash || command == Command::Jobs ||
+           command == Command::BackupPeriod;
 }
 
 // flash: a signal is told and, once the flash is being changed, refused
@@ -282,6 +283,7 @@ int main(int argc, char** argv) {
                 return cli::RunFlash(ctx, args, options);
             }
             case cli::Command::ReadFlash:
+                if (remote) return cli::RunReadFlashVia(ctx, args, *remote);
                 return cli::RunReadFlash(ctx, args);
             case cli::Command::MakeBin:
                 return cli::RunMakeBin(ctx, args);

@@ -41,6 +41,13 @@ bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes,
     return false;
 }
 
+// read-flash's OUT, whichever process read the flash.
+int SaveFlash(Context& ctx, const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    if (!WriteBytes(path, bytes, ctx.err)) return kExitCommandFailed;
+    ctx.out << "saved " << bytes.size() << " bytes of flash to " << path << "\n";
+    return kExitOk;
+}
+
 // The backup is the only copy of what the erase destroys: it is on disk
 // under its name, or the flash is not touched. No folders are made for it:
 // a mistyped path should stop the run, not hide the copy somewhere.
@@ -285,9 +292,8 @@ int RunReadFlash(Context& ctx, const Arguments& args) {
     const int index = found.index;
     const auto length = args.length ? args.length : firmware::WholeFlashLength(state, index);
     if (!length) {
-        const auto type = state.discovery.deviceSlots[static_cast<std::size_t>(index)].spiTypeByte;
-        ctx.err << "raidctl: the flash size of type " << HexByte(type)
-                << " is not known; give --length\n";
+        ctx.err << "raidctl: " << firmware::FlashSizeUnknownText(state, index)
+                << "; give --length\n";
         return kExitUsage;
     }
     firmware::FirmwareState fw;
@@ -298,9 +304,7 @@ int RunReadFlash(Context& ctx, const Arguments& args) {
         ctx.err << "raidctl: " << r.failureText << "\n";
         return kExitCommandFailed;
     }
-    if (!WriteBytes(args.outFile, r.bytes, ctx.err)) return kExitCommandFailed;
-    ctx.out << "saved " << r.bytes.size() << " bytes of flash to " << args.outFile << "\n";
-    return kExitOk;
+    return SaveFlash(ctx, args.outFile, r.bytes);
 }
 
 namespace {
@@ -354,6 +358,22 @@ int RunCheckFirmwareVia(Context& ctx, const Arguments& args, client::BusAccess& 
     if (!check) return code;
     ctx.out << "accepted for Device" << check->index + 1 << "\n";
     return kExitOk;
+}
+
+int RunReadFlashVia(Context& ctx, const Arguments& args, client::BusAccess& access) {
+    const auto answer = access.ReadFlash(args.disk, args.length.value_or(0), CallOptionsOf(args));
+    // The service's one refusal of a missing length: said with the command
+    // line's way to give one, as in-process.
+    if (answer.outcome == kExitUsage && !args.length && answer.notes.size() == 1) {
+        ctx.err << "raidctl: " << OneLine(answer.notes.front()) << "; give --length\n";
+        return kExitUsage;
+    }
+    if (answer.outcome != kExitOk) {
+        PrintNotes(ctx, answer.notes);
+        return answer.outcome;
+    }
+    // Written by this process, as the calling user.
+    return SaveFlash(ctx, args.outFile, answer.bytes);
 }
 
 int RunFlashVia(Context& ctx, const Arguments& args, const FlashOptions& options,

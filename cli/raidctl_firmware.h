@@ -31,10 +31,13 @@ int RunCheckFirmware(Context& ctx, const Arguments& args);
 int RunFlash(Context& ctx, const Arguments& args, const FlashOptions& options);
 int RunReadFlash(Context& ctx, const Arguments& args);
 
-// check-firmware and flash through the service: the same output and exit
+// check-firmware, read-flash and flash through the service: the same output and exit
 // codes; the flash runs as the service's job, which a signal here only
 // stops following (exit 75), never stops.
 int RunCheckFirmwareVia(Context& ctx, const Arguments& args, client::BusAccess& access);
+// read-flash through the service: the service reads, this process writes
+// OUT as the calling user.
+int RunReadFlashVia(Context& ctx, const Arguments& args, client::BusAccess& access);
 int RunFlashVia(Context& ctx, const Arguments& args, const FlashOptions& options,
                 client::BusAccess& access);
 

@@ -38,6 +38,9 @@ void Refusal(const QDBusError& error, Answer& answer) {
     } else if (name == bus::kErrorBusy) {
         answer.outcome = kBusy;
         answer.notes.push_back("busy: " + message);
+    } else if (name == bus::kErrorInvalidArgument) {
+        answer.outcome = kNotSent;
+        answer.notes.push_back(message);
     } else if (name == bus::kErrorNoSuchDisk) {
         answer.outcome = kCannotOpen;
         answer.notes.push_back(message);
@@ -128,6 +131,20 @@ std::optional<QDBusObjectPath> FindEnclosure(const QDBusConnection& connection,
     return reply.value();
 }
 
+// FindEnclosure for a call that answers with less than a status: the
+// refusal, or that no enclosure is there, said in `answer`.
+std::optional<QDBusObjectPath> EnclosureOn(const QDBusConnection& connection,
+                                           const std::string& disk, Answer& answer) {
+    StatusAnswer found;
+    const auto path = FindEnclosure(connection, disk, CallOptions{false}, found);
+    if (path) return path;
+    answer.outcome = found.outcome;
+    answer.notes = found.notes;
+    if (found.noneFound)
+        answer.notes.push_back("disk " + disk + " holds no enclosure (see 'raidctl list')");
+    return std::nullopt;
+}
+
 SettingAnswer SettingReply(QDBusPendingReply<uint, QStringList, QVariantMap>& reply) {
     SettingAnswer answer;
     reply.waitForFinished();
@@ -204,15 +221,8 @@ StatusAnswer BusAccess::Status(const std::string& disk) {
 
 SmartAnswer BusAccess::Smart(const std::string& disk) {
     SmartAnswer answer;
-    StatusAnswer found;
-    const auto path = FindEnclosure(connection_, disk, CallOptions{false}, found);
-    if (!path) {
-        answer.outcome = found.outcome;
-        answer.notes = found.notes;
-        if (found.noneFound)
-            answer.notes.push_back("disk " + disk + " holds no enclosure (see 'raidctl list')");
-        return answer;
-    }
+    const auto path = EnclosureOn(connection_, disk, answer);
+    if (!path) return answer;
     OrgRaidenclosureManager1EnclosureInterface enclosure(bus::kServiceName, path->path(),
                                                          connection_);
     auto reply = enclosure.GetSmart(OptionsOf(CallOptions{false}));
@@ -229,15 +239,8 @@ SmartAnswer BusAccess::Smart(const std::string& disk) {
 BusAccess::FirmwareCheckAnswer BusAccess::CheckFirmware(const std::string& disk,
                                                         const std::vector<std::uint8_t>& image) {
     FirmwareCheckAnswer answer;
-    StatusAnswer found;
-    const auto path = FindEnclosure(connection_, disk, CallOptions{false}, found);
-    if (!path) {
-        answer.outcome = found.outcome;
-        answer.notes = found.notes;
-        if (found.noneFound)
-            answer.notes.push_back("disk " + disk + " holds no enclosure (see 'raidctl list')");
-        return answer;
-    }
+    const auto path = EnclosureOn(connection_, disk, answer);
+    if (!path) return answer;
     OrgRaidenclosureManager1EnclosureInterface enclosure(bus::kServiceName, path->path(),
                                                          connection_);
     answer.index = enclosure.index();
@@ -283,6 +286,30 @@ FlashAnswer BusAccess::Flash(const std::string& disk, const std::vector<std::uin
     }
     FlashFollower follower(connection_, std::move(handlers));
     return follower.Run(path->path(), image, backup, options);
+}
+
+BusAccess::FlashReadAnswer BusAccess::ReadFlash(const std::string& disk, std::uint32_t length,
+                                                const CallOptions& options) {
+    // As much as the service may send: the whole addressable flash.
+    constexpr std::size_t kMaxFlashBytes = 16 * 1024 * 1024;
+    FlashReadAnswer answer;
+    const auto path = EnclosureOn(connection_, disk, answer);
+    if (!path) return answer;
+    OrgRaidenclosureManager1EnclosureInterface enclosure(bus::kServiceName, path->path(),
+                                                         connection_);
+    enclosure.setTimeout(options.interactive ? kInteractiveTimeoutMs : kQuietTimeoutMs);
+    auto reply = enclosure.ReadFlash(length, OptionsOf(options));
+    reply.waitForFinished();
+    if (reply.isError()) {
+        Refusal(reply.error(), answer);
+        return answer;
+    }
+    const QDBusUnixFileDescriptor fd = reply.value();
+    auto bytes = fd.isValid() ? ReadAll(fd.fileDescriptor(), kMaxFlashBytes) : std::nullopt;
+    if (!bytes || bytes->empty() || (length != 0 && bytes->size() != length))
+        return Nonsense(answer), answer;
+    answer.bytes = std::move(*bytes);
+    return answer;
 }
 
 bool BusAccess::Jobs(std::vector<JobRecord>& jobs, Answer& answer) {

@@ -35,6 +35,14 @@ public:
     FlashAnswer Flash(const std::string& disk, const std::vector<std::uint8_t>& image, bool backup,
                       FlashFollower::Handlers handlers, const CallOptions& options);
 
+    // The first `length` bytes of the enclosure's flash (0: the whole flash),
+    // read by the service between its polls.
+    struct FlashReadAnswer : Answer {
+        std::vector<std::uint8_t> bytes;
+    };
+    FlashReadAnswer ReadFlash(const std::string& disk, std::uint32_t length,
+                              const CallOptions& options);
+
     // The service's jobs, oldest first; false after saying why in `answer`.
     bool Jobs(std::vector<JobRecord>& jobs, Answer& answer);
 

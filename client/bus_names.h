@@ -20,6 +20,8 @@ inline constexpr const char* kErrorBusy = "org.raidenclosure.Manager1.Error.Busy
 inline constexpr const char* kErrorFailed = "org.raidenclosure.Manager1.Error.Failed";
 inline constexpr const char* kErrorNoSuchDisk = "org.raidenclosure.Manager1.Error.NoSuchDisk";
 inline constexpr const char* kErrorNoEnclosure = "org.raidenclosure.Manager1.Error.NoEnclosure";
+inline constexpr const char* kErrorInvalidArgument =
+    "org.raidenclosure.Manager1.Error.InvalidArgument";
 
 // The options key that asks polkit not to prompt (as udisks names it).
 inline constexpr const char* kNoInteraction = "auth.no_user_interaction";
@@ -28,6 +30,7 @@ inline constexpr const char* kNoInteraction = "auth.no_user_interaction";
 inline constexpr const char* kActionReadStatus = "org.raidenclosure.manager.read-status";
 inline constexpr const char* kActionSetBuzzer = "org.raidenclosure.manager.set-buzzer";
 inline constexpr const char* kActionFlash = "org.raidenclosure.manager.flash";
+inline constexpr const char* kActionReadFlash = "org.raidenclosure.manager.read-flash";
 inline constexpr const char* kActionSetBackupPeriod = "org.raidenclosure.manager.set-backup-period";
 
 }  // namespace raid::client::bus

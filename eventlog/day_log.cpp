@@ -1,8 +1,12 @@
 #include "eventlog/day_log.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "eventlog/event_lines.h"
@@ -47,6 +51,74 @@ bool LoadDay(EventLogState& state, const LogErrorReporter& report) {
 
 std::filesystem::path DayLogPath(const std::filesystem::path& programFolder, text::TimePoint now) {
     return programFolder / (text::FileDateText(now) + ".log");
+}
+
+bool IsDayLogName(std::string_view name) {
+    constexpr std::string_view kSuffix = ".log";
+    constexpr std::size_t kDigits = 6;
+    if (name.size() != kDigits + kSuffix.size() || !name.ends_with(kSuffix)) return false;
+    return std::all_of(name.begin(), name.begin() + kDigits,
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::vector<std::string> ListDayLogs(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        std::error_code typeError;
+        if (IsDayLogName(name) && it->is_regular_file(typeError) && !it->is_symlink(typeError))
+            names.push_back(std::move(name));
+    }
+    // yymmdd sorts as the days do.
+    std::sort(names.begin(), names.end(), std::greater<>());
+    return names;
+}
+
+std::optional<std::vector<std::uint8_t>> ReadDayLog(const std::filesystem::path& folder,
+                                                    std::string_view name, std::size_t limit,
+                                                    std::string& why) {
+    if (!IsDayLogName(name)) {
+        why = "not the name of a day file (yymmdd.log)";
+        return std::nullopt;
+    }
+    const std::string shown(name);
+    // The name is checked; a link in the folder is still not followed.
+    const int fd = ::open((folder / shown).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        why = errno == ENOENT ? "there is no day file " + shown
+                              : "the day file " + shown + " cannot be read";
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        why = "the day file " + shown + " is not a regular file";
+        return std::nullopt;
+    }
+    // One byte more than allowed tells a file that grew past the limit.
+    std::vector<std::uint8_t> bytes(
+        std::min<std::size_t>(static_cast<std::size_t>(st.st_size), limit) + 1);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(fd);
+            why = "the day file " + shown + " cannot be read";
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    if (done > limit) {
+        why = "the day file " + shown + " is larger than " + std::to_string(limit) + " bytes";
+        return std::nullopt;
+    }
+    bytes.resize(done);
+    return bytes;
 }
 
 bool OpenDay(EventLogState& state, const std::filesystem::path& path, bool firstStatusPending,

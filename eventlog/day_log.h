@@ -1,9 +1,14 @@
 #pragma once
 // The day's log file around EventLogLines: which file, when it is loaded,
 // when the list starts afresh, and saving with failures reported once.
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "common/text.h"
 #include "eventlog/event_log_state.h"
@@ -16,6 +21,21 @@ using LogErrorReporter = std::function<void(const std::string& message)>;
 
 // "<folder>/yymmdd.log" for the local day of `now`.
 std::filesystem::path DayLogPath(const std::filesystem::path& programFolder, text::TimePoint now);
+
+// True for a day file's name as DayLogPath makes it: six digits and ".log",
+// nothing before or after.
+bool IsDayLogName(std::string_view name);
+
+// The names of the day files in `folder` (regular files only), newest
+// first; none when the folder cannot be read.
+std::vector<std::string> ListDayLogs(const std::filesystem::path& folder);
+
+// The bytes of day file `name` in `folder`, when `name` is a day file's
+// name, the file is a regular file (not a link) and holds at most `limit`
+// bytes; otherwise none, with why in `why`.
+std::optional<std::vector<std::uint8_t>> ReadDayLog(const std::filesystem::path& folder,
+                                                    std::string_view name, std::size_t limit,
+                                                    std::string& why);
 
 // Brings `state` to the day whose file is `path`. When the file exists and no
 // lines are held, they are loaded from it (a failed load is reported and

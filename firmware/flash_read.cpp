@@ -1,5 +1,8 @@
 #include "firmware/flash_read.h"
 
+#include <algorithm>
+
+#include "common/text.h"
 #include "firmware/exclusive_operation.h"
 #include "firmware/spi_ranges.h"
 
@@ -26,6 +29,16 @@ std::optional<std::uint32_t> WholeFlashLength(const AppState& state, int deviceI
         return std::nullopt;
     return FlashSizeOfType(
         state.discovery.deviceSlots[static_cast<std::size_t>(deviceIndex)].spiTypeByte);
+}
+
+std::string FlashSizeUnknownText(const AppState& state, int deviceIndex) {
+    const bool known =
+        deviceIndex >= 0 && deviceIndex < std::min(state.discovery.deviceCount, kDeviceSlots);
+    if (!known) return "the flash size of an unknown device is not known";
+    return "the flash size of type " +
+           text::HexByte(
+               state.discovery.deviceSlots[static_cast<std::size_t>(deviceIndex)].spiTypeByte) +
+           " is not known";
 }
 
 FlashReadResult ReadFlash(AppState& state, FirmwareState& fw, device::CommandChannel& ch,

@@ -22,6 +22,9 @@ std::optional<std::uint32_t> FlashSizeOfType(std::uint8_t typeByte);
 // read it; none when the device or its type is not known.
 std::optional<std::uint32_t> WholeFlashLength(const AppState& state, int deviceIndex);
 
+// "the flash size of type XX is not known": why WholeFlashLength gave none.
+std::string FlashSizeUnknownText(const AppState& state, int deviceIndex);
+
 struct FlashReadResult {
     bool ok = false;
     std::vector<std::uint8_t> bytes;  // `length` bytes when ok

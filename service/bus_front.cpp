@@ -1,10 +1,16 @@
 #include "service/bus_front.h"
 
+#include <unistd.h>
+
 #include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
+#include <QDBusUnixFileDescriptor>
 #include <QMetaObject>
+#include <cerrno>
+#include <cstring>
 
 #include "client/bus_names.h"
+#include "client/flash_follower.h"
 #include "client/status_wire.h"
 #include "enclosure_adaptor.h"
 #include "job_adaptor.h"
@@ -126,6 +132,16 @@ void BusFront::SetState(const std::string& state, bool serving) {
                               {{"State", QString::fromStdString(state)}});
 }
 
+void BusFront::SetLogFolder(const std::filesystem::path& folder) {
+    std::lock_guard lock(mutex_);
+    logFolder_ = folder;
+}
+
+std::filesystem::path BusFront::LogFolder() const {
+    std::lock_guard lock(mutex_);
+    return logFolder_;
+}
+
 std::vector<BusRequest> BusFront::TakeRequests() {
     std::lock_guard lock(mutex_);
     return std::exchange(requests_, {});
@@ -153,6 +169,16 @@ void BusFront::AnswerCheck(const BusRequest& request, int outcome,
     QDBusMessage reply = request.message.createReply();
     reply << uint(outcome) << lines << texts;
     connection_.send(reply);
+}
+
+void BusFront::AnswerBytes(const BusRequest& request, const std::vector<std::uint8_t>& bytes) {
+    const int fd = client::SealedMemfd("raid-flash-read", bytes);
+    if (fd < 0)
+        return Refuse(request, bus::kErrorFailed,
+                      std::string("the bytes cannot be handed over: ") + std::strerror(errno));
+    QDBusUnixFileDescriptor handed(fd);  // a duplicate
+    ::close(fd);
+    connection_.send(request.message.createReply(QVariant::fromValue(handed)));
 }
 
 void BusFront::AnswerJob(const BusRequest& request, const QString& path) {

@@ -8,6 +8,7 @@
 #include <QDBusMessage>
 #include <QThread>
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,15 +25,16 @@ class FlashJob;
 
 // A request that polkit allowed, waiting for the monitor loop.
 struct BusRequest {
-    enum class Kind { SetBuzzer, SetBackupPeriod, CheckFirmware, Flash };
+    enum class Kind { SetBuzzer, SetBackupPeriod, CheckFirmware, Flash, ReadFlash };
     Kind kind = Kind::SetBuzzer;
     int index = 0;  // the enclosure
     bool mute = false;
     client::PeriodRequest period;
     std::vector<std::uint8_t> image;  // the service's own copy
     bool backup = false;
-    QString starter;       // the caller's unique bus name
-    QDBusMessage message;  // answered with BusFront::Answer
+    std::uint32_t length = 0;  // ReadFlash: 0 is the whole flash
+    QString starter;           // the caller's unique bus name
+    QDBusMessage message;      // answered with BusFront::Answer
 };
 
 class BusFront {
@@ -58,11 +60,17 @@ public:
     void EventLine(const std::string& line);
     // "serving", or why calls are answered busy.
     void SetState(const std::string& state, bool serving);
+    // Where the monitor keeps the event log's day files; the bus thread
+    // serves them itself, as they touch no device.
+    void SetLogFolder(const std::filesystem::path& folder);
+    std::filesystem::path LogFolder() const;
     std::vector<BusRequest> TakeRequests();
     void Answer(const BusRequest& request, const client::SettingAnswer& answer);
     // CheckFirmware's answer: outcome, notes and the texts of the check.
     void AnswerCheck(const BusRequest& request, int outcome, const std::vector<std::string>& notes,
                      const QVariantMap& texts);
+    // ReadFlash's answer: the bytes as a sealed memfd.
+    void AnswerBytes(const BusRequest& request, const std::vector<std::uint8_t>& bytes);
     // Flash's answer: the job's path.
     void AnswerJob(const BusRequest& request, const QString& path);
     // A refusal of `request` as a D-Bus error (`name`: client/bus_names.h).
@@ -107,6 +115,7 @@ private:
     mutable std::mutex mutex_;
     Snapshot snapshot_;
     std::vector<BusRequest> requests_;
+    std::filesystem::path logFolder_;
 };
 
 }  // namespace raid::service

@@ -1,7 +1,5 @@
 #include "service/bus_objects.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,8 +9,10 @@
 #include <functional>
 
 #include "client/bus_names.h"
+#include "client/flash_follower.h"
 #include "client/status_wire.h"
 #include "common/state.h"
+#include "eventlog/day_log.h"
 #include "service/authority.h"
 #include "service/bus_front.h"
 #include "service/flash_job.h"
@@ -141,6 +141,53 @@ uint ManagerObject::GetHealth(const QVariantMap& options, QStringList&) {
                   front_.Connection().send(message.createReply({uint(now.health), texts}));
               });
     return 0;
+}
+
+namespace {
+
+// A day file is a few hundred kilobytes; this bounds the reply whatever the
+// folder holds.
+constexpr std::size_t kMaxDayFileBytes = 4 * 1024 * 1024;
+
+}  // namespace
+
+QStringList ManagerObject::ListDayFiles(const QVariantMap& options) {
+    setDelayedReply(true);
+    Authorize(front_, message(), bus::kActionReadStatus, options, nullptr,
+              [this, message = message()] {
+                  QStringList names;
+                  const auto folder = front_.LogFolder();
+                  if (!folder.empty())
+                      for (const auto& name : eventlog::ListDayLogs(folder))
+                          names.push_back(QString::fromStdString(name));
+                  front_.Connection().send(message.createReply(names));
+              });
+    return {};
+}
+
+QByteArray ManagerObject::ReadDayFile(const QString& name, const QVariantMap& options) {
+    setDelayedReply(true);
+    // Only a bare day file name: never a path a client chose.
+    const std::string bare = name.toStdString();
+    if (!eventlog::IsDayLogName(bare)) {
+        connection().send(message().createErrorReply(
+            bus::kErrorInvalidArgument, "not the name of a day file (yymmdd.log, no folder)"));
+        return {};
+    }
+    Authorize(
+        front_, message(), bus::kActionReadStatus, options, nullptr,
+        [this, bare, message = message()] {
+            const auto folder = front_.LogFolder();
+            std::string why = "the service keeps no event log";
+            const auto bytes = folder.empty()
+                                   ? std::nullopt
+                                   : eventlog::ReadDayLog(folder, bare, kMaxDayFileBytes, why);
+            front_.Connection().send(
+                bytes ? message.createReply(QByteArray(reinterpret_cast<const char*>(bytes->data()),
+                                                       static_cast<qsizetype>(bytes->size())))
+                      : message.createErrorReply(bus::kErrorFailed, QString::fromStdString(why)));
+        });
+    return {};
 }
 
 client::ManagedObjects ManagerObject::GetManagedObjects() {
@@ -274,6 +321,24 @@ QDBusObjectPath EnclosureObject::Flash(const QDBusUnixFileDescriptor& image,
     return {};
 }
 
+QDBusUnixFileDescriptor EnclosureObject::ReadFlash(uint length, const QVariantMap& options) {
+    setDelayedReply(true);
+    // The whole addressable flash of any known chip; more is a mistake.
+    constexpr uint kMaxFlashBytes = 16 * 1024 * 1024;
+    if (length > kMaxFlashBytes) {
+        connection().send(message().createErrorReply(
+            bus::kErrorInvalidArgument,
+            "the length must be at most " + QString::number(kMaxFlashBytes) + " bytes"));
+        return {};
+    }
+    BusRequest request;
+    request.kind = BusRequest::Kind::ReadFlash;
+    request.index = index_;
+    request.length = length;
+    AuthorizeSetting(front_, message(), bus::kActionReadFlash, std::move(request), options);
+    return {};
+}
+
 JobObject::JobObject(std::shared_ptr<FlashJob> job, int index, QString starter)
     : job_(std::move(job)), index_(index), starter_(std::move(starter)) {}
 
@@ -312,17 +377,8 @@ bool JobObject::FromStarter() {
 QDBusUnixFileDescriptor JobObject::GetBackup() {
     if (!FromStarter()) return {};
     const std::vector<std::uint8_t> backup = job_->Backup();
-    const int fd = ::memfd_create("raid-flash-backup", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-    bool written = fd >= 0;
-    for (std::size_t done = 0; written && done < backup.size();) {
-        const ssize_t n = ::write(fd, backup.data() + done, backup.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        written = n > 0;
-        if (written) done += static_cast<std::size_t>(n);
-    }
-    if (!written || backup.empty() ||
-        ::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
-        if (fd >= 0) ::close(fd);
+    const int fd = backup.empty() ? -1 : client::SealedMemfd("raid-flash-backup", backup);
+    if (fd < 0) {
         sendErrorReply(bus::kErrorFailed, "the backup is not ready");
         return {};
     }

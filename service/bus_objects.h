@@ -30,6 +30,8 @@ public:
 public Q_SLOTS:
     QDBusObjectPath FindEnclosure(const QString& disk, const QVariantMap& options);
     uint GetHealth(const QVariantMap& options, QStringList& texts);
+    QStringList ListDayFiles(const QVariantMap& options);
+    QByteArray ReadDayFile(const QString& name, const QVariantMap& options);
     raid::client::ManagedObjects GetManagedObjects();
 
 Q_SIGNALS:
@@ -68,6 +70,7 @@ public Q_SLOTS:
     uint CheckFirmware(const QDBusUnixFileDescriptor& image, const QVariantMap& options,
                        QStringList& notes, QVariantMap& texts);
     QDBusObjectPath Flash(const QDBusUnixFileDescriptor& image, const QVariantMap& options);
+    QDBusUnixFileDescriptor ReadFlash(uint length, const QVariantMap& options);
     uint SetBuzzer(bool mute, const QVariantMap& options, QStringList& notes, QVariantMap& status);
     uint SetBackupPeriod(const QString& choice, uchar preset, uint days, uint hours,
                          const QVariantMap& options, QStringList& notes, QVariantMap& status);

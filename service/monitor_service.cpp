@@ -17,6 +17,7 @@
 #include "discovery/probe.h"
 #include "firmware/checked_device.h"
 #include "firmware/firmware_image.h"
+#include "firmware/flash_read.h"
 #include "firmware/upgrade.h"
 #include "mail/settings_file.h"
 #include "monitor/dispatcher.h"
@@ -190,6 +191,8 @@ private:
     // Firmware: a check answered at once, a flash as a job of its own.
     void CheckFirmware(const BusRequest& request);
     void StartFlash(const BusRequest& request, const std::string& where);
+    // A read of the flash, in this turn as any other command.
+    void ReadFlash(const BusRequest& request);
     void EndFinishedJobs();
     bool Flashing(int index) const;
     void ServeDeviceChanges(std::uint64_t now);
@@ -360,6 +363,9 @@ void MonitorRun::ServeBusRequests() {
             case BusRequest::Kind::Flash:
                 StartFlash(request, where);
                 break;
+            case BusRequest::Kind::ReadFlash:
+                ReadFlash(request);
+                break;
         }
         PublishToBus();
     }
@@ -376,6 +382,35 @@ void MonitorRun::CheckFirmware(const BusRequest& request) {
     texts.insert("deviceCode", QString::fromStdString(r.texts.deviceCode));
     texts.insert("fileCode", QString::fromStdString(r.texts.fileCode));
     options_.bus->AnswerCheck(request, answer.outcome, answer.notes, texts);
+}
+
+void MonitorRun::ReadFlash(const BusRequest& request) {
+    const auto length =
+        request.length ? request.length : firmware::WholeFlashLength(state_, request.index);
+    if (!length) {
+        options_.bus->Refuse(request, client::bus::kErrorInvalidArgument,
+                             firmware::FlashSizeUnknownText(state_, request.index));
+        return;
+    }
+    // A whole flash takes a while: the watchdog hears from the loop meanwhile.
+    class ReadHost final : public firmware::QuietUpgradeHost {
+    public:
+        explicit ReadHost(MonitorRun& run) : run_(run) {}
+        void Pump() override {
+            if (run_.ctx_.clock.NowMs() >= run_.lastPing_ + kPingMs) run_.Ping();
+        }
+
+    private:
+        MonitorRun& run_;
+    } host(*this);
+    firmware::FirmwareState fw;
+    const firmware::FlashReadResult r =
+        firmware::ReadFlash(state_, fw, ch_, host, request.index, 0, *length);
+    if (!r.ok) {
+        options_.bus->Refuse(request, client::bus::kErrorFailed, r.failureText);
+        return;
+    }
+    options_.bus->AnswerBytes(request, r.bytes);
 }
 
 void MonitorRun::StartFlash(const BusRequest& request, const std::string& where) {
@@ -463,6 +498,7 @@ int MonitorRun::Run() {
                  << " does not exist or is not a folder\n";
         return kRunBadLogFolder;
     }
+    if (options_.bus) options_.bus->SetLogFolder(options_.logDir);
     const bool following = static_cast<bool>(options_.deviceEvents);
     if (options_.mail) {
         mail_ = std::make_unique<MonitorMail>(

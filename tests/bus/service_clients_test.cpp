@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "tests/bus/private_system_bus.h"
@@ -48,6 +49,18 @@ protected:
         words.insert(words.begin(), RAIDCTL);
         return bus.Run(RunAs::Root, words);
     }
+    // A Manager method called by the test user with busctl, whose answer
+    // ("as 1 \"x\"", "ay 3 1 2 3") is plain to compare.
+    RunResult UserCallsManager(std::vector<std::string> method) {
+        std::vector<std::string> words = {"busctl",
+                                          "--system",
+                                          "call",
+                                          kService,
+                                          "/org/raidenclosure/Manager1",
+                                          "org.raidenclosure.Manager1.Manager"};
+        words.insert(words.end(), method.begin(), method.end());
+        return bus.Run(RunAs::TestUser, words);
+    }
 
     PrivateSystemBus bus;
     std::filesystem::path logs_;
@@ -78,6 +91,49 @@ TEST_F(ServiceClientsTest, AUserReadsWhatRootReadsInProcess) {
     const RunResult direct2 = Root({"--direct", "status"});
     EXPECT_EQ(direct2.exitCode, kBusy);
     EXPECT_THAT(direct2.err, HasSubstr(kService));
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(ServiceClientsTest, AUserReadsTheDayFilesButNoOtherPath) {
+    // The first poll writes the day's file.
+    std::filesystem::path today;
+    for (int i = 0; i < 100 && today.empty(); ++i) {
+        for (const auto& entry : std::filesystem::directory_iterator(logs_))
+            if (entry.path().extension() == ".log" && entry.file_size() > 0) today = entry.path();
+        if (today.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_FALSE(today.empty()) << service_->Output();
+    const std::string name = today.filename().string();
+    std::ofstream(logs_ / "notes.txt") << "not a day file\n";
+
+    const RunResult list = UserCallsManager({"ListDayFiles", "a{sv}", "0"});
+    ASSERT_EQ(list.exitCode, 0) << list.err << service_->Output();
+    EXPECT_EQ(list.out, "as 1 \"" + name + "\"\n");
+
+    const RunResult read = UserCallsManager({"ReadDayFile", "sa{sv}", name, "0"});
+    ASSERT_EQ(read.exitCode, 0) << read.err;
+    // The service's copy may have grown by a poll's lines since.
+    std::istringstream words(read.out);
+    std::string type;
+    std::size_t count = 0;
+    words >> type >> count;
+    std::string bytes;
+    for (int byte = 0; words >> byte;) bytes.push_back(static_cast<char>(byte));
+    EXPECT_EQ(type, "ay");
+    EXPECT_EQ(bytes.size(), count);
+    EXPECT_EQ(bytes, ReadFile(today).substr(0, bytes.size()));
+    EXPECT_FALSE(bytes.empty());
+
+    for (const std::string& bad :
+         {"../" + name, "sub/" + name, std::string("notes.txt"), name + "/"}) {
+        const RunResult refused = UserCallsManager({"ReadDayFile", "sa{sv}", bad, "0"});
+        EXPECT_NE(refused.exitCode, 0) << bad;
+        EXPECT_THAT(refused.err, HasSubstr("not the name of a day file")) << bad;
+    }
 }
 
 TEST_F(ServiceClientsTest, PolkitDecidesWhoChangesSettings) {
@@ -166,6 +222,28 @@ TEST_F(ServiceClientsTest, FlashRunsAsAJobOfTheServiceWithTheSameOutput) {
     EXPECT_THAT(jobs.out, HasSubstr("Device1  ended 0"));
     // Polled again after the job: status answers.
     EXPECT_EQ(User({"status"}).exitCode, 0);
+}
+
+TEST_F(ServiceClientsTest, ReadFlashGoesThroughTheServiceAndTheClientWritesOut) {
+    const std::filesystem::path file = logs_ / "fw.bin";
+    std::ofstream(file, std::ios::binary) << EmulatedFirmwareFile();
+    std::filesystem::permissions(logs_, std::filesystem::perms::all);
+    const RunResult flash = Root({"flash", "0", file.string(), "--yes"});
+    ASSERT_EQ(flash.exitCode, 0) << flash.err << service_->Output();
+
+    // Only the service's enclosure holds the new image: an in-process read
+    // of a fresh emulator would not.
+    const std::filesystem::path out = logs_ / "flash.bin";
+    const RunResult read = Root({"read-flash", "0", out.string()});
+    ASSERT_EQ(read.exitCode, 0) << read.err << service_->Output();
+    EXPECT_EQ(read.out, "saved 524288 bytes of flash to " + out.string() + "\n");
+    EXPECT_EQ(ReadFile(out).substr(0, 0x2000), EmulatedFirmwareFile());
+
+    const std::filesystem::path userOut = logs_ / "user.bin";
+    const RunResult refused = User({"read-flash", "0", userOut.string()});
+    EXPECT_EQ(refused.exitCode, kNotAuthorized) << refused.out << refused.err;
+    EXPECT_THAT(refused.err, HasSubstr("not authorized"));
+    EXPECT_FALSE(std::filesystem::exists(userOut));
 }
 
 }  // namespace
