@@ -300,7 +300,7 @@ void AddMailSettingsCommand(CLI::App& app, Arguments& a) {
         sub->add_flag("--require-tls{on}", *requireTls,
                       "first store whether mail may only go with TLS (default: on)")
             ->type_name("on|off")
-            ->check(CLI::IsMember({"on", "off"}));
+            ->check(CLI::IsMember({"on", "off"}).description(""));
     AddJsonFlag(*sub, a);
     sub->footer(
         "With --require-tls no mail goes without TLS: a server that does not offer\n"
