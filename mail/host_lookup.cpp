@@ -30,7 +30,6 @@ LookupResult SystemResolve(const std::string& host) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_ADDRCONFIG;
     addrinfo* list = nullptr;
     LookupResult result;
     const int status = ::getaddrinfo(host.c_str(), nullptr, &hints, &list);

@@ -307,7 +307,13 @@ TEST_F(SmtpSendTest, AServerWhoseStartTlsIsBrokenStillGetsTheMailInClear) {
 
 TEST_F(SmtpSendTest, TheNameLookupCountsAgainstTheConnectLimitAndNeverHoldsAStop) {
     ASSERT_TRUE(Serve({}));
+    // The system's resolver: "localhost" may name ::1 first, where nobody
+    // listens; the next address serves.
     MailJob job = Job();
+    job.settings.host = "localhost";
+    const SendReport local = Send(job);
+    ASSERT_TRUE(local.sent) << local.error;
+
     job.settings.host = "mail.test";
     SmtpOptions options;
     options.stageTimeout = 300ms;
@@ -317,7 +323,7 @@ TEST_F(SmtpSendTest, TheNameLookupCountsAgainstTheConnectLimitAndNeverHoldsAStop
     };
     const SendReport found = SendNotificationMail(job, options);
     ASSERT_TRUE(found.sent) << found.error;
-    EXPECT_EQ(server.Messages().size(), 1u);
+    EXPECT_EQ(server.Messages().size(), 2u);
 
     // A resolver that answers only at the end of the test.
     auto release = std::make_shared<std::promise<void>>();
