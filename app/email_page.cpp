@@ -173,6 +173,15 @@ void EmailPage::buildSetupPage(QWidget* page) {
         securityBox_->addItem(SecurityName(s));
     }
     connect(securityBox_, &QComboBox::currentIndexChanged, this, &EmailPage::onSecurityChosen);
+    requireTlsBox_ = new QCheckBox("Require TLS", page);
+    requireTlsBox_->setObjectName("requireTlsBox");
+    requireTlsBox_->setGeometry(kFieldLeft + 124, 57, 160, 22);
+    requireTlsBox_->setToolTip(
+        "Send nothing to a server that does not offer TLS with a valid certificate");
+    connect(requireTlsBox_, &QCheckBox::toggled, this, [this] {
+        settings_.pageChangedBits |= changed::kRequireTls;
+        showAuthenticationFields();
+    });
 
     QFont bold = font();
     bold.setBold(true);
@@ -204,7 +213,8 @@ void EmailPage::buildSetupPage(QWidget* page) {
     passwordEdit_->setStyleSheet("lineedit-password-character: 42;");  // "*"
     passwordEdit_->setValidator(new PasswordValidator(passwordEdit_));
     clearTextWarning_ = label(page, "clearTextWarningLabel",
-                              "Without security the password crosses the network in clear text.",
+                              "Without security the password goes in clear text to a server "
+                              "without STARTTLS.",
                               QRect(kLeft, 262, 432, 18));
     clearTextWarning_->setStyleSheet("color: #b00000;");
 }
@@ -281,7 +291,7 @@ void EmailPage::showAuthenticationFields() {
                                                       passwordEdit_}) {
         w->setVisible(on);
     }
-    clearTextWarning_->setVisible(on &&
+    clearTextWarning_->setVisible(on && !requireTlsBox_->isChecked() &&
                                   securityBox_->currentIndex() == static_cast<int>(Security::None));
 }
 
@@ -348,6 +358,7 @@ void EmailPage::fillFromSettings(bool keepSuppressBoxes) {
     // The security choice before the port, so that the port it brings
     // along is the stored one.
     securityBox_->setCurrentIndex(static_cast<int>(s.security));
+    requireTlsBox_->setChecked(s.requireTls);
     portEdit_->setText(Q(s.port));
     hostEdit_->setText(Q(s.host));
     senderNameEdit_->setText(Q(s.senderName));
@@ -373,6 +384,7 @@ void EmailPage::fillFromSettings(bool keepSuppressBoxes) {
 
 void EmailPage::fillDefaults() {
     securityBox_->setCurrentIndex(static_cast<int>(Security::None));
+    requireTlsBox_->setChecked(false);
     portEdit_->setText("25");
     timeOutEdit_->setText("0");
     authenticationBox_->setChecked(false);
@@ -403,6 +415,7 @@ MailPageFields EmailPage::pageFields() const {
     f.settings.password = S(passwordEdit_->text());
     f.settings.account = S(accountEdit_->text());
     f.settings.security = static_cast<Security>(securityBox_->currentIndex());
+    f.settings.requireTls = requireTlsBox_->isChecked();
     f.authentication = authenticationBox_->isChecked();
     f.suppressDiskFail = events_[0].suppress->isChecked();
     f.suppressDeviceRemoved = events_[1].suppress->isChecked();
@@ -436,11 +449,12 @@ void EmailPage::test() {
     }
 }
 
-void EmailPage::showSendResult(bool sent, const QString& error, bool testMail) {
+void EmailPage::showSendResult(bool sent, const QString& error, bool testMail,
+                               const QStringList& notes) {
     if (!sent) {
         tell(S(error), "Error");
     } else if (testMail) {
-        tell("Send mail Success!", kMessageCaption);
+        tell(S((QStringList{"Send mail Success!"} + notes).join("\n\n")), kMessageCaption);
     }
 }
 

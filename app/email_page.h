@@ -5,6 +5,7 @@
 // mail. It works on the settings in memory and the settings store; what it
 // needs of the window comes through EmailPageHooks. Laid out for the
 // window's page panel (460 x 348 pixels).
+#include <QStringList>
 #include <QWidget>
 #include <array>
 #include <functional>
@@ -68,8 +69,10 @@ public:
     // the test mail goes to hooks.sendTestMail.
     void test();
     // The end of a send started by Test: "Send mail Success!" for a test
-    // mail that went out, the error for one that did not.
-    void showSendResult(bool sent, const QString& error, bool testMail);
+    // mail that went out, followed by its notes (SendNotes), the error for
+    // one that did not.
+    void showSendResult(bool sent, const QString& error, bool testMail,
+                        const QStringList& notes = {});
 
     int subPage() const { return subPage_; }
     const std::vector<std::string>& addresses() const { return addresses_; }
@@ -117,6 +120,7 @@ private:
     QLineEdit* senderAddressEdit_ = nullptr;
     QLineEdit* timeOutEdit_ = nullptr;
     QComboBox* securityBox_ = nullptr;
+    QCheckBox* requireTlsBox_ = nullptr;
     QCheckBox* authenticationBox_ = nullptr;
     QLabel* accountLabel_ = nullptr;
     QLineEdit* accountEdit_ = nullptr;

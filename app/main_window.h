@@ -275,7 +275,11 @@ private:
     // E-mail (main_window_mail.cpp): the settings check at start-up, the
     // page's hooks and the end of a test mail.
     void checkMailSettings();
-    void onTestMailFinished(bool sent, const QString& error, bool testMail);
+    void onTestMailFinished(bool sent, const QString& error, bool testMail,
+                            const QStringList& notes);
+    // What a send that went out tells besides its success (SendNotes): on
+    // standard error and the last-result line.
+    void tellSendNotes(const std::vector<std::string>& notes);
     // The upgrade page (upgrade_page.cpp).
     void buildUpgradePage(QWidget* page);
     void wireUpgradePage();

@@ -45,7 +45,10 @@ MailThread::MainThreadWork MainWindow::mailThreadWork() {
     // A notification that did not go out is told on the last-result line: a
     // box would hold the mail thread until someone closes it.
     work.sendEnded = [this](const mail::SendReport& report) {
-        if (report.sent) return;
+        if (report.sent) {
+            tellSendNotes(mail::SendNotes(report));
+            return;
+        }
         // The error may quote the server: escaped for the terminal.
         std::fprintf(stderr, "raidgui: e-mail not sent: %s\n",
                      mail::EscapeControlCharacters(report.error).c_str());
@@ -54,8 +57,22 @@ MailThread::MainThreadWork MainWindow::mailThreadWork() {
     return work;
 }
 
-void MainWindow::onTestMailFinished(bool sent, const QString& error, bool testMail) {
-    emailPage_->showSendResult(sent, error, testMail);
+void MainWindow::tellSendNotes(const std::vector<std::string>& notes) {
+    if (notes.empty()) return;
+    std::string line = "E-mail: ";
+    for (const std::string& note : notes) {
+        std::fprintf(stderr, "raidgui: e-mail: %s\n", mail::EscapeControlCharacters(note).c_str());
+        line += (&note == &notes.front() ? "" : " / ") + note;
+    }
+    SetStatusPanel(4, line);
+}
+
+void MainWindow::onTestMailFinished(bool sent, const QString& error, bool testMail,
+                                    const QStringList& notes) {
+    std::vector<std::string> lines;
+    for (const QString& note : notes) lines.push_back(note.toStdString());
+    tellSendNotes(lines);
+    emailPage_->showSendResult(sent, error, testMail, notes);
 }
 
 }  // namespace raid::app

@@ -44,7 +44,7 @@ void BM_FormatNotification(benchmark::State& state) {
     header.messageId = "<id@example.com>";
     std::vector<std::string> body(static_cast<std::size_t>(state.range(0)),
                                   ".Device1 information : Mirroring(RAID1), F/W Rev. R105B07A");
-    for (auto _ : state) benchmark::DoNotOptimize(FormatMessage(header, body));
+    for (auto _ : state) benchmark::DoNotOptimize(FormatMessage(header, body, true));
 }
 BENCHMARK(BM_FormatNotification)->Arg(20)->Arg(10000);
 

@@ -1,7 +1,10 @@
 // Real time of one mail through the program's SMTP client, from connecting
 // to "Quit", against the tests' SMTP server on the loopback address
-// (python3-aiosmtpd): plain, with AUTH LOGIN, and with STARTTLS. The figure
-// is the client's and the local server's cost, without any network.
+// (python3-aiosmtpd): plain, with AUTH LOGIN, with STARTTLS and the test CA
+// besides the system's store, and with the STARTTLS a server offers
+// unasked checked against the system's store alone (the certificate does
+// not verify there: a warning). The figure is the client's and the local
+// server's cost, without any network.
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -34,7 +37,7 @@ std::unique_ptr<test_support::TestSmtpServer> Serve(const QStringList& options,
 }
 
 void SendLoop(benchmark::State& state, const QStringList& serverOptions, mail::Security security,
-              bool authenticate) {
+              bool authenticate, bool testCa = true) {
     const auto server = Serve(serverOptions, state);
     if (!server) return;
     mail::MailJob job;
@@ -52,7 +55,7 @@ void SendLoop(benchmark::State& state, const QStringList& serverOptions, mail::S
     job.message.body = {"[RAID GUI v0.50.11-5] E-Mail test!", "\n=========== [System Information]"};
     mail::SmtpOptions options;
     options.heloName = "bench.test";
-    if (certificates) options.caFile = certificates->caFile.string();
+    if (certificates && testCa) options.caFile = certificates->caFile.string();
     for (auto _ : state) {
         const mail::SendReport report = mail::SendNotificationMail(job, options);
         if (!report.sent) {
@@ -70,7 +73,8 @@ void BM_TestMailAuthLogin(benchmark::State& state) {
 }
 BENCHMARK(BM_TestMailAuthLogin)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_TestMailStartTls(benchmark::State& state) {
+// Against a server that offers STARTTLS with the test certificate.
+void StartTlsLoop(benchmark::State& state, mail::Security security, bool testCa) {
     if (!certificates) {
         state.SkipWithError("no test certificates (openssl)");
         return;
@@ -78,9 +82,18 @@ void BM_TestMailStartTls(benchmark::State& state) {
     SendLoop(state,
              {"--starttls", QString::fromStdString(certificates->serverCert.string()),
               QString::fromStdString(certificates->serverKey.string())},
-             mail::Security::StartTls, false);
+             security, false, testCa);
+}
+
+void BM_TestMailStartTls(benchmark::State& state) {
+    StartTlsLoop(state, mail::Security::StartTls, true);
 }
 BENCHMARK(BM_TestMailStartTls)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_TestMailUnaskedStartTlsSystemStore(benchmark::State& state) {
+    StartTlsLoop(state, mail::Security::None, false);
+}
+BENCHMARK(BM_TestMailUnaskedStartTlsSystemStore)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

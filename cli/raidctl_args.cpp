@@ -297,10 +297,23 @@ void AddMailSettingsCommand(CLI::App& app, Arguments& a) {
     CLI::App* sub = AddCommand(app, a, Command::MailSettings, "mail-settings",
                                "show the stored e-mail settings (the password hidden)");
     AddSettingsFileOption(*sub, a);
+    auto requireTls = std::make_shared<std::string>();
+    CLI::Option* option =
+        sub->add_flag("--require-tls{on}", *requireTls,
+                      "first store whether mail may only go with TLS (default: on)")
+            ->type_name("on|off")
+            ->check(CLI::IsMember({"on", "off"}).description(""));
     AddJsonFlag(*sub, a);
     sub->footer(
+        "With --require-tls no mail goes without TLS: a server that does not offer\n"
+        "STARTTLS, or whose certificate does not verify, gets nothing past EHLO.\n"
+        "Without it STARTTLS is used whenever the server offers it.\n"
         "Exit codes: 0 the settings were shown, or the file holds none; 1 usage; 3 the\n"
-        "settings file cannot be read or is not a settings file.");
+        "settings file cannot be read or is not a settings file, or --require-tls\n"
+        "found no settings or could not write them.");
+    sub->callback([&a, requireTls, option] {
+        if (option->count() > 0) a.requireTls = *requireTls == "on";
+    });
 }
 
 void AddJobsCommand(CLI::App& app, Arguments& a) {

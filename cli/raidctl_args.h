@@ -126,6 +126,8 @@ struct Arguments {
     // mail-test, mail-settings: the e-mail settings file (empty: the
     // machine-wide one).
     std::string settingsFile;
+    // mail-settings: store "Require TLS" on or off first (none: leave it).
+    std::optional<bool> requireTls;
 };
 
 struct ParseResult {

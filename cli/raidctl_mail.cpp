@@ -60,6 +60,7 @@ void PrintMailSettingsText(const std::string& file, const mail::MailSettingsStat
     row("E-Mail Host (SMTP)", m.host);
     row("Port", m.port);
     row("Security", mail::SecurityName(m.security));
+    row("Require TLS", m.requireTls ? "on" : "off");
     row("Time Out (Sec)", m.timeOut);
     row("Name", m.senderName);
     row("E-Mail Address", m.senderAddress);
@@ -90,6 +91,7 @@ void PrintMailSettingsJson(const std::string& file, const mail::MailSettingsStat
         j["host"] = m.host;
         j["port"] = m.port;
         j["security"] = mail::SecurityName(m.security);
+        j["requireTls"] = m.requireTls;
         j["timeOut"] = m.timeOut;
         j["senderName"] = m.senderName;
         j["senderAddress"] = m.senderAddress;
@@ -114,6 +116,13 @@ void PrintMailSettingsJson(const std::string& file, const mail::MailSettingsStat
 
 int RunMailSettings(const Arguments& args, std::ostream& out, std::ostream& err) {
     const std::string path = SettingsPath(args);
+    if (args.requireTls) {
+        mail::SettingsStore store(path);
+        if (const auto problem = mail::StoreRequireTls(store, *args.requireTls)) {
+            err << "raidctl: " << *problem << "\n";
+            return kExitCommandFailed;
+        }
+    }
     const auto settings = Load(path, err);
     if (!settings) return kExitCommandFailed;
     if (args.json) {
@@ -152,6 +161,9 @@ int RunMailTest(const Arguments& args, std::ostream& out, std::ostream& err) {
     if (!report.sent) {
         err << "raidctl: the test mail was not sent: " << Printable(report.error) << "\n";
         return kExitCommandFailed;
+    }
+    for (const std::string& note : mail::SendNotes(report)) {
+        err << "raidctl: warning: " << Printable(note) << "\n";
     }
     out << "Send mail Success! (to " << settings->settings.senderAddress << ")\n";
     return kExitOk;

@@ -52,8 +52,46 @@ std::string Recipients(const std::vector<std::string>& to) {
     return out;
 }
 
-// Splits one body entry at CR, LF and CR LF, and breaks overlong pieces.
-void AppendBodyLines(std::string& out, std::string_view entry) {
+// One line of the message body, dot-stuffed.
+void AppendLine(std::string& out, std::string_view line) {
+    if (!line.empty() && line.front() == '.') out += '.';
+    out.append(line);
+    out += "\r\n";
+}
+
+// One line of text as it is, broken where it is too long.
+void AppendPlain(std::string& out, std::string_view text) {
+    do {
+        const std::string_view line = Utf8Prefix(text, kMaxMessageLineLength);
+        const std::string_view cut = line.empty() ? text.substr(0, kMaxMessageLineLength) : line;
+        AppendLine(out, cut);
+        text.remove_prefix(cut.size());
+    } while (!text.empty());
+}
+
+// One line of text as quoted-printable, with soft line breaks.
+void AppendQuotedPrintable(std::string& out, std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string line;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool blank = c == ' ' || c == '\t';
+        // A blank at the end of a line would be lost on the way.
+        const bool literal = (c > ' ' && c < 0x7F && c != '=') || (blank && i + 1 < text.size());
+        const std::string piece = literal ? std::string(1, static_cast<char>(c))
+                                          : std::string{'=', kHex[c >> 4], kHex[c & 15]};
+        if (line.size() + piece.size() >= kMaxQuotedPrintableLength) {
+            AppendLine(out, line + "=");
+            line.clear();
+        }
+        line += piece;
+    }
+    AppendLine(out, line);
+}
+
+// Splits one body entry at CR, LF and CR LF and drops NUL bytes.
+std::vector<std::string> EntryLines(std::string_view entry) {
+    std::vector<std::string> lines;
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = std::min(entry.find_first_of("\r\n", start), entry.size());
@@ -61,17 +99,8 @@ void AppendBodyLines(std::string& out, std::string_view entry) {
         for (const char c : entry.substr(start, end - start)) {
             if (c != '\0') piece += c;
         }
-        std::string_view rest = piece;
-        do {
-            const std::string_view line = Utf8Prefix(rest, kMaxMessageLineLength);
-            const std::string_view cut =
-                line.empty() ? rest.substr(0, kMaxMessageLineLength) : line;
-            if (!cut.empty() && cut.front() == '.') out += '.';
-            out.append(cut);
-            out += "\r\n";
-            rest.remove_prefix(cut.size());
-        } while (!rest.empty());
-        if (end >= entry.size()) return;
+        lines.push_back(std::move(piece));
+        if (end >= entry.size()) return lines;
         start =
             end + (entry[end] == '\r' && end + 1 < entry.size() && entry[end + 1] == '\n' ? 2 : 1);
     }
@@ -142,10 +171,25 @@ std::string MakeMessageId(std::chrono::system_clock::time_point when, std::strin
     return text + std::string(IsHostName(domain) ? domain : "localhost") + ">";
 }
 
-std::string FormatMessage(const MessageHeader& header, const std::vector<std::string>& body) {
+bool HasEightBitText(const std::vector<std::string>& body) {
+    return std::any_of(body.begin(), body.end(),
+                       [](const std::string& line) { return !IsAscii(line); });
+}
+
+std::string FormatMessage(const MessageHeader& header, const std::vector<std::string>& body,
+                          bool eightBitMime) {
+    const bool ascii = !HasEightBitText(body);
+    const bool quoted = !ascii && !eightBitMime;
     std::string text;
-    for (const std::string& entry : body) AppendBodyLines(text, entry);
-    const bool ascii = IsAscii(text);
+    for (const std::string& entry : body) {
+        for (const std::string& line : EntryLines(entry)) {
+            if (quoted) {
+                AppendQuotedPrintable(text, line);
+            } else {
+                AppendPlain(text, line);
+            }
+        }
+    }
     std::string out;
     out += "Date: " + DateHeaderValue(header.date) + "\r\n";
     out += "From: " + Mailbox(header.senderName, header.senderAddress) + "\r\n";
@@ -154,7 +198,11 @@ std::string FormatMessage(const MessageHeader& header, const std::vector<std::st
     out += "Message-ID: " + header.messageId + "\r\n";
     out += "MIME-Version: 1.0\r\n";
     out += "Content-Type: text/plain; charset=UTF-8\r\n";
-    out += std::string("Content-Transfer-Encoding: ") + (ascii ? "7bit" : "8bit") + "\r\n";
+    out += std::string("Content-Transfer-Encoding: ") +
+           (ascii    ? "7bit"
+            : quoted ? "quoted-printable"
+                     : "8bit") +
+           "\r\n";
     out += "\r\n";
     return out + text;
 }

@@ -27,13 +27,21 @@ struct MessageHeader {
     std::string messageId;  // "<...@...>"
 };
 
+// Quoted-printable lines are at most this long (RFC 2045).
+inline constexpr std::size_t kMaxQuotedPrintableLength = 76;
+
 // Header lines (Date, From, To, Subject, Message-ID, MIME-Version,
 // Content-Type text/plain in UTF-8, Content-Transfer-Encoding), an empty line
-// and the body. A body line holding CR or LF is split there; lines longer
-// than kMaxMessageLineLength are broken (at a character boundary); a line
-// beginning with "." gets a second one; NUL bytes are dropped. Ends with CR
-// LF but without the final "." line.
-std::string FormatMessage(const MessageHeader& header, const std::vector<std::string>& body);
+// and the body. A body line holding CR or LF is split there; NUL bytes are
+// dropped. A body with 8-bit text goes as it is when `eightBitMime` (the
+// server takes 8BITMIME), its lines longer than kMaxMessageLineLength broken
+// at a character boundary; else as quoted-printable. A line beginning with
+// "." gets a second one. Ends with CR LF but without the final "." line.
+std::string FormatMessage(const MessageHeader& header, const std::vector<std::string>& body,
+                          bool eightBitMime);
+
+// True when a body line holds a byte beyond 7-bit ASCII.
+bool HasEightBitText(const std::vector<std::string>& body);
 
 // A header text on one line: each run of CR and LF becomes one space, NUL
 // and other control characters but tab are dropped.

@@ -34,10 +34,12 @@ bool MailSender::send(MailJob job) {
             MailJob done = std::move(job);  // frees SendBusy before the end is told
         }
         running_ = false;
+        QStringList notes;
+        for (const std::string& note : SendNotes(report)) notes << QString::fromStdString(note);
         QMetaObject::invokeMethod(
             this,
-            [this, report, testMail] {
-                Q_EMIT finished(report.sent, QString::fromStdString(report.error), testMail);
+            [this, report, testMail, notes] {
+                Q_EMIT finished(report.sent, QString::fromStdString(report.error), testMail, notes);
             },
             Qt::QueuedConnection);
     });

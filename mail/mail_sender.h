@@ -5,6 +5,7 @@
 // thread calls SendNotificationMail directly instead.
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <thread>
 
@@ -27,8 +28,8 @@ public:
 Q_SIGNALS:
     // Status bar text for a stage of the send (StatusBarText).
     void statusText(int panel, const QString& text);
-    // The send is over; SendBusy is free again.
-    void finished(bool sent, const QString& error, bool testMail);
+    // The send is over; SendBusy is free again. `notes`: SendNotes.
+    void finished(bool sent, const QString& error, bool testMail, const QStringList& notes);
 
 private:
     SmtpOptions options_;

@@ -9,6 +9,7 @@ namespace raid::mail {
 namespace {
 
 constexpr std::size_t kKeyByte = 16;
+constexpr char kRequireTlsValue[] = "RequireTLS";
 
 std::string RecipientValueName(std::size_t n) {
     char name[32];
@@ -118,6 +119,7 @@ std::optional<std::string> LoadMailSettings(SettingsStore& store, MailSettingsSt
     s.senderAddress = text("Addr");
     s.timeOut = text("TimeOut");
     s.security = ParseSecurity(text("Security"));
+    s.requireTls = store.ReadDword(kRequireTlsValue).value_or(0) != 0;
     // A missing record leaves the bytes held in memory to be decoded.
     if (const auto bytes = store.ReadBinary("ProductID")) {
         std::copy_n(bytes->begin(), std::min(bytes->size(), state.passwordRecord.size()),
@@ -148,7 +150,7 @@ std::optional<std::string> SaveMailSettings(SettingsStore& store, MailSettingsSt
                                             ShellFlags& flags, MailPageFields& fields) {
     MailSettings& f = fields.settings;
     if (f.port.empty()) {
-        f.port = "25";
+        f.port = f.security == Security::Tls ? "465" : "25";
         state.pageChangedBits |= changed::kPort;
     }
     if (f.timeOut.empty()) {
@@ -179,6 +181,10 @@ std::optional<std::string> SaveMailSettings(SettingsStore& store, MailSettingsSt
             put(changed::kTimeOut, "TimeOut", f.timeOut);
             put(changed::kAccount, "UserID", f.account);
             put(changed::kSecurity, "Security", SecurityName(f.security));
+            // Older files lack it; a missing value reads as off.
+            if (!existed || (bits & changed::kRequireTls) != 0) {
+                key.Set(RegValue::Dword(kRequireTlsValue, f.requireTls ? 1 : 0));
+            }
             key.Set(RegValue::Dword("EMailSend", mask));
             if (newRecord) {
                 key.Set(RegValue::Binary("ProductID", {record.begin(), record.end()}));
@@ -220,6 +226,17 @@ std::optional<std::string> SaveMailSettings(SettingsStore& store, MailSettingsSt
         ok = ok && (page.body.empty() ? RemoveTemplateFile(bodyFile, error)
                                       : WriteTemplateFile(bodyFile, page.body, error));
         if (!ok) return error;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> StoreRequireTls(SettingsStore& store, bool on) {
+    if (auto problem = store.Reload()) return problem;
+    if (!store.KeyExists()) return "No e-mail settings in " + store.file().string();
+    std::string error;
+    if (!store.Update([on](RegKey& key) { key.Set(RegValue::Dword(kRequireTlsValue, on ? 1 : 0)); },
+                      error)) {
+        return error;
     }
     return std::nullopt;
 }

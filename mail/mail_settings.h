@@ -38,6 +38,7 @@ inline constexpr std::uint16_t kPassword = 0x20;    // also a changed authentica
 inline constexpr std::uint16_t kRecipients = 0x40;  // set by the save
 inline constexpr std::uint16_t kAccount = 0x80;
 inline constexpr std::uint16_t kSecurity = 0x100;
+inline constexpr std::uint16_t kRequireTls = 0x200;
 }  // namespace changed
 
 // The connection and sender settings, by the names the page shows.
@@ -50,6 +51,8 @@ struct MailSettings {
     std::string password;       // clear text, or kErrorFormat
     std::string account;        // "UserID"
     Security security = Security::None;
+    // "RequireTLS" (dword, missing: off): never send without TLS.
+    bool requireTls = false;
 };
 
 struct MailSettingsState {
@@ -96,8 +99,8 @@ std::optional<std::string> CheckMailSettingsAtStartup(SettingsStore& store,
 std::optional<std::string> LoadMailSettings(SettingsStore& store, MailSettingsState& state,
                                             ShellFlags& flags, const platform::PumpHook& pump = {});
 
-// Stores what the page holds: an empty port becomes "25" and an empty
-// time-out "0" in `fields` (marked changed like an edit); with a key only
+// Stores what the page holds: an empty port becomes "25" (SSL/TLS: "465")
+// and an empty time-out "0" in `fields` (marked changed like an edit); with a key only
 // the changed connection fields are written, else all. Writes the
 // suppression mask, the password record when anything changed, the
 // recipients when they differ, the template folder, and the templates of
@@ -107,5 +110,10 @@ std::optional<std::string> LoadMailSettings(SettingsStore& store, MailSettingsSt
 // stay as they were, so OK can be pressed again.
 std::optional<std::string> SaveMailSettings(SettingsStore& store, MailSettingsState& state,
                                             ShellFlags& flags, MailPageFields& fields);
+
+// Stores "Require TLS" alone (raidctl mail-settings), into settings that
+// exist. Returns why not: no settings, a file that cannot be read or
+// written.
+std::optional<std::string> StoreRequireTls(SettingsStore& store, bool on);
 
 }  // namespace raid::mail

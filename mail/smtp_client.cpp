@@ -5,7 +5,10 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <algorithm>
+#include <cctype>
 #include <initializer_list>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <random>
 
@@ -41,34 +44,108 @@ std::optional<quint16> PortNumber(const std::string& text, Security security) {
     return static_cast<quint16>(port);
 }
 
+std::string RefusalText(const RefusedRecipient& r) {
+    return "The mail server refused RCPT TO <" + r.address + ">: " + r.reply;
+}
+
+std::string Reasons(const QList<QSslError>& errors) {
+    std::string reasons;
+    for (const QSslError& e : errors) {
+        if (!reasons.empty()) reasons += "; ";
+        reasons += e.errorString().toStdString();
+    }
+    return reasons;
+}
+
+// The TLS settings of every connection with `caFile` (empty: the system's
+// store alone), built once per process: loading a CA store costs more than
+// all the rest of a send. Never destroyed, so that a sender thread still
+// running at exit finds it.
+std::optional<QSslConfiguration> TlsConfiguration(const std::string& caFile, std::string& error) {
+    static std::mutex lock;
+    static auto* built = new std::map<std::string, QSslConfiguration>();
+    std::lock_guard<std::mutex> guard(lock);
+    if (const auto it = built->find(caFile); it != built->end()) return it->second;
+    QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
+    conf.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    if (!caFile.empty()) {
+        const auto extra = QSslCertificate::fromPath(Q(caFile), QSsl::Pem);
+        if (extra.isEmpty()) {
+            error = "No CA certificate in " + caFile;
+            return std::nullopt;
+        }
+        conf.setCaCertificates(QSslConfiguration::systemCaCertificates() + extra);
+    }
+    return built->emplace(caFile, conf).first->second;
+}
+
 // One connection to the mail host and the exchange over it. Every wait is
 // bounded by the stage limit and looks at the stop flag between slices.
 class Session {
 public:
     Session(const SmtpOptions& options, Millis limit, const SmtpEvents& events)
-        : options_(options), limit_(limit), events_(events) {}
+        : options_(options), limit_(limit), events_(events) {
+        // Opportunistic TLS takes a certificate that does not verify, as
+        // mail servers do among themselves; the person is warned.
+        QObject::connect(&socket_, &QSslSocket::sslErrors, &socket_,
+                         [this](const QList<QSslError>& errors) {
+                             if (!tolerateCertificate_) return;
+                             certificateProblems_ = Reasons(errors);
+                             socket_.ignoreSslErrors();
+                         });
+    }
     ~Session() { Close(); }
 
     const std::string& error() const { return error_; }
+    const std::vector<std::string>& warnings() const { return warnings_; }
+    // The opportunistic TLS handshake failed: this connection is lost, a
+    // new one may go in clear.
+    bool tlsBroken() const { return tlsBroken_; }
+    bool Offers(std::string_view extension) const {
+        return ehlo_ && OffersExtension(*ehlo_, extension);
+    }
 
     bool Open(const std::string& host, quint16 port, Security security) {
         host_ = host + ":" + std::to_string(port);
         Note("connecting to " + host_ + (security == Security::Tls ? " with TLS" : ""));
-        if (security != Security::None && !ConfigureTls()) return false;
+        if (security == Security::Tls && !ConfigureTls(false)) return false;
+        // The name lookup counts against the connect stage's limit.
         const Steady::time_point deadline = Steady::now() + limit_;
-        if (security == Security::Tls) {
-            socket_.connectToHostEncrypted(Q(host), port);
-        } else {
-            socket_.connectToHost(Q(host), port);
-        }
-        while (socket_.state() != QAbstractSocket::ConnectedState) {
-            if (!Waiting(deadline, "connecting to " + host_)) return false;
-            if (!socket_.waitForConnected(Slice(deadline)) &&
-                socket_.state() == QAbstractSocket::UnconnectedState) {
-                return Fail("Cannot connect to the mail server " + host_ + ": " +
-                            socket_.errorString().toStdString());
+        HostLookup lookup(host, options_.resolve);
+        std::optional<LookupResult> found;
+        while (!(found = lookup.Wait(Millis(Slice(deadline))))) {
+            if (Steady::now() >= deadline) {
+                return Fail("The name of the mail server " + host_ + " was not looked up within " +
+                            DurationText(limit_));
             }
+            if (!Waiting(deadline, "looking up " + host)) return false;
         }
+        if (found->addresses.empty()) {
+            return Fail("Cannot find the mail server " + host_ + ": " + found->error);
+        }
+        std::string why;
+        for (const std::string& address : found->addresses) {
+            socket_.abort();
+            if (security == Security::Tls) {
+                socket_.connectToHostEncrypted(Q(address), port, Q(host));
+            } else {
+                socket_.connectToHost(Q(address), port);
+            }
+            while (socket_.state() != QAbstractSocket::ConnectedState) {
+                if (!Waiting(deadline, "connecting to " + host_)) return false;
+                if (!socket_.waitForConnected(Slice(deadline)) &&
+                    socket_.state() == QAbstractSocket::UnconnectedState) {
+                    why = socket_.errorString().toStdString();
+                    break;
+                }
+            }
+            if (socket_.state() == QAbstractSocket::ConnectedState) break;
+        }
+        if (socket_.state() != QAbstractSocket::ConnectedState) {
+            return Fail("Cannot connect to the mail server " + host_ + ": " + why);
+        }
+        // Certificates are checked against the name, not the address.
+        socket_.setPeerVerifyName(Q(host));
         if (security == Security::Tls && !Handshake()) return false;
         Announce(SmtpEvent::Connected);
         connected_ = true;
@@ -90,18 +167,55 @@ public:
         return Command("Helo " + name, "HELO", {250});
     }
 
-    // STARTTLS, the handshake, and EHLO again over TLS.
-    bool StartTls(const std::string& name) {
-        if (!ehlo_ || !OffersExtension(*ehlo_, "STARTTLS")) {
-            return Fail("The mail server " + host_ + " does not offer STARTTLS");
+    // STARTTLS, the handshake, and EHLO again over TLS. `mandatory` (the
+    // STARTTLS security): anything short of that ends the send. Otherwise a
+    // server without STARTTLS, one that refuses it, or a system without TLS
+    // leaves the connection in clear, and a failed handshake breaks it
+    // (tlsBroken). `verify`: a certificate that does not verify ends the
+    // send; else it is a warning.
+    bool StartTls(const std::string& name, bool mandatory, bool verify) {
+        const auto inClear = [this](std::string why) {
+            Note("going on without TLS: " + why);
+            clearReason_ = std::move(why);
+            return true;
+        };
+        if (!Offers("STARTTLS")) {
+            if (mandatory) return Fail("The mail server " + host_ + " does not offer STARTTLS");
+            return inClear("the mail server " + host_ + " does not offer STARTTLS");
         }
-        if (!Command("STARTTLS", "STARTTLS", {220})) return false;
+        if (!mandatory && !QSslSocket::supportsSsl()) {
+            return inClear("TLS is not available on this system (Qt found no TLS back end)");
+        }
+        if (!ConfigureTls(!verify) || !Line("STARTTLS", "STARTTLS")) return false;
+        const auto reply = Read("STARTTLS");
+        if (!reply) return false;
+        if (reply->code != 220) {
+            if (mandatory) return Fail("The mail server refused STARTTLS: " + reply->Text());
+            return inClear("the mail server " + host_ + " refused STARTTLS: " + reply->Text());
+        }
         // Anything the server sent before the handshake could be injected
         // by a man in the middle: it is dropped, unread.
         reader_.Clear();
         socket_.readAll();
         socket_.startClientEncryption();
-        return Handshake() && Hello(name);
+        if (!Handshake()) {
+            tlsBroken_ = !mandatory && !Stopped();
+            return false;
+        }
+        return Hello(name);
+    }
+
+    // Refuses to go on in clear.
+    bool RequireTls() {
+        if (socket_.isEncrypted()) return true;
+        return Fail("TLS is required, but " + clearReason_ + ": the mail was not sent");
+    }
+
+    // Goes on in clear after a failed opportunistic handshake on another
+    // connection, for `why`.
+    void SkipTls(std::string why) {
+        Note("connecting again, without TLS: " + why);
+        clearReason_ = std::move(why);
     }
 
     bool Authenticate(const std::string& user, const std::string& password) {
@@ -109,6 +223,7 @@ public:
             std::find(mechanisms_.begin(), mechanisms_.end(), "LOGIN") == mechanisms_.end()) {
             return true;
         }
+        if (!socket_.isEncrypted()) Warn("The password went unencrypted: " + clearReason_);
         if (!Command("auth LOGIN", "AUTH LOGIN", {334}) ||
             !Command(Base64(user), "AUTH LOGIN (user name)", {334}) ||
             !Command(Base64(password), kPasswordStage, {235})) {
@@ -121,6 +236,30 @@ public:
     bool Command(const std::string& line, const std::string& stage,
                  std::initializer_list<int> accepted) {
         return Line(line, stage) && Expect(stage, accepted);
+    }
+
+    // "RCPT to:<...>" for each address; a refused one is added to
+    // `refused`. False when the connection fails or none is taken.
+    bool Recipients(const std::vector<std::string>& addresses,
+                    std::vector<RefusedRecipient>& refused) {
+        std::size_t taken = 0;
+        for (const std::string& address : addresses) {
+            const std::string stage = "RCPT TO <" + address + ">";
+            if (!Line("RCPT to:<" + address + ">", stage)) return false;
+            const auto reply = Read(stage);
+            if (!reply) return false;
+            if (reply->code / 100 == 2) {
+                ++taken;
+            } else {
+                refused.push_back({address, reply->Text()});
+            }
+        }
+        if (taken > 0) return true;
+        std::string all;
+        for (const RefusedRecipient& r : refused) {
+            all += (all.empty() ? "" : "; ") + RefusalText(r);
+        }
+        return Fail(all);
     }
 
     // The message and the final "."; TransferEnd only once it is accepted.
@@ -158,6 +297,11 @@ private:
         if (options_.transcript) options_.transcript(line);
     }
     void Note(const std::string& text) const { Tell("-- " + text); }
+    void Warn(const std::string& text) {
+        Note("warning: " + text);
+        warnings_.push_back(text);
+    }
+    bool Stopped() const { return options_.stop != nullptr && options_.stop->load(); }
 
     bool Fail(std::string text) {
         if (error_.empty()) error_ = std::move(text);
@@ -171,7 +315,7 @@ private:
 
     // False (with the error) once the deadline has passed or a stop is asked.
     bool Waiting(Steady::time_point deadline, const std::string& stage) {
-        if (options_.stop != nullptr && options_.stop->load()) {
+        if (Stopped()) {
             responsive_ = false;
             return Fail("The send was stopped (" + stage + ")");
         }
@@ -181,18 +325,16 @@ private:
                     " (" + stage + ")");
     }
 
-    bool ConfigureTls() {
+    // `tolerate`: a certificate that does not verify is a warning.
+    bool ConfigureTls(bool tolerate) {
         if (!QSslSocket::supportsSsl()) {
             return Fail("TLS is not available on this system (Qt found no TLS back end)");
         }
-        QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
-        conf.setPeerVerifyMode(QSslSocket::VerifyPeer);
-        if (!options_.caFile.empty()) {
-            const auto extra = QSslCertificate::fromPath(Q(options_.caFile), QSsl::Pem);
-            if (extra.isEmpty()) return Fail("No CA certificate in " + options_.caFile);
-            conf.setCaCertificates(QSslConfiguration::systemCaCertificates() + extra);
-        }
-        socket_.setSslConfiguration(conf);
+        std::string why;
+        const auto conf = TlsConfiguration(options_.caFile, why);
+        if (!conf) return Fail(why);
+        socket_.setSslConfiguration(*conf);
+        tolerateCertificate_ = tolerate;
         return true;
     }
 
@@ -203,12 +345,9 @@ private:
             if (!Waiting(deadline, "the TLS handshake")) return false;
             if (socket_.waitForEncrypted(Slice(deadline))) break;
             const auto errors = socket_.sslHandshakeErrors();
-            if (!errors.isEmpty() || socket_.state() != QAbstractSocket::ConnectedState) {
-                std::string reasons;
-                for (const QSslError& e : errors) {
-                    if (!reasons.empty()) reasons += "; ";
-                    reasons += e.errorString().toStdString();
-                }
+            if ((!errors.isEmpty() && !tolerateCertificate_) ||
+                socket_.state() != QAbstractSocket::ConnectedState) {
+                std::string reasons = tolerateCertificate_ ? std::string() : Reasons(errors);
                 if (reasons.empty()) reasons = socket_.errorString().toStdString();
                 responsive_ = false;
                 return Fail("The TLS handshake with the mail server " + host_ +
@@ -218,6 +357,10 @@ private:
         const QSslCipher cipher = socket_.sessionCipher();
         Note("TLS established (" + cipher.protocolString().toStdString() + ", " +
              cipher.name().toStdString() + ")");
+        if (!certificateProblems_.empty()) {
+            Warn("The certificate of the mail server " + host_ + " did not verify (" +
+                 certificateProblems_ + "); the connection was encrypted all the same");
+        }
         return true;
     }
 
@@ -305,11 +448,25 @@ private:
     std::string error_;
     std::optional<SmtpReply> ehlo_;
     std::vector<std::string> mechanisms_;
+    std::vector<std::string> warnings_;
+    std::string clearReason_;          // why the connection is not encrypted
+    std::string certificateProblems_;  // of a certificate taken all the same
+    bool tolerateCertificate_ = false;
+    bool tlsBroken_ = false;
     bool connected_ = false;
     bool announced_ = false;
     bool responsive_ = true;  // no time-out, no garbage: a "Quit" may be sent
     bool authenticated_ = false;
 };
+
+// The recipients a send goes to: the job's, without empty entries.
+std::vector<std::string> Recipients(const MailJob& job) {
+    std::vector<std::string> out;
+    for (const std::string& r : job.recipients) {
+        if (!r.empty()) out.push_back(r);
+    }
+    return out;
+}
 
 std::optional<std::string> JobProblem(const MailJob& job) {
     const auto check = [](const std::string& address) -> std::optional<std::string> {
@@ -319,9 +476,10 @@ std::optional<std::string> JobProblem(const MailJob& job) {
         return std::nullopt;
     };
     if (job.settings.host.empty()) return "No e-mail host (SMTP) is set";
-    if (job.recipients.empty()) return "No recipient address is set";
+    const std::vector<std::string> recipients = Recipients(job);
+    if (recipients.empty()) return "No recipient address is set";
     if (auto p = check(job.settings.senderAddress)) return p;
-    for (const std::string& r : job.recipients) {
+    for (const std::string& r : recipients) {
         if (auto p = check(r)) return p;
     }
     if (job.settings.host.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
@@ -330,7 +488,65 @@ std::optional<std::string> JobProblem(const MailJob& job) {
     return std::nullopt;
 }
 
+// One connection's try at the whole exchange. `clearReason`: an earlier
+// connection's opportunistic handshake failed for it, so this one stays in
+// clear.
+SendReport Attempt(const MailJob& job, const SmtpOptions& options, const SmtpEvents& events,
+                   quint16 port, const std::string& helo, const std::string* clearReason,
+                   bool& tlsBroken) {
+    const MailSettings& s = job.settings;
+    const std::vector<std::string> recipients = Recipients(job);
+    MessageHeader header;
+    header.senderName = s.senderName;
+    header.senderAddress = s.senderAddress;
+    header.to = recipients;
+    header.subject = job.message.subject;
+    header.date = options.clock ? options.clock->WallNow() : std::chrono::system_clock::now();
+    std::random_device random;
+    const std::uint64_t unique = (static_cast<std::uint64_t>(random()) << 32) | random();
+    const std::string domain = AddressDomain(s.senderAddress);
+    header.messageId = MakeMessageId(header.date, domain.empty() ? helo : domain, unique);
+
+    SendReport report;
+    Session session(options, StageTimeout(job, options), events);
+    if (clearReason) session.SkipTls(*clearReason);
+    // Only STARTTLS the person asked for, or "Require TLS", insists on a
+    // verified certificate.
+    const bool explicitStartTls = s.security == Security::StartTls;
+    const bool tryStartTls = explicitStartTls || (s.security == Security::None && !clearReason);
+    bool ok = session.Open(s.host, port, s.security) && session.Hello(helo) &&
+              (!tryStartTls ||
+               session.StartTls(helo, explicitStartTls, explicitStartTls || s.requireTls)) &&
+              (!s.requireTls || session.RequireTls()) && session.Command("Rset", "RSET", {}) &&
+              (!job.authenticate || session.Authenticate(s.account, s.password));
+    // 8 bits go as they are only to a server that takes them.
+    const bool eightBit = HasEightBitText(job.message.body) && session.Offers("8BITMIME");
+    ok = ok &&
+         session.Command("Mail from:<" + s.senderAddress + ">" + (eightBit ? " BODY=8BITMIME" : ""),
+                         "MAIL FROM", {250}) &&
+         session.Recipients(recipients, report.refused) && session.Command("Data", "DATA", {354}) &&
+         session.Transfer(FormatMessage(header, job.message.body, eightBit));
+    session.Close();
+    // With TLS required there is no going on in clear.
+    tlsBroken = session.tlsBroken() && !s.requireTls;
+    report.sent = ok;
+    report.error = session.error();
+    report.warnings = session.warnings();
+    return report;
+}
+
 }  // namespace
+
+std::vector<std::string> SendNotes(const SendReport& report) {
+    std::vector<std::string> notes;
+    if (report.sent) {
+        for (const RefusedRecipient& r : report.refused) {
+            notes.push_back(RefusalText(r) + "; the mail went to the other recipients");
+        }
+    }
+    notes.insert(notes.end(), report.warnings.begin(), report.warnings.end());
+    return notes;
+}
 
 std::chrono::milliseconds StageTimeout(const MailJob& job, const SmtpOptions& options) {
     if (options.stageTimeout.count() > 0) return options.stageTimeout;
@@ -358,32 +574,15 @@ SendReport SendNotificationMail(const MailJob& job, const SmtpOptions& options,
     }
     const std::string helo = HeloName(
         options.heloName.empty() ? SystemHostName().value_or(std::string()) : options.heloName);
-    MessageHeader header;
-    header.senderName = s.senderName;
-    header.senderAddress = s.senderAddress;
-    header.to = job.recipients;
-    header.subject = job.message.subject;
-    header.date = options.clock ? options.clock->WallNow() : std::chrono::system_clock::now();
-    std::random_device random;
-    const std::uint64_t unique = (static_cast<std::uint64_t>(random()) << 32) | random();
-    const std::string domain = AddressDomain(s.senderAddress);
-    header.messageId = MakeMessageId(header.date, domain.empty() ? helo : domain, unique);
-
-    Session session(options, StageTimeout(job, options), events);
-    bool ok = session.Open(s.host, *port, s.security) && session.Hello(helo) &&
-              (s.security != Security::StartTls || session.StartTls(helo)) &&
-              session.Command("Rset", "RSET", {}) &&
-              (!job.authenticate || session.Authenticate(s.account, s.password)) &&
-              session.Command("Mail from:<" + s.senderAddress + ">", "MAIL FROM", {250});
-    for (std::size_t i = 0; ok && i < job.recipients.size(); ++i) {
-        const std::string& r = job.recipients[i];
-        ok = session.Command("RCPT to:<" + r + ">", "RCPT TO <" + r + ">", {250, 251});
+    bool tlsBroken = false;
+    report = Attempt(job, options, events, *port, helo, nullptr, tlsBroken);
+    // A server whose STARTTLS is broken took mail in clear before it was
+    // tried, and still does.
+    if (tlsBroken) {
+        std::string why = report.error;
+        why.front() = static_cast<char>(std::tolower(static_cast<unsigned char>(why.front())));
+        report = Attempt(job, options, events, *port, helo, &why, tlsBroken);
     }
-    ok = ok && session.Command("Data", "DATA", {354}) &&
-         session.Transfer(FormatMessage(header, job.message.body));
-    session.Close();
-    report.sent = ok;
-    report.error = session.error();
     return report;
 }
 

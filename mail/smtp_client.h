@@ -5,17 +5,24 @@
 // Qt plugin).
 //
 // The exchange, in this order: greeting 220; "ehlo <name>" 250 (else "Helo
-// <name>" 250); with STARTTLS "STARTTLS" 220, the TLS handshake and EHLO
-// again; "Rset"; "auth LOGIN" 334, user 334, password 235 (only when the job
-// authenticates and the server lists LOGIN); "Mail from:<...>" 250; "RCPT
-// to:<...>" 250 for each recipient; "Data" 354; the message; "." 250;
-// "Quit". Any other reply ends the send with its text.
+// <name>" 250); "STARTTLS" 220, the TLS handshake and EHLO again whenever
+// the server offers STARTTLS (required with the STARTTLS security, else
+// opportunistic: a certificate that does not verify is warned of, a server
+// without it is used in clear); "Rset"; "auth LOGIN" 334, user 334,
+// password 235 (only when the job authenticates and the server lists
+// LOGIN); "Mail from:<...>" (with BODY=8BITMIME for an 8-bit body to a
+// server that offers it) 250; "RCPT to:<...>" for each recipient; "Data"
+// 354; the message; "." 250; "Quit". Any other reply ends the send with its
+// text, but for RCPT: a refused recipient is left out and the mail goes to
+// the others.
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "mail/host_lookup.h"
 #include "mail/mail_pass.h"
 #include "mail/smtp_protocol.h"
 #include "platform/clock.h"
@@ -35,6 +42,8 @@ struct SmtpOptions {
     std::string caFile;
     // Set from another thread to end a send early (checked every 100 ms).
     const std::atomic<bool>* stop = nullptr;
+    // Looks up the host name; null: the system's resolver.
+    HostResolver resolve;
     // Source of the Date header; null: the system clock.
     platform::Clock* clock = nullptr;
     // Each step of the exchange as it happens, on the sending thread: lines
@@ -46,17 +55,34 @@ struct SmtpOptions {
 
 using SmtpEvents = std::function<void(SmtpEvent)>;
 
+struct RefusedRecipient {
+    std::string address;
+    std::string reply;  // the server's answer to its RCPT
+};
+
 struct SendReport {
+    // The server took the message: for every recipient unless `refused`
+    // names some.
     bool sent = false;
     std::string error;  // why not: the server's reply, or what failed at which stage
+    std::vector<RefusedRecipient> refused;
+    // What the person should know of a send that went out: the password
+    // went unencrypted, the certificate did not verify. Each once.
+    std::vector<std::string> warnings;
 };
+
+// What a send tells besides "sent" or its error, one line each: the
+// recipients the server refused, then the warnings.
+std::vector<std::string> SendNotes(const SendReport& report);
 
 // Sends `job`: to the sender alone for a test mail, else to every recipient.
 // `events` is called on this thread: Connected once the connection stands,
 // TransferBegin and TransferEnd around the message, Disconnected when a
 // connection that was announced is closed. Blocks for at most about one
-// stage limit per step of the exchange (a host name lookup is bounded by
-// the system's resolver instead); never throws.
+// stage limit per step of the exchange (the host name lookup and the
+// connection share one), and ends within about 100 ms of a stop; never
+// throws. With "Require TLS" nothing past EHLO goes over a connection that
+// is not encrypted with a verified certificate.
 SendReport SendNotificationMail(const MailJob& job, const SmtpOptions& options = {},
                                 const SmtpEvents& events = {});
 

@@ -47,7 +47,12 @@ void MonitorMail::Serve() {
             report = std::move(result_);
             result_.reset();
         }
-        if (report && report->sent) say_("e-mail sent: " + subject_);
+        if (report && report->sent) {
+            say_((report->refused.empty() ? "e-mail sent: " : "e-mail sent only in part: ") +
+                 subject_);
+            for (const std::string& note : mail::SendNotes(*report))
+                say_("e-mail: " + mail::EscapeControlCharacters(note));
+        }
         // The error may quote the server: the journal gets it escaped.
         if (report && !report->sent)
             say_("e-mail not sent: " + mail::EscapeControlCharacters(report->error));

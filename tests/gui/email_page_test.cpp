@@ -100,7 +100,7 @@ TEST_F(EmailPageTest, ControlsCarryTheirRoleNames) {
           "deviceRemovedAddButton", "deviceRemovedRemoveButton"})
         Find<QPushButton>(name);
     for (const char* name :
-         {"authenticationBox", "diskFailSuppressBox", "deviceRemovedSuppressBox"})
+         {"authenticationBox", "requireTlsBox", "diskFailSuppressBox", "deviceRemovedSuppressBox"})
         Find<QCheckBox>(name);
     Find<QComboBox>("securityBox");
     Find<QPlainTextEdit>("diskFailContentsMemo");
@@ -216,8 +216,12 @@ TEST_F(EmailPageTest, TestWithUnsavedChangesIsRefusedAndOkThenTestSendsToTheSend
     page.showSendResult(true, {}, true);
     page.showSendResult(false, "The mail server refused DATA: 554 no", true);
     page.showSendResult(true, {}, false);
-    EXPECT_EQ(told, (std::vector<Told>{{"Send mail Success!", kCaption},
-                                       {"The mail server refused DATA: 554 no", "Error"}}));
+    page.showSendResult(true, {}, true, {"The password went unencrypted: no STARTTLS"});
+    EXPECT_EQ(told,
+              (std::vector<Told>{
+                  {"Send mail Success!", kCaption},
+                  {"The mail server refused DATA: 554 no", "Error"},
+                  {"Send mail Success!\n\nThe password went unencrypted: no STARTTLS", kCaption}}));
 }
 
 TEST_F(EmailPageTest, IgnoreRevertsEverythingButTheTwoDontSendBoxes) {
@@ -279,6 +283,12 @@ TEST_F(EmailPageTest, AuthenticationFieldsAndTheClearTextWarning) {
     security->setCurrentIndex(2);
     EXPECT_EQ(Edit("portEdit")->text(), "587");
     EXPECT_NE(settings.pageChangedBits & changed::kSecurity, 0);
+    // With TLS required no password goes in clear.
+    security->setCurrentIndex(0);
+    EXPECT_TRUE(warning->isVisible());
+    Find<QCheckBox>("requireTlsBox")->setChecked(true);
+    EXPECT_FALSE(warning->isVisible());
+    EXPECT_NE(settings.pageChangedBits & changed::kRequireTls, 0);
     auth->setChecked(false);
     EXPECT_FALSE(Edit("passwordEdit")->isVisible());
     EXPECT_FALSE(warning->isVisible());
@@ -291,6 +301,7 @@ TEST_F(EmailPageTest, OkStoresThePageAndAFailedWriteIsTold) {
     Find<QCheckBox>("authenticationBox")->setChecked(true);
     Edit("passwordEdit")->setText("s3cret");
     Find<QComboBox>("securityBox")->setCurrentIndex(1);
+    Find<QCheckBox>("requireTlsBox")->setChecked(true);
     Find<QCheckBox>("deviceRemovedSuppressBox")->setChecked(true);
     Edit("deviceRemovedSubjectEdit")->setText("Gone");
     Find<QPlainTextEdit>("deviceRemovedContentsMemo")->setPlainText("a\nb\n");
@@ -310,6 +321,7 @@ TEST_F(EmailPageTest, OkStoresThePageAndAFailedWriteIsTold) {
     EXPECT_EQ(settings.settings.host, "mail.example.com");
     EXPECT_EQ(settings.settings.password, "s3cret");
     EXPECT_EQ(settings.settings.security, Security::StartTls);
+    EXPECT_TRUE(settings.settings.requireTls);
     EXPECT_EQ(settings.authState, kAuthOn);
     EXPECT_EQ(settings.suppressMask, 2u);
     EXPECT_EQ(settings.templates[2].subject, std::vector<std::string>{"Gone"});

@@ -191,13 +191,19 @@ TEST_F(EmailWiringTest, AnUnreadableSettingsFileIsToldOnceAndTheWindowRunsWithou
 }
 
 TEST_F(EmailWiringTest, ATestMailGoesOutWhileTheWindowRunsAndItsResultIsShown) {
-    if (!Serve({})) return;
-    Store(test_support::LoopbackPageFields(server.port()));
+    if (!Serve({"--auth", "LOGIN"})) return;
+    mail::MailPageFields fields = test_support::LoopbackPageFields(server.port());
+    fields.authentication = true;
+    Store(fields);
     MakeLoadedWindow();
     OpenPageAndTest();
     const auto longest = PumpUntil([&] { return !sink.boxes.empty(); }, 20s);
     ASSERT_EQ(sink.boxes.size(), 1u);
-    EXPECT_EQ(sink.boxes[0].text, "Send mail Success!");
+    // The server has no STARTTLS: the password went in clear, and that is said.
+    const std::string warning = "The password went unencrypted: the mail server 127.0.0.1:" +
+                                std::to_string(server.port()) + " does not offer STARTTLS";
+    EXPECT_EQ(sink.boxes[0].text.toStdString(), "Send mail Success!\n\n" + warning);
+    EXPECT_EQ(Panel(4).toStdString(), "E-mail: " + warning);
     EXPECT_EQ(sink.boxes[0].caption, "E-Mail Message");
     EXPECT_EQ(Panel(2), "Connect");
     EXPECT_EQ(Panel(3), "Send mail Success!");
@@ -244,7 +250,7 @@ TEST_F(EmailWiringTest, ClosingTheWindowDuringASendDoesNotWaitForTheServer) {
 }
 
 TEST_F(EmailWiringTest, TheMailThreadMailsAPulledMemberOnce) {
-    if (!Serve({})) return;
+    if (!Serve({"--reject", "boss@example.com"})) return;
     mail::MailPageFields fields = test_support::LoopbackPageFields(server.port());
     fields.events[0].subject = {"Disk lost"};
     Store(fields);
@@ -258,11 +264,16 @@ TEST_F(EmailWiringTest, TheMailThreadMailsAPulledMemberOnce) {
     EXPECT_TRUE(report->sent) << report->error;
     EXPECT_EQ(window->state().shell.mailRequestFlags.load(), 0);
     EXPECT_EQ(Panel(3), "Send mail Success!");
+    // Not to everyone, though: the last-result line says who was refused.
+    EXPECT_EQ(Panel(4).toStdString(),
+              "E-mail: The mail server refused RCPT TO <boss@example.com>: 550 5.1.1 "
+              "<boss@example.com>: Recipient address rejected; the mail went to the other "
+              "recipients");
     EXPECT_FALSE(MailThreadTurn().has_value());  // nothing more to send
 
     const auto messages = server.Messages();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].rcptTos, fields.addresses);
+    EXPECT_EQ(messages[0].rcptTos, std::vector<std::string>{"ops@example.com"});
     EXPECT_NE(messages[0].data.find("Subject: [RAID GUI v0.50.11-5 Message] Disk lost\r\n"),
               std::string::npos)
         << messages[0].data;

@@ -61,6 +61,10 @@ TEST_F(RaidctlMailTest, MailTestSendsTheTestMailToTheSenderAndPrintsEachStepButT
           "Send mail Success! (to raid@example.com)"}) {
         EXPECT_NE(run.out.find(step), std::string::npos) << step << "\n" << run.out;
     }
+    EXPECT_EQ(run.err,
+              "raidctl: warning: The password went unencrypted: the mail server "
+              "127.0.0.1:" +
+                  std::to_string(server.port()) + " does not offer STARTTLS\n");
     EXPECT_EQ(run.out.find("s3cret"), std::string::npos);
     EXPECT_EQ(run.out.find(Base64("s3cret")), std::string::npos);
     const auto messages = server.Messages();
@@ -117,6 +121,22 @@ TEST_F(RaidctlMailTest, MailSettingsShowsTheStoredValuesWithThePasswordHidden) {
         EXPECT_EQ(r->out.find("s3cret"), std::string::npos);
         EXPECT_EQ(r->out.find(Base64("s3cret")), std::string::npos);
     }
+    EXPECT_NE(text.out.find("Require TLS                 off\n"), std::string::npos) << text.out;
+
+    // --require-tls stores the switch alone, then shows the settings.
+    const Outcome on = Raidctl({"mail-settings", "--require-tls", "--settings", Settings()});
+    ASSERT_EQ(on.exitCode, 0) << on.err;
+    EXPECT_NE(on.out.find("Require TLS                 on\n"), std::string::npos) << on.out;
+    EXPECT_NE(on.out.find("Port                        2525\n"), std::string::npos) << on.out;
+    const Outcome off =
+        Raidctl({"mail-settings", "--require-tls=off", "--json", "--settings", Settings()});
+    ASSERT_EQ(off.exitCode, 0) << off.err;
+    EXPECT_NE(off.out.find("\"requireTls\":false"), std::string::npos) << off.out;
+    const Outcome nothing =
+        Raidctl({"mail-settings", "--require-tls", "--settings", Settings() + ".none"});
+    EXPECT_EQ(nothing.exitCode, 3);
+    EXPECT_NE(nothing.err.find("raidctl: No e-mail settings in "), std::string::npos)
+        << nothing.err;
 
     const auto damaged = scratch.path() / "damaged.reg";
     std::ofstream(damaged) << "not a registry export\n";

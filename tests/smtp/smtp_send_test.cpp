@@ -1,7 +1,8 @@
 // Sends against a real SMTP server on the loopback address: the exchange
 // and its order, AUTH LOGIN, the test mail, dot-stuffing and header
-// injection, STARTTLS and implicit TLS with certificate checks, time-outs
-// and refusals. Skipped when python3-aiosmtpd (or, for TLS, openssl) is
+// injection, 8-bit bodies, refused recipients, the name lookup, STARTTLS
+// (asked for or not) and implicit TLS with certificate checks, time-outs
+// and refusals. Fails when python3-aiosmtpd (or, for TLS, openssl) is
 // missing.
 #include <gtest/gtest.h>
 
@@ -11,9 +12,11 @@
 #include <QTcpServer>
 #include <QTest>
 #include <QTimer>
+#include <future>
 
 #include "mail/mail_sender.h"
 #include "mail/smtp_client.h"
+#include "mail/unicode_text.h"
 #include "tests/smtp/loopback_smtp_test.h"
 
 namespace raid::mail {
@@ -125,12 +128,18 @@ TEST_F(SmtpSendTest, AuthLoginOnlyWhenSwitchedOnAndOffered) {
     ASSERT_TRUE(Serve({"--auth", "LOGIN,PLAIN"}));
     MailJob job = Job();
     job.authenticate = false;
-    ASSERT_TRUE(Send(job).sent);
+    const SendReport unauthenticated = Send(job);
+    ASSERT_TRUE(unauthenticated.sent);
+    EXPECT_TRUE(unauthenticated.warnings.empty());
     EXPECT_EQ(server.Commands().find("auth"), std::string::npos);
 
+    // Without STARTTLS the password still goes, but not unsaid.
     job.authenticate = true;
     const SendReport report = Send(job);
     ASSERT_TRUE(report.sent) << report.error;
+    EXPECT_EQ(report.warnings,
+              std::vector<std::string>{"The password went unencrypted: the mail server 127.0.0.1:" +
+                                       std::to_string(server.port()) + " does not offer STARTTLS"});
     const auto commands = Lines(server.Commands());
     const std::vector<std::string> login{
         "ehlo bench.test", "Rset",     "auth LOGIN",
@@ -206,16 +215,150 @@ TEST_F(SmtpSendTest, LineBreaksCannotStartAHeaderOrACommand) {
     EXPECT_EQ(server.Commands(), before);
 }
 
-TEST_F(SmtpSendTest, ARejectedRecipientIsToldAndTheConnectionClosed) {
-    ASSERT_TRUE(Serve({"--reject", "boss@example.com"}));
-    const SendReport report = Send(Job());
-    EXPECT_FALSE(report.sent);
-    EXPECT_EQ(report.error,
-              "The mail server refused RCPT TO <boss@example.com>: 550 5.1.1 <boss@example.com>: "
-              "Recipient address rejected");
-    EXPECT_EQ(Lines(server.Commands()).back(), "Quit");
-    EXPECT_TRUE(server.Messages().empty());
+TEST_F(SmtpSendTest, ARefusedOrEmptyRecipientLeavesTheMailToTheOthers) {
+    ASSERT_TRUE(Serve({"--reject", "boss@example.com", "--reject", "cto@example.com"}));
+    const std::string rejected = ">: 550 5.1.1 <boss@example.com>: Recipient address rejected";
+    MailJob job = Job();
+    job.recipients = {"ops@example.com", "", "boss@example.com"};
+    const SendReport report = Send(job);
+    ASSERT_TRUE(report.sent) << report.error;
+    ASSERT_EQ(report.refused.size(), 1u);
+    EXPECT_EQ(report.refused[0].address, "boss@example.com");
+    EXPECT_EQ(SendNotes(report),
+              std::vector<std::string>{"The mail server refused RCPT TO <boss@example.com" +
+                                       rejected + "; the mail went to the other recipients"});
+    EXPECT_EQ(server.Commands().find("RCPT to:<>"), std::string::npos);
+    EXPECT_EQ(OnlyMessage().rcptTos, std::vector<std::string>{"ops@example.com"});
+
+    // Refused everywhere: no message, and the connection ends politely.
+    events.clear();
+    job.recipients = {"boss@example.com", "cto@example.com"};
+    const SendReport none = Send(job);
+    EXPECT_FALSE(none.sent);
+    EXPECT_EQ(none.error, "The mail server refused RCPT TO <boss@example.com" + rejected +
+                              "; The mail server refused RCPT TO <cto@example.com>: 550 5.1.1 "
+                              "<cto@example.com>: Recipient address rejected");
+    const auto commands = Lines(server.Commands());
+    EXPECT_EQ(commands.back(), "Quit");
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "Data"), 1);
+    EXPECT_EQ(server.Messages().size(), 1u);
     EXPECT_EQ(events, (std::vector<SmtpEvent>{SmtpEvent::Connected, SmtpEvent::Disconnected}));
+}
+
+TEST_F(SmtpSendTest, An8BitBodyGoesAs8BitsOnlyToAServerThatOffers8BitMime) {
+    ASSERT_TRUE(Serve({}));
+    MailJob job = Job();
+    job.message.body = {
+        "Temperatur 52 \xC2\xB0"
+        "C",
+        ".L\xC3\xBC"
+        "fter=aus "};
+    ASSERT_TRUE(Send(job).sent);
+    EXPECT_NE(server.Commands().find("Mail from:<raid@example.com> BODY=8BITMIME\n"),
+              std::string::npos);
+    const std::string eight = OnlyMessage().data;
+    EXPECT_NE(eight.find("Content-Transfer-Encoding: 8bit\r\n"), std::string::npos);
+    EXPECT_EQ(Body(eight), job.message.body[0] + "\r\n" + job.message.body[1] + "\r\n");
+
+    TestSmtpServer seven(scratch.path() / "seven");
+    std::string error;
+    ASSERT_TRUE(seven.Start({"--no-8bitmime"}, error)) << error;
+    job.settings.port = std::to_string(seven.port());
+    const SendReport report = Send(job);
+    ASSERT_TRUE(report.sent) << report.error;
+    EXPECT_NE(seven.Commands().find("Mail from:<raid@example.com>\n"), std::string::npos);
+    ASSERT_EQ(seven.Messages().size(), 1u);
+    const std::string quoted = seven.Messages()[0].data;
+    EXPECT_TRUE(IsAscii(quoted));
+    EXPECT_NE(quoted.find("Content-Transfer-Encoding: quoted-printable\r\n"), std::string::npos);
+    EXPECT_EQ(Body(quoted), "Temperatur 52 =C2=B0C\r\n.L=C3=BCfter=3Daus=20\r\n");
+}
+
+TEST_F(SmtpSendTest, AServerWhoseStartTlsIsBrokenStillGetsTheMailInClear) {
+    ASSERT_TRUE(Serve({"--broken-starttls", "--auth", "LOGIN"}));
+    MailJob job = Job();
+    job.authenticate = true;
+    const SendReport report = Send(job);
+    ASSERT_TRUE(report.sent) << report.error;
+    EXPECT_EQ(OnlyMessage().login, "raid");
+    const auto commands = Lines(server.Commands());
+    ASSERT_GE(commands.size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(commands.begin(), commands.begin() + 5),
+              (std::vector<std::string>{"ehlo bench.test", "STARTTLS", "ehlo bench.test", "Rset",
+                                        "auth LOGIN"}));
+    ASSERT_EQ(report.warnings.size(), 1u);
+    EXPECT_EQ(report.warnings[0].rfind(
+                  "The password went unencrypted: the TLS handshake with the mail server "
+                  "127.0.0.1:",
+                  0),
+              0u)
+        << report.warnings[0];
+
+    // With TLS required nothing goes in clear.
+    job.settings.requireTls = true;
+    const SendReport refused = Send(job);
+    EXPECT_FALSE(refused.sent);
+    EXPECT_EQ(refused.error.rfind("The TLS handshake with the mail server 127.0.0.1:", 0), 0u)
+        << refused.error;
+    const auto after = Lines(server.Commands());
+    EXPECT_EQ(std::count(after.begin(), after.end(), "auth LOGIN"), 1);
+    EXPECT_EQ(server.Messages().size(), 1u);
+}
+
+TEST_F(SmtpSendTest, TheNameLookupCountsAgainstTheConnectLimitAndNeverHoldsAStop) {
+    ASSERT_TRUE(Serve({}));
+    // The system's resolver: "localhost" may name ::1 first, where nobody
+    // listens; the next address serves.
+    MailJob job = Job();
+    job.settings.host = "localhost";
+    const SendReport local = Send(job);
+    ASSERT_TRUE(local.sent) << local.error;
+
+    job.settings.host = "mail.test";
+    SmtpOptions options;
+    options.stageTimeout = 300ms;
+    options.heloName = kHelo;
+    options.resolve = [](const std::string& host) {
+        return LookupResult{{host == "mail.test" ? "127.0.0.1" : "192.0.2.1"}, {}};
+    };
+    const SendReport found = SendNotificationMail(job, options);
+    ASSERT_TRUE(found.sent) << found.error;
+    EXPECT_EQ(server.Messages().size(), 2u);
+
+    // A resolver that answers only at the end of the test.
+    auto release = std::make_shared<std::promise<void>>();
+    const std::shared_future<void> released = release->get_future().share();
+    options.resolve = [released](const std::string&) {
+        released.wait();
+        return LookupResult{};
+    };
+    QElapsedTimer clock;
+    clock.start();
+    const SendReport late = SendNotificationMail(job, options);
+    EXPECT_EQ(late.error, "The name of the mail server mail.test:" + std::to_string(server.port()) +
+                              " was not looked up within 300 ms");
+    EXPECT_LT(clock.elapsed(), 2000);
+
+    // Closing the sender meanwhile waits neither for the lookup nor for
+    // the stage limit.
+    auto asked = std::make_shared<std::promise<void>>();
+    std::future<void> lookingUp = asked->get_future();
+    options.stageTimeout = 30s;
+    options.resolve = [released, asked](const std::string&) {
+        asked->set_value();
+        released.wait();
+        return LookupResult{};
+    };
+    {
+        MailSender sender(options);
+        MailJob named = Job();
+        named.settings.host = "mail.test";
+        ASSERT_TRUE(sender.send(std::move(named)));
+        lookingUp.wait();
+        clock.restart();
+    }
+    EXPECT_LT(clock.elapsed(), 1000);
+    release->set_value();
 }
 
 TEST_F(SmtpSendTest, ASilentServerEndsTheSendWithinItsTimeOutWhileTheCallerRuns) {
@@ -283,6 +426,11 @@ TEST_F(SmtpSendTest, NothingListeningIsToldAtOnce) {
     EXPECT_TRUE(events.empty());
     job.settings.port = "25x";
     EXPECT_EQ(Send(job).error, "The port \"25x\" is not a number from 1 to 65535");
+    // Implicit TLS without a port is port 465.
+    job.settings.port.clear();
+    job.settings.security = Security::Tls;
+    EXPECT_EQ(Send(job).error,
+              "Cannot connect to the mail server 127.0.0.1:465: Connection refused");
 }
 
 TEST(ServeMailRequests, SendsWhatTheMainThreadsPassComposedOnlyWhenAsked) {
@@ -338,18 +486,59 @@ protected:
     static inline std::string certificateError_;
 };
 
-TEST_F(SmtpTlsTest, StartTlsSaysEhloAgainOverTls) {
+TEST_F(SmtpTlsTest, StartTlsSaysEhloAgainOverTlsAskedForOrNot) {
     ASSERT_TRUE(Serve(Cert("--starttls") + QStringList{"--auth", "LOGIN"}));
-    MailJob job = Job(Security::StartTls);
+    const std::vector<std::string> session{"ehlo bench.test",
+                                           "STARTTLS",
+                                           "ehlo bench.test",
+                                           "Rset",
+                                           "auth LOGIN",
+                                           "cmFpZA==",
+                                           "czNjcmV0",
+                                           "Mail from:<raid@example.com>",
+                                           "RCPT to:<ops@example.com>",
+                                           "RCPT to:<boss@example.com>",
+                                           "Data",
+                                           "Quit"};
+    std::vector<std::string> expected;
+    for (const Security security : {Security::StartTls, Security::None}) {
+        MailJob job = Job(security);
+        job.authenticate = true;
+        const SendReport report = Send(job);
+        ASSERT_TRUE(report.sent) << report.error;
+        EXPECT_TRUE(report.warnings.empty());
+        expected.insert(expected.end(), session.begin(), session.end());
+        EXPECT_EQ(Lines(server.Commands()), expected) << SecurityName(security);
+    }
+    const auto messages = server.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].login, "raid");
+}
+
+TEST_F(SmtpTlsTest, UnaskedStartTlsTakesACertificateThatDoesNotVerifyWithAWarning) {
+    ASSERT_TRUE(Serve(Cert("--starttls") + QStringList{"--auth", "LOGIN"}));
+    MailJob job = Job(Security::None);
     job.authenticate = true;
-    const SendReport report = Send(job);
-    ASSERT_TRUE(report.sent) << report.error;
-    const auto commands = Lines(server.Commands());
-    ASSERT_GE(commands.size(), 6u);
-    EXPECT_EQ(std::vector<std::string>(commands.begin(), commands.begin() + 6),
-              (std::vector<std::string>{"ehlo bench.test", "STARTTLS", "ehlo bench.test", "Rset",
-                                        "auth LOGIN", "cmFpZA=="}));
+    // Without the test CA the certificate does not verify: the mail still
+    // goes, encrypted, with a warning...
+    caFile.clear();
+    const SendReport unverified = Send(job);
+    ASSERT_TRUE(unverified.sent) << unverified.error;
+    ASSERT_EQ(unverified.warnings.size(), 1u);
+    EXPECT_NE(unverified.warnings[0].find(
+                  " did not verify (The issuer certificate of a locally looked up certificate "
+                  "could not be found"),
+              std::string::npos)
+        << unverified.warnings[0];
     EXPECT_EQ(OnlyMessage().login, "raid");
+
+    // ...but not when TLS is required.
+    job.settings.requireTls = true;
+    const SendReport refused = Send(job);
+    EXPECT_FALSE(refused.sent);
+    EXPECT_EQ(refused.error.rfind("The TLS handshake with the mail server 127.0.0.1:", 0), 0u)
+        << refused.error;
+    EXPECT_EQ(server.Messages().size(), 1u);
 }
 
 TEST_F(SmtpTlsTest, WhatTheServerSentInTheClearBeforeTheHandshakeIsDropped) {
@@ -394,15 +583,23 @@ TEST_F(SmtpTlsTest, ACertificateForAnotherHostOrFromAnUnknownIssuerIsRefused) {
         << untrusted.error;
 }
 
-TEST_F(SmtpTlsTest, StartTlsIsNeverSkippedWhenTheServerDoesNotOfferIt) {
+TEST_F(SmtpTlsTest, StartTlsOrRequiredTlsIsNeverSkippedWhenTheServerDoesNotOfferIt) {
     ASSERT_TRUE(Serve({"--auth", "LOGIN"}));
     MailJob job = Job(Security::StartTls);
     job.authenticate = true;
     const SendReport report = Send(job);
     EXPECT_FALSE(report.sent);
-    EXPECT_EQ(report.error, "The mail server 127.0.0.1:" + std::to_string(server.port()) +
-                                " does not offer STARTTLS");
-    EXPECT_EQ(Lines(server.Commands()), (std::vector<std::string>{"ehlo bench.test", "Quit"}));
+    const std::string host = "127.0.0.1:" + std::to_string(server.port());
+    EXPECT_EQ(report.error, "The mail server " + host + " does not offer STARTTLS");
+
+    job.settings.security = Security::None;
+    job.settings.requireTls = true;
+    const SendReport required = Send(job);
+    EXPECT_FALSE(required.sent);
+    EXPECT_EQ(required.error, "TLS is required, but the mail server " + host +
+                                  " does not offer STARTTLS: the mail was not sent");
+    EXPECT_EQ(Lines(server.Commands()),
+              (std::vector<std::string>{"ehlo bench.test", "Quit", "ehlo bench.test", "Quit"}));
 }
 
 }  // namespace

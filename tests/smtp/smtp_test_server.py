@@ -11,9 +11,13 @@ received, dot-stuffing undone) with <dir>/message-<n>.json beside it
                         accepting user "raid" with password "s3cret"
   --starttls CERT KEY   offer STARTTLS with this certificate
   --tls CERT KEY        speak TLS from the first byte (implicit TLS)
-  --reject ADDRESS      refuse RCPT to this address with 550
+  --reject ADDRESS      refuse RCPT to this address with 550 (may be repeated)
   --inject              send a forged reply in the clear right behind the
                         STARTTLS go-ahead, as a man in the middle would
+  --broken-starttls     offer STARTTLS, give the go-ahead, then answer the
+                        handshake with plain text and hang up
+  --no-8bitmime         leave 8BITMIME out of the EHLO reply and refuse
+                        BODY=8BITMIME
   --silent              accept connections and never answer
 """
 
@@ -33,18 +37,35 @@ USER, PASSWORD = b"raid", b"s3cret"
 class RecordingSMTP(SMTP):
     """Logs every command line, but not the message data."""
 
-    def __init__(self, *args, log_path, inject, **kwargs):
+    def __init__(self, *args, log_path, inject, broken_starttls=False, eight_bit=True,
+                 **kwargs):
         super().__init__(*args, **kwargs)
         self._log_path = log_path
         self._inject = inject
+        self._broken_starttls = broken_starttls
+        self._eight_bit = eight_bit
         self._in_data = False
 
     async def push(self, status):
+        if not self._eight_bit and status == "250-8BITMIME":
+            return
         if self._inject and isinstance(status, str) and status.startswith("220 Ready to start TLS"):
             # In the same write, so that the client has it before the
             # handshake begins.
             status += "\r\n250 forged reply to the coming EHLO"
         await super().push(status)
+
+    async def smtp_STARTTLS(self, arg):
+        if not self._broken_starttls:
+            return await super().smtp_STARTTLS(arg)
+        await super().push("220 Ready to start TLS")
+        self.transport.write(b"this is no TLS handshake\r\n")
+        self.transport.close()
+
+    async def smtp_MAIL(self, arg):
+        if not self._eight_bit and arg and "BODY=8BITMIME" in arg.upper():
+            return await super().push("555 5.5.4 BODY=8BITMIME was not offered")
+        return await super().smtp_MAIL(arg)
 
     def _log(self, line):
         with open(self._log_path, "ab") as log:
@@ -78,7 +99,7 @@ class Handler:
         self.count = 0
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
-        if address == self.reject:
+        if address in self.reject:
             return f"550 5.1.1 <{address}>: Recipient address rejected"
         envelope.rcpt_tos.append(address)
         return "250 OK"
@@ -123,8 +144,10 @@ async def main():
     parser.add_argument("--auth", default="")
     parser.add_argument("--starttls", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
-    parser.add_argument("--reject", default="")
+    parser.add_argument("--reject", action="append", default=[])
     parser.add_argument("--inject", action="store_true")
+    parser.add_argument("--broken-starttls", action="store_true")
+    parser.add_argument("--no-8bitmime", action="store_true")
     parser.add_argument("--silent", action="store_true")
     parser.add_argument("--lifetime", type=float, default=120.0)
     args = parser.parse_args()
@@ -141,9 +164,18 @@ async def main():
         log_path = os.path.join(args.dir, "commands.log")
 
         def factory():
+            if args.starttls:
+                tls_context = server_context(*args.starttls)
+            elif args.broken_starttls:
+                # Only for aiosmtpd to offer STARTTLS: the handshake never
+                # comes to it.
+                tls_context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            else:
+                tls_context = None
             return RecordingSMTP(
                 handler, log_path=log_path, inject=args.inject, hostname="mail.test",
-                tls_context=server_context(*args.starttls) if args.starttls else None,
+                broken_starttls=args.broken_starttls, eight_bit=not args.no_8bitmime,
+                tls_context=tls_context,
                 auth_require_tls=False, authenticator=authenticate,
                 auth_exclude_mechanism=excluded if offered else ["LOGIN", "PLAIN"],
                 loop=loop)

@@ -381,6 +381,7 @@ TEST_F(MailSettingsTest, TheExportersOwnFilesLoadInUtf16AndInAscii) {
         EXPECT_EQ(state.settings.password, "pa55");
         EXPECT_EQ(state.authState, kAuthOn);
         EXPECT_EQ(state.settings.security, Security::None);  // no "Security" value
+        EXPECT_FALSE(state.settings.requireTls);             // no "RequireTLS" value
         EXPECT_EQ(state.suppressMask, 2u);
         EXPECT_EQ(state.recipients,
                   (std::vector<std::string>{"one@example.org", "two@example.org"}));
@@ -447,20 +448,35 @@ TEST_F(MailSettingsTest, ADamagedFileIsLeftAloneToldOnceAndKeptBesideByTheNextSa
     EXPECT_FALSE(state.loaded);
 }
 
-TEST_F(MailSettingsTest, SecurityIsStoredByNameAndAMissingValueIsNone) {
+TEST_F(MailSettingsTest, SecurityAndRequireTlsAreStoredAndMissingValuesAreNoneAndOff) {
     Start();
     MailPageFields page = Page();
     page.settings.security = Security::StartTls;
     Save(page);
     EXPECT_EQ(store.ReadString("Security"), "STARTTLS");
+    EXPECT_EQ(store.ReadDword("RequireTLS"), 0u);
     Load();
     EXPECT_EQ(state.settings.security, Security::StartTls);
+    // An empty port means the default of the security chosen.
     page.settings.security = Security::Tls;
-    state.pageChangedBits = changed::kSecurity;
+    page.settings.port.clear();
+    page.settings.requireTls = true;
+    state.pageChangedBits = changed::kSecurity | changed::kRequireTls;
     Save(page);
     Load();
     EXPECT_EQ(state.settings.security, Security::Tls);
+    EXPECT_EQ(state.settings.port, "465");
+    EXPECT_TRUE(state.settings.requireTls);
     EXPECT_EQ(ParseSecurity("bogus"), Security::None);
+
+    // raidctl turns it off alone; without settings there is nothing to turn.
+    EXPECT_FALSE(StoreRequireTls(store, false));
+    Load();
+    EXPECT_FALSE(state.settings.requireTls);
+    EXPECT_EQ(state.settings.host, "mail.example.com");
+    SettingsStore none(scratch.path() / "none.reg");
+    EXPECT_EQ(StoreRequireTls(none, true), "No e-mail settings in " + none.file().string());
+    EXPECT_FALSE(fs::exists(none.file()));
 }
 
 TEST_F(MailSettingsTest, TemplatesReadWithEitherLineEndAndFromAWindowsCodePage) {

@@ -135,7 +135,7 @@ protected:
 };
 
 TEST_F(MailMessageTest, HeadersThenAnEmptyLineThenTheBody) {
-    const std::string text = FormatMessage(header, {"Device1 information :", "", "end"});
+    const std::string text = FormatMessage(header, {"Device1 information :", "", "end"}, true);
     const std::string date = DateHeaderValue(header.date);
     EXPECT_EQ(text, "Date: " + date +
                         "\r\n"
@@ -154,8 +154,10 @@ TEST_F(MailMessageTest, HeadersThenAnEmptyLineThenTheBody) {
 
 TEST_F(MailMessageTest, NothingInABodyLineCanEndTheMessage) {
     const std::string text =
-        FormatMessage(header, {".", "..two", "\n=== [System Information] ===", "a\rb\r\nc\n.\r\nd",
-                               std::string("n\0ul", 4)});
+        FormatMessage(header,
+                      {".", "..two", "\n=== [System Information] ===", "a\rb\r\nc\n.\r\nd",
+                       std::string("n\0ul", 4)},
+                      true);
     const std::string body = text.substr(text.find("\r\n\r\n") + 4);
     EXPECT_EQ(
         body,
@@ -175,7 +177,7 @@ TEST_F(MailMessageTest, NothingInABodyLineCanEndTheMessage) {
 TEST_F(MailMessageTest, LongLinesAreBrokenAtCharacterBoundaries) {
     std::string wide;
     for (int i = 0; i < 600; ++i) wide += "\xC3\xA4";  // 1200 bytes, 2 a character
-    const std::string text = FormatMessage(header, {"." + std::string(1200, 'x'), wide});
+    const std::string text = FormatMessage(header, {"." + std::string(1200, 'x'), wide}, true);
     EXPECT_NE(text.find("Content-Transfer-Encoding: 8bit"), std::string::npos);
     std::size_t start = text.find("\r\n\r\n") + 4;
     int lines = 0;
@@ -190,10 +192,43 @@ TEST_F(MailMessageTest, LongLinesAreBrokenAtCharacterBoundaries) {
     EXPECT_EQ(lines, 4);
 }
 
+TEST_F(MailMessageTest, WithoutEightBitMimeAn8BitBodyIsQuotedPrintableWithinItsLineLimit) {
+    const std::vector<std::string> body = {"." + std::string(100, 'x') + "\xC3\xA4=end\t",
+                                           std::string(74, 'y') + "\xC3\xA4", ""};
+    EXPECT_EQ(FormatMessage(header, {"ascii only"}, false),
+              FormatMessage(header, {"ascii only"}, true));
+    const std::string text = FormatMessage(header, body, false);
+    EXPECT_NE(text.find("Content-Transfer-Encoding: quoted-printable\r\n"), std::string::npos);
+    EXPECT_TRUE(IsAscii(text));
+    // Undo the dot-stuffing and the encoding: the body comes back whole.
+    std::string decoded;
+    std::size_t start = text.find("\r\n\r\n") + 4;
+    while (start < text.size()) {
+        const std::size_t end = text.find("\r\n", start);
+        std::string line = text.substr(start, end - start);
+        if (line.starts_with("..")) line.erase(0, 1);
+        EXPECT_LE(line.size(), kMaxQuotedPrintableLength) << line;
+        const bool soft = !line.empty() && line.back() == '=';
+        if (soft) line.pop_back();
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            if (line[i] != '=') {
+                decoded += line[i];
+                continue;
+            }
+            decoded += static_cast<char>(std::stoi(line.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        }
+        if (!soft) decoded += "\n";
+        start = end + 2;
+    }
+    EXPECT_EQ(decoded, body[0] + "\n" + body[1] + "\n\n");
+    EXPECT_NE(text.find("=09\r\n"), std::string::npos);  // a blank at a line's end is kept
+}
+
 TEST_F(MailMessageTest, LineBreaksInSubjectAndNameNeverStartAHeader) {
     header.subject = "Disk lost\r\nBcc: victim@example.com\n\r\nX";
     header.senderName = "Box\r\nX-Evil: 1";
-    const std::string text = FormatMessage(header, {});
+    const std::string text = FormatMessage(header, {}, true);
     EXPECT_NE(text.find("Subject: Disk lost Bcc: victim@example.com X\r\n"), std::string::npos);
     EXPECT_NE(text.find("From: \"Box X-Evil: 1\" <raid@example.com>\r\n"), std::string::npos);
     EXPECT_EQ(text.find("\r\nBcc:"), std::string::npos);
@@ -206,7 +241,7 @@ TEST_F(MailMessageTest, NoHeaderLineOutgrowsTheLineLimit) {
     // templates, which may hold anything.
     header.senderName = std::string(1200, 'n');
     header.subject = std::string(1200, 's');
-    const std::string text = FormatMessage(header, {});
+    const std::string text = FormatMessage(header, {}, true);
     const std::size_t bodyStart = text.find("\r\n\r\n");
     std::size_t start = 0;
     while (start < bodyStart) {
@@ -220,7 +255,7 @@ TEST_F(MailMessageTest, NoHeaderLineOutgrowsTheLineLimit) {
 TEST_F(MailMessageTest, NonAsciiHeadersAreEncodedWords) {
     header.subject = "Ger\xC3\xA4t entfernt";
     header.senderName = "B\xC3\xBCro";
-    const std::string text = FormatMessage(header, {});
+    const std::string text = FormatMessage(header, {}, true);
     EXPECT_NE(text.find("Subject: =?UTF-8?B?R2Vyw6R0IGVudGZlcm50?=\r\n"), std::string::npos);
     EXPECT_NE(text.find("From: =?UTF-8?B?QsO8cm8=?= <raid@example.com>\r\n"), std::string::npos);
     // A long one is folded into words of at most 75 characters.

@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
     fields.settings.host = "smtp.example.com";
     fields.settings.port = "587";
     fields.settings.security = mail::Security::StartTls;
+    fields.settings.requireTls = true;
     fields.settings.timeOut = "30";
     fields.settings.senderName = "Backup room RAID";
     fields.settings.senderAddress = "raid@example.com";
