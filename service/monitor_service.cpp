@@ -409,9 +409,10 @@ int MonitorRun::Run() {
 
 void MonitorRun::FinishMail() {
     if (!mail_) return;
-    // A notification raised by the last poll is sent, and its end told.
+    // The notifications raised by the last polls are sent, and their ends
+    // told.
     mail_->Serve();
-    while (mail_->Sending() && !state_.shell.closing.load()) {
+    while (mail_->Busy() && !state_.shell.closing.load()) {
         CheckInterrupt();
         ctx_.clock.SleepMs(kMonitorWaitSliceMs / 10);
         mail_->Serve();
