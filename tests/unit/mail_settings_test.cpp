@@ -223,6 +223,36 @@ TEST_F(MailSettingsTest, PasswordsRoundTripAndTheCheckByteCarriesTheSwitch) {
     EXPECT_FALSE(state.Authenticates());
 }
 
+// A record written by this version must open in every later one: these
+// bytes pin the program's own scramble table.
+TEST(PasswordRecord, TheScrambleIsPinnedByFixedBytes) {
+    struct Case {
+        std::string password;
+        bool authentication;
+        std::uint8_t key;
+        PasswordRecord bytes;
+    };
+    const Case cases[] = {
+        {"s3cret",
+         true,
+         0x00,
+         {0x29, 0xF7, 0x7B, 0xE3, 0x52, 0x9D, 0x77, 0xAF, 0x52, 0xCA, 0x14, 0x9D, 0x37, 0xE9, 0x7F,
+          0xA7, 0x00, 0xCD}},
+        // Bytes that are no UTF-8 stay as they are.
+        {"p\xE4ss\xFF\x80",
+         false,
+         0xA7,
+         {0x8D, 0x81, 0xCC, 0x47, 0x9F, 0xC6, 0xD0, 0x08, 0xF5, 0x6D, 0xB3, 0x3A, 0x90, 0x4E, 0xD8,
+          0x00, 0xA7, 0x96}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(EncodePasswordRecord(c.password, c.authentication, c.key), c.bytes) << c.password;
+        const DecodedPassword decoded = DecodePasswordRecord(c.bytes);
+        EXPECT_EQ(decoded.password, c.password);
+        EXPECT_EQ(decoded.authState, c.authentication ? kAuthOn : kAuthOff);
+    }
+}
+
 TEST_F(MailSettingsTest, RemovingEveryRecipientStoresCountZero) {
     Start();
     Save(Page());
