@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli/raidctl_commands.h"
-#include "mail/settings_file.h"
+#include "platform/small_file.h"
 
 namespace raid::cli {
 
@@ -20,7 +20,7 @@ struct FlashOptions {
     // True once SIGINT, SIGTERM or SIGHUP arrived since the command began.
     std::function<bool()> interrupted;
     // Makes a step of writing the --backup file fail (tests).
-    mail::WriteFault backupFault;
+    platform::WriteFault backupFault;
 };
 
 // 0 when FILE would be accepted for the enclosure on DISK, 5 with the

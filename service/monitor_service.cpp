@@ -13,9 +13,9 @@
 #include "discovery/drive_enum.h"
 #include "discovery/headless.h"
 #include "discovery/probe.h"
-#include "mail/settings_file.h"
 #include "monitor/dispatcher.h"
 #include "monitor/status_poll.h"
+#include "platform/small_file.h"
 #include "service/log_monitor_host.h"
 #include "service/monitor_mail.h"
 #include "service/monitor_report.h"
@@ -291,8 +291,8 @@ MonitorReport MonitorRun::Report() const {
 void MonitorRun::WriteMetrics() {
     if (options_.metricsFile.empty()) return;
     std::string error;
-    if (!mail::WriteFileAtomically(options_.metricsFile, MetricsText(Report()), 0644,
-                                   "metrics file", {}, error)) {
+    if (!platform::WriteFileAtomically(options_.metricsFile, MetricsText(Report()), 0644,
+                                       "metrics file", {}, error)) {
         ctx_.err << "raidctl: " << error << "\n";
     }
 }

@@ -297,7 +297,8 @@ TEST_F(EmailPageTest, OkStoresThePageAndAFailedWriteIsTold) {
     Edit("deviceRemovedSubjectEdit")->setText("Gone");
     Find<QPlainTextEdit>("deviceRemovedContentsMemo")->setPlainText("a\nb\n");
 
-    store.setWriteFault([](WriteStep s) { return s == WriteStep::Rename ? EIO : 0; });
+    store.setWriteFault(
+        [](platform::WriteStep s) { return s == platform::WriteStep::Rename ? EIO : 0; });
     Click("emailOkButton");
     ASSERT_EQ(told.size(), 1u);
     EXPECT_EQ(told[0].caption, "Error");

@@ -17,6 +17,7 @@ namespace raid::mail {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::WriteStep;
 using test_support::ReadFile;
 using test_support::WriteFile;
 
@@ -475,6 +476,37 @@ TEST_F(MailSettingsTest, ADamagedFileIsLeftAloneToldOnceAndKeptBesideByTheNextSa
     Write("garbage");
     EXPECT_TRUE(Load());
     EXPECT_FALSE(state.loaded);
+}
+
+TEST_F(MailSettingsTest, ASymbolicLinkIsRefusedAndNeverWrittenThrough) {
+    const fs::path outside = scratch.path() / "outside";
+    fs::create_directories(outside);
+    WriteFile(outside / "target", "keep\n");
+    const std::string refused = ": it is a symbolic link, and links are not followed when writing";
+    const auto save = [&] {
+        MailPageFields page = Page();
+        return SaveMailSettings(store, state, flags, page).value_or("saved");
+    };
+    // At the settings file's own name,
+    fs::create_directories(file.parent_path());
+    fs::create_symlink(outside / "target", file);
+    Start();
+    EXPECT_EQ(save(), "Cannot write settings file " + file.string() + refused);
+    // at the name of the copy of a damaged file,
+    fs::remove(file);
+    Write("damaged");
+    const fs::path aside = file.string() + ".damaged";
+    fs::create_symlink(outside / "target", aside);
+    EXPECT_EQ(save(), "Cannot write copy of the damaged settings file " + aside.string() + refused);
+    EXPECT_EQ(ReadFile(file), "damaged");
+    // and as the settings folder.
+    fs::remove_all(file.parent_path());
+    fs::create_directory_symlink(outside, file.parent_path());
+    EXPECT_EQ(save(), "Cannot write settings file " + file.string() + ": its folder " +
+                          file.parent_path().string() +
+                          " is a symbolic link, and links are not followed when writing");
+    EXPECT_EQ(ReadFile(outside / "target"), "keep\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
 }
 
 TEST_F(MailSettingsTest, SecurityIsStoredByNameAndAMissingValueIsNone) {
