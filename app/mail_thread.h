@@ -1,6 +1,6 @@
 #pragma once
 // The mail thread. When MailRequestFlags asks for anything it hands the mail
-// pass (settings reload, composing the pending notification) to the main
+// pass (settings reload, composing the next waiting notification) to the main
 // thread, then sends the composed notification itself: the window never
 // waits on the network, and sees only the send's stages and its end.
 #include <functional>

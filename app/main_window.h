@@ -190,7 +190,7 @@ public:
     mail::EmailPage& emailPage() { return *emailPage_; }
     mail::MailSettingsState& mailSettings() { return mailSettings_; }
     // The mail thread's pass on the main thread: reloads the settings and
-    // composes the pending notification, which the mail thread then sends.
+    // composes the next waiting notification, which the mail thread then sends.
     // Tests call it by hand.
     std::optional<mail::MailJob> runMailPass();
     // What the mail thread hands to this window (tests run MailThread::Pass

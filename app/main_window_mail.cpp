@@ -30,10 +30,9 @@ std::optional<mail::MailJob> MainWindow::runMailPass() {
     mail::MailPassResult result =
         mail::MailPass(context_->state.shell, mail_, mailSettings_, *settingsStore_,
                        applicationTitle().toStdString(), hooks);
-    if (result.problem) {
-        std::fprintf(stderr, "raidgui: %s\n",
-                     mail::EscapeControlCharacters(*result.problem).c_str());
-        SetStatusPanel(4, *result.problem);
+    for (const std::string& problem : result.problems) {
+        std::fprintf(stderr, "raidgui: %s\n", mail::EscapeControlCharacters(problem).c_str());
+        SetStatusPanel(4, problem);
     }
     return std::move(result.job);
 }

@@ -4,9 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <vector>
 
 #include "cli/raidctl_output.h"
@@ -27,39 +24,38 @@ constexpr int kPlainStepPercent = 10;
 const char* const kUnknownState =
     ": the flash is in an unknown state: do not unplug, run flash again";
 // A flash image is no secret.
-constexpr mode_t kBackupFileMode = 0644;
+constexpr mode_t kImageFileMode = 0644;
 
-bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes,
-                std::ostream& err) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (out)
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-    if (out) out.close();
-    if (out) return true;
-    err << "raidctl: cannot write " << path << ": " << std::strerror(errno) << "\n";
+// A file written by this command (often run as root, for the raw disk)
+// follows no symbolic link: a link planted at the name or as its folder is
+// refused. No folders are made: a mistyped path should stop the run, not
+// hide the file somewhere.
+bool WriteImageFile(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                    std::string_view what, const platform::WriteFault& fault,
+                    bool folderSyncRequired, std::ostream& err) {
+    std::string error;
+    const std::string_view data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (platform::WriteFileAtomically(
+            path, data, kImageFileMode, what, fault, error,
+            {.makeFolders = false, .folderSyncRequired = folderSyncRequired}))
+        return true;
+    err << "raidctl: " << error << "\n";
     return false;
 }
 
 // read-flash's OUT, whichever process read the flash.
 int SaveFlash(Context& ctx, const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    if (!WriteBytes(path, bytes, ctx.err)) return kExitCommandFailed;
+    if (!WriteImageFile(path, bytes, "flash image file", {}, false, ctx.err))
+        return kExitCommandFailed;
     ctx.out << "saved " << bytes.size() << " bytes of flash to " << path << "\n";
     return kExitOk;
 }
 
-// The backup is the only copy of what the erase destroys: it is on disk
-// under its name, or the flash is not touched. No folders are made for it:
-// a mistyped path should stop the run, not hide the copy somewhere.
+// The only copy of what the erase destroys: on disk under its name (the
+// folder synced too), or the flash is not touched.
 bool WriteBackup(const std::string& path, const std::vector<std::uint8_t>& bytes,
-                 const mail::WriteFault& fault, std::ostream& err) {
-    std::string error;
-    const std::string_view data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    if (mail::WriteFileAtomically(path, data, kBackupFileMode, "backup file", fault, error,
-                                  {.makeFolders = false, .folderSyncRequired = true}))
-        return true;
-    err << "raidctl: " << error << "\n";
-    return false;
+                 const platform::WriteFault& fault, std::ostream& err) {
+    return WriteImageFile(path, bytes, "backup file", fault, true, err);
 }
 
 // Loads FILE for device `index` as the window's Load button does, printing
@@ -247,7 +243,11 @@ int RunFlash(Context& ctx, const Arguments& args, const FlashOptions& options) {
     firmware::UpgradeOptions upgradeOptions;
     upgradeOptions.backupFirst = backupFirst;
     upgradeOptions.keepBackup = [&](const std::vector<std::uint8_t>& backup) {
-        if (!WriteBackup(args.backupFile, backup, options.backupFault, ctx.err)) return false;
+        // The only copy of what the erase destroys: on disk under its name
+        // (the folder synced too), or the flash is not touched.
+        if (!WriteImageFile(args.backupFile, backup, "backup file", options.backupFault, true,
+                            ctx.err))
+            return false;
         ctx.out << "saved " << backup.size() << " bytes of flash to " << args.backupFile << "\n";
         return host.BackupKept();
     };

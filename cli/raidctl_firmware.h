@@ -8,7 +8,7 @@
 
 #include "cli/raidctl_commands.h"
 #include "client/bus_access.h"
-#include "mail/settings_file.h"
+#include "platform/small_file.h"
 
 namespace raid::cli {
 
@@ -21,7 +21,7 @@ struct FlashOptions {
     // True once SIGINT, SIGTERM or SIGHUP arrived since the command began.
     std::function<bool()> interrupted;
     // Makes a step of writing the --backup file fail (tests).
-    mail::WriteFault backupFault;
+    platform::WriteFault backupFault;
 };
 
 // 0 when FILE would be accepted for the enclosure on DISK, 5 with the

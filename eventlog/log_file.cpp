@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "platform/small_file.h"
+
 namespace raid::eventlog {
 
 namespace {
@@ -56,15 +58,6 @@ int WriteAll(int fd, const std::string& data) {
 
 bool SameTime(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
-// Makes a rename in `dir` durable; a failure here loses nothing that is not
-// already on disk, so it is not reported.
-void SyncFolder(const std::filesystem::path& dir) {
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
 }
 
 }  // namespace
@@ -181,7 +174,8 @@ bool LogFileWriter::CanAppend(const std::filesystem::path& path,
 
 int LogFileWriter::Append(const std::filesystem::path& path, std::span<const std::string> lines,
                           std::string& error) {
-    Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    // A link in its place is not followed: the rewrite refuses it.
+    Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW));
     if (fd.get() < 0) return -1;  // gone or not ours any more: rewrite
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || st.st_dev != written_.dev || st.st_ino != written_.ino ||
@@ -217,28 +211,10 @@ int LogFileWriter::Append(const std::filesystem::path& path, std::span<const std
 bool LogFileWriter::Rewrite(const std::filesystem::path& path, std::span<const std::string> lines,
                             std::string& error) {
     Forget();
-    std::filesystem::path dir = path.parent_path();
-    if (dir.empty()) dir = ".";
-    std::string tmpName = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
-    Fd fd(::mkostemp(tmpName.data(), O_CLOEXEC));
-    if (fd.get() < 0) {
-        error = ErrnoText(path, "Cannot write log file", errno);
-        return false;
-    }
     struct stat st {};
-    int err = 0;
-    if (::fchmod(fd.get(), 0644) != 0) err = errno;
-    if (err == 0) err = WriteAll(fd.get(), SerializeLines(lines));
-    if (err == 0 && ::fsync(fd.get()) != 0) err = errno;
-    if (err == 0 && ::fstat(fd.get(), &st) != 0) err = errno;
-    if (err == 0 && fd.Close() != 0) err = errno;
-    if (err == 0 && ::rename(tmpName.c_str(), path.c_str()) != 0) err = errno;
-    if (err != 0) {
-        ::unlink(tmpName.c_str());
-        error = ErrnoText(path, "Cannot write log file", err);
+    if (!platform::WriteFileAtomically(path, SerializeLines(lines), 0644, "log file", {}, error,
+                                       {.makeFolders = false}, &st))
         return false;
-    }
-    SyncFolder(dir);
     Remember(path, st, lines);
     return true;
 }

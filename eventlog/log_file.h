@@ -61,8 +61,9 @@ public:
     // modification time), only the new lines are appended and synced;
     // otherwise the whole file is written to a temporary file in the same
     // folder, synced and renamed over it. Either way a failure (full disk,
-    // unwritable folder) leaves the previous file as it was, and returns false
-    // with `error` set.
+    // unwritable folder, a symbolic link at the file's name or as its
+    // folder, which is never followed) leaves the previous file as it was,
+    // and returns false with `error` set.
     bool Save(const std::filesystem::path& path, std::span<const std::string> lines,
               std::string& error);
 

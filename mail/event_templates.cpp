@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "mail/settings_file.h"
 #include "mail/unicode_text.h"
+#include "platform/small_file.h"
 
 namespace raid::mail {
 namespace {
@@ -44,7 +44,7 @@ std::filesystem::path BodyFile(const std::filesystem::path& folder, int kind) {
 
 std::vector<std::string> ReadTemplateFile(const std::filesystem::path& path) {
     std::string bytes;
-    if (ReadSmallFile(path, kMaxTemplateBytes, bytes) != 0) return {};
+    if (platform::ReadSmallFile(path, kMaxTemplateBytes, bytes) != 0) return {};
     return TemplateLines(bytes);
 }
 
@@ -68,12 +68,13 @@ bool WriteTemplateFile(const std::filesystem::path& path, const std::vector<std:
                        std::string& error) {
     std::string bytes;
     for (const std::string& line : lines) bytes += line + "\r\n";
-    return WriteFileAtomically(path, bytes, kTemplateFileMode, "template file", {}, error);
+    return platform::WriteFileAtomically(path, bytes, kTemplateFileMode, "template file", {},
+                                         error);
 }
 
 bool RemoveTemplateFile(const std::filesystem::path& path, std::string& error) {
     if (::remove(path.c_str()) == 0 || errno == ENOENT) return true;
-    error = FileErrorText("Cannot delete template file", path, errno);
+    error = platform::FileErrorText("Cannot delete template file", path, errno);
     return false;
 }
 

@@ -108,6 +108,11 @@ void RaiseMailEvent(AppState& app, MailState& mail, const NotificationSettings& 
 
     AppendDeviceBlock(mail.eventInfoBlock, app, kind, deviceIndex, value);
     mail.mailEventKind = kind;
+    if (mail.pending.size() < kMaxPendingNotifications) {
+        mail.pending.push_back({kind, mail.eventInfoBlock});
+    } else {
+        ++mail.droppedNotifications;
+    }
     app.shell.mailRequestFlags.fetch_or(kRequestSend);
 }
 

@@ -56,23 +56,35 @@ MailPassResult MailPass(ShellFlags& flags, MailState& mail, MailSettingsState& s
     // The reload comes first, so that a notification raised after a save
     // goes out with the new settings.
     if (requests & kRequestReload) {
-        result.problem = LoadMailSettings(store, settings, flags, hooks.pump);
+        if (auto problem = LoadMailSettings(store, settings, flags, hooks.pump))
+            result.problems.push_back(std::move(*problem));
+    }
+    if (mail.droppedNotifications != 0) {
+        result.problems.push_back(
+            "E-mail notifications dropped: " + std::to_string(mail.droppedNotifications) +
+            " raised while " + std::to_string(kMaxPendingNotifications) +
+            " were waiting to be sent.");
+        mail.droppedNotifications = 0;
     }
     if ((requests & kRequestSend) == 0) return result;
-    if (settings.loaded && settings.recipientCount != 0) {
-        const int kind = mail.mailEventKind;
+    if (!settings.loaded || settings.recipientCount == 0) {
+        mail.pending.clear();
+    } else if (!mail.pending.empty()) {
+        const PendingNotification& next = mail.pending.front();
         const EventTemplate none;
-        const EventTemplate& t = kind >= 1 && kind <= kEventKinds
-                                     ? settings.templates[static_cast<std::size_t>(kind)]
+        const EventTemplate& t = next.kind >= 1 && next.kind <= kEventKinds
+                                     ? settings.templates[static_cast<std::size_t>(next.kind)]
                                      : none;
         OutgoingMessage message;
-        Append(message.body, mail.eventInfoBlock);
+        Append(message.body, next.eventInfoBlock);
         Append(message.body, mail.systemInfoBlock);
         Append(message.body, t.body);
         message.subject = SubjectPrefix(appTitle) + (t.subject.empty() ? "" : t.subject.front());
         result.job = Job(mail, settings, std::move(message), false);
+        if (result.job) mail.pending.pop_front();
     }
-    flags.mailRequestFlags.fetch_and(static_cast<std::uint8_t>(~kRequestSend));
+    if (mail.pending.empty())
+        flags.mailRequestFlags.fetch_and(static_cast<std::uint8_t>(~kRequestSend));
     return result;
 }
 

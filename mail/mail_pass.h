@@ -1,6 +1,6 @@
 #pragma once
 // What the e-mail thread asks of the main thread: reloading the settings and
-// turning the pending notification into a mail job; and the page's test
+// turning the next waiting notification into a mail job; and the page's test
 // mail. A job is self-contained, so that it can be sent on another thread
 // (SendNotificationMail) while the settings change.
 #include <atomic>
@@ -60,8 +60,10 @@ struct MailPassHooks {
 };
 
 struct MailPassResult {
-    std::optional<MailJob> job;          // a notification to send now
-    std::optional<std::string> problem;  // a settings problem to tell the user
+    std::optional<MailJob> job;  // a notification to send now
+    // To tell the user: a settings problem, notifications dropped at the
+    // queue's bound.
+    std::vector<std::string> problems;
 };
 
 // The subject that every mail of the window program begins with:
@@ -70,12 +72,12 @@ std::string SubjectPrefix(const std::string& appTitle);
 
 // The e-mail thread's pass, run on the main thread while MailRequestFlags is
 // non-zero. Shows "Email=" + the flags in panel 2; reloads the settings when
-// bit 0 asks; for bit 1 composes the pending notification (body: the event
-// block, the system block, the kind's body template; subject: the prefix and
-// the first line of the kind's subject template) and returns it as a job
-// holding SendBusy. Bit 1 is cleared in every case: the notification is
-// dropped while no settings are loaded, with no recipients, or while another
-// send holds SendBusy (only one notification is ever pending).
+// bit 0 asks; for bit 1 composes the oldest waiting notification (body: its
+// event block, the system block, the kind's body template; subject: the
+// prefix and the first line of the kind's subject template) and returns it
+// as a job holding SendBusy. While another send holds SendBusy (the page's
+// test mail) the notifications keep waiting; without loaded settings or
+// recipients they are all dropped. Bit 1 stays set while any wait.
 MailPassResult MailPass(ShellFlags& flags, MailState& mail, MailSettingsState& settings,
                         SettingsStore& store, const std::string& appTitle,
                         const MailPassHooks& hooks = {});

@@ -10,6 +10,7 @@ namespace {
 
 constexpr std::size_t kKeyByte = 16;
 constexpr char kRequireTlsValue[] = "RequireTLS";
+constexpr std::size_t kCheckByte = 17;
 
 std::string RecipientValueName(std::size_t n) {
     char name[32];
@@ -43,6 +44,30 @@ void ForgetSettings(const SettingsStore& store, MailSettingsState& state) {
     state.authState = kAuthOff;
     state.templateFolder = TemplateFolder(store, std::nullopt);
     state.templates = {};
+}
+
+// The password record a save writes into `record`, none when the stored one
+// stays as it is. The page shows the stored password only as text, which
+// cannot carry every byte (nor an unreadable record): unless the password was
+// typed, the stored bytes are kept, and a changed switch only turns the check
+// byte's low bit. An unreadable record cannot carry the switch: the problem
+// is returned.
+std::optional<std::string> RecordToStore(const MailSettingsState& state,
+                                         const MailPageFields& fields,
+                                         std::optional<PasswordRecord>& record) {
+    const bool typed = (state.pageChangedBits & changed::kPassword) != 0;
+    if (typed || !state.keyExists) {
+        record = EncodePasswordRecord(fields.settings.password, fields.authentication,
+                                      state.passwordRecord[kKeyByte]);
+    } else if (fields.authentication != state.Authenticates()) {
+        if (state.authState == kAuthInvalid) {
+            return "The stored password cannot be read; type the password again to turn on "
+                   "\"SMTP Login Authentication\".";
+        }
+        record = state.passwordRecord;
+        (*record)[kCheckByte] ^= 1;
+    }
+    return std::nullopt;
 }
 
 void FinishLoad(MailSettingsState& state, ShellFlags& flags) {
@@ -161,10 +186,9 @@ std::optional<std::string> SaveMailSettings(SettingsStore& store, MailSettingsSt
     std::uint16_t bits = state.pageChangedBits;
     const std::uint32_t mask =
         (fields.suppressDiskFail ? 1u : 0u) | (fields.suppressDeviceRemoved ? 2u : 0u);
+    std::optional<PasswordRecord> record;
+    if (auto problem = RecordToStore(state, fields, record)) return problem;
     if (fields.authentication != state.Authenticates()) bits |= changed::kPassword;
-    const bool newRecord = bits != 0 || !existed;
-    const PasswordRecord record =
-        EncodePasswordRecord(f.password, fields.authentication, state.passwordRecord[kKeyByte]);
     const bool newRecipients = fields.addresses != state.recipients;
     if (newRecipients) bits |= changed::kRecipients;
 
@@ -186,9 +210,7 @@ std::optional<std::string> SaveMailSettings(SettingsStore& store, MailSettingsSt
                 key.Set(RegValue::Dword(kRequireTlsValue, f.requireTls ? 1 : 0));
             }
             key.Set(RegValue::Dword("EMailSend", mask));
-            if (newRecord) {
-                key.Set(RegValue::Binary("ProductID", {record.begin(), record.end()}));
-            }
+            if (record) key.Set(RegValue::Binary("ProductID", {record->begin(), record->end()}));
             // Values beyond a shorter list stay in the key; the count hides them.
             if (newRecipients || !existed) {
                 key.Set(RegValue::Dword("ToAddrCount",

@@ -102,12 +102,15 @@ std::optional<std::string> LoadMailSettings(SettingsStore& store, MailSettingsSt
 // Stores what the page holds: an empty port becomes "25" (SSL/TLS: "465")
 // and an empty time-out "0" in `fields` (marked changed like an edit); with a key only
 // the changed connection fields are written, else all. Writes the
-// suppression mask, the password record when anything changed, the
+// suppression mask, a new password record only when the password was typed
+// (PageChangedBits) or there was no key (else the stored bytes stay, a
+// changed authentication switch turning only their check bit), the
 // recipients when they differ, the template folder, and the templates of
 // kinds 1 and 2 (an empty subject or body deletes its file). Then asks for a
 // reload and clears `loaded`. Returns the error when the settings file or a
-// template cannot be written: the settings in memory and the page's fields
-// stay as they were, so OK can be pressed again.
+// template cannot be written, or when the switch is turned on over a stored
+// record that cannot be read and no password was typed: the settings in
+// memory and the page's fields stay as they were, so OK can be pressed again.
 std::optional<std::string> SaveMailSettings(SettingsStore& store, MailSettingsState& state,
                                             ShellFlags& flags, MailPageFields& fields);
 

@@ -4,6 +4,14 @@
 #include <span>
 
 namespace raid::mail {
+namespace {
+
+const char* const kWhat = "settings file";
+// A damaged file is kept beside up to this size; anything larger is no
+// settings export and is not written over either.
+constexpr std::size_t kMaxKeptCopyBytes = 64 * 1024 * 1024;
+
+}  // namespace
 
 SettingsStore::SettingsStore(std::filesystem::path file) : file_(std::move(file)) {}
 
@@ -14,10 +22,10 @@ std::filesystem::path SettingsStore::folder() const {
 SettingsStore::ReadResult SettingsStore::ReadDocument(RegDocument& doc,
                                                       std::string& problem) const {
     std::string bytes;
-    const int err = ReadSmallFile(file_, kMaxRegFileBytes, bytes);
+    const int err = platform::ReadSmallFile(file_, kMaxRegFileBytes, bytes);
     if (err == ENOENT) return ReadResult::Missing;
     if (err != 0) {
-        problem = FileErrorText("Cannot read settings file", file_, err);
+        problem = platform::FileErrorText("Cannot read settings file", file_, err);
         return ReadResult::Failed;
     }
     std::string reason;
@@ -77,6 +85,11 @@ std::optional<std::vector<std::uint8_t>> SettingsStore::ReadBinary(std::string_v
 }
 
 bool SettingsStore::Update(const std::function<void(RegKey&)>& edit, std::string& error) {
+    // Refused before anything is read through the link or kept beside.
+    if (auto refusal = platform::SymbolicLinkRefusal(file_, kWhat)) {
+        error = std::move(*refusal);
+        return false;
+    }
     RegDocument doc;
     std::string problem;
     const ReadResult result = ReadDocument(doc, problem);
@@ -84,19 +97,21 @@ bool SettingsStore::Update(const std::function<void(RegKey&)>& edit, std::string
         // Whatever made it unreadable, the old file is kept for its owner.
         std::filesystem::path aside = file_;
         aside += ".damaged";
-        std::error_code ec;
-        std::filesystem::copy_file(file_, aside, std::filesystem::copy_options::overwrite_existing,
-                                   ec);
-        if (ec) {
-            error = "Cannot keep a copy of the settings file " + file_.string() + " as " +
-                    aside.string() + ": " + ec.message();
+        std::string bytes;
+        const int err = platform::ReadSmallFile(file_, kMaxKeptCopyBytes, bytes);
+        if (err != 0) {
+            error = platform::FileErrorText(
+                "Cannot keep a copy of the settings file " + file_.string() + " as", aside, err);
             return false;
         }
+        if (!platform::WriteFileAtomically(aside, bytes, kSettingsFileMode,
+                                           "copy of the damaged settings file", fault_, error))
+            return false;
         doc = RegDocument{};
     }
     edit(doc.AddKey(kSettingsKeyPath));
-    if (!WriteFileAtomically(file_, FormatRegText(doc), kSettingsFileMode, "settings file", fault_,
-                             error)) {
+    if (!platform::WriteFileAtomically(file_, FormatRegText(doc), kSettingsFileMode, kWhat, fault_,
+                                       error)) {
         return false;
     }
     document_ = std::move(doc);

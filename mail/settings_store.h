@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "mail/reg_file.h"
-#include "mail/settings_file.h"
+#include "platform/small_file.h"
 
 namespace raid::mail {
 
@@ -52,13 +52,14 @@ public:
     // Reads the file afresh (so that values written meanwhile by another
     // program stay), applies `edit` to the key (created when missing) and
     // replaces the file atomically with mode 0600. A file that did not parse
-    // is first kept beside as "<name>.damaged". On failure returns false
-    // with `error` (the file and the reason); neither the file nor what this
-    // store holds has changed.
+    // is first kept beside as "<name>.damaged" (mode 0600 too). A symbolic
+    // link at the file's name, its folder or the copy's name is refused, not
+    // followed. On failure returns false with `error` (the file and the
+    // reason); neither the file nor what this store holds has changed.
     bool Update(const std::function<void(RegKey&)>& edit, std::string& error);
 
     // Makes a step of the next writes fail (tests).
-    void setWriteFault(WriteFault fault) { fault_ = std::move(fault); }
+    void setWriteFault(platform::WriteFault fault) { fault_ = std::move(fault); }
 
 private:
     enum class ReadResult { Parsed, Missing, Failed };
@@ -68,7 +69,7 @@ private:
     std::filesystem::path file_;
     RegDocument document_;
     std::string lastProblem_;  // the problem last told, until a clean read
-    WriteFault fault_;
+    platform::WriteFault fault_;
 };
 
 }  // namespace raid::mail

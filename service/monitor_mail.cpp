@@ -36,7 +36,9 @@ void MonitorMail::Raise(int kind, int device, int member) {
 
 void MonitorMail::RequestReload() { state_.shell.mailRequestFlags |= mail::kRequestReload; }
 
-bool MonitorMail::Sending() const { return sender_.joinable() && !done_.load(); }
+bool MonitorMail::Busy() const {
+    return (sender_.joinable() && !done_.load()) || !mail_.pending.empty();
+}
 
 void MonitorMail::Serve() {
     if (sender_.joinable() && done_.load()) sender_.join();
@@ -57,11 +59,17 @@ void MonitorMail::Serve() {
         if (report && !report->sent)
             say_("e-mail not sent: " + mail::EscapeControlCharacters(report->error));
     }
+    if (stop_.load() && !sender_.joinable() && !mail_.pending.empty()) {
+        const std::size_t n = mail_.pending.size();
+        say_("e-mail not sent: the monitor stopped with " + std::to_string(n) +
+             (n == 1 ? " notification" : " notifications") + " waiting");
+        mail_.pending.clear();
+    }
     if (state_.shell.mailRequestFlags.load() == 0 || sender_.joinable() || stop_.load()) return;
 
     mail::MailPassResult pass =
         mail::MailPass(state_.shell, mail_, settings_, store_, kAppTitle, {});
-    if (pass.problem) say_(mail::EscapeControlCharacters(*pass.problem));
+    for (const std::string& problem : pass.problems) say_(mail::EscapeControlCharacters(problem));
     if (!pass.job) return;
     subject_ = pass.job->message.subject;
     done_ = false;

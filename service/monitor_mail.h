@@ -2,8 +2,8 @@
 // The monitor's e-mail notifications, as the window program sends them: the
 // same settings file, the same mail pass (run on the monitor's thread, which
 // owns the state), and the send on a thread of its own so that polls and a
-// stop never wait for a mail server. One send at a time; a notification
-// raised meanwhile waits for it, as in the window.
+// stop never wait for a mail server. One send at a time; notifications
+// raised meanwhile wait for it in the order raised, as in the window.
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -42,10 +42,11 @@ public:
     void RequestReload();
     // One turn on the monitor's thread: tells how a finished send ended,
     // then runs the mail pass when it is asked for and no send runs, and
-    // starts the send of what it composed.
+    // starts the send of what it composed. After Stop it tells how many
+    // notifications were left unsent.
     void Serve();
-    // True while a send runs.
-    bool Sending() const;
+    // True while a send runs or notifications wait for their turn.
+    bool Busy() const;
     // Ends a running send at its next check and waits for it; nothing is
     // sent afterwards. The next Serve tells how the send ended.
     void Stop();

@@ -19,9 +19,9 @@
 #include "firmware/firmware_image.h"
 #include "firmware/flash_read.h"
 #include "firmware/upgrade.h"
-#include "mail/settings_file.h"
 #include "monitor/dispatcher.h"
 #include "monitor/status_poll.h"
+#include "platform/small_file.h"
 #include "service/bus_front.h"
 #include "service/enclosure_settings.h"
 #include "service/flash_job.h"
@@ -476,8 +476,8 @@ void MonitorRun::EndFinishedJobs() {
 void MonitorRun::WriteMetrics() {
     if (options_.metricsFile.empty()) return;
     std::string error;
-    if (!mail::WriteFileAtomically(options_.metricsFile, MetricsText(Report()), 0644,
-                                   "metrics file", {}, error)) {
+    if (!platform::WriteFileAtomically(options_.metricsFile, MetricsText(Report()), 0644,
+                                       "metrics file", {}, error)) {
         ctx_.err << "raidctl: " << error << "\n";
     }
 }
@@ -613,9 +613,10 @@ void MonitorRun::WaitForJobs() {
 
 void MonitorRun::FinishMail() {
     if (!mail_) return;
-    // A notification raised by the last poll is sent, and its end told.
+    // The notifications raised by the last polls are sent, and their ends
+    // told.
     mail_->Serve();
-    while (mail_->Sending() && !state_.shell.closing.load()) {
+    while (mail_->Busy() && !state_.shell.closing.load()) {
         CheckInterrupt();
         ctx_.clock.SleepMs(kMonitorWaitSliceMs / 10);
         mail_->Serve();

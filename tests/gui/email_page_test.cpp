@@ -1,7 +1,8 @@
 // The e-mail page on the offscreen platform, found by objectName: filling
 // and reverting, the shared address list with its two grids, the
 // authentication and security fields, OK, Ignore and Test with their
-// messages, on a temporary settings file.
+// messages, a stored password kept byte for byte, on a temporary settings
+// file.
 #include "app/email_page.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 #include <QTest>
 
 #include "tests/unit/scratch_folder.h"
+#include "tests/unit/test_files_and_time.h"
 
 namespace raid::mail {
 namespace {
@@ -306,7 +308,8 @@ TEST_F(EmailPageTest, OkStoresThePageAndAFailedWriteIsTold) {
     Edit("deviceRemovedSubjectEdit")->setText("Gone");
     Find<QPlainTextEdit>("deviceRemovedContentsMemo")->setPlainText("a\nb\n");
 
-    store.setWriteFault([](WriteStep s) { return s == WriteStep::Rename ? EIO : 0; });
+    store.setWriteFault(
+        [](platform::WriteStep s) { return s == platform::WriteStep::Rename ? EIO : 0; });
     Click("emailOkButton");
     ASSERT_EQ(told.size(), 1u);
     EXPECT_EQ(told[0].caption, "Error");
@@ -326,6 +329,60 @@ TEST_F(EmailPageTest, OkStoresThePageAndAFailedWriteIsTold) {
     EXPECT_EQ(settings.suppressMask, 2u);
     EXPECT_EQ(settings.templates[2].subject, std::vector<std::string>{"Gone"});
     EXPECT_EQ(settings.templates[2].body, (std::vector<std::string>{"a", "b"}));
+}
+
+TEST_F(EmailPageTest, AStoredPasswordSurvivesOkByteForByteUnlessTyped) {
+    // A password that is no UTF-8 ("p\xE4ss\xFF\x80") with authentication on,
+    // and the same record with a check byte that no longer matches.
+    PasswordRecord good = EncodePasswordRecord("p\xE4ss\xFF\x80", true, 0xA7);
+    PasswordRecord unreadable = good;
+    unreadable[17] ^= 0x10;
+    for (const PasswordRecord& record : {good, unreadable}) {
+        SaveSomeSettings();
+        std::string error;
+        ASSERT_TRUE(store.Update(
+            [&](RegKey& key) {
+                key.Set(RegValue::Binary("ProductID", {record.begin(), record.end()}));
+            },
+            error))
+            << error;
+        const std::string stored = test_support::ReadFile(store.file());
+        StartAndLoad();
+        // An edit typed back marks the host changed: the settings are not.
+        Edit("hostEdit")->setText("other.example.com");
+        Edit("hostEdit")->setText("mail.example.com");
+        Click("emailOkButton");
+        EXPECT_TRUE(told.empty());
+        EXPECT_EQ(test_support::ReadFile(store.file()), stored);
+        LoadMailSettings(store, settings, flags);
+        EXPECT_EQ(settings.passwordRecord, record);
+    }
+    // The switch cannot be turned on over an unreadable password unless a
+    // new one is typed.
+    page.fillPage();
+    Find<QCheckBox>("authenticationBox")->setChecked(true);
+    Click("emailOkButton");
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].text,
+              "The stored password cannot be read; type the password again to turn on \"SMTP "
+              "Login Authentication\".");
+    Edit("passwordEdit")->setText("s3cret");
+    Click("emailOkButton");
+    EXPECT_EQ(told.size(), 1u);
+    LoadMailSettings(store, settings, flags);
+    EXPECT_EQ(settings.settings.password, "s3cret");
+    EXPECT_EQ(settings.authState, kAuthOn);
+
+    // Turned off without typing: the stored bytes but for the switch's bit.
+    const PasswordRecord before = settings.passwordRecord;
+    page.fillPage();
+    Find<QCheckBox>("authenticationBox")->setChecked(false);
+    Click("emailOkButton");
+    LoadMailSettings(store, settings, flags);
+    PasswordRecord expected = before;
+    expected[17] ^= 1;
+    EXPECT_EQ(settings.passwordRecord, expected);
+    EXPECT_EQ(settings.authState, kAuthOff);
 }
 
 TEST_F(EmailPageTest, OkAndIgnoreSinkWhileHeld) {

@@ -1,8 +1,9 @@
 // The e-mail page inside the main window and the mail thread: the page
 // fills from the settings file once the thread has loaded it, a test mail
 // goes out on its own thread while the window runs on, and the mail
-// thread mails a lost member through a real SMTP server on the loopback
-// address (python3-aiosmtpd; those tests fail without it).
+// thread mails a lost member (two lost together one after the other, behind
+// a test mail under way) through a real SMTP server on the loopback address
+// (python3-aiosmtpd; those tests fail without it).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -14,6 +15,8 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
+#include <condition_variable>
+#include <mutex>
 
 #include "app/email_page.h"
 #include "app/hand_over.h"
@@ -280,6 +283,59 @@ TEST_F(EmailWiringTest, TheMailThreadMailsAPulledMemberOnce) {
     EXPECT_NE(messages[0].data.find("\r\n\r\nDevice1 P0 Hard Disk Drive fail.\r\n"),
               std::string::npos)
         << messages[0].data;
+}
+
+TEST_F(EmailWiringTest, BothMembersLostDuringATestMailAreMailedAfterItInTurn) {
+    if (!Serve({})) return;
+    Store(test_support::LoopbackPageFields(server.port()));
+    // The first step of the first send (the test mail) waits until the
+    // notifications are raised.
+    std::mutex lock;
+    std::condition_variable changed;
+    bool held = false;
+    bool release = false;
+    smtp.transcript = [&](const std::string&) {
+        std::unique_lock<std::mutex> hold(lock);
+        if (held) return;
+        held = true;
+        changed.notify_all();
+        changed.wait_for(hold, 20s, [&] { return release; });
+    };
+    MakeLoadedWindow();
+    OpenPageAndTest();
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        ASSERT_TRUE(changed.wait_for(hold, 10s, [&] { return held; }));
+    }
+    disks->Emulator(0)->Control("pull 1");
+    disks->Emulator(0)->Control("pull 2");
+    Poll();
+    EXPECT_FALSE(MailThreadTurn().has_value());  // the test mail holds the send
+    EXPECT_TRUE(window->state().shell.mailRequestFlags & mail::kRequestSend);
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        release = true;
+    }
+    changed.notify_all();
+    PumpUntil([&] { return !sink.boxes.empty(); }, 20s);
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].text, "Send mail Success!");
+
+    for (int i = 0; i < 2; ++i) {
+        const auto report = MailThreadTurn();
+        ASSERT_TRUE(report.has_value());
+        EXPECT_TRUE(report->sent) << report->error;
+    }
+    EXPECT_FALSE(MailThreadTurn().has_value());
+    const auto messages = server.Messages();
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0].rcptTos, std::vector<std::string>{"raid@example.com"});
+    EXPECT_NE(messages[1].data.find("\r\n\r\nDevice1 P0 Hard Disk Drive fail.\r\n"),
+              std::string::npos)
+        << messages[1].data;
+    EXPECT_NE(messages[2].data.find("\r\n\r\nDevice1 P1 Hard Disk Drive fail.\r\n"),
+              std::string::npos)
+        << messages[2].data;
 }
 
 TEST_F(EmailWiringTest, AHaltedMailThreadEndsWithinItsLimitWhileASendWaitsOnTheServer) {

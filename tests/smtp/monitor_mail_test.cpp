@@ -1,7 +1,8 @@
 // raidctl monitor's e-mail against the loopback SMTP server: a member pulled
-// while it runs is mailed once with the window's subject, SIGHUP reads the
-// settings again, and a mail server that never answers holds neither the
-// polls nor the stop. Skipped without python3-aiosmtpd.
+// while it runs is mailed once with the window's subject, both members lost
+// in one poll are mailed one after the other, SIGHUP reads the settings
+// again, and a mail server that never answers holds neither the polls nor
+// the stop. Skipped without python3-aiosmtpd.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -98,6 +99,24 @@ TEST_F(MonitorMailTest, APulledMemberIsMailedOnceWithTheWindowsSubject) {
         EXPECT_NE(err_.find(line), std::string::npos) << line << "\n" << err_;
     }
     EXPECT_NE(err_.find("raidctl: reading the e-mail settings again"), std::string::npos) << err_;
+}
+
+TEST_F(MonitorMailTest, BothMembersLostInOnePollAreMailedOneAfterTheOther) {
+    ASSERT_TRUE(Serve({}));
+    Store(test_support::LoopbackPageFields(server.port()));
+    const int code = Monitor({"--polls", "3"}, [&](std::uint32_t done) {
+        if (done == 1) {
+            EXPECT_EQ(emulator_->Control("pull 1"), "");
+            EXPECT_EQ(emulator_->Control("pull 2"), "");
+        }
+    });
+    ASSERT_EQ(code, kExitOk) << err_;
+    const auto messages = server.Messages();
+    ASSERT_EQ(messages.size(), 2u) << err_;
+    EXPECT_NE(messages[0].data.find("Device1 P0 Hard Disk Drive fail."), std::string::npos)
+        << messages[0].data;
+    EXPECT_NE(messages[1].data.find("Device1 P1 Hard Disk Drive fail."), std::string::npos)
+        << messages[1].data;
 }
 
 TEST_F(MonitorMailTest, ASilentServerHoldsNeitherThePollsNorTheStop) {

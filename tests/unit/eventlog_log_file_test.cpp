@@ -184,6 +184,19 @@ TEST_F(LogFileTest, FailedSavesLeaveTheOldFileAndNoDebris) {
     EXPECT_FALSE(writer.Save(dir_ / "d.log", Lines{"l"}, error));
     EXPECT_EQ(ReadFile(dir_ / "d.log" / "inside"), "keep");
     EXPECT_EQ(FileCount(), 2);  // no temporary file left behind
+
+    // A link put in place of a file written before is neither appended to
+    // nor replaced: the monitor writes as root.
+    fs::create_directory(dir_ / "logs");
+    const fs::path day = dir_ / "logs" / "260101.log";
+    ASSERT_TRUE(writer.Save(day, Lines{"one"}, error)) << error;
+    fs::remove(day);
+    WriteFile(dir_ / "outside", "keep\n");
+    fs::create_symlink(dir_ / "outside", day);
+    EXPECT_FALSE(writer.Save(day, Lines{"one", "two"}, error));
+    EXPECT_EQ(error, "Cannot write log file " + day.string() +
+                         ": it is a symbolic link, and links are not followed when writing");
+    EXPECT_EQ(ReadFile(dir_ / "outside"), "keep\n");
 }
 
 }  // namespace

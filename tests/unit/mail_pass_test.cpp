@@ -1,6 +1,6 @@
 // Composing mails: the notification the e-mail thread's pass turns into a
-// job (device block, system block and templates), the one pending
-// notification, SendBusy, the pass's reload, and the page's test mail.
+// job (device block, system block and templates), the queue of waiting
+// notifications, SendBusy, the pass's reload, and the page's test mail.
 #include "mail/mail_pass.h"
 
 #include <gtest/gtest.h>
@@ -51,7 +51,7 @@ TEST_F(MailPassTest, DiskFailureMailHasTheDeviceBlockSystemBlockAndTemplate) {
     Raise(kKindDiskFail, 0, 1);  // HDD2 of Device1
     auto result = Pass();
     ASSERT_TRUE(result.job);
-    EXPECT_FALSE(result.problem);
+    EXPECT_TRUE(result.problems.empty());
     EXPECT_EQ(panels, std::vector<std::string>{"2:Email=2"});
     const MailJob& job = *result.job;
     EXPECT_EQ(job.message.subject, "[RAID GUI v0.50.11-5 Message] Disk lost");
@@ -92,24 +92,49 @@ TEST_F(MailPassTest, AnUnknownDeviceStillMailsWithoutDeviceLines) {
                                         "Gone."}));
 }
 
-TEST_F(MailPassTest, OnlyTheLastOfTwoNotificationsIsPendingAndOneSendRunsAtATime) {
+TEST_F(MailPassTest, EveryNotificationIsMailedInTurnAndWaitsForASendThatRuns) {
     Raise(kKindDiskFail, 0, 0);
     Raise(kKindDeviceRemoved, 0, 0);
     auto first = Pass();
     ASSERT_TRUE(first.job);
-    EXPECT_EQ(first.job->message.body.front(), "Device1 RAID system fail.");
+    EXPECT_EQ(first.job->message.body.front(), "Device1 P0 Hard Disk Drive fail.");
+    EXPECT_EQ(first.job->message.subject, "[RAID GUI v0.50.11-5 Message] Disk lost");
+    EXPECT_EQ(app->shell.mailRequestFlags.load(), kRequestSend);  // one more waits
 
-    // While that job holds SendBusy the next notification is dropped, and
-    // its request still cleared.
+    // While that job holds SendBusy the rest wait, asked for still.
     Raise(kKindDiskFail, 0, 1);
     EXPECT_FALSE(Pass().job);
-    EXPECT_EQ(app->shell.mailRequestFlags.load(), 0);
+    EXPECT_EQ(app->shell.mailRequestFlags.load(), kRequestSend);
     EXPECT_FALSE(ComposeTestMail(mail, settings, kTitle));
 
     first.job.reset();  // the send is over
-    EXPECT_FALSE(mail.sendBusy->load());
-    Raise(kKindDiskFail, 0, 1);
-    EXPECT_TRUE(Pass().job);
+    // A test mail started now goes first; the notifications wait for it.
+    auto test = ComposeTestMail(mail, settings, kTitle);
+    ASSERT_TRUE(test);
+    EXPECT_FALSE(Pass().job);
+    test.reset();
+    std::vector<std::string> sent;
+    for (int i = 0; i < 3; ++i) {
+        auto next = Pass();
+        if (next.job) sent.push_back(next.job->message.body.front());
+    }
+    EXPECT_EQ(sent, (std::vector<std::string>{"Device1 RAID system fail.",
+                                              "Device1 P1 Hard Disk Drive fail."}));
+    EXPECT_EQ(app->shell.mailRequestFlags.load(), 0);
+}
+
+TEST_F(MailPassTest, BeyondTheBoundTheOldestWaitAndTheDroppedAreCountedAndTold) {
+    const auto busy = SendClaim::Take(mail.sendBusy);  // a send that runs long
+    for (std::size_t i = 0; i < kMaxPendingNotifications + 3; ++i)
+        Raise(kKindDiskFail, 0, static_cast<std::uint8_t>(i % 2));
+    EXPECT_EQ(mail.pending.size(), kMaxPendingNotifications);
+    const auto result = Pass();
+    EXPECT_FALSE(result.job);
+    EXPECT_EQ(result.problems,
+              std::vector<std::string>{"E-mail notifications dropped: 3 raised while 32 were "
+                                       "waiting to be sent."});
+    EXPECT_TRUE(Pass().problems.empty());  // told once
+    EXPECT_EQ(mail.pending.front().eventInfoBlock.front(), "Device1 P0 Hard Disk Drive fail.");
 }
 
 TEST_F(MailPassTest, WithoutSettingsOrRecipientsTheNotificationIsDropped) {

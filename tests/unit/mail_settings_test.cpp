@@ -17,6 +17,7 @@ namespace raid::mail {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::WriteStep;
 using test_support::ReadFile;
 using test_support::WriteFile;
 
@@ -221,6 +222,36 @@ TEST_F(MailSettingsTest, PasswordsRoundTripAndTheCheckByteCarriesTheSwitch) {
     EXPECT_EQ(state.settings.password, "ErrorFormat");
     EXPECT_EQ(state.authState, kAuthInvalid);
     EXPECT_FALSE(state.Authenticates());
+}
+
+// A record written by this version must open in every later one: these
+// bytes pin the program's own scramble table.
+TEST(PasswordRecord, TheScrambleIsPinnedByFixedBytes) {
+    struct Case {
+        std::string password;
+        bool authentication;
+        std::uint8_t key;
+        PasswordRecord bytes;
+    };
+    const Case cases[] = {
+        {"s3cret",
+         true,
+         0x00,
+         {0x29, 0xF7, 0x7B, 0xE3, 0x52, 0x9D, 0x77, 0xAF, 0x52, 0xCA, 0x14, 0x9D, 0x37, 0xE9, 0x7F,
+          0xA7, 0x00, 0xCD}},
+        // Bytes that are no UTF-8 stay as they are.
+        {"p\xE4ss\xFF\x80",
+         false,
+         0xA7,
+         {0x8D, 0x81, 0xCC, 0x47, 0x9F, 0xC6, 0xD0, 0x08, 0xF5, 0x6D, 0xB3, 0x3A, 0x90, 0x4E, 0xD8,
+          0x00, 0xA7, 0x96}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(EncodePasswordRecord(c.password, c.authentication, c.key), c.bytes) << c.password;
+        const DecodedPassword decoded = DecodePasswordRecord(c.bytes);
+        EXPECT_EQ(decoded.password, c.password);
+        EXPECT_EQ(decoded.authState, c.authentication ? kAuthOn : kAuthOff);
+    }
 }
 
 TEST_F(MailSettingsTest, RemovingEveryRecipientStoresCountZero) {
@@ -446,6 +477,37 @@ TEST_F(MailSettingsTest, ADamagedFileIsLeftAloneToldOnceAndKeptBesideByTheNextSa
     Write("garbage");
     EXPECT_TRUE(Load());
     EXPECT_FALSE(state.loaded);
+}
+
+TEST_F(MailSettingsTest, ASymbolicLinkIsRefusedAndNeverWrittenThrough) {
+    const fs::path outside = scratch.path() / "outside";
+    fs::create_directories(outside);
+    WriteFile(outside / "target", "keep\n");
+    const std::string refused = ": it is a symbolic link, and links are not followed when writing";
+    const auto save = [&] {
+        MailPageFields page = Page();
+        return SaveMailSettings(store, state, flags, page).value_or("saved");
+    };
+    // At the settings file's own name,
+    fs::create_directories(file.parent_path());
+    fs::create_symlink(outside / "target", file);
+    Start();
+    EXPECT_EQ(save(), "Cannot write settings file " + file.string() + refused);
+    // at the name of the copy of a damaged file,
+    fs::remove(file);
+    Write("damaged");
+    const fs::path aside = file.string() + ".damaged";
+    fs::create_symlink(outside / "target", aside);
+    EXPECT_EQ(save(), "Cannot write copy of the damaged settings file " + aside.string() + refused);
+    EXPECT_EQ(ReadFile(file), "damaged");
+    // and as the settings folder.
+    fs::remove_all(file.parent_path());
+    fs::create_directory_symlink(outside, file.parent_path());
+    EXPECT_EQ(save(), "Cannot write settings file " + file.string() + ": its folder " +
+                          file.parent_path().string() +
+                          " is a symbolic link, and links are not followed when writing");
+    EXPECT_EQ(ReadFile(outside / "target"), "keep\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator()), 1);
 }
 
 TEST_F(MailSettingsTest, SecurityAndRequireTlsAreStoredAndMissingValuesAreNoneAndOff) {

@@ -174,8 +174,16 @@ TEST_F(RaidctlFirmwareTest, NothingIsErasedWhenTheRunMayNotGoOn) {
                                ": No such file or directory\n"));
     EXPECT_TRUE(Has(r.err, "SPI Backup Fail.; nothing was erased"));
     EXPECT_FALSE(std::filesystem::exists(Path("no")));
+    // or a symbolic link stands at its name (flash runs as root),
+    std::filesystem::create_symlink(Path("elsewhere.bin"), Path("link.bin"));
+    r = Flash({"flash", "0", GoodFile(0x2000), "--yes", "--backup", Path("link.bin")});
+    EXPECT_EQ(r.code, kExitCommandFailed);
+    EXPECT_TRUE(Has(r.err, "Cannot write backup file " + Path("link.bin") +
+                               ": it is a symbolic link, and links are not followed when writing"))
+        << r.err;
+    EXPECT_FALSE(std::filesystem::exists(Path("elsewhere.bin")));
     // or a step on the way to having it on disk fails, down to the folder's fsync.
-    using mail::WriteStep;
+    using platform::WriteStep;
     for (const WriteStep step : {WriteStep::CreateTemporary, WriteStep::WriteData,
                                  WriteStep::SyncData, WriteStep::Rename, WriteStep::SyncFolder}) {
         FlashOptions failing;
