@@ -7,7 +7,6 @@
 namespace raid::cli {
 namespace {
 constexpr char kLower[] = "0123456789abcdef";
-constexpr char kUpper[] = "0123456789ABCDEF";
 }  // namespace
 
 std::string HexDump(std::span<const std::uint8_t> bytes) {
