@@ -27,8 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ostringstream out, err;
     const auto exit = AnswerCommandLine(parsed, out, err);
     if (!parsed.ok()) {
-        // Usage errors are one line.
-        if (exit != kExitUsage) std::abort();
+        // Usage errors are one line, with the usage code (monitor's is above
+        // the health bits).
+        if (exit != kExitUsage && exit != kExitMonitorUsage) std::abort();
         const std::string line = err.str();
         if (line.empty() || line.find('\n') != line.size() - 1) std::abort();
     }
