@@ -13,6 +13,7 @@
 #include "firmware/spi_ranges.h"
 #include "firmware/upgrade.h"
 #include "firmware/upgrade_host.h"
+#include "service/flash_job.h"
 
 namespace raid::cli {
 namespace {
@@ -21,8 +22,11 @@ using firmware::Message;
 
 constexpr int kBarWidth = 40;
 constexpr int kPlainStepPercent = 10;
-const char* const kUnknownState =
-    ": the flash is in an unknown state: do not unplug, run flash again";
+// Lines from this process or from the service, one line each.
+void PrintNotes(Context& ctx, const std::vector<std::string>& notes) {
+    for (const auto& note : notes) ctx.err << "raidctl: " << OneLine(note) << "\n";
+}
+
 // A flash image is no secret.
 constexpr mode_t kImageFileMode = 0644;
 
@@ -254,35 +258,9 @@ int RunFlash(Context& ctx, const Arguments& args, const FlashOptions& options) {
     const firmware::UpgradeResult r =
         firmware::RunUpgrade(state, fw, found.ch, host, index, upgradeOptions);
 
-    using firmware::UpgradeOutcome;
-    switch (r.outcome) {
-        case UpgradeOutcome::Done:
-            if (!r.warning.empty()) ctx.err << "raidctl: warning: " << r.warning << "\n";
-            return kExitOk;
-        case UpgradeOutcome::WrongType:
-        case UpgradeOutcome::WrongProduct:
-        case UpgradeOutcome::OtherEnclosure:
-        case UpgradeOutcome::TooLarge:
-            ctx.err << "raidctl: refused: " << OneLine(r.finalText) << "\n";
-            return kExitRefused;
-        case UpgradeOutcome::Busy:
-        case UpgradeOutcome::NoImage:
-        case UpgradeOutcome::Closing:
-        case UpgradeOutcome::NoAnswer:
-        case UpgradeOutcome::TypeUnknown:
-        case UpgradeOutcome::BackupFailed:
-            ctx.err << "raidctl: "
-                    << (r.finalText.empty() ? std::string("stopped") : OneLine(r.finalText))
-                    << "; nothing was erased\n";
-            return kExitCommandFailed;
-        case UpgradeOutcome::EraseFailed:
-        case UpgradeOutcome::ProgramFailed:
-        case UpgradeOutcome::ReadBackFailed:
-        case UpgradeOutcome::VerifyFailed:
-            break;
-    }
-    ctx.err << "raidctl: " << OneLine(r.finalText) << kUnknownState << "\n";
-    return kExitFlashUnknown;
+    const client::Answer answer = service::FlashAnswerOf(r);
+    PrintNotes(ctx, answer.notes);
+    return answer.outcome;
 }
 
 int RunReadFlash(Context& ctx, const Arguments& args) {
@@ -323,10 +301,6 @@ std::optional<std::vector<std::uint8_t>> ReadImageFile(Context& ctx, const std::
         ctx.err << "raidctl: refused: cannot read " << path
                 << (fd < 0 ? ": " + std::string(std::strerror(errno)) : std::string()) << "\n";
     return bytes;
-}
-
-void PrintNotes(Context& ctx, const std::vector<std::string>& notes) {
-    for (const auto& note : notes) ctx.err << "raidctl: " << OneLine(note) << "\n";
 }
 
 // The check through the service, printed as CheckFile prints it.

@@ -6,9 +6,9 @@
 #include <QDBusError>
 #include <QDBusUnixFileDescriptor>
 #include <algorithm>
-#include <filesystem>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "client/bus_names.h"
 #include "client/bus_types.h"
@@ -65,19 +65,26 @@ std::string DiskText(const DeviceStatus& s) {
     return s.path.empty() ? text : text + " (" + s.path + ")";
 }
 
-// The statuses of every enclosure object the service lists.
-bool ListEnclosures(const QDBusConnection& connection, std::vector<DeviceStatus>& devices,
-                    Answer& answer) {
+// Every object the service lists, with its properties; none after saying
+// why in `answer`.
+std::optional<ManagedObjects> ManagedObjectsOf(const QDBusConnection& connection, Answer& answer) {
     OrgFreedesktopDBusObjectManagerInterface manager(bus::kServiceName, bus::kManagerPath,
                                                      connection);
     auto reply = manager.GetManagedObjects();
     reply.waitForFinished();
     if (reply.isError()) {
         Refusal(reply.error(), answer);
-        return false;
+        return std::nullopt;
     }
-    const ManagedObjects objects = reply.value();
-    for (auto it = objects.cbegin(); it != objects.cend(); ++it) {
+    return reply.value();
+}
+
+// The statuses of every enclosure object the service lists.
+bool ListEnclosures(const QDBusConnection& connection, std::vector<DeviceStatus>& devices,
+                    Answer& answer) {
+    const auto objects = ManagedObjectsOf(connection, answer);
+    if (!objects) return false;
+    for (auto it = objects->cbegin(); it != objects->cend(); ++it) {
         const auto iface = it->constFind(bus::kEnclosureInterface);
         if (iface == it->cend()) continue;
         const auto status = iface->constFind("Status");
@@ -313,16 +320,9 @@ BusAccess::FlashReadAnswer BusAccess::ReadFlash(const std::string& disk, std::ui
 }
 
 bool BusAccess::Jobs(std::vector<JobRecord>& jobs, Answer& answer) {
-    OrgFreedesktopDBusObjectManagerInterface manager(bus::kServiceName, bus::kManagerPath,
-                                                     connection_);
-    auto reply = manager.GetManagedObjects();
-    reply.waitForFinished();
-    if (reply.isError()) {
-        Refusal(reply.error(), answer);
-        return false;
-    }
-    const ManagedObjects objects = reply.value();
-    for (auto it = objects.cbegin(); it != objects.cend(); ++it) {
+    const auto objects = ManagedObjectsOf(connection_, answer);
+    if (!objects) return false;
+    for (auto it = objects->cbegin(); it != objects->cend(); ++it) {
         const auto iface = it->constFind(bus::kJobInterface);
         if (iface == it->cend()) continue;
         JobRecord job;
