@@ -1,10 +1,14 @@
 #include "cli/local_access.h"
 
 #include "discovery/headless.h"
+#include "firmware/flash_read.h"
+#include "firmware/spi_ranges.h"
+#include "firmware/upgrade_host.h"
 #include "monitor/quiet_host.h"
 #include "monitor/status_poll.h"
 #include "service/enclosure_settings.h"
 #include "service/enclosure_status.h"
+#include "service/flash_job.h"
 #include "smart/read_smart.h"
 #include "smart/smart_host.h"
 #include "smart/smart_state.h"
@@ -90,32 +94,48 @@ void KeepOnlyDevice(DiscoveryState& d, int index) {
     d.currentDevice = 0;
 }
 
+// The enclosure on `disk` after one discovery, for the commands that act on
+// one; false with the outcome and why in `answer`.
+bool DiscoverOne(Context& ctx, const std::string& disk, AppState& state, device::CommandChannel& ch,
+                 Discovered& discovered, client::Answer& answer) {
+    client::StatusAnswer found;
+    if (DiscoverDevices(ctx, disk, state, ch, discovered, found)) return true;
+    answer.outcome = found.outcome;
+    answer.notes = found.notes;
+    // No enclosure at all is said of DISK, as for one that holds none.
+    if (found.noneFound && found.problem.empty())
+        answer.notes.push_back(DiskText(discovered.wanted, discovered.list) +
+                               " holds no enclosure (see 'raidctl list')");
+    return false;
+}
+
+// One discovery, then `act` on the enclosure on `disk`, filling its answer.
+template <typename Result, typename Act>
+Result WithEnclosure(Context& ctx, const std::string& disk, Act act) {
+    Result answer;
+    AppState state;
+    device::CommandChannel ch(ctx.disks, ctx.clock);
+    Discovered discovered;
+    if (DiscoverOne(ctx, disk, state, ch, discovered, answer))
+        act(state, ch, discovered, discovered.shown.front(), answer);
+    return answer;
+}
+
 }  // namespace
 
 client::SmartAnswer LocalAccess::Smart(const std::string& disk) {
-    client::SmartAnswer answer;
-    client::StatusAnswer found;
-    AppState state;
-    device::CommandChannel ch(ctx_.disks, ctx_.clock);
-    Discovered discovered;
-    if (!DiscoverDevices(ctx_, disk, state, ch, discovered, found)) {
-        answer.outcome = found.outcome;
-        answer.notes = found.notes;
-        // No enclosure at all is said of DISK, as for one that holds none.
-        if (found.noneFound && found.problem.empty())
-            answer.notes.push_back(DiskText(discovered.wanted, discovered.list) +
-                                   " holds no enclosure (see 'raidctl list')");
-        return answer;
-    }
-    const int index = discovered.shown.front();
-    KeepOnlyDevice(state.discovery, index);
-    smart::SmartState tables;
-    smart::QuietSmartHost host;
-    smart::ReadSmart(state, tables, ch, host, smart::kFeatureReadThresholds);
-    smart::ReadSmart(state, tables, ch, host, smart::kFeatureReadData);
-    answer.smart = service::SmartSectorsOf(state, tables, 0, discovered.list);
-    answer.smart->index = index;
-    return answer;
+    return WithEnclosure<client::SmartAnswer>(
+        ctx_, disk,
+        [](AppState& state, device::CommandChannel& ch, const Discovered& discovered, int index,
+           client::SmartAnswer& answer) {
+            KeepOnlyDevice(state.discovery, index);
+            smart::SmartState tables;
+            smart::QuietSmartHost host;
+            smart::ReadSmart(state, tables, ch, host, smart::kFeatureReadThresholds);
+            smart::ReadSmart(state, tables, ch, host, smart::kFeatureReadData);
+            answer.smart = service::SmartSectorsOf(state, tables, 0, discovered.list);
+            answer.smart->index = index;
+        });
 }
 
 namespace {
@@ -155,6 +175,75 @@ client::SettingAnswer LocalAccess::SetBackupPeriod(const std::string& disk,
                            return service::SetBackupPeriod(state, ch, ctx_.clock, index, list,
                                                            where, period);
                        });
+}
+
+client::FirmwareCheckAnswer LocalAccess::CheckFirmware(const std::string& disk,
+                                                       const std::vector<std::uint8_t>& image) {
+    return WithEnclosure<client::FirmwareCheckAnswer>(
+        ctx_, disk,
+        [&image](AppState& state, device::CommandChannel&, const Discovered& discovered, int index,
+                 client::FirmwareCheckAnswer& answer) {
+            const service::ImageCheck check = service::CheckImage(state, index, image);
+            static_cast<client::Answer&>(answer) = check.answer;
+            answer.index = index;
+            answer.diskText = DiskText(discovered.wanted, discovered.list);
+            const firmware::LoadTexts& t = check.load.texts;
+            for (const std::string* text : {&t.file, &t.checksum, &t.deviceCode, &t.fileCode})
+                if (!text->empty()) answer.texts.push_back(*text);
+        });
+}
+
+client::FlashReadAnswer LocalAccess::ReadFlash(const std::string& disk, std::uint32_t length,
+                                               const client::CallOptions&) {
+    return WithEnclosure<client::FlashReadAnswer>(
+        ctx_, disk,
+        [length](AppState& state, device::CommandChannel& ch, const Discovered&, int index,
+                 client::FlashReadAnswer& answer) {
+            const auto whole = length ? std::optional<std::uint32_t>(length)
+                                      : firmware::WholeFlashLength(state, index);
+            if (!whole) {
+                answer.outcome = client::kNotSent;
+                answer.notes.push_back(firmware::FlashSizeUnknownText(state, index));
+                return;
+            }
+            firmware::FirmwareState fw;
+            firmware::QuietUpgradeHost host;
+            firmware::FlashReadResult r =
+                firmware::ReadFlash(state, fw, ch, host, index, 0, *whole);
+            if (!r.ok) {
+                answer.outcome = client::kFailed;
+                answer.notes.push_back(r.failureText);
+                return;
+            }
+            answer.bytes = std::move(r.bytes);
+        });
+}
+
+client::FlashAnswer LocalAccess::Flash(const std::string& disk,
+                                       const std::vector<std::uint8_t>& image, bool backup,
+                                       client::FlashHandlers handlers, const client::CallOptions&) {
+    return WithEnclosure<client::FlashAnswer>(
+        ctx_, disk,
+        [&](AppState& state, device::CommandChannel& ch, const Discovered&, int index,
+            client::FlashAnswer& answer) {
+            std::string refusal;
+            auto fw = service::FlashableImage(state, index, image, ctx_.disks, refusal);
+            if (!fw) {
+                answer.outcome = kExitRefused;
+                answer.notes.push_back(refusal);
+                return;
+            }
+            std::atomic<std::uint32_t> progress{0};
+            service::RelayHost host(handlers.step, *fw, progress,
+                                    service::FlashStepsFor(state, index, fw->image.Size()),
+                                    handlers.detach);
+            firmware::UpgradeOptions options;
+            options.backupFirst = backup;
+            options.keepBackup = handlers.keepBackup;
+            const firmware::UpgradeResult r =
+                firmware::RunUpgrade(state, *fw, ch, host, index, options);
+            static_cast<client::Answer&>(answer) = service::FlashAnswerOf(r);
+        });
 }
 
 }  // namespace raid::cli

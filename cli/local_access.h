@@ -18,6 +18,16 @@ public:
     client::SettingAnswer SetBackupPeriod(const std::string& disk,
                                           const client::PeriodRequest& period,
                                           const client::CallOptions& options) override;
+    client::FirmwareCheckAnswer CheckFirmware(const std::string& disk,
+                                              const std::vector<std::uint8_t>& image) override;
+    client::FlashReadAnswer ReadFlash(const std::string& disk, std::uint32_t length,
+                                      const client::CallOptions& options) override;
+    // Runs in the calling thread, which handlers.detach may stop before the
+    // erase.
+    client::FlashAnswer Flash(const std::string& disk, const std::vector<std::uint8_t>& image,
+                              bool backup, client::FlashHandlers handlers,
+                              const client::CallOptions& options) override;
+    bool FlashOutlivesCaller() const override { return false; }
 
 private:
     Context& ctx_;

@@ -268,8 +268,7 @@ int main(int argc, char** argv) {
             case cli::Command::BackupPeriod:
                 return cli::RunBackupPeriodVia(ctx, args, access);
             case cli::Command::CheckFirmware:
-                if (remote) return cli::RunCheckFirmwareVia(ctx, args, *remote);
-                return cli::RunCheckFirmware(ctx, args);
+                return cli::RunCheckFirmwareVia(ctx, args, access);
             case cli::Command::Flash: {
                 cli::FlashOptions options;
                 options.terminal = isatty(STDIN_FILENO) != 0 && isatty(STDOUT_FILENO) != 0;
@@ -279,12 +278,10 @@ int main(int argc, char** argv) {
                     return line;
                 };
                 options.interrupted = [] { return stopSignal.load(); };
-                if (remote) return cli::RunFlashVia(ctx, args, options, *remote);
-                return cli::RunFlash(ctx, args, options);
+                return cli::RunFlashVia(ctx, args, options, access);
             }
             case cli::Command::ReadFlash:
-                if (remote) return cli::RunReadFlashVia(ctx, args, *remote);
-                return cli::RunReadFlash(ctx, args);
+                return cli::RunReadFlashVia(ctx, args, access);
             case cli::Command::MakeBin:
                 return cli::RunMakeBin(ctx, args);
             case cli::Command::Jobs:

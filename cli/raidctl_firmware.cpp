@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "cli/local_access.h"
 #include "cli/raidctl_output.h"
 #include "firmware/checked_device.h"
 #include "firmware/firmware_state.h"
@@ -62,67 +63,43 @@ bool WriteBackup(const std::string& path, const std::vector<std::uint8_t>& bytes
     return WriteImageFile(path, bytes, "backup file", fault, true, err);
 }
 
-// Loads FILE for device `index` as the window's Load button does, printing
-// the status texts; the image, or none after printing the refusal.
-std::optional<firmware::FirmwareImage> CheckFile(Context& ctx, const AppState& state, int index,
-                                                 const std::string& path) {
-    const firmware::LoadResult r =
-        firmware::LoadFirmwareFile(path, firmware::TargetOf(state, index));
-    for (const std::string* text :
-         {&r.texts.file, &r.texts.checksum, &r.texts.deviceCode, &r.texts.fileCode})
-        if (!text->empty()) ctx.out << *text << "\n";
-    // Read warnings come first; a refusal is the last message.
-    const std::size_t warnings = r.messages.size() - (r.image ? 0 : 1);
-    for (std::size_t i = 0; i < warnings; ++i)
-        ctx.err << "raidctl: " << r.messages[i].caption << " " << r.messages[i].text << "\n";
-    if (r.image) return r.image;
-    ctx.err << "raidctl: refused: "
-            << (r.messages.empty() ? std::string("no firmware") : OneLine(r.messages.back().text))
-            << "\n";
-    return std::nullopt;
-}
-
 // What the upgrade shows, on a terminal or as plain lines, and where an
 // interrupt is taken or refused.
-class CliUpgradeHost final : public firmware::UpgradeHost {
+class FlashDisplay {
 public:
-    // `total`: the steps the run will count. (The window's bar has room to
-    // spare and stops short of its end; a terminal's bar should not.)
-    CliUpgradeHost(Context& ctx, const FlashOptions& options, const firmware::FirmwareState& fw,
-                   std::uint32_t total, bool backupFirst)
-        : ctx_(ctx), options_(options), fw_(fw), total_(total), backupPending_(backupFirst) {}
+    FlashDisplay(Context& ctx, const FlashOptions& options, const firmware::FirmwareState& fw,
+                 bool backupFirst)
+        : ctx_(ctx), options_(options), fw_(fw), backupPending_(backupFirst) {}
 
-    void SetStatusText(const std::string& text) override { Line(text); }
-    void ShowMessage(const Message& m) override {
+    void SetStatusText(const std::string& text) { Line(text); }
+    void ShowMessage(const Message& m) {
         Line((m.caption.empty() ? "" : m.caption + ": ") + m.text);
     }
-    void SetSelectorsEnabled(bool) override {}
-    void BeginProgress(const std::string& label, std::uint32_t) override {
-        maximum_ = total_;
+    // `total`: the steps the run counts. (The window's bar has room to spare
+    // and stops short of its end; a terminal's bar should not.)
+    void BeginProgress(const std::string& label, std::uint32_t total) {
+        maximum_ = total;
         shownPercent_ = -1;
         Line(label);
     }
-    void ShowPhase(const std::string& caption) override {
+    void ShowPhase(const std::string& caption) {
         phase_ = caption;
         if (!backupPending_) flashTouched_ = true;
         Line(caption);
     }
-    void SetProgress(std::uint32_t) override { Draw(); }
-    // Through the service: the job says how many steps it counts.
-    void SetTotal(std::uint32_t total) { total_ = total; }
-    void EndProgress() override {
+    void SetProgress(std::uint32_t) { Draw(); }
+    void EndProgress() {
         Draw();
         if (barShown_) ctx_.out << "\n";
         barShown_ = false;
         maximum_ = 0;
     }
-    void Pump() override {
+    // In this process: a signal that came before the erase stops the run
+    // there; one that comes later is refused, once said.
+    bool StopAsked() {
         Draw();
         TakeInterrupt();
-    }
-    // A signal that came before the erase stops the run there.
-    bool IsClosing() const override {
-        return stopRequested_ || (!flashTouched_ && options_.interrupted && options_.interrupted());
+        return stopRequested_;
     }
 
     // The backup is in hand: from here on the flash is changed.
@@ -180,7 +157,6 @@ private:
     Context& ctx_;
     const FlashOptions& options_;
     const firmware::FirmwareState& fw_;
-    std::uint32_t total_;
     std::uint32_t maximum_ = 0;
     int shownPercent_ = -1;
     std::string phase_ = "the upgrade";
@@ -200,144 +176,58 @@ bool Confirm(Context& ctx, const FlashOptions& options, int index, const std::st
     return answer && (*answer == "y" || *answer == "Y" || *answer == "yes");
 }
 
-}  // namespace
-
-int RunCheckFirmware(Context& ctx, const Arguments& args) {
-    FoundEnclosure found(ctx);
-    if (!found.Find(args.disk)) return found.exitCode;
-    if (!CheckFile(ctx, found.state, found.index, args.file)) return kExitRefused;
-    ctx.out << "accepted for Device" << found.index + 1 << "\n";
-    return kExitOk;
-}
-
-int RunFlash(Context& ctx, const Arguments& args, const FlashOptions& options) {
-    if (!args.yes && !options.terminal) {
-        ctx.err << "raidctl: flash: no terminal to confirm on; give --yes\n";
-        return kExitUsage;
-    }
-    FoundEnclosure found(ctx);
-    if (!found.Find(args.disk)) return found.exitCode;
-    AppState& state = found.state;
-    const int index = found.index;
-
-    firmware::FirmwareState fw;
-    auto image = CheckFile(ctx, state, index, args.file);
-    if (!image) return kExitRefused;
-    fw.image = std::move(*image);
-    fw.checkedFor = firmware::CheckedDeviceOf(state, index, ctx.disks);
-    if (const std::string tooLarge = firmware::EraseRefusal(state, index, fw.image.Size());
-        !tooLarge.empty()) {
-        ctx.err << "raidctl: refused: " << tooLarge << "\n";
-        return kExitRefused;
-    }
-    if (!args.yes &&
-        !Confirm(ctx, options, index,
-                 DiskText(state.discovery.DiskOf(index), ctx.disks.ListDisks()), args.file)) {
-        ctx.err << "raidctl: not confirmed; nothing was changed\n";
-        return kExitCommandFailed;
-    }
-
-    const bool backupFirst = !args.backupFile.empty();
-    const std::uint64_t size = fw.image.Size();
-    const auto steps = static_cast<std::uint32_t>(
-        firmware::PlanErase(size, firmware::WholeFlashLength(state, index)).range.length /
-            firmware::kEraseStep +
-        2 * ((size + firmware::kSpiChunk - 1) / firmware::kSpiChunk));
-    CliUpgradeHost host(ctx, options, fw, steps, backupFirst);
-    firmware::UpgradeOptions upgradeOptions;
-    upgradeOptions.backupFirst = backupFirst;
-    upgradeOptions.keepBackup = [&](const std::vector<std::uint8_t>& backup) {
-        // The only copy of what the erase destroys: on disk under its name
-        // (the folder synced too), or the flash is not touched.
-        if (!WriteImageFile(args.backupFile, backup, "backup file", options.backupFault, true,
-                            ctx.err))
-            return false;
-        ctx.out << "saved " << backup.size() << " bytes of flash to " << args.backupFile << "\n";
-        return host.BackupKept();
-    };
-    const firmware::UpgradeResult r =
-        firmware::RunUpgrade(state, fw, found.ch, host, index, upgradeOptions);
-
-    const client::Answer answer = service::FlashAnswerOf(r);
-    PrintNotes(ctx, answer.notes);
-    return answer.outcome;
-}
-
-int RunReadFlash(Context& ctx, const Arguments& args) {
-    FoundEnclosure found(ctx);
-    if (!found.Find(args.disk)) return found.exitCode;
-    AppState& state = found.state;
-    const int index = found.index;
-    const auto length = args.length ? args.length : firmware::WholeFlashLength(state, index);
-    if (!length) {
-        ctx.err << "raidctl: " << firmware::FlashSizeUnknownText(state, index)
-                << "; give --length\n";
-        return kExitUsage;
-    }
-    firmware::FirmwareState fw;
-    firmware::QuietUpgradeHost host;
-    const firmware::FlashReadResult r =
-        firmware::ReadFlash(state, fw, found.ch, host, index, 0, *length);
-    if (!r.ok) {
-        ctx.err << "raidctl: " << r.failureText << "\n";
-        return kExitCommandFailed;
-    }
-    return SaveFlash(ctx, args.outFile, r.bytes);
-}
-
-namespace {
-
-// The user's firmware file, read by the user's own process: the service
-// never opens a path that a client names.
+// FILE, read by this process as the calling user (the service never opens
+// a path that a client names), with the read's warnings told; none after
+// the refusal.
 std::optional<std::vector<std::uint8_t>> ReadImageFile(Context& ctx, const std::string& path) {
-    constexpr std::size_t kMaxImage = 16 * 1024 * 1024;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    std::optional<std::vector<std::uint8_t>> bytes;
-    if (fd >= 0) {
-        bytes = client::ReadAll(fd, kMaxImage);
-        ::close(fd);
-    }
+    firmware::PosixFileSource source;
+    std::vector<Message> messages;
+    auto bytes = firmware::ReadFirmwareFile(path, source, messages);
+    const std::size_t warnings = messages.size() - (bytes || messages.empty() ? 0 : 1);
+    for (std::size_t i = 0; i < warnings; ++i)
+        ctx.err << "raidctl: " << messages[i].caption << " " << OneLine(messages[i].text) << "\n";
     if (!bytes)
-        ctx.err << "raidctl: refused: cannot read " << path
-                << (fd < 0 ? ": " + std::string(std::strerror(errno)) : std::string()) << "\n";
+        ctx.err << "raidctl: refused: "
+                << (messages.empty() ? std::string("cannot read " + path)
+                                     : OneLine(messages.back().text))
+                << "\n";
     return bytes;
 }
 
-// The check through the service, printed as CheckFile prints it.
-std::optional<client::BusAccess::FirmwareCheckAnswer> CheckThroughService(Context& ctx,
-                                                                          const Arguments& args,
-                                                                          client::BusAccess& access,
-                                                                          int& code) {
-    const auto image = ReadImageFile(ctx, args.file);
+// The image of FILE checked for the enclosure on DISK, printed as the
+// window's Load button shows it: the image when it is accepted, none (with
+// the exit code in `code`) otherwise.
+std::optional<std::vector<std::uint8_t>> CheckImage(Context& ctx, const Arguments& args,
+                                                    client::EnclosureAccess& access,
+                                                    client::FirmwareCheckAnswer& check, int& code) {
+    auto image = ReadImageFile(ctx, args.file);
     if (!image) {
         code = kExitRefused;
         return std::nullopt;
     }
-    auto check = access.CheckFirmware(args.disk, *image);
-    // The service sees bytes, not the file: its name is said here.
+    check = access.CheckFirmware(args.disk, *image);
     if (check.index >= 0) ctx.out << "File:" << args.file << "\n";
     for (const auto& text : check.texts) ctx.out << text << "\n";
     PrintNotes(ctx, check.notes);
     code = check.outcome;
     if (check.outcome != kExitOk) return std::nullopt;
-    check.notes.clear();
-    return check;
+    return image;
 }
 
 }  // namespace
 
-int RunCheckFirmwareVia(Context& ctx, const Arguments& args, client::BusAccess& access) {
+int RunCheckFirmwareVia(Context& ctx, const Arguments& args, client::EnclosureAccess& access) {
+    client::FirmwareCheckAnswer check;
     int code = kExitOk;
-    const auto check = CheckThroughService(ctx, args, access, code);
-    if (!check) return code;
-    ctx.out << "accepted for Device" << check->index + 1 << "\n";
+    if (!CheckImage(ctx, args, access, check, code)) return code;
+    ctx.out << "accepted for Device" << check.index + 1 << "\n";
     return kExitOk;
 }
 
-int RunReadFlashVia(Context& ctx, const Arguments& args, client::BusAccess& access) {
+int RunReadFlashVia(Context& ctx, const Arguments& args, client::EnclosureAccess& access) {
     const auto answer = access.ReadFlash(args.disk, args.length.value_or(0), CallOptionsOf(args));
-    // The service's one refusal of a missing length: said with the command
-    // line's way to give one, as in-process.
+    // The one refusal of a missing length: said with the command line's way
+    // to give one.
     if (answer.outcome == kExitUsage && !args.length && answer.notes.size() == 1) {
         ctx.err << "raidctl: " << OneLine(answer.notes.front()) << "; give --length\n";
         return kExitUsage;
@@ -351,25 +241,27 @@ int RunReadFlashVia(Context& ctx, const Arguments& args, client::BusAccess& acce
 }
 
 int RunFlashVia(Context& ctx, const Arguments& args, const FlashOptions& options,
-                client::BusAccess& access) {
+                client::EnclosureAccess& access) {
     if (!args.yes && !options.terminal) {
         ctx.err << "raidctl: flash: no terminal to confirm on; give --yes\n";
         return kExitUsage;
     }
+    client::FirmwareCheckAnswer check;
     int code = kExitOk;
-    const auto check = CheckThroughService(ctx, args, access, code);
-    if (!check) return code;
-    if (!args.yes && !Confirm(ctx, options, check->index, check->diskText, args.file)) {
+    const auto image = CheckImage(ctx, args, access, check, code);
+    if (!image) return code;
+    if (!args.yes && !Confirm(ctx, options, check.index, check.diskText, args.file)) {
         ctx.err << "raidctl: not confirmed; nothing was changed\n";
         return kExitCommandFailed;
     }
-    const auto image = ReadImageFile(ctx, args.file);
-    if (!image) return kExitRefused;
 
     const bool backupFirst = !args.backupFile.empty();
+    // A flash through the service goes on without this process: a signal
+    // only stops following it.
+    const bool outlives = access.FlashOutlivesCaller();
     firmware::FirmwareState fw;
-    CliUpgradeHost host(ctx, options, fw, 0, backupFirst);
-    client::FlashFollower::Handlers handlers;
+    FlashDisplay host(ctx, options, fw, backupFirst);
+    client::FlashHandlers handlers;
     handlers.step = [&](std::uint32_t kind, const std::string& caption, const std::string& text,
                         std::uint32_t value) {
         switch (kind) {
@@ -380,7 +272,6 @@ int RunFlashVia(Context& ctx, const Arguments& args, const FlashOptions& options
                 host.ShowMessage(Message{text, caption});
                 break;
             case 2:
-                host.SetTotal(value);
                 host.BeginProgress(text, value);
                 break;
             case 3:
@@ -403,7 +294,10 @@ int RunFlashVia(Context& ctx, const Arguments& args, const FlashOptions& options
         ctx.out << "saved " << backup.size() << " bytes of flash to " << args.backupFile << "\n";
         return host.BackupKept();
     };
-    handlers.detach = [&] { return options.interrupted && options.interrupted(); };
+    handlers.detach = [&] {
+        if (outlives) return options.interrupted && options.interrupted();
+        return host.StopAsked();
+    };
     const client::FlashAnswer answer =
         access.Flash(args.disk, *image, backupFirst, std::move(handlers), CallOptionsOf(args));
     if (answer.detached) {
@@ -413,6 +307,21 @@ int RunFlashVia(Context& ctx, const Arguments& args, const FlashOptions& options
     }
     PrintNotes(ctx, answer.notes);
     return answer.outcome;
+}
+
+int RunCheckFirmware(Context& ctx, const Arguments& args) {
+    LocalAccess local(ctx);
+    return RunCheckFirmwareVia(ctx, args, local);
+}
+
+int RunFlash(Context& ctx, const Arguments& args, const FlashOptions& options) {
+    LocalAccess local(ctx);
+    return RunFlashVia(ctx, args, options, local);
+}
+
+int RunReadFlash(Context& ctx, const Arguments& args) {
+    LocalAccess local(ctx);
+    return RunReadFlashVia(ctx, args, local);
 }
 
 }  // namespace raid::cli

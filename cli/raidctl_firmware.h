@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli/raidctl_commands.h"
-#include "client/bus_access.h"
+#include "client/enclosure_access.h"
 #include "platform/small_file.h"
 
 namespace raid::cli {
@@ -24,21 +24,22 @@ struct FlashOptions {
     platform::WriteFault backupFault;
 };
 
-// 0 when FILE would be accepted for the enclosure on DISK, 5 with the
-// refusal otherwise (2 and 3 as FoundEnclosure::Find says).
+// The commands through `access` (in this process or through the service):
+// the same output and exit codes. check-firmware: 0 when FILE would be
+// accepted for the enclosure on DISK, 5 with the refusal otherwise (2 and 3
+// as for the other commands). flash: 0 only after "SPI Verify OK"; see the
+// command's --help for the rest. Through the service the flash runs as its
+// job, which a signal here only stops following (exit 75), never stops.
+// read-flash: the enclosure's flash read, OUT written by this process as
+// the calling user.
+int RunCheckFirmwareVia(Context& ctx, const Arguments& args, client::EnclosureAccess& access);
+int RunFlashVia(Context& ctx, const Arguments& args, const FlashOptions& options,
+                client::EnclosureAccess& access);
+int RunReadFlashVia(Context& ctx, const Arguments& args, client::EnclosureAccess& access);
+
+// The same in this process.
 int RunCheckFirmware(Context& ctx, const Arguments& args);
-// 0 only after "SPI Verify OK"; see the command's --help for the rest.
 int RunFlash(Context& ctx, const Arguments& args, const FlashOptions& options);
 int RunReadFlash(Context& ctx, const Arguments& args);
-
-// check-firmware, read-flash and flash through the service: the same output and exit
-// codes; the flash runs as the service's job, which a signal here only
-// stops following (exit 75), never stops.
-int RunCheckFirmwareVia(Context& ctx, const Arguments& args, client::BusAccess& access);
-// read-flash through the service: the service reads, this process writes
-// OUT as the calling user.
-int RunReadFlashVia(Context& ctx, const Arguments& args, client::BusAccess& access);
-int RunFlashVia(Context& ctx, const Arguments& args, const FlashOptions& options,
-                client::BusAccess& access);
 
 }  // namespace raid::cli

@@ -104,4 +104,16 @@ client::SettingAnswer AgentRetryAccess::SetBackupPeriod(const std::string& disk,
     return WithAgent(options, [&] { return inner_.SetBackupPeriod(disk, period, options); });
 }
 
+client::FlashReadAnswer AgentRetryAccess::ReadFlash(const std::string& disk, std::uint32_t length,
+                                                    const client::CallOptions& options) {
+    return WithAgent(options, [&] { return inner_.ReadFlash(disk, length, options); });
+}
+
+client::FlashAnswer AgentRetryAccess::Flash(const std::string& disk,
+                                            const std::vector<std::uint8_t>& image, bool backup,
+                                            client::FlashHandlers handlers,
+                                            const client::CallOptions& options) {
+    return WithAgent(options, [&] { return inner_.Flash(disk, image, backup, handlers, options); });
+}
+
 }  // namespace raid::cli

@@ -41,6 +41,16 @@ public:
     client::SettingAnswer SetBackupPeriod(const std::string& disk,
                                           const client::PeriodRequest& period,
                                           const client::CallOptions& options) override;
+    client::FirmwareCheckAnswer CheckFirmware(const std::string& disk,
+                                              const std::vector<std::uint8_t>& image) override {
+        return inner_.CheckFirmware(disk, image);
+    }
+    client::FlashReadAnswer ReadFlash(const std::string& disk, std::uint32_t length,
+                                      const client::CallOptions& options) override;
+    client::FlashAnswer Flash(const std::string& disk, const std::vector<std::uint8_t>& image,
+                              bool backup, client::FlashHandlers handlers,
+                              const client::CallOptions& options) override;
+    bool FlashOutlivesCaller() const override { return inner_.FlashOutlivesCaller(); }
 
 private:
     template <typename Call>

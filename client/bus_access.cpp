@@ -243,8 +243,8 @@ SmartAnswer BusAccess::Smart(const std::string& disk) {
     return answer;
 }
 
-BusAccess::FirmwareCheckAnswer BusAccess::CheckFirmware(const std::string& disk,
-                                                        const std::vector<std::uint8_t>& image) {
+FirmwareCheckAnswer BusAccess::CheckFirmware(const std::string& disk,
+                                             const std::vector<std::uint8_t>& image) {
     FirmwareCheckAnswer answer;
     const auto path = EnclosureOn(connection_, disk, answer);
     if (!path) return answer;
@@ -281,8 +281,7 @@ BusAccess::FirmwareCheckAnswer BusAccess::CheckFirmware(const std::string& disk,
 }
 
 FlashAnswer BusAccess::Flash(const std::string& disk, const std::vector<std::uint8_t>& image,
-                             bool backup, FlashFollower::Handlers handlers,
-                             const CallOptions& options) {
+                             bool backup, FlashHandlers handlers, const CallOptions& options) {
     FlashAnswer answer;
     StatusAnswer found;
     const auto path = FindEnclosure(connection_, disk, CallOptions{false}, found);
@@ -295,8 +294,8 @@ FlashAnswer BusAccess::Flash(const std::string& disk, const std::vector<std::uin
     return follower.Run(path->path(), image, backup, options);
 }
 
-BusAccess::FlashReadAnswer BusAccess::ReadFlash(const std::string& disk, std::uint32_t length,
-                                                const CallOptions& options) {
+FlashReadAnswer BusAccess::ReadFlash(const std::string& disk, std::uint32_t length,
+                                     const CallOptions& options) {
     // As much as the service may send: the whole addressable flash.
     constexpr std::size_t kMaxFlashBytes = 16 * 1024 * 1024;
     FlashReadAnswer answer;

@@ -23,25 +23,16 @@ public:
     SettingAnswer SetBackupPeriod(const std::string& disk, const PeriodRequest& period,
                                   const CallOptions& options) override;
 
-    // The firmware commands through the service (the service reads the
-    // image from a sealed memfd; this process reads the user's file).
-    struct FirmwareCheckAnswer : Answer {
-        std::vector<std::string> texts;  // the load's lines, in order
-        int index = -1;                  // the enclosure: 0 = Device1
-        std::string diskText;            // "disk 2 (/dev/sdb)"
-    };
+    // The service reads the image from a sealed memfd, and never a path.
     FirmwareCheckAnswer CheckFirmware(const std::string& disk,
-                                      const std::vector<std::uint8_t>& image);
-    FlashAnswer Flash(const std::string& disk, const std::vector<std::uint8_t>& image, bool backup,
-                      FlashFollower::Handlers handlers, const CallOptions& options);
-
-    // The first `length` bytes of the enclosure's flash (0: the whole flash),
-    // read by the service between its polls.
-    struct FlashReadAnswer : Answer {
-        std::vector<std::uint8_t> bytes;
-    };
+                                      const std::vector<std::uint8_t>& image) override;
+    // Read by the service between its polls.
     FlashReadAnswer ReadFlash(const std::string& disk, std::uint32_t length,
-                              const CallOptions& options);
+                              const CallOptions& options) override;
+    // Started as the service's job and followed to its end.
+    FlashAnswer Flash(const std::string& disk, const std::vector<std::uint8_t>& image, bool backup,
+                      FlashHandlers handlers, const CallOptions& options) override;
+    bool FlashOutlivesCaller() const override { return true; }
 
     // The service's jobs, oldest first; false after saying why in `answer`.
     bool Jobs(std::vector<JobRecord>& jobs, Answer& answer);

@@ -5,6 +5,7 @@
 // system bus (client/bus_access.h). Callers print an answer the same way
 // whichever served it, so output and exit codes match in both modes.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,6 +65,40 @@ struct PeriodRequest {
     std::uint32_t hours = 0;
 };
 
+// check-firmware: the load's lines (checksum, codes) for the enclosure.
+struct FirmwareCheckAnswer : Answer {
+    std::vector<std::string> texts;  // in order, for standard output
+    int index = -1;                  // the enclosure: 0 = Device1
+    std::string diskText;            // "disk 2 (/dev/sdb)"
+};
+
+// read-flash: the first bytes of the enclosure's flash.
+struct FlashReadAnswer : Answer {
+    std::vector<std::uint8_t> bytes;
+};
+
+struct FlashAnswer : Answer {
+    bool detached = false;  // stopped following; the job goes on in the service
+    std::string job;        // the job's object path, through the service
+};
+
+// What a flash tells its caller as it runs.
+struct FlashHandlers {
+    // One upgrade step (kind as the Job interface's Step signal:
+    // docs/dbus-interface.md).
+    std::function<void(std::uint32_t kind, const std::string& caption, const std::string& text,
+                       std::uint32_t value)>
+        step;
+    // The bytes to be erased: true once they are stored. Nothing is erased
+    // before.
+    std::function<bool(const std::vector<std::uint8_t>& backup)> keepBackup;
+    // Asked several times a second: true when the caller wants to stop. In
+    // this process the upgrade stops there if nothing is erased yet and goes
+    // on otherwise; through the service the caller stops following and the
+    // job goes on.
+    std::function<bool()> detach;
+};
+
 // How a caller wants to be asked for a password, where one is needed.
 struct CallOptions {
     bool interactive = true;
@@ -82,6 +117,20 @@ public:
                                     const CallOptions& options) = 0;
     virtual SettingAnswer SetBackupPeriod(const std::string& disk, const PeriodRequest& period,
                                           const CallOptions& options) = 0;
+
+    // Whether `image` would be accepted for the enclosure on `disk`; the
+    // image is read by the caller, as the calling user.
+    virtual FirmwareCheckAnswer CheckFirmware(const std::string& disk,
+                                              const std::vector<std::uint8_t>& image) = 0;
+    // The first `length` bytes of the enclosure's flash (0: the whole flash).
+    virtual FlashReadAnswer ReadFlash(const std::string& disk, std::uint32_t length,
+                                      const CallOptions& options) = 0;
+    // Rewrites the enclosure's firmware with `image`; with `backup`, the bytes
+    // to be erased go to handlers.keepBackup first.
+    virtual FlashAnswer Flash(const std::string& disk, const std::vector<std::uint8_t>& image,
+                              bool backup, FlashHandlers handlers, const CallOptions& options) = 0;
+    // True when a flash goes on after its caller stops following it.
+    virtual bool FlashOutlivesCaller() const = 0;
 };
 
 }  // namespace raid::client

@@ -15,24 +15,10 @@
 
 namespace raid::client {
 
-struct FlashAnswer : Answer {
-    bool detached = false;  // stopped following; the job goes on
-    std::string job;        // its object path, once started
-};
-
 class FlashFollower : public QObject {
     Q_OBJECT
 public:
-    struct Handlers {
-        // kind as the Job interface's Step signal.
-        std::function<void(std::uint32_t kind, const std::string& caption, const std::string& text,
-                           std::uint32_t value)>
-            step;
-        // The bytes to be erased: true once they are stored.
-        std::function<bool(const std::vector<std::uint8_t>& backup)> keepBackup;
-        // Asked several times a second: true stops following.
-        std::function<bool()> detach;
-    };
+    using Handlers = FlashHandlers;
 
     FlashFollower(const QDBusConnection& connection, Handlers handlers);
 

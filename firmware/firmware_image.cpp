@@ -126,15 +126,20 @@ LoadResult ValidateFirmware(std::span<const std::uint8_t> file, const FirmwareTa
     return result;
 }
 
-LoadResult LoadFirmwareFile(const std::filesystem::path& path, const FirmwareTarget& target,
-                            FileSource& source) {
-    std::vector<Message> readMessages;
+std::optional<std::vector<std::uint8_t>> ReadFirmwareFile(const std::filesystem::path& path,
+                                                          FileSource& source,
+                                                          std::vector<Message>& messages) {
     const FileBytesRequest request{
         kMaxFirmwareSize,
         "The file is larger than 8 MiB, more than the controller's flash commands can address.",
         "Warning:"};
-    const auto bytes =
-        ReadFileBytes(source, path, request, [&](const Message& m) { readMessages.push_back(m); });
+    return ReadFileBytes(source, path, request, [&](const Message& m) { messages.push_back(m); });
+}
+
+LoadResult LoadFirmwareFile(const std::filesystem::path& path, const FirmwareTarget& target,
+                            FileSource& source) {
+    std::vector<Message> readMessages;
+    const auto bytes = ReadFirmwareFile(path, source, readMessages);
     LoadResult result;
     if (bytes) result = ValidateFirmware(*bytes, target);
     result.texts.file = "File:" + path.string();

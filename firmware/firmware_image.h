@@ -98,8 +98,13 @@ std::uint32_t ConfigBlockOffset(std::span<const std::uint8_t> file);
 LoadResult ValidateFirmware(std::span<const std::uint8_t> file, const FirmwareTarget& target);
 
 // Reads the file at `path` whole (see ReadFileBytes, with a kMaxFirmwareSize
-// limit) and validates it. `texts.file` is "File:" + the path even when the
-// file cannot be read.
+// limit), adding what went wrong to `messages`; none when it cannot be read.
+std::optional<std::vector<std::uint8_t>> ReadFirmwareFile(const std::filesystem::path& path,
+                                                          FileSource& source,
+                                                          std::vector<Message>& messages);
+
+// Reads the file at `path` as ReadFirmwareFile does and validates it. `texts.file` is "File:" + the
+// path even when the file cannot be read.
 LoadResult LoadFirmwareFile(const std::filesystem::path& path, const FirmwareTarget& target,
                             FileSource& source);
 LoadResult LoadFirmwareFile(const std::filesystem::path& path, const FirmwareTarget& target);

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "device/channel.h"
+#include "firmware/checked_device.h"
 #include "firmware/flash_read.h"
 #include "firmware/spi_ranges.h"
 #include "firmware/upgrade_host.h"
@@ -13,49 +14,6 @@ namespace {
 
 // How long a flash with a backup waits for its starter to store it.
 constexpr auto kBackupWait = std::chrono::minutes(10);
-
-// The upgrade's host calls, relayed as steps; no person is asked anything
-// and the service never stops a flash it has begun.
-class RelayHost final : public firmware::UpgradeHost {
-public:
-    RelayHost(const FlashJob::Events& events, const firmware::FirmwareState& fw,
-              std::atomic<std::uint32_t>& progress, std::uint32_t total)
-        : events_(events), fw_(fw), progress_(progress), total_(total) {}
-
-    void SetStatusText(const std::string& text) override { Step(0, "", text, 0); }
-    void ShowMessage(const firmware::Message& m) override { Step(1, m.caption, m.text, 0); }
-    void SetSelectorsEnabled(bool) override {}
-    // A client's bar counts the job's steps, not the window's maximum.
-    void BeginProgress(const std::string& label, std::uint32_t) override {
-        Step(2, "", label, total_);
-    }
-    void ShowPhase(const std::string& caption) override { Step(3, caption, "", 0); }
-    void SetProgress(std::uint32_t) override { Tick(); }
-    void EndProgress() override {
-        Tick();
-        Step(5, "", "", 0);
-    }
-    void Pump() override { Tick(); }
-    bool IsClosing() const override { return false; }
-
-private:
-    void Step(std::uint32_t kind, const std::string& caption, const std::string& text,
-              std::uint32_t value) {
-        if (events_.step) events_.step(kind, caption, text, value);
-    }
-    // Progress is told when it moves, not at every sector.
-    void Tick() {
-        const std::uint32_t now = fw_.progressCounter;
-        if (now == progress_.load()) return;
-        progress_.store(now);
-        Step(4, "", "", now);
-    }
-
-    const FlashJob::Events& events_;
-    const firmware::FirmwareState& fw_;
-    std::atomic<std::uint32_t>& progress_;
-    std::uint32_t total_;
-};
 
 }  // namespace
 
@@ -96,18 +54,52 @@ client::Answer FlashAnswerOf(const firmware::UpgradeResult& r) {
     return a;
 }
 
-client::Answer CheckAnswerOf(const firmware::LoadResult& r) {
-    client::Answer a;
+void RelayHost::Pump() {
+    Tick();
+    if (stop_ && stop_()) stopAsked_ = true;
+}
+
+// Progress is told when it moves, not at every sector.
+void RelayHost::Tick() {
+    const std::uint32_t now = fw_.progressCounter;
+    if (now == progress_.load()) return;
+    progress_.store(now);
+    Tell(4, "", "", now);
+}
+
+ImageCheck CheckImage(const AppState& state, int index, std::span<const std::uint8_t> image) {
+    ImageCheck check{firmware::ValidateFirmware(image, firmware::TargetOf(state, index)), {}};
+    const firmware::LoadResult& r = check.load;
+    client::Answer& a = check.answer;
     // Read warnings come first; a refusal is the last message.
     const std::size_t warnings = r.messages.size() - (r.image ? 0 : 1);
     for (std::size_t i = 0; i < warnings && i < r.messages.size(); ++i)
         a.notes.push_back(r.messages[i].caption + " " + r.messages[i].text);
-    if (!r.image) {
+    std::string refusal;
+    if (!r.image)
+        refusal = r.messages.empty() ? std::string("no firmware") : r.messages.back().text;
+    else
+        refusal = firmware::EraseRefusal(state, index, r.image->Size());
+    if (!refusal.empty()) {
         a.outcome = 5;
-        a.notes.push_back("refused: " + (r.messages.empty() ? std::string("no firmware")
-                                                            : r.messages.back().text));
+        a.notes.push_back("refused: " + refusal);
     }
-    return a;
+    return check;
+}
+
+std::optional<firmware::FirmwareState> FlashableImage(const AppState& state, int index,
+                                                      std::span<const std::uint8_t> image,
+                                                      platform::DiskSystem& disks,
+                                                      std::string& refusal) {
+    ImageCheck check = CheckImage(state, index, image);
+    if (check.answer.outcome != 0) {
+        refusal = check.answer.notes.back();
+        return std::nullopt;
+    }
+    firmware::FirmwareState fw;
+    fw.image = std::move(*check.load.image);
+    fw.checkedFor = firmware::CheckedDeviceOf(state, index, disks);
+    return fw;
 }
 
 std::uint32_t FlashStepsFor(const AppState& state, int index, std::uint64_t size) {
@@ -184,7 +176,7 @@ void FlashJob::Run() {
     ShutdownInhibitor inhibitor(system_, "Rewriting the firmware of an enclosure's controller");
     if (!inhibitor.Held() && events_.say) events_.say(inhibitor.Problem());
     device::CommandChannel ch(disks_, clock_);
-    RelayHost host(events_, fw_, progress_, total_);
+    RelayHost host(events_.step, fw_, progress_, total_);
     firmware::UpgradeOptions options;
     options.backupFirst = backupFirst_;
     options.keepBackup = [this](const std::vector<std::uint8_t>& backup) {

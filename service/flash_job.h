@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "firmware/firmware_image.h"
 #include "firmware/firmware_state.h"
 #include "firmware/upgrade.h"
+#include "firmware/upgrade_host.h"
 #include "platform/clock.h"
 #include "platform/disk.h"
 
@@ -28,9 +30,69 @@ namespace raid::service {
 // (the same in this process and from the service).
 client::Answer FlashAnswerOf(const firmware::UpgradeResult& result);
 
-// What raidctl check-firmware tells besides the load's texts: the read
-// warnings, then the refusal ("refused: ..."); 0 accepted, 5 refused.
-client::Answer CheckAnswerOf(const firmware::LoadResult& result);
+// check-firmware of `image` for device `index`: the load (its texts), and
+// what raidctl tells besides them: the read warnings, then the refusal
+// ("refused: ...", also of an image larger than the flash); 0 accepted, 5
+// refused.
+struct ImageCheck {
+    firmware::LoadResult load;
+    client::Answer answer;
+};
+ImageCheck CheckImage(const AppState& state, int index, std::span<const std::uint8_t> image);
+
+// The image checked again, as a flash of device `index` starts from it,
+// with the device it was checked for; none, with the refusal, otherwise.
+std::optional<firmware::FirmwareState> FlashableImage(const AppState& state, int index,
+                                                      std::span<const std::uint8_t> image,
+                                                      platform::DiskSystem& disks,
+                                                      std::string& refusal);
+
+// The upgrade's host calls, relayed as steps (kind as the Job interface's
+// Step signal); no person is asked anything. `stop`, asked at every pump
+// and whenever the upgrade asks whether to go on, may stop the run before
+// anything is erased (the upgrade asks only then).
+class RelayHost final : public firmware::UpgradeHost {
+public:
+    using Step = std::function<void(std::uint32_t kind, const std::string& caption,
+                                    const std::string& text, std::uint32_t value)>;
+    RelayHost(Step step, const firmware::FirmwareState& fw, std::atomic<std::uint32_t>& progress,
+              std::uint32_t total, std::function<bool()> stop = {})
+        : step_(std::move(step)),
+          fw_(fw),
+          progress_(progress),
+          total_(total),
+          stop_(std::move(stop)) {}
+
+    void SetStatusText(const std::string& text) override { Tell(0, "", text, 0); }
+    void ShowMessage(const firmware::Message& m) override { Tell(1, m.caption, m.text, 0); }
+    void SetSelectorsEnabled(bool) override {}
+    // A client's bar counts the job's steps, not the window's maximum.
+    void BeginProgress(const std::string& label, std::uint32_t) override {
+        Tell(2, "", label, total_);
+    }
+    void ShowPhase(const std::string& caption) override { Tell(3, caption, "", 0); }
+    void SetProgress(std::uint32_t) override { Tick(); }
+    void EndProgress() override {
+        Tick();
+        Tell(5, "", "", 0);
+    }
+    void Pump() override;
+    bool IsClosing() const override { return stopAsked_ || (stop_ && stop_()); }
+
+private:
+    void Tell(std::uint32_t kind, const std::string& caption, const std::string& text,
+              std::uint32_t value) {
+        if (step_) step_(kind, caption, text, value);
+    }
+    void Tick();
+
+    Step step_;
+    const firmware::FirmwareState& fw_;
+    std::atomic<std::uint32_t>& progress_;
+    std::uint32_t total_;
+    std::function<bool()> stop_;
+    bool stopAsked_ = false;
+};
 
 // The steps the progress display counts for an image of `size` bytes on
 // device `index`: erase steps, then programmed and read-back chunks.

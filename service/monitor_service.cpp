@@ -373,15 +373,14 @@ void MonitorRun::ServeBusRequests() {
 }
 
 void MonitorRun::CheckFirmware(const BusRequest& request) {
-    const firmware::LoadResult r =
-        firmware::ValidateFirmware(request.image, firmware::TargetOf(state_, request.index));
-    const client::Answer answer = CheckAnswerOf(r);
+    const ImageCheck check = CheckImage(state_, request.index, request.image);
+    const firmware::LoadTexts& t = check.load.texts;
     QVariantMap texts;
-    texts.insert("file", QString::fromStdString(r.texts.file));
-    texts.insert("checksum", QString::fromStdString(r.texts.checksum));
-    texts.insert("deviceCode", QString::fromStdString(r.texts.deviceCode));
-    texts.insert("fileCode", QString::fromStdString(r.texts.fileCode));
-    options_.bus->AnswerCheck(request, answer.outcome, answer.notes, texts);
+    texts.insert("file", QString::fromStdString(t.file));
+    texts.insert("checksum", QString::fromStdString(t.checksum));
+    texts.insert("deviceCode", QString::fromStdString(t.deviceCode));
+    texts.insert("fileCode", QString::fromStdString(t.fileCode));
+    options_.bus->AnswerCheck(request, check.answer.outcome, check.answer.notes, texts);
 }
 
 void MonitorRun::ReadFlash(const BusRequest& request) {
@@ -415,22 +414,12 @@ void MonitorRun::ReadFlash(const BusRequest& request) {
 
 void MonitorRun::StartFlash(const BusRequest& request, const std::string& where) {
     const int index = request.index;
-    const firmware::LoadResult r =
-        firmware::ValidateFirmware(request.image, firmware::TargetOf(state_, index));
-    if (!r.image) {
-        options_.bus->Refuse(request, client::bus::kErrorFailed,
-                             "refused: " + (r.messages.empty() ? std::string("no firmware")
-                                                               : r.messages.back().text));
+    std::string refusal;
+    auto fw = FlashableImage(state_, index, request.image, ctx_.disks, refusal);
+    if (!fw) {
+        options_.bus->Refuse(request, client::bus::kErrorFailed, refusal);
         return;
     }
-    if (const std::string tooLarge = firmware::EraseRefusal(state_, index, r.image->Size());
-        !tooLarge.empty()) {
-        options_.bus->Refuse(request, client::bus::kErrorFailed, "refused: " + tooLarge);
-        return;
-    }
-    firmware::FirmwareState fw;
-    fw.image = *r.image;
-    fw.checkedFor = firmware::CheckedDeviceOf(state_, index, ctx_.disks);
     BusFront& bus = *options_.bus;
     const QString path = bus.NextJobPath();
     FlashJob::Events events;
@@ -446,7 +435,7 @@ void MonitorRun::StartFlash(const BusRequest& request, const std::string& where)
     Say(where + ": rewriting its firmware for " + request.starter.toStdString());
     // Its polls stop until the job ends; the job has its own channel.
     host_.selectors[static_cast<std::size_t>(index)] = false;
-    auto job = std::make_shared<FlashJob>(state_, index, std::move(fw), ctx_.disks, ctx_.clock,
+    auto job = std::make_shared<FlashJob>(state_, index, std::move(*fw), ctx_.disks, ctx_.clock,
                                           bus.Connection(), request.backup, std::move(events));
     jobs_.push_back(job);
     bus.AddJob(path, job, index, request.starter);
