@@ -173,6 +173,17 @@ TEST_F(ServiceLoopTest, AUserReadsThroughTheServiceWhatRootReadsInProcess) {
     const RunResult user = User({"status", disk_, "--json"});
     EXPECT_EQ(user.exitCode, 0) << user.err << service_->Output();
     EXPECT_EQ(user.out, direct.out) << service_->Output();
+
+    // Refused by polkit: the controller never hears of it, while the
+    // service's own polls go on.
+    ASSERT_TRUE(mount_.ClearTrace());
+    const RunResult buzzer = User({"buzzer", disk_, "on", "--no-ask-password"});
+    EXPECT_EQ(buzzer.exitCode, 77) << buzzer.err;
+    EXPECT_THAT(buzzer.err, HasSubstr("not authorized: "));
+    std::vector<std::uint8_t> codes;
+    ASSERT_TRUE(WaitFor([&] { return (codes = Commands(mount_.Trace())).size() > 4; }, 10s));
+    for (const std::uint8_t mute : {device::cmd::kBuzzerMuteOn, device::cmd::kBuzzerMuteOff})
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), mute), 0);
 }
 
 TEST_F(ServiceLoopTest, FlashJobKeepsThePollsOffAndHoldsAShutdownInhibitor) {
