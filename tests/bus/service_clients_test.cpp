@@ -180,6 +180,14 @@ TEST(ServiceWaitingForTheLock, AnswersBusyNamingTheHolderThenServes) {
     EXPECT_EQ(busy.exitCode, kBusy) << busy.out << busy.err;
     EXPECT_THAT(busy.err,
                 HasSubstr("waiting for the lock held by pid " + std::to_string(::getpid())));
+    // No user can take the lock from root: the file cannot be opened, nor
+    // another made beside it (flock(1) opens, creating, then locks).
+    for (const char* name : {"SAVI_GUI", "other"}) {
+        const RunResult taken =
+            bus.Run(RunAs::TestUser, {"flock", "-n", (dir / name).string(), "true"});
+        EXPECT_NE(taken.exitCode, 0) << name;
+        EXPECT_THAT(taken.err, HasSubstr("Permission denied")) << name;
+    }
 
     ::close(held);
     RunResult served;
