@@ -279,6 +279,14 @@ TEST_F(ServiceLoopTest, AFlashOutlivesItsKilledClient) {
     ASSERT_EQ(::kill(client->pid(), SIGKILL), 0);
     const RunResult running = User({"jobs"});
     EXPECT_THAT(running.out, HasSubstr("running")) << "the flash ended before its client died";
+    // Meanwhile every other command to that enclosure is turned away.
+    for (const std::vector<std::string>& words :
+         {std::vector<std::string>{"buzzer", disk_, "on"},
+          std::vector<std::string>{"flash", disk_, file.string(), "--yes"}}) {
+        const RunResult busy = Root(words);
+        EXPECT_EQ(busy.exitCode, 75) << words[0] << ": " << busy.err;
+        EXPECT_THAT(busy.err, HasSubstr("busy")) << words[0];
+    }
 
     const RunResult waited = User({"jobs", "--wait"});
     EXPECT_EQ(waited.exitCode, 0) << waited.err;
