@@ -69,6 +69,8 @@ public:
     void Type(const std::string& keys);
     // The exit code once it ended, -1 for a signal; nullopt at `limit`.
     std::optional<int> Wait(std::chrono::milliseconds limit);
+    // The program's process id, also once it has ended.
+    pid_t pid() const { return session_; }
     // Everything the terminal has shown so far.
     const std::string& Screen() const { return screen_; }
 

@@ -241,6 +241,56 @@ TEST_F(ServiceClientsTest, PolkitDecidesWhoChangesSettings) {
     EXPECT_EQ(root.exitCode, 0) << root.err;
 }
 
+// The ids of the pkttyagent processes running as `uid`.
+std::vector<std::string> AgentsOf(uid_t uid) {
+    std::vector<std::string> agents;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream status(entry.path() / "status");
+        std::string line;
+        bool agent = false;
+        while (std::getline(status, line)) {
+            if (line == "Name:\tpkttyagent") agent = true;
+            if (agent && line.starts_with("Uid:\t")) {
+                if (std::stoul(line.substr(5)) == uid) agents.push_back(entry.path().filename());
+                break;
+            }
+        }
+    }
+    return agents;
+}
+
+// On a terminal raidctl starts polkit's text agent for its own process; a
+// prompt left with Ctrl-D changes nothing, and the agent ends with raidctl.
+// polkitd asks an agent started with --fallback only for a caller in a login
+// session: where the test runs in none, the agent registers but is never
+// asked.
+TEST_F(ServiceClientsTest, OnATerminalTheAgentGoesWithRaidctlAndNothingChanges) {
+    using namespace std::chrono_literals;
+    const std::string registered = "Registered Authentication Agent for unix-process:";
+    std::size_t logged = bus.PolkitLog().size();
+    auto asked = bus.StartOnTerminal(RunAs::TestUser, {RAIDCTL, "buzzer", "0", "on"});
+    std::optional<int> code;
+    for (int i = 0; i < 60 && !code; ++i) {
+        // pkttyagent flushes the terminal's input once it has asked.
+        if (asked->Screen().find("Password: ") != std::string::npos) asked->Type("\x04");
+        code = asked->Wait(500ms);
+    }
+    EXPECT_EQ(code, kNotAuthorized) << asked->Screen();
+    EXPECT_THAT(asked->Screen(), HasSubstr("raidctl: not authorized"));
+    EXPECT_THAT(bus.PolkitLog().substr(logged),
+                HasSubstr(registered + std::to_string(asked->pid()) + ":"));
+    EXPECT_THAT(AgentsOf(bus.testUid()), testing::IsEmpty());
+    EXPECT_THAT(User({"status", "0"}).out, HasSubstr("buzzer: not muted"));
+
+    logged = bus.PolkitLog().size();
+    auto quiet =
+        bus.StartOnTerminal(RunAs::TestUser, {RAIDCTL, "--no-ask-password", "buzzer", "0", "on"});
+    EXPECT_EQ(quiet->Wait(5s), kNotAuthorized) << quiet->Screen();
+    EXPECT_THAT(quiet->Screen(), HasSubstr("raidctl: not authorized"));
+    EXPECT_THAT(quiet->Screen(), Not(HasSubstr("AUTHENTICATING")));
+    EXPECT_THAT(bus.PolkitLog().substr(logged), Not(HasSubstr(registered)));
+}
+
 // A service that finds the lock taken owns its name meanwhile, answers every
 // call "busy" naming the holder from the kernel's view, and serves once it
 // has the lock.
