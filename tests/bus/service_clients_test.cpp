@@ -93,6 +93,9 @@ TEST_F(ServiceClientsTest, AUserGetsWhatRootGetsInProcess) {
     std::ofstream(refused, std::ios::binary) << other;
     const std::string missing = (logs_ / "missing.bin").string();
     const std::string flashCopy = (logs_ / "flash.bin").string();
+    // A link, as under /dev/disk/by-id, to what is not a disk.
+    const std::string link = (logs_ / "link").string();
+    std::filesystem::create_symlink("/dev/null", link);
     const std::string partCopy = (logs_ / "part.bin").string();
     const std::string plainCopy = (logs_ / "plain.bin").string();
 
@@ -111,11 +114,12 @@ TEST_F(ServiceClientsTest, AUserGetsWhatRootGetsInProcess) {
         {{"status", " 0"}},
         {{"status", "1"}},
         {{"status", "/dev/sim1", "--json"}},
-        {{"status", "7"}},
+        {{"status", "7", "--json"}},
         {{"status", "/dev/sim7"}},
+        {{"status", link}},
         {{"smart", "0"}},
         {{"smart", "0", "--json"}},
-        {{"smart", "1"}},
+        {{"smart", "1", "--json"}},
         {{"smart", "2", "--json"}},
         {{"smart", "/dev/nonexistent"}},
         {{"check-firmware", "0", accepted}},
@@ -127,11 +131,12 @@ TEST_F(ServiceClientsTest, AUserGetsWhatRootGetsInProcess) {
         {{"backup-period", "0", "preset", "4"}},
         {{"backup-period", "0", "31", "0"}},
         {{"flash", "0", accepted}},  // no --yes off a terminal
-        {{"buzzer", "1", "on"}, true},
+        {{"buzzer", "1", "on", "--json"}, true},
         {{"buzzer", "9", "on"}, true},
         {{"buzzer", "0", "on"}, true},
         {{"buzzer", "0", "off", "--json"}, true},
         {{"backup-period", "0", "0", "5"}, true},
+        {{"backup-period", "0", "0", "5", "--json"}, true},
         {{"backup-period", "0", "preset", "2"}, true},
         {{"backup-period", "0", "2", "0", "--json"}, true},
         {{"backup-period", "0", "off"}, true},
