@@ -88,6 +88,7 @@ void RequireTools() {
         {PolkitDaemon(), "polkitd", "polkitd"},
         {Locate("pkcheck"), "pkcheck", "polkitd"},
         {Locate("pkaction"), "pkaction", "polkitd"},
+        {Locate("pkttyagent"), "pkttyagent", "polkitd"},  // raidctl's agent on a terminal
         {Locate("dbus-send"), "dbus-send", "dbus-bin"},
         {Locate("setpriv"), "setpriv", "util-linux"},
         {Locate("useradd"), "useradd", "passwd"},
