@@ -11,9 +11,9 @@ packages=(
   python3-aiosmtpd openssl  # the mail tests' SMTP server and its TLS certificates
   clang libclang-rt-14-dev  # scripts/fuzz.sh: the fuzz targets and libFuzzer's runtime
   # The bus tests: a private bus (dbus-daemon; dbus-send asks it who owns a
-  # name), the real polkitd with pkcheck and pkaction, python3-dbusmock for
-  # stand-in services on that bus; util-linux's setpriv runs clients as the
-  # test user.
+  # name), the real polkitd with pkcheck, pkaction and pkttyagent,
+  # python3-dbusmock for stand-in services on that bus; util-linux's setpriv
+  # runs clients as the test user.
   dbus-daemon dbus-bin polkitd python3-dbusmock
   libxml2-utils  # xmllint: the install test checks the polkit actions against polkit's DTD
 )

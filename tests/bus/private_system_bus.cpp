@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
+#include <pty.h>
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
@@ -86,6 +88,7 @@ void RequireTools() {
         {PolkitDaemon(), "polkitd", "polkitd"},
         {Locate("pkcheck"), "pkcheck", "polkitd"},
         {Locate("pkaction"), "pkaction", "polkitd"},
+        {Locate("pkttyagent"), "pkttyagent", "polkitd"},  // raidctl's agent on a terminal
         {Locate("dbus-send"), "dbus-send", "dbus-bin"},
         {Locate("setpriv"), "setpriv", "util-linux"},
         {Locate("useradd"), "useradd", "passwd"},
@@ -102,16 +105,20 @@ void RequireTools() {
     }
 }
 
+// `words` as exec takes them, ending in a null pointer; valid while `words` is.
+std::vector<char*> ExecList(const std::vector<std::string>& words) {
+    std::vector<char*> list;
+    for (const std::string& w : words) list.push_back(const_cast<char*>(w.c_str()));
+    list.push_back(nullptr);
+    return list;
+}
+
 // Starts `argv` in a session of its own (no controlling terminal), stdin
 // /dev/null, standard output into `out`, standard error into `err`.
 pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
             const fs::path& out, const fs::path& err) {
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
+    std::vector<char*> args = ExecList(argv);
+    std::vector<char*> envp = ExecList(env);
 
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
@@ -315,6 +322,74 @@ void BusProcess::Stop() {
     pid_ = -1;
 }
 
+TerminalProcess::TerminalProcess(const std::vector<std::string>& argv,
+                                 const std::vector<std::string>& env) {
+    std::vector<char*> args = ExecList(argv);
+    std::vector<char*> envp = ExecList(env);
+    // forkpty makes the child a session leader with the terminal as its
+    // controlling one; the child only resets its signals and executes.
+    pid_ = ::forkpty(&master_, nullptr, nullptr, nullptr);
+    if (pid_ < 0) Fail(std::string("forkpty: ") + std::strerror(errno));
+    if (pid_ == 0) {
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (int s = 1; s < NSIG; ++s) ::signal(s, SIG_DFL);
+        ::execve(args[0], args.data(), envp.data());
+        ::_exit(127);
+    }
+    session_ = pid_;
+    ::fcntl(master_, F_SETFD, FD_CLOEXEC);
+}
+
+// What the program left running in its session goes too.
+TerminalProcess::~TerminalProcess() {
+    if (session_ > 0) ::kill(-session_, SIGKILL);
+    if (pid_ > 0) KillSession(pid_);
+    if (master_ >= 0) ::close(master_);
+}
+
+void TerminalProcess::Read(int ms) {
+    pollfd p{master_, POLLIN, 0};
+    if (::poll(&p, 1, ms) <= 0) return;
+    char buffer[4096];
+    // EIO once nothing has the terminal open any more.
+    const ssize_t got = ::read(master_, buffer, sizeof buffer);
+    if (got > 0)
+        screen_.append(buffer, static_cast<std::size_t>(got));
+    else
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+bool TerminalProcess::WaitFor(const std::string& text, std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (screen_.find(text) == std::string::npos) {
+        if (Clock::now() >= deadline) return false;
+        Read(20);
+    }
+    return true;
+}
+
+void TerminalProcess::Type(const std::string& keys) {
+    if (::write(master_, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size()))
+        Fail(std::string("cannot type at the terminal: ") + std::strerror(errno));
+}
+
+std::optional<int> TerminalProcess::Wait(std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        // Read on, so that the program never blocks on a full terminal.
+        Read(10);
+        const std::optional<int> status = WaitUntil(pid_, Clock::now());
+        if (status) {
+            pid_ = -1;
+            Read(0);
+            return WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
+        }
+        if (Clock::now() >= deadline) return std::nullopt;
+    }
+}
+
 PrivateSystemBus::PrivateSystemBus() {
     if (::geteuid() != 0) {
         Fail(std::string("the bus tests need root: they create the test user ") + kTestUser +
@@ -427,6 +502,11 @@ std::unique_ptr<BusProcess> PrivateSystemBus::Start(RunAs who, const std::vector
                                                     const std::vector<std::string>& env) const {
     const fs::path log = folder_->path / ("process-" + std::to_string(runs_++) + ".log");
     return std::make_unique<BusProcess>(CommandLine(who, argv), Environment(who, env), log);
+}
+
+std::unique_ptr<TerminalProcess> PrivateSystemBus::StartOnTerminal(
+    RunAs who, const std::vector<std::string>& argv) const {
+    return std::make_unique<TerminalProcess>(CommandLine(who, argv), Environment(who, {}));
 }
 
 bool PrivateSystemBus::WaitForName(const std::string& name, std::chrono::milliseconds limit) const {

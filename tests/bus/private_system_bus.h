@@ -12,9 +12,11 @@
 // from several build trees).
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,37 @@ private:
     std::filesystem::path log_;
 };
 
+// A program on a pseudo-terminal of its own, which is its controlling
+// terminal as at a login: what polkit's text agent needs to ask on. Killed
+// with its session in the destructor.
+class TerminalProcess {
+public:
+    TerminalProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env);
+    ~TerminalProcess();
+    TerminalProcess(const TerminalProcess&) = delete;
+    TerminalProcess& operator=(const TerminalProcess&) = delete;
+
+    // True once the terminal has shown `text`; false after `limit`.
+    bool WaitFor(const std::string& text, std::chrono::milliseconds limit);
+    // Keys typed at the terminal ("\x04" is Ctrl-D).
+    void Type(const std::string& keys);
+    // The exit code once it ended, -1 for a signal; nullopt at `limit`.
+    std::optional<int> Wait(std::chrono::milliseconds limit);
+    // The program's process id, also once it has ended.
+    pid_t pid() const { return session_; }
+    // Everything the terminal has shown so far.
+    const std::string& Screen() const { return screen_; }
+
+private:
+    // Reads what the terminal shows, waiting at most `ms` for the first byte.
+    void Read(int ms);
+
+    pid_t pid_ = -1;  // -1 once reaped
+    pid_t session_ = -1;
+    int master_ = -1;
+    std::string screen_;
+};
+
 class PrivateSystemBus {
 public:
     static constexpr const char* kTestUser = "raidtest";
@@ -78,6 +111,10 @@ public:
     // kept in the bus's folder. Destroy it before the bus.
     std::unique_ptr<BusProcess> Start(RunAs who, const std::vector<std::string>& argv,
                                       const std::vector<std::string>& env = {}) const;
+
+    // Starts `argv` as `who`, as Run does but on a terminal of its own.
+    std::unique_ptr<TerminalProcess> StartOnTerminal(RunAs who,
+                                                     const std::vector<std::string>& argv) const;
 
     // True once `name` has an owner on this bus; false after `limit`.
     bool WaitForName(const std::string& name,
@@ -116,7 +153,8 @@ private:
     std::unique_ptr<BusProcess> polkit_;
     std::string address_;
     uid_t testUid_ = 0;
-    mutable int runs_ = 0;
+    // Names the output files of each run; Run may be called from several threads.
+    mutable std::atomic<int> runs_{0};
 };
 
 }  // namespace raid::test_support

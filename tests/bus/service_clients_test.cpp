@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <thread>
 
@@ -67,35 +68,123 @@ protected:
     std::unique_ptr<BusProcess> service_;
 };
 
-TEST_F(ServiceClientsTest, AUserReadsWhatRootReadsInProcess) {
-    const RunResult user = User({"status", "--json"});
-    ASSERT_EQ(user.exitCode, 0) << user.err << service_->Output();
-    const RunResult direct = Root({"--simulate", "status", "--json"});
-    ASSERT_EQ(direct.exitCode, 0) << direct.err;
-    EXPECT_EQ(user.out, direct.out);
-
-    const RunResult text = User({"status", "0"});
-    EXPECT_EQ(text.exitCode, 0) << text.err;
-    EXPECT_EQ(text.out, Root({"--simulate", "status", "0"}).out);
-    const RunResult smart = User({"smart", "0", "--json"});
-    EXPECT_EQ(smart.exitCode, 0) << smart.err;
-    EXPECT_EQ(smart.out, Root({"--simulate", "smart", "0", "--json"}).out);
-
-    // Not a disk, and a disk without an enclosure: as in-process.
-    const RunResult none = User({"status", "9"});
-    EXPECT_EQ(none.exitCode, 2);
-    EXPECT_THAT(none.err, HasSubstr("9 is not one of the physical disks"));
-
-    const RunResult once = User({"monitor", "--once"});
-    EXPECT_EQ(once.exitCode, 0) << once.err;  // healthy, from the service's own poll
-    const RunResult direct2 = Root({"--direct", "status"});
-    EXPECT_EQ(direct2.exitCode, kBusy);
-    EXPECT_THAT(direct2.err, HasSubstr(kService));
-}
-
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// One command line, run through the service and in-process on the same
+// simulated enclosure: what it prints, on which stream, its exit code, and
+// the file it writes.
+struct BothWays {
+    std::vector<std::string> words;
+    // Changes a setting or reads the flash: the test user is granted it.
+    bool granted = false;
+};
+
+TEST_F(ServiceClientsTest, AUserGetsWhatRootGetsInProcess) {
+    std::filesystem::permissions(logs_, std::filesystem::perms::all);
+    const std::string accepted = (logs_ / "fw.bin").string();
+    std::ofstream(accepted, std::ios::binary) << EmulatedFirmwareFile();
+    // A GUID of another product: refused.
+    std::string other = EmulatedFirmwareFile();
+    other[0x84] ^= 1;
+    const std::string refused = (logs_ / "other.bin").string();
+    std::ofstream(refused, std::ios::binary) << other;
+    const std::string missing = (logs_ / "missing.bin").string();
+    const std::string flashCopy = (logs_ / "flash.bin").string();
+    // A link, as under /dev/disk/by-id, to what is not a disk.
+    const std::string link = (logs_ / "link").string();
+    std::filesystem::create_symlink("/dev/null", link);
+    const std::string partCopy = (logs_ / "part.bin").string();
+    const std::string plainCopy = (logs_ / "plain.bin").string();
+
+    // Settings change the service's enclosure while each in-process run
+    // starts from the scenario again: every read comes first, and each
+    // setting shows only what it set itself, after the buzzer is back on
+    // its default. Disk 1 is a plain disk.
+    const BothWays cases[] = {
+        {{"status"}},
+        {{"status", "--json"}},
+        {{"status", "0"}},
+        {{"--json", "status", "0"}},
+        {{"status", "/dev/sim0"}},
+        {{"status", "sim0", "--json"}},
+        {{"status", "00"}},
+        {{"status", " 0"}},
+        {{"status", "1"}},
+        {{"status", "/dev/sim1", "--json"}},
+        {{"status", "7", "--json"}},
+        {{"status", "/dev/sim7"}},
+        {{"status", link}},
+        {{"smart", "0"}},
+        {{"smart", "0", "--json"}},
+        {{"smart", "1", "--json"}},
+        {{"smart", "2", "--json"}},
+        {{"smart", "/dev/nonexistent"}},
+        {{"check-firmware", "0", accepted}},
+        {{"check-firmware", "0", refused}},
+        {{"check-firmware", "0", missing}},
+        {{"check-firmware", "1", accepted}},
+        {{"status", "0", "1"}},
+        {{"buzzer", "0"}},
+        {{"backup-period", "0", "preset", "4"}},
+        {{"backup-period", "0", "31", "0"}},
+        {{"flash", "0", accepted}},  // no --yes off a terminal
+        {{"buzzer", "1", "on", "--json"}, true},
+        {{"buzzer", "9", "on"}, true},
+        {{"buzzer", "0", "on"}, true},
+        {{"buzzer", "0", "off", "--json"}, true},
+        {{"backup-period", "0", "0", "5"}, true},
+        {{"backup-period", "0", "0", "5", "--json"}, true},
+        {{"backup-period", "0", "preset", "2"}, true},
+        {{"backup-period", "0", "2", "0", "--json"}, true},
+        {{"backup-period", "0", "off"}, true},
+        {{"read-flash", "1", plainCopy}, true},
+        {{"read-flash", "0", flashCopy}, true},
+        {{"read-flash", "0", partCopy, "--length", "0x1000"}, true},
+    };
+    // An in-process run takes seconds of emulated controller time and
+    // depends on no other: they all run at once, first.
+    std::vector<std::future<RunResult>> inProcess;
+    for (const BothWays& c : cases) {
+        std::vector<std::string> words = c.words;
+        words.insert(words.begin(), "--simulate");
+        inProcess.push_back(std::async(std::launch::async, [this, words] { return Root(words); }));
+    }
+    bool granted = false;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const BothWays& c = cases[i];
+        std::string line;
+        for (const auto& w : c.words) line += " " + w;
+        SCOPED_TRACE("raidctl" + line);
+        if (c.granted && !granted) {
+            bus.InstallRules(
+                "polkit.addRule(function(action, subject) {\n"
+                "  if (action.id.indexOf('org.raidenclosure.manager.') == 0 &&\n"
+                "      subject.user == 'raidtest') return polkit.Result.YES;\n"
+                "});\n");
+            granted = true;
+        }
+        const RunResult local = inProcess[i].get();
+        const std::string copy = c.words.front() == "read-flash" ? c.words[2] : "";
+        const std::string localCopy = copy.empty() ? "" : ReadFile(copy);
+        if (!copy.empty()) std::filesystem::remove(copy);
+        const RunResult served = User(c.words);
+        EXPECT_EQ(served.out, local.out);
+        EXPECT_EQ(served.err, local.err);
+        EXPECT_EQ(served.exitCode, local.exitCode);
+        if (!copy.empty()) {
+            EXPECT_EQ(ReadFile(copy), localCopy);
+        }
+    }
+    bus.RemoveRules();
+
+    const RunResult once = User({"monitor", "--once"});
+    EXPECT_EQ(once.exitCode, 0) << once.err;  // healthy, from the service's own poll
+    const RunResult direct = Root({"--direct", "status"});
+    EXPECT_EQ(direct.exitCode, kBusy);
+    EXPECT_THAT(direct.err, HasSubstr(kService));
 }
 
 TEST_F(ServiceClientsTest, AUserReadsTheDayFilesButNoOtherPath) {
@@ -157,6 +246,56 @@ TEST_F(ServiceClientsTest, PolkitDecidesWhoChangesSettings) {
     // Root is allowed by polkit.
     const RunResult root = Root({"buzzer", "0", "off"});
     EXPECT_EQ(root.exitCode, 0) << root.err;
+}
+
+// The ids of the pkttyagent processes running as `uid`.
+std::vector<std::string> AgentsOf(uid_t uid) {
+    std::vector<std::string> agents;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream status(entry.path() / "status");
+        std::string line;
+        bool agent = false;
+        while (std::getline(status, line)) {
+            if (line == "Name:\tpkttyagent") agent = true;
+            if (agent && line.starts_with("Uid:\t")) {
+                if (std::stoul(line.substr(5)) == uid) agents.push_back(entry.path().filename());
+                break;
+            }
+        }
+    }
+    return agents;
+}
+
+// On a terminal raidctl starts polkit's text agent for its own process; a
+// prompt left with Ctrl-D changes nothing, and the agent ends with raidctl.
+// polkitd asks an agent started with --fallback only for a caller in a login
+// session: where the test runs in none, the agent registers but is never
+// asked.
+TEST_F(ServiceClientsTest, OnATerminalTheAgentGoesWithRaidctlAndNothingChanges) {
+    using namespace std::chrono_literals;
+    const std::string registered = "Registered Authentication Agent for unix-process:";
+    std::size_t logged = bus.PolkitLog().size();
+    auto asked = bus.StartOnTerminal(RunAs::TestUser, {RAIDCTL, "buzzer", "0", "on"});
+    std::optional<int> code;
+    for (int i = 0; i < 60 && !code; ++i) {
+        // pkttyagent flushes the terminal's input once it has asked.
+        if (asked->Screen().find("Password: ") != std::string::npos) asked->Type("\x04");
+        code = asked->Wait(500ms);
+    }
+    EXPECT_EQ(code, kNotAuthorized) << asked->Screen();
+    EXPECT_THAT(asked->Screen(), HasSubstr("raidctl: not authorized"));
+    EXPECT_THAT(bus.PolkitLog().substr(logged),
+                HasSubstr(registered + std::to_string(asked->pid()) + ":"));
+    EXPECT_THAT(AgentsOf(bus.testUid()), testing::IsEmpty());
+    EXPECT_THAT(User({"status", "0"}).out, HasSubstr("buzzer: not muted"));
+
+    logged = bus.PolkitLog().size();
+    auto quiet =
+        bus.StartOnTerminal(RunAs::TestUser, {RAIDCTL, "--no-ask-password", "buzzer", "0", "on"});
+    EXPECT_EQ(quiet->Wait(5s), kNotAuthorized) << quiet->Screen();
+    EXPECT_THAT(quiet->Screen(), HasSubstr("raidctl: not authorized"));
+    EXPECT_THAT(quiet->Screen(), Not(HasSubstr("AUTHENTICATING")));
+    EXPECT_THAT(bus.PolkitLog().substr(logged), Not(HasSubstr(registered)));
 }
 
 // A service that finds the lock taken owns its name meanwhile, answers every
