@@ -5,6 +5,7 @@
 #include "monitor/status_poll.h"
 #include "service/enclosure_settings.h"
 #include "service/enclosure_status.h"
+#include "service/mail_access.h"
 #include "smart/read_smart.h"
 #include "smart/smart_host.h"
 #include "smart/smart_state.h"
@@ -155,6 +156,20 @@ client::SettingAnswer LocalAccess::SetBackupPeriod(const std::string& disk,
                            return service::SetBackupPeriod(state, ch, ctx_.clock, index, list,
                                                            where, period);
                        });
+}
+
+client::MailSettingsAnswer LocalAccess::MailSettings(const client::CallOptions&) {
+    return service::ReadMailSettings(settingsFile_);
+}
+
+client::Answer LocalAccess::SetMailSettings(const client::MailSettingsChanges& changes,
+                                            const client::CallOptions&) {
+    return service::ChangeMailSettings(settingsFile_, changes);
+}
+
+client::TestMailAnswer LocalAccess::SendTestMail(
+    const client::CallOptions&, const std::function<void(const std::string&)>& transcript) {
+    return service::SendTestMail(settingsFile_, {}, transcript);
 }
 
 }  // namespace raid::cli

@@ -104,4 +104,18 @@ client::SettingAnswer AgentRetryAccess::SetBackupPeriod(const std::string& disk,
     return WithAgent(options, [&] { return inner_.SetBackupPeriod(disk, period, options); });
 }
 
+client::MailSettingsAnswer AgentRetryAccess::MailSettings(const client::CallOptions& options) {
+    return WithAgent(options, [&] { return inner_.MailSettings(options); });
+}
+
+client::Answer AgentRetryAccess::SetMailSettings(const client::MailSettingsChanges& changes,
+                                                 const client::CallOptions& options) {
+    return WithAgent(options, [&] { return inner_.SetMailSettings(changes, options); });
+}
+
+client::TestMailAnswer AgentRetryAccess::SendTestMail(
+    const client::CallOptions& options, const std::function<void(const std::string&)>& transcript) {
+    return WithAgent(options, [&] { return inner_.SendTestMail(options, transcript); });
+}
+
 }  // namespace raid::cli

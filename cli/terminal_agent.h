@@ -8,6 +8,7 @@
 #include <string>
 
 #include "client/enclosure_access.h"
+#include "client/mail_records.h"
 
 namespace raid::cli {
 
@@ -41,6 +42,12 @@ public:
     client::SettingAnswer SetBackupPeriod(const std::string& disk,
                                           const client::PeriodRequest& period,
                                           const client::CallOptions& options) override;
+    client::MailSettingsAnswer MailSettings(const client::CallOptions& options) override;
+    client::Answer SetMailSettings(const client::MailSettingsChanges& changes,
+                                   const client::CallOptions& options) override;
+    client::TestMailAnswer SendTestMail(
+        const client::CallOptions& options,
+        const std::function<void(const std::string&)>& transcript) override;
 
 private:
     template <typename Call>

@@ -5,6 +5,7 @@
 // system bus (client/bus_access.h). Callers print an answer the same way
 // whichever served it, so output and exit codes match in both modes.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -82,6 +83,14 @@ public:
                                     const CallOptions& options) = 0;
     virtual SettingAnswer SetBackupPeriod(const std::string& disk, const PeriodRequest& period,
                                           const CallOptions& options) = 0;
+
+    // The e-mail settings (client/mail_records.h) and the test mail, whose
+    // exchange goes to `transcript` line by line.
+    virtual struct MailSettingsAnswer MailSettings(const CallOptions& options) = 0;
+    virtual Answer SetMailSettings(const struct MailSettingsChanges& changes,
+                                   const CallOptions& options) = 0;
+    virtual struct TestMailAnswer SendTestMail(
+        const CallOptions& options, const std::function<void(const std::string&)>& transcript) = 0;
 };
 
 }  // namespace raid::client

@@ -10,6 +10,7 @@
 
 #include "client/bus_names.h"
 #include "client/flash_follower.h"
+#include "client/mail_wire.h"
 #include "client/status_wire.h"
 #include "common/state.h"
 #include "eventlog/day_log.h"
@@ -87,14 +88,21 @@ void Authorize(BusFront& front, const QDBusMessage& message, const char* action,
         });
 }
 
-// A setting: allowed requests go to the monitor loop, which answers them.
+// Allowed requests go to the monitor loop, which answers them.
+void AuthorizeRequest(BusFront& front, const QDBusMessage& message, const char* action,
+                      BusRequest request, const QVariantMap& options,
+                      const client::DeviceStatus* enclosure) {
+    request.message = message;
+    Authorize(front, message, action, options, enclosure,
+              [&front, request = std::move(request)] { front.Queue(request); });
+}
+
+// A setting of the enclosure the request names.
 void AuthorizeSetting(BusFront& front, const QDBusMessage& message, const char* action,
                       BusRequest request, const QVariantMap& options) {
     const auto now = front.Current();
-    request.message = message;
     const auto* enclosure = front.Device(now, request.index);
-    Authorize(front, message, action, options, enclosure,
-              [&front, request = std::move(request)] { front.Queue(request); });
+    AuthorizeRequest(front, message, action, std::move(request), options, enclosure);
 }
 
 }  // namespace
@@ -188,6 +196,39 @@ QByteArray ManagerObject::ReadDayFile(const QString& name, const QVariantMap& op
                       : message.createErrorReply(bus::kErrorFailed, QString::fromStdString(why)));
         });
     return {};
+}
+
+QVariantMap ManagerObject::GetMailSettings(const QVariantMap& options) {
+    setDelayedReply(true);
+    BusRequest request;
+    request.kind = BusRequest::Kind::MailSettings;
+    AuthorizeRequest(front_, message(), bus::kActionMailSettings, std::move(request), options,
+                     nullptr);
+    return {};
+}
+
+void ManagerObject::SetMailSettings(const QVariantMap& changes, const QVariantMap& options) {
+    setDelayedReply(true);
+    std::string why;
+    auto decoded = client::DecodeMailChanges(changes, why);
+    if (!decoded) {
+        connection().send(
+            message().createErrorReply(bus::kErrorInvalidArgument, QString::fromStdString(why)));
+        return;
+    }
+    BusRequest request;
+    request.kind = BusRequest::Kind::SetMailSettings;
+    request.mailChanges = std::move(*decoded);
+    AuthorizeRequest(front_, message(), bus::kActionMailSettings, std::move(request), options,
+                     nullptr);
+}
+
+uint ManagerObject::SendTestMail(const QVariantMap& options, QStringList&, QStringList&, QString&) {
+    setDelayedReply(true);
+    BusRequest request;
+    request.kind = BusRequest::Kind::TestMail;
+    AuthorizeRequest(front_, message(), bus::kActionTestMail, std::move(request), options, nullptr);
+    return 0;
 }
 
 client::ManagedObjects ManagerObject::GetManagedObjects() {
