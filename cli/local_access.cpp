@@ -9,6 +9,7 @@
 #include "service/enclosure_settings.h"
 #include "service/enclosure_status.h"
 #include "service/flash_job.h"
+#include "service/mail_access.h"
 #include "smart/read_smart.h"
 #include "smart/smart_host.h"
 #include "smart/smart_state.h"
@@ -244,6 +245,20 @@ client::FlashAnswer LocalAccess::Flash(const std::string& disk,
                 firmware::RunUpgrade(state, *fw, ch, host, index, options);
             static_cast<client::Answer&>(answer) = service::FlashAnswerOf(r);
         });
+}
+
+client::MailSettingsAnswer LocalAccess::MailSettings(const client::CallOptions&) {
+    return service::ReadMailSettings(settingsFile_);
+}
+
+client::Answer LocalAccess::SetMailSettings(const client::MailSettingsChanges& changes,
+                                            const client::CallOptions&) {
+    return service::ChangeMailSettings(settingsFile_, changes);
+}
+
+client::TestMailAnswer LocalAccess::SendTestMail(
+    const client::CallOptions&, const std::function<void(const std::string&)>& transcript) {
+    return service::SendTestMail(settingsFile_, {}, transcript);
 }
 
 }  // namespace raid::cli

@@ -4,12 +4,15 @@
 // existed. Used when no service runs, and with --direct.
 #include "cli/raidctl_commands.h"
 #include "client/enclosure_access.h"
+#include "client/mail_records.h"
 
 namespace raid::cli {
 
 class LocalAccess final : public client::EnclosureAccess {
 public:
-    explicit LocalAccess(Context& ctx) : ctx_(ctx) {}
+    // `settingsFile`: the e-mail settings file (empty: the default).
+    explicit LocalAccess(Context& ctx, std::string settingsFile = {})
+        : ctx_(ctx), settingsFile_(std::move(settingsFile)) {}
 
     client::StatusAnswer Status(const std::string& disk) override;
     client::SmartAnswer Smart(const std::string& disk) override;
@@ -29,8 +32,16 @@ public:
                               const client::CallOptions& options) override;
     bool FlashOutlivesCaller() const override { return false; }
 
+    client::MailSettingsAnswer MailSettings(const client::CallOptions& options) override;
+    client::Answer SetMailSettings(const client::MailSettingsChanges& changes,
+                                   const client::CallOptions& options) override;
+    client::TestMailAnswer SendTestMail(
+        const client::CallOptions& options,
+        const std::function<void(const std::string&)>& transcript) override;
+
 private:
     Context& ctx_;
+    std::string settingsFile_;
 };
 
 // What `status` and the setting commands start with: the machine's disks,

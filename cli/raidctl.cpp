@@ -149,6 +149,20 @@ bool ServedCommand(raid::cli::Command command) {
            command == Command::BackupPeriod;
 }
 
+int RunMailCommand(const raid::cli::Arguments& args) {
+    using namespace raid;
+    const bool test = args.command == cli::Command::MailTest;
+    const QDBusConnection system = QDBusConnection::systemBus();
+    if (!args.settingsFile.empty() || !client::BusAccess::ServiceRuns(system))
+        return test ? cli::RunMailTest(args, std::cout, std::cerr)
+                    : cli::RunMailSettings(args, std::cout, std::cerr);
+    client::BusAccess remote(system);
+    // polkit asks the person only where one sits at a terminal.
+    cli::AgentRetryAccess asking(remote, isatty(STDIN_FILENO) != 0 && isatty(STDERR_FILENO) != 0);
+    return test ? cli::RunMailTestVia(args, asking, std::cout, std::cerr)
+                : cli::RunMailSettingsVia(args, asking, std::cout, std::cerr);
+}
+
 // flash: a signal is told and, once the flash is being changed, refused
 // (see RunFlash); none of them ends the program there.
 void HoldStopSignals() {
@@ -179,11 +193,10 @@ int main(int argc, char** argv) {
     QCoreApplication application(qtArgc, qtArgv);
 
     try {
-        // The e-mail commands touch no disk.
-        if (args.command == cli::Command::MailTest)
-            return cli::RunMailTest(args, std::cout, std::cerr);
-        if (args.command == cli::Command::MailSettings)
-            return cli::RunMailSettings(args, std::cout, std::cerr);
+        // The e-mail commands touch no disk. Where the service runs they
+        // show and use its settings, unless --settings names a file.
+        if (args.command == cli::Command::MailTest || args.command == cli::Command::MailSettings)
+            return RunMailCommand(args);
         platform::SystemClock clock;
         std::unique_ptr<platform::DiskSystem> disks;
         std::function<int(const std::string&)> numberOfPath;

@@ -288,9 +288,11 @@ void AddMailTestCommand(CLI::App& app, Arguments& a) {
     sub->footer(
         "Sends the E-mail page's test mail, to the sender's own address, and prints\n"
         "each step of the SMTP exchange (never the password or the message text).\n"
+        "Where the service runs and no --settings is given, the service sends it with\n"
+        "its own settings (polkit action org.raidenclosure.manager.test-mail).\n"
         "Exit codes: 0 the server took the mail; 1 usage; 3 no settings are stored,\n"
         "the settings file cannot be read, or the mail was not sent (the reason is\n"
-        "on standard error).");
+        "on standard error); 69 the service went away; 77 polkit refused.");
 }
 
 void AddMailSettingsCommand(CLI::App& app, Arguments& a) {
@@ -308,9 +310,13 @@ void AddMailSettingsCommand(CLI::App& app, Arguments& a) {
         "With --require-tls no mail goes without TLS: a server that does not offer\n"
         "STARTTLS, or whose certificate does not verify, gets nothing past EHLO.\n"
         "Without it STARTTLS is used whenever the server offers it.\n"
+        "Where the service runs and no --settings is given, these are the service's\n"
+        "settings, read and stored through it (polkit action\n"
+        "org.raidenclosure.manager.mail-settings).\n"
         "Exit codes: 0 the settings were shown, or the file holds none; 1 usage; 3 the\n"
         "settings file cannot be read or is not a settings file, or --require-tls\n"
-        "found no settings or could not write them.");
+        "found no settings or could not write them; 69 the service went away; 77\n"
+        "polkit refused.");
     sub->callback([&a, requireTls, option] {
         if (option->count() > 0) a.requireTls = *requireTls == "on";
     });

@@ -4,109 +4,84 @@
 #include <iomanip>
 #include <optional>
 
+#include "cli/local_access.h"
+#include "cli/raidctl_commands.h"
 #include "cli/raidctl_output.h"
-#include "mail/mail_pass.h"
-#include "mail/server_text.h"
-#include "mail/smtp_client.h"
-#include "mail/system_info.h"
+#include "mail/event_templates.h"
+#include "platform/clock.h"
+#include "platform/linux_disks.h"
 
 namespace raid::cli {
 namespace {
 
-std::string SettingsPath(const Arguments& args) {
-    return args.settingsFile.empty() ? std::string(mail::kDefaultSettingsPath) : args.settingsFile;
+const char* PasswordText(const client::MailSettingsRecord& s) {
+    if (s.password == "invalid") return "unreadable (the stored record is not valid)";
+    return s.password == "set" ? "set (hidden)" : "empty";
 }
 
-// Reads the settings as the window's mail thread does; nullopt (with the
-// reason told on `err`) when the file cannot be used.
-std::optional<mail::MailSettingsState> Load(const std::string& path, std::ostream& err) {
-    mail::SettingsStore store(path);
-    mail::MailSettingsState settings;
-    ShellFlags flags;
-    if (const auto problem = mail::LoadMailSettings(store, settings, flags)) {
-        err << "raidctl: " << *problem << "\n";
-        return std::nullopt;
-    }
-    return settings;
-}
-
-// What a server sent may hold any byte: control characters reach the
-// terminal only as escapes.
-std::string Printable(const std::string& text) { return mail::EscapeControlCharacters(text); }
-
-const char* PasswordState(const mail::MailSettingsState& s) {
-    if (s.authState == mail::kAuthInvalid) return "unreadable (the stored record is not valid)";
-    return s.settings.password.empty() ? "empty" : "set (hidden)";
-}
-
-const char* PasswordJson(const mail::MailSettingsState& s) {
-    if (s.authState == mail::kAuthInvalid) return "invalid";
-    return s.settings.password.empty() ? "empty" : "set";
+// A note may come from the service: one line each, whatever it holds.
+int PrintNotes(const client::Answer& answer, std::ostream& err) {
+    for (const auto& note : answer.notes) err << "raidctl: " << OneLine(note) << "\n";
+    return answer.outcome;
 }
 
 }  // namespace
 
-void PrintMailSettingsText(const std::string& file, const mail::MailSettingsState& s,
-                           std::ostream& out) {
-    if (!s.keyExists) {
-        out << "No e-mail settings in " << file << "\n";
+void PrintMailSettingsText(const client::MailSettingsRecord& s, std::ostream& out) {
+    if (!s.exists) {
+        out << "No e-mail settings in " << s.file << "\n";
         return;
     }
-    const mail::MailSettings& m = s.settings;
     const auto row = [&out](const std::string& name, const std::string& value) {
         out << std::left << std::setw(28) << name << value << "\n";
     };
-    row("Settings file", file);
-    row("E-Mail Host (SMTP)", m.host);
-    row("Port", m.port);
-    row("Security", mail::SecurityName(m.security));
-    row("Require TLS", m.requireTls ? "on" : "off");
-    row("Time Out (Sec)", m.timeOut);
-    row("Name", m.senderName);
-    row("E-Mail Address", m.senderAddress);
-    row("SMTP Login Authentication", s.Authenticates() ? "on" : "off");
-    row("Account", m.account);
-    row("Password", PasswordState(s));
+    row("Settings file", s.file);
+    row("E-Mail Host (SMTP)", s.host);
+    row("Port", s.port);
+    row("Security", s.security);
+    row("Require TLS", s.requireTls ? "on" : "off");
+    row("Time Out (Sec)", s.timeOut);
+    row("Name", s.senderName);
+    row("E-Mail Address", s.senderAddress);
+    row("SMTP Login Authentication", s.authentication ? "on" : "off");
+    row("Account", s.account);
+    row("Password", PasswordText(s));
     if (s.recipients.empty()) row("Recipients", "(none)");
     for (std::size_t i = 0; i < s.recipients.size(); ++i)
         row(i == 0 ? "Recipients" : "", s.recipients[i]);
     for (int kind = 1; kind <= 2; ++kind) {
-        const mail::EventTemplate& t = s.templates[static_cast<std::size_t>(kind)];
-        const bool suppressed = (s.suppressMask & (1u << (kind - 1))) != 0;
-        row(mail::EventKindCaption(kind),
-            std::string(suppressed ? "not mailed" : "mailed") + ", subject \"" +
-                (t.subject.empty() ? "" : t.subject.front()) + "\", " +
-                std::to_string(t.body.size()) + " body lines");
+        const auto& e = s.events[static_cast<std::size_t>(kind - 1)];
+        row(mail::EventKindCaption(kind), std::string(e.mailed ? "mailed" : "not mailed") +
+                                              ", subject \"" + e.subject + "\", " +
+                                              std::to_string(e.bodyLines) + " body lines");
     }
     row("Template folder", s.templateFolder);
 }
 
-void PrintMailSettingsJson(const std::string& file, const mail::MailSettingsState& s,
-                           std::ostream& out) {
+void PrintMailSettingsJson(const client::MailSettingsRecord& s, std::ostream& out) {
     Json j;
-    j["file"] = file;
-    j["settings"] = s.keyExists;
-    if (s.keyExists) {
-        const mail::MailSettings& m = s.settings;
-        j["host"] = m.host;
-        j["port"] = m.port;
-        j["security"] = mail::SecurityName(m.security);
-        j["requireTls"] = m.requireTls;
-        j["timeOut"] = m.timeOut;
-        j["senderName"] = m.senderName;
-        j["senderAddress"] = m.senderAddress;
-        j["authentication"] = s.Authenticates();
-        j["account"] = m.account;
-        j["password"] = PasswordJson(s);
+    j["file"] = s.file;
+    j["settings"] = s.exists;
+    if (s.exists) {
+        j["host"] = s.host;
+        j["port"] = s.port;
+        j["security"] = s.security;
+        j["requireTls"] = s.requireTls;
+        j["timeOut"] = s.timeOut;
+        j["senderName"] = s.senderName;
+        j["senderAddress"] = s.senderAddress;
+        j["authentication"] = s.authentication;
+        j["account"] = s.account;
+        j["password"] = s.password;
         j["recipients"] = s.recipients;
         Json kinds = Json::array();
         for (int kind = 1; kind <= 2; ++kind) {
-            const mail::EventTemplate& t = s.templates[static_cast<std::size_t>(kind)];
+            const auto& e = s.events[static_cast<std::size_t>(kind - 1)];
             kinds.push_back({{"kind", kind},
                              {"name", mail::EventKindCaption(kind)},
-                             {"mailed", (s.suppressMask & (1u << (kind - 1))) == 0},
-                             {"subject", t.subject.empty() ? "" : t.subject.front()},
-                             {"bodyLines", t.body.size()}});
+                             {"mailed", e.mailed},
+                             {"subject", e.subject},
+                             {"bodyLines", e.bodyLines}});
         }
         j["events"] = kinds;
         j["templateFolder"] = s.templateFolder;
@@ -114,59 +89,64 @@ void PrintMailSettingsJson(const std::string& file, const mail::MailSettingsStat
     PrintJsonLine(j, out);
 }
 
-int RunMailSettings(const Arguments& args, std::ostream& out, std::ostream& err) {
-    const std::string path = SettingsPath(args);
+int RunMailSettingsVia(const Arguments& args, client::EnclosureAccess& access, std::ostream& out,
+                       std::ostream& err) {
+    const client::CallOptions options = CallOptionsOf(args);
     if (args.requireTls) {
-        mail::SettingsStore store(path);
-        if (const auto problem = mail::StoreRequireTls(store, *args.requireTls)) {
-            err << "raidctl: " << *problem << "\n";
-            return kExitCommandFailed;
-        }
+        client::MailSettingsChanges changes;
+        changes.requireTls = *args.requireTls;
+        const client::Answer stored = access.SetMailSettings(changes, options);
+        if (stored.outcome != client::kDone) return PrintNotes(stored, err);
     }
-    const auto settings = Load(path, err);
-    if (!settings) return kExitCommandFailed;
+    const client::MailSettingsAnswer answer = access.MailSettings(options);
+    if (answer.outcome != client::kDone) return PrintNotes(answer, err);
     if (args.json) {
-        PrintMailSettingsJson(path, *settings, out);
+        PrintMailSettingsJson(answer.settings, out);
     } else {
-        PrintMailSettingsText(path, *settings, out);
+        PrintMailSettingsText(answer.settings, out);
     }
     return kExitOk;
 }
 
-int RunMailTest(const Arguments& args, std::ostream& out, std::ostream& err) {
-    const std::string path = SettingsPath(args);
-    const auto settings = Load(path, err);
-    if (!settings) return kExitCommandFailed;
-    if (!settings->loaded) {
-        err << "raidctl: no e-mail settings in " << path
-            << " (the window program's E-mail page stores them)\n";
-        return kExitCommandFailed;
-    }
+int RunMailTestVia(const Arguments& args, client::EnclosureAccess& access, std::ostream& out,
+                   std::ostream& err) {
+    const client::TestMailAnswer answer =
+        access.SendTestMail(CallOptionsOf(args), [&out](const std::string& line) {
+            out << line << "\n" << std::flush;
+        });
+    if (answer.outcome != client::kDone) return PrintNotes(answer, err);
+    for (const std::string& warning : answer.warnings)
+        err << "raidctl: warning: " << OneLine(warning) << "\n";
+    out << "Send mail Success! (to " << answer.sentTo << ")\n";
+    return kExitOk;
+}
+
+namespace {
+
+// The mail commands in this process: no disk is opened.
+template <typename Run>
+int InProcess(const Arguments& args, std::ostream& out, std::ostream& err, Run run) {
     // TLS comes from a Qt plugin, which needs the application object.
     int qtArgc = 1;
     char name[] = "raidctl";
     char* qtArgv[] = {name, nullptr};
     std::optional<QCoreApplication> application;
     if (QCoreApplication::instance() == nullptr) application.emplace(qtArgc, qtArgv);
+    platform::LinuxDiskSystem disks;
+    platform::SystemClock clock;
+    Context ctx{disks, clock, {}, out, err};
+    LocalAccess local(ctx, args.settingsFile);
+    return run(args, local, out, err);
+}
 
-    mail::MailState mail;
-    mail.systemInfoBlock = mail::BuildSystemInfoBlock(mail::SystemHostSources());
-    const auto job = mail::ComposeTestMail(mail, *settings, "RAID GUI " + ShellFlags{}.versionText);
-    if (!job) return kExitCommandFailed;  // a fresh state holds no other send
-    mail::SmtpOptions options;
-    options.transcript = [&out](const std::string& line) {
-        out << Printable(line) << "\n" << std::flush;
-    };
-    const mail::SendReport report = mail::SendNotificationMail(*job, options);
-    if (!report.sent) {
-        err << "raidctl: the test mail was not sent: " << Printable(report.error) << "\n";
-        return kExitCommandFailed;
-    }
-    for (const std::string& note : mail::SendNotes(report)) {
-        err << "raidctl: warning: " << Printable(note) << "\n";
-    }
-    out << "Send mail Success! (to " << settings->settings.senderAddress << ")\n";
-    return kExitOk;
+}  // namespace
+
+int RunMailSettings(const Arguments& args, std::ostream& out, std::ostream& err) {
+    return InProcess(args, out, err, RunMailSettingsVia);
+}
+
+int RunMailTest(const Arguments& args, std::ostream& out, std::ostream& err) {
+    return InProcess(args, out, err, RunMailTestVia);
 }
 
 }  // namespace raid::cli

@@ -5,9 +5,11 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <systemd/sd-login.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -42,8 +44,13 @@ bool TerminalAgent::Start(std::string& why) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 3);
-    std::vector<std::string> words{kAgent,        "--process", process,
-                                   "--notify-fd", notifyFd,    "--fallback"};
+    std::vector<std::string> words{kAgent, "--process", process, "--notify-fd", notifyFd};
+    // In a login session the desktop's own agent, where one runs, asks
+    // instead. polkitd asks a fallback agent only for a caller in a session,
+    // so outside one (a container, no logind) the agent must not be one.
+    char* session = nullptr;
+    if (sd_pid_get_session(0, &session) >= 0) words.push_back("--fallback");
+    std::free(session);
     std::vector<char*> argv;
     for (auto& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
@@ -114,6 +121,20 @@ client::FlashAnswer AgentRetryAccess::Flash(const std::string& disk,
                                             client::FlashHandlers handlers,
                                             const client::CallOptions& options) {
     return WithAgent(options, [&] { return inner_.Flash(disk, image, backup, handlers, options); });
+}
+
+client::MailSettingsAnswer AgentRetryAccess::MailSettings(const client::CallOptions& options) {
+    return WithAgent(options, [&] { return inner_.MailSettings(options); });
+}
+
+client::Answer AgentRetryAccess::SetMailSettings(const client::MailSettingsChanges& changes,
+                                                 const client::CallOptions& options) {
+    return WithAgent(options, [&] { return inner_.SetMailSettings(changes, options); });
+}
+
+client::TestMailAnswer AgentRetryAccess::SendTestMail(
+    const client::CallOptions& options, const std::function<void(const std::string&)>& transcript) {
+    return WithAgent(options, [&] { return inner_.SendTestMail(options, transcript); });
 }
 
 }  // namespace raid::cli

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "client/enclosure_access.h"
+#include "client/mail_records.h"
 
 namespace raid::cli {
 
@@ -51,6 +52,13 @@ public:
                               bool backup, client::FlashHandlers handlers,
                               const client::CallOptions& options) override;
     bool FlashOutlivesCaller() const override { return inner_.FlashOutlivesCaller(); }
+
+    client::MailSettingsAnswer MailSettings(const client::CallOptions& options) override;
+    client::Answer SetMailSettings(const client::MailSettingsChanges& changes,
+                                   const client::CallOptions& options) override;
+    client::TestMailAnswer SendTestMail(
+        const client::CallOptions& options,
+        const std::function<void(const std::string&)>& transcript) override;
 
 private:
     template <typename Call>

@@ -12,6 +12,7 @@
 
 #include "client/bus_names.h"
 #include "client/bus_types.h"
+#include "client/mail_wire.h"
 #include "client/status_wire.h"
 #include "manager1_proxy.h"
 
@@ -133,6 +134,11 @@ std::optional<QDBusObjectPath> FindEnclosure(const QDBusConnection& connection,
     reply.waitForFinished();
     if (reply.isError()) {
         Refusal(reply.error(), answer);
+        // Said of the name the caller gave, as in this process.
+        std::string& note = answer.notes.back();
+        if (named != disk && reply.error().name() == bus::kErrorNoSuchDisk &&
+            note.rfind(named + " ", 0) == 0)
+            note.replace(0, named.size(), disk);
         return std::nullopt;
     }
     return reply.value();
@@ -183,6 +189,24 @@ SettingAnswer OnEnclosure(const QDBusConnection& connection, const std::string& 
     enclosure.setTimeout(options.interactive ? kInteractiveTimeoutMs : kQuietTimeoutMs);
     auto reply = call(enclosure);
     return SettingReply(reply);
+}
+
+// The manager, waiting as long as a person at polkit's prompt may take.
+struct Manager : OrgRaidenclosureManager1ManagerInterface {
+    Manager(const QDBusConnection& connection, const CallOptions& options)
+        : OrgRaidenclosureManager1ManagerInterface(bus::kServiceName, bus::kManagerPath,
+                                                   connection) {
+        setTimeout(options.interactive ? kInteractiveTimeoutMs : kQuietTimeoutMs);
+    }
+};
+
+// The reply is in, or `answer` says why not.
+template <typename Reply>
+bool Arrived(Reply& reply, Answer& answer) {
+    reply.waitForFinished();
+    if (!reply.isError()) return true;
+    Refusal(reply.error(), answer);
+    return false;
 }
 
 }  // namespace
@@ -358,6 +382,42 @@ SettingAnswer BusAccess::SetBackupPeriod(const std::string& disk, const PeriodRe
         return enclosure.SetBackupPeriod(choice, period.preset, period.days, period.hours,
                                          OptionsOf(options));
     });
+}
+
+MailSettingsAnswer BusAccess::MailSettings(const CallOptions& options) {
+    MailSettingsAnswer answer;
+    auto reply = Manager(connection_, options).GetMailSettings(OptionsOf(options));
+    if (!Arrived(reply, answer)) return answer;
+    const auto decoded = DecodeMailSettings(reply.value());
+    if (!decoded) return Nonsense(answer), answer;
+    answer.settings = *decoded;
+    return answer;
+}
+
+Answer BusAccess::SetMailSettings(const MailSettingsChanges& changes, const CallOptions& options) {
+    Answer answer;
+    auto reply = Manager(connection_, options)
+                     .SetMailSettings(EncodeMailChanges(changes), OptionsOf(options));
+    Arrived(reply, answer);
+    return answer;
+}
+
+TestMailAnswer BusAccess::SendTestMail(const CallOptions& options,
+                                       const std::function<void(const std::string&)>& transcript) {
+    TestMailAnswer answer;
+    // Every stage of the exchange may take the settings' time-out; the
+    // service answers once it is over.
+    Manager manager(connection_, CallOptions{true});
+    auto reply = manager.SendTestMail(OptionsOf(options));
+    if (!Arrived(reply, answer)) return answer;
+    const uint outcome = reply.argumentAt<0>();
+    if (outcome != kDone && outcome != kFailed) return Nonsense(answer), answer;
+    for (const QString& line : reply.argumentAt<1>()) transcript(line.toStdString());
+    answer.outcome = static_cast<int>(outcome);
+    auto& notes = outcome == kDone ? answer.warnings : answer.notes;
+    for (const QString& note : reply.argumentAt<2>()) notes.push_back(note.toStdString());
+    answer.sentTo = reply.argumentAt<3>().toStdString();
+    return answer;
 }
 
 }  // namespace raid::client

@@ -6,6 +6,7 @@
 
 #include "client/enclosure_access.h"
 #include "client/flash_follower.h"
+#include "client/mail_records.h"
 
 namespace raid::client {
 
@@ -22,6 +23,10 @@ public:
                             const CallOptions& options) override;
     SettingAnswer SetBackupPeriod(const std::string& disk, const PeriodRequest& period,
                                   const CallOptions& options) override;
+    MailSettingsAnswer MailSettings(const CallOptions& options) override;
+    Answer SetMailSettings(const MailSettingsChanges& changes, const CallOptions& options) override;
+    TestMailAnswer SendTestMail(const CallOptions& options,
+                                const std::function<void(const std::string&)>& transcript) override;
 
     // The service reads the image from a sealed memfd, and never a path.
     FirmwareCheckAnswer CheckFirmware(const std::string& disk,

@@ -32,5 +32,7 @@ inline constexpr const char* kActionSetBuzzer = "org.raidenclosure.manager.set-b
 inline constexpr const char* kActionFlash = "org.raidenclosure.manager.flash";
 inline constexpr const char* kActionReadFlash = "org.raidenclosure.manager.read-flash";
 inline constexpr const char* kActionSetBackupPeriod = "org.raidenclosure.manager.set-backup-period";
+inline constexpr const char* kActionMailSettings = "org.raidenclosure.manager.mail-settings";
+inline constexpr const char* kActionTestMail = "org.raidenclosure.manager.test-mail";
 
 }  // namespace raid::client::bus

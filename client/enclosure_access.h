@@ -104,6 +104,11 @@ struct CallOptions {
     bool interactive = true;
 };
 
+// client/mail_records.h
+struct MailSettingsAnswer;
+struct MailSettingsChanges;
+struct TestMailAnswer;
+
 class EnclosureAccess {
 public:
     virtual ~EnclosureAccess() = default;
@@ -131,6 +136,14 @@ public:
                               bool backup, FlashHandlers handlers, const CallOptions& options) = 0;
     // True when a flash goes on after its caller stops following it.
     virtual bool FlashOutlivesCaller() const = 0;
+
+    // The e-mail settings (client/mail_records.h) and the test mail, whose
+    // exchange goes to `transcript` line by line.
+    virtual MailSettingsAnswer MailSettings(const CallOptions& options) = 0;
+    virtual Answer SetMailSettings(const MailSettingsChanges& changes,
+                                   const CallOptions& options) = 0;
+    virtual TestMailAnswer SendTestMail(
+        const CallOptions& options, const std::function<void(const std::string&)>& transcript) = 0;
 };
 
 }  // namespace raid::client

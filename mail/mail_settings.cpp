@@ -252,15 +252,4 @@ std::optional<std::string> SaveMailSettings(SettingsStore& store, MailSettingsSt
     return std::nullopt;
 }
 
-std::optional<std::string> StoreRequireTls(SettingsStore& store, bool on) {
-    if (auto problem = store.Reload()) return problem;
-    if (!store.KeyExists()) return "No e-mail settings in " + store.file().string();
-    std::string error;
-    if (!store.Update([on](RegKey& key) { key.Set(RegValue::Dword(kRequireTlsValue, on ? 1 : 0)); },
-                      error)) {
-        return error;
-    }
-    return std::nullopt;
-}
-
 }  // namespace raid::mail

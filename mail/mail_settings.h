@@ -114,9 +114,4 @@ std::optional<std::string> LoadMailSettings(SettingsStore& store, MailSettingsSt
 std::optional<std::string> SaveMailSettings(SettingsStore& store, MailSettingsState& state,
                                             ShellFlags& flags, MailPageFields& fields);
 
-// Stores "Require TLS" alone (raidctl mail-settings), into settings that
-// exist. Returns why not: no settings, a file that cannot be read or
-// written.
-std::optional<std::string> StoreRequireTls(SettingsStore& store, bool on);
-
 }  // namespace raid::mail

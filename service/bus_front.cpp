@@ -11,6 +11,7 @@
 
 #include "client/bus_names.h"
 #include "client/flash_follower.h"
+#include "client/mail_wire.h"
 #include "client/status_wire.h"
 #include "enclosure_adaptor.h"
 #include "job_adaptor.h"
@@ -33,6 +34,12 @@ void SendPropertiesChanged(QDBusConnection& connection, const QString& path, con
         QDBusMessage::createSignal(path, "org.freedesktop.DBus.Properties", "PropertiesChanged");
     signal << QString(interface) << changed << QStringList();
     connection.send(signal);
+}
+
+QStringList ListOf(const std::vector<std::string>& lines) {
+    QStringList list;
+    for (const auto& line : lines) list.push_back(QString::fromStdString(line));
+    return list;
 }
 
 // Runs `work` in the thread of `context`, and waits for it.
@@ -153,8 +160,7 @@ void BusFront::Queue(BusRequest request) {
 }
 
 void BusFront::Answer(const BusRequest& request, const client::SettingAnswer& answer) {
-    QStringList notes;
-    for (const auto& n : answer.notes) notes.push_back(QString::fromStdString(n));
+    const QStringList notes = ListOf(answer.notes);
     const QVariantMap status =
         answer.devices.empty() ? QVariantMap() : client::EncodeStatus(answer.devices.front());
     QDBusMessage reply = request.message.createReply();
@@ -164,10 +170,8 @@ void BusFront::Answer(const BusRequest& request, const client::SettingAnswer& an
 
 void BusFront::AnswerCheck(const BusRequest& request, int outcome,
                            const std::vector<std::string>& notes, const QVariantMap& texts) {
-    QStringList lines;
-    for (const auto& n : notes) lines.push_back(QString::fromStdString(n));
     QDBusMessage reply = request.message.createReply();
-    reply << uint(outcome) << lines << texts;
+    reply << uint(outcome) << ListOf(notes) << texts;
     connection_.send(reply);
 }
 
@@ -183,6 +187,36 @@ void BusFront::AnswerBytes(const BusRequest& request, const std::vector<std::uin
 
 void BusFront::AnswerJob(const BusRequest& request, const QString& path) {
     connection_.send(request.message.createReply(QVariant::fromValue(QDBusObjectPath(path))));
+}
+
+namespace {
+
+// The first note of a failed answer, as the error's message.
+std::string WhyOf(const client::Answer& answer) {
+    return answer.notes.empty() ? std::string("failed") : answer.notes.front();
+}
+
+}  // namespace
+
+void BusFront::AnswerMailSettings(const BusRequest& request,
+                                  const client::MailSettingsAnswer& answer) {
+    if (answer.outcome != client::kDone) return Refuse(request, bus::kErrorFailed, WhyOf(answer));
+    connection_.send(
+        request.message.createReply(QVariant(client::EncodeMailSettings(answer.settings))));
+}
+
+void BusFront::AnswerMailChanged(const BusRequest& request, const client::Answer& answer) {
+    if (answer.outcome != client::kDone) return Refuse(request, bus::kErrorFailed, WhyOf(answer));
+    connection_.send(request.message.createReply());
+}
+
+void BusFront::AnswerTestMail(const BusRequest& request, const client::TestMailAnswer& answer,
+                              const std::vector<std::string>& transcript) {
+    QDBusMessage reply = request.message.createReply();
+    reply << uint(answer.outcome) << ListOf(transcript)
+          << ListOf(answer.outcome == client::kDone ? answer.warnings : answer.notes)
+          << QString::fromStdString(answer.sentTo);
+    connection_.send(reply);
 }
 
 void BusFront::Refuse(const BusRequest& request, const char* name, const std::string& why) {
@@ -206,8 +240,7 @@ void BusFront::JobBackupReady(const QString& path) {
 }
 
 void BusFront::JobCompleted(const QString& path, const client::Answer& answer) {
-    QStringList notes;
-    for (const auto& n : answer.notes) notes.push_back(QString::fromStdString(n));
+    const QStringList notes = ListOf(answer.notes);
     SendPropertiesChanged(
         connection_, path, bus::kJobInterface,
         {{"Finished", true}, {"Outcome", uint(answer.outcome)}, {"Notes", notes}});

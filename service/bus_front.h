@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "client/enclosure_access.h"
+#include "client/mail_records.h"
 #include "platform/disk.h"
 
 namespace raid::service {
@@ -25,7 +26,17 @@ class FlashJob;
 
 // A request that polkit allowed, waiting for the monitor loop.
 struct BusRequest {
-    enum class Kind { SetBuzzer, SetBackupPeriod, CheckFirmware, Flash, ReadFlash };
+    enum class Kind {
+        SetBuzzer,
+        SetBackupPeriod,
+        CheckFirmware,
+        Flash,
+        ReadFlash,
+        // The e-mail settings and the test mail: no enclosure.
+        MailSettings,
+        SetMailSettings,
+        TestMail,
+    };
     Kind kind = Kind::SetBuzzer;
     int index = 0;  // the enclosure
     bool mute = false;
@@ -33,8 +44,9 @@ struct BusRequest {
     std::vector<std::uint8_t> image;  // the service's own copy
     bool backup = false;
     std::uint32_t length = 0;  // ReadFlash: 0 is the whole flash
-    QString starter;           // the caller's unique bus name
-    QDBusMessage message;      // answered with BusFront::Answer
+    client::MailSettingsChanges mailChanges;
+    QString starter;       // the caller's unique bus name
+    QDBusMessage message;  // answered with BusFront::Answer
 };
 
 class BusFront {
@@ -73,6 +85,13 @@ public:
     void AnswerBytes(const BusRequest& request, const std::vector<std::uint8_t>& bytes);
     // Flash's answer: the job's path.
     void AnswerJob(const BusRequest& request, const QString& path);
+    // GetMailSettings' answer: the settings, or why not.
+    void AnswerMailSettings(const BusRequest& request, const client::MailSettingsAnswer& answer);
+    // SetMailSettings' answer: nothing, or why not.
+    void AnswerMailChanged(const BusRequest& request, const client::Answer& answer);
+    // SendTestMail's answer, from the thread that sent it: the exchange too.
+    void AnswerTestMail(const BusRequest& request, const client::TestMailAnswer& answer,
+                        const std::vector<std::string>& transcript);
     // A refusal of `request` as a D-Bus error (`name`: client/bus_names.h).
     void Refuse(const BusRequest& request, const char* name, const std::string& why);
 

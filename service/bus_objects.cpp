@@ -5,11 +5,13 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <algorithm>
 #include <cerrno>
 #include <functional>
 
 #include "client/bus_names.h"
 #include "client/flash_follower.h"
+#include "client/mail_wire.h"
 #include "client/status_wire.h"
 #include "common/state.h"
 #include "eventlog/day_log.h"
@@ -39,9 +41,11 @@ QString ErrorNameOf(Verdict verdict) {
 
 // "2" or "/dev/sdb" (or "sdb") as raidctl's DISK: the disk number, or -1.
 int DiskNumberOf(const QString& text, const std::vector<platform::DiskInfo>& disks) {
-    bool isNumber = false;
-    const int number = text.size() <= 6 ? text.toInt(&isNumber, 10) : -1;
-    if (isNumber && number >= 0 && !text.startsWith('+')) return number;
+    // Digits only: no sign, no blanks, as the command line reads a number.
+    const bool digits =
+        !text.isEmpty() && text.size() <= 6 &&
+        std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    if (digits) return text.toInt();
     for (const auto& d : disks)
         if (QString::fromStdString(d.devicePath) == text || QString::fromStdString(d.name) == text)
             return d.number;
@@ -87,14 +91,21 @@ void Authorize(BusFront& front, const QDBusMessage& message, const char* action,
         });
 }
 
-// A setting: allowed requests go to the monitor loop, which answers them.
+// Allowed requests go to the monitor loop, which answers them.
+void AuthorizeRequest(BusFront& front, const QDBusMessage& message, const char* action,
+                      BusRequest request, const QVariantMap& options,
+                      const client::DeviceStatus* enclosure) {
+    request.message = message;
+    Authorize(front, message, action, options, enclosure,
+              [&front, request = std::move(request)] { front.Queue(request); });
+}
+
+// A setting of the enclosure the request names.
 void AuthorizeSetting(BusFront& front, const QDBusMessage& message, const char* action,
                       BusRequest request, const QVariantMap& options) {
     const auto now = front.Current();
-    request.message = message;
     const auto* enclosure = front.Device(now, request.index);
-    Authorize(front, message, action, options, enclosure,
-              [&front, request = std::move(request)] { front.Queue(request); });
+    AuthorizeRequest(front, message, action, std::move(request), options, enclosure);
 }
 
 }  // namespace
@@ -188,6 +199,39 @@ QByteArray ManagerObject::ReadDayFile(const QString& name, const QVariantMap& op
                       : message.createErrorReply(bus::kErrorFailed, QString::fromStdString(why)));
         });
     return {};
+}
+
+QVariantMap ManagerObject::GetMailSettings(const QVariantMap& options) {
+    setDelayedReply(true);
+    BusRequest request;
+    request.kind = BusRequest::Kind::MailSettings;
+    AuthorizeRequest(front_, message(), bus::kActionMailSettings, std::move(request), options,
+                     nullptr);
+    return {};
+}
+
+void ManagerObject::SetMailSettings(const QVariantMap& changes, const QVariantMap& options) {
+    setDelayedReply(true);
+    std::string why;
+    auto decoded = client::DecodeMailChanges(changes, why);
+    if (!decoded) {
+        connection().send(
+            message().createErrorReply(bus::kErrorInvalidArgument, QString::fromStdString(why)));
+        return;
+    }
+    BusRequest request;
+    request.kind = BusRequest::Kind::SetMailSettings;
+    request.mailChanges = std::move(*decoded);
+    AuthorizeRequest(front_, message(), bus::kActionMailSettings, std::move(request), options,
+                     nullptr);
+}
+
+uint ManagerObject::SendTestMail(const QVariantMap& options, QStringList&, QStringList&, QString&) {
+    setDelayedReply(true);
+    BusRequest request;
+    request.kind = BusRequest::Kind::TestMail;
+    AuthorizeRequest(front_, message(), bus::kActionTestMail, std::move(request), options, nullptr);
+    return 0;
 }
 
 client::ManagedObjects ManagerObject::GetManagedObjects() {

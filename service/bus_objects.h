@@ -33,6 +33,10 @@ public Q_SLOTS:
     QStringList ListDayFiles(const QVariantMap& options);
     QByteArray ReadDayFile(const QString& name, const QVariantMap& options);
     raid::client::ManagedObjects GetManagedObjects();
+    QVariantMap GetMailSettings(const QVariantMap& options);
+    void SetMailSettings(const QVariantMap& changes, const QVariantMap& options);
+    uint SendTestMail(const QVariantMap& options, QStringList& transcript, QStringList& notes,
+                      QString& to);
 
 Q_SIGNALS:
     void EventLine(const QString& line);

@@ -2,6 +2,7 @@
 
 #include "mail/server_text.h"
 #include "mail/system_info.h"
+#include "service/mail_access.h"
 
 namespace raid::service {
 namespace {
@@ -40,8 +41,25 @@ bool MonitorMail::Busy() const {
     return (sender_.joinable() && !done_.load()) || !mail_.pending.empty();
 }
 
+bool MonitorMail::StartTestMail(TestMailDone done) {
+    if (testSender_.joinable() && testDone_.load()) testSender_.join();
+    if (testSender_.joinable() || stop_.load()) return false;
+    testDone_ = false;
+    // The options carry the stop flag: a stopping monitor ends the send too.
+    testSender_ = std::thread([this, done = std::move(done), options = options_,
+                               file = SettingsFile()] {
+        std::vector<std::string> transcript;
+        const client::TestMailAnswer answer = SendTestMail(
+            file, options, [&transcript](const std::string& line) { transcript.push_back(line); });
+        done(answer, transcript);
+        testDone_ = true;
+    });
+    return true;
+}
+
 void MonitorMail::Serve() {
     if (sender_.joinable() && done_.load()) sender_.join();
+    if (testSender_.joinable() && testDone_.load()) testSender_.join();
     if (!sender_.joinable()) {
         std::optional<mail::SendReport> report;
         {
@@ -89,6 +107,7 @@ void MonitorMail::Stop() {
     stop_ = true;
     // Serve tells how the stopped send ended.
     if (sender_.joinable()) sender_.join();
+    if (testSender_.joinable()) testSender_.join();
 }
 
 }  // namespace raid::service

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "client/mail_records.h"
 #include "common/state.h"
 #include "mail/mail_event.h"
 #include "mail/mail_pass.h"
@@ -52,6 +53,15 @@ public:
     void Stop();
 
     const mail::MailSettingsState& Settings() const { return settings_; }
+    // The settings file, as clients are shown it.
+    std::string SettingsFile() const { return store_.file().string(); }
+
+    // A client's test mail, with the settings file as it is now, sent on a
+    // thread of its own beside the notifications; `done` gets the answer and
+    // the exchange on that thread. False while another test mail is sent.
+    using TestMailDone = std::function<void(const client::TestMailAnswer& answer,
+                                            const std::vector<std::string>& transcript)>;
+    bool StartTestMail(TestMailDone done);
 
 private:
     AppState& state_;
@@ -67,6 +77,9 @@ private:
     std::mutex resultLock_;
     std::optional<mail::SendReport> result_;  // under resultLock_
     std::string subject_;                     // of the send that runs
+
+    std::thread testSender_;
+    std::atomic<bool> testDone_{false};
 };
 
 }  // namespace raid::service

@@ -26,6 +26,7 @@
 #include "service/enclosure_settings.h"
 #include "service/flash_job.h"
 #include "service/log_monitor_host.h"
+#include "service/mail_access.h"
 #include "service/monitor_mail.h"
 #include "service/monitor_report.h"
 #include "smart/attributes.h"
@@ -188,6 +189,8 @@ private:
     // The bus: what the last poll read, and the requests polkit allowed.
     void PublishToBus();
     void ServeBusRequests();
+    // The e-mail settings and the test mail: false for any other request.
+    bool ServeMailRequest(const BusRequest& request);
     // Firmware: a check answered at once, a flash as a job of its own.
     void CheckFirmware(const BusRequest& request);
     void StartFlash(const BusRequest& request, const std::string& where);
@@ -335,6 +338,7 @@ bool MonitorRun::Flashing(int index) const {
 void MonitorRun::ServeBusRequests() {
     if (options_.bus == nullptr) return;
     for (BusRequest& request : options_.bus->TakeRequests()) {
+        if (ServeMailRequest(request)) continue;
         const int index = request.index;
         const std::string where =
             DeviceName(index) + " on " + DiskText(state_.discovery.DiskOf(index), disks_);
@@ -366,10 +370,49 @@ void MonitorRun::ServeBusRequests() {
             case BusRequest::Kind::ReadFlash:
                 ReadFlash(request);
                 break;
+            case BusRequest::Kind::MailSettings:
+            case BusRequest::Kind::SetMailSettings:
+            case BusRequest::Kind::TestMail:
+                break;  // served above
         }
         PublishToBus();
     }
     EndFinishedJobs();
+}
+
+bool MonitorRun::ServeMailRequest(const BusRequest& request) {
+    using Kind = BusRequest::Kind;
+    if (request.kind != Kind::MailSettings && request.kind != Kind::SetMailSettings &&
+        request.kind != Kind::TestMail)
+        return false;
+    BusFront& bus = *options_.bus;
+    if (!mail_) {
+        bus.Refuse(request, client::bus::kErrorFailed, "this monitor sends no e-mail");
+        return true;
+    }
+    switch (request.kind) {
+        case Kind::MailSettings:
+            bus.AnswerMailSettings(request, ReadMailSettings(mail_->SettingsFile()));
+            break;
+        case Kind::SetMailSettings: {
+            const client::Answer answer =
+                ChangeMailSettings(mail_->SettingsFile(), request.mailChanges);
+            // The next mail goes with what was stored, as after SIGHUP.
+            if (answer.outcome == client::kDone) mail_->RequestReload();
+            bus.AnswerMailChanged(request, answer);
+            break;
+        }
+        default: {
+            const bool started =
+                mail_->StartTestMail([&bus, request](const client::TestMailAnswer& answer,
+                                                     const std::vector<std::string>& transcript) {
+                    bus.AnswerTestMail(request, answer, transcript);
+                });
+            if (!started) bus.Refuse(request, client::bus::kErrorBusy, "a test mail is being sent");
+            break;
+        }
+    }
+    return true;
 }
 
 void MonitorRun::CheckFirmware(const BusRequest& request) {

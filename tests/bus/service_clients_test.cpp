@@ -14,8 +14,10 @@
 #include <sstream>
 #include <thread>
 
+#include "mail/settings_store.h"
 #include "tests/bus/private_system_bus.h"
 #include "tests/emulated_firmware.h"
+#include "tests/smtp/test_server.h"
 
 namespace raid::test_support {
 namespace {
@@ -33,8 +35,10 @@ protected:
         logs_ = std::filesystem::temp_directory_path() /
                 ("raid-service-test-" + std::to_string(::getpid()));
         std::filesystem::create_directories(logs_);
-        service_ = bus.Start(RunAs::Root, {RAIDCTL, "monitor", "--simulate", "--log-dir",
-                                           logs_.string(), "--interval-ms", "200"});
+        settings_ = logs_ / "etc" / "settings.reg";
+        service_ =
+            bus.Start(RunAs::Root, {RAIDCTL, "monitor", "--simulate", "--log-dir", logs_.string(),
+                                    "--interval-ms", "200", "--settings", settings_.string()});
         ASSERT_TRUE(bus.WaitForName(kService)) << service_->Output();
     }
     void TearDown() override {
@@ -65,6 +69,7 @@ protected:
 
     PrivateSystemBus bus;
     std::filesystem::path logs_;
+    std::filesystem::path settings_;  // the service's e-mail settings
     std::unique_ptr<BusProcess> service_;
 };
 
@@ -268,9 +273,6 @@ std::vector<std::string> AgentsOf(uid_t uid) {
 
 // On a terminal raidctl starts polkit's text agent for its own process; a
 // prompt left with Ctrl-D changes nothing, and the agent ends with raidctl.
-// polkitd asks an agent started with --fallback only for a caller in a login
-// session: where the test runs in none, the agent registers but is never
-// asked.
 TEST_F(ServiceClientsTest, OnATerminalTheAgentGoesWithRaidctlAndNothingChanges) {
     using namespace std::chrono_literals;
     const std::string registered = "Registered Authentication Agent for unix-process:";
@@ -296,6 +298,84 @@ TEST_F(ServiceClientsTest, OnATerminalTheAgentGoesWithRaidctlAndNothingChanges) 
     EXPECT_THAT(quiet->Screen(), HasSubstr("raidctl: not authorized"));
     EXPECT_THAT(quiet->Screen(), Not(HasSubstr("AUTHENTICATING")));
     EXPECT_THAT(bus.PolkitLog().substr(logged), Not(HasSubstr(registered)));
+}
+
+std::vector<std::uint8_t> StoredPasswordRecord(const std::filesystem::path& file) {
+    mail::SettingsStore store(file);
+    store.Reload();
+    return store.ReadBinary("ProductID").value_or(std::vector<std::uint8_t>{});
+}
+
+TEST_F(ServiceClientsTest, MailSettingsAndTheTestMailGoThroughTheServiceWithoutThePassword) {
+    std::string why;
+    TestSmtpServer server(logs_ / "smtp");
+    ASSERT_TRUE(server.Start({"--auth", "LOGIN"}, why)) << why;
+    mail::MailPageFields fields = LoopbackPageFields(server.port());
+    fields.authentication = true;
+    ASSERT_TRUE(StoreMailSettings(settings_, fields, why)) << why;
+    const std::vector<std::uint8_t> record = StoredPasswordRecord(settings_);
+    ASSERT_FALSE(record.empty());
+
+    const RunResult refused = User({"mail-settings", "--json"});
+    EXPECT_EQ(refused.exitCode, kNotAuthorized) << refused.out << refused.err;
+    EXPECT_THAT(refused.err, HasSubstr("not authorized"));
+    EXPECT_EQ(User({"mail-test"}).exitCode, kNotAuthorized);
+
+    bus.InstallRules(
+        "polkit.addRule(function(action, subject) {\n"
+        "  if ((action.id == 'org.raidenclosure.manager.mail-settings' ||\n"
+        "       action.id == 'org.raidenclosure.manager.test-mail') &&\n"
+        "      subject.user == 'raidtest') return polkit.Result.YES;\n"
+        "});\n");
+    const RunResult shown = User({"mail-settings", "--json"});
+    ASSERT_EQ(shown.exitCode, 0) << shown.err << service_->Output();
+    const RunResult direct = Root({"mail-settings", "--settings", settings_.string(), "--json"});
+    ASSERT_EQ(direct.exitCode, 0) << direct.err;
+    EXPECT_EQ(shown.out, direct.out);
+    EXPECT_THAT(shown.out, HasSubstr("\"password\":\"set\""));
+    EXPECT_EQ(User({"mail-settings"}).out,
+              Root({"mail-settings", "--settings", settings_.string()}).out);
+    // Only whether a password is stored crosses the bus.
+    const RunResult wire = UserCallsManager({"GetMailSettings", "a{sv}", "0"});
+    ASSERT_EQ(wire.exitCode, 0) << wire.err;
+    EXPECT_THAT(wire.out, HasSubstr("\"raid@example.com\""));
+    EXPECT_THAT(wire.out, Not(HasSubstr("s3cret")));
+    // A change of an unknown setting or of the wrong type writes nothing.
+    const RunResult unknown =
+        UserCallsManager({"SetMailSettings", "a{sv}a{sv}", "1", "Relay", "s", "x", "0"});
+    EXPECT_NE(unknown.exitCode, 0);
+    EXPECT_THAT(unknown.err, HasSubstr("\"Relay\" is not a setting"));
+    const RunResult mistyped =
+        UserCallsManager({"SetMailSettings", "a{sv}a{sv}", "1", "RequireTLS", "s", "on", "0"});
+    EXPECT_THAT(mistyped.err, HasSubstr("\"RequireTLS\" must be a boolean"));
+
+    // Stored through the service: the password record stays as it was.
+    const RunResult tls = User({"mail-settings", "--require-tls=on", "--json"});
+    ASSERT_EQ(tls.exitCode, 0) << tls.err << service_->Output();
+    EXPECT_THAT(tls.out, HasSubstr("\"requireTls\":true"));
+    EXPECT_EQ(tls.out, Root({"mail-settings", "--settings", settings_.string(), "--json"}).out);
+    EXPECT_EQ(StoredPasswordRecord(settings_), record);
+
+    // The server offers no STARTTLS: refused alike through the service and in-process.
+    const RunResult noTls = User({"mail-test"});
+    EXPECT_EQ(noTls.exitCode, 3) << noTls.out << noTls.err;
+    const RunResult noTlsDirect = Root({"mail-test", "--settings", settings_.string()});
+    EXPECT_EQ(noTlsDirect.exitCode, 3);
+    EXPECT_THAT(noTls.err, HasSubstr("raidctl: the test mail was not sent: "));
+    EXPECT_EQ(noTls.err, noTlsDirect.err);
+
+    ASSERT_EQ(User({"mail-settings", "--require-tls=off"}).exitCode, 0);
+    const RunResult sent = User({"mail-test"});
+    ASSERT_EQ(sent.exitCode, 0) << sent.out << sent.err << service_->Output();
+    for (const char* step : {"S: 220 ", "C: auth LOGIN", "C: <the password, Base64, not shown>",
+                             "S: 235 ", "C: RCPT to:<raid@example.com>", "-- disconnected",
+                             "Send mail Success! (to raid@example.com)"})
+        EXPECT_THAT(sent.out, HasSubstr(step));
+    EXPECT_THAT(sent.err, HasSubstr("raidctl: warning: The password went unencrypted"));
+    const auto messages = server.Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].login, "raid");
+    bus.RemoveRules();
 }
 
 // A service that finds the lock taken owns its name meanwhile, answers every

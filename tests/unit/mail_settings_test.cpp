@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "mail/mail_event.h"
+#include "service/mail_access.h"
 #include "tests/unit/scratch_folder.h"
 #include "tests/unit/test_files_and_time.h"
 
@@ -531,14 +532,20 @@ TEST_F(MailSettingsTest, SecurityAndRequireTlsAreStoredAndMissingValuesAreNoneAn
     EXPECT_TRUE(state.settings.requireTls);
     EXPECT_EQ(ParseSecurity("bogus"), Security::None);
 
-    // raidctl turns it off alone; without settings there is nothing to turn.
-    EXPECT_FALSE(StoreRequireTls(store, false));
+    // A client (raidctl, the service's) turns it off alone, the stored
+    // password untouched; without settings there is nothing to turn.
+    const PasswordRecord record = state.passwordRecord;
+    client::MailSettingsChanges off;
+    off.requireTls = false;
+    EXPECT_EQ(service::ChangeMailSettings(store.file().string(), off).outcome, client::kDone);
     Load();
     EXPECT_FALSE(state.settings.requireTls);
     EXPECT_EQ(state.settings.host, "mail.example.com");
-    SettingsStore none(scratch.path() / "none.reg");
-    EXPECT_EQ(StoreRequireTls(none, true), "No e-mail settings in " + none.file().string());
-    EXPECT_FALSE(fs::exists(none.file()));
+    EXPECT_EQ(state.passwordRecord, record);
+    const fs::path none = scratch.path() / "none.reg";
+    EXPECT_EQ(service::ChangeMailSettings(none.string(), off).notes,
+              std::vector<std::string>{"No e-mail settings in " + none.string()});
+    EXPECT_FALSE(fs::exists(none));
 }
 
 TEST_F(MailSettingsTest, TemplatesReadWithEitherLineEndAndFromAWindowsCodePage) {
