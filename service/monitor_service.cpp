@@ -176,6 +176,20 @@ private:
     void Notify(const std::string& what) {
         if (options_.notify) options_.notify(what);
     }
+    // Ready (and serving clients) once what it serves is true: after the
+    // first poll that asked the enclosures, or at once with none to ask.
+    // Until then a client would be told of polls that did not answer.
+    void TellReady() {
+        if (readyTold_) return;
+        readyTold_ = true;
+        Notify("READY=1");
+    }
+    bool AnyToPoll() const {
+        const int shown = std::min(state_.discovery.deviceCount, kShownDevices);
+        for (int i = 0; i < shown; ++i)
+            if (host_.IsSelectorChecked(i)) return true;
+        return false;
+    }
     // The watchdog hears from the loop after every poll and at least once a
     // second while it waits, also with no enclosure to poll; a poll that
     // hangs stops the pings.
@@ -252,6 +266,7 @@ private:
     std::vector<platform::DiskInfo> disks_;
     std::unique_ptr<MonitorMail> mail_;
     std::vector<std::shared_ptr<FlashJob>> jobs_;  // running
+    bool readyTold_ = false;
     std::string noticeText_;
     bool noticeVisible_ = false;
 
@@ -288,6 +303,7 @@ void MonitorRun::ServePoll() {
     // The first poll only reports the devices for the start header.
     if (!first) answers_.Update(state_, host_, disks_, ctx_.err);
     AfterPoll();
+    if (!first) TellReady();
 }
 
 void MonitorRun::AfterPoll() {
@@ -570,7 +586,7 @@ int MonitorRun::Run() {
     };
     host_.OpenToday();
     PublishToBus();
-    Notify("READY=1");
+    if (!AnyToPoll()) TellReady();
     Ping();
 
     const std::uint64_t start = ctx_.clock.NowMs();
