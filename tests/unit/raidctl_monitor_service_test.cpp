@@ -170,7 +170,15 @@ TEST_F(RaidctlMonitorServiceTest, WaitsForAnEnclosureWhenFollowingDevices) {
 TEST_F(RaidctlMonitorServiceTest, MetricsFileFollowsEveryPoll) {
     Plug("raid1");
     const fs::path metrics = logDir_ / "raid.prom";
-    configure_ = [&](MonitorOptions& o) { o.metricsFile = metrics; };
+    // Ready (and, as the service, open to clients) only once a poll has
+    // asked the enclosure: what it serves is never an unasked poll.
+    std::string atReady;
+    configure_ = [&](MonitorOptions& o) {
+        o.metricsFile = metrics;
+        o.notify = [&](const std::string& what) {
+            if (what == "READY=1") atReady = ReadAll(metrics) + "(ready)";
+        };
+    };
     std::vector<std::string> seen;
     ASSERT_EQ(Monitor({"--polls", "4"},
                       [&](std::uint32_t done) {
@@ -181,6 +189,11 @@ TEST_F(RaidctlMonitorServiceTest, MetricsFileFollowsEveryPoll) {
               kExitOk)
         << err_;
     ASSERT_EQ(seen.size(), 3u);
+    ASSERT_TRUE(atReady.ends_with("(ready)")) << "never ready";
+    EXPECT_EQ(Value(ParseTextfile(atReady.substr(0, atReady.size() - 7)), "raid_enclosure_up",
+                    {{"enclosure", "Device1"}, {"disk", "sim0"}, {"model", "SIM RAID1 ENCLOSURE"}}),
+              1)
+        << atReady;
     const auto first = ParseTextfile(seen[0]);
     const std::map<std::string, std::string> d1{{"enclosure", "Device1"}};
     EXPECT_EQ(Value(first, "raid_health_mask", {}), 0);
