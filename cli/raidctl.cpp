@@ -112,19 +112,17 @@ int RunMonitorCommand(raid::cli::Context& ctx, const raid::cli::Arguments& args,
     options.metricsFile = args.metricsFile;
     options.mail = cli::MonitorOptions::Mail{args.settingsFile, {}};
     // One owner per machine: clients reach the enclosures through this
-    // process once it owns the service's name, which it takes when the first
-    // discovery is published (READY=1), so that no client sees it empty.
+    // process once it owns the service's name, which it takes once its first
+    // poll has asked the enclosures, so that no client is told of polls that
+    // have not run (systemd hears READY=1 after discovery, as before).
     if (!args.once) {
         options.bus = &bus;
-        options.notify = [&bus, &ctx](const std::string& what) {
-            if (what == "READY=1") {
-                std::string noBus;
-                if (bus.Running() || bus.Start(noBus))
-                    bus.SetState("serving", true);
-                else
-                    ctx.err << "raidctl: serving no clients: " << noBus << "\n";
-            }
-            platform::NotifyServiceManager(what);
+        options.serveClients = [&bus, &ctx] {
+            std::string noBus;
+            if (bus.Running() || bus.Start(noBus))
+                bus.SetState("serving", true);
+            else
+                ctx.err << "raidctl: serving no clients: " << noBus << "\n";
         };
     }
     std::unique_ptr<platform::DeviceWatch> watch;

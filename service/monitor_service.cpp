@@ -176,13 +176,13 @@ private:
     void Notify(const std::string& what) {
         if (options_.notify) options_.notify(what);
     }
-    // Ready (and serving clients) once what it serves is true: after the
-    // first poll that asked the enclosures, or at once with none to ask.
-    // Until then a client would be told of polls that did not answer.
-    void TellReady() {
-        if (readyTold_) return;
-        readyTold_ = true;
-        Notify("READY=1");
+    // Clients are served once what they would be told is true; until the
+    // first poll that asked the enclosures, they would hear of polls that
+    // did not answer.
+    void ServeClients() {
+        if (serving_) return;
+        serving_ = true;
+        if (options_.serveClients) options_.serveClients();
     }
     bool AnyToPoll() const {
         const int shown = std::min(state_.discovery.deviceCount, kShownDevices);
@@ -266,7 +266,7 @@ private:
     std::vector<platform::DiskInfo> disks_;
     std::unique_ptr<MonitorMail> mail_;
     std::vector<std::shared_ptr<FlashJob>> jobs_;  // running
-    bool readyTold_ = false;
+    bool serving_ = false;
     std::string noticeText_;
     bool noticeVisible_ = false;
 
@@ -303,7 +303,7 @@ void MonitorRun::ServePoll() {
     // The first poll only reports the devices for the start header.
     if (!first) answers_.Update(state_, host_, disks_, ctx_.err);
     AfterPoll();
-    if (!first) TellReady();
+    if (!first) ServeClients();
 }
 
 void MonitorRun::AfterPoll() {
@@ -586,7 +586,8 @@ int MonitorRun::Run() {
     };
     host_.OpenToday();
     PublishToBus();
-    if (!AnyToPoll()) TellReady();
+    Notify("READY=1");
+    if (!AnyToPoll()) ServeClients();
     Ping();
 
     const std::uint64_t start = ctx_.clock.NowMs();

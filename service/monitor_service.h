@@ -59,6 +59,10 @@ struct MonitorOptions {
     // The service manager's notifications ("READY=1", "WATCHDOG=1",
     // "STOPPING=1", "STATUS=..."). May be empty.
     std::function<void(const std::string&)> notify;
+    // Called once what the run would tell clients is true: after its first
+    // poll that asked the enclosures, or at once with none to ask. (The
+    // first poll after a discovery only reports them.) May be empty.
+    std::function<void()> serveClients;
     // Rewritten after every poll in node_exporter's textfile format; empty:
     // none.
     std::filesystem::path metricsFile;

@@ -170,14 +170,12 @@ TEST_F(RaidctlMonitorServiceTest, WaitsForAnEnclosureWhenFollowingDevices) {
 TEST_F(RaidctlMonitorServiceTest, MetricsFileFollowsEveryPoll) {
     Plug("raid1");
     const fs::path metrics = logDir_ / "raid.prom";
-    // Ready (and, as the service, open to clients) only once a poll has
-    // asked the enclosure: what it serves is never an unasked poll.
+    // Open to clients only once a poll has asked the enclosure: what they
+    // are told is never a poll that has not run.
     std::string atReady;
     configure_ = [&](MonitorOptions& o) {
         o.metricsFile = metrics;
-        o.notify = [&](const std::string& what) {
-            if (what == "READY=1") atReady = ReadAll(metrics) + "(ready)";
-        };
+        o.serveClients = [&] { atReady = ReadAll(metrics) + "(ready)"; };
     };
     std::vector<std::string> seen;
     ASSERT_EQ(Monitor({"--polls", "4"},
@@ -189,7 +187,7 @@ TEST_F(RaidctlMonitorServiceTest, MetricsFileFollowsEveryPoll) {
               kExitOk)
         << err_;
     ASSERT_EQ(seen.size(), 3u);
-    ASSERT_TRUE(atReady.ends_with("(ready)")) << "never ready";
+    ASSERT_TRUE(atReady.ends_with("(ready)")) << "never served";
     EXPECT_EQ(Value(ParseTextfile(atReady.substr(0, atReady.size() - 7)), "raid_enclosure_up",
                     {{"enclosure", "Device1"}, {"disk", "sim0"}, {"model", "SIM RAID1 ENCLOSURE"}}),
               1)
