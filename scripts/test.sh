@@ -27,6 +27,6 @@ tsan_dir=build-tsan
 cmake -S . -B "$tsan_dir" -G Ninja -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_FLAGS="-O1 -g1" \
   -DRAID_WERROR=ON -DRAID_TSAN=ON -DRAID_BUILD_BENCH=OFF -DRAID_BUILD_FUSE=OFF "$@" >/dev/null
 cmake --build "$tsan_dir" -j "$jobs" --target thread_tests window_thread_tests
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp" \
   QT_QPA_PLATFORM=offscreen ctest --test-dir "$tsan_dir" --output-on-failure -j "$jobs" -L threads
 scripts/fuzz.sh
