@@ -42,34 +42,6 @@ std::string NotADiskText(const std::string& text) {
     return text + " is not one of the physical disks (see 'raidctl disks')";
 }
 
-int ListedDisk(Context& ctx, const std::string& text, const std::vector<platform::DiskInfo>& list) {
-    const int number = ResolveDisk(ctx, text, list);
-    if (IsListed(number, list)) return number;
-    ctx.err << "raidctl: " << NotADiskText(text) << "\n";
-    return -1;
-}
-
-bool FoundEnclosure::Find(const std::string& diskText) {
-    const auto list = ctx.disks.ListDisks();
-    const int wanted = ListedDisk(ctx, diskText, list);
-    exitCode = kExitCannotOpen;
-    if (wanted < 0) return false;
-    discovery::DiscoverOnce(state, ch);
-    const DiscoveryState& d = state.discovery;
-    for (index = 0; index < d.deviceCount; ++index)
-        if (d.DiskOf(index) == wanted) return true;
-    index = -1;
-    const std::string problem = d.deviceCount == 0 ? discovery::PermissionProblem(ctx.disks) : "";
-    if (!problem.empty()) {
-        ctx.err << "raidctl: " << problem << "\n";
-        return false;
-    }
-    ctx.err << "raidctl: " << DiskText(wanted, list)
-            << " holds no enclosure (see 'raidctl list')\n";
-    exitCode = kExitCommandFailed;
-    return false;
-}
-
 int RunDisks(Context& ctx, const Arguments& args) {
     const auto disks = ctx.disks.ListDisks();
     if (args.json) {

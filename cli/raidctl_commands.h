@@ -33,26 +33,7 @@ int ResolveDisk(Context& ctx, const std::string& text, const std::vector<platfor
 bool IsListed(int number, const std::vector<platform::DiskInfo>& list);
 // "TEXT is not one of the physical disks (see 'raidctl disks')".
 std::string NotADiskText(const std::string& text);
-// The physical disk number `text` names when `list` holds that disk;
-// otherwise -1, after saying so on ctx.err.
-int ListedDisk(Context& ctx, const std::string& text, const std::vector<platform::DiskInfo>& list);
 using discovery::DiskText;
-
-// One discovery, and the enclosure on a DISK of the command line: for the
-// commands that address one enclosure.
-struct FoundEnclosure {
-    explicit FoundEnclosure(Context& ctx) : ctx(ctx), ch(ctx.disks, ctx.clock) {}
-    // False after saying why on ctx.err, with the exit code in `exitCode`:
-    // 2 when `diskText` is not a disk or disks could not be opened, 3 when it
-    // holds no enclosure.
-    bool Find(const std::string& diskText);
-
-    Context& ctx;
-    AppState state;
-    device::CommandChannel ch;
-    int index = -1;  // in the device table
-    int exitCode = kExitOk;
-};
 
 // How the command line wants the service to ask for a password.
 inline client::CallOptions CallOptionsOf(const Arguments& args) {
