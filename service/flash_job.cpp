@@ -129,6 +129,9 @@ FlashJob::FlashJob(const AppState& state, int index, firmware::FirmwareState ima
       backupFirst_(backupFirst),
       events_(std::move(events)) {
     CopyDeviceTable(state.discovery, state_.discovery);
+    // The table is a finished discovery's: the flash loops must address the
+    // job's enclosure, not the disk a discovery would be probing.
+    state_.shell.detecting = false;
     state_.shell.firstStatusPending = false;
     total_ = FlashStepsFor(state_, index, fw_.image.Size());
 }

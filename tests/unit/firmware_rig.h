@@ -54,7 +54,11 @@ public:
 };
 
 struct FirmwareRig {
-    explicit FirmwareRig(sim::Enclosure model = *sim::ScenarioEnclosure("raid1")) {
+    // `plainDisksFirst`: plain disks ahead of the enclosure's, so that it is
+    // not physical disk 0.
+    explicit FirmwareRig(sim::Enclosure model = *sim::ScenarioEnclosure("raid1"),
+                         int plainDisksFirst = 0) {
+        for (int i = 0; i < plainDisksFirst; ++i) disks.AddPlainDisk();
         emulator = std::make_shared<sim::ControllerEmulator>(std::move(model), &clock);
         disks.AddEnclosure(emulator);
         discovery::DiscoverOnce(state, ch);

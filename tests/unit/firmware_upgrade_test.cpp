@@ -3,14 +3,18 @@
 // type check, the backup before erasing, and when it does nothing at all.
 #include <gtest/gtest.h>
 
+#include <QDBusConnection>
 #include <algorithm>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "firmware/checked_device.h"
 #include "firmware/flash_read.h"
 #include "firmware/spi_ranges.h"
 #include "firmware/upgrade.h"
+#include "service/flash_job.h"
 #include "sim/enclosure_data.h"
 #include "tests/unit/firmware_files.h"
 #include "tests/unit/firmware_rig.h"
@@ -351,6 +355,33 @@ TEST(FirmwareUpgrade, ABackupThatCannotBeKeptStopsTheRunBeforeErasing) {
     EXPECT_EQ(kept, std::vector<std::uint8_t>(before.begin(), before.begin() + 0x8000));
     EXPECT_TRUE(rig.Commands(cmd::kEraseSpi).empty());
     EXPECT_EQ(rig.Flash(), before);
+}
+
+// The service's job runs on a copy of the device table: its backup and
+// read-back must reach the enclosure, wherever its disk is.
+TEST(FirmwareUpgrade, AServiceJobReadsTheEnclosureItFlashesNotDiskZero) {
+    FirmwareRig rig(*sim::ScenarioEnclosure("raid1"), 1);
+    ASSERT_EQ(rig.state.discovery.DiskOf(0), 1);
+    const auto before = rig.Flash();
+    rig.fw.image.bytes = FlashImage(0x2000);
+    std::optional<client::Answer> outcome;
+    std::vector<std::uint8_t> backup;
+    {
+        service::FlashJob* started = nullptr;
+        service::FlashJob::Events events;
+        events.backupReady = [&] { started->ConfirmBackup(true); };
+        events.completed = [&](const client::Answer& a) { outcome = a; };
+        service::FlashJob job(rig.state, 0, rig.fw, rig.disks, rig.clock,
+                              QDBusConnection("raid-no-bus"), true, events);
+        started = &job;
+        job.Start();
+        while (!job.Finished()) std::this_thread::yield();
+        backup = job.Backup();
+    }
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome->outcome, 0) << (outcome->notes.empty() ? "" : outcome->notes.back());
+    EXPECT_EQ(backup, std::vector<std::uint8_t>(before.begin(), before.begin() + 0x8000));
+    EXPECT_TRUE(Holds(rig.Flash(), rig.fw.image.bytes));
 }
 
 TEST(FirmwareRangeLoops, DeviceChecksAndTheDiskThatWillNotOpen) {
