@@ -1,6 +1,12 @@
-// raidgui: the window program. One copy runs at a time; it manages the
-// enclosures among the machine's disks, or emulated ones with --simulate.
+// raidgui: the window program. It manages the enclosures among the
+// machine's disks, or emulated ones with --simulate. Where the monitor
+// service runs, or for a user other than root, the window is a client of
+// the service (one copy per user); otherwise it opens the disks itself (one
+// copy per machine).
+#include <unistd.h>
+
 #include <QApplication>
+#include <QDBusConnection>
 #include <QMessageBox>
 #include <cstdio>
 #include <exception>
@@ -12,14 +18,43 @@
 #include "app/command_line.h"
 #include "app/main_window.h"
 #include "app/termination_watch.h"
+#include "client/bus_access.h"
+#include "client/bus_names.h"
+#include "client/enclosure_watch.h"
 #include "platform/instance_lock.h"
 #include "platform/linux_disks.h"
 #include "platform/program_folder.h"
+#include "platform/system_bus.h"
 #include "sim/sim_disks.h"
 
 namespace {
 
 using namespace raid;
+
+// A client of the service lists the disks, for the mount points it shows,
+// but never opens one: the service alone talks to the enclosures.
+class ListOnlyDisks final : public platform::DiskSystem {
+public:
+    std::vector<platform::DiskInfo> ListDisks() override { return disks_.ListDisks(); }
+    std::vector<platform::VolumeInfo> ListVolumes() override { return disks_.ListVolumes(); }
+    platform::OpenResult OpenDisk(int) override {
+        platform::OpenResult refused;
+        refused.error = platform::OpenError::PermissionDenied;
+        refused.message = "a client of the monitor service opens no disk";
+        return refused;
+    }
+
+private:
+    platform::LinuxDiskSystem disks_;
+};
+
+// One line on standard error for a lock not taken; 3 when another copy holds it.
+int LockRefused(const platform::InstanceLock::Result& taken, const platform::LockFolder& folder) {
+    std::fprintf(
+        stderr, "raidgui: %s\n",
+        platform::RefusalText(taken, folder.path + "/" + platform::kInstanceLockName).c_str());
+    return taken.outcome == platform::InstanceLock::Outcome::HeldElsewhere ? 3 : 1;
+}
 
 std::shared_ptr<platform::DiskSystem> MakeDisks(const app::CommandLine& line,
                                                 const std::shared_ptr<platform::Clock>& clock) {
@@ -60,29 +95,41 @@ int Run(int argc, char** argv) {
             break;
     }
 
-    // One program per machine drives the enclosures. A lock that cannot be
-    // taken at all is an error with its reason, never "already running".
-    // Emulated enclosures are this program's own: they need no lock.
+    // Emulated enclosures are this program's own: no service, no lock.
+    // Otherwise the service serves them where it runs; a user other than
+    // root may not open the disks, so such a window is its client anyway
+    // and waits for it, saying so. Decided, and the lock taken, before Qt
+    // starts: a second copy goes at once, with or without a display.
+    bool clientMode = false;
     platform::InstanceLock lock;
     if (!line.simulate) {
-        const platform::LockFolder folder = platform::MachineLockFolder();
+        std::string unreachable;
+        const auto serviceRuns =
+            platform::SystemBusNameHasOwner(client::bus::kServiceName, unreachable);
+        clientMode = ::geteuid() != 0 || serviceRuns.value_or(false);
+        // One window per user as a client; one per machine with the disks.
+        const platform::LockFolder folder =
+            clientMode ? platform::UserLockFolder(std::getenv("XDG_RUNTIME_DIR"), ::geteuid())
+                       : platform::MachineLockFolder();
         const auto taken = lock.Acquire(folder, platform::kInstanceLockName);
-        if (taken.outcome != platform::InstanceLock::Outcome::Acquired) {
-            std::fprintf(
-                stderr, "raidgui: %s\n",
-                platform::RefusalText(taken, folder.path + "/" + platform::kInstanceLockName)
-                    .c_str());
-            return taken.outcome == platform::InstanceLock::Outcome::HeldElsewhere ? 3 : 1;
-        }
+        if (taken.outcome != platform::InstanceLock::Outcome::Acquired)
+            return LockRefused(taken, folder);
     }
 
     // Qt reads nothing of the command line: only the program name is passed.
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     QApplication application(qtArgc, qtArgv);
+    std::unique_ptr<client::BusWatch> watch;
+    if (clientMode) watch = std::make_unique<client::BusWatch>(QDBusConnection::systemBus());
 
     auto clock = std::make_shared<platform::SystemClock>();
-    auto context = std::make_shared<app::ShellContext>(clock, MakeDisks(line, clock));
+    std::shared_ptr<platform::DiskSystem> disks;
+    if (clientMode)
+        disks = std::make_shared<ListOnlyDisks>();
+    else
+        disks = MakeDisks(line, clock);
+    auto context = std::make_shared<app::ShellContext>(clock, disks);
     // An installed copy keeps its logs in the machine's log folder, shared
     // with the monitor service; a copy in its build folder beside itself.
     context->programFolder = platform::ProgramDataFolder(platform::ExecutableFolder());
@@ -96,6 +143,10 @@ int Run(int argc, char** argv) {
         app::MainWindowOptions options;
         options.context = context;
         if (!line.settingsFile.empty()) options.settingsFile = line.settingsFile;
+        if (clientMode) {
+            options.service = std::make_shared<client::BusAccess>(QDBusConnection::systemBus());
+            options.watch = watch.get();
+        }
         app::MainWindow mainWindow(options);
         app::TerminationWatch termination;
         QObject::connect(&termination, &app::TerminationWatch::terminationRequested, &mainWindow,

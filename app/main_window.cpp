@@ -165,8 +165,11 @@ void MainWindow::startUp() {
     // (COM initialisation and security have no counterpart here: the host
     // information comes from sysfs and getifaddrs.)
 
+    // A client of the service opens no disk: the service tells of changes.
+    const bool client = options_.service != nullptr;
+
     // 2. Device-change notifications for the whole run.
-    if (options_.watchDevices) {
+    if (options_.watchDevices && !client) {
         deviceMonitor_ = new DeviceChangeMonitor(this);
         connect(deviceMonitor_, &DeviceChangeMonitor::deviceChanged, this,
                 &MainWindow::onDeviceChangeMessage);
@@ -187,7 +190,7 @@ void MainWindow::startUp() {
     // ShellContext.
 
     // 6. Baselines for change detection.
-    discovery::TakeDriveBaselines(d, context_->channel);
+    if (!client) discovery::TakeDriveBaselines(d, context_->channel);
 
     // 7. Flags.
     shell.detectDone = false;
@@ -207,12 +210,12 @@ void MainWindow::startUp() {
 
     // 8. The workers start at once; the first discovery runs while the rest
     // of the start-up goes on.
-    if (options_.startThreads) startThreads();
+    if (options_.startThreads && !client) startThreads();
 
     // 9.
     shell.startTime = clock.WallNow();
     smartCountdownTimer_->stop();
-    deviceChangeTimer_->start();
+    if (!client) deviceChangeTimer_->start();
 
     // 10. Schedule-backup periods.
     for (int i = 0; i <= 30; ++i) periodDaysBox_->addItem(QString("%1").arg(i, 2, 10, QChar('0')));
@@ -256,7 +259,8 @@ void MainWindow::startUp() {
     mail_.systemInfoBlock = mail::BuildSystemInfoBlock(options_.hostSources);
 
     // 15. The e-mail settings: back-filled, and loaded by the mail thread.
-    checkMailSettings();
+    // A client's are the service's.
+    if (!client) checkMailSettings();
 
     // 16. Status page with device 1 and disk 1 selected.
     for (QWidget* w : std::initializer_list<QWidget*>{device1Picture_, upgradeDevice1Picture_,
@@ -270,6 +274,7 @@ void MainWindow::startUp() {
     showDevicePicture(upgradeDevice1Picture_, "device1", true);
     showDevicePicture(upgradeDevice2Picture_, "device2", false);
     showPage();
+    if (client) startClientMode();
 }
 
 void MainWindow::startThreads() {
@@ -400,9 +405,15 @@ void MainWindow::openEventLog() {
 
 void MainWindow::onSmartCountdownTick() {
     context_->state.shell.nowTime = context_->clock->WallNow();
-    const auto text = smart::StepSmartCountdown(context_->state.shell, SmartPageShown(),
-                                                context_->smart.thresholdsRead);
+    ShellFlags& shell = context_->state.shell;
+    const auto text =
+        smart::StepSmartCountdown(shell, SmartPageShown(), context_->smart.thresholdsRead);
     if (text) smartPage_->setCountdownText(*text);
+    // A client asks the service, which reads SMART on its own schedule.
+    constexpr std::uint8_t kSmartReads = poll::kSmartData | poll::kSmartThresholds;
+    if (clientMode() && (shell.pollRequestFlags.fetch_and(static_cast<std::uint8_t>(~kSmartReads)) &
+                         kSmartReads) != 0)
+        readServiceSmart();
 }
 
 void MainWindow::onDeviceChangeTick() { discovery::OnDeviceChangeTick(context_->state, *this); }

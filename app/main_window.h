@@ -15,6 +15,8 @@
 #include "app/mail_thread.h"
 #include "app/message_sink.h"
 #include "app/shell_context.h"
+#include "client/enclosure_access.h"
+#include "client/enclosure_watch.h"
 #include "common/text.h"
 #include "discovery/discovery_host.h"
 #include "mail/mail_event.h"
@@ -63,6 +65,7 @@ class MonitorThread;
 class DeviceChangeMonitor;
 class StatusPage;
 class SetupPage;
+class ServiceCalls;
 
 struct MainWindowOptions {
     std::shared_ptr<ShellContext> context;
@@ -89,6 +92,13 @@ struct MainWindowOptions {
     std::function<QString(const QString& folder)> chooseFirmwareFile;
     // The "Make Bin" window's dialogs and message boxes; null ones: its own.
     tools::ImageBuilderHooks imageBuilderHooks;
+    // Client mode: the service serves the enclosures through `service`, and
+    // `watch` (not owned; it outlives the window) tells when they change.
+    // The window then opens no disk and mails nothing. Null: in this process.
+    std::shared_ptr<client::EnclosureAccess> service;
+    client::EnclosureWatch* watch = nullptr;
+    // The service's calls run at once on the window's thread (tests).
+    bool serviceCallsInline = false;
 };
 
 // The pages of the page stack, by index.
@@ -197,6 +207,15 @@ public:
     // with it on a thread of their own).
     MailThread::MainThreadWork mailThreadWork();
 
+    // Client mode (main_window_client.cpp): the enclosures are the service's.
+    bool clientMode() const { return serviceCalls_ != nullptr; }
+    // What the window says when it reaches no enclosure, and what to do;
+    // empty when it reaches them.
+    QString accessNotice() const;
+    // The buzzer box and the Setup page's Set button, through the service.
+    void setBuzzerThroughService(int device, bool mute);
+    void setPeriodThroughService(int device, const client::PeriodRequest& period);
+
     // DiscoveryHost and MonitorHost.
     void SetStatusPanel(int panel, const std::string& text) override;
     void Pump() override;
@@ -257,6 +276,17 @@ private:
     void makeCompanions(const QString& name);
     void wirePressedLook(PictureButton* button, bool keepsPressedBit);
 
+    // Client mode (main_window_client.cpp).
+    void startClientMode();
+    void requestServiceStatus();
+    void onServiceStatus(const client::StatusAnswer& answer);
+    void onServiceEventLine(const QString& line);
+    void onServiceVanished();
+    void readServiceSmart();
+    void showAccessNotice(const QString& text);
+    // A refusal or failure the service sent, as a message box.
+    void tellServiceAnswer(const client::Answer& answer, const QString& caption);
+
     // Start-up and shut-down (main_window.cpp).
     void startUp();
     void startThreads();
@@ -303,6 +333,10 @@ private:
     monitor::MonitorHandlers monitorHandlers_;
     DeviceChangeMonitor* deviceMonitor_ = nullptr;
     bool threadsHalted_ = false;
+    ServiceCalls* serviceCalls_ = nullptr;
+    bool statusAsked_ = false;  // a status call is under way
+    bool statusAgain_ = false;  // the enclosures changed meanwhile
+    QLabel* accessNoticeLabel_ = nullptr;
 
     QTimer* progressTimer_ = nullptr;
     QTimer* pollTimer_ = nullptr;

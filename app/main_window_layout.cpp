@@ -239,6 +239,14 @@ void MainWindow::buildStatusPage(QWidget* page) {
     detectionNotice_ = makeLabel("detectionNotice", page, QRect(0, 150, skin::kPanelWidth, 40));
     detectionNotice_->setAlignment(Qt::AlignCenter);
     detectionNotice_->setFont(Bold(base, 16));
+
+    // Why no enclosure can be reached, and what to do; hidden while they can.
+    accessNoticeLabel_ =
+        makeLabel("accessNoticeLabel", page, QRect(16, 192, skin::kPanelWidth - 32, 110));
+    accessNoticeLabel_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    accessNoticeLabel_->setWordWrap(true);
+    accessNoticeLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    accessNoticeLabel_->hide();
 }
 
 void MainWindow::buildSetupPage(QWidget* page) {

@@ -143,9 +143,67 @@ void SetupPage::onSetClicked() {
     if (!choice) return;
     const maintenance::PeriodCommand command = maintenance::CommandFor(
         *choice, presets_, periodDaysBox_->currentIndex(), periodHoursBox_->currentIndex());
+    if (window_.clientMode()) return setThroughService(*choice, command);
     lastOutcome_ = maintenance::ApplyPeriodSetting(
         state_, settingBusy_, command, maintenance::BackupStatusOf(shownRecord()).period,
         window_.SelectedDevice(), *this);
+}
+
+// The same checks as in this process, then the service sets and reads back.
+void SetupPage::setThroughService(maintenance::PeriodChoice choice,
+                                  const maintenance::PeriodCommand& command) {
+    using maintenance::PeriodSettingOutcome;
+    if (settingBusy_) {
+        lastOutcome_ = PeriodSettingOutcome::Busy;
+        return;
+    }
+    if (!command.refusal.empty()) {
+        Message(command.refusal, maintenance::kSettingCaption, true);
+        lastOutcome_ = PeriodSettingOutcome::Refused;
+        return;
+    }
+    if (command.value == maintenance::BackupStatusOf(shownRecord()).period) {
+        lastOutcome_ = PeriodSettingOutcome::Unchanged;
+        return;
+    }
+    client::PeriodRequest period;
+    if (choice == maintenance::PeriodChoice::UserPeriod) {
+        period.userPeriod = true;
+        period.days = static_cast<std::uint32_t>(periodDaysBox_->currentIndex());
+        period.hours =
+            static_cast<std::uint32_t>(periodHoursBox_->currentIndex()) * presets_.unitHours;
+    } else {
+        period.preset = static_cast<std::uint8_t>(choice);
+    }
+    settingBusy_ = true;
+    window_.setPeriodThroughService(window_.SelectedDevice(), period);
+}
+
+void SetupPage::onServicePeriodAnswer(const client::Answer& answer) {
+    using maintenance::PeriodSettingOutcome;
+    settingBusy_ = false;
+    switch (answer.outcome) {
+        case client::kDone:
+            Message(maintenance::kPeriodOkText, maintenance::kSettingCaption, false);
+            lastOutcome_ = PeriodSettingOutcome::Done;
+            break;
+        case client::kFailed:
+        case client::kNotTaken:
+        case client::kNotSent:
+            // The enclosure's answer: told as a failed setting in this process is.
+            SetStatusPanel(4, answer.notes.empty() ? std::string() : answer.notes.back());
+            Message(maintenance::kPeriodFailText, maintenance::kSettingCaption, true);
+            lastOutcome_ = PeriodSettingOutcome::Failed;
+            break;
+        default: {
+            // Refused by the service (not allowed, busy, gone): its words.
+            std::string text;
+            for (const auto& note : answer.notes) text += (text.empty() ? "" : "\n") + note;
+            Message(text, maintenance::kSettingCaption, true);
+            lastOutcome_ = PeriodSettingOutcome::Refused;
+        }
+    }
+    refreshPeriodDisplay();
 }
 
 void SetupPage::onBackupBoxClicked(bool checked) {

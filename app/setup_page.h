@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "client/enclosure_access.h"
 #include "common/state.h"
 #include "maintenance/period_setting.h"
 #include "maintenance/schedule.h"
@@ -61,6 +62,8 @@ public:
     void onSetClicked();
     // The "Schedule Backup enable" box.
     void onBackupBoxClicked(bool checked);
+    // Client mode: how the service's set of the period went.
+    void onServicePeriodAnswer(const client::Answer& answer);
 
     // The shown presets and unit (0, 1, 7, 30 and 24 hours until a device
     // with schedule backup is shown).
@@ -83,6 +86,9 @@ private:
     // button's tick.
     void showUserPeriodLists(bool shown);
     const Record512& shownRecord() const;
+    // Client mode: the Set button's choice, sent to the service.
+    void setThroughService(maintenance::PeriodChoice choice,
+                           const maintenance::PeriodCommand& command);
 
     MainWindow& window_;
     AppState& state_;

@@ -309,8 +309,9 @@ void StatusPage::onBuzzerMuteClicked(bool checked) {
     if (state_.shell.firstStatusPending.load()) return;
     if (selectedDevice_ >= 0 && selectedDevice_ < kDeviceSlots)
         askedMute_[static_cast<std::size_t>(selectedDevice_)] = checked;
-    maintenance::SetBuzzerMute(state_, selectedDevice_, checked);
     buzzerMuteBox_->setEnabled(false);
+    if (window_.clientMode()) return window_.setBuzzerThroughService(selectedDevice_, checked);
+    maintenance::SetBuzzerMute(state_, selectedDevice_, checked);
 }
 
 void StatusPage::selectDevice(int index) {

@@ -42,6 +42,12 @@ struct DeviceStatus {
     std::uint8_t backupUnitHours = 0;
     std::uint32_t backupWaitMinutes = 0;  // to the next backup
     bool backingUp = false;
+    // The records the above is read from, for a window that draws them as it
+    // does in this process (client/status_wire.h packs the slot).
+    std::uint32_t tableEntry = 0;              // the device table's entry
+    std::vector<std::uint8_t> identifyRecord;  // 512 bytes
+    std::vector<std::uint8_t> statusRecord;    // 512 bytes
+    std::vector<std::uint8_t> discoverySlot;   // what discovery learnt of the device
 };
 
 // One member disk's SMART as the controller sent it: the decoding into

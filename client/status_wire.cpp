@@ -3,6 +3,7 @@
 #include <QDBusArgument>
 #include <QDBusVariant>
 #include <QList>
+#include <algorithm>
 #include <limits>
 #include <variant>
 
@@ -18,6 +19,8 @@ struct Field {
                  std::uint64_t Record::*, std::string Record::*,
                  std::vector<std::uint8_t> Record::*>
         member;
+    // The exact length of a byte array.
+    qsizetype bytes = 512;
 };
 
 const Field<MemberStatus> kMemberFields[] = {
@@ -45,8 +48,6 @@ const Field<SmartSectors> kSmartFields[] = {
     {"dataRead", &SmartSectors::dataRead},
 };
 
-constexpr qsizetype kSectorSize = 512;
-
 const Field<DeviceStatus> kDeviceFields[] = {
     {"index", &DeviceStatus::index},
     {"disk", &DeviceStatus::disk},
@@ -68,6 +69,10 @@ const Field<DeviceStatus> kDeviceFields[] = {
     {"backupUnitHours", &DeviceStatus::backupUnitHours},
     {"backupWaitMinutes", &DeviceStatus::backupWaitMinutes},
     {"backingUp", &DeviceStatus::backingUp},
+    {"tableEntry", &DeviceStatus::tableEntry},
+    {"identifyRecord", &DeviceStatus::identifyRecord},
+    {"statusRecord", &DeviceStatus::statusRecord},
+    {"discoverySlot", &DeviceStatus::discoverySlot, static_cast<qsizetype>(kSlotBytes)},
 };
 
 template <typename Record, std::size_t N>
@@ -86,10 +91,13 @@ QVariantMap Encode(const Record& record, const Field<Record> (&fields)[N]) {
                     map.insert(f.key, QVariant::fromValue<uint>(value));
                 else if constexpr (std::is_same_v<T, std::uint64_t>)
                     map.insert(f.key, QVariant::fromValue<qulonglong>(value));
-                else if constexpr (std::is_same_v<T, std::vector<std::uint8_t>>)
-                    map.insert(f.key, QByteArray(reinterpret_cast<const char*>(value.data()),
-                                                 static_cast<qsizetype>(value.size())));
-                else
+                else if constexpr (std::is_same_v<T, std::vector<std::uint8_t>>) {
+                    // Always the length the reader requires; missing bytes are zero.
+                    QByteArray bytes(f.bytes, '\0');
+                    std::copy_n(value.begin(), std::min<qsizetype>(f.bytes, value.size()),
+                                bytes.begin());
+                    map.insert(f.key, bytes);
+                } else
                     map.insert(f.key, QVariant::fromValue(value));
             },
             f.member);
@@ -100,7 +108,7 @@ QVariantMap Encode(const Record& record, const Field<Record> (&fields)[N]) {
 // The exact D-Bus type is required: a sender that puts a string where a
 // number belongs is refused, not converted.
 template <typename T>
-bool Take(const QVariant& v, T& out) {
+bool Take(const QVariant& v, T& out, qsizetype bytesWanted) {
     if constexpr (std::is_same_v<T, std::string>) {
         if (v.metaType() != QMetaType::fromType<QString>()) return false;
         out = v.toString().toStdString();
@@ -119,7 +127,7 @@ bool Take(const QVariant& v, T& out) {
     } else if constexpr (std::is_same_v<T, std::vector<std::uint8_t>>) {
         if (v.metaType() != QMetaType::fromType<QByteArray>()) return false;
         const QByteArray bytes = v.toByteArray();
-        if (bytes.size() != kSectorSize) return false;
+        if (bytes.size() != bytesWanted) return false;
         out.assign(bytes.begin(), bytes.end());
     } else {
         if (v.metaType() != QMetaType::fromType<int>()) return false;
@@ -134,7 +142,7 @@ bool Decode(const QVariantMap& map, const Field<Record> (&fields)[N], Record& re
         const auto it = map.constFind(f.key);
         if (it == map.constEnd()) return false;
         const bool ok =
-            std::visit([&](auto member) { return Take(*it, record.*member); }, f.member);
+            std::visit([&](auto member) { return Take(*it, record.*member, f.bytes); }, f.member);
         if (!ok) return false;
     }
     return true;
@@ -179,6 +187,27 @@ bool DecodePair(const QVariantMap& map, const char* key, const Field<Record> (&f
 }
 
 }  // namespace
+
+std::vector<std::uint8_t> SlotBytes(const DeviceSlot& slot) {
+    return {slot.optionCapability, slot.featureMask,      slot.portMultiplier,
+            slot.spiTypeByte,      slot.spiTypeRead,      slot.modelFromController,
+            slot.memberOrder,      slot.hasSensors,       slot.rebuildTracking,
+            slot.scheduleKind,     slot.scheduleBytes[0], slot.scheduleBytes[1],
+            slot.scheduleBytes[2], slot.pageSelector};
+}
+
+DeviceSlot SlotOf(const std::vector<std::uint8_t>& bytes) {
+    DeviceSlot slot;
+    if (bytes.size() != kSlotBytes) return slot;
+    std::uint8_t* fields[kSlotBytes] = {
+        &slot.optionCapability, &slot.featureMask,      &slot.portMultiplier,
+        &slot.spiTypeByte,      &slot.spiTypeRead,      &slot.modelFromController,
+        &slot.memberOrder,      &slot.hasSensors,       &slot.rebuildTracking,
+        &slot.scheduleKind,     &slot.scheduleBytes[0], &slot.scheduleBytes[1],
+        &slot.scheduleBytes[2], &slot.pageSelector};
+    for (std::size_t i = 0; i < kSlotBytes; ++i) *fields[i] = bytes[i];
+    return slot;
+}
 
 QVariantMap EncodeStatus(const DeviceStatus& status) {
     QVariantMap map = Encode(status, kDeviceFields);

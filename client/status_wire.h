@@ -7,8 +7,15 @@
 #include <optional>
 
 #include "client/enclosure_records.h"
+#include "common/state.h"
 
 namespace raid::client {
+
+// What discovery learnt of a device, as DeviceStatus::discoverySlot carries
+// it (the poll's own bookkeeping stays behind); a wrong length gives a blank slot.
+inline constexpr std::size_t kSlotBytes = 14;
+std::vector<std::uint8_t> SlotBytes(const DeviceSlot& slot);
+DeviceSlot SlotOf(const std::vector<std::uint8_t>& bytes);
 
 QVariantMap EncodeStatus(const DeviceStatus& status);
 std::optional<DeviceStatus> DecodeStatus(const QVariantMap& map);

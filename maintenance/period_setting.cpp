@@ -10,8 +10,6 @@ namespace raid::maintenance {
 namespace {
 
 const char* const kErrorCodeText = "Backup Setting error code :";
-const char* const kFailText = "Schedule Backup Setting fail!\n Please try again!";
-const char* const kOkText = "Schedule Backup Setting OK!";
 
 constexpr int kWorkerDidNotTake = 1;
 constexpr int kPollDidNotFinish = 2;
@@ -121,10 +119,10 @@ PeriodSettingOutcome ApplyPeriodSetting(AppState& state, bool& settingBusy,
         char digits[8];
         std::snprintf(digits, sizeof digits, "%02X", code);
         host.SetStatusPanel(4, kErrorCodeText + std::string(digits));
-        host.Message(kFailText, kSettingCaption, true);
+        host.Message(kPeriodFailText, kSettingCaption, true);
         host.SetStatusPanel(4, "");
     } else {
-        host.Message(kOkText, kSettingCaption, false);
+        host.Message(kPeriodOkText, kSettingCaption, false);
     }
     host.RefreshPeriodDisplay();
     return code != 0 ? PeriodSettingOutcome::Failed : PeriodSettingOutcome::Done;

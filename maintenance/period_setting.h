@@ -17,6 +17,8 @@ inline constexpr int kSettingWaitRounds = 50;
 inline constexpr std::uint32_t kSettingWaitMs = 30;
 
 inline constexpr const char* kSettingCaption = "Setting";
+inline constexpr const char* kPeriodOkText = "Schedule Backup Setting OK!";
+inline constexpr const char* kPeriodFailText = "Schedule Backup Setting fail!\n Please try again!";
 
 // What applying a period needs from the window. Main thread only.
 class PeriodSettingHost {

@@ -109,7 +109,7 @@ InstanceLock::Result OpenRefusal(int error, const std::string& what) {
 std::optional<InstanceLock::Result> OpenSafeFolder(const LockFolder& folder, int& dirFd) {
     bool made = false;
     if (folder.createIfMissing) {
-        if (::mkdir(folder.path.c_str(), 0755) == 0)
+        if (::mkdir(folder.path.c_str(), folder.mode) == 0)
             made = true;
         else if (errno != EEXIST)
             return OpenRefusal(errno, "cannot make the lock folder " + folder.path);
@@ -128,7 +128,7 @@ std::optional<InstanceLock::Result> OpenSafeFolder(const LockFolder& folder, int
         return Refusal(InstanceLock::Outcome::Failed,
                        "cannot check the lock folder " + folder.path + ": " + std::strerror(errno));
     // Whatever the umask made of it.
-    if (made && ::fchmod(dirFd, 0755) == 0) st.st_mode = (st.st_mode & ~07777) | 0755;
+    if (made && ::fchmod(dirFd, folder.mode) == 0) st.st_mode = (st.st_mode & ~07777) | folder.mode;
     if (st.st_uid != folder.owner)
         return Refusal(InstanceLock::Outcome::Failed, "the lock folder " + folder.path +
                                                           " belongs to " + OwnerText(st.st_uid) +
@@ -145,6 +145,12 @@ LockFolder MachineLockFolder() {
     const char* override = std::getenv(kLockFolderVariable);
     if (override != nullptr && *override != '\0') return {override, false, 0};
     return {kMachineLockFolder, true, 0};
+}
+
+LockFolder UserLockFolder(const char* runtimeDir, uid_t user) {
+    // Only an absolute path: a relative one would follow the working folder.
+    if (runtimeDir != nullptr && runtimeDir[0] == '/') return {runtimeDir, false, user, 0700};
+    return {"/tmp/raidgui-" + std::to_string(user), true, user, 0700};
 }
 
 std::optional<int> FlockHolderPid(std::string_view procLocks, dev_t device, ino_t inode) {

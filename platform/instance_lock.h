@@ -22,16 +22,22 @@ inline constexpr const char* kLockFolderVariable = "RAID_LOCK_DIR";
 
 struct LockFolder {
     std::string path;
-    // Made with mode 0755 when missing (its parent must exist).
+    // Made with `mode` when missing (its parent must exist).
     bool createIfMissing = false;
     // The owner the folder must have; it must not be a symbolic link nor
     // writable by group or others.
     uid_t owner = 0;
+    mode_t mode = 0755;
 };
 
 // kMachineLockFolder, made when missing; or the folder $RAID_LOCK_DIR names.
 // Owned by root either way.
 LockFolder MachineLockFolder();
+
+// The window as a client of the service locks per user: two users may each
+// have one. $XDG_RUNTIME_DIR, else /tmp/raidgui-UID made with mode 0700; the
+// user's own either way. `runtimeDir`: the variable's value, or null.
+LockFolder UserLockFolder(const char* runtimeDir, uid_t user);
 
 class InstanceLock {
 public:

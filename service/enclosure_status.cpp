@@ -1,5 +1,6 @@
 #include "service/enclosure_status.h"
 
+#include "client/status_wire.h"
 #include "common/text.h"
 #include "maintenance/period_setting.h"
 #include "maintenance/schedule.h"
@@ -84,6 +85,10 @@ DeviceStatus DescribeDevice(const AppState& state, int index,
     s.backupUnitHours = monitor::PresetTableOf(slot).unitHours;
     s.backupWaitMinutes = maintenance::WaitMinutes(backup);
     s.backingUp = backup.backingUp;
+    s.tableEntry = d.deviceTable[static_cast<std::size_t>(index)];
+    s.identifyRecord.assign(identify.begin(), identify.end());
+    s.statusRecord.assign(r.begin(), r.end());
+    s.discoverySlot = client::SlotBytes(slot);
     return s;
 }
 

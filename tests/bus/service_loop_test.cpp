@@ -2,8 +2,9 @@
 // the kernel (raid-sim-fuse and a loop device), not its --simulate stand-in:
 // what a user reads, a flash as a job that nothing else interleaves with, the
 // shutdown inhibitor it takes from a logind stand-in, and a flash outliving
-// its client. Needs root, FUSE, loop devices and python3-dbusmock; fails
-// naming what is missing.
+// its client, and a user's window as the service's client. Needs root, FUSE,
+// loop devices, python3-dbusmock, Xvfb and strace; fails naming what is
+// missing.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,6 +16,7 @@
 #include <QDBusVariant>
 #include <QString>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -294,6 +296,91 @@ TEST_F(ServiceLoopTest, AFlashOutlivesItsKilledClient) {
     ASSERT_EQ(mount_.Control("delay 0"), "");
     EXPECT_TRUE(FlashAfterService() == EmulatedFirmwareFile())
         << "the flash does not hold the image";
+}
+
+}  // namespace
+}  // namespace raid::test_support
+
+namespace raid::test_support {
+namespace {
+
+// An X server of the test's own, open to every local user (-ac), on the
+// first free display from :80.
+class VirtualDisplay {
+public:
+    explicit VirtualDisplay(const PrivateSystemBus& bus) {
+        for (int n = 80; n < 100; ++n) {
+            if (fs::exists("/tmp/.X11-unix/X" + std::to_string(n)) ||
+                fs::exists("/tmp/.X" + std::to_string(n) + "-lock"))
+                continue;
+            name_ = ":" + std::to_string(n);
+            server_ = bus.Start(RunAs::Root, {"Xvfb", name_, "-nolisten", "tcp", "-ac", "-screen",
+                                              "0", "1024x768x24"});
+            socket_ = "/tmp/.X11-unix/X" + std::to_string(n);
+            return;
+        }
+    }
+    // False when it did not come up within `limit`.
+    bool Wait(std::chrono::milliseconds limit) {
+        return server_ && WaitFor([&] { return fs::exists(socket_); }, limit);
+    }
+    const std::string& name() const { return name_; }
+    std::string Output() const { return server_ ? server_->Output() : "no free display"; }
+
+private:
+    std::string name_;
+    fs::path socket_;
+    std::unique_ptr<BusProcess> server_;
+};
+
+TEST_F(ServiceLoopTest, AUserWindowShowsTheEnclosureAndItsEventsAndOpensNoDisk) {
+    ASSERT_NO_FATAL_FAILURE(StartService());
+    VirtualDisplay display(bus);
+    ASSERT_TRUE(display.Wait(10s)) << display.Output();
+
+    // The window as the test user, every file it opens traced.
+    const fs::path trace = temp_ / "raidgui.trace";
+    const fs::path log = temp_ / "raidgui.log";
+    const std::string line = "exec strace -f -qq -u " + std::string(PrivateSystemBus::kTestUser) +
+                             " -e trace=open,openat,openat2 -o " + trace.string() + " " + RAIDGUI +
+                             " 2>" + log.string();
+    RunResult window;
+    std::atomic<bool> ended{false};
+    std::thread run([&] {
+        window = bus.Run(RunAs::Root, {"/bin/sh", "-c", line}, 90s,
+                         {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb", "HOME=/tmp",
+                          // No session bus: without this, libdbus would start one
+                          // for the display, which strace would follow forever.
+                          "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/session-bus"});
+        ended = true;
+    });
+    const auto said = [&](const std::string& text) {
+        return ReadFile(log).find(text) != std::string::npos;
+    };
+    // (Another enclosure on the machine may be Device1.)
+    const bool shown =
+        WaitFor([&] { return said(": SIM RAID1 ENCLOSURE on disk " + disk_ + " ("); }, 30s);
+    EXPECT_TRUE(shown) << ReadFile(log);
+    // A member pulled: the service's event line reaches the window.
+    EXPECT_EQ(mount_.Control("pull 2"), "");
+    const bool heard = WaitFor([&] { return said(" HDD2 was removed, "); }, 20s);
+    EXPECT_TRUE(heard) << ReadFile(log) << service_->Output();
+
+    // Still up; then closed as a desktop closes it.
+    EXPECT_FALSE(ended.load());
+    bus.Run(RunAs::Root, {"pkill", "-TERM", "-u", PrivateSystemBus::kTestUser, "-x", "raidgui"});
+    run.join();
+    EXPECT_EQ(window.exitCode, 0) << window.err << ReadFile(log);
+
+    // It never opened a block device: not the enclosure's, not any other.
+    const std::string opens = ReadFile(trace);
+    ASSERT_FALSE(opens.empty());
+    std::istringstream lines(opens);
+    for (std::string l; std::getline(lines, l);) {
+        for (const char* device : {"\"/dev/loop", "\"/dev/sd", "\"/dev/nvme", "\"/dev/vd",
+                                   "\"/dev/sr", "\"/dev/dm-", "\"/dev/mmcblk"})
+            EXPECT_EQ(l.find(device), std::string::npos) << l;
+    }
 }
 
 }  // namespace

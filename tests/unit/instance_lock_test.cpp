@@ -150,6 +150,24 @@ TEST_F(InstanceLockTest, TheProgramsUseRootsFolderOrAnotherOneRootOwns) {
     EXPECT_EQ(r.outcome, InstanceLock::Outcome::Failed);
     EXPECT_TRUE(Has(r.error, "not to root")) << r.error;
     EXPECT_FALSE(fs::exists(dir_ / kInstanceLockName));
+
+    // A client window's lock is the user's own: the runtime folder, or a
+    // private one in /tmp, never a relative path.
+    EXPECT_EQ(UserLockFolder("/run/user/1000", 1000).path, "/run/user/1000");
+    EXPECT_EQ(UserLockFolder("/run/user/1000", 1000).owner, 1000u);
+    for (const char* runtime : {static_cast<const char*>(nullptr), "", "run/user/1000"}) {
+        const LockFolder own = UserLockFolder(runtime, 1000);
+        EXPECT_EQ(own.path, "/tmp/raidgui-1000");
+        EXPECT_TRUE(own.createIfMissing);
+        EXPECT_EQ(own.mode, 0700u);
+    }
+    const fs::path mine = dir_ / "mine";
+    LockFolder made = UserLockFolder(nullptr, ::geteuid());
+    made.path = mine.string();
+    ASSERT_EQ(lock.Acquire(made, kInstanceLockName).outcome, InstanceLock::Outcome::Acquired);
+    struct stat st {};
+    ASSERT_EQ(::stat(mine.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
 }
 
 // Needs root: another user is made by dropping to the unprivileged uid.

@@ -1,0 +1,126 @@
+#include "app/service_calls.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace raid::app {
+namespace {
+
+// How long the end of the window waits for a call under way.
+constexpr std::chrono::seconds kCallEndLimit{5};
+
+}  // namespace
+
+// Shared with the calls' thread, which may outlive the window's object.
+struct ServiceCallQueue {
+    std::shared_ptr<client::EnclosureAccess> access;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable ended;  // a call ended
+    std::deque<std::function<std::function<void()>(client::EnclosureAccess&)>> work;
+    std::deque<std::function<void()>> answers;
+    ServiceCalls* receiver = nullptr;  // null once it is gone
+    bool stop = false;
+    bool running = false;  // a call is under way
+    int pending = 0;
+    std::thread thread;
+};
+
+ServiceCalls::ServiceCalls(std::shared_ptr<client::EnclosureAccess> access, bool runInline,
+                           QObject* parent)
+    : QObject(parent), queue_(std::make_shared<ServiceCallQueue>()), inline_(runInline) {
+    queue_->access = std::move(access);
+    queue_->receiver = this;
+    if (inline_) return;
+    queue_->thread = std::thread([queue = queue_] {
+        std::unique_lock lock(queue->mutex);
+        for (;;) {
+            queue->wake.wait(lock, [&] { return queue->stop || !queue->work.empty(); });
+            if (queue->stop) return;
+            auto work = std::move(queue->work.front());
+            queue->work.pop_front();
+            queue->running = true;
+            lock.unlock();
+            auto answer = work(*queue->access);
+            lock.lock();
+            queue->running = false;
+            queue->ended.notify_all();
+            if (queue->receiver == nullptr) continue;
+            queue->answers.push_back(std::move(answer));
+            // No captures cross the threads: the answer waits under the lock.
+            QMetaObject::invokeMethod(queue->receiver, &ServiceCalls::Deliver,
+                                      Qt::QueuedConnection);
+        }
+    });
+}
+
+ServiceCalls::~ServiceCalls() {
+    bool callUnderWay = false;
+    {
+        std::lock_guard lock(queue_->mutex);
+        queue_->receiver = nullptr;
+        queue_->stop = true;
+        callUnderWay = queue_->running;
+    }
+    queue_->wake.notify_all();
+    if (!queue_->thread.joinable()) return;
+    // The window is gone by now: a call under way may end in its own time,
+    // within the bus's answer time; one that waits longer (for a password)
+    // is let go.
+    if (callUnderWay) {
+        std::unique_lock lock(queue_->mutex);
+        callUnderWay =
+            !queue_->ended.wait_for(lock, kCallEndLimit, [&] { return !queue_->running; });
+    }
+    if (callUnderWay) {
+        queue_->thread.detach();
+    } else {
+        queue_->thread.join();
+    }
+}
+
+int ServiceCalls::Pending() const {
+    std::lock_guard lock(queue_->mutex);
+    return queue_->pending;
+}
+
+void ServiceCalls::Post(Work work) {
+    if (inline_) {
+        {
+            std::lock_guard lock(queue_->mutex);
+            ++queue_->pending;
+        }
+        auto answer = work(*queue_->access);
+        {
+            std::lock_guard lock(queue_->mutex);
+            --queue_->pending;
+        }
+        answer();
+        return;
+    }
+    {
+        std::lock_guard lock(queue_->mutex);
+        ++queue_->pending;
+        queue_->work.push_back(std::move(work));
+    }
+    queue_->wake.notify_one();
+}
+
+void ServiceCalls::Deliver() {
+    for (;;) {
+        std::function<void()> answer;
+        {
+            std::lock_guard lock(queue_->mutex);
+            if (queue_->answers.empty()) return;
+            answer = std::move(queue_->answers.front());
+            queue_->answers.pop_front();
+            --queue_->pending;
+        }
+        answer();
+    }
+}
+
+}  // namespace raid::app

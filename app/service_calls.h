@@ -1,0 +1,52 @@
+#pragma once
+// The window's calls to the service. The seam's calls block (a password
+// prompt may hold one for minutes), so they run in order on a thread of
+// their own and each answer comes back on the window's thread; the window
+// never waits for one. Tests run them at once on the caller's thread.
+#include <QObject>
+#include <functional>
+#include <memory>
+
+#include "client/enclosure_access.h"
+
+namespace raid::app {
+
+struct ServiceCallQueue;
+
+class ServiceCalls : public QObject {
+    Q_OBJECT
+public:
+    // `runInline`: each call runs at once and its answer is handed over
+    // before Call returns.
+    ServiceCalls(std::shared_ptr<client::EnclosureAccess> access, bool runInline,
+                 QObject* parent = nullptr);
+    // Never waits: a call under way finishes on its thread, its answer
+    // dropped.
+    ~ServiceCalls() override;
+    ServiceCalls(const ServiceCalls&) = delete;
+    ServiceCalls& operator=(const ServiceCalls&) = delete;
+
+    // Runs `call` on the calls' thread, then `done` with its answer on this
+    // object's thread.
+    template <typename Answer>
+    void Call(std::function<Answer(client::EnclosureAccess&)> call,
+              std::function<void(Answer)> done) {
+        Post([call = std::move(call), done = std::move(done)](client::EnclosureAccess& access) {
+            auto answer = std::make_shared<Answer>(call(access));
+            return std::function<void()>([done, answer] { done(std::move(*answer)); });
+        });
+    }
+
+    // Calls queued or under way.
+    int Pending() const;
+
+private:
+    using Work = std::function<std::function<void()>(client::EnclosureAccess&)>;
+    void Post(Work work);
+    void Deliver();  // this object's thread
+
+    std::shared_ptr<ServiceCallQueue> queue_;
+    bool inline_;
+};
+
+}  // namespace raid::app
