@@ -19,6 +19,7 @@ public:
     void Start();
     void Halt() { thread_.Halt(); }
     bool Finish(std::chrono::milliseconds limit) { return thread_.Finish(limit); }
+    bool Ended() const { return thread_.Ended(); }
 
 private:
     std::shared_ptr<ShellContext> context_;

@@ -37,6 +37,7 @@ public:
     // A send under way ends at its next look at the stop flag (100 ms).
     void Halt() { thread_.Halt(); }
     bool Finish(std::chrono::milliseconds limit) { return thread_.Finish(limit); }
+    bool Ended() const { return thread_.Ended(); }
 
     // One turn of the loop before its 200 ms sleep, on the calling thread
     // (the mail thread; tests use one of their own): the report of the

@@ -120,8 +120,9 @@ int Run(int argc, char** argv) {
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     QApplication application(qtArgc, qtArgv);
+    // In this process too: the service, started later, gets the enclosures.
     std::unique_ptr<client::BusWatch> watch;
-    if (clientMode) watch = std::make_unique<client::BusWatch>(QDBusConnection::systemBus());
+    if (!line.simulate) watch = std::make_unique<client::BusWatch>(QDBusConnection::systemBus());
 
     auto clock = std::make_shared<platform::SystemClock>();
     std::shared_ptr<platform::DiskSystem> disks;
@@ -143,10 +144,17 @@ int Run(int argc, char** argv) {
         app::MainWindowOptions options;
         options.context = context;
         if (!line.settingsFile.empty()) options.settingsFile = line.settingsFile;
-        if (clientMode) {
-            options.service = std::make_shared<client::BusAccess>(QDBusConnection::systemBus());
-            options.watch = watch.get();
-        }
+        options.watch = watch.get();
+        options.reachService = [] {
+            return std::make_shared<client::BusAccess>(QDBusConnection::systemBus());
+        };
+        if (clientMode) options.service = options.reachService();
+        // Handed over to the service: the lock of one copy per user instead.
+        options.releaseMachineLock = [&lock] {
+            lock.Release();
+            lock.Acquire(platform::UserLockFolder(std::getenv("XDG_RUNTIME_DIR"), ::geteuid()),
+                         platform::kInstanceLockName);
+        };
         app::MainWindow mainWindow(options);
         app::TerminationWatch termination;
         QObject::connect(&termination, &app::TerminationWatch::terminationRequested, &mainWindow,

@@ -99,6 +99,11 @@ struct MainWindowOptions {
     client::EnclosureWatch* watch = nullptr;
     // The service's calls run at once on the window's thread (tests).
     bool serviceCallsInline = false;
+    // Working in this process with `watch` set: how to reach the service
+    // once its name appears, and how to let go of the machine lock so that
+    // it can take the enclosures over.
+    std::function<std::shared_ptr<client::EnclosureAccess>()> reachService;
+    std::function<void()> releaseMachineLock;
 };
 
 // The pages of the page stack, by index.
@@ -278,6 +283,10 @@ private:
 
     // Client mode (main_window_client.cpp).
     void startClientMode();
+    // Working in this process, the service appeared: the workers stop, the
+    // machine lock goes, and the window goes on as the service's client.
+    void handOverToService();
+    void onHandOverTick();
     void requestServiceStatus();
     void onServiceStatus(const client::StatusAnswer& answer);
     void onServiceEventLine(const QString& line);
@@ -334,8 +343,9 @@ private:
     DeviceChangeMonitor* deviceMonitor_ = nullptr;
     bool threadsHalted_ = false;
     ServiceCalls* serviceCalls_ = nullptr;
-    bool statusAsked_ = false;  // a status call is under way
-    bool statusAgain_ = false;  // the enclosures changed meanwhile
+    QTimer* handOverTimer_ = nullptr;  // while the workers wind down
+    bool statusAsked_ = false;         // a status call is under way
+    bool statusAgain_ = false;         // the enclosures changed meanwhile
     QLabel* accessNoticeLabel_ = nullptr;
 
     QTimer* progressTimer_ = nullptr;

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "app/detection_thread.h"
 #include "app/main_window.h"
+#include "app/monitor_thread.h"
 #include "app/service_calls.h"
 #include "app/service_mirror.h"
 #include "app/setup_page.h"
@@ -67,6 +69,43 @@ void MainWindow::startClientMode() {
     }
     SetStatusPanel(1, "Client of the service");
     requestServiceStatus();
+}
+
+void MainWindow::handOverToService() {
+    if (clientMode() || handOverTimer_ != nullptr || !options_.reachService) return;
+    SetStatusPanel(4, "The monitor service started: handing the enclosures over to it");
+    // No new device work: the polls, discovery and SMART stop here; what a
+    // worker is doing ends first, and a firmware upgrade in this window
+    // runs to its end (the service waits for the machine lock meanwhile).
+    pollTimer_->stop();
+    deviceChangeTimer_->stop();
+    smartCountdownTimer_->stop();
+    context_->state.shell.pollRequestFlags = 0;
+    haltThreads();
+    handOverTimer_ = new QTimer(this);
+    handOverTimer_->setObjectName("handOverTimer");
+    handOverTimer_->setInterval(20);
+    connect(handOverTimer_, &QTimer::timeout, this, &MainWindow::onHandOverTick);
+    handOverTimer_->start();
+    onHandOverTick();
+}
+
+void MainWindow::onHandOverTick() {
+    const AppState& state = context_->state;
+    const bool workersEnded = (!detectionThread_ || detectionThread_->Ended()) &&
+                              (!monitorThread_ || monitorThread_->Ended()) &&
+                              (!mailThread_ || mailThread_->Ended());
+    if (!workersEnded || state.shell.exclusiveOperation.load() || state.monitor.serving.load() ||
+        state.shell.statusPollActive.load())
+        return;
+    handOverTimer_->stop();
+    handOverTimer_->deleteLater();
+    handOverTimer_ = nullptr;
+    if (options_.releaseMachineLock) options_.releaseMachineLock();
+    options_.service = options_.reachService();
+    Say("the monitor service took the enclosures over; this window is now its client");
+    SetStatusPanel(4, "");
+    startClientMode();
 }
 
 void MainWindow::requestServiceStatus() {

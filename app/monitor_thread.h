@@ -22,6 +22,7 @@ public:
     void Start();
     void Halt() { thread_.Halt(); }
     bool Finish(std::chrono::milliseconds limit) { return thread_.Finish(limit); }
+    bool Ended() const { return thread_.Ended(); }
 
     // One turn of the loop before its 50 ms sleep: true when the dispatcher
     // was handed over.

@@ -16,6 +16,12 @@ void WorkerThread::Start(Body body) {
 
 void WorkerThread::Halt() { control_->stop.store(true); }
 
+bool WorkerThread::Ended() const {
+    if (!thread_.joinable()) return true;
+    std::lock_guard lock(control_->mutex);
+    return control_->finished;
+}
+
 bool WorkerThread::Finish(std::chrono::milliseconds limit) {
     Halt();
     if (!thread_.joinable()) return true;

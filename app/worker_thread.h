@@ -31,6 +31,8 @@ public:
     // Halts, then waits up to `limit` for the loop to end. A thread that has
     // not ended by then is detached. True when it ended.
     bool Finish(std::chrono::milliseconds limit);
+    // True once the loop has ended (or never started); never waits.
+    bool Ended() const;
 
 private:
     struct Control {

@@ -383,5 +383,81 @@ TEST_F(ServiceLoopTest, AUserWindowShowsTheEnclosureAndItsEventsAndOpensNoDisk) 
     }
 }
 
+// True when every command the trace starts also completes before the next
+// one starts: no two programs' knock sequences mixed.
+bool NoCommandInterleaves(const std::vector<std::uint32_t>& trace, std::string& why) {
+    sim::KnockDecoder decoder;
+    bool started = false;  // a sequence began and has not completed
+    std::size_t complete = 0;
+    for (const std::uint32_t lba : trace) {
+        switch (decoder.Feed(lba)) {
+            case sim::KnockDecoder::Event::Started:
+                if (started) {
+                    why = "a command broken off after " + std::to_string(complete) + " whole ones";
+                    return false;
+                }
+                started = true;
+                break;
+            case sim::KnockDecoder::Event::Complete:
+                started = false;
+                ++complete;
+                break;
+            case sim::KnockDecoder::Event::BadCrc:
+                why = "a command with a wrong CRC after " + std::to_string(complete);
+                return false;
+            case sim::KnockDecoder::Event::None:
+                break;
+        }
+    }
+    return true;
+}
+
+TEST_F(ServiceLoopTest, RootsWindowHandsTheEnclosuresToTheServiceStartedAfterIt) {
+    VirtualDisplay display(bus);
+    ASSERT_TRUE(display.Wait(10s)) << display.Output();
+    ASSERT_TRUE(mount_.ClearTrace());
+    const fs::path log = temp_ / "raidgui.log";
+    const fs::path pid = temp_ / "raidgui.pid";
+    const std::string line =
+        "echo $$ > " + pid.string() + "; exec " + std::string(RAIDGUI) + " 2>" + log.string();
+    RunResult window;
+    std::atomic<bool> ended{false};
+    std::thread run([&] {
+        window = bus.Run(RunAs::Root, {"/bin/sh", "-c", line}, 90s,
+                         {lockEnv_, "DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb",
+                          "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/session-bus"});
+        ended = true;
+    });
+    const auto said = [&](const std::string& text) {
+        return ReadFile(log).find(text) != std::string::npos;
+    };
+    // The window has found the enclosure itself: its commands reach it.
+    const bool working = WaitFor([&] { return Commands(mount_.Trace()).size() >= 4; }, 30s);
+    EXPECT_TRUE(working) << ReadFile(log);
+
+    // The service comes, waits for the machine lock, and gets the enclosures.
+    fs::create_directories(temp_ / "logs");
+    service_ = bus.Start(
+        RunAs::Root,
+        {RAIDCTL, "monitor", "--log-dir", (temp_ / "logs").string(), "--interval-ms", "200"},
+        {lockEnv_});
+    const bool handed = WaitFor([&] { return said("this window is now its client"); }, 30s);
+    EXPECT_TRUE(handed) << ReadFile(log) << service_->Output();
+    const bool shown =
+        WaitFor([&] { return said(": SIM RAID1 ENCLOSURE on disk " + disk_ + " ("); }, 30s);
+    EXPECT_TRUE(shown) << ReadFile(log) << service_->Output();
+    // The service polls on, and no command of the two ever mixed.
+    const std::size_t before = Commands(mount_.Trace()).size();
+    EXPECT_TRUE(WaitFor([&] { return Commands(mount_.Trace()).size() > before + 4; }, 10s));
+    std::string why;
+    EXPECT_TRUE(NoCommandInterleaves(mount_.Trace(), why)) << why;
+    EXPECT_FALSE(ended.load());
+
+    const int windowPid = std::atoi(ReadFile(pid).c_str());
+    if (windowPid > 0) ::kill(windowPid, SIGTERM);
+    run.join();
+    EXPECT_EQ(window.exitCode, 0) << window.err << ReadFile(log);
+}
+
 }  // namespace
 }  // namespace raid::test_support

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <map>
 #include <sstream>
 
@@ -240,6 +241,41 @@ TEST_F(ClientModeTest, WithoutTheServiceTheWindowSaysWhatToDoAndGoesOnWhenItCome
     EXPECT_TRUE(window->accessNotice().isEmpty());
     EXPECT_TRUE(Find<QCheckBox>("device1Box")->isChecked());
     EXPECT_EQ(windowDisks->opens, 0);
+}
+
+}  // namespace
+}  // namespace raid::app::test
+
+namespace raid::app::test {
+namespace {
+
+TEST_F(ClientModeTest, AWindowWithTheEnclosuresHandsThemOverWhenTheServiceAppears) {
+    AddEnclosure("raid1");
+    service = std::make_shared<ServiceStandIn>(*disks, *clock);
+    int released = 0;
+    configureOptions = [&](MainWindowOptions& options) {
+        options.watch = &watch;
+        options.serviceCallsInline = true;
+        options.reachService = [&] { return service; };
+        options.releaseMachineLock = [&] { ++released; };
+    };
+    MakeWindow();
+    RunDiscovery();
+    ServeRequests();
+    ASSERT_FALSE(window->clientMode());
+    const QString health = Text("healthLabel");
+
+    Q_EMIT watch.serviceAppeared();
+    EXPECT_TRUE(window->clientMode());
+    EXPECT_EQ(released, 1);
+    EXPECT_FALSE(Find<QTimer>("pollTimer")->isActive());
+    // From now on the page is the service's.
+    ASSERT_EQ(disks->Emulator(0)->Control("pull 2"), "");
+    Q_EMIT watch.enclosuresChanged();
+    EXPECT_NE(Text("healthLabel"), health);
+    // A second appearance changes nothing.
+    Q_EMIT watch.serviceAppeared();
+    EXPECT_EQ(released, 1);
 }
 
 }  // namespace
