@@ -53,6 +53,10 @@ void MainWindow::showAccessNotice(const QString& text) {
         Say(QString(text).replace('\n', ' ').toStdString());
     accessNoticeLabel_->setText(text);
     accessNoticeLabel_->setVisible(!text.isEmpty());
+    if (text.isEmpty()) return;
+    // It says more than "Drive detecting" would.
+    accessNoticeLabel_->raise();
+    SetDetectionNoticeVisible(false);
 }
 
 void MainWindow::startClientMode() {
@@ -67,7 +71,7 @@ void MainWindow::startClientMode() {
                 &MainWindow::onServiceVanished);
         connect(watch, &client::EnclosureWatch::eventLine, this, &MainWindow::onServiceEventLine);
     }
-    SetStatusPanel(1, "Client of the service");
+    SetStatusPanel(1, "Service");
     requestServiceStatus();
 }
 

@@ -241,10 +241,13 @@ void MainWindow::buildStatusPage(QWidget* page) {
     detectionNotice_->setFont(Bold(base, 16));
 
     // Why no enclosure can be reached, and what to do; hidden while they can.
+    // Above the member rows, which it covers while there is nothing to show.
     accessNoticeLabel_ =
-        makeLabel("accessNoticeLabel", page, QRect(16, 192, skin::kPanelWidth - 32, 110));
-    accessNoticeLabel_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        makeLabel("accessNoticeLabel", page, QRect(12, 150, skin::kPanelWidth - 24, 132));
+    accessNoticeLabel_->setAlignment(Qt::AlignCenter);
     accessNoticeLabel_->setWordWrap(true);
+    accessNoticeLabel_->setStyleSheet(
+        "QLabel { background: #fff8e1; border: 1px solid #c9a227; padding: 8px; }");
     accessNoticeLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     accessNoticeLabel_->hide();
 }
