@@ -218,14 +218,28 @@ void EventLogViewer::showRealTimeLog() {
     if (appendLines(0, shownCount_)) refreshTimer_->start();
 }
 
+void EventLogViewer::setDayFileSource(DayFileSource source) { dayFiles_ = std::move(source); }
+
 void EventLogViewer::viewLogFile() {
     refreshTimer_->stop();
-    const QString path = chooser_(this);
-    if (path.isEmpty()) return;
     std::vector<std::string> fileLines;
     std::string error;
-    if (!eventlog::ReadLogFile(std::filesystem::path(QFile::encodeName(path).toStdString()),
-                               fileLines, error)) {
+    QString name;
+    bool read = false;
+    if (dayFiles_) {
+        // The service's day files: named by the service, read through it.
+        const auto chosen = dayFiles_(this, fileLines, error);
+        if (!chosen) return;
+        name = *chosen;
+        read = error.empty();
+    } else {
+        const QString path = chooser_(this);
+        if (path.isEmpty()) return;
+        name = QFileInfo(path).fileName();
+        read = eventlog::ReadLogFile(std::filesystem::path(QFile::encodeName(path).toStdString()),
+                                     fileLines, error);
+    }
+    if (!read) {
         MessageSink* sink = messages_;
         if (sink == nullptr) {
             if (!ownMessages_) ownMessages_ = std::make_unique<MessageBoxSink>();
@@ -240,7 +254,7 @@ void EventLogViewer::viewLogFile() {
     clearView();
     logView_->setPlainText(texts.join(u'\n'));
     viewHasLine_ = !texts.isEmpty();
-    setWindowTitle("Event log - " + QFileInfo(path).fileName());
+    setWindowTitle("Event log - " + name);
 }
 
 QString EventLogViewer::defaultChooseFile() {

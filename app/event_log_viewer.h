@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,12 @@ public:
 
     // Replaces the file dialog (tests answer without a window).
     void setFileChooser(FileChooser chooser);
+    // Where the day files come from instead of the file dialog (a client of
+    // the service): the chosen file's name and its lines, or an error in
+    // `error`; nullopt when the user chose none.
+    using DayFileSource = std::function<std::optional<QString>(
+        QWidget* parent, std::vector<std::string>& lines, std::string& error)>;
+    void setDayFileSource(DayFileSource source);
     // Where a file that cannot be read is reported; null: a message box.
     // Not owned.
     void setMessageSink(MessageSink* sink);
@@ -72,6 +79,7 @@ private:
     const std::vector<std::string>& lines_;
     const AppState& state_;
     FileChooser chooser_;
+    DayFileSource dayFiles_;
     MessageSink* messages_ = nullptr;
     std::unique_ptr<MessageSink> ownMessages_;
 

@@ -401,6 +401,11 @@ void MainWindow::openEventLog() {
         // inside its modal loop.
         EventLogViewer viewer(context_->eventLog.eventLogLines, context_->state, this);
         viewer.setMessageSink(messages_);
+        if (clientMode())
+            viewer.setDayFileSource(
+                [this](QWidget* parent, std::vector<std::string>& lines, std::string& error) {
+                    return chooseServiceDayFile(parent, lines, error);
+                });
         if (options_.runModal) {
             options_.runModal(viewer);
         } else {

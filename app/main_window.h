@@ -104,6 +104,9 @@ struct MainWindowOptions {
     // it can take the enclosures over.
     std::function<std::shared_ptr<client::EnclosureAccess>()> reachService;
     std::function<void()> releaseMachineLock;
+    // Client mode: which of the service's day files the event log viewer
+    // shows (newest first); empty when cancelled. Null: a list dialog.
+    std::function<QString(const QStringList& names)> chooseDayFile;
 };
 
 // The pages of the page stack, by index.
@@ -292,6 +295,14 @@ private:
     void onServiceEventLine(const QString& line);
     void onServiceVanished();
     void readServiceSmart();
+    // The day's lines the service logged before this window came.
+    void readServiceDayLines();
+    // A call whose answer the caller needs now: the window's events run
+    // meanwhile.
+    template <typename Answer>
+    Answer awaitService(std::function<Answer(client::EnclosureAccess&)> call);
+    std::optional<QString> chooseServiceDayFile(QWidget* parent, std::vector<std::string>& lines,
+                                                std::string& error);
     void showAccessNotice(const QString& text);
     // A refusal or failure the service sent, as a message box.
     void tellServiceAnswer(const client::Answer& answer, const QString& caption);

@@ -1,6 +1,8 @@
 // The main window as a client of the service: the enclosures, their status,
 // SMART and event lines are the service's, and the settings go to it. The
 // window opens no disk, logs and mails nothing of its own.
+#include <QEventLoop>
+#include <QInputDialog>
 #include <QLabel>
 #include <QTimer>
 #include <algorithm>
@@ -14,6 +16,8 @@
 #include "app/setup_page.h"
 #include "app/smart_page.h"
 #include "app/status_page.h"
+#include "common/text.h"
+#include "eventlog/log_file.h"
 #include "smart/smart_state.h"
 
 namespace raid::app {
@@ -73,6 +77,74 @@ void MainWindow::startClientMode() {
     }
     SetStatusPanel(1, "Service");
     requestServiceStatus();
+    readServiceDayLines();
+}
+
+namespace {
+
+std::vector<std::string> LinesOf(const std::vector<std::uint8_t>& bytes) {
+    eventlog::LogLineSplitter splitter;
+    splitter.Feed(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    return splitter.Finish();
+}
+
+}  // namespace
+
+void MainWindow::readServiceDayLines() {
+    const std::string today = text::FileDateText(context_->clock->WallNow()) + ".log";
+    serviceCalls_->Call<client::DayFileAnswer>(
+        [today](client::EnclosureAccess& access) { return access.ReadDayFile(today); },
+        [this](client::DayFileAnswer answer) {
+            auto& lines = context_->eventLog.eventLogLines;
+            // Lines heard meanwhile are in the file too.
+            if (answer.outcome == client::kDone) lines = LinesOf(answer.bytes);
+        });
+}
+
+template <typename Answer>
+Answer MainWindow::awaitService(std::function<Answer(client::EnclosureAccess&)> call) {
+    std::optional<Answer> answer;
+    QEventLoop loop;
+    serviceCalls_->Call<Answer>(std::move(call), [&](Answer a) {
+        answer = std::move(a);
+        loop.quit();
+    });
+    if (!answer) loop.exec();
+    return std::move(*answer);
+}
+
+std::optional<QString> MainWindow::chooseServiceDayFile(QWidget* parent,
+                                                        std::vector<std::string>& lines,
+                                                        std::string& error) {
+    const auto listed = awaitService<client::DayFilesAnswer>(
+        [](client::EnclosureAccess& access) { return access.DayFiles(); });
+    if (listed.outcome != client::kDone) {
+        error = Joined(listed.notes).toStdString();
+        return QString();
+    }
+    QStringList names;
+    for (auto it = listed.names.rbegin(); it != listed.names.rend(); ++it)
+        names << QString::fromStdString(*it);
+    QString name;
+    if (options_.chooseDayFile) {
+        name = options_.chooseDayFile(names);
+    } else {
+        bool chosen = false;
+        name = QInputDialog::getItem(parent, "Event Log", "The service's day files:", names, 0,
+                                     false, &chosen);
+        if (!chosen) name.clear();
+    }
+    if (name.isEmpty()) return std::nullopt;
+    const auto read = awaitService<client::DayFileAnswer>(
+        [file = name.toStdString()](client::EnclosureAccess& access) {
+            return access.ReadDayFile(file);
+        });
+    if (read.outcome != client::kDone) {
+        error = Joined(read.notes).toStdString();
+    } else {
+        lines = LinesOf(read.bytes);
+    }
+    return name;
 }
 
 void MainWindow::handOverToService() {

@@ -52,6 +52,10 @@ public:
                               bool backup, client::FlashHandlers handlers,
                               const client::CallOptions& options) override;
     bool FlashOutlivesCaller() const override { return inner_.FlashOutlivesCaller(); }
+    client::DayFilesAnswer DayFiles() override { return inner_.DayFiles(); }
+    client::DayFileAnswer ReadDayFile(const std::string& name) override {
+        return inner_.ReadDayFile(name);
+    }
 
     client::MailSettingsAnswer MailSettings(const client::CallOptions& options) override;
     client::Answer SetMailSettings(const client::MailSettingsChanges& changes,

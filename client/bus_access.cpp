@@ -394,6 +394,25 @@ MailSettingsAnswer BusAccess::MailSettings(const CallOptions& options) {
     return answer;
 }
 
+DayFilesAnswer BusAccess::DayFiles() {
+    DayFilesAnswer answer;
+    auto reply =
+        Manager(connection_, CallOptions{false}).ListDayFiles(OptionsOf(CallOptions{false}));
+    if (!Arrived(reply, answer)) return answer;
+    for (const QString& name : reply.value()) answer.names.push_back(name.toStdString());
+    return answer;
+}
+
+DayFileAnswer BusAccess::ReadDayFile(const std::string& name) {
+    DayFileAnswer answer;
+    auto reply = Manager(connection_, CallOptions{false})
+                     .ReadDayFile(QString::fromStdString(name), OptionsOf(CallOptions{false}));
+    if (!Arrived(reply, answer)) return answer;
+    const QByteArray bytes = reply.value();
+    answer.bytes.assign(bytes.begin(), bytes.end());
+    return answer;
+}
+
 Answer BusAccess::SetMailSettings(const MailSettingsChanges& changes, const CallOptions& options) {
     Answer answer;
     auto reply = Manager(connection_, options)

@@ -99,6 +99,15 @@ struct FlashHandlers {
     std::function<bool()> detach;
 };
 
+// The service's event log: the names of its day files ("yymmdd.log"), and
+// one file's bytes.
+struct DayFilesAnswer : Answer {
+    std::vector<std::string> names;
+};
+struct DayFileAnswer : Answer {
+    std::vector<std::uint8_t> bytes;
+};
+
 // How a caller wants to be asked for a password, where one is needed.
 struct CallOptions {
     bool interactive = true;
@@ -144,6 +153,22 @@ public:
                                    const CallOptions& options) = 0;
     virtual TestMailAnswer SendTestMail(
         const CallOptions& options, const std::function<void(const std::string&)>& transcript) = 0;
+
+    // The event log's day files, where a service keeps them; in this
+    // process the window reads its own log folder instead.
+    virtual DayFilesAnswer DayFiles() { return NotKept<DayFilesAnswer>(); }
+    virtual DayFileAnswer ReadDayFile(const std::string& /*name*/) {
+        return NotKept<DayFileAnswer>();
+    }
+
+private:
+    template <typename A>
+    static A NotKept() {
+        A answer;
+        answer.outcome = kNotSent;
+        answer.notes = {"no event log is kept here"};
+        return answer;
+    }
 };
 
 }  // namespace raid::client

@@ -6,12 +6,14 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <map>
 #include <sstream>
 
+#include "app/event_log_viewer.h"
 #include "app/setup_page.h"
 #include "app/status_page.h"
 #include "cli/local_access.h"
@@ -66,6 +68,23 @@ public:
         return local_.Flash(disk, image, backup, std::move(handlers), o);
     }
     bool FlashOutlivesCaller() const override { return true; }
+    client::DayFilesAnswer DayFiles() override {
+        client::DayFilesAnswer answer;
+        for (const auto& [name, content] : dayFiles) answer.names.push_back(name);
+        return answer;
+    }
+    client::DayFileAnswer ReadDayFile(const std::string& name) override {
+        client::DayFileAnswer answer;
+        const auto file = dayFiles.find(name);
+        if (file == dayFiles.end()) {
+            answer.outcome = client::kFailed;
+            answer.notes = {"no day file " + name};
+        } else {
+            answer.bytes.assign(file->second.begin(), file->second.end());
+        }
+        return answer;
+    }
+    std::map<std::string, std::string> dayFiles;  // the service's log folder
     client::MailSettingsAnswer MailSettings(const client::CallOptions& o) override {
         return local_.MailSettings(o);
     }
@@ -276,6 +295,48 @@ TEST_F(ClientModeTest, AWindowWithTheEnclosuresHandsThemOverWhenTheServiceAppear
     // A second appearance changes nothing.
     Q_EMIT watch.serviceAppeared();
     EXPECT_EQ(released, 1);
+}
+
+}  // namespace
+}  // namespace raid::app::test
+
+namespace raid::app::test {
+namespace {
+
+TEST_F(ClientModeTest, TheEventLogIsTheServicesTodayAndItsDayFiles) {
+    AddEnclosure("raid1");
+    service = std::make_shared<ServiceStandIn>(*disks, *clock);
+    const std::string today = text::FileDateText(clock->WallNow()) + ".log";
+    service->dayFiles = {{"200101.log", "D1 HDD1 was removed, 04\r\nolder line\r\n"},
+                         {today, "first line of today\r\nsecond line\r\n"}};
+    QStringList offered;
+    configureOptions = [&](MainWindowOptions& options) {
+        auto context = std::make_shared<ShellContext>(clock, windowDisks);
+        options.context = context;
+        options.service = service;
+        options.watch = &watch;
+        options.serviceCallsInline = true;
+        options.chooseDayFile = [&](const QStringList& names) {
+            offered = names;
+            return names.last();
+        };
+    };
+    MakeWindow();
+    // Today's lines so far, as the service logged them before the window came.
+    EXPECT_EQ(window->context().eventLog.eventLogLines,
+              (std::vector<std::string>{"first line of today", "second line"}));
+
+    QString shown;
+    onModal = [&](QDialog& dialog) {
+        auto& viewer = static_cast<EventLogViewer&>(dialog);
+        viewer.viewLogFile();
+        shown = viewer.findChild<QPlainTextEdit*>("logView")->toPlainText();
+        return 0;
+    };
+    window->openEventLog();
+    EXPECT_EQ(offered, (QStringList{QString::fromStdString(today), "200101.log"}));
+    EXPECT_TRUE(shown.contains("older line")) << shown.toStdString();
+    EXPECT_EQ(windowDisks->opens, 0);
 }
 
 }  // namespace
