@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/desktop_notice.h"
 #include "app/main_window.h"
 #include "app/termination_watch.h"
 #include "client/bus_access.h"
@@ -149,6 +150,10 @@ int Run(int argc, char** argv) {
             return std::make_shared<client::BusAccess>(QDBusConnection::systemBus());
         };
         if (clientMode) options.service = options.reachService();
+        // A lost disk is seen even while the window is minimised.
+        auto* notice =
+            new app::DesktopNotice(QDBusConnection::sessionBus(), "RAID GUI", &application);
+        options.desktopNotice = [notice](const QString& line) { notice->Show(line); };
         // Handed over to the service: the lock of one copy per user instead.
         options.releaseMachineLock = [&lock] {
             lock.Release();

@@ -107,6 +107,9 @@ struct MainWindowOptions {
     // Client mode: which of the service's day files the event log viewer
     // shows (newest first); empty when cancelled. Null: a list dialog.
     std::function<QString(const QStringList& names)> chooseDayFile;
+    // Shows a desktop notice with an event-log line (a member or an
+    // enclosure lost), even while the window is minimised. Null: none.
+    std::function<void(const QString& line)> desktopNotice;
 };
 
 // The pages of the page stack, by index.
@@ -304,6 +307,9 @@ private:
     std::optional<QString> chooseServiceDayFile(QWidget* parent, std::vector<std::string>& lines,
                                                 std::string& error);
     void showAccessNotice(const QString& text);
+    // New event-log lines: a lost member or enclosure becomes a desktop
+    // notice.
+    void noticeLines(std::size_t from);
     // A refusal or failure the service sent, as a message box.
     void tellServiceAnswer(const client::Answer& answer, const QString& caption);
 

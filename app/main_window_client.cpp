@@ -17,6 +17,7 @@
 #include "app/smart_page.h"
 #include "app/status_page.h"
 #include "common/text.h"
+#include "eventlog/event_lines.h"
 #include "eventlog/log_file.h"
 #include "smart/smart_state.h"
 
@@ -237,8 +238,18 @@ void MainWindow::onServiceVanished() {
 
 void MainWindow::onServiceEventLine(const QString& line) {
     // The viewer follows the day's lines as they come.
-    context_->eventLog.eventLogLines.push_back(line.toStdString());
+    auto& lines = context_->eventLog.eventLogLines;
+    lines.push_back(line.toStdString());
+    noticeLines(lines.size() - 1);
     Say("event: " + line.toStdString());
+}
+
+void MainWindow::noticeLines(std::size_t from) {
+    if (!options_.desktopNotice) return;
+    const auto& lines = context_->eventLog.eventLogLines;
+    for (std::size_t i = from; i < lines.size(); ++i)
+        if (eventlog::DeservesDesktopNotice(lines[i]))
+            options_.desktopNotice(QString::fromStdString(lines[i]));
 }
 
 void MainWindow::readServiceSmart() {

@@ -123,7 +123,11 @@ void MainWindow::DetectEvents(std::uint8_t mask) {
         [this](int kind, int device, int member) { RaiseMailEvent(kind, device, member); },
         [this](const std::string& message) { SetStatusPanel(4, message); },
     };
+    const auto& lines = context_->eventLog.eventLogLines;
+    const std::size_t before = lines.size();
     eventlog::DetectEvents(context_->eventLog, ctx, mask);
+    // A new day starts the list afresh.
+    noticeLines(lines.size() >= before ? before : 0);
 }
 
 void MainWindow::RefreshStatusPage(bool full) { statusPage_->RefreshStatusPage(full); }

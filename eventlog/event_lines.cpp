@@ -1,5 +1,7 @@
 #include "eventlog/event_lines.h"
 
+#include <cctype>
+
 #include "common/state.h"
 
 namespace raid::eventlog {
@@ -131,6 +133,20 @@ std::vector<std::string> DeviceInformationBlock(int deviceIndex, text::Bytes ide
         }
     }
     return out;
+}
+
+bool DeservesDesktopNotice(std::string_view line) {
+    // "D<n>" as DevicePrefix writes it; there are at most eight devices.
+    if (line.size() < 2 || line[0] != 'D' || !std::isdigit(static_cast<unsigned char>(line[1]))) {
+        return false;
+    }
+    const std::string_view rest = line.substr(2);
+    // Written by the discovery's device change list, with the stamp appended.
+    if (rest.starts_with(" Device was removed.")) return true;
+    for (const MemberFields& m : kMembers) {
+        if (rest.starts_with(std::string(" ") + m.name + " was removed, ")) return true;
+    }
+    return false;
 }
 
 }  // namespace raid::eventlog

@@ -38,4 +38,10 @@ std::string RebuildOkLine(int deviceIndex, const std::string& stamp);
 std::vector<std::string> DeviceInformationBlock(int deviceIndex, text::Bytes identifyRecord,
                                                 text::Bytes record);
 
+// True for the log lines of a lost member ("D1 HDD2 was removed, 04<stamp>")
+// and of a lost enclosure ("D1 Device was removed.<stamp>"): the events worth
+// interrupting the desktop for. Every other line, its neighbours among them
+// ("was inserted", "was failed", "New Device was found."), is false.
+bool DeservesDesktopNotice(std::string_view line);
+
 }  // namespace raid::eventlog

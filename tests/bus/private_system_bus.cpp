@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -77,22 +78,20 @@ std::string PolkitDaemon() {
     return {};
 }
 
-void RequireTools() {
-    struct Tool {
-        std::string path;
-        const char* name;
-        const char* package;
-    };
-    const Tool tools[] = {
-        {Locate("dbus-daemon"), "dbus-daemon", "dbus-daemon"},
-        {PolkitDaemon(), "polkitd", "polkitd"},
-        {Locate("pkcheck"), "pkcheck", "polkitd"},
-        {Locate("pkaction"), "pkaction", "polkitd"},
-        {Locate("pkttyagent"), "pkttyagent", "polkitd"},  // raidctl's agent on a terminal
-        {Locate("dbus-send"), "dbus-send", "dbus-bin"},
-        {Locate("setpriv"), "setpriv", "util-linux"},
-        {Locate("useradd"), "useradd", "passwd"},
-    };
+struct Tool {
+    std::string path;
+    const char* name;
+    const char* package;
+};
+
+// What every private bus needs: its daemon, and dbus-send to ask it.
+std::vector<Tool> BusTools() {
+    return {{Locate("dbus-daemon"), "dbus-daemon", "dbus-daemon"},
+            {Locate("dbus-send"), "dbus-send", "dbus-bin"}};
+}
+
+// Throws naming each of `tools` that is missing.
+void RequireTools(const std::vector<Tool>& tools) {
     std::string missing;
     for (const Tool& t : tools) {
         if (t.path.empty()) {
@@ -168,6 +167,86 @@ void KillSession(pid_t pid) {
     }
 }
 
+// Runs `argv` (its program a full path) with `env`, its output kept in
+// `folder` until read; killed with its session at `limit`.
+RunResult RunIn(const fs::path& folder, const std::string& stem,
+                const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                std::chrono::milliseconds limit) {
+    const fs::path out = folder / (stem + ".out");
+    const fs::path err = folder / (stem + ".err");
+    const pid_t pid = Spawn(argv, env, out, err);
+    RunResult result;
+    const std::optional<int> status = WaitUntil(pid, Clock::now() + limit);
+    if (!status) {
+        result.timedOut = true;
+        KillSession(pid);
+    } else if (WIFEXITED(*status)) {
+        result.exitCode = WEXITSTATUS(*status);
+    }
+    result.out = ReadFile(out);
+    result.err = ReadFile(err);
+    std::error_code ec;
+    fs::remove(out, ec);
+    fs::remove(err, ec);
+    return result;
+}
+
+// dbus-daemon with `config`, which goes into `folder` with its output.
+std::unique_ptr<BusProcess> StartBusDaemon(const fs::path& folder, const std::string& config) {
+    const fs::path file = folder / "bus.conf";
+    WriteFile(file, config);
+    return std::make_unique<BusProcess>(
+        std::vector<std::string>{Locate("dbus-daemon"), "--config-file=" + file.string(),
+                                 "--nofork", "--print-address"},
+        std::vector<std::string>{"PATH=" + std::string(kCleanPath)}, folder / "dbus-daemon.log");
+}
+
+// The address a dbus-daemon from StartBusDaemon listens on, once it has
+// printed all of it.
+std::string AddressOf(BusProcess& dbus) {
+    const auto deadline = Clock::now() + 10s;
+    for (;;) {
+        std::istringstream lines(dbus.Output());
+        for (std::string line; std::getline(lines, line);) {
+            if (line.starts_with("unix:") && lines.good()) return line;
+        }
+        if (!dbus.Running() || Clock::now() >= deadline) {
+            Fail("dbus-daemon did not start; its output:\n" + dbus.Output());
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
+using Runner = std::function<RunResult(const std::vector<std::string>& argv)>;
+
+// True once `name` has an owner on the bus dbus-send reaches with
+// `busOption`; false after `limit`.
+bool WaitForOwner(const Runner& run, const std::string& busOption, const std::string& name,
+                  std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        const RunResult r =
+            run({"dbus-send", busOption, "--print-reply", "--dest=org.freedesktop.DBus",
+                 "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner", "string:" + name});
+        if (r.exitCode == 0 && r.out.find("boolean true") != std::string::npos) return true;
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
+// The command line of a python3-dbusmock mock on the bus `busOption` names,
+// with `args`; throws when `run` cannot import the module.
+std::vector<std::string> DbusMockLine(const Runner& run, const std::string& busOption,
+                                      const std::vector<std::string>& args) {
+    const char* python = "/usr/bin/python3";
+    if (Locate(python).empty() || run({python, "-c", "import dbusmock"}).exitCode != 0) {
+        Fail("the bus tests need python3-dbusmock; scripts/install-deps.sh installs it");
+    }
+    std::vector<std::string> line{python, "-m", "dbusmock", busOption};
+    line.insert(line.end(), args.begin(), args.end());
+    return line;
+}
+
 passwd* User(RunAs who) {
     return ::getpwnam(who == RunAs::TestUser ? PrivateSystemBus::kTestUser : "root");
 }
@@ -239,6 +318,25 @@ std::string BusConfig(const fs::path& socket) {
 )";
 }
 
+// A session bus open to all, with no service folders: nothing is started on
+// demand.
+std::string SessionBusConfig(const fs::path& socket) {
+    return R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=)" +
+           socket.string() + R"(</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*"/>
+    <allow receive_sender="*"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)";
+}
+
 }  // namespace
 
 // Runs from several build trees take turns too: the system folders are one.
@@ -260,8 +358,8 @@ struct PrivateSystemBus::MachineLock {
 };
 
 // Under /tmp rather than TMPDIR: the test user must reach the socket.
-struct PrivateSystemBus::Folder {
-    Folder() {
+struct BusFolder {
+    BusFolder() {
         std::string pattern = "/tmp/raid-bus-XXXXXX";
         if (::mkdtemp(pattern.data()) == nullptr) {
             Fail(std::string("mkdtemp: ") + std::strerror(errno));
@@ -269,7 +367,7 @@ struct PrivateSystemBus::Folder {
         path = pattern;
         ::chmod(path.c_str(), 0755);
     }
-    ~Folder() {
+    ~BusFolder() {
         std::error_code ec;
         fs::remove_all(path, ec);
     }
@@ -395,33 +493,26 @@ PrivateSystemBus::PrivateSystemBus() {
         Fail(std::string("the bus tests need root: they create the test user ") + kTestUser +
              " and put the project's polkit actions into /usr/share/polkit-1/actions");
     }
-    RequireTools();
+    std::vector<Tool> tools = BusTools();
+    tools.insert(tools.end(),
+                 {
+                     {PolkitDaemon(), "polkitd", "polkitd"},
+                     {Locate("pkcheck"), "pkcheck", "polkitd"},
+                     {Locate("pkaction"), "pkaction", "polkitd"},
+                     {Locate("pkttyagent"), "pkttyagent", "polkitd"},  // raidctl's agent
+                     {Locate("setpriv"), "setpriv", "util-linux"},
+                     {Locate("useradd"), "useradd", "passwd"},
+                 });
+    RequireTools(tools);
     for (const char* source : {RAID_DBUS_POLICY, RAID_POLKIT_ACTIONS}) {
         if (!fs::exists(source)) Fail(std::string("missing ") + source);
     }
     lock_ = std::make_unique<MachineLock>();
-    folder_ = std::make_unique<Folder>();
+    folder_ = std::make_unique<BusFolder>();
     testUid_ = EnsureTestUser(*this);
 
-    const fs::path config = folder_->path / "bus.conf";
-    WriteFile(config, BusConfig(folder_->path / "system_bus_socket"));
-    dbus_ = std::make_unique<BusProcess>(
-        std::vector<std::string>{Locate("dbus-daemon"), "--config-file=" + config.string(),
-                                 "--nofork", "--print-address"},
-        std::vector<std::string>{"PATH=" + std::string(kCleanPath)},
-        folder_->path / "dbus-daemon.log");
-    const auto deadline = Clock::now() + 10s;
-    while (address_.empty()) {
-        std::istringstream lines(dbus_->Output());
-        for (std::string line; std::getline(lines, line);) {
-            if (line.starts_with("unix:") && lines.good()) address_ = line;
-        }
-        if (!address_.empty()) break;
-        if (!dbus_->Running() || Clock::now() >= deadline) {
-            Fail("dbus-daemon did not start; its output:\n" + dbus_->Output());
-        }
-        std::this_thread::sleep_for(10ms);
-    }
+    dbus_ = StartBusDaemon(folder_->path, BusConfig(folder_->path / "system_bus_socket"));
+    address_ = AddressOf(*dbus_);
 
     // polkitd reads actions only from its system folder, once at start and
     // again when the folder changes.
@@ -478,24 +569,8 @@ std::vector<std::string> PrivateSystemBus::CommandLine(RunAs who,
 RunResult PrivateSystemBus::Run(RunAs who, const std::vector<std::string>& argv,
                                 std::chrono::milliseconds limit,
                                 const std::vector<std::string>& env) const {
-    const std::string stem = "run-" + std::to_string(runs_++);
-    const fs::path out = folder_->path / (stem + ".out");
-    const fs::path err = folder_->path / (stem + ".err");
-    const pid_t pid = Spawn(CommandLine(who, argv), Environment(who, env), out, err);
-    RunResult result;
-    const std::optional<int> status = WaitUntil(pid, Clock::now() + limit);
-    if (!status) {
-        result.timedOut = true;
-        KillSession(pid);
-    } else if (WIFEXITED(*status)) {
-        result.exitCode = WEXITSTATUS(*status);
-    }
-    result.out = ReadFile(out);
-    result.err = ReadFile(err);
-    std::error_code ec;
-    fs::remove(out, ec);
-    fs::remove(err, ec);
-    return result;
+    return RunIn(folder_->path, "run-" + std::to_string(runs_++), CommandLine(who, argv),
+                 Environment(who, env), limit);
 }
 
 std::unique_ptr<BusProcess> PrivateSystemBus::Start(RunAs who, const std::vector<std::string>& argv,
@@ -510,28 +585,13 @@ std::unique_ptr<TerminalProcess> PrivateSystemBus::StartOnTerminal(
 }
 
 bool PrivateSystemBus::WaitForName(const std::string& name, std::chrono::milliseconds limit) const {
-    const auto deadline = Clock::now() + limit;
-    for (;;) {
-        const RunResult r =
-            Run(RunAs::Root,
-                {"dbus-send", "--system", "--print-reply", "--dest=org.freedesktop.DBus",
-                 "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner", "string:" + name},
-                5s);
-        if (r.exitCode == 0 && r.out.find("boolean true") != std::string::npos) return true;
-        if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(20ms);
-    }
+    return WaitForOwner([this](const auto& argv) { return Run(RunAs::Root, argv, 5s); }, "--system",
+                        name, limit);
 }
 
 std::vector<std::string> PrivateSystemBus::DbusMock(const std::vector<std::string>& args) const {
-    const char* python = "/usr/bin/python3";
-    if (Locate(python).empty() ||
-        Run(RunAs::Root, {python, "-c", "import dbusmock"}).exitCode != 0) {
-        Fail("the bus tests need python3-dbusmock; scripts/install-deps.sh installs it");
-    }
-    std::vector<std::string> line{python, "-m", "dbusmock", "--system"};
-    line.insert(line.end(), args.begin(), args.end());
-    return line;
+    return DbusMockLine([this](const auto& argv) { return Run(RunAs::Root, argv); }, "--system",
+                        args);
 }
 
 std::string PrivateSystemBus::PolkitLog() const { return polkit_ ? polkit_->Output() : ""; }
@@ -584,6 +644,42 @@ void PrivateSystemBus::RemoveRules() {
     const int before = RulesReports(0).back();
     fs::remove(file);
     WaitForRulesCount(before - 1, from, "drop the test's rules file");
+}
+
+PrivateSessionBus::PrivateSessionBus() {
+    RequireTools(BusTools());
+    folder_ = std::make_unique<BusFolder>();
+    dbus_ = StartBusDaemon(folder_->path, SessionBusConfig(folder_->path / "session_bus_socket"));
+    address_ = AddressOf(*dbus_);
+}
+
+PrivateSessionBus::~PrivateSessionBus() = default;
+
+std::vector<std::string> PrivateSessionBus::Environment() const {
+    return {"PATH=" + std::string(kCleanPath), "LANG=C.UTF-8",
+            "DBUS_SESSION_BUS_ADDRESS=" + address_};
+}
+
+RunResult PrivateSessionBus::Run(const std::vector<std::string>& argv,
+                                 std::chrono::milliseconds limit) const {
+    std::vector<std::string> line = argv;
+    line[0] = Locate(argv[0]);
+    if (line[0].empty()) Fail("program not found: " + argv[0]);
+    return RunIn(folder_->path, "run-" + std::to_string(runs_++), line, Environment(), limit);
+}
+
+std::unique_ptr<BusProcess> PrivateSessionBus::StartMock(
+    const std::vector<std::string>& args) const {
+    const fs::path log = folder_->path / ("process-" + std::to_string(runs_++) + ".log");
+    return std::make_unique<BusProcess>(
+        DbusMockLine([this](const auto& argv) { return Run(argv, 30s); }, "--session", args),
+        Environment(), log);
+}
+
+bool PrivateSessionBus::WaitForName(const std::string& name,
+                                    std::chrono::milliseconds limit) const {
+    return WaitForOwner([this](const auto& argv) { return Run(argv, 5s); }, "--bus=" + address_,
+                        name, limit);
 }
 
 }  // namespace raid::test_support

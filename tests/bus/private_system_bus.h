@@ -10,6 +10,9 @@
 // test fails instead of skipping. Tests using it take turns (CTest
 // RESOURCE_LOCK polkit_system_folders, and a machine-wide lock file for runs
 // from several build trees).
+//
+// PrivateSessionBus, at the end, is the lighter kin for session-bus clients:
+// no root, no polkit.
 #include <sys/types.h>
 
 #include <atomic>
@@ -30,6 +33,9 @@ struct RunResult {
     std::string out;
     std::string err;
 };
+
+// A folder of a bus's own under /tmp, removed with everything in it.
+struct BusFolder;
 
 // A program started in a session of its own, stdin /dev/null, standard output
 // and error into `log`. Stopped (SIGTERM, then SIGKILL after 5 s) in the
@@ -143,10 +149,9 @@ private:
 
     // Members in the order of setting up; torn down in reverse.
     struct MachineLock;
-    struct Folder;
     struct RestoredFile;
     std::unique_ptr<MachineLock> lock_;
-    std::unique_ptr<Folder> folder_;
+    std::unique_ptr<BusFolder> folder_;
     std::unique_ptr<BusProcess> dbus_;
     std::unique_ptr<RestoredFile> actions_;
     std::unique_ptr<RestoredFile> rules_;
@@ -154,6 +159,39 @@ private:
     std::string address_;
     uid_t testUid_ = 0;
     // Names the output files of each run; Run may be called from several threads.
+    mutable std::atomic<int> runs_{0};
+};
+
+// A private session bus: its own dbus-daemon that anyone may own names on
+// and call, with nothing to start on demand (so a service missing on it
+// stays missing whatever the host has installed). Needs no root. Every
+// failure to set up throws std::runtime_error naming what is missing.
+class PrivateSessionBus {
+public:
+    PrivateSessionBus();
+    ~PrivateSessionBus();
+    PrivateSessionBus(const PrivateSessionBus&) = delete;
+    PrivateSessionBus& operator=(const PrivateSessionBus&) = delete;
+
+    // What DBUS_SESSION_BUS_ADDRESS is for every program started here.
+    const std::string& address() const { return address_; }
+
+    // Starts a python3-dbusmock mock on this bus with `args` after
+    // `--session`; throws when the module is missing. Destroy it before the
+    // bus.
+    std::unique_ptr<BusProcess> StartMock(const std::vector<std::string>& args) const;
+
+    // True once `name` has an owner on this bus; false after `limit`.
+    bool WaitForName(const std::string& name,
+                     std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
+
+private:
+    RunResult Run(const std::vector<std::string>& argv, std::chrono::milliseconds limit) const;
+    std::vector<std::string> Environment() const;
+
+    std::unique_ptr<BusFolder> folder_;
+    std::unique_ptr<BusProcess> dbus_;
+    std::string address_;
     mutable std::atomic<int> runs_{0};
 };
 

@@ -301,6 +301,7 @@ TEST_F(ServiceLoopTest, AFlashOutlivesItsKilledClient) {
 }  // namespace
 }  // namespace raid::test_support
 
+#ifdef RAIDGUI
 namespace raid::test_support {
 namespace {
 
@@ -461,3 +462,4 @@ TEST_F(ServiceLoopTest, RootsWindowHandsTheEnclosuresToTheServiceStartedAfterIt)
 
 }  // namespace
 }  // namespace raid::test_support
+#endif  // RAIDGUI

@@ -144,6 +144,7 @@ protected:
             options.service = service;
             options.watch = &watch;
             options.serviceCallsInline = true;
+            options.desktopNotice = [this](const QString& line) { notices << line; };
         };
         MakeWindow();
     }
@@ -159,6 +160,7 @@ protected:
     std::shared_ptr<UnopenedDisks> windowDisks = std::make_shared<UnopenedDisks>();
     std::shared_ptr<ServiceStandIn> service;
     client::EnclosureWatch watch;
+    QStringList notices;  // desktop notices shown
 };
 
 TEST_F(ClientModeTest, ThePagesShowWhatTheServiceServesAsTheyDoInProcess) {
@@ -190,8 +192,11 @@ TEST_F(ClientModeTest, ThePagesShowWhatTheServiceServesAsTheyDoInProcess) {
     Q_EMIT watch.enclosuresChanged();
     EXPECT_NE(Text("healthLabel"), inProcess["healthLabel"]);
     Q_EMIT watch.eventLine("D1 HDD2 was removed, 00, 01/02/2026 10:00:00");
+    Q_EMIT watch.eventLine("D1 HDD2 was inserted, 00, 01/02/2026 10:00:09");
     EXPECT_EQ(window->context().eventLog.eventLogLines.back(),
-              "D1 HDD2 was removed, 00, 01/02/2026 10:00:00");
+              "D1 HDD2 was inserted, 00, 01/02/2026 10:00:09");
+    // The loss, not the return, is a desktop notice, in the log's words.
+    EXPECT_EQ(notices, QStringList{"D1 HDD2 was removed, 00, 01/02/2026 10:00:00"});
     // Nothing of it was logged or mailed by the window: the service does.
     EXPECT_EQ(DayFile(), logged);
     EXPECT_EQ(windowDisks->opens, 0);
@@ -337,6 +342,30 @@ TEST_F(ClientModeTest, TheEventLogIsTheServicesTodayAndItsDayFiles) {
     EXPECT_EQ(offered, (QStringList{QString::fromStdString(today), "200101.log"}));
     EXPECT_TRUE(shown.contains("older line")) << shown.toStdString();
     EXPECT_EQ(windowDisks->opens, 0);
+}
+
+}  // namespace
+}  // namespace raid::app::test
+
+namespace raid::app::test {
+namespace {
+
+TEST_F(ClientModeTest, AWindowInThisProcessGivesTheSameDesktopNotice) {
+    AddEnclosure("raid1");
+    configureOptions = [this](MainWindowOptions& options) {
+        options.desktopNotice = [this](const QString& line) { notices << line; };
+    };
+    MakeWindow();
+    RunDiscovery();
+    ServeRequests();
+    ASSERT_EQ(disks->Emulator(0)->Control("pull 1"), "");
+    window->onPollTick();
+    window->onPollTick();
+    ServeRequests();
+    ASSERT_EQ(notices.size(), 1);
+    EXPECT_TRUE(notices[0].startsWith("D1 HDD1 was removed, ")) << notices[0].toStdString();
+    const auto& lines = window->context().eventLog.eventLogLines;
+    EXPECT_NE(std::find(lines.begin(), lines.end(), notices[0].toStdString()), lines.end());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 
 #include "common/state.h"
 #include "common/text.h"
+#include "discovery/device_changes.h"
 #include "eventlog/detect_events.h"
 #include "eventlog/event_lines.h"
 #include "eventlog/log_file.h"
@@ -419,6 +421,58 @@ TEST_F(EventLogTest, DeviceChangeLinesStartANewHeaderAndSnapshot) {
     EXPECT_FALSE(app_.discovery.deviceChangeLinesPending);
     EXPECT_TRUE(app_.discovery.deviceChangeLines.empty());
     EXPECT_TRUE(mails_.empty());
+}
+
+// The window shows a desktop notice for the lines that say a member or an
+// enclosure was lost, as the log writes them; of a busy log, no other line.
+TEST_F(EventLogTest, OnlyLostMembersAndEnclosuresDeserveADesktopNotice) {
+    StartRun();
+    SetState(Rec(0), 1, 4);
+    Poll(0x03);
+    const std::string memberLost = Stamp();
+    SetState(Rec(0), 1, 6);
+    Poll(0x03);
+    SetState(Rec(0), 1, 1);  // rebuilt from HDD1
+    Rec(0)[rec::kRebuildPercent] = 50;
+    Poll(0x03);
+    SetState(Rec(0), 1, 0);
+    Poll(0x03);
+    SetState(Rec(1), 0, 9);
+    Poll(0x03);
+    SetState(Rec(1), 0, 4);
+    Poll(0x03);
+    const std::string failedMemberLost = Stamp();
+
+    // The second enclosure unplugged and back, through the discovery's lines.
+    DiscoveryState& d = app_.discovery;
+    d.previousIdentifyRecord = d.identifyRecord;
+    d.newDeviceTable = d.deviceTable;
+    d.newDeviceCount = 1;
+    discovery::LogDeviceChanges(d, {});
+    d.deviceCount = 1;
+    Poll(0x01);
+    const std::string enclosureLost = Stamp();
+    d.newDeviceCount = 2;
+    discovery::LogDeviceChanges(d, {});
+    d.deviceCount = 2;
+    Poll(0x03);
+
+    const auto has = [&](const std::string& text) {
+        return std::any_of(LogLines().begin(), LogLines().end(),
+                           [&](const std::string& l) { return l.find(text) != std::string::npos; });
+    };
+    for (const char* neighbour :
+         {"D1 HDD2 was inserted, ", "D1 HDD2 was initialized, ", "D1 HDD1 --> HDD2 50%",
+          "D1 HDD1 OK, HDD2 OK", "D2 HDD1 was failed, ", "D2 New Device was found.",
+          "Device had changed."}) {
+        ASSERT_TRUE(has(neighbour)) << neighbour;
+    }
+    Lines noticed;
+    std::copy_if(LogLines().begin(), LogLines().end(), std::back_inserter(noticed),
+                 DeservesDesktopNotice);
+    EXPECT_EQ(noticed, (Lines{"D1 HDD2 was removed, 04" + memberLost,
+                              "D2 HDD1 was removed, 04" + failedMemberLost,
+                              "D2 Device was removed." + enclosureLost}));
 }
 
 TEST_F(EventLogTest, UnwritableFolderReportsOnceKeepsLinesAndSavesLater) {
