@@ -126,8 +126,9 @@ int Run(int argc, char** argv) {
     if (!line.simulate) watch = std::make_unique<client::BusWatch>(QDBusConnection::systemBus());
 
     auto clock = std::make_shared<platform::SystemClock>();
+    // Root's client window may drive the disks again if the service stops.
     std::shared_ptr<platform::DiskSystem> disks;
-    if (clientMode)
+    if (clientMode && ::geteuid() != 0)
         disks = std::make_shared<ListOnlyDisks>();
     else
         disks = MakeDisks(line, clock);
@@ -155,11 +156,24 @@ int Run(int argc, char** argv) {
             new app::DesktopNotice(QDBusConnection::sessionBus(), "RAID GUI", &application);
         options.desktopNotice = [notice](const QString& line) { notice->Show(line); };
         // Handed over to the service: the lock of one copy per user instead.
-        options.releaseMachineLock = [&lock] {
-            lock.Release();
-            lock.Acquire(platform::UserLockFolder(std::getenv("XDG_RUNTIME_DIR"), ::geteuid()),
-                         platform::kInstanceLockName);
+        const auto ownLock = [&lock] {
+            return lock.Acquire(
+                platform::UserLockFolder(std::getenv("XDG_RUNTIME_DIR"), ::geteuid()),
+                platform::kInstanceLockName);
         };
+        options.releaseMachineLock = [&lock, ownLock] {
+            lock.Release();
+            ownLock();
+        };
+        if (::geteuid() == 0 && !line.simulate)
+            options.takeMachineLock = [&lock, ownLock] {
+                lock.Release();
+                const bool taken =
+                    lock.Acquire(platform::MachineLockFolder(), platform::kInstanceLockName)
+                        .outcome == platform::InstanceLock::Outcome::Acquired;
+                if (!taken) ownLock();
+                return taken;
+            };
         app::MainWindow mainWindow(options);
         app::TerminationWatch termination;
         QObject::connect(&termination, &app::TerminationWatch::terminationRequested, &mainWindow,

@@ -274,14 +274,10 @@ void MainWindow::startUp() {
     showDevicePicture(upgradeDevice1Picture_, "device1", true);
     showDevicePicture(upgradeDevice2Picture_, "device2", false);
     showPage();
-    if (client) {
-        startClientMode();
-    } else if (options_.watch != nullptr) {
-        // The service, started while this window has the enclosures, waits
-        // for them: they are handed over.
-        connect(options_.watch, &client::EnclosureWatch::serviceAppeared, this,
-                &MainWindow::handOverToService);
-    }
+    // The service, started while this window has the enclosures, waits for
+    // them: they are handed over; and back, if it stops, where root may.
+    watchService();
+    if (client) startClientMode();
 }
 
 void MainWindow::startThreads() {

@@ -104,6 +104,10 @@ struct MainWindowOptions {
     // it can take the enclosures over.
     std::function<std::shared_ptr<client::EnclosureAccess>()> reachService;
     std::function<void()> releaseMachineLock;
+    // A client whose service stopped: takes the machine lock again to work
+    // in this process; false when it may not (not root, or the lock is
+    // held), and the window waits for the service. Null: it always waits.
+    std::function<bool()> takeMachineLock;
     // Client mode: which of the service's day files the event log viewer
     // shows (newest first); empty when cancelled. Null: a list dialog.
     std::function<QString(const QStringList& names)> chooseDayFile;
@@ -219,7 +223,7 @@ public:
     MailThread::MainThreadWork mailThreadWork();
 
     // Client mode (main_window_client.cpp): the enclosures are the service's.
-    bool clientMode() const { return serviceCalls_ != nullptr; }
+    bool clientMode() const { return clientMode_; }
     // What the window says when it reaches no enclosure, and what to do;
     // empty when it reaches them.
     QString accessNotice() const;
@@ -288,7 +292,10 @@ private:
     void wirePressedLook(PictureButton* button, bool keepsPressedBit);
 
     // Client mode (main_window_client.cpp).
+    void watchService();
     void startClientMode();
+    void goBackInProcess();
+    bool takeEnclosuresBack();
     // Working in this process, the service appeared: the workers stop, the
     // machine lock goes, and the window goes on as the service's client.
     void handOverToService();
@@ -360,6 +367,8 @@ private:
     DeviceChangeMonitor* deviceMonitor_ = nullptr;
     bool threadsHalted_ = false;
     ServiceCalls* serviceCalls_ = nullptr;
+    bool clientMode_ = false;
+    QTimer* reclaimTimer_ = nullptr;   // root's client retries the machine lock
     QTimer* handOverTimer_ = nullptr;  // while the workers wind down
     bool statusAsked_ = false;         // a status call is under way
     bool statusAgain_ = false;         // the enclosures changed meanwhile

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "app/detection_thread.h"
+#include "app/hand_over.h"
 #include "app/main_window.h"
 #include "app/monitor_thread.h"
 #include "app/service_calls.h"
@@ -17,6 +18,7 @@
 #include "app/smart_page.h"
 #include "app/status_page.h"
 #include "common/text.h"
+#include "discovery/drive_enum.h"
 #include "eventlog/event_lines.h"
 #include "eventlog/log_file.h"
 #include "smart/smart_state.h"
@@ -64,18 +66,32 @@ void MainWindow::showAccessNotice(const QString& text) {
     SetDetectionNoticeVisible(false);
 }
 
+void MainWindow::watchService() {
+    client::EnclosureWatch* watch = options_.watch;
+    if (watch == nullptr) return;
+    connect(watch, &client::EnclosureWatch::serviceAppeared, this, [this] {
+        if (reclaimTimer_ != nullptr) reclaimTimer_->stop();
+        if (clientMode_) {
+            requestServiceStatus();
+        } else {
+            handOverToService();
+        }
+    });
+    connect(watch, &client::EnclosureWatch::serviceVanished, this, &MainWindow::onServiceVanished);
+    connect(watch, &client::EnclosureWatch::enclosuresChanged, this, [this] {
+        if (clientMode_) requestServiceStatus();
+    });
+    connect(watch, &client::EnclosureWatch::eventLine, this, [this](const QString& line) {
+        if (clientMode_) onServiceEventLine(line);
+    });
+}
+
 void MainWindow::startClientMode() {
-    serviceCalls_ = new ServiceCalls(options_.service, options_.serviceCallsInline, this);
-    serviceCalls_->setObjectName("serviceCalls");
-    if (client::EnclosureWatch* watch = options_.watch) {
-        connect(watch, &client::EnclosureWatch::enclosuresChanged, this,
-                &MainWindow::requestServiceStatus);
-        connect(watch, &client::EnclosureWatch::serviceAppeared, this,
-                &MainWindow::requestServiceStatus);
-        connect(watch, &client::EnclosureWatch::serviceVanished, this,
-                &MainWindow::onServiceVanished);
-        connect(watch, &client::EnclosureWatch::eventLine, this, &MainWindow::onServiceEventLine);
+    if (serviceCalls_ == nullptr) {
+        serviceCalls_ = new ServiceCalls(options_.service, options_.serviceCallsInline, this);
+        serviceCalls_->setObjectName("serviceCalls");
     }
+    clientMode_ = true;
     SetStatusPanel(1, "Service");
     requestServiceStatus();
     readServiceDayLines();
@@ -205,7 +221,7 @@ void MainWindow::requestServiceStatus() {
 }
 
 void MainWindow::onServiceStatus(const client::StatusAnswer& answer) {
-    if (context_->state.shell.closing.load()) return;
+    if (context_->state.shell.closing.load() || !clientMode_) return;
     if (answer.outcome == client::kUnavailable) {
         onServiceVanished();
         return;
@@ -232,8 +248,59 @@ void MainWindow::onServiceStatus(const client::StatusAnswer& answer) {
 }
 
 void MainWindow::onServiceVanished() {
+    if (!clientMode_) return;
     MirrorEnclosures(context_->state, {}, *this, *this);
+    // Root's window drives the enclosures itself again, once the machine
+    // lock is free (the service lets go of it after its name); any other
+    // waits for the service.
+    if (options_.takeMachineLock) {
+        if (takeEnclosuresBack()) return;
+        if (reclaimTimer_ == nullptr) {
+            reclaimTimer_ = new QTimer(this);
+            reclaimTimer_->setObjectName("reclaimTimer");
+            reclaimTimer_->setInterval(500);
+            connect(reclaimTimer_, &QTimer::timeout, this, [this] {
+                if (!clientMode_ || takeEnclosuresBack()) reclaimTimer_->stop();
+            });
+        }
+        reclaimTimer_->start();
+    }
     showAccessNotice(kStartService);
+}
+
+bool MainWindow::takeEnclosuresBack() {
+    if (!options_.takeMachineLock()) return false;
+    goBackInProcess();
+    return true;
+}
+
+void MainWindow::goBackInProcess() {
+    clientMode_ = false;
+    statusAsked_ = false;
+    statusAgain_ = false;
+    showAccessNotice(QString());
+    Say("the monitor service stopped; this window drives the enclosures itself again");
+    SetStatusPanel(1, "");
+    // Fresh workers behind a fresh gate: the old gate stays shut.
+    if (gate_->Close(std::chrono::milliseconds(0))) delete handOverReceiver_;
+    handOverReceiver_ = new QObject();
+    handOverReceiver_->setObjectName("handOverReceiver");
+    gate_ = std::make_shared<HandOverGate>(handOverReceiver_);
+    threadsHalted_ = false;
+    AppState& state = context_->state;
+    ShellFlags& shell = state.shell;
+    shell.detectDone = false;
+    shell.detectBusy = true;
+    shell.detectRequest = true;
+    shell.detecting = true;
+    shell.firstStatusPending = true;
+    shell.pollRequestFlags = 0;
+    state.monitor.settingQueue.clear();
+    discovery::TakeDriveBaselines(state.discovery, context_->channel);
+    SetDetectionNoticeText("Drive detecting");
+    SetDetectionNoticeVisible(true);
+    if (options_.startThreads) startThreads();
+    deviceChangeTimer_->start();
 }
 
 void MainWindow::onServiceEventLine(const QString& line) {

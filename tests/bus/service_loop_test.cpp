@@ -413,7 +413,7 @@ bool NoCommandInterleaves(const std::vector<std::uint32_t>& trace, std::string& 
     return true;
 }
 
-TEST_F(ServiceLoopTest, RootsWindowHandsTheEnclosuresToTheServiceStartedAfterIt) {
+TEST_F(ServiceLoopTest, RootsWindowHandsTheEnclosuresToTheServiceAndTakesThemBack) {
     VirtualDisplay display(bus);
     ASSERT_TRUE(display.Wait(10s)) << display.Output();
     ASSERT_TRUE(mount_.ClearTrace());
@@ -450,6 +450,13 @@ TEST_F(ServiceLoopTest, RootsWindowHandsTheEnclosuresToTheServiceStartedAfterIt)
     // The service polls on, and no command of the two ever mixed.
     const std::size_t before = Commands(mount_.Trace()).size();
     EXPECT_TRUE(WaitFor([&] { return Commands(mount_.Trace()).size() > before + 4; }, 10s));
+    // The service stops: the window takes the enclosures back.
+    service_.reset();
+    const bool back =
+        WaitFor([&] { return said("this window drives the enclosures itself again"); }, 30s);
+    EXPECT_TRUE(back) << ReadFile(log);
+    const std::size_t served = Commands(mount_.Trace()).size();
+    EXPECT_TRUE(WaitFor([&] { return Commands(mount_.Trace()).size() > served + 4; }, 30s));
     std::string why;
     EXPECT_TRUE(NoCommandInterleaves(mount_.Trace(), why)) << why;
     EXPECT_FALSE(ended.load());

@@ -370,3 +370,43 @@ TEST_F(ClientModeTest, AWindowInThisProcessGivesTheSameDesktopNotice) {
 
 }  // namespace
 }  // namespace raid::app::test
+
+namespace raid::app::test {
+namespace {
+
+TEST_F(ClientModeTest, RootsClientDrivesTheEnclosuresItselfWhenTheServiceStopsAndBackAgain) {
+    AddEnclosure("raid1");
+    service = std::make_shared<ServiceStandIn>(*disks, *clock);
+    int taken = 0;
+    int released = 0;
+    configureOptions = [&](MainWindowOptions& options) {
+        options.service = service;
+        options.watch = &watch;
+        options.serviceCallsInline = true;
+        options.reachService = [&] { return service; };
+        options.takeMachineLock = [&] { return ++taken > 0; };
+        options.releaseMachineLock = [&] { ++released; };
+    };
+    MakeWindow();
+    ASSERT_TRUE(window->clientMode());
+    const auto before = disks->Emulator(0)->ExecutedCommands().size();
+
+    service->running = false;
+    Q_EMIT watch.serviceVanished();
+    EXPECT_FALSE(window->clientMode());
+    EXPECT_EQ(taken, 1);
+    EXPECT_TRUE(window->accessNotice().isEmpty());
+    // Its own discovery and polls find the enclosure again.
+    RunDiscovery();
+    ServeRequests();
+    EXPECT_TRUE(Find<QCheckBox>("device1Box")->isChecked());
+    EXPECT_GT(disks->Emulator(0)->ExecutedCommands().size(), before);
+
+    service->running = true;
+    Q_EMIT watch.serviceAppeared();
+    EXPECT_TRUE(window->clientMode());
+    EXPECT_EQ(released, 1);
+}
+
+}  // namespace
+}  // namespace raid::app::test
