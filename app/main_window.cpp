@@ -193,15 +193,7 @@ void MainWindow::startUp() {
     if (!client) discovery::TakeDriveBaselines(d, context_->channel);
 
     // 7. Flags.
-    shell.detectDone = false;
-    shell.detectBusy = true;
-    shell.detectRequest = true;
-    shell.closing = false;
-    shell.detecting = true;
-    shell.pollRequestFlags = 0;
-    state.monitor.settingQueue.clear();
-    shell.mailRequestFlags = 0;
-    shell.smartCountdown = 60;
+    armFirstDiscovery();
 
     // Per-device bookkeeping starts empty before the first discovery fills
     // it: cleared after the workers start, it would race with that discovery
@@ -278,6 +270,20 @@ void MainWindow::startUp() {
     // them: they are handed over; and back, if it stops, where root may.
     watchService();
     if (client) startClientMode();
+}
+
+void MainWindow::armFirstDiscovery() {
+    AppState& state = context_->state;
+    ShellFlags& shell = state.shell;
+    shell.detectDone = false;
+    shell.detectBusy = true;
+    shell.detectRequest = true;
+    shell.closing = false;
+    shell.detecting = true;
+    shell.pollRequestFlags = 0;
+    state.monitor.settingQueue.clear();
+    shell.mailRequestFlags = 0;
+    shell.smartCountdown = 60;
 }
 
 void MainWindow::startThreads() {

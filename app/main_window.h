@@ -322,6 +322,8 @@ private:
 
     // Start-up and shut-down (main_window.cpp).
     void startUp();
+    // The flags that make the detection thread's first discovery run.
+    void armFirstDiscovery();
     void startThreads();
     void haltThreads();
     void tellUser(const QString& text, const QString& caption);
