@@ -62,6 +62,36 @@ public:
     }
 };
 
+// The settings in memory as the page fills from them, from what the
+// service served: no password (only whether one is stored), no mail texts.
+MailSettingsState StateOf(const client::MailSettingsRecord& r) {
+    MailSettingsState s;
+    s.keyExists = r.exists;
+    s.loaded = r.exists;
+    MailSettings& m = s.settings;
+    m.host = r.host;
+    m.port = r.port;
+    m.senderName = r.senderName;
+    m.senderAddress = r.senderAddress;
+    m.timeOut = r.timeOut;
+    m.account = r.account;
+    m.security = ParseSecurity(r.security);
+    m.requireTls = r.requireTls;
+    s.recipients = r.recipients;
+    s.recipientCount = static_cast<std::uint32_t>(r.recipients.size());
+    s.authState = r.password == "invalid" ? kAuthInvalid : r.authentication ? kAuthOn : kAuthOff;
+    s.templateFolder = r.templateFolder;
+    for (std::size_t k = 0; k < r.events.size(); ++k) {
+        if (!r.events[k].mailed) s.suppressMask |= 1u << k;
+        if (!r.events[k].subject.empty()) s.templates[k + 1].subject = {r.events[k].subject};
+    }
+    return s;
+}
+
+std::string FirstLine(const std::vector<std::string>& lines) {
+    return lines.empty() ? std::string() : lines.front();
+}
+
 QPushButton* PictureButton(QWidget* parent, const char* name, const char* picture, int left) {
     auto* button = new QPushButton(parent);
     button->setObjectName(name);
@@ -101,14 +131,21 @@ EmailPage::EmailPage(MailSettingsState& settings, MailState& mail, SettingsStore
     buildEventPage(stack_->widget(kDeviceRemovedPage), 2, "deviceRemoved",
                    "Device Removed info. and ");
 
+    serviceNotice_ = new QLabel(this);
+    serviceNotice_->setObjectName("emailServiceNoticeLabel");
+    serviceNotice_->setGeometry(kLeft, kStackTop, skin::kPanelWidth - 2 * kLeft, kStackHeight);
+    serviceNotice_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    serviceNotice_->setWordWrap(true);
+    serviceNotice_->hide();
+
     testButton_ = PictureButton(this, "emailTestButton", "testMailButton", kLeft);
-    auto* ok = PictureButton(this, "emailOkButton", "saveMailButton", 228);
-    auto* ignoreButton = PictureButton(this, "emailIgnoreButton", "revertMailButton", 342);
+    okButton_ = PictureButton(this, "emailOkButton", "saveMailButton", 228);
+    ignoreButton_ = PictureButton(this, "emailIgnoreButton", "revertMailButton", 342);
     connect(testButton_, &QPushButton::clicked, this, &EmailPage::test);
-    connect(ok, &QPushButton::clicked, this, &EmailPage::save);
-    connect(ignoreButton, &QPushButton::clicked, this, &EmailPage::ignore);
+    connect(okButton_, &QPushButton::clicked, this, &EmailPage::save);
+    connect(ignoreButton_, &QPushButton::clicked, this, &EmailPage::ignore);
     // OK and Ignore sink while the mouse holds them.
-    for (QPushButton* b : {ok, ignoreButton}) {
+    for (QPushButton* b : {okButton_, ignoreButton_}) {
         connect(b, &QPushButton::pressed, b, [b] { b->move(b->x(), b->y() + kPressDepth); });
         connect(b, &QPushButton::released, b, [b] { b->move(b->x(), b->y() - kPressDepth); });
     }
@@ -403,7 +440,112 @@ void EmailPage::refill(bool keepSuppressBoxes) {
 
 void EmailPage::fillPage() { refill(false); }
 
-void EmailPage::ignore() { refill(true); }
+void EmailPage::ignore() {
+    if (serviceSettingsMissing()) return;
+    refill(true);
+}
+
+void EmailPage::clearFields() {
+    for (QLineEdit* e : stack_->findChildren<QLineEdit*>()) e->clear();
+    for (EventControls& c : events_) {
+        c.contents->clear();
+        c.suppress->setChecked(false);
+    }
+    addresses_.clear();
+    refreshGrids();
+}
+
+void EmailPage::enableControls(bool enabled) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{stack_, testButton_, okButton_, ignoreButton_})
+        w->setEnabled(enabled);
+    for (QPushButton* tab : tabs_) tab->setEnabled(enabled);
+}
+
+void EmailPage::showServiceSettings(const client::MailSettingsRecord& served) {
+    settings_ = StateOf(served);
+    // Nothing of settings shown before stays where these have none.
+    clearFields();
+    refill(false);
+    if (served.password == "set") {
+        passwordEdit_->setPlaceholderText("(stored)");
+        passwordEdit_->setToolTip(
+            "A password is stored; it is not shown. Type a new one to replace it.");
+    } else if (served.password == "invalid") {
+        passwordEdit_->setPlaceholderText("(unreadable)");
+        passwordEdit_->setToolTip("The stored password cannot be read. Type it again.");
+    } else {
+        passwordEdit_->setPlaceholderText("(none stored)");
+        passwordEdit_->setToolTip("No password is stored. Type one to store it.");
+    }
+    // The texts stay in their files on the service's machine.
+    for (int kind = 1; kind <= 2; ++kind) {
+        const auto k = static_cast<std::size_t>(kind - 1);
+        QPlainTextEdit* memo = events_[k].contents;
+        memo->setReadOnly(true);
+        memo->setPlaceholderText(
+            QString("The service keeps this text in %1 (%2 lines); edit that file as root to "
+                    "change it.")
+                .arg(QString::fromStdString(BodyFile(served.templateFolder, kind).string()))
+                .arg(served.events[k].bodyLines));
+    }
+    servedFields_ = pageFields();
+    serviceSettingsShown_ = true;
+    serviceNotice_->hide();
+    stack_->show();
+    enableControls(true);
+}
+
+void EmailPage::showServiceNotice(const QString& text) {
+    serviceSettingsShown_ = false;
+    clearFields();
+    settings_.pageChangedBits = 0;
+    stack_->hide();
+    enableControls(false);
+    serviceNotice_->setText(text);
+    serviceNotice_->show();
+}
+
+bool EmailPage::serviceSettingsMissing() const {
+    return throughService() && !serviceSettingsShown_;
+}
+
+std::optional<client::MailSettingsChanges> EmailPage::serviceChanges() const {
+    const MailPageFields now = pageFields();
+    const MailPageFields& was = servedFields_;
+    // The service's first settings are all that the page holds.
+    const bool all = !settings_.keyExists;
+    bool any = all;
+    client::MailSettingsChanges c;
+    const auto put = [all, &any](auto& change, const auto& value, const auto& served) {
+        if (!all && value == served) return;
+        change = value;
+        any = true;
+    };
+    const MailSettings& n = now.settings;
+    const MailSettings& w = was.settings;
+    put(c.host, n.host, w.host);
+    put(c.port, n.port, w.port);
+    put(c.security, std::string(SecurityName(n.security)), std::string(SecurityName(w.security)));
+    put(c.requireTls, n.requireTls, w.requireTls);
+    put(c.timeOut, n.timeOut, w.timeOut);
+    put(c.senderName, n.senderName, w.senderName);
+    put(c.senderAddress, n.senderAddress, w.senderAddress);
+    put(c.authentication, now.authentication, was.authentication);
+    put(c.account, n.account, w.account);
+    put(c.recipients, now.addresses, was.addresses);
+    put(c.mailed[0], !now.suppressDiskFail, !was.suppressDiskFail);
+    put(c.mailed[1], !now.suppressDeviceRemoved, !was.suppressDeviceRemoved);
+    for (std::size_t k = 0; k < c.subject.size(); ++k)
+        put(c.subject[k], FirstLine(now.events[k].subject), FirstLine(was.events[k].subject));
+    // The field never holds the stored password: only a typed one is sent.
+    if (!n.password.empty()) {
+        c.password = n.password;
+        any = true;
+    }
+    if (!any) return std::nullopt;
+    return c;
+}
 
 MailPageFields EmailPage::pageFields() const {
     MailPageFields f;
@@ -429,6 +571,11 @@ MailPageFields EmailPage::pageFields() const {
 }
 
 void EmailPage::save() {
+    if (serviceSettingsMissing()) return;
+    if (throughService()) {
+        if (auto changes = serviceChanges()) hooks_.storeThroughService(std::move(*changes));
+        return;
+    }
     MailPageFields fields = pageFields();
     const auto error = SaveMailSettings(store_, settings_, flags_, fields);
     // The save's defaults for an empty port and time-out show on the page.
@@ -438,14 +585,17 @@ void EmailPage::save() {
 }
 
 void EmailPage::test() {
+    if (serviceSettingsMissing()) return;
     if (settings_.pageChangedBits != 0) {
         tell("E-Mail setting was changed, please click \"OK\" or \"Ignore\" button first!",
              kMessageCaption);
-    } else if (settings_.loaded) {
+    } else if (!settings_.loaded) {
+        tell("E-Mail setting isn't ready!", kMessageCaption);
+    } else if (throughService()) {
+        hooks_.testThroughService();
+    } else {
         auto job = ComposeTestMail(mail_, settings_, appTitle_);
         if (job && hooks_.sendTestMail) hooks_.sendTestMail(std::move(*job));
-    } else {
-        tell("E-Mail setting isn't ready!", kMessageCaption);
     }
 }
 

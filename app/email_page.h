@@ -2,16 +2,19 @@
 // The e-mail page: SMTP connection and login, the sender, up to ten
 // recipient addresses shared by two notification kinds with their subject,
 // body and "Don't send" switch; OK stores, Ignore reverts, Test sends a test
-// mail. It works on the settings in memory and the settings store; what it
-// needs of the window comes through EmailPageHooks. Laid out for the
-// window's page panel (460 x 348 pixels).
+// mail. It works on the settings in memory and the settings store, or, in
+// a client of the service, on the service's settings; what it needs of the
+// window comes through EmailPageHooks. Laid out for the window's page panel
+// (460 x 348 pixels).
 #include <QStringList>
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "client/mail_records.h"
 #include "common/state.h"
 #include "mail/mail_event.h"
 #include "mail/mail_pass.h"
@@ -35,6 +38,12 @@ struct EmailPageHooks {
     // Sends a composed test mail off the main thread (MailSender::send);
     // the end comes back through EmailPage::showSendResult.
     std::function<void(MailJob job)> sendTestMail;
+    // A client of the service: OK hands the service what was changed since
+    // the page was filled (all of it while the service holds no settings),
+    // and Test asks it for the test mail, whose end comes back through
+    // EmailPage::showSendResult. The settings file is not touched then.
+    std::function<void(client::MailSettingsChanges changes)> storeThroughService;
+    std::function<void()> testThroughService;
 };
 
 class EmailPage : public QWidget {
@@ -74,6 +83,14 @@ public:
     void showSendResult(bool sent, const QString& error, bool testMail,
                         const QStringList& notes = {});
 
+    // A client of the service: the page shows `settings` as the service
+    // read them (the password only as stored or not; the mail texts only as
+    // where they are kept), enabled, no changes.
+    void showServiceSettings(const client::MailSettingsRecord& settings);
+    // A client of the service: the page shows no settings and is disabled,
+    // saying `text` (a read under way, or why none could be read).
+    void showServiceNotice(const QString& text);
+
     int subPage() const { return subPage_; }
     const std::vector<std::string>& addresses() const { return addresses_; }
 
@@ -100,6 +117,14 @@ private:
     void fillFromSettings(bool keepSuppressBoxes);
     void fillDefaults();
     MailPageFields pageFields() const;
+    bool throughService() const { return static_cast<bool>(hooks_.storeThroughService); }
+    // What differs from the settings the service served; nullopt when
+    // nothing does and there is nothing to store.
+    std::optional<client::MailSettingsChanges> serviceChanges() const;
+    void enableControls(bool enabled);
+    void clearFields();
+    // A client of the service whose settings are not shown: nothing to do.
+    bool serviceSettingsMissing() const;
     EventControls* currentEvent();
     void tell(const std::string& text, const std::string& caption);
 
@@ -128,7 +153,14 @@ private:
     QLineEdit* passwordEdit_ = nullptr;
     QLabel* clearTextWarning_ = nullptr;
     QPushButton* testButton_ = nullptr;
+    QPushButton* okButton_ = nullptr;
+    QPushButton* ignoreButton_ = nullptr;
     std::array<EventControls, 2> events_{};
+    // A client of the service: what the page showed of its settings, and
+    // why it shows none.
+    MailPageFields servedFields_;
+    bool serviceSettingsShown_ = false;
+    QLabel* serviceNotice_ = nullptr;
 };
 
 }  // namespace raid::mail

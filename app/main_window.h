@@ -319,6 +319,11 @@ private:
     void noticeLines(std::size_t from);
     // A refusal or failure the service sent, as a message box.
     void tellServiceAnswer(const client::Answer& answer, const QString& caption);
+    // The E-mail page's settings are the service's: read when the page
+    // opens and after a save, stored and tested through it.
+    void readServiceMailSettings();
+    void storeMailSettingsThroughService(client::MailSettingsChanges changes);
+    void sendTestMailThroughService();
 
     // Start-up and shut-down (main_window.cpp).
     void startUp();
@@ -374,6 +379,8 @@ private:
     QTimer* handOverTimer_ = nullptr;  // while the workers wind down
     bool statusAsked_ = false;         // a status call is under way
     bool statusAgain_ = false;         // the enclosures changed meanwhile
+    bool mailSettingsAsked_ = false;   // a read or a save of the e-mail settings is under way
+    bool testMailAsked_ = false;       // a test mail is under way
     QLabel* accessNoticeLabel_ = nullptr;
 
     QTimer* progressTimer_ = nullptr;

@@ -1,6 +1,7 @@
 // The main window as a client of the service: the enclosures, their status,
-// SMART and event lines are the service's, and the settings go to it. The
-// window opens no disk, logs and mails nothing of its own.
+// SMART, event lines and e-mail settings are the service's, and changes go to
+// it. The window opens no disk or settings file, logs and mails nothing of
+// its own.
 #include <QEventLoop>
 #include <QInputDialog>
 #include <QLabel>
@@ -9,6 +10,7 @@
 #include <cstdio>
 
 #include "app/detection_thread.h"
+#include "app/email_page.h"
 #include "app/hand_over.h"
 #include "app/main_window.h"
 #include "app/monitor_thread.h"
@@ -31,6 +33,8 @@ QString Joined(const std::vector<std::string>& notes) {
     for (const auto& note : notes) lines << QString::fromStdString(note);
     return lines.join('\n');
 }
+
+const char* const kMailCaption = "E-Mail Message";
 
 const char* const kStartService =
     "No enclosure can be reached: the monitor service is not running, and only the service "
@@ -367,6 +371,74 @@ void MainWindow::setPeriodThroughService(int device, const client::PeriodRequest
         [this](client::SettingAnswer answer) {
             setupPage_->onServicePeriodAnswer(answer);
             requestServiceStatus();
+        });
+}
+
+void MainWindow::readServiceMailSettings() {
+    // One read at a time; the page shows its answer.
+    if (mailSettingsAsked_) return;
+    mailSettingsAsked_ = true;
+    emailPage_->showServiceNotice(
+        "Asking the monitor service for the e-mail settings. An administrator's password may "
+        "be asked for.");
+    serviceCalls_->Call<client::MailSettingsAnswer>(
+        [](client::EnclosureAccess& access) { return access.MailSettings(client::CallOptions{}); },
+        [this](client::MailSettingsAnswer answer) {
+            mailSettingsAsked_ = false;
+            if (context_->state.shell.closing.load()) return;
+            if (answer.outcome == client::kDone) {
+                emailPage_->showServiceSettings(answer.settings);
+                return;
+            }
+            emailPage_->showServiceNotice(
+                "The monitor service did not give the e-mail settings:\n" + Joined(answer.notes) +
+                "\n\nOpen the E-mail page again to ask once more.");
+            tellServiceAnswer(answer, kMailCaption);
+        });
+}
+
+void MainWindow::storeMailSettingsThroughService(client::MailSettingsChanges changes) {
+    if (mailSettingsAsked_) return;
+    mailSettingsAsked_ = true;
+    // Nothing more is typed until the service has answered.
+    emailPage_->setEnabled(false);
+    serviceCalls_->Call<client::Answer>(
+        [changes = std::move(changes)](client::EnclosureAccess& access) {
+            return access.SetMailSettings(changes, client::CallOptions{});
+        },
+        [this](client::Answer answer) {
+            mailSettingsAsked_ = false;
+            emailPage_->setEnabled(true);
+            if (context_->state.shell.closing.load()) return;
+            // Refused: the page keeps what was typed, so OK can be pressed again.
+            if (answer.outcome != client::kDone) return tellServiceAnswer(answer, "Error");
+            // The page shows what the service stored, its defaults too.
+            readServiceMailSettings();
+        });
+}
+
+void MainWindow::sendTestMailThroughService() {
+    // One test mail at a time, as in this process.
+    if (testMailAsked_) return;
+    testMailAsked_ = true;
+    serviceCalls_->Call<client::TestMailAnswer>(
+        [](client::EnclosureAccess& access) {
+            // The exchange is for raidctl mail-test to print; the window
+            // tells how it ended.
+            return access.SendTestMail(client::CallOptions{}, [](const std::string&) {});
+        },
+        [this](client::TestMailAnswer answer) {
+            testMailAsked_ = false;
+            if (context_->state.shell.closing.load()) return;
+            // Sent, or not sent by the server: told as in this process.
+            if (answer.outcome == client::kDone || answer.outcome == client::kFailed) {
+                QStringList warnings;
+                for (const auto& w : answer.warnings) warnings << QString::fromStdString(w);
+                onTestMailFinished(answer.outcome == client::kDone, Joined(answer.notes), true,
+                                   warnings);
+                return;
+            }
+            tellServiceAnswer(answer, "Error");
         });
 }
 

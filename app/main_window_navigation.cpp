@@ -101,6 +101,9 @@ void MainWindow::openEmailPage() {
     if (!pageButtonsFree()) return;
     currentPage_ = kPageEmail;
     showPage();
+    // A client's settings are the service's, asked for each time the page
+    // opens (and only then: reading them may ask for a password).
+    if (clientMode()) return readServiceMailSettings();
     emailPage_->fillPage();
 }
 

@@ -93,6 +93,14 @@ int RunMailSettingsVia(const Arguments& args, client::EnclosureAccess& access, s
                        std::ostream& err) {
     const client::CallOptions options = CallOptionsOf(args);
     if (args.requireTls) {
+        // A switch alone makes no useful settings, though a first change
+        // would store them: the first ones come from the E-mail page.
+        const client::MailSettingsAnswer before = access.MailSettings(options);
+        if (before.outcome != client::kDone) return PrintNotes(before, err);
+        if (!before.settings.exists) {
+            err << "raidctl: No e-mail settings in " << before.settings.file << "\n";
+            return kExitCommandFailed;
+        }
         client::MailSettingsChanges changes;
         changes.requireTls = *args.requireTls;
         const client::Answer stored = access.SetMailSettings(changes, options);

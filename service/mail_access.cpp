@@ -130,11 +130,11 @@ client::Answer ChangeMailSettings(const std::string& file,
     const std::string path = PathOf(file);
     client::Answer answer;
     Stored stored(path);
+    // A damaged file is refused rather than kept beside and replaced: its
+    // owner decides.
     if (!stored.Read(answer)) return answer;
-    if (!stored.state.keyExists) {
-        Fail(answer, "No e-mail settings in " + path);
-        return answer;
-    }
+    // Without stored settings the state is the empty one the page's first OK
+    // starts from: the same defaults fill what is not given.
     mail::MailPageFields fields = PageWith(stored.state, changes);
     if (const auto problem =
             mail::SaveMailSettings(stored.store, stored.state, stored.flags, fields)) {

@@ -21,9 +21,10 @@ client::MailSettingsRecord MailSettingsRecordOf(const mail::MailSettingsState& s
 client::MailSettingsAnswer ReadMailSettings(const std::string& file);
 
 // Stores `changes` over the stored settings as the E-mail page's OK does
-// (the password record rewritten only when a password is given). kFailed
-// when no settings are stored or they cannot be written; nothing is
-// written then.
+// (the password record rewritten only when a password is given); without
+// stored settings it stores the first ones as the page's first OK does,
+// the rest at the page's defaults. kFailed when the file cannot be read, is
+// damaged or cannot be written; nothing is written then.
 client::Answer ChangeMailSettings(const std::string& file,
                                   const client::MailSettingsChanges& changes);
 

@@ -1,37 +1,50 @@
 // The window as a client of the service, against a stand-in of the service
 // that serves emulated enclosures through the in-process implementation:
 // what the pages show, what the user's clicks send, refusals, the service
-// going and coming, and that the window itself never opens a disk.
+// going and coming, and that the window itself never opens a disk nor its
+// own e-mail settings file.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QStackedWidget>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <map>
 #include <sstream>
 
+#include "app/email_page.h"
 #include "app/event_log_viewer.h"
 #include "app/setup_page.h"
 #include "app/status_page.h"
 #include "cli/local_access.h"
+#include "client/mail_wire.h"
 #include "main_window_fixture.h"
+#include "tests/smtp/test_server.h"
+#include "tests/unit/test_files_and_time.h"
 
 namespace raid::app::test {
 namespace {
 
-// The service: the enclosures as this process reads them, each call
-// written down, and any kind of call refused on demand.
+// The service: the enclosures as this process reads them, the e-mail
+// settings of its own settings file, each call written down, and any kind of
+// call refused on demand.
 class ServiceStandIn final : public client::EnclosureAccess {
 public:
-    ServiceStandIn(platform::DiskSystem& disks, platform::Clock& clock)
-        : ctx_{disks, clock, {}, out_, err_}, local_(ctx_) {}
+    ServiceStandIn(platform::DiskSystem& disks, platform::Clock& clock, std::string settingsFile)
+        : ctx_{disks, clock, {}, out_, err_}, local_(ctx_, std::move(settingsFile)) {}
 
     std::vector<std::string> calls;
     std::map<std::string, client::Answer> refusals;  // by call name
     bool running = true;
+    client::MailSettingsChanges mailChanges;  // the last ones given
+    // The answer to a test mail in place of a send.
+    std::optional<client::TestMailAnswer> testMail;
 
     client::StatusAnswer Status(const std::string& disk) override {
         return Refused<client::StatusAnswer>("Status", [&] { return local_.Status(disk); });
@@ -86,15 +99,24 @@ public:
     }
     std::map<std::string, std::string> dayFiles;  // the service's log folder
     client::MailSettingsAnswer MailSettings(const client::CallOptions& o) override {
-        return local_.MailSettings(o);
+        calls.push_back("MailSettings");
+        return Refused<client::MailSettingsAnswer>("MailSettings",
+                                                   [&] { return local_.MailSettings(o); });
     }
+    // Written down by the keys given, as they go on the bus.
     client::Answer SetMailSettings(const client::MailSettingsChanges& c,
                                    const client::CallOptions& o) override {
-        return local_.SetMailSettings(c, o);
+        calls.push_back("SetMailSettings " +
+                        client::EncodeMailChanges(c).keys().join(' ').toStdString());
+        mailChanges = c;
+        return Refused<client::Answer>("SetMailSettings",
+                                       [&] { return local_.SetMailSettings(c, o); });
     }
     client::TestMailAnswer SendTestMail(const client::CallOptions& o,
                                         const std::function<void(const std::string&)>& t) override {
-        return local_.SendTestMail(o, t);
+        calls.push_back("SendTestMail");
+        return Refused<client::TestMailAnswer>(
+            "SendTestMail", [&] { return testMail ? *testMail : local_.SendTestMail(o, t); });
     }
 
 private:
@@ -136,7 +158,7 @@ public:
 class ClientModeTest : public MainWindowTest {
 protected:
     void MakeClient() {
-        service = std::make_shared<ServiceStandIn>(*disks, *clock);
+        service = std::make_shared<ServiceStandIn>(*disks, *clock, ServiceSettings().string());
         configureOptions = [this](MainWindowOptions& options) {
             auto context = std::make_shared<ShellContext>(clock, windowDisks);
             context->programFolder = options.context->programFolder;
@@ -149,6 +171,27 @@ protected:
         MakeWindow();
     }
     QString Text(const char* name) { return Find<QLabel>(name)->text(); }
+    // The service's e-mail settings file, and the window's own, which a
+    // client never opens.
+    std::filesystem::path ServiceSettings() const {
+        return logFolder.path / "service" / "settings.reg";
+    }
+    std::filesystem::path WindowSettings() const {
+        return logFolder.path / "settings" / "settings.reg";
+    }
+    void StoreServiceSettings(mail::MailPageFields fields) {
+        std::string error;
+        ASSERT_TRUE(test_support::StoreMailSettings(ServiceSettings(), std::move(fields), error))
+            << error;
+    }
+    // A client on an enclosure with the E-mail page, the page open.
+    void OpenClientEmailPage() {
+        AddEnclosure("noschedule");
+        MakeClient();
+        window->openEmailPage();
+    }
+    QLineEdit* Edit(const char* name) { return Find<QLineEdit>(name); }
+    void Click(const char* name) { Find<QPushButton>(name)->click(); }
     QCheckBox* Buzzer() { return Find<QCheckBox>("buzzerMuteBox"); }
     std::vector<std::uint8_t> Sent(std::initializer_list<std::uint8_t> codes) {
         std::vector<std::uint8_t> sent;
@@ -267,6 +310,200 @@ TEST_F(ClientModeTest, WithoutTheServiceTheWindowSaysWhatToDoAndGoesOnWhenItCome
     EXPECT_EQ(windowDisks->opens, 0);
 }
 
+TEST_F(ClientModeTest, TheEmailPageShowsTheServicesSettingsWhenItOpensThePasswordOnlyAsStored) {
+    mail::MailPageFields fields = test_support::LoopbackPageFields(2525);
+    fields.authentication = true;
+    fields.settings.security = mail::Security::StartTls;
+    fields.suppressDeviceRemoved = true;
+    fields.events[0].subject = {"Disk lost"};
+    fields.events[0].body = {"Replace it.", "Soon."};
+    StoreServiceSettings(fields);
+    AddEnclosure("noschedule");
+    MakeClient();
+    // Not at start-up: reading them may ask for a password.
+    EXPECT_TRUE(service->calls.empty());
+
+    window->openEmailPage();
+    EXPECT_EQ(service->calls, std::vector<std::string>{"MailSettings"});
+    EXPECT_EQ(Edit("hostEdit")->text(), "127.0.0.1");
+    EXPECT_EQ(Edit("portEdit")->text(), "2525");
+    EXPECT_EQ(Edit("senderNameEdit")->text(), "RAID Box");
+    EXPECT_EQ(Edit("accountEdit")->text(), "raid");
+    EXPECT_EQ(Find<QComboBox>("securityBox")->currentText(), "STARTTLS");
+    EXPECT_TRUE(Find<QCheckBox>("authenticationBox")->isChecked());
+    EXPECT_FALSE(Find<QCheckBox>("diskFailSuppressBox")->isChecked());
+    EXPECT_TRUE(Find<QCheckBox>("deviceRemovedSuppressBox")->isChecked());
+    EXPECT_EQ(Edit("diskFailSubjectEdit")->text(), "Disk lost");
+    EXPECT_EQ(Find<QTableWidget>("deviceRemovedAddressGrid")->item(1, 0)->text(),
+              "boss@example.com");
+    EXPECT_EQ(Edit("passwordEdit")->text(), "");
+    EXPECT_EQ(Edit("passwordEdit")->placeholderText(), "(stored)");
+    // The texts stay in their files, said where.
+    auto* memo = Find<QPlainTextEdit>("diskFailContentsMemo");
+    EXPECT_TRUE(memo->isReadOnly());
+    EXPECT_TRUE(memo->placeholderText().contains(
+        QString::fromStdString((ServiceSettings().parent_path() / "").string())))
+        << memo->placeholderText().toStdString();
+    EXPECT_TRUE(memo->placeholderText().contains("(2 lines)"));
+    EXPECT_EQ(window->mailSettings().pageChangedBits, 0);
+    EXPECT_TRUE(Find<QPushButton>("emailOkButton")->isEnabled());
+    EXPECT_TRUE(sink.boxes.empty());
+    EXPECT_FALSE(std::filesystem::exists(WindowSettings()));
+}
+
+TEST_F(ClientModeTest, OkStoresOnlyWhatWasChangedThroughTheService) {
+    StoreServiceSettings(test_support::LoopbackPageFields(2525));
+    OpenClientEmailPage();
+    const std::string stored = test_support::ReadFile(ServiceSettings());
+
+    // Nothing changed, or a change typed back: nothing to store.
+    Click("emailOkButton");
+    Edit("hostEdit")->setText("mail.example.com");
+    Edit("hostEdit")->setText("127.0.0.1");
+    Click("emailOkButton");
+    EXPECT_EQ(service->calls, std::vector<std::string>{"MailSettings"});
+
+    Edit("hostEdit")->setText("mail.example.com");
+    Find<QCheckBox>("authenticationBox")->setChecked(true);
+    Edit("passwordEdit")->setText("n3w");
+    Find<QCheckBox>("diskFailSuppressBox")->setChecked(true);
+    Click("emailOkButton");
+    EXPECT_EQ(service->calls,
+              (std::vector<std::string>{
+                  "MailSettings", "SetMailSettings Authentication DiskFailMailed Host Password",
+                  "MailSettings"}));
+    EXPECT_EQ(service->mailChanges.password, "n3w");
+    EXPECT_TRUE(sink.boxes.empty());
+    // The page shows what the service stored now, the password as stored.
+    EXPECT_EQ(Edit("hostEdit")->text(), "mail.example.com");
+    EXPECT_EQ(Edit("passwordEdit")->text(), "");
+    EXPECT_EQ(Edit("passwordEdit")->placeholderText(), "(stored)");
+    EXPECT_NE(test_support::ReadFile(ServiceSettings()), stored);
+
+    // The rest is as it was stored.
+    mail::SettingsStore store(ServiceSettings());
+    mail::MailSettingsState state;
+    ShellFlags flags;
+    ASSERT_FALSE(mail::LoadMailSettings(store, state, flags));
+    EXPECT_EQ(state.settings.password, "n3w");
+    EXPECT_EQ(state.authState, mail::kAuthOn);
+    EXPECT_EQ(state.settings.senderName, "RAID Box");
+    EXPECT_EQ(state.settings.port, "2525");
+    EXPECT_EQ(state.recipients, (std::vector<std::string>{"ops@example.com", "boss@example.com"}));
+    EXPECT_EQ(state.suppressMask, 1u);
+    EXPECT_FALSE(std::filesystem::exists(WindowSettings()));
+}
+
+TEST_F(ClientModeTest, TheFirstOkThroughTheServiceStoresTheFirstSettings) {
+    OpenClientEmailPage();
+    EXPECT_EQ(Edit("portEdit")->text(), "25");
+    EXPECT_EQ(Edit("timeOutEdit")->text(), "0");
+    EXPECT_EQ(Edit("passwordEdit")->placeholderText(), "(none stored)");
+    Click("emailTestButton");
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].text, "E-Mail setting isn't ready!");
+
+    Edit("hostEdit")->setText("mail.example.com");
+    Edit("senderAddressEdit")->setText("raid@example.com");
+    Click("emailOkButton");
+    // All the page holds: the service has nothing to keep.
+    ASSERT_EQ(service->calls.size(), 3u);
+    EXPECT_EQ(service->calls[1],
+              "SetMailSettings Account Authentication DeviceRemovedMailed DeviceRemovedSubject "
+              "DiskFailMailed DiskFailSubject Host Port Recipients RequireTLS Security "
+              "SenderAddress SenderName TimeOut");
+    EXPECT_EQ(sink.boxes.size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(ServiceSettings()));
+    EXPECT_EQ(Edit("hostEdit")->text(), "mail.example.com");
+    EXPECT_EQ(Edit("portEdit")->text(), "25");
+    EXPECT_EQ(Edit("passwordEdit")->placeholderText(), "(none stored)");
+    EXPECT_FALSE(std::filesystem::exists(WindowSettings()));
+}
+
+TEST_F(ClientModeTest, TestSendsThroughTheServiceAndItsEndShowsAsInProcess) {
+    // Nothing listens on port 1 of the loopback address.
+    StoreServiceSettings(test_support::LoopbackPageFields(1, "2"));
+    OpenClientEmailPage();
+    Edit("senderNameEdit")->setText("Changed");
+    Click("emailTestButton");
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].text,
+              "E-Mail setting was changed, please click \"OK\" or \"Ignore\" button first!");
+    Click("emailIgnoreButton");
+
+    client::TestMailAnswer sent;
+    sent.warnings = {"The password went unencrypted: no STARTTLS"};
+    sent.sentTo = "raid@example.com";
+    service->testMail = sent;
+    Click("emailTestButton");
+    EXPECT_EQ(service->calls, (std::vector<std::string>{"MailSettings", "SendTestMail"}));
+    ASSERT_EQ(sink.boxes.size(), 2u);
+    EXPECT_EQ(sink.boxes[1].text,
+              "Send mail Success!\n\nThe password went unencrypted: no STARTTLS");
+    EXPECT_EQ(sink.boxes[1].caption, "E-Mail Message");
+
+    service->testMail.reset();
+    Click("emailTestButton");
+    ASSERT_EQ(sink.boxes.size(), 3u);
+    EXPECT_EQ(sink.boxes[2].caption, "Error");
+    EXPECT_TRUE(sink.boxes[2].text.startsWith("the test mail was not sent: "))
+        << sink.boxes[2].text.toStdString();
+
+    service->refusals["SendTestMail"] = {client::kBusy, {"a test mail is being sent"}};
+    Click("emailTestButton");
+    ASSERT_EQ(sink.boxes.size(), 4u);
+    EXPECT_EQ(sink.boxes[3].text, "a test mail is being sent");
+    EXPECT_TRUE(sink.boxes[3].warning);
+    EXPECT_FALSE(std::filesystem::exists(WindowSettings()));
+}
+
+TEST_F(ClientModeTest, ARefusedReadOrSaveIsToldAndThePageKeepsWhatItShowed) {
+    StoreServiceSettings(test_support::LoopbackPageFields(2525));
+    AddEnclosure("noschedule");
+    MakeClient();
+    service->refusals["MailSettings"] = {
+        client::kNotAuthorized, {"not authorized: the administrator's password is needed"}};
+    window->openEmailPage();
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].text, "not authorized: the administrator's password is needed");
+    EXPECT_TRUE(sink.boxes[0].warning);
+    // Empty, disabled, and saying why.
+    EXPECT_TRUE(Find<QStackedWidget>("emailSubPages")->isHidden());
+    EXPECT_EQ(Edit("hostEdit")->text(), "");
+    for (const char* button : {"emailOkButton", "emailTestButton", "emailIgnoreButton"})
+        EXPECT_FALSE(Find<QPushButton>(button)->isEnabled()) << button;
+    EXPECT_TRUE(Text("emailServiceNoticeLabel")
+                    .contains("not authorized: the administrator's password is needed"));
+    window->emailPage().save();
+    EXPECT_EQ(service->calls, std::vector<std::string>{"MailSettings"});
+
+    service->refusals.clear();
+    window->openEmailPage();
+    EXPECT_EQ(Edit("hostEdit")->text(), "127.0.0.1");
+    EXPECT_TRUE(Find<QLabel>("emailServiceNoticeLabel")->isHidden());
+    const std::string stored = test_support::ReadFile(ServiceSettings());
+
+    // A refused save leaves what was typed, for OK once more.
+    service->refusals["SetMailSettings"] = {client::kBusy, {"busy: try again later"}};
+    Edit("hostEdit")->setText("mail.example.com");
+    Click("emailOkButton");
+    ASSERT_EQ(sink.boxes.size(), 2u);
+    EXPECT_EQ(sink.boxes[1].text, "busy: try again later");
+    EXPECT_TRUE(sink.boxes[1].warning);
+    EXPECT_EQ(Edit("hostEdit")->text(), "mail.example.com");
+    EXPECT_TRUE(Find<QPushButton>("emailOkButton")->isEnabled());
+    EXPECT_TRUE(window->emailPage().isEnabled());
+
+    service->running = false;
+    Click("emailOkButton");
+    ASSERT_EQ(sink.boxes.size(), 3u);
+    EXPECT_EQ(sink.boxes[2].text,
+              "the service org.raidenclosure.Manager1 did not answer: not running");
+    EXPECT_EQ(Edit("hostEdit")->text(), "mail.example.com");
+    EXPECT_EQ(test_support::ReadFile(ServiceSettings()), stored);
+    EXPECT_FALSE(std::filesystem::exists(WindowSettings()));
+}
+
 }  // namespace
 }  // namespace raid::app::test
 
@@ -275,7 +512,7 @@ namespace {
 
 TEST_F(ClientModeTest, AWindowWithTheEnclosuresHandsThemOverWhenTheServiceAppears) {
     AddEnclosure("raid1");
-    service = std::make_shared<ServiceStandIn>(*disks, *clock);
+    service = std::make_shared<ServiceStandIn>(*disks, *clock, ServiceSettings().string());
     int released = 0;
     configureOptions = [&](MainWindowOptions& options) {
         options.watch = &watch;
@@ -310,7 +547,7 @@ namespace {
 
 TEST_F(ClientModeTest, TheEventLogIsTheServicesTodayAndItsDayFiles) {
     AddEnclosure("raid1");
-    service = std::make_shared<ServiceStandIn>(*disks, *clock);
+    service = std::make_shared<ServiceStandIn>(*disks, *clock, ServiceSettings().string());
     const std::string today = text::FileDateText(clock->WallNow()) + ".log";
     service->dayFiles = {{"200101.log", "D1 HDD1 was removed, 04\r\nolder line\r\n"},
                          {today, "first line of today\r\nsecond line\r\n"}};
@@ -376,7 +613,7 @@ namespace {
 
 TEST_F(ClientModeTest, RootsClientDrivesTheEnclosuresItselfWhenTheServiceStopsAndBackAgain) {
     AddEnclosure("raid1");
-    service = std::make_shared<ServiceStandIn>(*disks, *clock);
+    service = std::make_shared<ServiceStandIn>(*disks, *clock, ServiceSettings().string());
     int taken = 0;
     int released = 0;
     configureOptions = [&](MainWindowOptions& options) {

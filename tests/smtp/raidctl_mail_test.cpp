@@ -137,6 +137,7 @@ TEST_F(RaidctlMailTest, MailSettingsShowsTheStoredValuesWithThePasswordHidden) {
     EXPECT_EQ(nothing.exitCode, 3);
     EXPECT_NE(nothing.err.find("raidctl: No e-mail settings in "), std::string::npos)
         << nothing.err;
+    EXPECT_FALSE(std::filesystem::exists(settingsFile.string() + ".none"));
 
     const auto damaged = scratch.path() / "damaged.reg";
     std::ofstream(damaged) << "not a registry export\n";

@@ -533,7 +533,7 @@ TEST_F(MailSettingsTest, SecurityAndRequireTlsAreStoredAndMissingValuesAreNoneAn
     EXPECT_EQ(ParseSecurity("bogus"), Security::None);
 
     // A client (raidctl, the service's) turns it off alone, the stored
-    // password untouched; without settings there is nothing to turn.
+    // password untouched.
     const PasswordRecord record = state.passwordRecord;
     client::MailSettingsChanges off;
     off.requireTls = false;
@@ -542,10 +542,43 @@ TEST_F(MailSettingsTest, SecurityAndRequireTlsAreStoredAndMissingValuesAreNoneAn
     EXPECT_FALSE(state.settings.requireTls);
     EXPECT_EQ(state.settings.host, "mail.example.com");
     EXPECT_EQ(state.passwordRecord, record);
-    const fs::path none = scratch.path() / "none.reg";
-    EXPECT_EQ(service::ChangeMailSettings(none.string(), off).notes,
-              std::vector<std::string>{"No e-mail settings in " + none.string()});
-    EXPECT_FALSE(fs::exists(none));
+}
+
+TEST_F(MailSettingsTest, AClientsFirstChangeStoresWhatTheFirstOkStoresAndADamagedFileIsRefused) {
+    // The page's first OK here, with only these fields filled in ...
+    Start();
+    MailPageFields page;
+    page.settings.host = "mail.example.com";
+    page.settings.senderAddress = "raid@example.com";
+    page.settings.security = Security::Tls;
+    page.events[0].subject = {"Disk lost"};
+    Save(page);
+    // ... and a client's first change of the same fields, beside it.
+    const fs::path first = file.parent_path() / "service.reg";
+    client::MailSettingsChanges changes;
+    changes.host = "mail.example.com";
+    changes.senderAddress = "raid@example.com";
+    changes.security = "SSL/TLS";
+    changes.subject[0] = "Disk lost";
+    const client::Answer stored = service::ChangeMailSettings(first.string(), changes);
+    ASSERT_EQ(stored.outcome, client::kDone) << stored.notes.front();
+    EXPECT_EQ(ReadFile(first), ReadFile(file));
+    EXPECT_EQ(Mode(first), 0600u);
+    const client::MailSettingsRecord read = service::ReadMailSettings(first.string()).settings;
+    EXPECT_TRUE(read.exists);
+    EXPECT_EQ(read.port, "465");
+    EXPECT_EQ(read.timeOut, "0");
+    EXPECT_EQ(read.password, "empty");
+    EXPECT_EQ(read.events[0].subject, "Disk lost");
+
+    // A file that does not parse is not replaced by a client's change.
+    Write("damaged");
+    const client::Answer refused = service::ChangeMailSettings(file.string(), changes);
+    EXPECT_EQ(refused.outcome, client::kFailed);
+    ASSERT_EQ(refused.notes.size(), 1u);
+    EXPECT_NE(refused.notes[0].find("is damaged"), std::string::npos) << refused.notes[0];
+    EXPECT_EQ(ReadFile(file), "damaged");
+    EXPECT_FALSE(fs::exists(file.string() + ".damaged"));
 }
 
 TEST_F(MailSettingsTest, TemplatesReadWithEitherLineEndAndFromAWindowsCodePage) {
