@@ -25,7 +25,6 @@ struct ServiceCallQueue {
     ServiceCalls* receiver = nullptr;  // null once it is gone
     bool stop = false;
     bool running = false;  // a call is under way
-    int pending = 0;
     std::thread thread;
 };
 
@@ -82,28 +81,13 @@ ServiceCalls::~ServiceCalls() {
     }
 }
 
-int ServiceCalls::Pending() const {
-    std::lock_guard lock(queue_->mutex);
-    return queue_->pending;
-}
-
 void ServiceCalls::Post(Work work) {
     if (inline_) {
-        {
-            std::lock_guard lock(queue_->mutex);
-            ++queue_->pending;
-        }
-        auto answer = work(*queue_->access);
-        {
-            std::lock_guard lock(queue_->mutex);
-            --queue_->pending;
-        }
-        answer();
+        work (*queue_->access)();
         return;
     }
     {
         std::lock_guard lock(queue_->mutex);
-        ++queue_->pending;
         queue_->work.push_back(std::move(work));
     }
     queue_->wake.notify_one();
@@ -117,7 +101,6 @@ void ServiceCalls::Deliver() {
             if (queue_->answers.empty()) return;
             answer = std::move(queue_->answers.front());
             queue_->answers.pop_front();
-            --queue_->pending;
         }
         answer();
     }

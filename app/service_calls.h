@@ -37,9 +37,6 @@ public:
         });
     }
 
-    // Calls queued or under way.
-    int Pending() const;
-
 private:
     using Work = std::function<std::function<void()>(client::EnclosureAccess&)>;
     void Post(Work work);

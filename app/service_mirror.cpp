@@ -3,11 +3,10 @@
 #include <algorithm>
 
 #include "client/status_wire.h"
+#include "discovery/device_change_debounce.h"
 
 namespace raid::app {
 namespace {
-
-const char* const kNoDriveText = "No Drive found! ";
 
 void CopyRecord(const std::vector<std::uint8_t>& from, Record512& to) {
     to.fill(0);
@@ -60,7 +59,7 @@ bool MirrorEnclosures(AppState& state, const std::vector<client::DeviceStatus>& 
         } else {
             discovery.SetPageButtonsEnabled(false);
             discovery.StopSmartCountdown();
-            discovery.SetDetectionNoticeText(kNoDriveText);
+            discovery.SetDetectionNoticeText(discovery::kNoDriveText);
             discovery.SetDetectionNoticeVisible(true);
         }
     }

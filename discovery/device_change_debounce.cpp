@@ -8,7 +8,6 @@ namespace raid::discovery {
 namespace {
 
 const char* const kDetectingText = "Drive detecting";
-const char* const kNoDriveText = "No Drive found! ";
 
 bool DeviceWorkUnderWay(const AppState& state) {
     return state.shell.statusPollActive.load() || state.monitor.serving.load();

@@ -10,6 +10,8 @@
 namespace raid::discovery {
 
 inline constexpr std::uint32_t kDeviceChangeTickMs = 500;
+// The detection notice when discovery found no enclosure.
+inline constexpr const char* kNoDriveText = "No Drive found! ";
 // A device-change message sets the countdown to 16; the tick counts it up to
 // 26, so a run starts ten ticks (about 5 s) after the last message.
 inline constexpr std::uint8_t kCountdownStart = 16;
