@@ -137,6 +137,8 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
+    // A flash call under way stops following its job, which goes on.
+    flashLeft_->store(true);
     haltThreads();
     if (detectionThread_) detectionThread_->Finish(kThreadEndLimit);
     if (monitorThread_) monitorThread_->Finish(kThreadEndLimit);
@@ -321,8 +323,12 @@ void MainWindow::tellUser(const QString& text, const QString& caption) {
 bool MainWindow::prepareToClose() {
     ShellFlags& shell = context_->state.shell;
     if (shell.exclusiveOperation.load()) {
-        tellUser(kUpgradingText, "Message");
-        return false;
+        // A client's upgrade is the service's job: the window may go.
+        if (!clientMode()) {
+            tellUser(kUpgradingText, "Message");
+            return false;
+        }
+        leaveServiceUpgrade();
     }
     shell.closing = true;
     shell.pollRequestFlags = 0;
@@ -345,7 +351,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 bool MainWindow::queryEndSession() {
-    if (context_->state.shell.exclusiveOperation.load()) {
+    if (context_->state.shell.exclusiveOperation.load() && !clientMode()) {
         tellUser(kUpgradingText, "Message");
         return false;
     }
@@ -354,7 +360,7 @@ bool MainWindow::queryEndSession() {
 }
 
 void MainWindow::onTerminationSignal(int signal) {
-    if (!context_->state.shell.exclusiveOperation.load()) {
+    if (!context_->state.shell.exclusiveOperation.load() || clientMode()) {
         close();
         return;
     }

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QWidget>
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -99,6 +100,10 @@ struct MainWindowOptions {
     client::EnclosureWatch* watch = nullptr;
     // The service's calls run at once on the window's thread (tests).
     bool serviceCallsInline = false;
+    // Client mode: where the window notes the service's firmware upgrade it
+    // left running when it closed, to tell how it ended when it opens next;
+    // empty: not noted.
+    std::filesystem::path leftUpgradeFile;
 };
 
 // The pages of the page stack, by index.
@@ -136,15 +141,17 @@ public:
     // line break).
     const std::vector<std::string>& systemInfoLines() const { return mail_.systemInfoBlock; }
 
-    // The close sequence; false when the close is refused.
+    // The close sequence; false when the close is refused. A client's
+    // upgrade, the service's job, goes on: the window says so and closes.
     bool prepareToClose();
     // The log-off / shutdown query: false (after telling the user) while a
-    // firmware upgrade owns a device; otherwise the window closes.
+    // firmware upgrade owns a device in this process; otherwise the window
+    // closes.
     bool queryEndSession();
     // SIGTERM, SIGINT or SIGHUP: the window closes; while a firmware upgrade
-    // runs it closes when the upgrade has ended (said on standard error,
-    // where the upgrade's last message goes too), and another signal
-    // meanwhile does not hurry it.
+    // runs in this process it closes when the upgrade has ended (said on
+    // standard error, where the upgrade's last message goes too), and
+    // another signal meanwhile does not hurry it.
     void onTerminationSignal(int signal);
     // A device-change notification.
     void onDeviceChangeMessage();
@@ -215,6 +222,10 @@ public:
     // The buzzer box and the Setup page's Set button, through the service.
     void setBuzzerThroughService(int device, bool mute);
     void setPeriodThroughService(int device, const client::PeriodRequest& period);
+    // The Upgrade page's buttons, through the service: the file read here
+    // and checked by the service, and the flash as the service's job.
+    void loadFirmwareThroughService(const QString& path);
+    void startUpgradeThroughService();
 
     // DiscoveryHost and MonitorHost.
     void SetStatusPanel(int panel, const std::string& text) override;
@@ -286,6 +297,16 @@ private:
     void showAccessNotice(const QString& text);
     // A refusal or failure the service sent, as a message box.
     void tellServiceAnswer(const client::Answer& answer, const QString& caption);
+    // The service's firmware jobs: one found running is followed on the
+    // Upgrade page, and the end of one this window left is told once.
+    void onServiceFlashEnded(const client::FlashAnswer& answer);
+    void requestServiceJobs();
+    void onServiceJobs(const client::JobsAnswer& answer);
+    void followServiceJob(const client::JobRecord& job);
+    void tellServiceJobEnd(const client::JobRecord& job);
+    // Closing while the service upgrades: the upgrade goes on, and the
+    // window says so once.
+    void leaveServiceUpgrade();
 
     // Start-up and shut-down (main_window.cpp).
     void startUp();
@@ -336,6 +357,16 @@ private:
     ServiceCalls* serviceCalls_ = nullptr;
     bool statusAsked_ = false;  // a status call is under way
     bool statusAgain_ = false;  // the enclosures changed meanwhile
+    // The flash call blocks for the whole upgrade: it has a thread of its
+    // own, so that the status calls are not held behind it.
+    ServiceCalls* flashCalls_ = nullptr;
+    // Set when the window closes: the flash call stops following its job.
+    std::shared_ptr<std::atomic<bool>> flashLeft_ = std::make_shared<std::atomic<bool>>(false);
+    int loadsAsked_ = 0;             // the last load's number: earlier answers are stale
+    bool jobsChecked_ = false;       // the jobs were looked at since the window opened
+    bool jobsAsked_ = false;         // a jobs call is under way
+    client::JobRecord followedJob_;  // path empty: none followed
+    bool upgradeLeftTold_ = false;
     QLabel* accessNoticeLabel_ = nullptr;
 
     QTimer* progressTimer_ = nullptr;

@@ -52,6 +52,7 @@ public:
                               bool backup, client::FlashHandlers handlers,
                               const client::CallOptions& options) override;
     bool FlashOutlivesCaller() const override { return inner_.FlashOutlivesCaller(); }
+    client::JobsAnswer Jobs() override { return inner_.Jobs(); }
 
     client::MailSettingsAnswer MailSettings(const client::CallOptions& options) override;
     client::Answer SetMailSettings(const client::MailSettingsChanges& changes,

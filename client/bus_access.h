@@ -38,9 +38,7 @@ public:
     FlashAnswer Flash(const std::string& disk, const std::vector<std::uint8_t>& image, bool backup,
                       FlashHandlers handlers, const CallOptions& options) override;
     bool FlashOutlivesCaller() const override { return true; }
-
-    // The service's jobs, oldest first; false after saying why in `answer`.
-    bool Jobs(std::vector<JobRecord>& jobs, Answer& answer);
+    JobsAnswer Jobs() override;
 
 private:
     QDBusConnection connection_;
