@@ -9,6 +9,7 @@
 #include <QDBusConnection>
 #include <QMessageBox>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -48,6 +49,19 @@ public:
 private:
     platform::LinuxDiskSystem disks_;
 };
+
+// Where a client's window notes the service's upgrade it left running: the
+// user's state folder, which outlives the session.
+std::filesystem::path LeftUpgradeFile() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    std::filesystem::path folder;
+    if (state != nullptr && state[0] == '/')
+        folder = state;
+    else if (home != nullptr && home[0] == '/')
+        folder = std::filesystem::path(home) / ".local" / "state";
+    return folder.empty() ? folder : folder / "raidgui" / "left-upgrade";
+}
 
 // One line on standard error for a lock not taken; 3 when another copy holds it.
 int LockRefused(const platform::InstanceLock::Result& taken, const platform::LockFolder& folder) {
@@ -151,6 +165,8 @@ int Run(int argc, char** argv) {
             return std::make_shared<client::BusAccess>(QDBusConnection::systemBus());
         };
         if (clientMode) options.service = options.reachService();
+        // Where a client notes an upgrade the service goes on with after it closed.
+        options.leftUpgradeFile = LeftUpgradeFile();
         // A lost disk is seen even while the window is minimised.
         auto* notice =
             new app::DesktopNotice(QDBusConnection::sessionBus(), "RAID GUI", &application);

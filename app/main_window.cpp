@@ -137,6 +137,8 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
+    // A flash call under way stops following its job, which goes on.
+    flashLeft_->store(true);
     haltThreads();
     if (detectionThread_) detectionThread_->Finish(kThreadEndLimit);
     if (monitorThread_) monitorThread_->Finish(kThreadEndLimit);
@@ -330,8 +332,12 @@ void MainWindow::tellUser(const QString& text, const QString& caption) {
 bool MainWindow::prepareToClose() {
     ShellFlags& shell = context_->state.shell;
     if (shell.exclusiveOperation.load()) {
-        tellUser(kUpgradingText, "Message");
-        return false;
+        // A client's upgrade is the service's job: the window may go.
+        if (!clientMode()) {
+            tellUser(kUpgradingText, "Message");
+            return false;
+        }
+        leaveServiceUpgrade();
     }
     shell.closing = true;
     shell.pollRequestFlags = 0;
@@ -354,16 +360,18 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 bool MainWindow::queryEndSession() {
-    if (context_->state.shell.exclusiveOperation.load()) {
+    if (context_->state.shell.exclusiveOperation.load() && !clientMode()) {
         tellUser(kUpgradingText, "Message");
         return false;
     }
+    closingUnattended_ = true;
     close();
     return true;
 }
 
 void MainWindow::onTerminationSignal(int signal) {
-    if (!context_->state.shell.exclusiveOperation.load()) {
+    if (!context_->state.shell.exclusiveOperation.load() || clientMode()) {
+        closingUnattended_ = true;
         close();
         return;
     }

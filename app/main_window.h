@@ -7,6 +7,7 @@
 #include <QString>
 #include <QWidget>
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -114,6 +115,10 @@ struct MainWindowOptions {
     // Shows a desktop notice with an event-log line (a member or an
     // enclosure lost), even while the window is minimised. Null: none.
     std::function<void(const QString& line)> desktopNotice;
+    // Client mode: where the window notes the service's firmware upgrade it
+    // left running when it closed, to tell how it ended when it opens next;
+    // empty: not noted.
+    std::filesystem::path leftUpgradeFile;
 };
 
 // The pages of the page stack, by index.
@@ -151,15 +156,17 @@ public:
     // line break).
     const std::vector<std::string>& systemInfoLines() const { return mail_.systemInfoBlock; }
 
-    // The close sequence; false when the close is refused.
+    // The close sequence; false when the close is refused. A client's
+    // upgrade, the service's job, goes on: the window says so and closes.
     bool prepareToClose();
     // The log-off / shutdown query: false (after telling the user) while a
-    // firmware upgrade owns a device; otherwise the window closes.
+    // firmware upgrade owns a device in this process; otherwise the window
+    // closes.
     bool queryEndSession();
     // SIGTERM, SIGINT or SIGHUP: the window closes; while a firmware upgrade
-    // runs it closes when the upgrade has ended (said on standard error,
-    // where the upgrade's last message goes too), and another signal
-    // meanwhile does not hurry it.
+    // runs in this process it closes when the upgrade has ended (said on
+    // standard error, where the upgrade's last message goes too), and
+    // another signal meanwhile does not hurry it.
     void onTerminationSignal(int signal);
     // A device-change notification.
     void onDeviceChangeMessage();
@@ -230,6 +237,10 @@ public:
     // The buzzer box and the Setup page's Set button, through the service.
     void setBuzzerThroughService(int device, bool mute);
     void setPeriodThroughService(int device, const client::PeriodRequest& period);
+    // The Upgrade page's buttons, through the service: the file read here
+    // and checked by the service, and the flash as the service's job.
+    void loadFirmwareThroughService(const QString& path);
+    void startUpgradeThroughService();
 
     // DiscoveryHost and MonitorHost.
     void SetStatusPanel(int panel, const std::string& text) override;
@@ -324,6 +335,16 @@ private:
     void readServiceMailSettings();
     void storeMailSettingsThroughService(client::MailSettingsChanges changes);
     void sendTestMailThroughService();
+    // The service's firmware jobs: one found running is followed on the
+    // Upgrade page, and the end of one this window left is told once.
+    void onServiceFlashEnded(const client::FlashAnswer& answer);
+    void requestServiceJobs();
+    void onServiceJobs(const client::JobsAnswer& answer);
+    void followServiceJob(const client::JobRecord& job);
+    void tellServiceJobEnd(const client::JobRecord& job);
+    // Closing while the service upgrades: the upgrade goes on, and the
+    // window says so once.
+    void leaveServiceUpgrade();
 
     // Start-up and shut-down (main_window.cpp).
     void startUp();
@@ -381,6 +402,16 @@ private:
     bool statusAgain_ = false;         // the enclosures changed meanwhile
     bool mailSettingsAsked_ = false;   // a read or a save of the e-mail settings is under way
     bool testMailAsked_ = false;       // a test mail is under way
+    // The flash call blocks for the whole upgrade: it has a thread of its
+    // own, so that the status calls are not held behind it.
+    ServiceCalls* flashCalls_ = nullptr;
+    // Set when the window closes: the flash call stops following its job.
+    std::shared_ptr<std::atomic<bool>> flashLeft_ = std::make_shared<std::atomic<bool>>(false);
+    int loadsAsked_ = 0;             // the last load's number: earlier answers are stale
+    bool jobsChecked_ = false;       // the jobs were looked at since the window opened
+    bool jobsAsked_ = false;         // a jobs call is under way
+    client::JobRecord followedJob_;  // path empty: none followed
+    bool upgradeLeftTold_ = false;
     QLabel* accessNoticeLabel_ = nullptr;
 
     QTimer* progressTimer_ = nullptr;
@@ -426,6 +457,9 @@ private:
     std::unique_ptr<firmware::UpgradeController> upgradeController_;
     // A termination signal came during an upgrade: close when it ends.
     bool closeAfterUpgrade_ = false;
+    // Closing on a signal or at the end of the session: nobody may be there
+    // to dismiss a box, so what the window says goes to standard error only.
+    bool closingUnattended_ = false;
     // What the "Make Bin" window builds, before the page checks it.
     firmware::FirmwareImage builtImage_;
     tools::ImageBuilderWindow* imageBuilder_ = nullptr;

@@ -21,10 +21,17 @@ struct ServiceCallQueue {
     std::condition_variable wake;
     std::condition_variable ended;  // a call ended
     std::deque<std::function<std::function<void()>(client::EnclosureAccess&)>> work;
-    std::deque<std::function<void()>> answers;
+    // What reaches the window: answers, each the end of a call, and what
+    // calls tell before their answers.
+    struct Delivery {
+        std::function<void()> run;
+        bool endsCall = true;
+    };
+    std::deque<Delivery> answers;
     ServiceCalls* receiver = nullptr;  // null once it is gone
     bool stop = false;
     bool running = false;  // a call is under way
+    int pending = 0;
     std::thread thread;
 };
 
@@ -48,7 +55,7 @@ ServiceCalls::ServiceCalls(std::shared_ptr<client::EnclosureAccess> access, bool
             queue->running = false;
             queue->ended.notify_all();
             if (queue->receiver == nullptr) continue;
-            queue->answers.push_back(std::move(answer));
+            queue->answers.push_back({std::move(answer), true});
             // No captures cross the threads: the answer waits under the lock.
             QMetaObject::invokeMethod(queue->receiver, &ServiceCalls::Deliver,
                                       Qt::QueuedConnection);
@@ -81,13 +88,46 @@ ServiceCalls::~ServiceCalls() {
     }
 }
 
+void ServiceCalls::Messenger::operator()(std::function<void()> news) const {
+    if (inline_) {
+        news();
+        return;
+    }
+    std::lock_guard lock(queue_->mutex);
+    if (queue_->receiver == nullptr) return;
+    queue_->answers.push_back({std::move(news), false});
+    QMetaObject::invokeMethod(queue_->receiver, &ServiceCalls::Deliver, Qt::QueuedConnection);
+}
+
+ServiceCalls::Messenger ServiceCalls::messenger() const {
+    Messenger messenger;
+    messenger.queue_ = queue_;
+    messenger.inline_ = inline_;
+    return messenger;
+}
+
+int ServiceCalls::Pending() const {
+    std::lock_guard lock(queue_->mutex);
+    return queue_->pending;
+}
+
 void ServiceCalls::Post(Work work) {
     if (inline_) {
-        work (*queue_->access)();
+        {
+            std::lock_guard lock(queue_->mutex);
+            ++queue_->pending;
+        }
+        auto answer = work(*queue_->access);
+        {
+            std::lock_guard lock(queue_->mutex);
+            --queue_->pending;
+        }
+        answer();
         return;
     }
     {
         std::lock_guard lock(queue_->mutex);
+        ++queue_->pending;
         queue_->work.push_back(std::move(work));
     }
     queue_->wake.notify_one();
@@ -95,14 +135,16 @@ void ServiceCalls::Post(Work work) {
 
 void ServiceCalls::Deliver() {
     for (;;) {
-        std::function<void()> answer;
+        std::function<void()> delivery;
         {
             std::lock_guard lock(queue_->mutex);
             if (queue_->answers.empty()) return;
-            answer = std::move(queue_->answers.front());
+            auto& front = queue_->answers.front();
+            delivery = std::move(front.run);
+            if (front.endsCall) --queue_->pending;
             queue_->answers.pop_front();
         }
-        answer();
+        delivery();
     }
 }
 

@@ -37,6 +37,23 @@ public:
         });
     }
 
+    // Hands what a call tells while it runs (a flash's steps) to this
+    // object's thread, in order with the answers. Made here and copied into
+    // the call; once this object is gone it drops what it is given.
+    class Messenger {
+    public:
+        void operator()(std::function<void()> news) const;
+
+    private:
+        friend class ServiceCalls;
+        std::shared_ptr<ServiceCallQueue> queue_;
+        bool inline_ = false;
+    };
+    Messenger messenger() const;
+
+    // Calls queued or under way.
+    int Pending() const;
+
 private:
     using Work = std::function<std::function<void()>(client::EnclosureAccess&)>;
     void Post(Work work);

@@ -4,6 +4,7 @@
 
 #include "firmware/checked_device.h"
 #include "firmware/dump_file.h"
+#include "firmware/exclusive_operation.h"
 #include "firmware/upgrade_host.h"
 
 namespace raid::firmware {
@@ -80,6 +81,17 @@ LoadResult UpgradeController::adopt(std::vector<std::uint8_t> bytes, const QStri
     return take(std::move(result), deviceIndex);
 }
 
+void UpgradeController::unload() {
+    if (isRunning()) return;
+    fw_.image.Release();
+    fw_.checkedFor.reset();
+}
+
+LoadResult UpgradeController::showLoad(LoadResult result, int deviceIndex) {
+    if (isRunning()) return {};
+    return take(std::move(result), deviceIndex);
+}
+
 LoadResult UpgradeController::take(LoadResult result, int deviceIndex) {
     const std::pair<int, const std::string*> panels[] = {{4, &result.texts.file},
                                                          {0, &result.texts.checksum},
@@ -100,6 +112,65 @@ UpgradeResult UpgradeController::start(int deviceIndex, const UpgradeOptions& op
     if (isRunning()) return {};
     sincePump_.invalidate();
     return RunUpgrade(state_, fw_, ch_, *host_, deviceIndex, options);
+}
+
+bool UpgradeController::follow(int deviceIndex) {
+    if (!BeginExclusiveOperation(state_.shell, *host_)) return false;
+    state_.shell.operationDeviceIndex =
+        deviceIndex < 0 ? kNoOperationDevice : static_cast<std::uint32_t>(deviceIndex);
+    following_ = true;
+    progressShown_ = false;
+    return true;
+}
+
+namespace {
+
+// The Step signal carries no icon: the upgrade's captions tell which.
+MessageIcon IconOf(const std::string& caption) {
+    if (caption == kSuccessCaption) return MessageIcon::Exclamation;
+    if (caption == "Error") return MessageIcon::Error;
+    return MessageIcon::None;
+}
+
+}  // namespace
+
+void UpgradeController::showStep(std::uint32_t kind, const std::string& caption,
+                                 const std::string& text, std::uint32_t value) {
+    if (!following_) return;
+    switch (kind) {
+        case 0:
+            host_->SetStatusText(text);
+            break;
+        case 1:
+            host_->ShowMessage({text, caption, IconOf(caption)});
+            break;
+        case 2:
+            fw_.progressCounter = 0;
+            progressShown_ = true;
+            host_->BeginProgress(text, value);
+            break;
+        case 3:
+            host_->ShowPhase(caption);
+            break;
+        case 4:
+            fw_.progressCounter = value;
+            host_->SetProgress(value);
+            break;
+        case 5:
+            progressShown_ = false;
+            host_->EndProgress();
+            break;
+        default:
+            break;
+    }
+}
+
+void UpgradeController::letGo() {
+    if (!following_) return;
+    following_ = false;
+    // A bar whose end never came (the service went away) stops here.
+    if (progressShown_) showStep(5, {}, {}, 0);
+    EndExclusiveOperation(state_.shell, *host_);
 }
 
 void UpgradeController::saveSmartDumps(const QString& folder, std::span<const std::uint8_t> data,

@@ -40,11 +40,25 @@ public:
     LoadResult adopt(std::vector<std::uint8_t> bytes, const QString& savedPath, int deviceIndex);
     // The "File:" panel's text for a built image that was not saved.
     static constexpr const char* kUnsavedImageText = "(built by Make Bin, not saved)";
+    // A load checked elsewhere (by the service): unload() lets the loaded
+    // image go as the load starts, showLoad() then shows what the check
+    // found and keeps an accepted image, as load() does.
+    void unload();
+    LoadResult showLoad(LoadResult result, int deviceIndex);
     // Runs the upgrade of device `deviceIndex` to its end. Does nothing
     // (outcome Busy) while an exclusive operation runs, so a second click
     // that arrives through the event loop meanwhile is harmless.
     UpgradeResult start(int deviceIndex, const UpgradeOptions& options = {});
     bool isRunning() const;
+    // An upgrade run elsewhere (the service's job), shown as this window
+    // shows its own: follow() holds the window as an upgrade of device
+    // `deviceIndex` does (false when an operation runs already), each step
+    // (kind as the Job interface's Step signal) comes out as the same
+    // signals, and letGo() ends it.
+    bool follow(int deviceIndex);
+    void showStep(std::uint32_t kind, const std::string& caption, const std::string& text,
+                  std::uint32_t value);
+    void letGo();
     // Saves the SMART buffers as "dSMART00.bin" and "sSMART00.bin" in
     // `folder` (each the first free name of its series).
     void saveSmartDumps(const QString& folder, std::span<const std::uint8_t> data,
@@ -88,6 +102,8 @@ private:
     QTimer* progressTimer_ = nullptr;
     QElapsedTimer sincePump_;
     int pumpIntervalMs_ = kDefaultPumpIntervalMs;
+    bool following_ = false;
+    bool progressShown_ = false;  // a followed upgrade's bar began and has not ended
 };
 
 }  // namespace raid::firmware

@@ -164,16 +164,27 @@ void MainWindow::loadFirmware() {
                              : QFileDialog::getOpenFileName(this, "Open", folder, kFirmwareFilter);
     if (path.isEmpty()) return;
     firmwareFileLabel_->setText(QDir::toNativeSeparators(path));
+    if (clientMode()) {
+        loadFirmwareThroughService(path);
+        return;
+    }
     upgradeController_->load(path, selectedUpgradeDevice_);
 }
 
 void MainWindow::startUpgrade() {
     if (context_->state.shell.exclusiveOperation.load()) return;
+    if (clientMode()) {
+        startUpgradeThroughService();
+        return;
+    }
     upgradeController_->start(selectedUpgradeDevice_);
 }
 
 void MainWindow::onProgressTick() {
     upgradeProgressBar_->setValue(static_cast<int>(context_->firmware.progressCounter));
+    // A job of the service that this window did not start tells its
+    // progress only when asked.
+    if (!followedJob_.path.empty()) requestServiceJobs();
 }
 
 void MainWindow::openImageBuilder() {

@@ -191,6 +191,9 @@ client::FirmwareCheckAnswer LocalAccess::CheckFirmware(const std::string& disk,
             const firmware::LoadTexts& t = check.load.texts;
             for (const std::string* text : {&t.file, &t.checksum, &t.deviceCode, &t.fileCode})
                 if (!text->empty()) answer.texts.push_back(*text);
+            answer.checksum = t.checksum;
+            answer.deviceCode = t.deviceCode;
+            answer.fileCode = t.fileCode;
         });
 }
 

@@ -31,6 +31,7 @@ public:
                               bool backup, client::FlashHandlers handlers,
                               const client::CallOptions& options) override;
     bool FlashOutlivesCaller() const override { return false; }
+    client::JobsAnswer Jobs() override { return {}; }
 
     client::MailSettingsAnswer MailSettings(const client::CallOptions& options) override;
     client::Answer SetMailSettings(const client::MailSettingsChanges& changes,

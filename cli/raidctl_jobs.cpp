@@ -31,13 +31,13 @@ int RunJobs(Context& ctx, const Arguments& args, client::BusAccess* access) {
         return client::kUnavailable;
     }
     std::vector<client::JobRecord> jobs;
-    client::Answer answer;
     for (;;) {
-        jobs.clear();
-        if (!access->Jobs(jobs, answer)) {
+        client::JobsAnswer answer = access->Jobs();
+        if (answer.outcome != client::kDone) {
             for (const auto& note : answer.notes) ctx.err << "raidctl: " << OneLine(note) << "\n";
             return answer.outcome;
         }
+        jobs = std::move(answer.jobs);
         const bool running =
             std::any_of(jobs.begin(), jobs.end(), [](const auto& job) { return !job.finished; });
         if (!args.wait || !running) break;

@@ -56,6 +56,7 @@ public:
     client::DayFileAnswer ReadDayFile(const std::string& name) override {
         return inner_.ReadDayFile(name);
     }
+    client::JobsAnswer Jobs() override { return inner_.Jobs(); }
 
     client::MailSettingsAnswer MailSettings(const client::CallOptions& options) override;
     client::Answer SetMailSettings(const client::MailSettingsChanges& changes,

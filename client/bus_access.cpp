@@ -301,6 +301,9 @@ FirmwareCheckAnswer BusAccess::CheckFirmware(const std::string& disk,
         const QString text = texts.value(key).toString();
         if (!text.isEmpty()) answer.texts.push_back(text.toStdString());
     }
+    answer.checksum = texts.value("checksum").toString().toStdString();
+    answer.deviceCode = texts.value("deviceCode").toString().toStdString();
+    answer.fileCode = texts.value("fileCode").toString().toStdString();
     return answer;
 }
 
@@ -342,9 +345,11 @@ FlashReadAnswer BusAccess::ReadFlash(const std::string& disk, std::uint32_t leng
     return answer;
 }
 
-bool BusAccess::Jobs(std::vector<JobRecord>& jobs, Answer& answer) {
+JobsAnswer BusAccess::Jobs() {
+    JobsAnswer answer;
+    auto& jobs = answer.jobs;
     const auto objects = ManagedObjectsOf(connection_, answer);
-    if (!objects) return false;
+    if (!objects) return answer;
     for (auto it = objects->cbegin(); it != objects->cend(); ++it) {
         const auto iface = it->constFind(bus::kJobInterface);
         if (iface == it->cend()) continue;
@@ -366,7 +371,7 @@ bool BusAccess::Jobs(std::vector<JobRecord>& jobs, Answer& answer) {
     std::sort(jobs.begin(), jobs.end(), [](const JobRecord& a, const JobRecord& b) {
         return std::pair(a.path.size(), a.path) < std::pair(b.path.size(), b.path);
     });
-    return true;
+    return answer;
 }
 
 SettingAnswer BusAccess::SetBuzzer(const std::string& disk, bool mute, const CallOptions& options) {

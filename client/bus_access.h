@@ -40,9 +40,7 @@ public:
     bool FlashOutlivesCaller() const override { return true; }
     DayFilesAnswer DayFiles() override;
     DayFileAnswer ReadDayFile(const std::string& name) override;
-
-    // The service's jobs, oldest first; false after saying why in `answer`.
-    bool Jobs(std::vector<JobRecord>& jobs, Answer& answer);
+    JobsAnswer Jobs() override;
 
 private:
     QDBusConnection connection_;

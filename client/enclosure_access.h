@@ -22,6 +22,7 @@ enum Outcome : int {
     kCannotOpen = 2,    // DISK is not a disk, or disks could not be opened
     kFailed = 3,        // no enclosure, or the command or its poll failed
     kSmartError = 4,    // a member's SMART verdict is Error
+    kRefused = 5,       // the firmware image is not for the enclosure
     kNotTaken = 6,      // answered, but the enclosure still has its old setting
     kUnavailable = 69,  // the service went away or answered nonsense
     kBusy = 75,         // the enclosure or the service is busy
@@ -68,8 +69,13 @@ struct PeriodRequest {
 // check-firmware: the load's lines (checksum, codes) for the enclosure.
 struct FirmwareCheckAnswer : Answer {
     std::vector<std::string> texts;  // in order, for standard output
-    int index = -1;                  // the enclosure: 0 = Device1
-    std::string diskText;            // "disk 2 (/dev/sdb)"
+    // The same by name, for the window's status panels ("Chksum:...",
+    // "F:...", "C:..."); empty when the check did not set one.
+    std::string checksum;
+    std::string deviceCode;
+    std::string fileCode;
+    int index = -1;        // the enclosure: 0 = Device1
+    std::string diskText;  // "disk 2 (/dev/sdb)"
 };
 
 // read-flash: the first bytes of the enclosure's flash.
@@ -80,6 +86,11 @@ struct FlashReadAnswer : Answer {
 struct FlashAnswer : Answer {
     bool detached = false;  // stopped following; the job goes on in the service
     std::string job;        // the job's object path, through the service
+};
+
+// jobs: the service's firmware jobs, running and lately ended, oldest first.
+struct JobsAnswer : Answer {
+    std::vector<JobRecord> jobs;
 };
 
 // What a flash tells its caller as it runs.
@@ -145,6 +156,9 @@ public:
                               bool backup, FlashHandlers handlers, const CallOptions& options) = 0;
     // True when a flash goes on after its caller stops following it.
     virtual bool FlashOutlivesCaller() const = 0;
+    // The flashes that went on without a caller to tell: the service's jobs.
+    // In this process there are none, as a flash ends with its caller.
+    virtual JobsAnswer Jobs() = 0;
 
     // The e-mail settings (client/mail_records.h) and the test mail, whose
     // exchange goes to `transcript` line by line.

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDBusConnectionInterface>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QDBusUnixFileDescriptor>
 #include <QEventLoop>
 #include <QTimer>
@@ -22,6 +24,11 @@ constexpr int kDetachCheckMs = 100;
 constexpr std::size_t kMaxBackup = 16 * 1024 * 1024;
 
 }  // namespace
+
+const char* const kServiceEndedDuringFlash =
+    "the monitor service stopped during the firmware upgrade: its end is unknown, and the flash "
+    "may be in an unknown state. Do not unplug the enclosure or power it off; start the service "
+    "again and flash once more";
 
 int SealedMemfd(const char* name, const std::vector<std::uint8_t>& bytes) {
     const int fd = ::memfd_create(name, MFD_CLOEXEC | MFD_ALLOW_SEALING);
@@ -105,6 +112,20 @@ FlashAnswer FlashFollower::Run(const QString& enclosure, const std::vector<std::
         if (early.member() == "Completed") onCompleted(early);
     }
 
+    // A service that ends during its job (killed, crashed) never sends
+    // Completed: the flash's end is then unknown, and is said so.
+    QDBusServiceWatcher gone(bus::kServiceName, connection_,
+                             QDBusServiceWatcher::WatchForUnregistration);
+    QObject::connect(&gone, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
+        if (done_) return;
+        FlashAnswer lost;
+        lost.outcome = kUnavailable;
+        lost.notes.push_back(kServiceEndedDuringFlash);
+        done_ = std::move(lost);
+    });
+    // Gone before the watch began.
+    if (!connection_.interface()->isServiceRegistered(bus::kServiceName).value())
+        Q_EMIT gone.serviceUnregistered(bus::kServiceName);
     QEventLoop loop;
     QTimer check;
     QObject::connect(&check, &QTimer::timeout, &loop, [&] {

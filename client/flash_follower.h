@@ -15,6 +15,9 @@
 
 namespace raid::client {
 
+// What a follower says when the service ended during its job.
+extern const char* const kServiceEndedDuringFlash;
+
 class FlashFollower : public QObject {
     Q_OBJECT
 public:

@@ -68,4 +68,12 @@ bool SameEnclosure(const CheckedDevice& a, const CheckedDevice& b) {
            SameBytes(a.identify, b.identify, kControllerModel, kControllerModelLength);
 }
 
+std::string OtherEnclosureRefusal(const std::optional<CheckedDevice>& checked,
+                                  const std::optional<CheckedDevice>& now) {
+    if (!checked || !now || SameEnclosure(*checked, *now)) return {};
+    return "The firmware file was checked for " + checked->name + ", not for " + now->name +
+           ", which is about to be upgraded. Load the file again for this enclosure. Nothing "
+           "was erased.";
+}
+
 }  // namespace raid::firmware

@@ -37,4 +37,9 @@ std::optional<CheckedDevice> CheckedDeviceOf(const AppState& state, int deviceIn
 // settings, which change by themselves, do not count.
 bool SameEnclosure(const CheckedDevice& a, const CheckedDevice& b);
 
+// Why an image checked for `checked` may not go onto `now`, which is about to
+// be upgraded; empty when it is the same enclosure, or either is not known.
+std::string OtherEnclosureRefusal(const std::optional<CheckedDevice>& checked,
+                                  const std::optional<CheckedDevice>& now);
+
 }  // namespace raid::firmware

@@ -16,11 +16,6 @@ constexpr std::uint64_t kEraseGranule = 0x2000;
 constexpr std::uint64_t kDoubleEraseLimit = 0x10000;
 constexpr std::uint64_t kProgressSlack = 30;
 
-const char* const kSuccessText =
-    "Firmware Upgrade 3/3 completed!\n"
-    "\nPlease power off this device or the system,"
-    "\nand power on it to enable the new firmware!";
-
 std::string Hex2(std::uint8_t value) {
     char buf[4];
     std::snprintf(buf, sizeof buf, "%02X", value);
@@ -219,14 +214,9 @@ std::optional<UpgradeResult> Recheck(AppState& state, FirmwareState& fw, device:
     if (auto refusal = CheckProduct(fw.image.bytes, FirmwareTarget{identify, portMultiplier != 0}))
         return Refused(op, host, UpgradeOutcome::WrongProduct, *refusal, true);
 
-    const auto now = CheckedDeviceOf(state, deviceIndex, ch.disks, &identify);
-    if (fw.checkedFor && now && !SameEnclosure(*fw.checkedFor, *now))
-        return Refused(op, host, UpgradeOutcome::OtherEnclosure,
-                       "The firmware file was checked for " + fw.checkedFor->name + ", not for " +
-                           now->name +
-                           ", which is about to be upgraded. Load the file again for this "
-                           "enclosure. Nothing was erased.",
-                       true);
+    const std::string other = OtherEnclosureRefusal(
+        fw.checkedFor, CheckedDeviceOf(state, deviceIndex, ch.disks, &identify));
+    if (!other.empty()) return Refused(op, host, UpgradeOutcome::OtherEnclosure, other, true);
     return std::nullopt;
 }
 
@@ -276,8 +266,7 @@ UpgradeResult RunUpgrade(AppState& state, FirmwareState& fw, device::CommandChan
     if (!op.Held()) return {};
     // An image without a type byte is no firmware at all.
     if (fw.image.Size() <= kTypeByteOffset)
-        return Refused(op, host, UpgradeOutcome::NoImage, "Please Load Firmware File First ",
-                       false);
+        return Refused(op, host, UpgradeOutcome::NoImage, kNoImageText, false);
 
     op.SelectDevice(deviceIndex);
     // Before any command: an image larger than the flash discovery found.
@@ -307,7 +296,7 @@ UpgradeResult RunUpgrade(AppState& state, FirmwareState& fw, device::CommandChan
 
     UpgradeResult result;
     fw.progressCounter = 0;
-    host.BeginProgress("Firmware Update...",
+    host.BeginProgress(kUpgradeLabel,
                        static_cast<std::uint32_t>(ProgressMaximumFor(fw.image.Size())));
     host.ShowPhase("Process 1 / 3");
     Phases phases(state, fw, ch, host, op, result, plan);
@@ -316,7 +305,7 @@ UpgradeResult RunUpgrade(AppState& state, FirmwareState& fw, device::CommandChan
 
     if (result.Succeeded()) {
         result.finalText = kSuccessText;
-        host.ShowMessage({kSuccessText, "Firmware Upgrade Message", MessageIcon::Exclamation});
+        host.ShowMessage({kSuccessText, kSuccessCaption, MessageIcon::Exclamation});
     } else {
         result.finalText = phases.FailureText();
         host.ShowMessage({result.finalText, "Message", MessageIcon::None});

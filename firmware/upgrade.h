@@ -15,6 +15,17 @@
 
 namespace raid::firmware {
 
+// What the upgrade shows of itself: its progress label, the refusal without
+// an image, and the success message with its caption. A window that follows
+// a flash run by the service shows them as for its own.
+inline constexpr const char* kUpgradeLabel = "Firmware Update...";
+inline constexpr const char* kNoImageText = "Please Load Firmware File First ";
+inline constexpr const char* kSuccessText =
+    "Firmware Upgrade 3/3 completed!\n"
+    "\nPlease power off this device or the system,"
+    "\nand power on it to enable the new firmware!";
+inline constexpr const char* kSuccessCaption = "Firmware Upgrade Message";
+
 enum class UpgradeOutcome {
     Busy,            // another operation held the flag: nothing happened at all
     NoImage,         // "Please Load Firmware File First "

@@ -21,7 +21,8 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 # Only the programs whose tests run threads: thread_tests (the disk lock, the
 # emulated disks and the pumping clock across threads) and
 # window_thread_tests (the workers and their hand-over to the main thread,
-# the monitor's timers, the event loop during device work, the mail thread).
+# the monitor's timers, the event loop during device work, the mail thread,
+# the service's calls and a flash's steps in client mode).
 # -O1 and line tables: the build is most of this step's time.
 tsan_dir=build-tsan
 cmake -S . -B "$tsan_dir" -G Ninja -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_FLAGS="-O1 -g1" \

@@ -151,6 +151,20 @@ protected:
         return ReadFile(out);
     }
 
+    // The service, and a root client's flash through it, slowed by the
+    // emulator's replies so that it takes seconds: programming when this
+    // returns.
+    void StartSlowFlash(std::unique_ptr<BusProcess>& client) {
+        ASSERT_NO_FATAL_FAILURE(StartService());
+        const fs::path file = WriteFirmware();
+        ASSERT_EQ(mount_.Control("delay 15"), "");
+        client =
+            bus.Start(RunAs::Root, {RAIDCTL, "flash", disk_, file.string(), "--yes"}, {lockEnv_});
+        ASSERT_TRUE(WaitFor(
+            [&] { return client->Output().find("Process 2 / 3") != std::string::npos; }, 60s))
+            << client->Output();
+    }
+
     fs::path WriteFirmware() {
         const fs::path file = temp_ / "fw.bin";
         std::ofstream(file, std::ios::binary) << EmulatedFirmwareFile();
@@ -268,16 +282,21 @@ TEST_F(ServiceLoopTest, FlashJobKeepsThePollsOffAndHoldsAShutdownInhibitor) {
         << "the flash does not hold the image";
 }
 
+TEST_F(ServiceLoopTest, AFlashsClientSaysSoWhenTheServiceDiesDuringIt) {
+    std::unique_ptr<BusProcess> client;
+    ASSERT_NO_FATAL_FAILURE(StartSlowFlash(client));
+    ASSERT_EQ(::kill(service_->pid(), SIGKILL), 0);
+    // No Completed will come: the client ends anyway, and says the flash's
+    // end is unknown rather than waiting for ever.
+    EXPECT_TRUE(WaitFor([&] { return !client->Running(); }, 10s)) << client->Output();
+    EXPECT_THAT(client->Output(), HasSubstr("stopped during the firmware upgrade"));
+    ASSERT_EQ(mount_.Control("delay 0"), "");
+}
+
 TEST_F(ServiceLoopTest, AFlashOutlivesItsKilledClient) {
-    ASSERT_NO_FATAL_FAILURE(StartService());
+    std::unique_ptr<BusProcess> client;
+    ASSERT_NO_FATAL_FAILURE(StartSlowFlash(client));
     const fs::path file = WriteFirmware();
-    // Slow replies make the flash take seconds, so the client dies mid-way.
-    ASSERT_EQ(mount_.Control("delay 15"), "");
-    const auto client =
-        bus.Start(RunAs::Root, {RAIDCTL, "flash", disk_, file.string(), "--yes"}, {lockEnv_});
-    ASSERT_TRUE(
-        WaitFor([&] { return client->Output().find("Process 2 / 3") != std::string::npos; }, 60s))
-        << client->Output();
     ASSERT_EQ(::kill(client->pid(), SIGKILL), 0);
     const RunResult running = User({"jobs"});
     EXPECT_THAT(running.out, HasSubstr("running")) << "the flash ended before its client died";

@@ -1,31 +1,41 @@
 // The window as a client of the service, against a stand-in of the service
 // that serves emulated enclosures through the in-process implementation:
 // what the pages show, what the user's clicks send, refusals, the service
-// going and coming, and that the window itself never opens a disk nor its
-// own e-mail settings file.
+// going and coming, upgrades as the service's jobs, and that the window
+// itself never opens a disk nor its own e-mail settings file.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QFrame>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
+#include <csignal>
 #include <map>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "app/email_page.h"
 #include "app/event_log_viewer.h"
+#include "app/service_calls.h"
 #include "app/setup_page.h"
 #include "app/status_page.h"
 #include "cli/local_access.h"
 #include "client/mail_wire.h"
+#include "firmware/upgrade.h"
 #include "main_window_fixture.h"
 #include "tests/smtp/test_server.h"
+#include "tests/unit/firmware_files.h"
 #include "tests/unit/test_files_and_time.h"
 
 namespace raid::app::test {
@@ -39,14 +49,31 @@ public:
     ServiceStandIn(platform::DiskSystem& disks, platform::Clock& clock, std::string settingsFile)
         : ctx_{disks, clock, {}, out_, err_}, local_(ctx_, std::move(settingsFile)) {}
 
-    std::vector<std::string> calls;
     std::map<std::string, client::Answer> refusals;  // by call name
     bool running = true;
     client::MailSettingsChanges mailChanges;  // the last ones given
     // The answer to a test mail in place of a send.
     std::optional<client::TestMailAnswer> testMail;
+    // The service's jobs, as Jobs() lists them.
+    std::vector<client::JobRecord> jobs;
+    // A flash that does not end by itself: its steps up to the first
+    // progress, then it waits until its caller stops following (the job goes
+    // on) or `finishHeld` lets it end well.
+    bool flashHeld = false;
+    std::atomic<bool> finishHeld{false};
+    // Runs once while a flash is under way, when its first phase began.
+    std::function<void()> duringFlash;
+    bool detached = false;  // the last flash's caller stopped following it
+    static constexpr const char* kJob = "/org/raidenclosure/Manager1/jobs/1";
+
+    std::vector<std::string> Calls() {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+    int StatusCalls() const { return statusCalls_.load(); }
 
     client::StatusAnswer Status(const std::string& disk) override {
+        ++statusCalls_;
         return Refused<client::StatusAnswer>("Status", [&] { return local_.Status(disk); });
     }
     client::SmartAnswer Smart(const std::string& disk) override {
@@ -54,22 +81,24 @@ public:
     }
     client::SettingAnswer SetBuzzer(const std::string& disk, bool mute,
                                     const client::CallOptions& o) override {
-        calls.push_back("SetBuzzer " + disk + (mute ? " mute" : " sound"));
+        Record("SetBuzzer " + disk + (mute ? " mute" : " sound"));
         return Refused<client::SettingAnswer>("SetBuzzer",
                                               [&] { return local_.SetBuzzer(disk, mute, o); });
     }
     client::SettingAnswer SetBackupPeriod(const std::string& disk, const client::PeriodRequest& p,
                                           const client::CallOptions& o) override {
-        calls.push_back(
-            "SetBackupPeriod " + disk + " preset " + std::to_string(p.preset) +
-            (p.userPeriod ? " user " + std::to_string(p.days) + "d" + std::to_string(p.hours) + "h"
-                          : ""));
+        Record("SetBackupPeriod " + disk + " preset " + std::to_string(p.preset) +
+               (p.userPeriod
+                    ? " user " + std::to_string(p.days) + "d" + std::to_string(p.hours) + "h"
+                    : ""));
         return Refused<client::SettingAnswer>("SetBackupPeriod",
                                               [&] { return local_.SetBackupPeriod(disk, p, o); });
     }
     client::FirmwareCheckAnswer CheckFirmware(const std::string& disk,
                                               const std::vector<std::uint8_t>& image) override {
-        return local_.CheckFirmware(disk, image);
+        Record("CheckFirmware " + disk);
+        return Refused<client::FirmwareCheckAnswer>(
+            "CheckFirmware", [&] { return local_.CheckFirmware(disk, image); });
     }
     client::FlashReadAnswer ReadFlash(const std::string& disk, std::uint32_t length,
                                       const client::CallOptions& o) override {
@@ -78,13 +107,55 @@ public:
     client::FlashAnswer Flash(const std::string& disk, const std::vector<std::uint8_t>& image,
                               bool backup, client::FlashHandlers handlers,
                               const client::CallOptions& o) override {
-        return local_.Flash(disk, image, backup, std::move(handlers), o);
+        Record("Flash " + disk + (o.interactive ? " interactive" : " quiet"));
+        if (refusals.count("Flash") != 0)
+            return Refused<client::FlashAnswer>("Flash", [] { return client::FlashAnswer{}; });
+        bool stepped = false, began = false;
+        const auto step = handlers.step;
+        handlers.step = [&](std::uint32_t kind, const std::string& caption, const std::string& text,
+                            std::uint32_t value) {
+            stepped = true;
+            step(kind, caption, text, value);
+            if (kind == 3 && !began) {
+                began = true;
+                if (duringFlash) duringFlash();
+            }
+        };
+        client::FlashAnswer answer;
+        if (flashHeld) {
+            handlers.step(2, "", firmware::kUpgradeLabel, 136);
+            handlers.step(3, "Process 1 / 3", "", 0);
+            handlers.step(4, "", "", 8);
+            QElapsedTimer waited;
+            waited.start();
+            while (!(detached = handlers.detach()) && !finishHeld.load() &&
+                   waited.elapsed() < 10000)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            answer.detached = detached;
+            if (!detached) {
+                handlers.step(4, "", "", 136);
+                handlers.step(5, "", "", 0);
+                handlers.step(1, firmware::kSuccessCaption, firmware::kSuccessText, 0);
+            }
+        } else {
+            answer = local_.Flash(disk, image, backup, std::move(handlers), o);
+        }
+        // A job began once it told a step; a flash refused before has none.
+        if (stepped) answer.job = kJob;
+        return answer;
     }
     bool FlashOutlivesCaller() const override { return true; }
     client::DayFilesAnswer DayFiles() override {
         client::DayFilesAnswer answer;
         for (const auto& [name, content] : dayFiles) answer.names.push_back(name);
         return answer;
+    }
+    client::JobsAnswer Jobs() override {
+        return Refused<client::JobsAnswer>("Jobs", [&] {
+            client::JobsAnswer answer;
+            answer.jobs = jobs;
+            return answer;
+        });
     }
     client::DayFileAnswer ReadDayFile(const std::string& name) override {
         client::DayFileAnswer answer;
@@ -99,27 +170,32 @@ public:
     }
     std::map<std::string, std::string> dayFiles;  // the service's log folder
     client::MailSettingsAnswer MailSettings(const client::CallOptions& o) override {
-        calls.push_back("MailSettings");
+        Record("MailSettings");
         return Refused<client::MailSettingsAnswer>("MailSettings",
                                                    [&] { return local_.MailSettings(o); });
     }
     // Written down by the keys given, as they go on the bus.
     client::Answer SetMailSettings(const client::MailSettingsChanges& c,
                                    const client::CallOptions& o) override {
-        calls.push_back("SetMailSettings " +
-                        client::EncodeMailChanges(c).keys().join(' ').toStdString());
+        Record("SetMailSettings " + client::EncodeMailChanges(c).keys().join(' ').toStdString());
         mailChanges = c;
         return Refused<client::Answer>("SetMailSettings",
                                        [&] { return local_.SetMailSettings(c, o); });
     }
     client::TestMailAnswer SendTestMail(const client::CallOptions& o,
                                         const std::function<void(const std::string&)>& t) override {
-        calls.push_back("SendTestMail");
+        Record("SendTestMail");
         return Refused<client::TestMailAnswer>(
             "SendTestMail", [&] { return testMail ? *testMail : local_.SendTestMail(o, t); });
     }
 
 private:
+    // Calls come from the window's call threads.
+    void Record(const std::string& call) {
+        std::lock_guard lock(mutex_);
+        calls_.push_back(call);
+    }
+
     template <typename A, typename Call>
     A Refused(const std::string& name, Call call) {
         if (!running) {
@@ -139,6 +215,9 @@ private:
     std::ostringstream err_;
     cli::Context ctx_;
     cli::LocalAccess local_;
+    std::mutex mutex_;
+    std::vector<std::string> calls_;
+    std::atomic<int> statusCalls_{0};
 };
 
 // The window's own disks: listed, never to be opened.
@@ -157,16 +236,20 @@ public:
 
 class ClientModeTest : public MainWindowTest {
 protected:
+    // A window of the stand-in, which outlives it as the service does.
     void MakeClient() {
-        service = std::make_shared<ServiceStandIn>(*disks, *clock, ServiceSettings().string());
+        if (!service)
+            service = std::make_shared<ServiceStandIn>(*disks, *clock, ServiceSettings().string());
         configureOptions = [this](MainWindowOptions& options) {
             auto context = std::make_shared<ShellContext>(clock, windowDisks);
             context->programFolder = options.context->programFolder;
             options.context = context;
             options.service = service;
             options.watch = &watch;
-            options.serviceCallsInline = true;
             options.desktopNotice = [this](const QString& line) { notices << line; };
+            options.serviceCallsInline = callsInline;
+            options.leftUpgradeFile = leftUpgradeFile;
+            options.chooseFirmwareFile = [this](const QString&) { return chosen; };
         };
         MakeWindow();
     }
@@ -191,7 +274,43 @@ protected:
         window->openEmailPage();
     }
     QLineEdit* Edit(const char* name) { return Find<QLineEdit>(name); }
-    void Click(const char* name) { Find<QPushButton>(name)->click(); }
+    QString Panel(int i) {
+        return Find<QLabel>(QString("statusPanel%1").arg(i).toLatin1().constData())->text();
+    }
+    QProgressBar* Bar() { return Find<QProgressBar>("upgradeProgressBar"); }
+    void Click(const char* button) { QTest::mouseClick(Find<QWidget>(button), Qt::LeftButton); }
+    // A client window on the Upgrade page, a firmware file loaded.
+    void LoadFirmware() {
+        MakeClient();
+        window->openUpgradePage();
+        Choose("fw.bin", raid::test_support::FirmwareFile({.size = 0x2000}));
+        Click("loadFirmwareButton");
+    }
+    // `bytes` as the firmware file the Load button's dialog picks.
+    void Choose(const char* name, const std::vector<std::uint8_t>& bytes) {
+        raid::test_support::WriteFileBytes(logFolder.path / name, bytes);
+        chosen = QString::fromStdString((logFolder.path / name).string());
+    }
+    std::vector<std::uint8_t> Flash() {
+        return disks->Emulator(0)->WithModel([](const sim::Enclosure& m) { return m.spiFlash; });
+    }
+    bool Erased() {
+        for (const auto& c : disks->Emulator(0)->ExecutedCommandBytes())
+            if (c[0] == device::cmd::kEraseSpi) return true;
+        return false;
+    }
+    bool Upgrading() { return window->context().state.shell.exclusiveOperation.load(); }
+    // Turns the window's event loop until `done`, at most 10 s.
+    bool Until(const std::function<bool()>& done) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!done() && waited.elapsed() < 10000) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return done();
+    }
+    int Pending(const char* calls) { return Find<ServiceCalls>(calls)->Pending(); }
     QCheckBox* Buzzer() { return Find<QCheckBox>("buzzerMuteBox"); }
     std::vector<std::uint8_t> Sent(std::initializer_list<std::uint8_t> codes) {
         std::vector<std::uint8_t> sent;
@@ -204,7 +323,12 @@ protected:
     std::shared_ptr<ServiceStandIn> service;
     client::EnclosureWatch watch;
     QStringList notices;  // desktop notices shown
+    bool callsInline = true;
+    QString chosen;
+    std::filesystem::path leftUpgradeFile = logFolder.path / "state" / "left-upgrade";
 };
+
+const QString kSuccess = firmware::kSuccessText;
 
 TEST_F(ClientModeTest, ThePagesShowWhatTheServiceServesAsTheyDoInProcess) {
     AddEnclosure("raid1");
@@ -252,7 +376,7 @@ TEST_F(ClientModeTest, TheBuzzerBoxAsksTheServiceAndARefusalLeavesItAsItWas) {
     ASSERT_FALSE(Buzzer()->isChecked());
 
     Buzzer()->click();
-    EXPECT_EQ(service->calls, std::vector<std::string>{"SetBuzzer 0 mute"});
+    EXPECT_EQ(service->Calls(), std::vector<std::string>{"SetBuzzer 0 mute"});
     EXPECT_EQ(Sent({0x70, 0x71}), std::vector<std::uint8_t>{0x70});
     EXPECT_TRUE(Buzzer()->isChecked());
     EXPECT_TRUE(Buzzer()->isEnabled());
@@ -278,7 +402,7 @@ TEST_F(ClientModeTest, TheSetupPageSetsThePeriodThroughTheService) {
     Find<QComboBox>("periodDaysBox")->setCurrentIndex(3);
     Find<QComboBox>("periodHoursBox")->setCurrentIndex(0);
     QTest::mouseClick(Button("applyPeriodButton"), Qt::LeftButton);
-    EXPECT_EQ(service->calls, std::vector<std::string>{"SetBackupPeriod 0 preset 0 user 3d0h"});
+    EXPECT_EQ(service->Calls(), std::vector<std::string>{"SetBackupPeriod 0 preset 0 user 3d0h"});
     ASSERT_EQ(sink.boxes.size(), 1u);
     EXPECT_EQ(sink.boxes[0].text, "Schedule Backup Setting OK!");
     EXPECT_EQ(Text("backupPeriodLabel"), "Schedule Backup Period(Setted): 3 days");
@@ -321,10 +445,10 @@ TEST_F(ClientModeTest, TheEmailPageShowsTheServicesSettingsWhenItOpensThePasswor
     AddEnclosure("noschedule");
     MakeClient();
     // Not at start-up: reading them may ask for a password.
-    EXPECT_TRUE(service->calls.empty());
+    EXPECT_TRUE(service->Calls().empty());
 
     window->openEmailPage();
-    EXPECT_EQ(service->calls, std::vector<std::string>{"MailSettings"});
+    EXPECT_EQ(service->Calls(), std::vector<std::string>{"MailSettings"});
     EXPECT_EQ(Edit("hostEdit")->text(), "127.0.0.1");
     EXPECT_EQ(Edit("portEdit")->text(), "2525");
     EXPECT_EQ(Edit("senderNameEdit")->text(), "RAID Box");
@@ -361,14 +485,14 @@ TEST_F(ClientModeTest, OkStoresOnlyWhatWasChangedThroughTheService) {
     Edit("hostEdit")->setText("mail.example.com");
     Edit("hostEdit")->setText("127.0.0.1");
     Click("emailOkButton");
-    EXPECT_EQ(service->calls, std::vector<std::string>{"MailSettings"});
+    EXPECT_EQ(service->Calls(), std::vector<std::string>{"MailSettings"});
 
     Edit("hostEdit")->setText("mail.example.com");
     Find<QCheckBox>("authenticationBox")->setChecked(true);
     Edit("passwordEdit")->setText("n3w");
     Find<QCheckBox>("diskFailSuppressBox")->setChecked(true);
     Click("emailOkButton");
-    EXPECT_EQ(service->calls,
+    EXPECT_EQ(service->Calls(),
               (std::vector<std::string>{
                   "MailSettings", "SetMailSettings Authentication DiskFailMailed Host Password",
                   "MailSettings"}));
@@ -407,8 +531,8 @@ TEST_F(ClientModeTest, TheFirstOkThroughTheServiceStoresTheFirstSettings) {
     Edit("senderAddressEdit")->setText("raid@example.com");
     Click("emailOkButton");
     // All the page holds: the service has nothing to keep.
-    ASSERT_EQ(service->calls.size(), 3u);
-    EXPECT_EQ(service->calls[1],
+    ASSERT_EQ(service->Calls().size(), 3u);
+    EXPECT_EQ(service->Calls()[1],
               "SetMailSettings Account Authentication DeviceRemovedMailed DeviceRemovedSubject "
               "DiskFailMailed DiskFailSubject Host Port Recipients RequireTLS Security "
               "SenderAddress SenderName TimeOut");
@@ -436,7 +560,7 @@ TEST_F(ClientModeTest, TestSendsThroughTheServiceAndItsEndShowsAsInProcess) {
     sent.sentTo = "raid@example.com";
     service->testMail = sent;
     Click("emailTestButton");
-    EXPECT_EQ(service->calls, (std::vector<std::string>{"MailSettings", "SendTestMail"}));
+    EXPECT_EQ(service->Calls(), (std::vector<std::string>{"MailSettings", "SendTestMail"}));
     ASSERT_EQ(sink.boxes.size(), 2u);
     EXPECT_EQ(sink.boxes[1].text,
               "Send mail Success!\n\nThe password went unencrypted: no STARTTLS");
@@ -475,7 +599,7 @@ TEST_F(ClientModeTest, ARefusedReadOrSaveIsToldAndThePageKeepsWhatItShowed) {
     EXPECT_TRUE(Text("emailServiceNoticeLabel")
                     .contains("not authorized: the administrator's password is needed"));
     window->emailPage().save();
-    EXPECT_EQ(service->calls, std::vector<std::string>{"MailSettings"});
+    EXPECT_EQ(service->Calls(), std::vector<std::string>{"MailSettings"});
 
     service->refusals.clear();
     window->openEmailPage();
@@ -643,6 +767,275 @@ TEST_F(ClientModeTest, RootsClientDrivesTheEnclosuresItselfWhenTheServiceStopsAn
     Q_EMIT watch.serviceAppeared();
     EXPECT_TRUE(window->clientMode());
     EXPECT_EQ(released, 1);
+}
+
+TEST_F(ClientModeTest, LoadReadsTheFileHereAndTheServiceChecksIt) {
+    AddEnclosure("raid1");
+    LoadFirmware();
+    EXPECT_EQ(service->Calls(), std::vector<std::string>{"CheckFirmware 0"});
+    EXPECT_EQ(Panel(4), "File:" + chosen);
+    EXPECT_TRUE(Panel(0).startsWith("Chksum:")) << Panel(0).toStdString();
+    EXPECT_EQ(Panel(2), "F:10012601");
+    EXPECT_EQ(Panel(3), "C:14010100");
+    EXPECT_TRUE(sink.boxes.empty());
+    EXPECT_EQ(window->context().firmware.image.bytes,
+              raid::test_support::FirmwareFile({.size = 0x2000}));
+
+    // The service's refusal as the window's own; no image is left loaded.
+    Choose("bad.bin", raid::test_support::FirmwareFile({.size = 0x2000, .guid = false}));
+    Click("loadFirmwareButton");
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].text, "Threr are GUID error in the firmware file.\nPlease check it.");
+    EXPECT_EQ(sink.boxes[0].caption, "Error");
+    EXPECT_FALSE(window->context().firmware.image.Loaded());
+
+    // A file the user cannot read never reaches the service.
+    chosen = QString::fromStdString((logFolder.path / "missing.bin").string());
+    Click("loadFirmwareButton");
+    ASSERT_EQ(sink.boxes.size(), 2u);
+    EXPECT_EQ(sink.boxes[1].text, "Fail to open firmware file");
+    EXPECT_EQ(service->Calls().size(), 2u);
+
+    // A check the service cannot make says why.
+    service->refusals["CheckFirmware"] = {client::kBusy, {"busy: Device1 is being flashed"}};
+    Choose("fw.bin", raid::test_support::FirmwareFile({.size = 0x2000}));
+    Click("loadFirmwareButton");
+    ASSERT_EQ(sink.boxes.size(), 3u);
+    EXPECT_EQ(sink.boxes[2].text, "busy: Device1 is being flashed");
+    EXPECT_TRUE(sink.boxes[2].warning);
+    EXPECT_FALSE(window->context().firmware.image.Loaded());
+    EXPECT_EQ(windowDisks->opens, 0);
+}
+
+TEST_F(ClientModeTest, StartAsksTheServiceToFlashAndItsStepsDriveThePage) {
+    AddEnclosure("raid1");
+    LoadFirmware();
+    const auto image = window->context().firmware.image.bytes;
+    ASSERT_FALSE(image.empty());
+
+    struct During {
+        QString step, state;
+        bool stepShown = false, selectorsEnabled = true;
+        int maximum = 0, page = -1;
+    } during;
+    service->duringFlash = [&] {
+        during.step = Text("upgradeStepLabel");
+        during.state = Text("upgradeStateLabel");
+        during.stepShown = !Find<QFrame>("upgradeStepPanel")->isHidden();
+        during.maximum = Bar()->maximum();
+        during.selectorsEnabled = Find<QCheckBox>("device1Box")->isEnabled();
+        Click("startUpgradeButton");
+        Click("loadFirmwareButton");
+        Click("statusPageButton");
+        during.page = window->CurrentPage();
+    };
+    Click("startUpgradeButton");
+
+    EXPECT_EQ(service->Calls(),
+              (std::vector<std::string>{"CheckFirmware 0", "Flash 0 interactive"}));
+    EXPECT_EQ(during.step, "Process 1 / 3");
+    EXPECT_EQ(during.state, "Firmware Update...");
+    EXPECT_TRUE(during.stepShown);
+    EXPECT_EQ(during.maximum, 136);  // the job's steps: 8 erase steps, 64 chunks written and read
+    EXPECT_FALSE(during.selectorsEnabled);
+    EXPECT_EQ(during.page, kPageUpgrade);
+
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].text, kSuccess);
+    EXPECT_EQ(sink.boxes[0].caption, "Firmware Upgrade Message");
+    EXPECT_TRUE(sink.boxes[0].warning);
+    EXPECT_EQ(Panel(4), "SPI Verify OK");
+    EXPECT_EQ(Bar()->value(), 136);
+    EXPECT_TRUE(Find<QFrame>("upgradeStepPanel")->isHidden());
+    EXPECT_FALSE(window->findChild<QTimer*>("progressTimer")->isActive());
+    EXPECT_TRUE(Find<QCheckBox>("device1Box")->isEnabled());
+    EXPECT_FALSE(Upgrading());
+    const auto flash = Flash();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+    EXPECT_EQ(windowDisks->opens, 0);
+}
+
+TEST_F(ClientModeTest, ARefusedFlashSaysWhyAndLeavesThePageAndTheImageAsTheyWere) {
+    AddEnclosure("raid1");
+    LoadFirmware();
+    const auto image = window->context().firmware.image.bytes;
+    const auto before = Flash();
+    const QString state = Text("upgradeStateLabel"), panel = Panel(4);
+    const int value = Bar()->value(), maximum = Bar()->maximum();
+
+    service->refusals["Flash"] = {client::kNotAuthorized,
+                                  {"not authorized: the administrator's password is needed"}};
+    Click("startUpgradeButton");
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].text, "not authorized: the administrator's password is needed");
+    EXPECT_TRUE(sink.boxes[0].warning);
+    EXPECT_EQ(window->context().firmware.image.bytes, image);
+    EXPECT_EQ(Text("upgradeStateLabel"), state);
+    EXPECT_EQ(Panel(4), panel);
+    EXPECT_EQ(Bar()->value(), value);
+    EXPECT_EQ(Bar()->maximum(), maximum);
+    EXPECT_TRUE(Find<QCheckBox>("device1Box")->isEnabled());
+    EXPECT_FALSE(Upgrading());
+    EXPECT_FALSE(Erased());
+    EXPECT_EQ(Flash(), before);
+
+    // Allowed now: the same page starts it.
+    service->refusals.clear();
+    Click("startUpgradeButton");
+    EXPECT_EQ(sink.boxes.back().text, kSuccess);
+}
+
+TEST_F(ClientModeTest, TheFlashRunsBesideTheStatusCallsAndItsStepsReachTheWindowsThread) {
+    AddEnclosure("raid1");
+    callsInline = false;
+    MakeClient();
+    ASSERT_TRUE(Until([&] { return Button("upgradePageButton")->isEnabled(); }));
+    window->openUpgradePage();
+    Choose("fw.bin", raid::test_support::FirmwareFile({.size = 0x2000}));
+    Click("loadFirmwareButton");
+    ASSERT_TRUE(Until([&] { return window->context().firmware.image.Loaded(); }));
+
+    service->flashHeld = true;
+    Click("startUpgradeButton");
+    ASSERT_TRUE(Until([&] { return Bar()->value() == 8; }));
+    EXPECT_EQ(Text("upgradeStepLabel"), "Process 1 / 3");
+    // The flash call is still under way; a status call is not held behind it.
+    const int asked = service->StatusCalls();
+    Q_EMIT watch.enclosuresChanged();
+    EXPECT_TRUE(
+        Until([&] { return service->StatusCalls() > asked && Pending("serviceCalls") == 0; }));
+    EXPECT_EQ(Pending("flashCalls"), 1);
+    EXPECT_TRUE(Upgrading());
+
+    service->finishHeld = true;
+    ASSERT_TRUE(Until([&] { return !Upgrading(); }));
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].text, kSuccess);
+    EXPECT_EQ(Bar()->value(), 136);
+}
+
+TEST_F(ClientModeTest, ClosingDuringAFlashSaysItGoesOnAndCloses) {
+    AddEnclosure("raid1");
+    service = std::make_shared<ServiceStandIn>(*disks, *clock, ServiceSettings().string());
+    const std::pair<const char*, std::function<void(MainWindow&)>> ways[] = {
+        {"close", [](MainWindow& w) { w.close(); }},
+        {"logout", [](MainWindow& w) { EXPECT_TRUE(w.queryEndSession()); }},
+        {"SIGTERM", [](MainWindow& w) { w.onTerminationSignal(SIGTERM); }}};
+    for (const auto& [name, closeWindow] : ways) {
+        SCOPED_TRACE(name);
+        sink.boxes.clear();
+        service->detached = false;
+        std::filesystem::remove(leftUpgradeFile);
+        LoadFirmware();
+        service->flashHeld = true;
+        bool openWhileRunning = false;
+        service->duringFlash = [&, closeWindow = closeWindow] {
+            openWhileRunning = window->isVisible() && Upgrading();
+            closeWindow(*window);
+        };
+        window->show();
+        Click("startUpgradeButton");
+
+        EXPECT_TRUE(openWhileRunning);
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_TRUE(service->detached);
+        // A box only for the user who closed it: a signal or the session's
+        // end may have nobody to dismiss one.
+        if (std::string(name) == "close") {
+            ASSERT_EQ(sink.boxes.size(), 1u);
+            EXPECT_TRUE(sink.boxes[0].text.contains("goes on in the monitor service"))
+                << sink.boxes[0].text.toStdString();
+            EXPECT_TRUE(sink.boxes[0].text.contains("'raidctl jobs' tells how it ended"));
+        } else {
+            EXPECT_TRUE(sink.boxes.empty());
+        }
+        // Noted, for the next window to tell how it ended.
+        EXPECT_EQ(raid::test_support::ReadFileBytes(leftUpgradeFile).size(),
+                  std::string(ServiceStandIn::kJob).size() + 3);
+        window.reset();
+    }
+
+    // It has ended since: the next window says how, once.
+    service->flashHeld = false;
+    service->jobs = {{ServiceStandIn::kJob,
+                      0,
+                      true,
+                      7,
+                      {"SPI Verify fail !!!: the flash is in an unknown state: do not unplug, "
+                       "run flash again"},
+                      136,
+                      136}};
+    sink.boxes.clear();
+    MakeClient();
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].text,
+              "SPI Verify fail !!!: the flash is in an unknown state: do not unplug, run flash "
+              "again");
+    EXPECT_EQ(sink.boxes[0].caption, "Message");
+    EXPECT_FALSE(Upgrading());
+    EXPECT_FALSE(std::filesystem::exists(leftUpgradeFile));
+    window.reset();
+    MakeClient();
+    EXPECT_EQ(sink.boxes.size(), 1u);
+}
+
+TEST_F(ClientModeTest, AWindowOpenedWhileTheServiceUpgradesFollowsItToItsEnd) {
+    AddEnclosure("raid1");
+    AddEnclosure("raid0");
+    service = std::make_shared<ServiceStandIn>(*disks, *clock, ServiceSettings().string());
+    service->jobs = {{"/org/raidenclosure/Manager1/jobs/3", 1, false, 0, {}, 40, 136}};
+    MakeClient();
+    EXPECT_EQ(window->CurrentPage(), kPageUpgrade);
+    EXPECT_EQ(window->selectedUpgradeDevice(), 1);
+    EXPECT_EQ(Text("upgradeStateLabel"), "Firmware Update...");
+    EXPECT_EQ(Bar()->maximum(), 136);
+    EXPECT_EQ(Bar()->value(), 40);
+    EXPECT_TRUE(Panel(4).startsWith("Device2: the monitor service upgrades its firmware"))
+        << Panel(4).toStdString();
+    EXPECT_TRUE(Upgrading());
+    EXPECT_FALSE(Find<QCheckBox>("device1Box")->isEnabled());
+    Click("statusPageButton");
+    Click("loadFirmwareButton");
+    EXPECT_EQ(window->CurrentPage(), kPageUpgrade);
+    EXPECT_TRUE(window->findChild<QTimer*>("progressTimer")->isActive());
+
+    service->jobs[0].progress = 100;
+    window->onProgressTick();
+    EXPECT_EQ(Bar()->value(), 100);
+    EXPECT_TRUE(sink.boxes.empty());
+
+    service->jobs[0].progress = 136;
+    service->jobs[0].finished = true;
+    window->onProgressTick();
+    window->onProgressTick();
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(sink.boxes[0].text, kSuccess);
+    EXPECT_EQ(Bar()->value(), 136);
+    EXPECT_FALSE(Upgrading());
+    EXPECT_TRUE(Find<QCheckBox>("device1Box")->isEnabled());
+    Click("statusPageButton");
+    EXPECT_EQ(window->CurrentPage(), kPageStatus);
+    EXPECT_EQ(service->Calls(), std::vector<std::string>{});
+
+    // A window opened later does not tell a job it did not leave.
+    window.reset();
+    MakeClient();
+    EXPECT_EQ(sink.boxes.size(), 1u);
+    EXPECT_EQ(window->CurrentPage(), kPageStatus);
+
+    // The service ends during a job the window follows: the job's end is
+    // unknown, said so, and the page is free again.
+    service->jobs = {{"/org/raidenclosure/Manager1/jobs/4", 0, false, 0, {}, 20, 136}};
+    window.reset();
+    sink.boxes.clear();
+    MakeClient();
+    ASSERT_TRUE(Upgrading());
+    service->running = false;
+    Q_EMIT watch.serviceVanished();
+    EXPECT_FALSE(Upgrading());
+    ASSERT_EQ(sink.boxes.size(), 1u);
+    EXPECT_TRUE(sink.boxes[0].text.startsWith("the monitor service stopped during the firmware"))
+        << sink.boxes[0].text.toStdString();
 }
 
 }  // namespace

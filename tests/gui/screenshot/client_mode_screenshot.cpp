@@ -56,6 +56,7 @@ public:
         return Gone<client::FlashAnswer>();
     }
     bool FlashOutlivesCaller() const override { return true; }
+    client::JobsAnswer Jobs() override { return Gone<client::JobsAnswer>(); }
     client::MailSettingsAnswer MailSettings(const client::CallOptions&) override {
         return Gone<client::MailSettingsAnswer>();
     }
