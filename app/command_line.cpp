@@ -70,7 +70,7 @@ std::string UsageText(const std::string& program, const std::vector<std::string>
            ")\n"
            "  --settings FILE    the e-mail settings file\n"
            "                     (default: " +
-           std::string(mail::kDefaultSettingsPath) +
+           mail::DefaultSettingsFile().string() +
            ")\n"
            "  --help             show this text\n"
            "  --version          show the program version\n"

@@ -85,7 +85,7 @@ struct MainWindowOptions {
     // null: the user's locale.
     text::DateTimeFormatter timeStamp;
     // The e-mail settings file (--settings).
-    std::filesystem::path settingsFile = mail::kDefaultSettingsPath;
+    std::filesystem::path settingsFile = mail::DefaultSettingsFile();
     // How mails are sent (tests: short stage limits, their own CA).
     mail::SmtpOptions smtp;
     // The firmware file to load, the dialog opened in `folder`; empty when

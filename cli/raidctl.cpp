@@ -30,10 +30,12 @@
 #include "platform/clock.h"
 #include "platform/device_watch.h"
 #include "platform/instance_lock.h"
+#include "platform/journal.h"
 #include "platform/linux_disks.h"
 #include "platform/program_folder.h"
 #include "platform/service_notify.h"
 #include "service/bus_front.h"
+#include "service/journal_entries.h"
 
 namespace {
 
@@ -89,20 +91,30 @@ int RunMonitorCommand(raid::cli::Context& ctx, const raid::cli::Arguments& args,
         if (client::BusAccess::ServiceRuns(system)) return AskServiceHealth(ctx, system);
     }
     cli::MonitorOptions options;
+    // Under systemd the journal hears each event and note with its own
+    // priority and fields; elsewhere they are lines on standard output and
+    // error.
+    std::unique_ptr<service::JournalNotes> journalNotes;
+    std::unique_ptr<std::ostream> notesStream;
+    if (!args.once && platform::StandardErrorIsJournal()) {
+        const auto send = [](const service::JournalEntry& entry) {
+            platform::SendJournalEntry(entry.priority, entry.message, entry.fields);
+        };
+        options.journal = send;
+        journalNotes = std::make_unique<service::JournalNotes>(send);
+        notesStream = std::make_unique<std::ostream>(journalNotes.get());
+    }
+    cli::Context run{ctx.disks, ctx.clock, ctx.numberOfPath, ctx.out,
+                     notesStream ? *notesStream : ctx.err};
     if (!args.logDir.empty()) {
         options.logDir = args.logDir;
     } else {
-        // Beside the executable as the window program keeps its logs, or the
-        // installed copy's log folder.
-        options.logDir = platform::ProgramDataFolder(platform::ExecutableFolder());
-        if (options.logDir.empty()) {
-            ctx.err << "raidctl: cannot find the folder of the raidctl executable; give "
-                       "--log-dir\n";
-            return cli::kExitConfig;
-        }
+        // systemd's LogsDirectory=, else the installed copy's log folder,
+        // which the window program of an installed copy shares; never beside
+        // the executable.
+        options.logDir = platform::ServiceFolder("LOGS_DIRECTORY", platform::InstalledLogFolder());
         std::error_code ec;
-        if (options.logDir == platform::InstalledLogFolder())
-            std::filesystem::create_directories(options.logDir, ec);
+        std::filesystem::create_directories(options.logDir, ec);
     }
 
     options.stop = [](std::uint32_t) { return stopSignal.load(); };
@@ -117,12 +129,12 @@ int RunMonitorCommand(raid::cli::Context& ctx, const raid::cli::Arguments& args,
     // have not run (systemd hears READY=1 after discovery, as before).
     if (!args.once) {
         options.bus = &bus;
-        options.serveClients = [&bus, &ctx] {
+        options.serveClients = [&bus, &run] {
             std::string noBus;
             if (bus.Running() || bus.Start(noBus))
                 bus.SetState("serving", true);
             else
-                ctx.err << "raidctl: serving no clients: " << noBus << "\n";
+                run.err << "raidctl: serving no clients: " << noBus << "\n";
         };
     }
     std::unique_ptr<platform::DeviceWatch> watch;
@@ -131,11 +143,11 @@ int RunMonitorCommand(raid::cli::Context& ctx, const raid::cli::Arguments& args,
         if (watch->Active()) {
             options.deviceEvents = [w = watch.get()] { return w->Drain(); };
         } else {
-            ctx.err << "raidctl: udev cannot be reached: enclosures plugged in or removed "
+            run.err << "raidctl: udev cannot be reached: enclosures plugged in or removed "
                        "later are not noticed\n";
         }
     }
-    return cli::RunMonitor(ctx, args, options);
+    return cli::RunMonitor(run, args, options);
 }
 
 // The commands the service serves to its clients.

@@ -12,6 +12,7 @@
 #include "common/state.h"
 #include "device/protocol.h"
 #include "mail/settings_store.h"
+#include "platform/program_folder.h"
 
 namespace raid::cli {
 namespace {
@@ -181,7 +182,7 @@ void AddQueryCommand(CLI::App& app, Arguments& a) {
 void AddSettingsFileOption(CLI::App& sub, Arguments& a) {
     sub.add_option(
            "--settings", a.settingsFile,
-           "the e-mail settings file (default: " + std::string(mail::kDefaultSettingsPath) + ")")
+           "the e-mail settings file (default: " + mail::DefaultSettingsFile().string() + ")")
         ->type_name("FILE")
         ->check(kNotEmpty);
 }
@@ -190,8 +191,8 @@ void AddMonitorCommand(CLI::App& app, Arguments& a) {
     CLI::App* sub = AddCommand(app, a, Command::Monitor, "monitor",
                                "poll Device1 and Device2, keep the day's event log");
     sub->add_option("--log-dir", a.logDir,
-                    "the event log folder (default: the installed copy's log folder, or "
-                    "raidctl's folder)")
+                    "the event log folder (default: $LOGS_DIRECTORY under systemd, else " +
+                        platform::InstalledLogFolder().string() + ")")
         ->type_name("DIR")
         ->check(kNotEmpty);
     sub->add_option("--polls", a.polls, "end after N polls (default: never)")
@@ -213,9 +214,10 @@ void AddMonitorCommand(CLI::App& app, Arguments& a) {
     AddJsonFlag(*sub, a, "print each log line as a JSON object");
     sub->footer(
         "Keeps the day's event log DIR/yymmdd.log as the window program does and\n"
-        "prints each new log line. DIR defaults to the folder of the raidctl\n"
-        "executable, where the window program keeps its logs (an installed copy:\n"
-        "its log folder). Reads the member disks' SMART data every minute. Follows\n"
+        "prints each new log line (under systemd, to the journal). DIR defaults\n"
+        "to systemd's LogsDirectory=, else to the installed copy's log folder,\n"
+        "which its window program shares. Reads the member disks' SMART data\n"
+        "every minute. Follows\n"
         "enclosures plugged in or removed (not with --simulate). Ends after N polls\n"
         "or on SIGINT/SIGTERM; SIGHUP reads the e-mail settings again. Mails the\n"
         "notifications the window program mails. One program at a time per machine\n"

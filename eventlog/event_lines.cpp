@@ -135,18 +135,56 @@ std::vector<std::string> DeviceInformationBlock(int deviceIndex, text::Bytes ide
     return out;
 }
 
-bool DeservesDesktopNotice(std::string_view line) {
-    // "D<n>" as DevicePrefix writes it; there are at most eight devices.
-    if (line.size() < 2 || line[0] != 'D' || !std::isdigit(static_cast<unsigned char>(line[1]))) {
-        return false;
+LineEvent ClassifyLine(std::string_view line) {
+    LineEvent event;
+    if (line == kSeparator) {
+        event.kind = LineKind::Separator;
+        return event;
     }
+    if (line.find(" has started from ") != std::string_view::npos) {
+        event.kind = LineKind::Started;
+        return event;
+    }
+    // "D<n> " as DevicePrefix writes it; there are at most eight devices.
+    if (line.size() < 3 || line[0] != 'D' || !std::isdigit(static_cast<unsigned char>(line[1])) ||
+        line[2] != ' ')
+        return event;
+    event.device = line[1] - '1';
+    event.kind = LineKind::OtherEvent;
     const std::string_view rest = line.substr(2);
     // Written by the discovery's device change list, with the stamp appended.
-    if (rest.starts_with(" Device was removed.")) return true;
-    for (const MemberFields& m : kMembers) {
-        if (rest.starts_with(std::string(" ") + m.name + " was removed, ")) return true;
+    if (rest.starts_with(" Device was removed.")) {
+        event.kind = LineKind::EnclosureRemoved;
+    } else if (rest.starts_with(" New Device was found.")) {
+        event.kind = LineKind::EnclosureFound;
+    } else if (rest.starts_with(" HDD1 OK, HDD2 OK, ")) {
+        event.kind = LineKind::RebuildEnded;
+    } else if (rest.starts_with(" HDD2 --> HDD1 ") || rest.starts_with(" HDD1 --> HDD2 ")) {
+        event.member = rest[4] == '2' ? 0 : 1;
+        event.kind = rest.substr(15).starts_with("Done, ") ? LineKind::RebuildDone
+                                                           : LineKind::RebuildProgress;
+    } else {
+        static const std::pair<const char*, LineKind> kMemberEvents[] = {
+            {" was removed, ", LineKind::MemberRemoved},
+            {" was inserted, ", LineKind::MemberInserted},
+            {" was initialized", LineKind::MemberInitialized},
+            {" was failed, ", LineKind::MemberFailed}};
+        for (int member = 0; member < 2; ++member) {
+            const std::string head = std::string(" ") + kMembers[member].name;
+            if (!rest.starts_with(head)) continue;
+            for (const auto& [text, kind] : kMemberEvents) {
+                if (!rest.substr(head.size()).starts_with(text)) continue;
+                event.kind = kind;
+                event.member = member;
+            }
+        }
     }
-    return false;
+    return event;
+}
+
+bool DeservesDesktopNotice(std::string_view line) {
+    const LineKind kind = ClassifyLine(line).kind;
+    return kind == LineKind::EnclosureRemoved || kind == LineKind::MemberRemoved;
 }
 
 }  // namespace raid::eventlog

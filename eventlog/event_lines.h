@@ -38,6 +38,31 @@ std::string RebuildOkLine(int deviceIndex, const std::string& stamp);
 std::vector<std::string> DeviceInformationBlock(int deviceIndex, text::Bytes identifyRecord,
                                                 text::Bytes record);
 
+// What a log line tells, for a reader that sorts lines (desktop notices, the
+// journal). The dated event lines begin "D<n> "; the information block's
+// lines and the separators are undated.
+enum class LineKind {
+    Detail,     // an undated line: part of the information block
+    Separator,  // kSeparator
+    Started,    // "... has started from <stamp>"
+    EnclosureFound,
+    EnclosureRemoved,
+    MemberRemoved,
+    MemberInserted,
+    MemberInitialized,
+    MemberFailed,
+    RebuildProgress,  // "D1 HDD2 --> HDD1 10%, <stamp>"
+    RebuildDone,
+    RebuildEnded,  // "D1 HDD1 OK, HDD2 OK, <stamp>"
+    OtherEvent,    // dated, none of the above
+};
+struct LineEvent {
+    LineKind kind = LineKind::Detail;
+    int device = -1;  // 0 = D1; -1: none named
+    int member = -1;  // 0 = HDD1; for a rebuild, the member being rebuilt
+};
+LineEvent ClassifyLine(std::string_view line);
+
 // True for the log lines of a lost member ("D1 HDD2 was removed, 04<stamp>")
 // and of a lost enclosure ("D1 Device was removed.<stamp>"): the events worth
 // interrupting the desktop for. Every other line, its neighbours among them

@@ -1,7 +1,11 @@
 #include "mail/settings_store.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <span>
+
+#include "platform/program_folder.h"
 
 namespace raid::mail {
 namespace {
@@ -13,26 +17,40 @@ constexpr std::size_t kMaxKeptCopyBytes = 64 * 1024 * 1024;
 
 }  // namespace
 
-SettingsStore::SettingsStore(std::filesystem::path file) : file_(std::move(file)) {}
+std::filesystem::path DefaultSettingsFile() {
+    return platform::ServiceFolder("STATE_DIRECTORY", platform::kStateFolder) / "settings.reg";
+}
+
+SettingsStore::SettingsStore(std::filesystem::path file) : file_(std::move(file)) {
+    if (file_ == DefaultSettingsFile()) seed_ = kAdminSettingsPath;
+}
+
+SettingsStore::SettingsStore(std::filesystem::path file, std::filesystem::path adminFile)
+    : file_(std::move(file)), seed_(std::move(adminFile)) {}
 
 std::filesystem::path SettingsStore::folder() const {
     return file_.has_parent_path() ? file_.parent_path() : std::filesystem::path(".");
 }
 
-SettingsStore::ReadResult SettingsStore::ReadDocument(RegDocument& doc,
-                                                      std::string& problem) const {
+SettingsStore::ReadResult SettingsStore::ReadDocument(RegDocument& doc, std::string& problem,
+                                                      std::filesystem::path& from) const {
     std::string bytes;
-    const int err = platform::ReadSmallFile(file_, kMaxRegFileBytes, bytes);
+    from = file_;
+    int err = platform::ReadSmallFile(from, kMaxRegFileBytes, bytes);
+    if (err == ENOENT && !seed_.empty()) {
+        from = seed_;
+        err = platform::ReadSmallFile(from, kMaxRegFileBytes, bytes);
+    }
     if (err == ENOENT) return ReadResult::Missing;
     if (err != 0) {
-        problem = platform::FileErrorText("Cannot read settings file", file_, err);
+        problem = platform::FileErrorText("Cannot read settings file", from, err);
         return ReadResult::Failed;
     }
     std::string reason;
     auto parsed = ParseRegText(
         std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), reason);
     if (!parsed) {
-        problem = "The settings file " + file_.string() + " is damaged (" + reason +
+        problem = "The settings file " + from.string() + " is damaged (" + reason +
                   "); it is left as it is and no settings are used.";
         return ReadResult::Failed;
     }
@@ -43,7 +61,8 @@ SettingsStore::ReadResult SettingsStore::ReadDocument(RegDocument& doc,
 std::optional<std::string> SettingsStore::Reload() {
     RegDocument doc;
     std::string problem;
-    const ReadResult result = ReadDocument(doc, problem);
+    std::filesystem::path from;
+    const ReadResult result = ReadDocument(doc, problem, from);
     document_ = std::move(doc);
     if (result != ReadResult::Failed) {
         lastProblem_.clear();
@@ -90,18 +109,26 @@ bool SettingsStore::Update(const std::function<void(RegKey&)>& edit, std::string
         error = std::move(*refusal);
         return false;
     }
+    // Made as the service's StateDirectory= would be, for a machine
+    // without systemd; the parent must exist.
+    if (::mkdir(folder().c_str(), 0700) != 0 && errno != EEXIST) {
+        error =
+            platform::FileErrorText("Cannot make the folder of the settings file", folder(), errno);
+        return false;
+    }
     RegDocument doc;
     std::string problem;
-    const ReadResult result = ReadDocument(doc, problem);
+    std::filesystem::path from;
+    const ReadResult result = ReadDocument(doc, problem, from);
     if (result == ReadResult::Failed) {
         // Whatever made it unreadable, the old file is kept for its owner.
         std::filesystem::path aside = file_;
         aside += ".damaged";
         std::string bytes;
-        const int err = platform::ReadSmallFile(file_, kMaxKeptCopyBytes, bytes);
+        const int err = platform::ReadSmallFile(from, kMaxKeptCopyBytes, bytes);
         if (err != 0) {
             error = platform::FileErrorText(
-                "Cannot keep a copy of the settings file " + file_.string() + " as", aside, err);
+                "Cannot keep a copy of the settings file " + from.string() + " as", aside, err);
             return false;
         }
         if (!platform::WriteFileAtomically(aside, bytes, kSettingsFileMode,

@@ -18,7 +18,12 @@
 
 namespace raid::mail {
 
-inline constexpr char kDefaultSettingsPath[] = "/etc/TAVI_RAID_GUI/settings.reg";
+// An administrator's settings file: read while the machine's own file does
+// not exist yet, never written.
+inline constexpr char kAdminSettingsPath[] = "/etc/TAVI_RAID_GUI/settings.reg";
+// The machine's settings file, which the programs write: settings.reg in the
+// service's state folder ($STATE_DIRECTORY, else /var/lib/raid-monitor).
+std::filesystem::path DefaultSettingsFile();
 inline constexpr char kSettingsKeyPath[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\TAVI_RAID_GUI";
 
 // The settings file holds secrets (the scrambled SMTP password).
@@ -26,7 +31,12 @@ inline constexpr mode_t kSettingsFileMode = 0600;
 
 class SettingsStore {
 public:
-    explicit SettingsStore(std::filesystem::path file = kDefaultSettingsPath);
+    // The machine's file (DefaultSettingsFile()) starts from the
+    // administrator's file while it does not exist; any other file stands
+    // alone.
+    explicit SettingsStore(std::filesystem::path file = DefaultSettingsFile());
+    // `file`, starting from `adminFile` while it does not exist.
+    SettingsStore(std::filesystem::path file, std::filesystem::path adminFile);
 
     const std::filesystem::path& file() const { return file_; }
     // The folder of the settings file.
@@ -51,8 +61,10 @@ public:
 
     // Reads the file afresh (so that values written meanwhile by another
     // program stay), applies `edit` to the key (created when missing) and
-    // replaces the file atomically with mode 0600. A file that did not parse
-    // is first kept beside as "<name>.damaged" (mode 0600 too). A symbolic
+    // replaces the file atomically with mode 0600 (its folder made 0700 when
+    // missing). A file that did not parse is first kept beside as
+    // "<name>.damaged" (mode 0600 too); so is a damaged administrator's file,
+    // beside the machine's file rather than in /etc. A symbolic
     // link at the file's name, its folder or the copy's name is refused, not
     // followed. On failure returns false with `error` (the file and the
     // reason); neither the file nor what this store holds has changed.
@@ -63,10 +75,14 @@ public:
 
 private:
     enum class ReadResult { Parsed, Missing, Failed };
-    ReadResult ReadDocument(RegDocument& doc, std::string& problem) const;
+    // Reads the file, or the administrator's file while the file is
+    // missing; `from` says which was read.
+    ReadResult ReadDocument(RegDocument& doc, std::string& problem,
+                            std::filesystem::path& from) const;
     const RegKey* Key() const;
 
     std::filesystem::path file_;
+    std::filesystem::path seed_;  // the administrator's file; empty: none
     RegDocument document_;
     std::string lastProblem_;  // the problem last told, until a clean read
     platform::WriteFault fault_;

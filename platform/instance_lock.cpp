@@ -13,6 +13,8 @@
 #include <sstream>
 #include <utility>
 
+#include "platform/program_folder.h"
+
 namespace raid::platform {
 namespace {
 
@@ -144,7 +146,9 @@ std::optional<InstanceLock::Result> OpenSafeFolder(const LockFolder& folder, int
 LockFolder MachineLockFolder() {
     const char* override = std::getenv(kLockFolderVariable);
     if (override != nullptr && *override != '\0') return {override, false, 0};
-    return {kMachineLockFolder, true, 0};
+    // systemd's RuntimeDirectory= names the same folder for the service;
+    // the window program, started without it, finds the default.
+    return {ServiceFolder("RUNTIME_DIRECTORY", kMachineLockFolder).string(), true, 0};
 }
 
 LockFolder UserLockFolder(const char* runtimeDir, uid_t user) {

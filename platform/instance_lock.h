@@ -30,8 +30,9 @@ struct LockFolder {
     mode_t mode = 0755;
 };
 
-// kMachineLockFolder, made when missing; or the folder $RAID_LOCK_DIR names.
-// Owned by root either way.
+// $RUNTIME_DIRECTORY (the service under systemd), else kMachineLockFolder,
+// made when missing; or the folder $RAID_LOCK_DIR names. Owned by root
+// either way.
 LockFolder MachineLockFolder();
 
 // The window as a client of the service locks per user: two users may each

@@ -26,8 +26,13 @@ inline constexpr unsigned kPassThroughCdbLength = 10;
 // request of the original pass-through interface allowed.
 inline constexpr std::size_t kSenseBufferSize = 32;
 inline constexpr unsigned char kSenseLengthAllowed = 24;
-inline constexpr unsigned kReadTimeoutMs = 3000u * 1000u;
-inline constexpr unsigned kInquiryTimeoutMs = 200u * 1000u;
+// Bounded so that a hung bridge cannot hold the service past its stop
+// timeout and watchdog: a command past its limit fails as a lost reply does,
+// and the enclosure counts as not answering. A healthy controller answers a
+// one-sector read in milliseconds; the slowest waits of the protocol (flash
+// erase) are polls of many such reads, each within this limit.
+inline constexpr unsigned kReadTimeoutMs = 30u * 1000u;
+inline constexpr unsigned kInquiryTimeoutMs = 10u * 1000u;
 
 // True when an SG_IO failure with this errno means "this device has no SCSI
 // pass-through" rather than "the command failed".

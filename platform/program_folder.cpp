@@ -1,5 +1,7 @@
 #include "platform/program_folder.h"
 
+#include <cstdlib>
+#include <string_view>
 #include <system_error>
 
 #ifndef RAID_INSTALLED_BINDIR
@@ -16,6 +18,16 @@ std::filesystem::path ExecutableFolder() {
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec || exe.empty()) return {};
     return exe.parent_path();
+}
+
+std::filesystem::path ServiceFolder(const char* variable, const std::filesystem::path& fallback) {
+    const char* value = std::getenv(variable);
+    if (value == nullptr) return fallback;
+    const std::string_view all(value);
+    const std::string_view first = all.substr(0, all.find(':'));
+    // Only an absolute path: a relative one would follow the working folder.
+    if (first.empty() || first.front() != '/') return fallback;
+    return std::filesystem::path(first);
 }
 
 std::filesystem::path InstalledBinFolder() { return RAID_INSTALLED_BINDIR; }

@@ -14,6 +14,15 @@ std::filesystem::path ExecutableFolder();
 // build setting): then the installed log folder.
 std::filesystem::path ProgramDataFolder(const std::filesystem::path& executableFolder);
 
+// The first folder a systemd directory variable names ($LOGS_DIRECTORY,
+// $STATE_DIRECTORY, $RUNTIME_DIRECTORY: absolute paths separated by ':'),
+// else `fallback`: the same folder under /var or /run when run without
+// systemd.
+std::filesystem::path ServiceFolder(const char* variable, const std::filesystem::path& fallback);
+
+// The service's state (its e-mail settings) without systemd.
+inline constexpr char kStateFolder[] = "/var/lib/raid-monitor";
+
 // The build settings, for --help texts and tests.
 std::filesystem::path InstalledBinFolder();
 std::filesystem::path InstalledLogFolder();

@@ -8,7 +8,7 @@ namespace raid::service {
 namespace {
 
 std::string PathOf(const std::string& file) {
-    return file.empty() ? std::string(mail::kDefaultSettingsPath) : file;
+    return file.empty() ? mail::DefaultSettingsFile().string() : file;
 }
 
 void Fail(client::Answer& answer, std::string why) {

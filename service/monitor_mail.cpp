@@ -15,7 +15,7 @@ const char* const kAppTitle = "RAID GUI v0.50.11-5";
 MonitorMail::MonitorMail(AppState& state, const std::string& settingsFile,
                          std::function<void(const std::string&)> say, mail::SmtpOptions options)
     : state_(state),
-      store_(settingsFile.empty() ? std::filesystem::path(mail::kDefaultSettingsPath)
+      store_(settingsFile.empty() ? mail::DefaultSettingsFile()
                                   : std::filesystem::path(settingsFile)),
       say_(std::move(say)),
       options_(std::move(options)) {

@@ -25,6 +25,7 @@
 #include "service/bus_front.h"
 #include "service/enclosure_settings.h"
 #include "service/flash_job.h"
+#include "service/journal_entries.h"
 #include "service/log_monitor_host.h"
 #include "service/mail_access.h"
 #include "service/monitor_mail.h"
@@ -145,7 +146,9 @@ private:
 
     void PrintLine(const std::string& line) {
         if (options_.bus) options_.bus->EventLine(line);
-        if (plan_.printLine) {
+        if (options_.journal) {
+            journal_.Line(line);
+        } else if (plan_.printLine) {
             plan_.printLine(done_ + 1, line);
         } else {
             ctx_.out << line << "\n";
@@ -217,6 +220,11 @@ private:
     // The end of --once: the health bits said and returned.
     int SayHealth(unsigned mask);
     void WriteMetrics();
+    // The log lines gathered since the last call, as journal entries.
+    void TellJournal() {
+        if (!options_.journal) return;
+        for (const JournalEntry& entry : journal_.Take()) options_.journal(entry);
+    }
 
     // DiscoveryHost: no window; the selectors are the poll host's.
     void SetStatusPanel(int, const std::string&) override {}
@@ -265,6 +273,16 @@ private:
     AnswerWatch answers_;
     std::vector<platform::DiskInfo> disks_;
     std::unique_ptr<MonitorMail> mail_;
+    // Which enclosure an event names, beyond its number: what the journal's
+    // reader filters on.
+    EventJournal journal_{[this](int index) {
+        std::vector<platform::JournalField> fields;
+        if (index >= std::min(state_.discovery.deviceCount, kShownDevices)) return fields;
+        const DeviceStatus s = DescribeDevice(state_, index, disks_);
+        fields.push_back({"ENCLOSURE_MODEL", s.model});
+        if (!s.path.empty()) fields.push_back({"ENCLOSURE_DISK", s.path});
+        return fields;
+    }};
     std::vector<std::shared_ptr<FlashJob>> jobs_;  // running
     bool serving_ = false;
     std::string noticeText_;
@@ -310,6 +328,8 @@ void MonitorRun::AfterPoll() {
     WriteMetrics();
     PublishToBus();
     Ping();
+    TellJournal();
+    Notify("STATUS=" + StatusText(Report()));
     ctx_.out.flush();
     ctx_.err.flush();
 }
@@ -586,6 +606,8 @@ int MonitorRun::Run() {
     };
     host_.OpenToday();
     PublishToBus();
+    TellJournal();
+    Notify("STATUS=" + StatusText(Report()));
     Notify("READY=1");
     if (!AnyToPoll()) ServeClients();
     Ping();
@@ -642,6 +664,7 @@ int MonitorRun::Run() {
     WaitForJobs();
     Notify("STOPPING=1");
     FinishMail();
+    TellJournal();
     ctx_.out.flush();
     ctx_.err.flush();
     return plan_.once ? SayHealth(HealthMask(Report())) : kRunOk;

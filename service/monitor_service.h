@@ -21,6 +21,7 @@
 namespace raid::service {
 
 class BusFront;
+struct JournalEntry;
 
 // The wait between polls is cut into slices of at most this, so that a stop
 // request is seen promptly.
@@ -66,6 +67,9 @@ struct MonitorOptions {
     // Rewritten after every poll in node_exporter's textfile format; empty:
     // none.
     std::filesystem::path metricsFile;
+    // Under systemd: each poll's log lines as journal entries, in place of
+    // lines on RunContext::out (journal_entries.h). May be empty.
+    std::function<void(const JournalEntry&)> journal;
     // The front on the system bus that serves the enclosures to clients;
     // null: no clients are served.
     BusFront* bus = nullptr;

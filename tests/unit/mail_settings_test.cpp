@@ -480,6 +480,50 @@ TEST_F(MailSettingsTest, ADamagedFileIsLeftAloneToldOnceAndKeptBesideByTheNextSa
     EXPECT_FALSE(state.loaded);
 }
 
+TEST_F(MailSettingsTest, AnAdministratorsFileIsReadUntilTheMachinesOwnIsWrittenAndNeverWritten) {
+    Save(Page());
+    const std::string adminBytes = ReadFile(file);
+    // The machine's own file in a state folder that does not exist yet.
+    const fs::path own = scratch.path() / "state" / "settings.reg";
+    SettingsStore machine(own, file);
+    MailSettingsState seen;
+    ShellFlags seenFlags;
+    ASSERT_FALSE(CheckMailSettingsAtStartup(machine, seen, seenFlags));
+    ASSERT_FALSE(LoadMailSettings(machine, seen, seenFlags));
+    EXPECT_EQ(seen.settings.host, "mail.example.com");
+
+    MailPageFields edited = Page();
+    edited.settings.host = "relay.example.com";
+    seen.pageChangedBits = changed::kHost;
+    ASSERT_FALSE(SaveMailSettings(machine, seen, seenFlags, edited));
+    EXPECT_EQ(ReadFile(file), adminBytes);  // never written
+    EXPECT_EQ(Mode(own.parent_path()), 0700u);
+    EXPECT_EQ(Mode(own), 0600u);
+    SettingsStore again(own, file);
+    MailSettingsState reread;
+    ShellFlags rereadFlags;
+    CheckMailSettingsAtStartup(again, reread, rereadFlags);
+    LoadMailSettings(again, reread, rereadFlags);
+    EXPECT_EQ(reread.settings.host, "relay.example.com");
+    EXPECT_EQ(reread.settings.senderAddress, "raid@example.com");  // the rest from the admin's
+
+    // A damaged administrator's file: told with its name, kept beside the
+    // machine's file by the first save, and left as it is.
+    Write("garbage");
+    const fs::path fresh = scratch.path() / "state2" / "settings.reg";
+    SettingsStore second(fresh, file);
+    MailSettingsState damaged;
+    ShellFlags damagedFlags;
+    const auto problem = CheckMailSettingsAtStartup(second, damaged, damagedFlags);
+    ASSERT_TRUE(problem);
+    EXPECT_NE(problem->find(file.string() + " is damaged"), std::string::npos) << *problem;
+    MailPageFields first = Page();
+    ASSERT_FALSE(SaveMailSettings(second, damaged, damagedFlags, first));
+    EXPECT_EQ(ReadFile(fs::path(fresh.string() + ".damaged")), "garbage");
+    EXPECT_EQ(ReadFile(file), "garbage");
+    EXPECT_FALSE(fs::exists(file.string() + ".damaged"));
+}
+
 TEST_F(MailSettingsTest, ASymbolicLinkIsRefusedAndNeverWrittenThrough) {
     const fs::path outside = scratch.path() / "outside";
     fs::create_directories(outside);

@@ -3,6 +3,7 @@
 // device work.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "platform/program_folder.h"
@@ -151,12 +152,17 @@ TEST_F(RaidctlMonitorServiceTest, WaitsForAnEnclosureWhenFollowingDevices) {
     EXPECT_LT(clock_.NowMs() - plugged, 10'000u);
     EXPECT_EQ(FileLines().size(), 15u);
 
-    // systemd hears: ready, watchdog pings once a second while the
-    // device-change debounce waits with nothing to poll (and after the
-    // discovery and the poll), and the stop.
-    ASSERT_GE(told.size(), 3u);
-    EXPECT_EQ(told.front().second, "READY=1");
+    // systemd hears: the state in a line, ready, watchdog pings once a
+    // second while the device-change debounce waits with nothing to poll
+    // (and after the discovery and the poll), the state after each poll,
+    // and the stop.
+    ASSERT_GE(told.size(), 4u);
+    EXPECT_EQ(told[0].second, "STATUS=no enclosure; waiting for one");
+    EXPECT_EQ(told[1].second, "READY=1");
     EXPECT_EQ(told.back().second, "STOPPING=1");
+    EXPECT_TRUE(std::any_of(told.begin(), told.end(), [](const auto& t) {
+        return t.second == "STATUS=1 enclosure: healthy";
+    }));
     std::size_t waiting = 0, after = 0;
     for (const auto& [at, what] : told) {
         if (what != "WATCHDOG=1") continue;

@@ -42,7 +42,8 @@ TEST(RaidctlMonitorArguments, OptionsDefaultsAndBounds) {
     EXPECT_FALSE(misplaced.ok());
     EXPECT_TRUE(Has(misplaced.error, "--polls")) << misplaced.error;
     const std::string help = parse({"monitor", "--help"}).info;
-    EXPECT_TRUE(Has(help, "folder of the raidctl\n")) << help;
+    EXPECT_TRUE(Has(help, "to systemd's LogsDirectory=, else to the installed copy's log folder"))
+        << help;
     EXPECT_TRUE(Has(help, "16 a SMART verdict Error; 0 all healthy")) << help;
 
     r = parse({"monitor", "--once", "--metrics", "/run/raid.prom", "--verbose"});
