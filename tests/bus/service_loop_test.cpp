@@ -32,6 +32,7 @@
 #include "device/protocol.h"
 #include "sim/fuse/sim_mount.h"
 #include "sim/knock_decoder.h"
+#include "tests/bus/journal_socket.h"
 #include "tests/bus/logind_inhibitors.h"
 #include "tests/bus/private_system_bus.h"
 #include "tests/e2e/json_field.h"
@@ -315,6 +316,79 @@ TEST_F(ServiceLoopTest, AFlashOutlivesItsKilledClient) {
     ASSERT_EQ(mount_.Control("delay 0"), "");
     EXPECT_TRUE(FlashAfterService() == EmulatedFirmwareFile())
         << "the flash does not hold the image";
+}
+
+TEST_F(ServiceLoopTest, TheJournalHearsEachEventAndASilentEnclosureDoesNotHoldTheStop) {
+    JournalSocket journal;
+    ASSERT_EQ(journal.Error(), "");
+    fs::create_directories(temp_ / "logs");
+    // As systemd starts it: standard error is the journal's stream, which
+    // JOURNAL_STREAM names by device and inode.
+    service_ = bus.Start(
+        RunAs::Root,
+        {"/bin/sh", "-c", "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec \"$0\" \"$@\"",
+         RAIDCTL, "monitor", "--log-dir", (temp_ / "logs").string(), "--interval-ms", "200"},
+        {lockEnv_});
+    ASSERT_TRUE(bus.WaitForName(kService)) << service_->Output();
+    using Entry = JournalSocket::Entry;
+    const auto find = [&journal](const std::string& field, const std::string& value) {
+        for (const Entry& e : journal.Entries())
+            if (auto it = e.find(field); it != e.end() && it->second == value) return e;
+        return Entry{};
+    };
+    ASSERT_EQ(mount_.Control("pull 2"), "");
+    ASSERT_TRUE(WaitFor([&] { return !find("EVENT", "member-removed").empty(); }, 20s))
+        << service_->Output();
+
+    const Entry lost = find("EVENT", "member-removed");
+    EXPECT_EQ(lost.at("PRIORITY"), "3");
+    EXPECT_EQ(lost.at("SYSLOG_IDENTIFIER"), "raidctl");
+    EXPECT_EQ(lost.at("MEMBER_SLOT"), "HDD2");
+    EXPECT_EQ(lost.at("ENCLOSURE"), "Device1");
+    EXPECT_EQ(lost.at("ENCLOSURE_DISK"), mount_.LoopDevice());
+    EXPECT_EQ(lost.at("MESSAGE_ID").size(), 32u);
+    EXPECT_THAT(lost.at("MESSAGE"), testing::StartsWith("D1 HDD2 was removed, "));
+    // No banner: the start is one entry, its information block a field.
+    const Entry started = find("EVENT", "started");
+    ASSERT_FALSE(started.empty());
+    EXPECT_EQ(started.at("PRIORITY"), "6");
+    EXPECT_THAT(started.at("DETAIL"), HasSubstr("Device1 information :\n"));
+    for (const Entry& e : journal.Entries()) {
+        EXPECT_EQ(e.at("MESSAGE").find("-----"), std::string::npos) << e.at("MESSAGE");
+        EXPECT_NE(e.at("MESSAGE"), "Device1 information :");
+    }
+    EXPECT_EQ(find("MESSAGE", "Device1 information :"), Entry{});
+    // The day log keeps every line as it always has.
+    std::string dayLog;
+    for (const auto& file : fs::directory_iterator(temp_ / "logs")) dayLog += ReadFile(file.path());
+    EXPECT_THAT(dayLog, HasSubstr("Device1 information :"));
+
+    // Replies no longer signed: the enclosure is told as not answering
+    // within the protocol's own limits, and a stop is not held by it.
+    const auto silent = Clock::now();
+    ASSERT_EQ(mount_.Control("badsig 1000000"), "");
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            for (const Entry& e : journal.Entries())
+                if (e.at("MESSAGE").find("did not answer") != std::string::npos &&
+                    e.at("PRIORITY") == "4")
+                    return true;
+            return false;
+        },
+        60s))
+        << service_->Output();
+    const auto told = Clock::now() - silent;
+    EXPECT_LT(told, 30s);
+    const auto stop = Clock::now();
+    ASSERT_EQ(::kill(service_->pid(), SIGTERM), 0);
+    EXPECT_TRUE(WaitFor([&] { return !service_->Running(); }, 60s));
+    const auto stopped = Clock::now() - stop;
+    // One pass-through's limit at most; the unit's stop timeout is longer.
+    EXPECT_LT(stopped, 30s);
+    std::cerr << "not answering told after "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(told).count()
+              << " ms; stopped in "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(stopped).count() << " ms\n";
 }
 
 }  // namespace
