@@ -192,6 +192,9 @@ std::optional<std::string> SaveMailSettings(SettingsStore& store, MailSettingsSt
     const bool newRecipients = fields.addresses != state.recipients;
     if (newRecipients) bits |= changed::kRecipients;
 
+    // The templates go beside the file written: a key read from an
+    // administrator's file may name a folder this program never writes.
+    const std::string folder = TemplateFolder(store, std::nullopt);
     std::string error;
     const bool written = store.Update(
         [&](RegKey& key) {
@@ -221,10 +224,11 @@ std::optional<std::string> SaveMailSettings(SettingsStore& store, MailSettingsSt
                     key.Set(RegValue::String(RecipientValueName(n), fields.addresses[n]));
                 }
             }
-            key.Set(RegValue::String("FilePath", state.templateFolder));
+            key.Set(RegValue::String("FilePath", folder));
         },
         error);
     if (!written) return error;
+    state.templateFolder = folder;
     state.pageChangedBits = bits;
     state.suppressMask = mask;
     state.keyExists = true;

@@ -2,6 +2,7 @@
 // load and the save, the password record, the template files, and how the
 // file is written (mode, atomic replacement) and read (the exporter's own
 // files, damaged files).
+#include "mail/event_templates.h"
 #include "mail/mail_settings.h"
 
 #include <gtest/gtest.h>
@@ -497,6 +498,8 @@ TEST_F(MailSettingsTest, AnAdministratorsFileIsReadUntilTheMachinesOwnIsWrittenA
     seen.pageChangedBits = changed::kHost;
     ASSERT_FALSE(SaveMailSettings(machine, seen, seenFlags, edited));
     EXPECT_EQ(ReadFile(file), adminBytes);  // never written
+    // Its templates too go beside the machine's file.
+    EXPECT_TRUE(fs::exists(SubjectFile(own.parent_path(), 1)));
     EXPECT_EQ(Mode(own.parent_path()), 0700u);
     EXPECT_EQ(Mode(own), 0600u);
     SettingsStore again(own, file);
