@@ -13,11 +13,13 @@ run_suite() {
   cmake --build "$dir" -j "$jobs"
   QT_QPA_PLATFORM=offscreen ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
-# Line tables only (-g1): a failure's stack still names its lines, and full
-# debug information nearly doubles the optimised build's compile time.
+# Line tables only (-g1), here and under the sanitizers: a failure's stack
+# still names its lines, and full debug information nearly doubles the
+# compile time.
 run_suite build -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" "$@"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  run_suite build-asan -DRAID_SANITIZE=ON -DRAID_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug "$@"
+  run_suite build-asan -DRAID_SANITIZE=ON -DRAID_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_CXX_FLAGS_DEBUG="-g1" "$@"
 # Only the programs whose tests run threads: thread_tests (the disk lock, the
 # emulated disks and the pumping clock across threads) and
 # window_thread_tests (the workers and their hand-over to the main thread,
