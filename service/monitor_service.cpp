@@ -3,6 +3,7 @@
 #include <QVariantMap>
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <ostream>
 #include <system_error>
 #include <thread>
@@ -675,8 +676,16 @@ void MonitorRun::WaitForJobs() {
     Say("waiting for the firmware job to end: stopping in the middle would leave the flash in "
         "an unknown state");
     Notify("STATUS=waiting for a firmware job to end");
+    // The unit's stop timeout is that of a stop without a job; the service
+    // manager is told, once a second, to wait a minute more. A job always
+    // ends: every command and retry of a flash has its own limit.
+    std::optional<std::uint64_t> extended;
     while (!jobs_.empty()) {
         Ping();
+        if (!extended || ctx_.clock.NowMs() - *extended >= 1000) {
+            extended = ctx_.clock.NowMs();
+            Notify("EXTEND_TIMEOUT_USEC=60000000");
+        }
         ctx_.clock.SleepMs(kMonitorWaitSliceMs);
         EndFinishedJobs();
         ServeBusRequests();
