@@ -298,8 +298,9 @@ TEST_F(ServiceLoopTest, AFlashOutlivesItsKilledClient) {
     ASSERT_NO_FATAL_FAILURE(StartSlowFlash(client));
     const fs::path file = WriteFirmware();
     ASSERT_EQ(::kill(client->pid(), SIGKILL), 0);
-    const RunResult running = User({"jobs"});
+    const RunResult running = User({"jobs", "--check"});
     EXPECT_THAT(running.out, HasSubstr("running")) << "the flash ended before its client died";
+    EXPECT_EQ(running.exitCode, 75) << "jobs --check while a job runs";
     // Meanwhile every other command to that enclosure is turned away.
     for (const std::vector<std::string>& words :
          {std::vector<std::string>{"buzzer", disk_, "on"},
@@ -309,7 +310,7 @@ TEST_F(ServiceLoopTest, AFlashOutlivesItsKilledClient) {
         EXPECT_THAT(busy.err, HasSubstr("busy")) << words[0];
     }
 
-    const RunResult waited = User({"jobs", "--wait"});
+    const RunResult waited = User({"jobs", "--wait", "--check"});
     EXPECT_EQ(waited.exitCode, 0) << waited.err;
     EXPECT_THAT(waited.out, HasSubstr("ended 0"));
     ASSERT_EQ(mount_.Control("delay 0"), "");
