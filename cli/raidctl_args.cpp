@@ -328,9 +328,13 @@ void AddJobsCommand(CLI::App& app, Arguments& a) {
     CLI::App* sub = AddCommand(app, a, Command::Jobs, "jobs",
                                "list the service's firmware jobs, running and finished");
     sub->add_flag("--wait", a.wait, "wait until every running job has ended");
+    sub->add_flag("--check", a.checkRunning, "exit 75 while a job is running");
     AddJsonFlag(*sub, a);
     sub->footer(
-        "Exit codes: 0 listed (with --wait: every job ended); 69 the service does not run.");
+        "Stopping the service waits for a running job, so a package upgrade asks\n"
+        "`raidctl jobs --check` first.\n"
+        "Exit codes: 0 listed (with --wait: every job ended; with --check: none runs);\n"
+        "69 the service does not run; 75 with --check: a job is running.");
 }
 
 // A byte count: decimal, or hexadecimal after 0x.

@@ -113,8 +113,10 @@ struct Arguments {
     // flash: save the range to be erased here first; no confirmation asked.
     std::string backupFile;
     bool yes = false;
-    // jobs: until every running job has ended.
+    // jobs: until every running job has ended; exit kExitBusy while one runs
+    // (for scripts that must not stop the service in the middle of a flash).
     bool wait = false;
+    bool checkRunning = false;
     // read-flash: bytes from address 0 (none: the whole flash).
     std::optional<std::uint32_t> length;
     // make-bin, as typed: checked by the image builder's own rules.

@@ -31,6 +31,7 @@ int RunJobs(Context& ctx, const Arguments& args, client::BusAccess* access) {
         return client::kUnavailable;
     }
     std::vector<client::JobRecord> jobs;
+    bool running = false;
     for (;;) {
         client::JobsAnswer answer = access->Jobs();
         if (answer.outcome != client::kDone) {
@@ -38,7 +39,7 @@ int RunJobs(Context& ctx, const Arguments& args, client::BusAccess* access) {
             return answer.outcome;
         }
         jobs = std::move(answer.jobs);
-        const bool running =
+        running =
             std::any_of(jobs.begin(), jobs.end(), [](const auto& job) { return !job.finished; });
         if (!args.wait || !running) break;
         ctx.clock.SleepMs(kWaitSliceMs);
@@ -54,13 +55,13 @@ int RunJobs(Context& ctx, const Arguments& args, client::BusAccess* access) {
                             {"progress", job.progress},
                             {"total", job.total}});
         PrintJsonLine({{"jobs", std::move(list)}}, ctx.out);
-        return kExitOk;
+    } else {
+        if (jobs.empty()) ctx.out << "no firmware jobs\n";
+        for (const auto& job : jobs)
+            ctx.out << job.path.substr(job.path.rfind('/') + 1) << "  Device" << job.index + 1
+                    << "  " << StateText(job) << "\n";
     }
-    if (jobs.empty()) ctx.out << "no firmware jobs\n";
-    for (const auto& job : jobs)
-        ctx.out << job.path.substr(job.path.rfind('/') + 1) << "  Device" << job.index + 1 << "  "
-                << StateText(job) << "\n";
-    return kExitOk;
+    return args.checkRunning && running ? kExitBusy : kExitOk;
 }
 
 }  // namespace raid::cli

@@ -16,6 +16,11 @@ packages=(
   # runs clients as the test user.
   dbus-daemon dbus-bin polkitd python3-dbusmock
   libxml2-utils  # xmllint: the install test checks the polkit actions against polkit's DTD
+  # The install and package tests: systemd-analyze verifies the unit and
+  # rates its sandbox, desktop-file-validate the menu entry, groff the
+  # manual pages; cpack's Debian package needs dpkg-dev (dpkg-shlibdeps) and
+  # file; lintian checks the package.
+  systemd desktop-file-utils groff-base dpkg-dev file lintian
 )
 missing=()
 for p in "${packages[@]}"; do

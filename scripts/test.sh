@@ -15,8 +15,9 @@ run_suite() {
 }
 # Line tables only (-g1), here and under the sanitizers: a failure's stack
 # still names its lines, and full debug information nearly doubles the
-# compile time.
-run_suite build -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" "$@"
+# compile time. Prefix /usr: the package test builds the Debian package from
+# this build.
+run_suite build -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" "$@"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-asan -DRAID_SANITIZE=ON -DRAID_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_FLAGS_DEBUG="-g1" "$@"

@@ -558,6 +558,9 @@ std::vector<std::string> PrivateSystemBus::CommandLine(RunAs who,
     if (who == RunAs::TestUser) {
         const std::string user = kTestUser;
         line = {Locate("setpriv"), "--reuid=" + user, "--regid=" + user, "--init-groups", "--"};
+    } else if (who == RunAs::RootWithoutCapabilities) {
+        line = {Locate("setpriv"), "--bounding-set=-all", "--inh-caps=-all", "--no-new-privs",
+                "--"};
     }
     const std::string program = Locate(argv[0]);
     if (program.empty()) Fail("program not found: " + argv[0]);

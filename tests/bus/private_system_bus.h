@@ -25,7 +25,9 @@
 
 namespace raid::test_support {
 
-enum class RunAs { TestUser, Root };
+// RootWithoutCapabilities: uid 0 as raid-monitor.service runs it, with an
+// empty capability bounding set, none inheritable and no new privileges.
+enum class RunAs { TestUser, Root, RootWithoutCapabilities };
 
 struct RunResult {
     int exitCode = -1;  // -1: killed by a signal or at the time limit

@@ -2,7 +2,8 @@
 // the kernel (raid-sim-fuse and a loop device), not its --simulate stand-in:
 // what a user reads, a flash as a job that nothing else interleaves with, the
 // shutdown inhibitor it takes from a logind stand-in, and a flash outliving
-// its client, and a user's window as the service's client. Needs root, FUSE,
+// its client, a user's window as the service's client, and the service under
+// its unit's limits (no capabilities, its system call filter). Needs root, FUSE,
 // loop devices, python3-dbusmock, Xvfb and strace; fails naming what is
 // missing.
 #include <gmock/gmock.h>
@@ -17,11 +18,13 @@
 #include <QString>
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -299,8 +302,9 @@ TEST_F(ServiceLoopTest, AFlashOutlivesItsKilledClient) {
     ASSERT_NO_FATAL_FAILURE(StartSlowFlash(client));
     const fs::path file = WriteFirmware();
     ASSERT_EQ(::kill(client->pid(), SIGKILL), 0);
-    const RunResult running = User({"jobs"});
+    const RunResult running = User({"jobs", "--check"});
     EXPECT_THAT(running.out, HasSubstr("running")) << "the flash ended before its client died";
+    EXPECT_EQ(running.exitCode, 75) << "jobs --check while a job runs";
     // Meanwhile every other command to that enclosure is turned away.
     for (const std::vector<std::string>& words :
          {std::vector<std::string>{"buzzer", disk_, "on"},
@@ -310,7 +314,7 @@ TEST_F(ServiceLoopTest, AFlashOutlivesItsKilledClient) {
         EXPECT_THAT(busy.err, HasSubstr("busy")) << words[0];
     }
 
-    const RunResult waited = User({"jobs", "--wait"});
+    const RunResult waited = User({"jobs", "--wait", "--check"});
     EXPECT_EQ(waited.exitCode, 0) << waited.err;
     EXPECT_THAT(waited.out, HasSubstr("ended 0"));
     ASSERT_EQ(mount_.Control("delay 0"), "");
@@ -389,6 +393,107 @@ TEST_F(ServiceLoopTest, TheJournalHearsEachEventAndASilentEnclosureDoesNotHoldTh
               << std::chrono::duration_cast<std::chrono::milliseconds>(told).count()
               << " ms; stopped in "
               << std::chrono::duration_cast<std::chrono::milliseconds>(stopped).count() << " ms\n";
+}
+
+// The system calls the unit's SystemCallFilter= lines let through, with
+// their groups expanded by systemd-analyze's own lists.
+std::set<std::string> UnitSystemCalls(const PrivateSystemBus& bus, std::string& why) {
+    const RunResult listed =
+        bus.Run(RunAs::Root, {"systemd-analyze", "syscall-filter", "--no-pager"});
+    if (listed.exitCode != 0) {
+        why = "systemd-analyze syscall-filter: " + listed.err;
+        return {};
+    }
+    std::map<std::string, std::vector<std::string>> groups;
+    std::istringstream lines(listed.out);
+    std::string group;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("@"))
+            group = line;
+        else if (line.empty() || line.starts_with("#"))
+            group.clear();  // the unlisted calls
+        else if (!group.empty() && line.find_first_not_of(' ') != std::string::npos &&
+                 line[line.find_first_not_of(' ')] != '#')
+            groups[group].push_back(line.substr(line.find_first_not_of(' ')));
+    }
+    std::function<void(const std::string&, std::set<std::string>&)> expand =
+        [&](const std::string& name, std::set<std::string>& into) {
+            if (!name.starts_with("@")) {
+                into.insert(name);
+                return;
+            }
+            for (const std::string& member : groups[name]) expand(member, into);
+        };
+    std::set<std::string> allowed;
+    std::istringstream unit(ReadFile(RAID_MONITOR_UNIT));
+    for (std::string line; std::getline(unit, line);) {
+        if (!line.starts_with("SystemCallFilter=")) continue;
+        std::string value = line.substr(line.find('=') + 1);
+        const bool deny = value.starts_with("~");
+        std::istringstream words(deny ? value.substr(1) : value);
+        std::set<std::string> named;
+        for (std::string word; words >> word;) expand(word, named);
+        for (const std::string& call : named)
+            deny ? (void)allowed.erase(call) : (void)allowed.insert(call);
+    }
+    if (allowed.empty()) why = std::string(RAID_MONITOR_UNIT) + " lets no system call through";
+    return allowed;
+}
+
+// The system calls of a `strace -c` table.
+std::set<std::string> CountedSystemCalls(const std::string& table) {
+    std::set<std::string> calls;
+    std::istringstream lines(table);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string first, last;
+        words >> first;
+        for (std::string word; words >> word;) last = word;
+        if (!first.empty() && std::isdigit(static_cast<unsigned char>(first[0])) &&
+            first.find('.') != std::string::npos && !last.empty() && last != "total")
+            calls.insert(last);
+    }
+    return calls;
+}
+
+TEST_F(ServiceLoopTest, TheServiceServesUnderItsUnitsLimits) {
+    // As raid-monitor.service runs it: root without any capability and
+    // without new privileges; every system call it makes counted.
+    fs::create_directories(temp_ / "logs");
+    const fs::path counted = temp_ / "service.syscalls";
+    service_ = bus.Start(RunAs::RootWithoutCapabilities,
+                         {"strace", "-f", "-qq", "-c", "-o", counted.string(), RAIDCTL, "monitor",
+                          "--log-dir", (temp_ / "logs").string(), "--interval-ms", "200"},
+                         {lockEnv_});
+    ASSERT_TRUE(bus.WaitForName(kService)) << service_->Output();
+    const std::string limits = ReadFile("/proc/" + std::to_string(service_->pid()) + "/status");
+    for (const char* line :
+         {"\nCapEff:\t0000000000000000\n", "\nCapBnd:\t0000000000000000\n", "\nNoNewPrivs:\t1\n"})
+        ASSERT_THAT(limits, HasSubstr(line));
+
+    // What a user reads, a setting and SMART, all through the service.
+    const RunResult status = User({"status", disk_, "--json"});
+    EXPECT_EQ(status.exitCode, 0) << status.err << service_->Output();
+    EXPECT_THAT(status.out, HasSubstr(mount_.LoopDevice()));
+    const RunResult mute = Root({"buzzer", disk_, "on"});
+    EXPECT_EQ(mute.exitCode, 0) << mute.out << mute.err << service_->Output();
+    const RunResult smart = User({"smart", disk_, "--json"});
+    EXPECT_EQ(smart.exitCode, 0) << smart.err << service_->Output();
+    EXPECT_THAT(smart.out, HasSubstr("\"verdict\":\"Good\""));
+    EXPECT_FALSE(fs::is_empty(temp_ / "logs")) << "no day log written";
+
+    // Stopped, strace writes its count: every call must pass the unit's
+    // system call filter, where a refused one would fail with EPERM.
+    service_.reset();
+    std::string why;
+    const std::set<std::string> allowed = UnitSystemCalls(bus, why);
+    ASSERT_FALSE(allowed.empty()) << why;
+    const std::set<std::string> made = CountedSystemCalls(ReadFile(counted));
+    ASSERT_FALSE(made.empty()) << ReadFile(counted);
+    std::string refused;
+    for (const std::string& call : made)
+        if (!allowed.contains(call)) refused += " " + call;
+    EXPECT_EQ(refused, "") << "system calls the unit's SystemCallFilter= refuses";
 }
 
 }  // namespace
