@@ -221,6 +221,13 @@ private:
     // The end of --once: the health bits said and returned.
     int SayHealth(unsigned mask);
     void WriteMetrics();
+    // The state in a line, when it changed.
+    void TellStatus() {
+        std::string status = StatusText(Report());
+        if (status == lastStatus_) return;
+        Notify("STATUS=" + status);
+        lastStatus_ = std::move(status);
+    }
     // The log lines gathered since the last call, as journal entries.
     void TellJournal() {
         if (!options_.journal) return;
@@ -286,6 +293,7 @@ private:
     }};
     std::vector<std::shared_ptr<FlashJob>> jobs_;  // running
     bool serving_ = false;
+    std::string lastStatus_;
     std::string noticeText_;
     bool noticeVisible_ = false;
 
@@ -330,7 +338,7 @@ void MonitorRun::AfterPoll() {
     PublishToBus();
     Ping();
     TellJournal();
-    Notify("STATUS=" + StatusText(Report()));
+    TellStatus();
     ctx_.out.flush();
     ctx_.err.flush();
 }
@@ -608,7 +616,7 @@ int MonitorRun::Run() {
     host_.OpenToday();
     PublishToBus();
     TellJournal();
-    Notify("STATUS=" + StatusText(Report()));
+    TellStatus();
     Notify("READY=1");
     if (!AnyToPoll()) ServeClients();
     Ping();
@@ -662,8 +670,8 @@ int MonitorRun::Run() {
             ctx_.clock.SleepMs(static_cast<std::uint32_t>(next - now));
         }
     }
-    WaitForJobs();
     Notify("STOPPING=1");
+    WaitForJobs();
     FinishMail();
     TellJournal();
     ctx_.out.flush();

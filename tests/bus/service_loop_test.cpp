@@ -8,8 +8,12 @@
 // missing.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -21,11 +25,13 @@
 #include <cctype>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -127,12 +133,13 @@ protected:
     }
 
     // The service, reaching the enclosure through the loop device.
-    void StartService() {
+    void StartService(std::vector<std::string> env = {}) {
         fs::create_directories(temp_ / "logs");
+        env.push_back(lockEnv_);
         service_ = bus.Start(
             RunAs::Root,
             {RAIDCTL, "monitor", "--log-dir", (temp_ / "logs").string(), "--interval-ms", "200"},
-            {lockEnv_});
+            env);
         ASSERT_TRUE(bus.WaitForName(kService)) << service_->Output();
     }
 
@@ -158,8 +165,8 @@ protected:
     // The service, and a root client's flash through it, slowed by the
     // emulator's replies so that it takes seconds: programming when this
     // returns.
-    void StartSlowFlash(std::unique_ptr<BusProcess>& client) {
-        ASSERT_NO_FATAL_FAILURE(StartService());
+    void StartSlowFlash(std::unique_ptr<BusProcess>& client, std::vector<std::string> env = {}) {
+        ASSERT_NO_FATAL_FAILURE(StartService(std::move(env)));
         const fs::path file = WriteFirmware();
         ASSERT_EQ(mount_.Control("delay 15"), "");
         client =
@@ -317,6 +324,56 @@ TEST_F(ServiceLoopTest, AFlashOutlivesItsKilledClient) {
     const RunResult waited = User({"jobs", "--wait", "--check"});
     EXPECT_EQ(waited.exitCode, 0) << waited.err;
     EXPECT_THAT(waited.out, HasSubstr("ended 0"));
+    ASSERT_EQ(mount_.Control("delay 0"), "");
+    EXPECT_TRUE(FlashAfterService() == EmulatedFirmwareFile())
+        << "the flash does not hold the image";
+}
+
+TEST_F(ServiceLoopTest, AStopWaitsForTheFlashAndAsksTheServiceManagerForTime) {
+    // The service manager's notification socket, as systemd gives it.
+    const fs::path notifyPath = temp_ / "notify";
+    const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const std::unique_ptr<const int, void (*)(const int*)> closer(
+        &notify, [](const int* fd) { ::close(*fd); });
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, notifyPath.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(notify, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    // Read at once, as the service manager reads them: a full queue would
+    // block the service's next notification.
+    std::mutex toldMutex;
+    std::vector<std::string> told;
+    std::atomic<bool> heard{false};
+    std::thread reader([&] {
+        char buffer[4096];
+        while (!heard.load()) {
+            pollfd ready{notify, POLLIN, 0};
+            if (::poll(&ready, 1, 50) <= 0) continue;
+            const ssize_t n = ::recv(notify, buffer, sizeof buffer, MSG_DONTWAIT);
+            std::lock_guard lock(toldMutex);
+            if (n > 0) told.emplace_back(buffer, static_cast<std::size_t>(n));
+        }
+    });
+    const auto stopReading = [&] {
+        heard = true;
+        if (reader.joinable()) reader.join();
+    };
+    const std::shared_ptr<void> readerEnd(nullptr, [&](void*) { stopReading(); });
+    std::unique_ptr<BusProcess> client;
+    ASSERT_NO_FATAL_FAILURE(StartSlowFlash(client, {"NOTIFY_SOCKET=" + notifyPath.string()}));
+    ASSERT_EQ(::kill(service_->pid(), SIGTERM), 0);
+    // The flash goes on to its end; the service ends after it, having asked
+    // for more time as it waited.
+    ASSERT_TRUE(WaitFor([&] { return !client->Running(); }, 120s)) << client->Output();
+    EXPECT_THAT(client->Output(), HasSubstr("Firmware Upgrade 3/3 completed!"));
+    ASSERT_TRUE(WaitFor([&] { return !service_->Running(); }, 30s)) << service_->Output();
+    stopReading();
+    const auto at = [&](const std::string& what) {
+        return std::find(told.begin(), told.end(), what) - told.begin();
+    };
+    const long extended = at("EXTEND_TIMEOUT_USEC=60000000");
+    ASSERT_LT(extended, static_cast<long>(told.size())) << ::testing::PrintToString(told);
+    EXPECT_LT(at("STOPPING=1"), extended) << ::testing::PrintToString(told);
     ASSERT_EQ(mount_.Control("delay 0"), "");
     EXPECT_TRUE(FlashAfterService() == EmulatedFirmwareFile())
         << "the flash does not hold the image";
