@@ -16,6 +16,9 @@ packages=(
   # runs clients as the test user.
   dbus-daemon dbus-bin polkitd python3-dbusmock
   libxml2-utils  # xmllint: the install test checks the polkit actions against polkit's DTD
+  # promtool: the metrics file and alert-rule tests. Debian ships it only
+  # with the server, which systemd starts where it runs (disable it there).
+  prometheus
 )
 missing=()
 for p in "${packages[@]}"; do
