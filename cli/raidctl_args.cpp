@@ -206,7 +206,8 @@ void AddMonitorCommand(CLI::App& app, Arguments& a) {
     sub->add_flag("--once", a.once,
                   "one discovery, one poll and SMART read, then exit with the health bits");
     sub->add_option("--metrics", a.metricsFile,
-                    "after every poll, write FILE for node_exporter's textfile collector")
+                    "at the start and after every poll, write FILE for node_exporter's textfile "
+                    "collector")
         ->type_name("FILE")
         ->check(kNotEmpty);
     sub->add_flag("--verbose", a.verbose, "also print each step of the status poll");

@@ -28,6 +28,7 @@ std::unique_ptr<platform::DiskSystem> MakeSimulatedDisks(const std::string& scen
         return nullptr;
     }
     auto disks = std::make_unique<sim::SimDiskSystem>();
+    int bridges = 0;
     for (const auto& name : names) {
         auto model = sim::ScenarioEnclosure(name);
         if (!model) {
@@ -36,6 +37,8 @@ std::unique_ptr<platform::DiskSystem> MakeSimulatedDisks(const std::string& scen
                 KnownNames();
             return nullptr;
         }
+        // Each its own bridge, as two real enclosures would have.
+        model->bridgeSerial = "SIM-BRIDGE-" + std::to_string(++bridges);
         disks->AddEnclosure(std::make_shared<sim::ControllerEmulator>(*model, &clock));
     }
     disks->AddPlainDisk();

@@ -10,8 +10,9 @@ namespace raid::cli {
 
 // One enclosure per name of `scenario` (names joined by '+', e.g.
 // "raid1+rebuild"; empty: "raid1") on disks 0, 1, ..., then a plain disk
-// without a controller. Null with `error` set for an unknown or empty name,
-// or for more enclosures than disks can be numbered.
+// without a controller. The enclosures' bridges have the serials
+// "SIM-BRIDGE-1", "SIM-BRIDGE-2", ... in that order. Null with `error` set for an unknown or empty
+// name, or for more enclosures than disks can be numbered.
 std::unique_ptr<platform::DiskSystem> MakeSimulatedDisks(const std::string& scenario,
                                                          platform::Clock& clock,
                                                          std::string& error);

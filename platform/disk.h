@@ -53,6 +53,11 @@ struct DiskInfo {
     int number = 0;          // physical disk number (0-based)
     std::string name;        // e.g. "sdb"
     std::string devicePath;  // e.g. "/dev/sdb"
+    // The bridge's serial and port as the kernel knows them (disk_origin.h);
+    // empty when unknown. They name an enclosure across replugging. (The
+    // initialisers let a list that names only the fields above leave them.)
+    std::string serial{};
+    std::string port{};
 };
 
 // Drive type codes as GetDriveTypeA gives them; the volume table stores them.

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "platform/disk_origin.h"
 #include "platform/linux_sysfs.h"
 
 namespace raid::platform {
@@ -84,6 +85,9 @@ std::vector<DiskInfo> LinuxDiskSystem::ListDisks() {
         d.number = static_cast<int>(disks.size());
         d.name = name;
         d.devicePath = options_.devRoot + "/" + name;
+        const DiskOrigin origin = ReadDiskOrigin(options_.sysRoot, name);
+        d.serial = origin.serial;
+        d.port = origin.port;
         disks.push_back(std::move(d));
     }
     return disks;

@@ -21,6 +21,9 @@ packages=(
   # manual pages; cpack's Debian package needs dpkg-dev (dpkg-shlibdeps) and
   # file; lintian checks the package.
   systemd desktop-file-utils groff-base dpkg-dev file lintian
+  # promtool: the metrics file and alert-rule tests. Debian ships it only
+  # with the server, which systemd starts where it runs (disable it there).
+  prometheus
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,5 +1,7 @@
 #include "service/enclosure_status.h"
 
+#include <algorithm>
+
 #include "client/status_wire.h"
 #include "common/text.h"
 #include "maintenance/period_setting.h"
@@ -50,7 +52,38 @@ MemberStatus DescribeMember(const Record512& r, int member) {
     return m;
 }
 
+std::string DeviceName(int index) { return "Device" + std::to_string(index + 1); }
+
+std::string PlainIdentity(const AppState& state, int index,
+                          const std::vector<platform::DiskInfo>& disks) {
+    const platform::DiskInfo* info = DiskInfoOf(state, index, disks);
+    if (info && !info->serial.empty()) return info->serial;
+    if (info && !info->port.empty()) return info->port;
+    return DeviceName(index);
+}
+
 }  // namespace
+
+const platform::DiskInfo* DiskInfoOf(const AppState& state, int index,
+                                     const std::vector<platform::DiskInfo>& disks) {
+    const int disk = state.discovery.DiskOf(index);
+    for (const auto& info : disks)
+        if (info.number == disk) return &info;
+    return nullptr;
+}
+
+std::string EnclosureIdentity(const AppState& state, int index,
+                              const std::vector<platform::DiskInfo>& disks) {
+    const std::string name = PlainIdentity(state, index, disks);
+    const int shown = std::min(state.discovery.deviceCount, kShownDevices);
+    bool shared = false;
+    for (int other = 0; other < shown; ++other)
+        shared = shared || (other != index && PlainIdentity(state, other, disks) == name);
+    if (!shared) return name;
+    const platform::DiskInfo* info = DiskInfoOf(state, index, disks);
+    return name + "@" +
+           (info && !info->port.empty() && info->port != name ? info->port : DeviceName(index));
+}
 
 DeviceStatus DescribeDevice(const AppState& state, int index,
                             const std::vector<platform::DiskInfo>& disks) {
@@ -58,8 +91,7 @@ DeviceStatus DescribeDevice(const AppState& state, int index,
     DeviceStatus s;
     s.index = index;
     s.disk = d.DiskOf(index);
-    for (const auto& info : disks)
-        if (info.number == s.disk) s.path = info.devicePath;
+    if (const platform::DiskInfo* info = DiskInfoOf(state, index, disks)) s.path = info->devicePath;
     if (s.disk >= kMaxDisks) return s;
     const auto& identify = d.identifyRecord[static_cast<std::size_t>(s.disk)];
     const auto& r = state.monitor.deviceStatusRecord[static_cast<std::size_t>(s.disk)];

@@ -20,6 +20,19 @@ using client::MemberStatus;
 client::SmartSectors SmartSectorsOf(const AppState& state, const smart::SmartState& tables,
                                     int index, const std::vector<platform::DiskInfo>& disks);
 
+// What the platform knows of device `index`'s disk; null when it has gone.
+const platform::DiskInfo* DiskInfoOf(const AppState& state, int index,
+                                     const std::vector<platform::DiskInfo>& disks);
+
+// The name device `index` keeps across replugging, renumbering and restarts,
+// for metrics labels and journal fields. The controller reports no serial of
+// its own, so: its bridge's serial; without one, the port it is plugged into;
+// without either, its Device name. When another shown device has the same
+// name (bridges of one make may share a serial), its port or else its Device
+// name is appended after an '@'.
+std::string EnclosureIdentity(const AppState& state, int index,
+                              const std::vector<platform::DiskInfo>& disks);
+
 // The status of device `index` from `state` (after discovery and a poll).
 DeviceStatus DescribeDevice(const AppState& state, int index,
                             const std::vector<platform::DiskInfo>& disks);

@@ -26,13 +26,23 @@ enum class SmartVerdict { Unknown, Good, Warning, Error };
 
 struct MonitoredEnclosure {
     DeviceStatus status;  // status.polled: Device1 or Device2
+    // EnclosureIdentity(), and the bridge's serial and port as the platform
+    // read them (empty when unknown).
+    std::string identity;
+    std::string serial;
+    std::string port;
     std::array<SmartVerdict, 2> smart{SmartVerdict::Unknown, SmartVerdict::Unknown};
     // Polls it did not answer since the monitor started.
     std::uint64_t pollFailures = 0;
+    // Its firmware is being rewritten: not polled meanwhile, yet there.
+    bool flashing = false;
 };
 
 struct MonitorReport {
     std::vector<MonitoredEnclosure> enclosures;
+    // When the last poll ended (one with nothing to poll counts); unset
+    // before the first.
+    std::optional<TimePoint> lastPollEnd;
 };
 
 unsigned HealthMask(const MonitorReport& report);
@@ -40,8 +50,19 @@ unsigned HealthMask(const MonitorReport& report);
 // One line per health bit that is set, for the end of `--once`.
 std::vector<std::string> HealthTexts(unsigned mask);
 
+// An answering enclosure's array as a whole: "healthy", "rebuilding" (a
+// member being rebuilt), "degraded" (a member absent or failed, the data
+// still readable: a mirror, or bypass with its separate disks) or "failed"
+// (no member left, or one lost from a stripe or a span).
+const char* ArrayState(const DeviceStatus& status);
+
 // The whole textfile: every metric with its # HELP and # TYPE lines; label
-// values escaped as the exposition format wants.
+// values escaped as the exposition format wants. Series are labelled by
+// `enclosure` (the identity), `slot` and the member disk's `serial`; device
+// paths and Device numbers appear only on the info series. States are one
+// series per state, 1 for the current one. An enclosure that did not answer
+// has only its info, up and failure series, one being flashed only its info;
+// before the first poll there are only the count and the info series.
 std::string MetricsText(const MonitorReport& report);
 
 }  // namespace raid::service

@@ -218,6 +218,8 @@ private:
     bool Flashing(int index) const;
     void ServeDeviceChanges(std::uint64_t now);
     MonitorReport Report() const;
+    // A turn of the poll interval with nothing to poll: the metrics say so.
+    void EmptyPoll();
     // The end of --once: the health bits said and returned.
     int SayHealth(unsigned mask);
     void WriteMetrics();
@@ -287,6 +289,11 @@ private:
         std::vector<platform::JournalField> fields;
         if (index >= std::min(state_.discovery.deviceCount, kShownDevices)) return fields;
         const DeviceStatus s = DescribeDevice(state_, index, disks_);
+        // The metrics' `enclosure` label: one name to look for in both.
+        fields.push_back({"ENCLOSURE_ID", EnclosureIdentity(state_, index, disks_)});
+        if (const platform::DiskInfo* info = DiskInfoOf(state_, index, disks_);
+            info != nullptr && !info->serial.empty())
+            fields.push_back({"ENCLOSURE_SERIAL", info->serial});
         fields.push_back({"ENCLOSURE_MODEL", s.model});
         if (!s.path.empty()) fields.push_back({"ENCLOSURE_DISK", s.path});
         return fields;
@@ -304,6 +311,7 @@ private:
     std::uint64_t nextChangeTick_ = 0;
     std::uint64_t nextSmartTick_ = 0;
     std::uint64_t lastPing_ = 0;
+    std::optional<TimePoint> lastPollEnd_;
 };
 
 void MonitorRun::RefreshDeviceSummary() {
@@ -334,6 +342,7 @@ void MonitorRun::ServePoll() {
 }
 
 void MonitorRun::AfterPoll() {
+    lastPollEnd_ = ctx_.clock.WallNow();
     WriteMetrics();
     PublishToBus();
     Ping();
@@ -343,8 +352,15 @@ void MonitorRun::AfterPoll() {
     ctx_.err.flush();
 }
 
+void MonitorRun::EmptyPoll() {
+    nextPoll_ = ctx_.clock.NowMs() + plan_.intervalMs;
+    lastPollEnd_ = ctx_.clock.WallNow();
+    WriteMetrics();
+}
+
 MonitorReport MonitorRun::Report() const {
     MonitorReport report;
+    report.lastPollEnd = lastPollEnd_;
     const int shown = std::min(state_.discovery.deviceCount, kShownDevices);
     for (int i = 0; i < shown; ++i) {
         MonitoredEnclosure e;
@@ -355,6 +371,12 @@ MonitorReport MonitorRun::Report() const {
             if (e.status.members[k].stateClass == "present")
                 e.smart[static_cast<std::size_t>(k)] = VerdictOf(smart_, i, k);
         e.pollFailures = answers_.Failures(i);
+        e.flashing = Flashing(i);
+        e.identity = EnclosureIdentity(state_, i, disks_);
+        if (const platform::DiskInfo* info = DiskInfoOf(state_, i, disks_)) {
+            e.serial = info->serial;
+            e.port = info->port;
+        }
         report.enclosures.push_back(std::move(e));
     }
     return report;
@@ -585,14 +607,14 @@ int MonitorRun::Run() {
     }
     discovery::DiscoverOnce(state_, ch_);
     disks_ = ctx_.disks.ListDisks();
+    // At once: a file an earlier run left must not speak for this one.
+    WriteMetrics();
     if (state_.discovery.deviceCount == 0 && (!following || plan_.once)) {
         const std::string problem = discovery::PermissionProblem(ctx_.disks);
         ctx_.err << "raidctl: No Drive found! - nothing to monitor\n";
         if (!problem.empty()) ctx_.err << "raidctl: " << problem << "\n";
-        if (plan_.once) {
-            WriteMetrics();
-            return SayHealth(health::kNoEnclosure);
-        }
+        EmptyPoll();
+        if (plan_.once) return SayHealth(health::kNoEnclosure);
         return problem.empty() ? kRunNoEnclosure : kRunCannotOpen;
     }
     if (state_.discovery.deviceCount == 0) {
@@ -643,6 +665,7 @@ int MonitorRun::Run() {
             smart::StepSmartCountdown(state_.shell, false, smart_.thresholdsRead);
         }
         if (polling_ && now >= nextPoll_) state_.shell.pollRequestFlags |= poll::kStatusPoll;
+        if (!polling_ && now >= nextPoll_) EmptyPoll();
         // The first poll shows what discovery read; --once wants the answer
         // of a poll that asks the controllers, at once.
         if (plan_.once && done_ == 1) state_.shell.pollRequestFlags |= poll::kStatusPoll;
@@ -662,7 +685,7 @@ int MonitorRun::Run() {
         // Sleep to the next deadline, in slices.
         now = ctx_.clock.NowMs();
         std::uint64_t next = now + kMonitorWaitSliceMs;
-        if (polling_) next = std::min(next, std::max(now, nextPoll_));
+        next = std::min(next, std::max(now, nextPoll_));
         if (following) next = std::min(next, std::max(now, nextChangeTick_));
         if (smartTicking_) next = std::min(next, std::max(now, nextSmartTick_));
         if (next > now) {

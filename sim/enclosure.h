@@ -58,6 +58,9 @@ struct Enclosure {
     std::uint8_t rebuildStepPercent = 1;
     // 512 KiB, 0xFF = erased; type byte at 0x95. Empty = a default image.
     std::vector<std::uint8_t> spiFlash;
+    // The USB bridge's serial number as the kernel would read it from the
+    // device descriptor; empty = none. Not part of the controller protocol.
+    std::string bridgeSerial;
 };
 
 }  // namespace raid::sim

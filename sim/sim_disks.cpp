@@ -141,6 +141,8 @@ std::vector<platform::DiskInfo> SimDiskSystem::ListDisks() {
         info.number = static_cast<int>(i);
         info.name = "sim" + std::to_string(i);
         info.devicePath = "/dev/" + info.name;
+        if (const auto& emulator = disks_[i].emulator)
+            info.serial = emulator->WithModel([](const Enclosure& e) { return e.bridgeSerial; });
         list.push_back(std::move(info));
     }
     return list;

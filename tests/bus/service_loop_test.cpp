@@ -407,6 +407,7 @@ TEST_F(ServiceLoopTest, TheJournalHearsEachEventAndASilentEnclosureDoesNotHoldTh
     EXPECT_EQ(lost.at("MEMBER_SLOT"), "HDD2");
     EXPECT_EQ(lost.at("ENCLOSURE"), "Device1");
     EXPECT_EQ(lost.at("ENCLOSURE_DISK"), mount_.LoopDevice());
+    EXPECT_FALSE(lost.at("ENCLOSURE_ID").empty());
     EXPECT_EQ(lost.at("MESSAGE_ID").size(), 32u);
     EXPECT_THAT(lost.at("MESSAGE"), testing::StartsWith("D1 HDD2 was removed, "));
     // No banner: the start is one entry, its information block a field.

@@ -594,17 +594,21 @@ TEST_F(RaidctlLoopTest, MonitorFollowsEnclosuresAndWritesMetrics) {
     ASSERT_TRUE(WaitFor(
         [&] {
             const auto samples = test_support::ParseTextfile(ReadFile(metrics));
-            return test_support::Value(samples, "raid_member_present",
-                                       {{"enclosure", "Device1"}, {"bay", "HDD2"}}) == 0;
+            // A loop device has no bridge: the enclosure goes by its Device name.
+            return test_support::Value(
+                       samples, "raid_member_state",
+                       {{"enclosure", "Device1"}, {"slot", "HDD2"}, {"state", "absent"}}) == 1;
         },
         kCommandTimeoutMs))
         << ReadFile(metrics);
     const auto samples = test_support::ParseTextfile(ReadFile(metrics));
-    EXPECT_EQ(test_support::Value(samples, "raid_health_mask", {}), 2) << ReadFile(metrics);
-    const std::string disk = fs::path(mount_.LoopDevice()).filename();
-    EXPECT_EQ(test_support::Value(samples, "raid_enclosure_up",
-                                  {{"enclosure", "Device1"}, {"disk", disk}}),
+    EXPECT_EQ(test_support::Value(samples, "raid_array_state", {{"state", "degraded"}}), 1)
+        << ReadFile(metrics);
+    EXPECT_EQ(test_support::Value(samples, "raid_enclosure_info",
+                                  {{"enclosure", "Device1"}, {"path", mount_.LoopDevice()}}),
               1)
+        << ReadFile(metrics);
+    EXPECT_EQ(test_support::Value(samples, "raid_enclosure_up", {{"enclosure", "Device1"}}), 1)
         << ReadFile(metrics);
 
     // A second enclosure attached: found after the device-change debounce.

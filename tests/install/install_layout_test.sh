@@ -25,6 +25,7 @@ for f in bin/raidctl bin/raidgui lib/systemd/system/raid-monitor.service \
   fi
 done
 [ -x "$prefix/bin/raidctl" ] || { echo "raidctl is not executable" >&2; status=1; }
+[ -s "$prefix/share/raid-monitor/raid-monitor.rules.yml" ] || { echo "missing: rules" >&2; status=1; }
 
 unit=$prefix/lib/systemd/system/raid-monitor.service
 grep -q '^Type=notify$' "$unit" || { echo "unit is not Type=notify" >&2; status=1; }

@@ -82,6 +82,7 @@ $unit
 /usr/share/man/man1/raidgui.1.gz
 /usr/share/man/man8/raidctl.8.gz
 /usr/share/polkit-1/actions/org.raidenclosure.manager.policy
+/usr/share/raid-monitor/raid-monitor.rules.yml
 EOF
 dpkg -L "$package" | while read -r path; do [ -d "$path" ] || echo "$path"; done | sort >"$work/listed"
 check "dpkg -L lists the expected files" diff -u "$work/expected" "$work/listed"

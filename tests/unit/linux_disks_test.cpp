@@ -96,6 +96,40 @@ TEST(LinuxDiskNumbering, WholeDisksInNameOrderWithoutRamZramPartitionsOrIdleLoop
     EXPECT_EQ(Names(system.ListDisks()), (std::vector<std::string>{"nvme0n1", "sda", "sdb"}));
 }
 
+TEST(LinuxDiskNumbering, BridgeSerialAndPortFromSysfsOnly) {
+    FakeMachine m;
+    const std::string usb = "sys/devices/pci0000:00/0000:00:14.0/usb2";
+    const std::string scsi = "/2-1:1.0/host6/target6:0:0/6:0:0:0";
+    m.Write(usb + "/idVendor", "1d6b\n");  // the root hub: never reached
+    m.Write(usb + "/serial", "0000:00:14.0\n");
+    m.Write(usb + "/2-1/idVendor", "152d\n");
+    m.Write(usb + "/2-1/serial", "NA0001  \n");
+    m.Write(usb + "/2-1" + scsi + "/vpd_pg80", std::string("\0\x80\0\x04VPD1", 8));
+    // A bridge without a serial of its own, whose unit serial the kernel
+    // read (UAS).
+    m.Write(usb + "/2-2/idVendor", "152d\n");
+    m.Write(usb + "/2-2/2-2:1.0/host7/target7:0:0/7:0:0:0/vpd_pg80",
+            std::string("\0\x80\0\x08  UAS123", 12));
+    // eSATA.
+    m.Write("sys/devices/pci0000:00/0000:00:1f.2/ata3/host2/target2:0:0/2:0:0:0/model", "X\n");
+    const auto link = [&](const std::string& disk, const std::string& device) {
+        m.Block(disk);
+        fs::create_directory_symlink("../../" + device.substr(4),
+                                     m.root + "/sys/block/" + disk + "/device");
+    };
+    link("sdb", usb + "/2-1" + scsi);
+    link("sdc", usb + "/2-2/2-2:1.0/host7/target7:0:0/7:0:0:0");
+    link("sdd", "sys/devices/pci0000:00/0000:00:1f.2/ata3/host2/target2:0:0/2:0:0:0");
+    m.Write("sys/block/loop0/loop/backing_file", "/x\n");
+
+    const auto disks = LinuxDiskSystem(m.Options()).ListDisks();
+    ASSERT_EQ(Names(disks), (std::vector<std::string>{"loop0", "sdb", "sdc", "sdd"}));
+    std::vector<std::pair<std::string, std::string>> origins;
+    for (const auto& d : disks) origins.emplace_back(d.serial, d.port);
+    EXPECT_EQ(origins, (std::vector<std::pair<std::string, std::string>>{
+                           {"", ""}, {"NA0001", "usb-2-1"}, {"UAS123", "usb-2-2"}, {"", "ata3"}}));
+}
+
 TEST(LinuxDiskNumbering, MissingSysfsGivesNoDisks) {
     LinuxDiskOptions o;
     o.sysRoot = "/nonexistent-sysfs-root";
