@@ -141,13 +141,8 @@ std::string StatusText(const MonitorReport& report) {
             ++silent;
             continue;
         }
-        bool down = false, rebuilding = false;
-        for (const MemberStatus& m : s.members) {
-            down = down || m.stateClass == "absent" || m.stateClass == "failed";
-            rebuilding = rebuilding || m.rebuilding;
-        }
-        if (down) ++degraded;
-        if (rebuilding) rebuilds.push_back(s.rebuildPercent);
+        if (MemberDown(s.members[0]) || MemberDown(s.members[1])) ++degraded;
+        if (Rebuilding(s)) rebuilds.push_back(s.rebuildPercent);
         for (const SmartVerdict v : e.smart)
             if (v == SmartVerdict::Error) ++smartErrors;
     }

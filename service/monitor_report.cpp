@@ -11,14 +11,6 @@
 namespace raid::service {
 namespace {
 
-bool MemberDown(const MemberStatus& m) {
-    return m.stateClass == "absent" || m.stateClass == "failed";
-}
-
-bool Rebuilding(const DeviceStatus& s) {
-    return s.members[0].rebuilding || s.members[1].rebuilding;
-}
-
 // Backslash, double quote and line feed are the characters a label value
 // must escape.
 std::string LabelValue(const std::string& value) {
@@ -96,6 +88,14 @@ private:
 };
 
 }  // namespace
+
+bool MemberDown(const MemberStatus& m) {
+    return m.stateClass == "absent" || m.stateClass == "failed";
+}
+
+bool Rebuilding(const DeviceStatus& s) {
+    return s.members[0].rebuilding || s.members[1].rebuilding;
+}
 
 unsigned HealthMask(const MonitorReport& report) {
     unsigned mask = 0;

@@ -45,6 +45,10 @@ struct MonitorReport {
     std::optional<TimePoint> lastPollEnd;
 };
 
+// A member absent or failed; a rebuild running on either member.
+bool MemberDown(const MemberStatus& m);
+bool Rebuilding(const DeviceStatus& s);
+
 unsigned HealthMask(const MonitorReport& report);
 
 // One line per health bit that is set, for the end of `--once`.

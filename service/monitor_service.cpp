@@ -222,10 +222,13 @@ private:
     void EmptyPoll();
     // The end of --once: the health bits said and returned.
     int SayHealth(unsigned mask);
-    void WriteMetrics();
+    void WriteMetrics() {
+        if (!options_.metricsFile.empty()) WriteMetrics(Report());
+    }
+    void WriteMetrics(const MonitorReport& report);
     // The state in a line, when it changed.
-    void TellStatus() {
-        std::string status = StatusText(Report());
+    void TellStatus(const MonitorReport& report) {
+        std::string status = StatusText(report);
         if (status == lastStatus_) return;
         Notify("STATUS=" + status);
         lastStatus_ = std::move(status);
@@ -343,11 +346,12 @@ void MonitorRun::ServePoll() {
 
 void MonitorRun::AfterPoll() {
     lastPollEnd_ = ctx_.clock.WallNow();
-    WriteMetrics();
+    const MonitorReport report = Report();
+    WriteMetrics(report);
     PublishToBus();
     Ping();
     TellJournal();
-    TellStatus();
+    TellStatus(report);
     ctx_.out.flush();
     ctx_.err.flush();
 }
@@ -572,10 +576,10 @@ void MonitorRun::EndFinishedJobs() {
     }
 }
 
-void MonitorRun::WriteMetrics() {
+void MonitorRun::WriteMetrics(const MonitorReport& report) {
     if (options_.metricsFile.empty()) return;
     std::string error;
-    if (!platform::WriteFileAtomically(options_.metricsFile, MetricsText(Report()), 0644,
+    if (!platform::WriteFileAtomically(options_.metricsFile, MetricsText(report), 0644,
                                        "metrics file", {}, error)) {
         ctx_.err << "raidctl: " << error << "\n";
     }
@@ -638,7 +642,7 @@ int MonitorRun::Run() {
     host_.OpenToday();
     PublishToBus();
     TellJournal();
-    TellStatus();
+    TellStatus(Report());
     Notify("READY=1");
     if (!AnyToPoll()) ServeClients();
     Ping();
