@@ -63,6 +63,15 @@ void CatchMonitorSignals() {
     sigaction(SIGHUP, &reload, nullptr);
 }
 
+// The bus front's own lines (a caller refused for a limit): warnings, from
+// the bus thread.
+void NoteFromBus(const std::string& text) {
+    if (raid::platform::StandardErrorIsJournal())
+        raid::platform::SendJournalEntry(4, text, {});
+    else
+        std::cerr << "raidctl: " + text + "\n" << std::flush;
+}
+
 // `monitor --once` while the service runs: the service's own health bits.
 int AskServiceHealth(raid::cli::Context& ctx, const QDBusConnection& connection) {
     using namespace raid;
@@ -131,7 +140,7 @@ int RunMonitorCommand(raid::cli::Context& ctx, const raid::cli::Arguments& args,
         options.bus = &bus;
         options.serveClients = [&bus, &run] {
             std::string noBus;
-            if (bus.Running() || bus.Start(noBus))
+            if (bus.Running() || bus.Start(noBus, NoteFromBus))
                 bus.SetState("serving", true);
             else
                 run.err << "raidctl: serving no clients: " << noBus << "\n";
@@ -260,7 +269,7 @@ int main(int argc, char** argv) {
             if (args.command == cli::Command::Monitor && !args.once &&
                 what.rfind(status + "waiting", 0) == 0) {
                 std::string noBus;
-                if (monitorBus.Running() || monitorBus.Start(noBus))
+                if (monitorBus.Running() || monitorBus.Start(noBus, NoteFromBus))
                     monitorBus.SetState(what.substr(status.size()), false);
             } else if (what == status && monitorBus.Running()) {
                 monitorBus.SetState("starting", false);

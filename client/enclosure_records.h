@@ -26,6 +26,9 @@ struct DeviceStatus {
     std::string path;
     std::string model;
     std::string firmware;
+    // The name it keeps across replugging (service/enclosure_status.h); the
+    // service binds an authorization to it.
+    std::string identity;
     bool polled = false;  // Device1/Device2 selected for this run
     bool pollOk = false;  // every query of the poll succeeded
     std::uint8_t arrayMode = 0;

@@ -13,8 +13,9 @@ packages=(
   # The bus tests: a private bus (dbus-daemon; dbus-send asks it who owns a
   # name), the real polkitd with pkcheck, pkaction and pkttyagent,
   # python3-dbusmock for stand-in services on that bus; util-linux's setpriv
-  # runs clients as the test user.
-  dbus-daemon dbus-bin polkitd python3-dbusmock
+  # runs clients as the test user; python3-dbus and python3-gi for the
+  # hostile caller (a flood of calls, an agent that never answers).
+  dbus-daemon dbus-bin polkitd python3-dbusmock python3-dbus python3-gi
   libxml2-utils  # xmllint: the install test checks the polkit actions against polkit's DTD
   # The install and package tests: systemd-analyze verifies the unit and
   # rates its sandbox, desktop-file-validate the menu entry, groff the

@@ -54,7 +54,7 @@ BusFront::BusFront() : connection_(QString()) { client::RegisterBusTypes(); }
 
 BusFront::~BusFront() { Stop(); }
 
-bool BusFront::Start(std::string& why) {
+bool BusFront::Start(std::string& why, std::function<void(const std::string&)> note) {
     connection_ = QDBusConnection::connectToBus(QDBusConnection::SystemBus, "raid-service");
     if (!connection_.isConnected()) {
         why = "the system bus cannot be reached (" +
@@ -67,7 +67,8 @@ bool BusFront::Start(std::string& why) {
     manager_->moveToThread(&thread_);
     // The objects show what is published so far before the name is taken,
     // so that a client never sees a service without its enclosures.
-    RunIn(manager_, [this] {
+    RunIn(manager_, [this, note = std::move(note)]() mutable {
+        authority_ = new Authority(connection_, checkLimits_, std::move(note), manager_);
         new ManagerAdaptor(manager_);
         new ObjectManagerAdaptor(manager_);
         connection_.registerObject(bus::kManagerPath, manager_);
@@ -92,8 +93,9 @@ void BusFront::Stop() {
     RunIn(manager_, [this] {
         connection_.unregisterService(bus::kServiceName);
         connection_.unregisterObject(bus::kManagerPath, QDBusConnection::UnregisterTree);
-        delete manager_;
+        delete manager_;  // and the checks it has open
         manager_ = nullptr;
+        authority_ = nullptr;
         enclosures_.clear();
         jobs_.clear();
     });
@@ -150,13 +152,45 @@ std::filesystem::path BusFront::LogFolder() const {
 }
 
 std::vector<BusRequest> BusFront::TakeRequests() {
-    std::lock_guard lock(mutex_);
-    return std::exchange(requests_, {});
+    std::lock_guard lock(inbox_->mutex);
+    return std::exchange(inbox_->requests, {});
 }
 
 void BusFront::Queue(BusRequest request) {
-    std::lock_guard lock(mutex_);
-    requests_.push_back(std::move(request));
+    std::lock_guard lock(inbox_->mutex);
+    inbox_->requests.push_back(std::move(request));
+}
+
+void BusFront::ReadThenQueue(BusRequest request, int fd, std::uint64_t size) {
+    auto held = std::make_shared<BusRequest>(std::move(request));
+    ReadImageInBackground(
+        fd, size,
+        [inbox = inbox_, connection = connection_, held](
+            std::optional<std::vector<std::uint8_t>> bytes, const std::string& why) mutable {
+            if (!bytes) {
+                connection.send(
+                    held->message.createErrorReply(bus::kErrorFailed, QString::fromStdString(why)));
+                return;
+            }
+            held->image = std::move(*bytes);
+            std::lock_guard lock(inbox->mutex);
+            inbox->requests.push_back(std::move(*held));
+        });
+}
+
+EnclosureTarget EnclosureTarget::Of(const client::DeviceStatus& device) {
+    return {device.identity,
+            device.path,
+            device.model,
+            device.firmware,
+            {device.members[0].serial, device.members[1].serial}};
+}
+
+std::string EnclosureTarget::Text() const {
+    const auto serial = [](const std::string& s) { return s.empty() ? std::string("none") : s; };
+    return identity + " (" + (model.empty() ? std::string("no model") : model) + ", " +
+           (path.empty() ? std::string("no device") : path) + ", members " + serial(serials[0]) +
+           " and " + serial(serials[1]) + ")";
 }
 
 void BusFront::Answer(const BusRequest& request, const client::SettingAnswer& answer) {
@@ -229,6 +263,21 @@ QString BusFront::NextJobPath() {
 
 void BusFront::JobStep(const QString& path, std::uint32_t kind, const std::string& caption,
                        const std::string& text, std::uint32_t value) {
+    // A client that follows the properties alone sees the progress move, at
+    // most four times a second; the last value goes with the completion.
+    if (kind == 4) {
+        const auto now = std::chrono::steady_clock::now();
+        bool due = false;
+        {
+            std::lock_guard lock(mutex_);
+            auto& last = progressSent_[path];
+            due = now - last >= std::chrono::milliseconds(250);
+            if (due) last = now;
+        }
+        if (due)
+            SendPropertiesChanged(connection_, path, bus::kJobInterface,
+                                  {{"Progress", uint(value)}});
+    }
     QDBusMessage signal = QDBusMessage::createSignal(path, bus::kJobInterface, "Step");
     signal << uint(kind) << QString::fromStdString(caption) << QString::fromStdString(text)
            << uint(value);
@@ -239,11 +288,18 @@ void BusFront::JobBackupReady(const QString& path) {
     connection_.send(QDBusMessage::createSignal(path, bus::kJobInterface, "BackupReady"));
 }
 
-void BusFront::JobCompleted(const QString& path, const client::Answer& answer) {
+void BusFront::JobCompleted(const QString& path, const client::Answer& answer,
+                            std::uint32_t progress) {
     const QStringList notes = ListOf(answer.notes);
-    SendPropertiesChanged(
-        connection_, path, bus::kJobInterface,
-        {{"Finished", true}, {"Outcome", uint(answer.outcome)}, {"Notes", notes}});
+    {
+        std::lock_guard lock(mutex_);
+        progressSent_.erase(path);
+    }
+    SendPropertiesChanged(connection_, path, bus::kJobInterface,
+                          {{"Progress", uint(progress)},
+                           {"Finished", true},
+                           {"Outcome", uint(answer.outcome)},
+                           {"Notes", notes}});
     QDBusMessage signal = QDBusMessage::createSignal(path, bus::kJobInterface, "Completed");
     signal << uint(answer.outcome) << notes;
     connection_.send(signal);
@@ -321,10 +377,16 @@ void BusFront::ApplySnapshot() {
         }
         const auto before = std::find_if(shown_.begin(), shown_.end(),
                                          [&](const auto& s) { return s.index == d.index; });
-        const QVariantMap status = client::EncodeStatus(d);
-        if (before == shown_.end() || client::EncodeStatus(*before) != status)
+        // Every property that changed, not only the status.
+        const QVariantMap after = EnclosureProperties(d.index, d);
+        const QVariantMap earlier =
+            before == shown_.end() ? QVariantMap() : EnclosureProperties(d.index, *before);
+        QVariantMap changed;
+        for (auto it = after.begin(); it != after.end(); ++it)
+            if (earlier.value(it.key()) != it.value()) changed.insert(it.key(), it.value());
+        if (!changed.isEmpty())
             SendPropertiesChanged(connection_, EnclosurePath(d.index), bus::kEnclosureInterface,
-                                  (*found)->Properties());
+                                  changed);
     }
     shown_ = now.devices;
 }

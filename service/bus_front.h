@@ -7,8 +7,12 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QThread>
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,6 +21,8 @@
 #include "client/enclosure_access.h"
 #include "client/mail_records.h"
 #include "platform/disk.h"
+#include "service/authority.h"
+#include "service/image_reader.h"
 
 namespace raid::service {
 
@@ -24,7 +30,26 @@ class ManagerObject;
 class EnclosureObject;
 class FlashJob;
 
-// A request that polkit allowed, waiting for the monitor loop.
+// The enclosure a request was authorized for. It runs only on that one:
+// between the check and the run (a password prompt may take minutes) the
+// enclosures may have been swapped, and the same index name another.
+struct EnclosureTarget {
+    std::string identity;  // as the metrics name it
+    std::string path;      // its device
+    std::string model;
+    std::string firmware;
+    std::array<std::string, 2> serials;  // its members'
+
+    static EnclosureTarget Of(const client::DeviceStatus& device);
+    bool SameEnclosure(const EnclosureTarget& other) const {
+        return identity == other.identity && path == other.path && serials == other.serials;
+    }
+    // "Device1 (model, /dev/sdb, members S1 and S2)".
+    std::string Text() const;
+};
+
+// A request that polkit allowed, waiting for the monitor loop. Moved, never
+// copied: it may hold a caller's image.
 struct BusRequest {
     enum class Kind {
         SetBuzzer,
@@ -37,11 +62,19 @@ struct BusRequest {
         SetMailSettings,
         TestMail,
     };
+    BusRequest() = default;
+    BusRequest(BusRequest&&) = default;
+    BusRequest& operator=(BusRequest&&) = default;
+    BusRequest(const BusRequest&) = delete;
+    BusRequest& operator=(const BusRequest&) = delete;
+
     Kind kind = Kind::SetBuzzer;
     int index = 0;  // the enclosure
+    EnclosureTarget target;
     bool mute = false;
     client::PeriodRequest period;
     std::vector<std::uint8_t> image;  // the service's own copy
+    ImageBudget::Ticket imageTicket;  // the image's share of the budget
     bool backup = false;
     std::uint32_t length = 0;  // ReadFlash: 0 is the whole flash
     client::MailSettingsChanges mailChanges;
@@ -60,7 +93,10 @@ public:
     // what was published so far and owns the service's name. False, with
     // why, when there is no bus or the name is not given to this process.
     // Publish may be called before: it only keeps the snapshot then.
-    bool Start(std::string& why);
+    // `note`: where the front's own lines go (a call refused for a limit).
+    bool Start(std::string& why, std::function<void(const std::string&)> note = {});
+    // The limits of the checks, before Start.
+    void SetCheckLimits(const CheckLimits& limits) { checkLimits_ = limits; }
     void Stop();
     bool Running() const { return manager_ != nullptr; }
 
@@ -101,7 +137,8 @@ public:
     void JobStep(const QString& path, std::uint32_t kind, const std::string& caption,
                  const std::string& text, std::uint32_t value);
     void JobBackupReady(const QString& path);
-    void JobCompleted(const QString& path, const client::Answer& answer);
+    // `progress`: the job's last, signalled with the outcome.
+    void JobCompleted(const QString& path, const client::Answer& answer, std::uint32_t progress);
     void AddJob(const QString& path, std::shared_ptr<FlashJob> job, int index,
                 const QString& starter);
 
@@ -119,6 +156,12 @@ public:
     const client::DeviceStatus* Device(const Snapshot& snapshot, int index) const;
     void Queue(BusRequest request);
     QDBusConnection& Connection() { return connection_; }
+    // In the bus thread, once Start has run.
+    Authority& Checks() { return *authority_; }
+    ImageBudget& Images() { return images_; }
+    // Reads the image of `request` (its `imageFd`) off the bus thread, then
+    // queues it, or refuses it when it cannot be read.
+    void ReadThenQueue(BusRequest request, int fd, std::uint64_t size);
 
 private:
     void ApplySnapshot();  // in the bus thread
@@ -130,11 +173,22 @@ private:
     std::vector<QObject*> jobs_;  // in thread_, oldest first
     std::atomic<unsigned> jobCount_{0};
     std::vector<client::DeviceStatus> shown_;  // what the bus objects show
+    Authority* authority_ = nullptr;           // lives in thread_
+    CheckLimits checkLimits_;
+    ImageBudget images_;
 
     mutable std::mutex mutex_;
     Snapshot snapshot_;
-    std::vector<BusRequest> requests_;
     std::filesystem::path logFolder_;
+    // When each job's progress was last signalled.
+    std::map<QString, std::chrono::steady_clock::time_point> progressSent_;
+
+    // Shared with the threads that read images, which may outlive the front.
+    struct Inbox {
+        std::mutex mutex;
+        std::vector<BusRequest> requests;
+    };
+    std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
 };
 
 }  // namespace raid::service

@@ -7,6 +7,7 @@
 #include <QDBusMessage>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <functional>
 
 #include "client/bus_names.h"
@@ -34,6 +35,8 @@ QString ErrorNameOf(Verdict verdict) {
             return bus::kErrorCanObtain;
         case Verdict::Dismissed:
             return bus::kErrorDismissed;
+        case Verdict::Busy:
+            return bus::kErrorBusy;
         default:
             return bus::kErrorNotAuthorized;
     }
@@ -54,9 +57,10 @@ int DiskNumberOf(const QString& text, const std::vector<platform::DiskInfo>& dis
 
 // Checks the caller of `message` with polkit for `action`, then runs
 // `granted` (which sends the reply), or answers the refusal. The reply is
-// always sent later, from the bus thread.
+// always sent later, from the bus thread. Nothing captured may be an object
+// that a snapshot deletes: only the front and values.
 void Authorize(BusFront& front, const QDBusMessage& message, const char* action,
-               const QVariantMap& options, const client::DeviceStatus* enclosure,
+               const QVariantMap& options, const EnclosureTarget* enclosure,
                std::function<void()> granted) {
     const auto now = front.Current();
     if (!now.serving) {
@@ -67,45 +71,88 @@ void Authorize(BusFront& front, const QDBusMessage& message, const char* action,
     AuthorizationRequest ask;
     ask.caller = message.service();
     ask.action = action;
-    ask.interactive = Interactive(options);
+    // Reading is for anyone: such a check never waits for a person, and
+    // never takes one of the few prompts a user may have open.
+    ask.interactive = Interactive(options) && std::strcmp(action, bus::kActionReadStatus) != 0;
     if (enclosure != nullptr) {
-        // For an admin's rule that names one enclosure.
-        ask.details.insert("enclosure.model", QString::fromStdString(enclosure->model));
-        ask.details.insert("enclosure.device", QString::fromStdString(enclosure->path));
-        ask.details.insert("enclosure.firmware", QString::fromStdString(enclosure->firmware));
+        const auto text = [](const std::string& s) { return QString::fromStdString(s); };
+        // For an admin's rule that names one enclosure, and for the prompt.
+        ask.details.insert("enclosure.id", text(enclosure->identity));
+        ask.details.insert("enclosure.model", text(enclosure->model));
+        ask.details.insert("enclosure.device", text(enclosure->path));
+        ask.details.insert("enclosure.firmware", text(enclosure->firmware));
         // The controller reports no serial of its own; its members' serials
         // name the enclosure's contents.
-        ask.details.insert("enclosure.hdd1.serial",
-                           QString::fromStdString(enclosure->members[0].serial));
-        ask.details.insert("enclosure.hdd2.serial",
-                           QString::fromStdString(enclosure->members[1].serial));
+        ask.details.insert("enclosure.hdd1.serial", text(enclosure->serials[0]));
+        ask.details.insert("enclosure.hdd2.serial", text(enclosure->serials[1]));
+        ask.details.insert("enclosure", text(enclosure->model + " " + enclosure->identity + " on " +
+                                             enclosure->path));
     }
-    CheckAuthorization(
-        front.Connection(), ask,
-        [&front, message, granted = std::move(granted)](Verdict verdict, const QString& why) {
-            if (verdict == Verdict::Authorized) {
-                granted();
-            } else {
-                front.Connection().send(message.createErrorReply(ErrorNameOf(verdict), why));
-            }
-        });
+    front.Checks().Check(std::move(ask), [&front, message, granted = std::move(granted)](
+                                             Verdict verdict, const QString& why) {
+        if (verdict == Verdict::Authorized) {
+            granted();
+        } else {
+            front.Connection().send(message.createErrorReply(ErrorNameOf(verdict), why));
+        }
+    });
 }
 
-// Allowed requests go to the monitor loop, which answers them.
+// Allowed requests go to the monitor loop, which answers them. A request
+// for an enclosure is bound to the one standing at its index now.
 void AuthorizeRequest(BusFront& front, const QDBusMessage& message, const char* action,
-                      BusRequest request, const QVariantMap& options,
-                      const client::DeviceStatus* enclosure) {
+                      BusRequest request, const QVariantMap& options, bool forEnclosure) {
     request.message = message;
-    Authorize(front, message, action, options, enclosure,
-              [&front, request = std::move(request)] { front.Queue(request); });
+    if (forEnclosure) {
+        const auto now = front.Current();
+        if (const auto* d = front.Device(now, request.index))
+            request.target = EnclosureTarget::Of(*d);
+    }
+    const EnclosureTarget shown = request.target;
+    auto held = std::make_shared<BusRequest>(std::move(request));
+    Authorize(front, message, action, options, forEnclosure ? &shown : nullptr,
+              [&front, held] { front.Queue(std::move(*held)); });
 }
 
 // A setting of the enclosure the request names.
 void AuthorizeSetting(BusFront& front, const QDBusMessage& message, const char* action,
                       BusRequest request, const QVariantMap& options) {
-    const auto now = front.Current();
-    const auto* enclosure = front.Device(now, request.index);
-    AuthorizeRequest(front, message, action, std::move(request), options, enclosure);
+    AuthorizeRequest(front, message, action, std::move(request), options, true);
+}
+
+// A request with the caller's image: polkit first, then the image is read
+// within the budget, off this thread.
+void AuthorizeImage(BusFront& front, const QDBusMessage& message, const char* action,
+                    BusRequest request, const QDBusUnixFileDescriptor& image,
+                    const QVariantMap& options) {
+    std::string why;
+    const auto size = ImageSize(image.isValid() ? image.fileDescriptor() : -1, why);
+    if (!size) {
+        front.Connection().send(
+            message.createErrorReply(bus::kErrorFailed, QString::fromStdString(why)));
+        return;
+    }
+    request.message = message;
+    {
+        const auto now = front.Current();
+        if (const auto* d = front.Device(now, request.index))
+            request.target = EnclosureTarget::Of(*d);
+    }
+    const EnclosureTarget shown = request.target;
+    auto held = std::make_shared<BusRequest>(std::move(request));
+    Authorize(front, message, action, options, &shown, [&front, held, image, size = *size] {
+        const auto uid = front.Checks().CallerUid(held->message.service());
+        std::string limit;
+        auto ticket = uid ? front.Images().Reserve(*uid, size, limit) : std::nullopt;
+        if (!ticket) {
+            front.Connection().send(held->message.createErrorReply(
+                bus::kErrorBusy,
+                QString::fromStdString(uid ? LimitText(*uid, limit) : "the caller left the bus")));
+            return;
+        }
+        held->imageTicket = std::move(*ticket);
+        front.ReadThenQueue(std::move(*held), image.fileDescriptor(), size);
+    });
 }
 
 }  // namespace
@@ -206,7 +253,7 @@ QVariantMap ManagerObject::GetMailSettings(const QVariantMap& options) {
     BusRequest request;
     request.kind = BusRequest::Kind::MailSettings;
     AuthorizeRequest(front_, message(), bus::kActionMailSettings, std::move(request), options,
-                     nullptr);
+                     false);
     return {};
 }
 
@@ -223,14 +270,14 @@ void ManagerObject::SetMailSettings(const QVariantMap& changes, const QVariantMa
     request.kind = BusRequest::Kind::SetMailSettings;
     request.mailChanges = std::move(*decoded);
     AuthorizeRequest(front_, message(), bus::kActionMailSettings, std::move(request), options,
-                     nullptr);
+                     false);
 }
 
 uint ManagerObject::SendTestMail(const QVariantMap& options, QStringList&, QStringList&, QString&) {
     setDelayedReply(true);
     BusRequest request;
     request.kind = BusRequest::Kind::TestMail;
-    AuthorizeRequest(front_, message(), bus::kActionTestMail, std::move(request), options, nullptr);
+    AuthorizeRequest(front_, message(), bus::kActionTestMail, std::move(request), options, false);
     return 0;
 }
 
@@ -262,9 +309,10 @@ QString EnclosureObject::model() const { return QString::fromStdString(Record().
 QString EnclosureObject::firmware() const { return QString::fromStdString(Record().firmware); }
 QVariantMap EnclosureObject::status() const { return client::EncodeStatus(Record()); }
 
-QVariantMap EnclosureObject::Properties() const {
-    const client::DeviceStatus d = Record();
-    return {{"Index", index_},
+QVariantMap EnclosureObject::Properties() const { return EnclosureProperties(index_, Record()); }
+
+QVariantMap EnclosureProperties(int index, const client::DeviceStatus& d) {
+    return {{"Index", index},
             {"Disk", d.disk},
             {"Device", QString::fromStdString(d.path)},
             {"Model", QString::fromStdString(d.model)},
@@ -275,16 +323,18 @@ QVariantMap EnclosureObject::Properties() const {
 QVariantMap EnclosureObject::GetSmart(const QVariantMap& options) {
     setDelayedReply(true);
     const int index = index_;
+    BusFront& front = front_;
+    // The enclosure may go while polkit thinks: the answer uses the front only.
     Authorize(
-        front_, message(), bus::kActionReadStatus, options, nullptr,
-        [this, index, message = message()] {
-            const auto now = front_.Current();
+        front, message(), bus::kActionReadStatus, options, nullptr,
+        [&front, index, message = message()] {
+            const auto now = front.Current();
             for (const auto& s : now.smart) {
                 if (s.index != index) continue;
-                front_.Connection().send(message.createReply(QVariant(client::EncodeSmart(s))));
+                front.Connection().send(message.createReply(QVariant(client::EncodeSmart(s))));
                 return;
             }
-            front_.Connection().send(message.createErrorReply(
+            front.Connection().send(message.createErrorReply(
                 bus::kErrorFailed,
                 index >= kShownDevices
                     ? "Device" + QString::number(index + 1) +
@@ -294,74 +344,25 @@ QVariantMap EnclosureObject::GetSmart(const QVariantMap& options) {
     return {};
 }
 
-namespace {
-
-// The image is read into the service's own copy at once: whatever the file
-// becomes later, the flash writes what was checked.
-constexpr qint64 kMaxImageBytes = 16 * 1024 * 1024;
-
-std::optional<std::vector<std::uint8_t>> ReadImage(const QDBusUnixFileDescriptor& image,
-                                                   QString& why) {
-    const int fd = image.fileDescriptor();
-    struct stat st {};
-    if (!image.isValid() || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        why = "the image must be a regular file or a memfd";
-        return std::nullopt;
-    }
-    if (st.st_size > kMaxImageBytes) {
-        why = "the image is larger than " + QString::number(kMaxImageBytes) + " bytes";
-        return std::nullopt;
-    }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n =
-            ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            why = "the image could not be read";
-            return std::nullopt;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return bytes;
-}
-
-}  // namespace
-
 uint EnclosureObject::CheckFirmware(const QDBusUnixFileDescriptor& image,
                                     const QVariantMap& options, QStringList&, QVariantMap&) {
     setDelayedReply(true);
-    QString why;
-    auto bytes = ReadImage(image, why);
-    if (!bytes) {
-        connection().send(message().createErrorReply(bus::kErrorFailed, why));
-        return 0;
-    }
     BusRequest request;
     request.kind = BusRequest::Kind::CheckFirmware;
     request.index = index_;
-    request.image = std::move(*bytes);
-    AuthorizeSetting(front_, message(), bus::kActionReadStatus, std::move(request), options);
+    AuthorizeImage(front_, message(), bus::kActionReadStatus, std::move(request), image, options);
     return 0;
 }
 
 QDBusObjectPath EnclosureObject::Flash(const QDBusUnixFileDescriptor& image,
                                        const QVariantMap& options) {
     setDelayedReply(true);
-    QString why;
-    auto bytes = ReadImage(image, why);
-    if (!bytes) {
-        connection().send(message().createErrorReply(bus::kErrorFailed, why));
-        return {};
-    }
     BusRequest request;
     request.kind = BusRequest::Kind::Flash;
     request.index = index_;
-    request.image = std::move(*bytes);
     request.backup = options.value("backup", false).toBool();
     request.starter = message().service();
-    AuthorizeSetting(front_, message(), bus::kActionFlash, std::move(request), options);
+    AuthorizeImage(front_, message(), bus::kActionFlash, std::move(request), image, options);
     return {};
 }
 

@@ -18,6 +18,9 @@ namespace raid::service {
 
 class BusFront;
 
+// The properties of the Enclosure interface of enclosure `index`.
+QVariantMap EnclosureProperties(int index, const client::DeviceStatus& device);
+
 class ManagerObject : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_PROPERTY(QString Version READ version)

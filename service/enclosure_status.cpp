@@ -92,6 +92,7 @@ DeviceStatus DescribeDevice(const AppState& state, int index,
     s.index = index;
     s.disk = d.DiskOf(index);
     if (const platform::DiskInfo* info = DiskInfoOf(state, index, disks)) s.path = info->devicePath;
+    s.identity = EnclosureIdentity(state, index, disks);
     if (s.disk >= kMaxDisks) return s;
     const auto& identify = d.identifyRecord[static_cast<std::size_t>(s.disk)];
     const auto& r = state.monitor.deviceStatusRecord[static_cast<std::size_t>(s.disk)];

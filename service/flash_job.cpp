@@ -193,7 +193,7 @@ void FlashJob::Run() {
         outcome_ = answer;
     }
     finished_.store(true);
-    if (events_.completed) events_.completed(answer);
+    if (events_.completed) events_.completed(answer, progress_.load());
 }
 
 }  // namespace raid::service

@@ -112,7 +112,8 @@ public:
         std::function<void()> backupReady;
         // A note for the service's own log (not the starter's output).
         std::function<void(const std::string&)> say;
-        std::function<void(const client::Answer&)> completed;
+        // The outcome, with the progress the job reached.
+        std::function<void(const client::Answer&, std::uint32_t progress)> completed;
     };
 
     // `state` is the service's: the device table is copied from it here, in

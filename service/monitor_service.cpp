@@ -208,7 +208,7 @@ private:
     void PublishToBus();
     void ServeBusRequests();
     // The e-mail settings and the test mail: false for any other request.
-    bool ServeMailRequest(const BusRequest& request);
+    bool ServeMailRequest(BusRequest& request);
     // Firmware: a check answered at once, a flash as a job of its own.
     void CheckFirmware(const BusRequest& request);
     void StartFlash(const BusRequest& request, const std::string& where);
@@ -417,6 +417,17 @@ void MonitorRun::ServeBusRequests() {
             options_.bus->Refuse(request, client::bus::kErrorFailed, where + " is gone");
             continue;
         }
+        // Only the enclosure it was authorized for: another may stand at
+        // its index since.
+        if (const EnclosureTarget standing =
+                EnclosureTarget::Of(DescribeDevice(state_, index, disks_));
+            !request.target.SameEnclosure(standing)) {
+            options_.bus->Refuse(request, client::bus::kErrorFailed,
+                                 where + " is not the enclosure this was authorized for: it was " +
+                                     request.target.Text() + ", it is now " + standing.Text() +
+                                     "; nothing was sent to it");
+            continue;
+        }
         // From the first erase to the last compare nothing else reaches it.
         if (Flashing(index)) {
             options_.bus->Refuse(request, client::bus::kErrorBusy,
@@ -451,7 +462,7 @@ void MonitorRun::ServeBusRequests() {
     EndFinishedJobs();
 }
 
-bool MonitorRun::ServeMailRequest(const BusRequest& request) {
+bool MonitorRun::ServeMailRequest(BusRequest& request) {
     using Kind = BusRequest::Kind;
     if (request.kind != Kind::MailSettings && request.kind != Kind::SetMailSettings &&
         request.kind != Kind::TestMail)
@@ -474,12 +485,13 @@ bool MonitorRun::ServeMailRequest(const BusRequest& request) {
             break;
         }
         default: {
+            auto held = std::make_shared<BusRequest>(std::move(request));
             const bool started =
-                mail_->StartTestMail([&bus, request](const client::TestMailAnswer& answer,
-                                                     const std::vector<std::string>& transcript) {
-                    bus.AnswerTestMail(request, answer, transcript);
+                mail_->StartTestMail([&bus, held](const client::TestMailAnswer& answer,
+                                                  const std::vector<std::string>& transcript) {
+                    bus.AnswerTestMail(*held, answer, transcript);
                 });
-            if (!started) bus.Refuse(request, client::bus::kErrorBusy, "a test mail is being sent");
+            if (!started) bus.Refuse(*held, client::bus::kErrorBusy, "a test mail is being sent");
             break;
         }
     }
@@ -542,8 +554,8 @@ void MonitorRun::StartFlash(const BusRequest& request, const std::string& where)
         bus.JobStep(path, kind, caption, text, value);
     };
     events.backupReady = [&bus, path] { bus.JobBackupReady(path); };
-    events.completed = [&bus, path](const client::Answer& answer) {
-        bus.JobCompleted(path, answer);
+    events.completed = [&bus, path](const client::Answer& answer, std::uint32_t progress) {
+        bus.JobCompleted(path, answer, progress);
     };
     events.say = [this](const std::string& text) { Say(text); };
     Say(where + ": rewriting its firmware for " + request.starter.toStdString());

@@ -10,7 +10,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -26,6 +28,7 @@ using testing::HasSubstr;
 using testing::Not;
 
 const std::string kService = "org.raidenclosure.Manager1";
+const std::string kEnclosure0 = "/org/raidenclosure/Manager1/enclosures/0";
 constexpr int kNotAuthorized = 77;
 constexpr int kBusy = 75;
 
@@ -67,11 +70,75 @@ protected:
         return bus.Run(RunAs::TestUser, words);
     }
 
+    // The hostile caller's script, where the test user may run it.
+    std::string HostileCaller() {
+        std::filesystem::permissions(logs_, std::filesystem::perms(0755));
+        const std::filesystem::path copy = logs_ / "hostile_caller.py";
+        std::filesystem::copy_file(HOSTILE_CALLER, copy,
+                                   std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::permissions(copy, std::filesystem::perms(0755));
+        return copy.string();
+    }
+
     PrivateSystemBus bus;
     std::filesystem::path logs_;
     std::filesystem::path settings_;  // the service's e-mail settings
     std::unique_ptr<BusProcess> service_;
 };
+
+const std::string kJobs = "/org/raidenclosure/Manager1/jobs";
+const std::string kBusyError = "org.raidenclosure.Manager1.Error.Busy";
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// The Progress values in dbus-monitor's output, in order.
+std::vector<unsigned> SignalledProgress(const std::string& monitored) {
+    std::vector<unsigned> values;
+    std::istringstream lines(monitored);
+    bool next = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (next && line.find("uint32 ") != std::string::npos)
+            values.push_back(std::stoul(line.substr(line.find("uint32 ") + 7)));
+        next = line.find("string \"Progress\"") != std::string::npos;
+    }
+    return values;
+}
+
+// The lines of `text` that start with `word`.
+int LinesStartingWith(const std::string& text, const std::string& word) {
+    std::istringstream lines(text);
+    int count = 0;
+    for (std::string line; std::getline(lines, line);) count += line.rfind(word, 0) == 0;
+    return count;
+}
+
+// The calls refused busy by the service, or by the bus: it lets one
+// connection wait for 128 replies at most.
+int Refused(const std::string& answers) {
+    return LinesStartingWith(answers, kBusyError) +
+           LinesStartingWith(answers, "org.freedesktop.DBus.Error.LimitsExceeded");
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// A process's peak resident memory (VmHWM) in KiB.
+long PeakKib(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
+}
 
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -430,11 +497,29 @@ TEST_F(ServiceClientsTest, FlashRunsAsAJobOfTheServiceWithTheSameOutput) {
     EXPECT_THAT(refused.err, HasSubstr("not authorized"));
     EXPECT_THAT(refused.out, Not(HasSubstr("Process 1 / 3")));  // nothing erased
 
+    // A client that follows the job's properties alone sees it to its end.
+    const auto monitor = bus.Start(
+        RunAs::Root, {"dbus-monitor", "--system",
+                      "type='signal',member='PropertiesChanged',path_namespace='" + kJobs + "'"});
     // The backup is written by the client, as the calling user.
     const std::filesystem::path backup = logs_ / "backup.bin";
     const RunResult flash =
         Root({"flash", "0", file.string(), "--yes", "--backup", backup.string()});
     ASSERT_EQ(flash.exitCode, 0) << flash.out << flash.err << service_->Output();
+    const RunResult total =
+        bus.Run(RunAs::Root, {"busctl", "--system", "get-property", kService, kJobs + "/1",
+                              "org.raidenclosure.Manager1.Job", "Total"});
+    std::vector<unsigned> progress;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            progress = SignalledProgress(monitor->Output());
+            return monitor->Output().find("\"Finished\"") != std::string::npos;
+        },
+        std::chrono::seconds(5)))
+        << monitor->Output();
+    ASSERT_GE(progress.size(), 2u) << monitor->Output();
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_EQ(total.out, "u " + std::to_string(progress.back()) + "\n") << monitor->Output();
     const std::filesystem::path local = logs_ / "local.bin";
     const RunResult direct =
         Root({"--simulate", "flash", "0", file.string(), "--yes", "--backup", local.string()});
@@ -471,6 +556,110 @@ TEST_F(ServiceClientsTest, ReadFlashGoesThroughTheServiceAndTheClientWritesOut) 
     EXPECT_EQ(refused.exitCode, kNotAuthorized) << refused.out << refused.err;
     EXPECT_THAT(refused.err, HasSubstr("not authorized"));
     EXPECT_FALSE(std::filesystem::exists(userOut));
+}
+
+// A user who calls without limit: the service refuses the calls beyond its
+// limits busy, holds a bounded number of images, and answers root meanwhile.
+TEST_F(ServiceClientsTest, AFloodOfImageChecksIsBoundedAndRootIsAnsweredMeanwhile) {
+#if defined(__SANITIZE_ADDRESS__)
+    const int calls = 20;  // the busy answers only: the sanitizer's memory is its own
+#else
+    const int calls = 200;
+#endif
+    const std::string script = HostileCaller();
+    auto flood = bus.Start(RunAs::TestUser, {"/usr/bin/python3", script, "flood", "check",
+                                             std::to_string(calls), kEnclosure0});
+    ASSERT_TRUE(WaitUntil([&] { return flood->Output().find("SENT") != std::string::npos; },
+                          std::chrono::seconds(30)))
+        << flood->Output();
+    const auto asked = std::chrono::steady_clock::now();
+    const RunResult smart = Root({"smart", "0"});
+    const auto answeredIn = std::chrono::steady_clock::now() - asked;
+    EXPECT_EQ(smart.exitCode, 0) << smart.err;
+    ASSERT_TRUE(WaitUntil([&] { return flood->Output().find("DONE") != std::string::npos; },
+                          std::chrono::seconds(60)))
+        << flood->Output();
+    const std::string answers = flood->Output();
+    const int busy = LinesStartingWith(answers, kBusyError);
+    EXPECT_GE(busy, 1) << answers;
+    EXPECT_GE(LinesStartingWith(answers, "OK"), 1) << answers;
+    EXPECT_EQ(Refused(answers) + LinesStartingWith(answers, "OK"), calls) << answers;
+    EXPECT_THAT(answers, testing::ContainsRegex("busy: user [0-9]+ has"));
+    // Each refusal for a limit is told, but not a line per call.
+    const int told = static_cast<int>(
+        Count(service_->Output(), "refused a call of user " + std::to_string(bus.testUid())));
+    EXPECT_GE(told, 1) << service_->Output();
+    EXPECT_LE(told, 6) << service_->Output();
+    const long peak = PeakKib(service_->pid());
+#if !defined(__SANITIZE_ADDRESS__)
+    EXPECT_LT(peak, 256 * 1024) << "KiB at the service's peak";
+#endif
+    std::cout << "flood of " << calls << " image checks: service peak " << peak / 1024
+              << " MiB, root's smart answered in "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(answeredIn).count()
+              << " ms, " << busy << " busy\n";
+}
+
+// An agent that never answers holds only its own user's few prompts: root
+// and other readers are answered, and the prompts are cancelled once the
+// caller leaves.
+TEST_F(ServiceClientsTest, AHungAgentHoldsOnlyItsUsersFewChecksAndIsCancelledWhenTheCallerGoes) {
+    const std::string script = HostileCaller();
+    const std::filesystem::path go = logs_ / "go";
+    auto flood = bus.Start(RunAs::TestUser, {"/usr/bin/python3", script, "flood", "buzzer", "140",
+                                             kEnclosure0, go.string()});
+    auto agent = bus.Start(RunAs::TestUser,
+                           {"/usr/bin/python3", script, "agent", std::to_string(flood->pid())});
+    ASSERT_TRUE(WaitUntil([&] { return agent->Output().find("REGISTERED") != std::string::npos; },
+                          std::chrono::seconds(10)))
+        << agent->Output() << bus.PolkitLog();
+    std::ofstream(go) << "go\n";
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return flood->Output().find("SENT") != std::string::npos &&
+                   Refused(flood->Output()) == 104 &&
+                   LinesStartingWith(agent->Output(), "BEGIN") >= 1;
+        },
+        std::chrono::seconds(30)))
+        << flood->Output() << agent->Output();
+
+    const auto asked = std::chrono::steady_clock::now();
+    const RunResult root = Root({"buzzer", "0", "on"});
+    const auto rootIn = std::chrono::steady_clock::now() - asked;
+    EXPECT_EQ(root.exitCode, 0) << root.err;
+    EXPECT_EQ(Root({"smart", "0"}).exitCode, 0);
+    const RunResult reader = User({"status", "0"});
+    EXPECT_EQ(reader.exitCode, 0) << reader.err;
+    EXPECT_THAT(reader.out, HasSubstr("buzzer: muted"));
+    // Refused, not queued without end: 140 - 4 prompts - 32 waiting.
+    EXPECT_EQ(Refused(flood->Output()), 104) << flood->Output();
+    EXPECT_EQ(LinesStartingWith(agent->Output(), "BEGIN"), 4) << agent->Output();
+
+    const auto left = std::chrono::steady_clock::now();
+    flood->Stop();
+    const auto cookies = [&](const std::string& word) {
+        std::set<std::string> found;
+        std::istringstream lines(agent->Output());
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind(word + " ", 0) == 0) found.insert(line.substr(0, line.rfind(' ')));
+        return found;
+    };
+    const auto cancelled = [&] {
+        std::set<std::string> begun;
+        for (const auto& b : cookies("BEGIN")) begun.insert(b.substr(6, b.find(' ', 6) - 6));
+        std::set<std::string> ended;
+        for (const auto& c : cookies("CANCEL")) ended.insert(c.substr(7));
+        return begun == ended;
+    };
+    EXPECT_TRUE(WaitUntil(cancelled, std::chrono::seconds(1))) << agent->Output();
+    std::cout << "hung agent: root's buzzer answered in "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(rootIn).count()
+              << " ms; prompts cancelled "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now() - left)
+                     .count()
+              << " ms after the caller left\n";
+    EXPECT_EQ(User({"status", "0"}).exitCode, 0);
 }
 
 }  // namespace

@@ -53,10 +53,12 @@ namespace {
 namespace fs = std::filesystem;
 using sim::fuse::SimMount;
 using testing::HasSubstr;
+using testing::Not;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 const std::string kService = "org.raidenclosure.Manager1";
+const std::string kEnclosure = "org.raidenclosure.Manager1.Enclosure";
 const QString kLogind = "org.freedesktop.login1";
 const QString kLogindPath = "/org/freedesktop/login1";
 // Discovery probes physical disks 0..9 only.
@@ -174,6 +176,24 @@ protected:
         ASSERT_TRUE(WaitFor(
             [&] { return client->Output().find("Process 2 / 3") != std::string::npos; }, 60s))
             << client->Output();
+    }
+
+    // A method or property of the Enclosure interface through busctl, as
+    // `who`: its output ("s \"/dev/loop3\"").
+    RunResult Busctl(RunAs who, std::vector<std::string> words,
+                     std::chrono::milliseconds limit = 30s) {
+        words.insert(words.begin(), {"busctl", "--system", "--timeout=60"});
+        return bus.Run(who, words, limit);
+    }
+    // The enclosure object whose device is `loop`, or "" when none is.
+    std::string EnclosureOn(const std::string& loop) {
+        for (int i = 0; i < kProbedDisks; ++i) {
+            const std::string path = "/org/raidenclosure/Manager1/enclosures/" + std::to_string(i);
+            const RunResult device =
+                Busctl(RunAs::Root, {"get-property", kService, path, kEnclosure, "Device"});
+            if (device.out == "s \"" + loop + "\"\n") return path;
+        }
+        return "";
     }
 
     fs::path WriteFirmware() {
@@ -554,6 +574,59 @@ TEST_F(ServiceLoopTest, TheServiceServesUnderItsUnitsLimits) {
     EXPECT_EQ(refused, "") << "system calls the unit's SystemCallFilter= refuses";
 }
 
+// An authorization is for one enclosure: when another stands at its index
+// by the time the administrator has authenticated, the request is refused
+// and nothing is sent. The prompt names the enclosure.
+TEST_F(ServiceLoopTest, AnAuthorizationActsOnlyOnTheEnclosureItWasGivenFor) {
+    SimMount second;
+    ASSERT_EQ(second.Start(SIM_FUSE_PATH, {"--scenario", "raid0"}), "");
+    ASSERT_NO_FATAL_FAILURE(StartService());
+    ASSERT_TRUE(WaitFor([&] { return !EnclosureOn(second.LoopDevice()).empty(); }, 20s))
+        << service_->Output();
+    const std::string first = "/org/raidenclosure/Manager1/enclosures/0";
+    SimMount* authorized = EnclosureOn(mount_.LoopDevice()) == first ? &mount_ : &second;
+    SimMount* other = authorized == &mount_ ? &second : &mount_;
+    ASSERT_EQ(EnclosureOn(authorized->LoopDevice()), first)
+        << "another enclosure on this machine is Device1";
+
+    // The test user's call waits for a password; an agent of the test's own
+    // says it was typed once the enclosures have been swapped.
+    bus.InstallRules(
+        "polkit.addRule(function(action, subject) {\n"
+        "  if (action.id == 'org.raidenclosure.manager.set-buzzer' &&\n"
+        "      subject.user == 'raidtest') return polkit.Result.AUTH_SELF;\n"
+        "});\n");
+    const fs::path script = temp_ / "hostile_caller.py";
+    fs::copy_file(HOSTILE_CALLER, script);
+    const fs::path go = temp_ / "go";
+    const fs::path grant = temp_ / "grant";
+    auto call = bus.Start(RunAs::TestUser, {"/usr/bin/python3", script.string(), "flood", "buzzer",
+                                            "1", first, go.string()});
+    auto agent = bus.Start(RunAs::Root, {"/usr/bin/python3", script.string(), "agent",
+                                         std::to_string(call->pid()), grant.string()});
+    ASSERT_TRUE(
+        WaitFor([&] { return agent->Output().find("REGISTERED") != std::string::npos; }, 10s))
+        << agent->Output() << bus.PolkitLog();
+    std::ofstream(go) << "go\n";
+    ASSERT_TRUE(WaitFor([&] { return agent->Output().find("BEGIN") != std::string::npos; }, 10s))
+        << agent->Output() << call->Output();
+    EXPECT_THAT(agent->Output(), HasSubstr("of the RAID enclosure SIM RAID")) << agent->Output();
+    EXPECT_THAT(agent->Output(), HasSubstr(" on " + authorized->LoopDevice()));
+
+    authorized->Stop();
+    ASSERT_TRUE(WaitFor([&] { return EnclosureOn(other->LoopDevice()) == first; }, 20s))
+        << "the other enclosure did not take Device1's place: " << service_->Output();
+    ASSERT_TRUE(other->ClearTrace());
+    std::ofstream(grant) << "typed\n";
+    ASSERT_TRUE(WaitFor([&] { return call->Output().find("DONE") != std::string::npos; }, 20s))
+        << call->Output() << agent->Output();
+    EXPECT_THAT(call->Output(), HasSubstr("is not the enclosure this was authorized for"));
+    EXPECT_THAT(call->Output(), HasSubstr("nothing was sent to it"));
+    const auto codes = Commands(other->Trace());
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), device::cmd::kBuzzerMuteOn), 0);
+    bus.RemoveRules();
+}
+
 }  // namespace
 }  // namespace raid::test_support
 
@@ -591,6 +664,9 @@ private:
 };
 
 TEST_F(ServiceLoopTest, AUserWindowShowsTheEnclosureAndItsEventsAndOpensNoDisk) {
+    // Two enclosures: a window's start-up calls stay well within a user's limits.
+    SimMount second;
+    ASSERT_EQ(second.Start(SIM_FUSE_PATH, {"--scenario", "raid0"}), "");
     ASSERT_NO_FATAL_FAILURE(StartService());
     VirtualDisplay display(bus);
     ASSERT_TRUE(display.Wait(10s)) << display.Output();
@@ -615,8 +691,12 @@ TEST_F(ServiceLoopTest, AUserWindowShowsTheEnclosureAndItsEventsAndOpensNoDisk) 
         return ReadFile(log).find(text) != std::string::npos;
     };
     // (Another enclosure on the machine may be Device1.)
-    const bool shown =
-        WaitFor([&] { return said(": SIM RAID1 ENCLOSURE on disk " + disk_ + " ("); }, 30s);
+    const bool shown = WaitFor(
+        [&] {
+            return said(": SIM RAID1 ENCLOSURE on disk " + disk_ + " (") &&
+                   said(": SIM RAID0 ENCLOSURE on disk ");
+        },
+        30s);
     EXPECT_TRUE(shown) << ReadFile(log);
     // A member pulled: the service's event line reaches the window.
     EXPECT_EQ(mount_.Control("pull 2"), "");
@@ -628,6 +708,8 @@ TEST_F(ServiceLoopTest, AUserWindowShowsTheEnclosureAndItsEventsAndOpensNoDisk) 
     bus.Run(RunAs::Root, {"pkill", "-TERM", "-u", PrivateSystemBus::kTestUser, "-x", "raidgui"});
     run.join();
     EXPECT_EQ(window.exitCode, 0) << window.err << ReadFile(log);
+    EXPECT_THAT(service_->Output(), Not(HasSubstr("refused a call")));
+    EXPECT_THAT(ReadFile(log), Not(HasSubstr("busy")));
 
     // It never opened a block device: not the enclosure's, not any other.
     const std::string opens = ReadFile(trace);

@@ -30,6 +30,9 @@ done
 unit=$prefix/lib/systemd/system/raid-monitor.service
 grep -q '^Type=notify$' "$unit" || { echo "unit is not Type=notify" >&2; status=1; }
 grep -q '^ExecStart=/.*/raidctl monitor' "$unit" || { echo "unit ExecStart" >&2; status=1; }
+# Throttled under memory pressure, never killed for it (a flash may run).
+grep -q '^MemoryHigh=' "$unit" || { echo "unit has no MemoryHigh=" >&2; status=1; }
+if grep -q '^MemoryMax=' "$unit"; then echo "unit has MemoryMax=" >&2; status=1; fi
 grep -q '^Icon=raidgui$' "$prefix/share/applications/raidgui.desktop" || status=1
 
 # The unit names the final bin folder; verify a copy that names the staged

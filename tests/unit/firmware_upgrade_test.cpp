@@ -370,7 +370,7 @@ TEST(FirmwareUpgrade, AServiceJobReadsTheEnclosureItFlashesNotDiskZero) {
         service::FlashJob* started = nullptr;
         service::FlashJob::Events events;
         events.backupReady = [&] { started->ConfirmBackup(true); };
-        events.completed = [&](const client::Answer& a) { outcome = a; };
+        events.completed = [&](const client::Answer& a, std::uint32_t) { outcome = a; };
         service::FlashJob job(rig.state, 0, rig.fw, rig.disks, rig.clock,
                               QDBusConnection("raid-no-bus"), true, events);
         started = &job;
