@@ -376,6 +376,20 @@ TEST_F(ServiceClientsTest, MailSettingsAndTheTestMailGoThroughTheServiceWithoutT
     const auto messages = server.Messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].login, "raid");
+
+    // The same host again keeps the password; another drops it, as the
+    // read-back says: it was given for that server only.
+    const auto setHost = [&](const std::string& host) {
+        return UserCallsManager({"SetMailSettings", "a{sv}a{sv}", "1", "Host", "s", host, "0"});
+    };
+    ASSERT_EQ(setHost("127.0.0.1").exitCode, 0);
+    EXPECT_EQ(StoredPasswordRecord(settings_), record);
+    const RunResult moved = setHost("relay.example.net");
+    ASSERT_EQ(moved.exitCode, 0) << moved.err << service_->Output();
+    const RunResult after = User({"mail-settings", "--json"});
+    EXPECT_THAT(after.out, HasSubstr("\"host\":\"relay.example.net\""));
+    EXPECT_THAT(after.out, HasSubstr("\"password\":\"empty\"")) << after.out;
+    EXPECT_THAT(User({"mail-settings"}).out, testing::ContainsRegex("\nPassword +empty\n"));
     bus.RemoveRules();
 }
 
