@@ -581,6 +581,8 @@ void EmailPage::save() {
     // The save's defaults for an empty port and time-out show on the page.
     portEdit_->setText(Q(fields.settings.port));
     timeOutEdit_->setText(Q(fields.settings.timeOut));
+    // A password dropped with its host or account is no longer shown.
+    if (!error && fields.settings.password.empty()) passwordEdit_->clear();
     if (error) tell(*error, "Error");
 }
 

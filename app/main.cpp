@@ -117,6 +117,17 @@ int Run(int argc, char** argv) {
     // starts: a second copy goes at once, with or without a display.
     bool clientMode = false;
     platform::InstanceLock lock;
+    // The user's lock folder, chosen once; what was refused for it is told
+    // the first time it is used, not at each hand-over.
+    const platform::UserLockChoice userLock = platform::ChooseUserLockFolder(::geteuid());
+    bool userLockTold = false;
+    const auto takeUserLock = [&lock, &userLock, &userLockTold] {
+        if (!userLock.warning.empty() && !userLockTold) {
+            std::fprintf(stderr, "raidgui: warning: %s\n", userLock.warning.c_str());
+            userLockTold = true;
+        }
+        return lock.Acquire(userLock.folder, platform::kInstanceLockName);
+    };
     if (!line.simulate) {
         std::string unreachable;
         const auto serviceRuns =
@@ -124,9 +135,9 @@ int Run(int argc, char** argv) {
         clientMode = ::geteuid() != 0 || serviceRuns.value_or(false);
         // One window per user as a client; one per machine with the disks.
         const platform::LockFolder folder =
-            clientMode ? platform::UserLockFolder(std::getenv("XDG_RUNTIME_DIR"), ::geteuid())
-                       : platform::MachineLockFolder();
-        const auto taken = lock.Acquire(folder, platform::kInstanceLockName);
+            clientMode ? userLock.folder : platform::MachineLockFolder();
+        const auto taken =
+            clientMode ? takeUserLock() : lock.Acquire(folder, platform::kInstanceLockName);
         if (taken.outcome != platform::InstanceLock::Outcome::Acquired)
             return LockRefused(taken, folder);
     }
@@ -172,22 +183,17 @@ int Run(int argc, char** argv) {
             new app::DesktopNotice(QDBusConnection::sessionBus(), "RAID GUI", &application);
         options.desktopNotice = [notice](const QString& line) { notice->Show(line); };
         // Handed over to the service: the lock of one copy per user instead.
-        const auto ownLock = [&lock] {
-            return lock.Acquire(
-                platform::UserLockFolder(std::getenv("XDG_RUNTIME_DIR"), ::geteuid()),
-                platform::kInstanceLockName);
-        };
-        options.releaseMachineLock = [&lock, ownLock] {
+        options.releaseMachineLock = [&lock, &takeUserLock] {
             lock.Release();
-            ownLock();
+            takeUserLock();
         };
         if (::geteuid() == 0 && !line.simulate)
-            options.takeMachineLock = [&lock, ownLock] {
+            options.takeMachineLock = [&lock, &takeUserLock] {
                 lock.Release();
                 const bool taken =
                     lock.Acquire(platform::MachineLockFolder(), platform::kInstanceLockName)
                         .outcome == platform::InstanceLock::Outcome::Acquired;
-                if (!taken) ownLock();
+                if (!taken) takeUserLock();
                 return taken;
             };
         app::MainWindow mainWindow(options);

@@ -191,6 +191,8 @@ std::optional<std::string> SaveMailSettings(SettingsStore& store, MailSettingsSt
     if (fields.authentication != state.Authenticates()) bits |= changed::kPassword;
     const bool newRecipients = fields.addresses != state.recipients;
     if (newRecipients) bits |= changed::kRecipients;
+    const bool typed = (state.pageChangedBits & changed::kPassword) != 0;
+    bool dropped = false;
 
     // The templates go beside the file written: a key read from an
     // administrator's file may name a folder this program never writes.
@@ -201,6 +203,17 @@ std::optional<std::string> SaveMailSettings(SettingsStore& store, MailSettingsSt
             const auto put = [&](std::uint16_t bit, const char* name, const std::string& value) {
                 if (!existed || (bits & bit) != 0) key.Set(RegValue::String(name, value));
             };
+            // Against the file as it is now, before the new values go in.
+            const auto moved = [&](std::uint16_t bit, const char* name, const std::string& value) {
+                const RegValue* stored = key.Find(name);
+                return existed && (bits & bit) != 0 &&
+                       (stored == nullptr || stored->type != RegType::String ||
+                        stored->text != value);
+            };
+            // A password was given for one server and account: it must not
+            // go to another one that it was never typed for.
+            dropped = !typed && (moved(changed::kHost, "SMTP", f.host) ||
+                                 moved(changed::kAccount, "UserID", f.account));
             put(changed::kPort, "Port", f.port);
             put(changed::kHost, "SMTP", f.host);
             put(changed::kSenderName, "UserName", f.senderName);
@@ -213,6 +226,10 @@ std::optional<std::string> SaveMailSettings(SettingsStore& store, MailSettingsSt
                 key.Set(RegValue::Dword(kRequireTlsValue, f.requireTls ? 1 : 0));
             }
             key.Set(RegValue::Dword("EMailSend", mask));
+            if (dropped) {
+                record =
+                    EncodePasswordRecord("", fields.authentication, state.passwordRecord[kKeyByte]);
+            }
             if (record) key.Set(RegValue::Binary("ProductID", {record->begin(), record->end()}));
             // Values beyond a shorter list stay in the key; the count hides them.
             if (newRecipients || !existed) {
@@ -228,6 +245,7 @@ std::optional<std::string> SaveMailSettings(SettingsStore& store, MailSettingsSt
         },
         error);
     if (!written) return error;
+    if (dropped) f.password.clear();
     state.templateFolder = folder;
     state.pageChangedBits = bits;
     state.suppressMask = mask;

@@ -104,7 +104,9 @@ std::optional<std::string> LoadMailSettings(SettingsStore& store, MailSettingsSt
 // the changed connection fields are written, else all. Writes the
 // suppression mask, a new password record only when the password was typed
 // (PageChangedBits) or there was no key (else the stored bytes stay, a
-// changed authentication switch turning only their check bit), the
+// changed authentication switch turning only their check bit), an empty
+// password record when the host or the account changes (differs from the
+// file's) and no password was typed (then emptied in `fields` too), the
 // recipients when they differ, the template folder, and the templates of
 // kinds 1 and 2 (an empty subject or body deletes its file). Then asks for a
 // reload and clears `loaded`. Returns the error when the settings file or a

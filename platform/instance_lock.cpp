@@ -1,6 +1,7 @@
 #include "platform/instance_lock.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -10,8 +11,10 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <utility>
+#include <vector>
 
 #include "platform/program_folder.h"
 
@@ -95,50 +98,87 @@ InstanceLock::Result Refusal(InstanceLock::Outcome outcome, std::string error) {
     return result;
 }
 
+constexpr const char* kNeedsRoot =
+    "; driving the enclosures directly needs root (or the running raid-monitor service)";
+
 // A refused open or create: for want of rights, or for another reason.
 InstanceLock::Result OpenRefusal(int error, const std::string& what) {
     const std::string text = what + ": " + std::strerror(error);
     if (error == EACCES || error == EPERM)
-        return Refusal(InstanceLock::Outcome::NotPermitted,
-                       text +
-                           "; driving the enclosures directly needs root (or the running "
-                           "raid-monitor service)");
+        return Refusal(InstanceLock::Outcome::NotPermitted, text + kNeedsRoot);
     return Refusal(InstanceLock::Outcome::Failed, text);
+}
+
+// Why a folder cannot hold a lock; `error` is the errno of a refused make
+// or open, else 0.
+struct FolderProblem {
+    int error = 0;
+    std::string text;
+};
+
+FolderProblem Problem(int error, std::string text) {
+    if (error != 0) text += std::string(": ") + std::strerror(error);
+    return {error, std::move(text)};
+}
+
+// Makes the folder when it is missing (`made` says whether this call did),
+// with createParent its missing parent first; the problem when it cannot.
+std::optional<FolderProblem> MakeFolder(const LockFolder& folder, bool& made) {
+    if (::mkdir(folder.path.c_str(), folder.mode) == 0) {
+        made = true;
+        return std::nullopt;
+    }
+    if (errno == ENOENT && folder.createParent) {
+        const std::string parent = std::filesystem::path(folder.path).parent_path().string();
+        if (::mkdir(parent.c_str(), 0700) != 0 && errno != EEXIST)
+            return Problem(errno, "cannot make the folder " + parent);
+        if (::mkdir(folder.path.c_str(), folder.mode) == 0) {
+            made = true;
+            return std::nullopt;
+        }
+    }
+    if (errno == EEXIST) return std::nullopt;
+    return Problem(errno, "cannot make the lock folder " + folder.path);
 }
 
 // The folder opened once and checked through that descriptor, so that what
 // is checked is what the lock file is made in. Nullopt when it is safe.
-std::optional<InstanceLock::Result> OpenSafeFolder(const LockFolder& folder, int& dirFd) {
+std::optional<FolderProblem> OpenCheckedFolder(const LockFolder& folder, int& dirFd) {
+    // A relative path would follow the working folder.
+    if (folder.path.empty() || folder.path.front() != '/')
+        return Problem(0, "the lock folder \"" + folder.path + "\" is not an absolute path");
     bool made = false;
     if (folder.createIfMissing) {
-        if (::mkdir(folder.path.c_str(), folder.mode) == 0)
-            made = true;
-        else if (errno != EEXIST)
-            return OpenRefusal(errno, "cannot make the lock folder " + folder.path);
+        if (auto problem = MakeFolder(folder, made)) return problem;
     }
     dirFd = ::open(folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (dirFd < 0) {
         const int error = errno;
         struct stat st {};
         if (::lstat(folder.path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-            return Refusal(InstanceLock::Outcome::Failed,
-                           "the lock folder " + folder.path + " is a symbolic link");
-        return OpenRefusal(error, "cannot open the lock folder " + folder.path);
+            return Problem(0, "the lock folder " + folder.path + " is a symbolic link");
+        return Problem(error, "cannot open the lock folder " + folder.path);
     }
     struct stat st {};
     if (::fstat(dirFd, &st) != 0)
-        return Refusal(InstanceLock::Outcome::Failed,
-                       "cannot check the lock folder " + folder.path + ": " + std::strerror(errno));
+        return Problem(errno, "cannot check the lock folder " + folder.path);
     // Whatever the umask made of it.
     if (made && ::fchmod(dirFd, folder.mode) == 0) st.st_mode = (st.st_mode & ~07777) | folder.mode;
     if (st.st_uid != folder.owner)
-        return Refusal(InstanceLock::Outcome::Failed, "the lock folder " + folder.path +
-                                                          " belongs to " + OwnerText(st.st_uid) +
-                                                          ", not to " + OwnerText(folder.owner));
+        return Problem(0, "the lock folder " + folder.path + " belongs to " + OwnerText(st.st_uid) +
+                              ", not to " + OwnerText(folder.owner));
     if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
-        return Refusal(InstanceLock::Outcome::Failed,
-                       "the lock folder " + folder.path + " is writable by group or others");
+        return Problem(0, "the lock folder " + folder.path + " is writable by group or others");
     return std::nullopt;
+}
+
+std::optional<InstanceLock::Result> OpenSafeFolder(const LockFolder& folder, int& dirFd) {
+    const auto problem = OpenCheckedFolder(folder, dirFd);
+    if (!problem) return std::nullopt;
+    if (problem->error == EACCES || problem->error == EPERM) {
+        return Refusal(InstanceLock::Outcome::NotPermitted, problem->text + kNeedsRoot);
+    }
+    return Refusal(InstanceLock::Outcome::Failed, problem->text);
 }
 
 }  // namespace
@@ -151,10 +191,55 @@ LockFolder MachineLockFolder() {
     return {ServiceFolder("RUNTIME_DIRECTORY", kMachineLockFolder).string(), true, 0};
 }
 
-LockFolder UserLockFolder(const char* runtimeDir, uid_t user) {
-    // Only an absolute path: a relative one would follow the working folder.
-    if (runtimeDir != nullptr && runtimeDir[0] == '/') return {runtimeDir, false, user, 0700};
-    return {"/tmp/raidgui-" + std::to_string(user), true, user, 0700};
+UserLockChoice ChooseUserLockFolder(const UserLockPlaces& places, uid_t user) {
+    UserLockChoice choice;
+    std::string refused;
+    if (places.runtimeDir != nullptr && places.runtimeDir[0] != '\0') {
+        const LockFolder runtime{places.runtimeDir, false, user, 0700};
+        int dirFd = -1;
+        const auto problem = OpenCheckedFolder(runtime, dirFd);
+        if (dirFd >= 0) ::close(dirFd);
+        if (!problem) {
+            choice.folder = runtime;
+            return choice;
+        }
+        refused = problem->text;
+    }
+    if (user == 0) {
+        choice.folder = {kRootUserLockFolder, true, 0, 0700};
+    } else {
+        // A relative value is no folder (the XDG rule): it is passed over.
+        std::string cache;
+        if (places.cacheHome != nullptr && places.cacheHome[0] == '/')
+            cache = places.cacheHome;
+        else if (places.home != nullptr && places.home[0] == '/')
+            cache = std::string(places.home) + "/.cache";
+        // Without a home the lock refuses the relative path and says so.
+        choice.folder = {(std::filesystem::path(cache) / kUserLockFolderName).string(), true, user,
+                         0700, true};
+    }
+    if (!refused.empty())
+        choice.warning = "$XDG_RUNTIME_DIR is not used for the lock: " + refused + "; using " +
+                         choice.folder.path + " instead";
+    return choice;
+}
+
+UserLockChoice ChooseUserLockFolder(uid_t user) {
+    UserLockPlaces places{std::getenv("XDG_RUNTIME_DIR"), std::getenv("XDG_CACHE_HOME"),
+                          std::getenv("HOME")};
+    std::string home;
+    if (places.home == nullptr || places.home[0] != '/') {
+        // sudo and service managers may leave $HOME out.
+        std::vector<char> buffer(16384);
+        struct passwd entry {};
+        struct passwd* found = nullptr;
+        if (::getpwuid_r(user, &entry, buffer.data(), buffer.size(), &found) == 0 &&
+            found != nullptr && found->pw_dir != nullptr) {
+            home = found->pw_dir;
+            places.home = home.c_str();
+        }
+    }
+    return ChooseUserLockFolder(places, user);
 }
 
 std::optional<int> FlockHolderPid(std::string_view procLocks, dev_t device, ino_t inode) {

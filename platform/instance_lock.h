@@ -21,13 +21,15 @@ inline constexpr const char* kMachineLockFolder = "/run/raid-monitor";
 inline constexpr const char* kLockFolderVariable = "RAID_LOCK_DIR";
 
 struct LockFolder {
-    std::string path;
+    std::string path;  // absolute
     // Made with `mode` when missing (its parent must exist).
     bool createIfMissing = false;
     // The owner the folder must have; it must not be a symbolic link nor
     // writable by group or others.
     uid_t owner = 0;
     mode_t mode = 0755;
+    // With createIfMissing: a missing parent is made too, with mode 0700.
+    bool createParent = false;
 };
 
 // $RUNTIME_DIRECTORY (the service under systemd), else kMachineLockFolder,
@@ -35,10 +37,37 @@ struct LockFolder {
 // either way.
 LockFolder MachineLockFolder();
 
+// Root's client window when $XDG_RUNTIME_DIR does not serve: in /run, where
+// no other user can make it first.
+inline constexpr const char* kRootUserLockFolder = "/run/raidgui-0";
+// Any other user's, under $XDG_CACHE_HOME (else ~/.cache): never in /tmp,
+// where another user could make it first.
+inline constexpr const char* kUserLockFolderName = "raidgui";
+
+// Where a user's window looks for its lock folder: the variables' values, or
+// null. `home` is $HOME, else the user's home in the password database.
+struct UserLockPlaces {
+    const char* runtimeDir = nullptr;  // $XDG_RUNTIME_DIR
+    const char* cacheHome = nullptr;   // $XDG_CACHE_HOME
+    const char* home = nullptr;
+};
+
+struct UserLockChoice {
+    LockFolder folder;
+    // One line for the user when $XDG_RUNTIME_DIR was given but refused:
+    // which folder, why, and the one used instead. Empty otherwise.
+    std::string warning;
+};
+
 // The window as a client of the service locks per user: two users may each
-// have one. $XDG_RUNTIME_DIR, else /tmp/raidgui-UID made with mode 0700; the
-// user's own either way. `runtimeDir`: the variable's value, or null.
-LockFolder UserLockFolder(const char* runtimeDir, uid_t user);
+// have one. $XDG_RUNTIME_DIR when it is `user`'s own (checked now, as the
+// lock checks it again), else kRootUserLockFolder for root and
+// $XDG_CACHE_HOME/raidgui (default ~/.cache/raidgui) for any other user,
+// made with mode 0700. Never fails: a fallback that is not safe either is
+// refused by InstanceLock::Acquire.
+UserLockChoice ChooseUserLockFolder(const UserLockPlaces& places, uid_t user);
+// The same from this process's environment.
+UserLockChoice ChooseUserLockFolder(uid_t user);
 
 class InstanceLock {
 public:

@@ -21,7 +21,8 @@ client::MailSettingsRecord MailSettingsRecordOf(const mail::MailSettingsState& s
 client::MailSettingsAnswer ReadMailSettings(const std::string& file);
 
 // Stores `changes` over the stored settings as the E-mail page's OK does
-// (the password record rewritten only when a password is given); without
+// (the password record rewritten only when a password is given, and emptied
+// when the host or the account changes without one); without
 // stored settings it stores the first ones as the page's first OK does,
 // the rest at the page's defaults. kFailed when the file cannot be read, is
 // damaged or cannot be written; nothing is written then.

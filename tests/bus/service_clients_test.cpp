@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -442,6 +443,20 @@ TEST_F(ServiceClientsTest, MailSettingsAndTheTestMailGoThroughTheServiceWithoutT
     const auto messages = server.Messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].login, "raid");
+
+    // The same host again keeps the password; another drops it, as the
+    // read-back says: it was given for that server only.
+    const auto setHost = [&](const std::string& host) {
+        return UserCallsManager({"SetMailSettings", "a{sv}a{sv}", "1", "Host", "s", host, "0"});
+    };
+    ASSERT_EQ(setHost("127.0.0.1").exitCode, 0);
+    EXPECT_EQ(StoredPasswordRecord(settings_), record);
+    const RunResult moved = setHost("relay.example.net");
+    ASSERT_EQ(moved.exitCode, 0) << moved.err << service_->Output();
+    const RunResult after = User({"mail-settings", "--json"});
+    EXPECT_THAT(after.out, HasSubstr("\"host\":\"relay.example.net\""));
+    EXPECT_THAT(after.out, HasSubstr("\"password\":\"empty\"")) << after.out;
+    EXPECT_THAT(User({"mail-settings"}).out, testing::ContainsRegex("\nPassword +empty\n"));
     bus.RemoveRules();
 }
 
@@ -661,6 +676,75 @@ TEST_F(ServiceClientsTest, AHungAgentHoldsOnlyItsUsersFewChecksAndIsCancelledWhe
               << " ms after the caller left\n";
     EXPECT_EQ(User({"status", "0"}).exitCode, 0);
 }
+
+#ifdef RAIDGUI
+// Windows that are the service's clients lock in a folder of their user's
+// own: root's beside a /tmp/raidgui-0 another user made first, and a user's
+// whose $XDG_RUNTIME_DIR is /tmp (root's), refused once with a warning. A
+// second copy of each names the folder the first one locks in.
+TEST_F(ServiceClientsTest, ClientWindowsStartInLockFoldersOfTheirUsersOwn) {
+    namespace fs = std::filesystem;
+    struct Leftovers {
+        std::vector<fs::path> paths;
+        ~Leftovers() {
+            std::error_code ignored;
+            for (const fs::path& path : paths) fs::remove_all(path, ignored);
+        }
+    } leftovers;
+    const fs::path squatted = "/tmp/raidgui-0";
+    if (!fs::exists("/run/raidgui-0")) leftovers.paths.push_back("/run/raidgui-0");
+    if (fs::create_directory(squatted)) {
+        leftovers.paths.push_back(squatted);
+        ASSERT_EQ(::chown(squatted.c_str(), 65534, 65534), 0);
+        fs::permissions(squatted, fs::perms(0700));
+    }
+    const fs::path home = logs_ / "home";
+    fs::create_directory(home);
+    ASSERT_EQ(::chown(home.c_str(), bus.testUid(), static_cast<gid_t>(-1)), 0);
+    const fs::path cache = home / ".cache";
+
+    const std::vector<std::string> window = {
+        "QT_QPA_PLATFORM=offscreen", "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/session-bus"};
+    std::vector<std::string> userWindow = window;
+    userWindow.insert(userWindow.end(),
+                      {"XDG_RUNTIME_DIR=/tmp", "XDG_CACHE_HOME=" + cache.string()});
+    const auto rootFirst = bus.Start(RunAs::Root, {RAIDGUI}, window);
+    const auto userFirst = bus.Start(RunAs::TestUser, {RAIDGUI}, userWindow);
+    // Up as clients: each lists the service's enclosure.
+    for (BusProcess* first : {rootFirst.get(), userFirst.get()}) {
+        bool shown = false;
+        for (int i = 0; i < 300 && !shown && first->Running(); ++i) {
+            shown = first->Output().find("raidgui: Device1: ") != std::string::npos;
+            if (!shown) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        EXPECT_TRUE(shown) << first->Output() << service_->Output();
+    }
+
+    const RunResult rootAgain = bus.Run(RunAs::Root, {RAIDGUI}, std::chrono::seconds(30), window);
+    EXPECT_EQ(rootAgain.exitCode, 3) << rootAgain.err;
+    EXPECT_THAT(rootAgain.err, HasSubstr(" holds the lock /run/raidgui-0/SAVI_GUI\n"));
+    EXPECT_THAT(rootFirst->Output(), Not(HasSubstr("is not used for the lock")));
+
+    const RunResult userAgain =
+        bus.Run(RunAs::TestUser, {RAIDGUI}, std::chrono::seconds(30), userWindow);
+    EXPECT_EQ(userAgain.exitCode, 3) << userAgain.err;
+    const std::string lockFolder = (cache / "raidgui").string();
+    EXPECT_THAT(userAgain.err, HasSubstr(" holds the lock " + lockFolder + "/SAVI_GUI\n"));
+    const std::string warning =
+        "raidgui: warning: $XDG_RUNTIME_DIR is not used for the lock: the lock folder /tmp "
+        "belongs to root, not to user " +
+        std::to_string(bus.testUid()) + "; using " + lockFolder + " instead\n";
+    EXPECT_THAT(userAgain.err, HasSubstr(warning));
+    const std::string said = userFirst->Output();
+    EXPECT_THAT(said, HasSubstr(warning));
+    EXPECT_EQ(said.find(warning), said.rfind(warning)) << said;
+    struct stat st {};
+    ASSERT_EQ(::stat(lockFolder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, bus.testUid());
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_TRUE(userFirst->Running() && rootFirst->Running());
+}
+#endif  // RAIDGUI
 
 }  // namespace
 }  // namespace raid::test_support

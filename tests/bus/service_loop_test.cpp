@@ -671,6 +671,11 @@ TEST_F(ServiceLoopTest, AUserWindowShowsTheEnclosureAndItsEventsAndOpensNoDisk) 
     VirtualDisplay display(bus);
     ASSERT_TRUE(display.Wait(10s)) << display.Output();
 
+    // The user's runtime folder, as a login session has it: the window's lock.
+    const fs::path runtime = temp_ / "runtime";
+    fs::create_directory(runtime);
+    ASSERT_EQ(::chown(runtime.c_str(), bus.testUid(), static_cast<gid_t>(-1)), 0);
+    fs::permissions(runtime, fs::perms(0700));
     // The window as the test user, every file it opens traced.
     const fs::path trace = temp_ / "raidgui.trace";
     const fs::path log = temp_ / "raidgui.log";
@@ -682,6 +687,7 @@ TEST_F(ServiceLoopTest, AUserWindowShowsTheEnclosureAndItsEventsAndOpensNoDisk) 
     std::thread run([&] {
         window = bus.Run(RunAs::Root, {"/bin/sh", "-c", line}, 90s,
                          {"DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb", "HOME=/tmp",
+                          "XDG_RUNTIME_DIR=" + runtime.string(),
                           // No session bus: without this, libdbus would start one
                           // for the display, which strace would follow forever.
                           "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/session-bus"});

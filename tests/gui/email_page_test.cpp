@@ -1,8 +1,8 @@
 // The e-mail page on the offscreen platform, found by objectName: filling
 // and reverting, the shared address list with its two grids, the
 // authentication and security fields, OK, Ignore and Test with their
-// messages, a stored password kept byte for byte, on a temporary settings
-// file.
+// messages, a stored password kept byte for byte (dropped with its host),
+// on a temporary settings file.
 #include "app/email_page.h"
 
 #include <gtest/gtest.h>
@@ -331,7 +331,7 @@ TEST_F(EmailPageTest, OkStoresThePageAndAFailedWriteIsTold) {
     EXPECT_EQ(settings.templates[2].body, (std::vector<std::string>{"a", "b"}));
 }
 
-TEST_F(EmailPageTest, AStoredPasswordSurvivesOkByteForByteUnlessTyped) {
+TEST_F(EmailPageTest, AStoredPasswordSurvivesOkByteForByteUnlessTypedOrItsHostChanges) {
     // A password that is no UTF-8 ("p\xE4ss\xFF\x80") with authentication on,
     // and the same record with a check byte that no longer matches.
     PasswordRecord good = EncodePasswordRecord("p\xE4ss\xFF\x80", true, 0xA7);
@@ -383,6 +383,17 @@ TEST_F(EmailPageTest, AStoredPasswordSurvivesOkByteForByteUnlessTyped) {
     expected[17] ^= 1;
     EXPECT_EQ(settings.passwordRecord, expected);
     EXPECT_EQ(settings.authState, kAuthOff);
+
+    // Another host: the password was never given for it, and goes.
+    page.fillPage();
+    ASSERT_EQ(Edit("passwordEdit")->text(), "s3cret");
+    Edit("hostEdit")->setText("relay.example.net");
+    Click("emailOkButton");
+    EXPECT_EQ(told.size(), 1u);
+    EXPECT_EQ(Edit("passwordEdit")->text(), "");
+    LoadMailSettings(store, settings, flags);
+    EXPECT_EQ(settings.settings.host, "relay.example.net");
+    EXPECT_EQ(settings.settings.password, "");
 }
 
 TEST_F(EmailPageTest, OkAndIgnoreSinkWhileHeld) {

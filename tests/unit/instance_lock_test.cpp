@@ -150,24 +150,98 @@ TEST_F(InstanceLockTest, TheProgramsUseRootsFolderOrAnotherOneRootOwns) {
     EXPECT_EQ(r.outcome, InstanceLock::Outcome::Failed);
     EXPECT_TRUE(Has(r.error, "not to root")) << r.error;
     EXPECT_FALSE(fs::exists(dir_ / kInstanceLockName));
+}
 
-    // A client window's lock is the user's own: the runtime folder, or a
-    // private one in /tmp, never a relative path.
-    EXPECT_EQ(UserLockFolder("/run/user/1000", 1000).path, "/run/user/1000");
-    EXPECT_EQ(UserLockFolder("/run/user/1000", 1000).owner, 1000u);
-    for (const char* runtime : {static_cast<const char*>(nullptr), "", "run/user/1000"}) {
-        const LockFolder own = UserLockFolder(runtime, 1000);
-        EXPECT_EQ(own.path, "/tmp/raidgui-1000");
-        EXPECT_TRUE(own.createIfMissing);
-        EXPECT_EQ(own.mode, 0700u);
+// A client window's lock is its user's own: the runtime folder, else one no
+// other user can have made first, never a relative path.
+TEST_F(InstanceLockTest, AClientWindowLocksInAFolderOnlyItsUserCanHaveMade) {
+    const uid_t me = ::geteuid();
+    const fs::path runtime = dir_ / "runtime";
+    fs::create_directory(runtime);
+    ::chmod(runtime.c_str(), 0700);
+    const std::string cache = (dir_ / "cache").string();
+    const UserLockChoice own = ChooseUserLockFolder({runtime.c_str(), cache.c_str(), "/h"}, me);
+    EXPECT_EQ(own.folder.path, runtime.string());
+    EXPECT_FALSE(own.folder.createIfMissing);
+    EXPECT_EQ(own.folder.owner, me);
+    EXPECT_EQ(own.warning, "");
+
+    // Refused, it is told once which folder, why, and the one used instead:
+    // root's in /run, anyone else's in the cache folder.
+    const auto fallback = [&](uid_t user) {
+        return user == 0 ? std::string("/run/raidgui-0") : cache + "/raidgui";
+    };
+    fs::create_directory_symlink(runtime, dir_ / "link");
+    struct Case {
+        std::string runtimeDir;
+        uid_t user;
+        std::string why;
+    };
+    for (const Case& c :
+         std::vector<Case>{{"/tmp", 1000, "the lock folder /tmp belongs to root, not to user 1000"},
+                           {"/tmp", 0, "the lock folder /tmp is writable by group or others"},
+                           {runtime.string(), me,
+                            "the lock folder " + runtime.string() + " is writable by group"},
+                           {(dir_ / "link").string(), me, " is a symbolic link"},
+                           {(dir_ / "gone").string(), me, "/gone: No such file or directory"},
+                           {"run/user/1000", 1000, "\"run/user/1000\" is not an absolute path"}}) {
+        ::chmod(runtime.c_str(), c.runtimeDir == runtime.string() ? 0770 : 0700);
+        const UserLockChoice chosen =
+            ChooseUserLockFolder({c.runtimeDir.c_str(), cache.c_str(), "/h"}, c.user);
+        EXPECT_EQ(chosen.folder.path, fallback(c.user)) << c.runtimeDir;
+        EXPECT_TRUE(chosen.folder.createIfMissing);
+        EXPECT_EQ(chosen.folder.owner, c.user);
+        EXPECT_EQ(chosen.folder.mode, 0700u);
+        EXPECT_EQ(chosen.warning.rfind("$XDG_RUNTIME_DIR is not used for the lock: ", 0), 0u)
+            << chosen.warning;
+        EXPECT_TRUE(Has(chosen.warning, c.why)) << chosen.warning;
+        EXPECT_TRUE(Has(chosen.warning, "; using " + fallback(c.user) + " instead"))
+            << chosen.warning;
     }
-    const fs::path mine = dir_ / "mine";
-    LockFolder made = UserLockFolder(nullptr, ::geteuid());
-    made.path = mine.string();
-    ASSERT_EQ(lock.Acquire(made, kInstanceLockName).outcome, InstanceLock::Outcome::Acquired);
-    struct stat st {};
-    ASSERT_EQ(::stat(mine.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    // Not given is nothing to tell; without $XDG_CACHE_HOME, ~/.cache.
+    for (const char* runtimeDir : {static_cast<const char*>(nullptr), ""}) {
+        EXPECT_EQ(ChooseUserLockFolder({runtimeDir, nullptr, "/home/u"}, 1000).folder.path,
+                  "/home/u/.cache/raidgui");
+        EXPECT_EQ(ChooseUserLockFolder({runtimeDir, "cache", "/home/u"}, 1000).folder.path,
+                  "/home/u/.cache/raidgui");
+        EXPECT_EQ(ChooseUserLockFolder({runtimeDir, nullptr, "/home/u"}, 1000).warning, "");
+        EXPECT_EQ(ChooseUserLockFolder({runtimeDir, cache.c_str(), nullptr}, 0).folder.path,
+                  "/run/raidgui-0");
+    }
+    // Without a home there is no folder: the lock refuses it, saying so.
+    InstanceLock lock;
+    const auto nowhere =
+        lock.Acquire(ChooseUserLockFolder({nullptr, nullptr, nullptr}, 1000).folder, "L");
+    EXPECT_EQ(nowhere.outcome, InstanceLock::Outcome::Failed);
+    EXPECT_TRUE(Has(nowhere.error, "is not an absolute path")) << nowhere.error;
+}
+
+// Needs root to be another user: a window whose $XDG_RUNTIME_DIR is /tmp
+// locks in ~/.cache/raidgui, made with its parent, private, and its own.
+TEST_F(InstanceLockTest, AUsersLockBesideAnUnusableRuntimeFolderIsInItsCache) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    const fs::path home = dir_ / "home";
+    fs::create_directory(home);
+    ASSERT_EQ(::chown(home.c_str(), 65534, 65534), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(8);
+        const UserLockChoice chosen = ChooseUserLockFolder({"/tmp", nullptr, home.c_str()}, 65534);
+        InstanceLock lock;
+        const auto r = lock.Acquire(chosen.folder, kInstanceLockName);
+        ::_exit((r.outcome == InstanceLock::Outcome::Acquired ? 0 : 1) |
+                (Has(chosen.warning, "/tmp belongs to root") ? 0 : 2));
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+    for (const fs::path& made : {home / ".cache", home / ".cache" / "raidgui"}) {
+        struct stat st {};
+        ASSERT_EQ(::lstat(made.c_str(), &st), 0) << made;
+        EXPECT_EQ(st.st_mode & 07777, 0700u) << made;
+        EXPECT_EQ(st.st_uid, 65534u) << made;
+    }
+    EXPECT_TRUE(fs::exists(home / ".cache" / "raidgui" / kInstanceLockName));
 }
 
 // Needs root: another user is made by dropping to the unprivileged uid.

@@ -2,7 +2,6 @@
 // load and the save, the password record, the template files, and how the
 // file is written (mode, atomic replacement) and read (the exporter's own
 // files, damaged files).
-#include "mail/event_templates.h"
 #include "mail/mail_settings.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +9,7 @@
 
 #include <filesystem>
 
+#include "mail/event_templates.h"
 #include "mail/mail_event.h"
 #include "service/mail_access.h"
 #include "tests/unit/scratch_folder.h"
@@ -626,6 +626,69 @@ TEST_F(MailSettingsTest, AClientsFirstChangeStoresWhatTheFirstOkStoresAndADamage
     EXPECT_NE(refused.notes[0].find("is damaged"), std::string::npos) << refused.notes[0];
     EXPECT_EQ(ReadFile(file), "damaged");
     EXPECT_FALSE(fs::exists(file.string() + ".damaged"));
+}
+
+// A password goes only to the server and account it was given for, from
+// the page (whose field holds the stored password unless typed) and from a
+// client of the service alike.
+TEST_F(MailSettingsTest, ANewHostOrAccountDropsTheStoredPasswordUnlessOneComesWithIt) {
+    Start();
+    struct Case {
+        const char* what;
+        std::uint16_t bits;
+        std::string host, account, password;  // the page's fields
+        std::string stored;                   // the password then
+    };
+    for (const Case& c : std::vector<Case>{
+             {"the same host again", changed::kHost, "mail.example.com", "raid", "s3cret",
+              "s3cret"},
+             {"another host", changed::kHost, "relay.example.net", "raid", "s3cret", ""},
+             {"another account", changed::kAccount, "mail.example.com", "ops", "s3cret", ""},
+             {"another host with a password", changed::kHost | changed::kPassword,
+              "relay.example.net", "raid", "n3w", "n3w"},
+             {"another account, typed again", changed::kAccount | changed::kPassword,
+              "mail.example.com", "ops", "s3cret", "s3cret"}}) {
+        state.pageChangedBits = changed::kHost | changed::kAccount | changed::kPassword;
+        Save(Page());
+        Load();
+        const PasswordRecord before = state.passwordRecord;
+        MailPageFields page = Page();
+        page.settings.host = c.host;
+        page.settings.account = c.account;
+        page.settings.password = c.password;
+        state.pageChangedBits = c.bits;
+        ASSERT_FALSE(SaveMailSettings(store, state, flags, page)) << c.what;
+        EXPECT_EQ(page.settings.password, c.stored.empty() ? "" : c.password) << c.what;
+        Load();
+        EXPECT_EQ(state.settings.password, c.stored) << c.what;
+        EXPECT_EQ(state.authState, kAuthOn) << c.what;
+        EXPECT_EQ(state.settings.host, c.host) << c.what;
+        if (c.bits == changed::kHost && c.stored == "s3cret") {
+            EXPECT_EQ(state.passwordRecord, before) << c.what;
+        }
+    }
+
+    // Through a client: the same host keeps it, another drops it, another
+    // with a password stores that one; the reader sees "empty" or "set".
+    const std::string path = file.string();
+    client::MailSettingsChanges password;
+    password.password = "s3cret";
+    ASSERT_EQ(service::ChangeMailSettings(path, password).outcome, client::kDone);
+    client::MailSettingsChanges same;
+    same.host = "mail.example.com";
+    client::MailSettingsChanges other;
+    other.host = "relay.example.net";
+    client::MailSettingsChanges otherWithPassword = other;
+    otherWithPassword.host = "smtp.example.org";
+    otherWithPassword.password = "n3w";
+    for (const auto& [changes, shown] :
+         std::vector<std::pair<client::MailSettingsChanges, std::string>>{
+             {same, "set"}, {other, "empty"}, {otherWithPassword, "set"}}) {
+        ASSERT_EQ(service::ChangeMailSettings(path, changes).outcome, client::kDone);
+        EXPECT_EQ(service::ReadMailSettings(path).settings.password, shown) << *changes.host;
+    }
+    Load();
+    EXPECT_EQ(state.settings.password, "n3w");
 }
 
 TEST_F(MailSettingsTest, TemplatesReadWithEitherLineEndAndFromAWindowsCodePage) {
