@@ -33,4 +33,4 @@ cmake -S . -B "$tsan_dir" -G Ninja -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_FLAGS="-O
 cmake --build "$tsan_dir" -j "$jobs" --target thread_tests window_thread_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp" \
   QT_QPA_PLATFORM=offscreen ctest --test-dir "$tsan_dir" --output-on-failure -j "$jobs" -L threads
-scripts/fuzz.sh
+FUZZ_SECONDS=${FUZZ_SECONDS:-20} scripts/fuzz.sh
