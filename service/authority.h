@@ -74,9 +74,6 @@ public:
     // The caller's uid as the bus daemon knows it.
     std::optional<uid_t> CallerUid(const QString& caller);
 
-    // Open and waiting checks, for tests and the log.
-    int OpenChecks() const { return open_; }
-
 private Q_SLOTS:
     void OnNameOwnerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
 

@@ -159,8 +159,8 @@ public:
     // In the bus thread, once Start has run.
     Authority& Checks() { return *authority_; }
     ImageBudget& Images() { return images_; }
-    // Reads the image of `request` (its `imageFd`) off the bus thread, then
-    // queues it, or refuses it when it cannot be read.
+    // Reads `size` bytes of image from `fd` into `request` off the bus
+    // thread, then queues it, or refuses it when it cannot be read.
     void ReadThenQueue(BusRequest request, int fd, std::uint64_t size);
 
 private:

@@ -1,12 +1,10 @@
 #include "service/bus_objects.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <functional>
 
@@ -98,16 +96,17 @@ void Authorize(BusFront& front, const QDBusMessage& message, const char* action,
     });
 }
 
-// Allowed requests go to the monitor loop, which answers them. A request
-// for an enclosure is bound to the one standing at its index now.
+// Binds `request` to the enclosure standing at its index now.
+void BindToEnclosure(const BusFront& front, BusRequest& request) {
+    const auto now = front.Current();
+    if (const auto* d = front.Device(now, request.index)) request.target = EnclosureTarget::Of(*d);
+}
+
+// Allowed requests go to the monitor loop, which answers them.
 void AuthorizeRequest(BusFront& front, const QDBusMessage& message, const char* action,
                       BusRequest request, const QVariantMap& options, bool forEnclosure) {
     request.message = message;
-    if (forEnclosure) {
-        const auto now = front.Current();
-        if (const auto* d = front.Device(now, request.index))
-            request.target = EnclosureTarget::Of(*d);
-    }
+    if (forEnclosure) BindToEnclosure(front, request);
     const EnclosureTarget shown = request.target;
     auto held = std::make_shared<BusRequest>(std::move(request));
     Authorize(front, message, action, options, forEnclosure ? &shown : nullptr,
@@ -133,11 +132,7 @@ void AuthorizeImage(BusFront& front, const QDBusMessage& message, const char* ac
         return;
     }
     request.message = message;
-    {
-        const auto now = front.Current();
-        if (const auto* d = front.Device(now, request.index))
-            request.target = EnclosureTarget::Of(*d);
-    }
+    BindToEnclosure(front, request);
     const EnclosureTarget shown = request.target;
     auto held = std::make_shared<BusRequest>(std::move(request));
     Authorize(front, message, action, options, &shown, [&front, held, image, size = *size] {

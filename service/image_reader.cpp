@@ -83,11 +83,6 @@ std::optional<ImageBudget::Ticket> ImageBudget::Reserve(uid_t uid, std::uint64_t
     return ticket;
 }
 
-std::uint64_t ImageBudget::Held() const {
-    std::lock_guard lock(shared_->mutex);
-    return shared_->overall.bytes;
-}
-
 std::optional<std::uint64_t> ImageSize(int fd, std::string& why) {
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -57,8 +57,6 @@ public:
     // A ticket for `bytes` of user `uid`; none, with the limit reached in
     // `limit` ("32 MiB of images being checked"), when over a limit.
     std::optional<Ticket> Reserve(uid_t uid, std::uint64_t bytes, std::string& limit);
-    // Bytes held now, in all.
-    std::uint64_t Held() const;
 
 private:
     std::shared_ptr<Shared> shared_;
