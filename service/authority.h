@@ -74,6 +74,10 @@ public:
     // The caller's uid as the bus daemon knows it.
     std::optional<uid_t> CallerUid(const QString& caller);
 
+    // Tells the log that a call of `uid` was refused for `limit` (this
+    // one's, or another of the bus front's), at most so many a minute.
+    void NoteRefusal(uid_t uid, const std::string& limit);
+
 private Q_SLOTS:
     void OnNameOwnerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
 
@@ -89,7 +93,6 @@ private:
     void Finished(const QString& cancellationId, Verdict verdict, const QString& why);
     void Cancel(const QString& cancellationId);
     void StartWaiting();
-    void NoteRefusal(uid_t uid, const std::string& limit);
 
     QDBusConnection connection_;
     CheckLimits limits_;

@@ -140,6 +140,7 @@ void AuthorizeImage(BusFront& front, const QDBusMessage& message, const char* ac
         std::string limit;
         auto ticket = uid ? front.Images().Reserve(*uid, size, limit) : std::nullopt;
         if (!ticket) {
+            if (uid) front.Checks().NoteRefusal(*uid, limit);
             front.Connection().send(held->message.createErrorReply(
                 bus::kErrorBusy,
                 QString::fromStdString(uid ? LimitText(*uid, limit) : "the caller left the bus")));
