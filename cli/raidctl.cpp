@@ -28,14 +28,12 @@
 #include "client/bus_access.h"
 #include "client/bus_names.h"
 #include "platform/clock.h"
-#include "platform/device_watch.h"
 #include "platform/instance_lock.h"
-#include "platform/journal.h"
 #include "platform/linux_disks.h"
 #include "platform/program_folder.h"
 #include "platform/service_notify.h"
 #include "service/bus_front.h"
-#include "service/journal_entries.h"
+#include "service/daemon.h"
 
 namespace {
 
@@ -61,15 +59,6 @@ void CatchMonitorSignals() {
     reload.sa_handler = OnReloadSignal;
     sigemptyset(&reload.sa_mask);
     sigaction(SIGHUP, &reload, nullptr);
-}
-
-// The bus front's own lines (a caller refused for a limit): warnings, from
-// the bus thread.
-void NoteFromBus(const std::string& text) {
-    if (raid::platform::StandardErrorIsJournal())
-        raid::platform::SendJournalEntry(4, text, {});
-    else
-        std::cerr << "raidctl: " + text + "\n" << std::flush;
 }
 
 // `monitor --once` while the service runs: the service's own health bits.
@@ -99,64 +88,16 @@ int RunMonitorCommand(raid::cli::Context& ctx, const raid::cli::Arguments& args,
         const QDBusConnection system = QDBusConnection::systemBus();
         if (client::BusAccess::ServiceRuns(system)) return AskServiceHealth(ctx, system);
     }
-    cli::MonitorOptions options;
-    // Under systemd the journal hears each event and note with its own
-    // priority and fields; elsewhere they are lines on standard output and
-    // error.
-    std::unique_ptr<service::JournalNotes> journalNotes;
-    std::unique_ptr<std::ostream> notesStream;
-    if (!args.once && platform::StandardErrorIsJournal()) {
-        const auto send = [](const service::JournalEntry& entry) {
-            platform::SendJournalEntry(entry.priority, entry.message, entry.fields);
-        };
-        options.journal = send;
-        journalNotes = std::make_unique<service::JournalNotes>(send);
-        notesStream = std::make_unique<std::ostream>(journalNotes.get());
-    }
-    cli::Context run{ctx.disks, ctx.clock, ctx.numberOfPath, ctx.out,
-                     notesStream ? *notesStream : ctx.err};
-    if (!args.logDir.empty()) {
-        options.logDir = args.logDir;
-    } else {
-        // systemd's LogsDirectory=, else the installed copy's log folder,
-        // which the window program of an installed copy shares; never beside
-        // the executable.
-        options.logDir = platform::ServiceFolder("LOGS_DIRECTORY", platform::InstalledLogFolder());
-        std::error_code ec;
-        std::filesystem::create_directories(options.logDir, ec);
-    }
-
-    options.stop = [](std::uint32_t) { return stopSignal.load(); };
-    options.interrupted = [] { return stopSignal.load(); };
-    options.reloadRequested = [] { return reloadSignal.exchange(false); };
-    options.notify = platform::NotifyServiceManager;
-    options.metricsFile = args.metricsFile;
-    options.mail = cli::MonitorOptions::Mail{args.settingsFile, {}};
-    // One owner per machine: clients reach the enclosures through this
-    // process once it owns the service's name, which it takes once its first
-    // poll has asked the enclosures, so that no client is told of polls that
-    // have not run (systemd hears READY=1 after discovery, as before).
-    if (!args.once) {
-        options.bus = &bus;
-        options.serveClients = [&bus, &run] {
-            std::string noBus;
-            if (bus.Running() || bus.Start(noBus, NoteFromBus))
-                bus.SetState("serving", true);
-            else
-                run.err << "raidctl: serving no clients: " << noBus << "\n";
-        };
-    }
-    std::unique_ptr<platform::DeviceWatch> watch;
-    if (!args.simulate) {
-        watch = std::make_unique<platform::DeviceWatch>();
-        if (watch->Active()) {
-            options.deviceEvents = [w = watch.get()] { return w->Drain(); };
-        } else {
-            run.err << "raidctl: udev cannot be reached: enclosures plugged in or removed "
-                       "later are not noticed\n";
-        }
-    }
-    return cli::RunMonitor(run, args, options);
+    service::DaemonSetup setup;
+    setup.logDir = args.logDir;
+    setup.metricsFile = args.metricsFile;
+    setup.settingsFile = args.settingsFile;
+    setup.serveClients = !args.once;
+    setup.followDevices = !args.simulate;
+    setup.stopRequested = [] { return stopSignal.load(); };
+    setup.reloadRequested = [] { return reloadSignal.exchange(false); };
+    service::RunContext run{ctx.disks, ctx.clock, ctx.out, ctx.err};
+    return service::RunDaemon(run, cli::MonitorPlan(ctx, args), setup, bus);
 }
 
 // The commands the service serves to its clients.
@@ -269,7 +210,7 @@ int main(int argc, char** argv) {
             if (args.command == cli::Command::Monitor && !args.once &&
                 what.rfind(status + "waiting", 0) == 0) {
                 std::string noBus;
-                if (monitorBus.Running() || monitorBus.Start(noBus, NoteFromBus))
+                if (monitorBus.Running() || monitorBus.Start(noBus, service::NoteFromBus))
                     monitorBus.SetState(what.substr(status.size()), false);
             } else if (what == status && monitorBus.Running()) {
                 monitorBus.SetState("starting", false);

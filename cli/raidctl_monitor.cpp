@@ -8,8 +8,7 @@ static_assert(service::kRunOk == kExitOk && service::kRunBadLogFolder == kExitCo
               service::kRunCannotOpen == kExitNotAuthorized &&
               service::kRunNoEnclosure == kExitUnavailable);
 
-int RunMonitor(Context& ctx, const Arguments& args, const MonitorOptions& options) {
-    service::RunContext run{ctx.disks, ctx.clock, ctx.out, ctx.err};
+service::RunPlan MonitorPlan(Context& ctx, const Arguments& args) {
     service::RunPlan plan;
     plan.intervalMs = args.intervalMs;
     plan.polls = args.polls;
@@ -19,7 +18,12 @@ int RunMonitor(Context& ctx, const Arguments& args, const MonitorOptions& option
         plan.printLine = [&ctx](std::uint32_t poll, const std::string& line) {
             PrintJsonLine({{"poll", poll}, {"line", line}}, ctx.out);
         };
-    return service::RunMonitor(run, plan, options);
+    return plan;
+}
+
+int RunMonitor(Context& ctx, const Arguments& args, const MonitorOptions& options) {
+    service::RunContext run{ctx.disks, ctx.clock, ctx.out, ctx.err};
+    return service::RunMonitor(run, MonitorPlan(ctx, args), options);
 }
 
 }  // namespace raid::cli

@@ -104,17 +104,10 @@ void BusFront::Stop() {
     QDBusConnection::disconnectFromBus("raid-service");
 }
 
-void BusFront::Publish(std::vector<client::DeviceStatus> devices,
-                       std::vector<platform::DiskInfo> disks, unsigned health,
-                       std::vector<std::string> healthTexts,
-                       std::vector<client::SmartSectors> smart) {
+void BusFront::Publish(EngineSnapshot published) {
     {
         std::lock_guard lock(mutex_);
-        snapshot_.devices = std::move(devices);
-        snapshot_.disks = std::move(disks);
-        snapshot_.health = health;
-        snapshot_.healthTexts = std::move(healthTexts);
-        snapshot_.smart = std::move(smart);
+        static_cast<EngineSnapshot&>(snapshot_) = std::move(published);
     }
     if (manager_ != nullptr)
         QMetaObject::invokeMethod(
@@ -151,25 +144,25 @@ std::filesystem::path BusFront::LogFolder() const {
     return logFolder_;
 }
 
-std::vector<BusRequest> BusFront::TakeRequests() {
+std::vector<EngineRequest> BusFront::TakeRequests() {
     std::lock_guard lock(inbox_->mutex);
     return std::exchange(inbox_->requests, {});
 }
 
-void BusFront::Queue(BusRequest request) {
+void BusFront::Queue(EngineRequest request) {
     std::lock_guard lock(inbox_->mutex);
     inbox_->requests.push_back(std::move(request));
 }
 
-void BusFront::ReadThenQueue(BusRequest request, int fd, std::uint64_t size) {
-    auto held = std::make_shared<BusRequest>(std::move(request));
+void BusFront::ReadThenQueue(EngineRequest request, int fd, std::uint64_t size) {
+    auto held = std::make_shared<EngineRequest>(std::move(request));
     ReadImageInBackground(
         fd, size,
         [inbox = inbox_, connection = connection_, held](
             std::optional<std::vector<std::uint8_t>> bytes, const std::string& why) mutable {
             if (!bytes) {
                 connection.send(
-                    held->message.createErrorReply(bus::kErrorFailed, QString::fromStdString(why)));
+                    CallOf(*held).createErrorReply(bus::kErrorFailed, QString::fromStdString(why)));
                 return;
             }
             held->image = std::move(*bytes);
@@ -178,49 +171,44 @@ void BusFront::ReadThenQueue(BusRequest request, int fd, std::uint64_t size) {
         });
 }
 
-EnclosureTarget EnclosureTarget::Of(const client::DeviceStatus& device) {
-    return {device.identity,
-            device.path,
-            device.model,
-            device.firmware,
-            {device.members[0].serial, device.members[1].serial}};
+const QDBusMessage& CallOf(const EngineRequest& request) {
+    return static_cast<const BusCaller&>(*request.caller).message;
 }
 
-std::string EnclosureTarget::Text() const {
-    const auto serial = [](const std::string& s) { return s.empty() ? std::string("none") : s; };
-    return identity + " (" + (model.empty() ? std::string("no model") : model) + ", " +
-           (path.empty() ? std::string("no device") : path) + ", members " + serial(serials[0]) +
-           " and " + serial(serials[1]) + ")";
-}
-
-void BusFront::Answer(const BusRequest& request, const client::SettingAnswer& answer) {
+void BusFront::Answer(const EngineRequest& request, const client::SettingAnswer& answer) {
     const QStringList notes = ListOf(answer.notes);
     const QVariantMap status =
         answer.devices.empty() ? QVariantMap() : client::EncodeStatus(answer.devices.front());
-    QDBusMessage reply = request.message.createReply();
+    QDBusMessage reply = CallOf(request).createReply();
     reply << uint(answer.outcome) << notes << status;
     connection_.send(reply);
 }
 
-void BusFront::AnswerCheck(const BusRequest& request, int outcome,
-                           const std::vector<std::string>& notes, const QVariantMap& texts) {
-    QDBusMessage reply = request.message.createReply();
-    reply << uint(outcome) << ListOf(notes) << texts;
+void BusFront::AnswerCheck(const EngineRequest& request, const client::Answer& answer,
+                           const firmware::LoadTexts& loaded) {
+    QVariantMap texts;
+    texts.insert("file", QString::fromStdString(loaded.file));
+    texts.insert("checksum", QString::fromStdString(loaded.checksum));
+    texts.insert("deviceCode", QString::fromStdString(loaded.deviceCode));
+    texts.insert("fileCode", QString::fromStdString(loaded.fileCode));
+    QDBusMessage reply = CallOf(request).createReply();
+    reply << uint(answer.outcome) << ListOf(answer.notes) << texts;
     connection_.send(reply);
 }
 
-void BusFront::AnswerBytes(const BusRequest& request, const std::vector<std::uint8_t>& bytes) {
+void BusFront::AnswerBytes(const EngineRequest& request, const std::vector<std::uint8_t>& bytes) {
     const int fd = client::SealedMemfd("raid-flash-read", bytes);
     if (fd < 0)
         return Refuse(request, bus::kErrorFailed,
                       std::string("the bytes cannot be handed over: ") + std::strerror(errno));
     QDBusUnixFileDescriptor handed(fd);  // a duplicate
     ::close(fd);
-    connection_.send(request.message.createReply(QVariant::fromValue(handed)));
+    connection_.send(CallOf(request).createReply(QVariant::fromValue(handed)));
 }
 
-void BusFront::AnswerJob(const BusRequest& request, const QString& path) {
-    connection_.send(request.message.createReply(QVariant::fromValue(QDBusObjectPath(path))));
+void BusFront::AnswerJob(const EngineRequest& request, const std::string& job) {
+    connection_.send(CallOf(request).createReply(
+        QVariant::fromValue(QDBusObjectPath(QString::fromStdString(job)))));
 }
 
 namespace {
@@ -232,37 +220,50 @@ std::string WhyOf(const client::Answer& answer) {
 
 }  // namespace
 
-void BusFront::AnswerMailSettings(const BusRequest& request,
+void BusFront::AnswerMailSettings(const EngineRequest& request,
                                   const client::MailSettingsAnswer& answer) {
     if (answer.outcome != client::kDone) return Refuse(request, bus::kErrorFailed, WhyOf(answer));
     connection_.send(
-        request.message.createReply(QVariant(client::EncodeMailSettings(answer.settings))));
+        CallOf(request).createReply(QVariant(client::EncodeMailSettings(answer.settings))));
 }
 
-void BusFront::AnswerMailChanged(const BusRequest& request, const client::Answer& answer) {
+void BusFront::AnswerMailChanged(const EngineRequest& request, const client::Answer& answer) {
     if (answer.outcome != client::kDone) return Refuse(request, bus::kErrorFailed, WhyOf(answer));
-    connection_.send(request.message.createReply());
+    connection_.send(CallOf(request).createReply());
 }
 
-void BusFront::AnswerTestMail(const BusRequest& request, const client::TestMailAnswer& answer,
+void BusFront::AnswerTestMail(const EngineRequest& request, const client::TestMailAnswer& answer,
                               const std::vector<std::string>& transcript) {
-    QDBusMessage reply = request.message.createReply();
+    QDBusMessage reply = CallOf(request).createReply();
     reply << uint(answer.outcome) << ListOf(transcript)
           << ListOf(answer.outcome == client::kDone ? answer.warnings : answer.notes)
           << QString::fromStdString(answer.sentTo);
     connection_.send(reply);
 }
 
-void BusFront::Refuse(const BusRequest& request, const char* name, const std::string& why) {
-    connection_.send(request.message.createErrorReply(name, QString::fromStdString(why)));
+void BusFront::Refuse(const EngineRequest& request, const char* name, const std::string& why) {
+    connection_.send(CallOf(request).createErrorReply(name, QString::fromStdString(why)));
 }
 
-QString BusFront::NextJobPath() {
-    return QString(bus::kJobsPath) + "/" + QString::number(++jobCount_);
+void BusFront::Refuse(const EngineRequest& request, Refusal refusal, const std::string& why) {
+    switch (refusal) {
+        case Refusal::Busy:
+            return Refuse(request, bus::kErrorBusy, why);
+        case Refusal::InvalidArgument:
+            return Refuse(request, bus::kErrorInvalidArgument, why);
+        case Refusal::Failed:
+            break;
+    }
+    Refuse(request, bus::kErrorFailed, why);
 }
 
-void BusFront::JobStep(const QString& path, std::uint32_t kind, const std::string& caption,
+std::string BusFront::NextJobName() {
+    return std::string(bus::kJobsPath) + "/" + std::to_string(++jobCount_);
+}
+
+void BusFront::JobStep(const std::string& name, std::uint32_t kind, const std::string& caption,
                        const std::string& text, std::uint32_t value) {
+    const QString path = QString::fromStdString(name);
     // A client that follows the properties alone sees the progress move, at
     // most four times a second; the last value goes with the completion.
     if (kind == 4) {
@@ -270,7 +271,7 @@ void BusFront::JobStep(const QString& path, std::uint32_t kind, const std::strin
         bool due = false;
         {
             std::lock_guard lock(mutex_);
-            auto& last = progressSent_[path];
+            auto& last = progressSent_[name];
             due = now - last >= std::chrono::milliseconds(250);
             if (due) last = now;
         }
@@ -284,16 +285,18 @@ void BusFront::JobStep(const QString& path, std::uint32_t kind, const std::strin
     connection_.send(signal);
 }
 
-void BusFront::JobBackupReady(const QString& path) {
+void BusFront::JobBackupReady(const std::string& name) {
+    const QString path = QString::fromStdString(name);
     connection_.send(QDBusMessage::createSignal(path, bus::kJobInterface, "BackupReady"));
 }
 
-void BusFront::JobCompleted(const QString& path, const client::Answer& answer,
+void BusFront::JobCompleted(const std::string& name, const client::Answer& answer,
                             std::uint32_t progress) {
+    const QString path = QString::fromStdString(name);
     const QStringList notes = ListOf(answer.notes);
     {
         std::lock_guard lock(mutex_);
-        progressSent_.erase(path);
+        progressSent_.erase(name);
     }
     SendPropertiesChanged(connection_, path, bus::kJobInterface,
                           {{"Progress", uint(progress)},
@@ -305,9 +308,11 @@ void BusFront::JobCompleted(const QString& path, const client::Answer& answer,
     connection_.send(signal);
 }
 
-void BusFront::AddJob(const QString& path, std::shared_ptr<FlashJob> job, int index,
-                      const QString& starter) {
+void BusFront::AddJob(const std::string& name, std::shared_ptr<FlashJob> job, int index,
+                      const std::string& starterName) {
     if (manager_ == nullptr) return;
+    const QString path = QString::fromStdString(name);
+    const QString starter = QString::fromStdString(starterName);
     RunIn(manager_, [this, path, job = std::move(job), index, starter]() mutable {
         // Finished jobs stay listed for a while, the oldest go first.
         constexpr std::size_t kKeptJobs = 16;

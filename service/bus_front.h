@@ -22,67 +22,26 @@
 #include "client/mail_records.h"
 #include "platform/disk.h"
 #include "service/authority.h"
+#include "service/engine_front.h"
 #include "service/image_reader.h"
 
 namespace raid::service {
 
 class ManagerObject;
 class EnclosureObject;
-class FlashJob;
 
-// The enclosure a request was authorized for. It runs only on that one:
-// between the check and the run (a password prompt may take minutes) the
-// enclosures may have been swapped, and the same index name another.
-struct EnclosureTarget {
-    std::string identity;  // as the metrics name it
-    std::string path;      // its device
-    std::string model;
-    std::string firmware;
-    std::array<std::string, 2> serials;  // its members'
-
-    static EnclosureTarget Of(const client::DeviceStatus& device);
-    bool SameEnclosure(const EnclosureTarget& other) const {
-        return identity == other.identity && path == other.path && serials == other.serials;
-    }
-    // "Device1 (model, /dev/sdb, members S1 and S2)".
-    std::string Text() const;
+// A request's caller on the bus: the call to answer, and the share of the
+// image budget its image holds while the request lives.
+struct BusCaller final : RequestCaller {
+    explicit BusCaller(QDBusMessage call) : message(std::move(call)) {}
+    QDBusMessage message;
+    ImageBudget::Ticket imageTicket;
 };
 
-// A request that polkit allowed, waiting for the monitor loop. Moved, never
-// copied: it may hold a caller's image.
-struct BusRequest {
-    enum class Kind {
-        SetBuzzer,
-        SetBackupPeriod,
-        CheckFirmware,
-        Flash,
-        ReadFlash,
-        // The e-mail settings and the test mail: no enclosure.
-        MailSettings,
-        SetMailSettings,
-        TestMail,
-    };
-    BusRequest() = default;
-    BusRequest(BusRequest&&) = default;
-    BusRequest& operator=(BusRequest&&) = default;
-    BusRequest(const BusRequest&) = delete;
-    BusRequest& operator=(const BusRequest&) = delete;
+// The call a request taken by the bus front came in.
+const QDBusMessage& CallOf(const EngineRequest& request);
 
-    Kind kind = Kind::SetBuzzer;
-    int index = 0;  // the enclosure
-    EnclosureTarget target;
-    bool mute = false;
-    client::PeriodRequest period;
-    std::vector<std::uint8_t> image;  // the service's own copy
-    ImageBudget::Ticket imageTicket;  // the image's share of the budget
-    bool backup = false;
-    std::uint32_t length = 0;  // ReadFlash: 0 is the whole flash
-    client::MailSettingsChanges mailChanges;
-    QString starter;       // the caller's unique bus name
-    QDBusMessage message;  // answered with BusFront::Answer
-};
-
-class BusFront {
+class BusFront final : public EngineFront {
 public:
     BusFront();
     ~BusFront();
@@ -100,68 +59,58 @@ public:
     void Stop();
     bool Running() const { return manager_ != nullptr; }
 
-    // From the monitor loop: the enclosures as the last poll left them, the
-    // machine's disks and the health bits with their texts.
-    void Publish(std::vector<client::DeviceStatus> devices, std::vector<platform::DiskInfo> disks,
-                 unsigned health, std::vector<std::string> healthTexts,
-                 std::vector<client::SmartSectors> smart);
-    void EventLine(const std::string& line);
+    // EngineFront.
+    void Publish(EngineSnapshot snapshot) override;
+    void EventLine(const std::string& line) override;
+    // The bus thread serves the day files itself, as they touch no device.
+    void SetLogFolder(const std::filesystem::path& folder) override;
+    std::vector<EngineRequest> TakeRequests() override;
+    void Answer(const EngineRequest& request, const client::SettingAnswer& answer) override;
+    void AnswerCheck(const EngineRequest& request, const client::Answer& answer,
+                     const firmware::LoadTexts& texts) override;
+    // The bytes go as a sealed memfd.
+    void AnswerBytes(const EngineRequest& request, const std::vector<std::uint8_t>& bytes) override;
+    void AnswerJob(const EngineRequest& request, const std::string& job) override;
+    void AnswerMailSettings(const EngineRequest& request,
+                            const client::MailSettingsAnswer& answer) override;
+    void AnswerMailChanged(const EngineRequest& request, const client::Answer& answer) override;
+    void AnswerTestMail(const EngineRequest& request, const client::TestMailAnswer& answer,
+                        const std::vector<std::string>& transcript) override;
+    void Refuse(const EngineRequest& request, Refusal refusal, const std::string& why) override;
+    // A job's name is its object path; its events are the Job interface's
+    // signals, and its object is listed until long after it ends.
+    std::string NextJobName() override;
+    void AddJob(const std::string& name, std::shared_ptr<FlashJob> job, int index,
+                const std::string& starter) override;
+    void JobStep(const std::string& name, std::uint32_t kind, const std::string& caption,
+                 const std::string& text, std::uint32_t value) override;
+    void JobBackupReady(const std::string& name) override;
+    void JobCompleted(const std::string& name, const client::Answer& answer,
+                      std::uint32_t progress) override;
+    QDBusConnection SystemBus() override { return connection_; }
+
     // "serving", or why calls are answered busy.
     void SetState(const std::string& state, bool serving);
-    // Where the monitor keeps the event log's day files; the bus thread
-    // serves them itself, as they touch no device.
-    void SetLogFolder(const std::filesystem::path& folder);
     std::filesystem::path LogFolder() const;
-    std::vector<BusRequest> TakeRequests();
-    void Answer(const BusRequest& request, const client::SettingAnswer& answer);
-    // CheckFirmware's answer: outcome, notes and the texts of the check.
-    void AnswerCheck(const BusRequest& request, int outcome, const std::vector<std::string>& notes,
-                     const QVariantMap& texts);
-    // ReadFlash's answer: the bytes as a sealed memfd.
-    void AnswerBytes(const BusRequest& request, const std::vector<std::uint8_t>& bytes);
-    // Flash's answer: the job's path.
-    void AnswerJob(const BusRequest& request, const QString& path);
-    // GetMailSettings' answer: the settings, or why not.
-    void AnswerMailSettings(const BusRequest& request, const client::MailSettingsAnswer& answer);
-    // SetMailSettings' answer: nothing, or why not.
-    void AnswerMailChanged(const BusRequest& request, const client::Answer& answer);
-    // SendTestMail's answer, from the thread that sent it: the exchange too.
-    void AnswerTestMail(const BusRequest& request, const client::TestMailAnswer& answer,
-                        const std::vector<std::string>& transcript);
-    // A refusal of `request` as a D-Bus error (`name`: client/bus_names.h).
-    void Refuse(const BusRequest& request, const char* name, const std::string& why);
-
-    // Jobs: the path the next one gets, its events sent as the Job
-    // interface's signals, and its object, listed until long after it ends.
-    QString NextJobPath();
-    void JobStep(const QString& path, std::uint32_t kind, const std::string& caption,
-                 const std::string& text, std::uint32_t value);
-    void JobBackupReady(const QString& path);
-    // `progress`: the job's last, signalled with the outcome.
-    void JobCompleted(const QString& path, const client::Answer& answer, std::uint32_t progress);
-    void AddJob(const QString& path, std::shared_ptr<FlashJob> job, int index,
-                const QString& starter);
+    // A refusal of the call `request` came in as a D-Bus error (`name`:
+    // client/bus_names.h).
+    void Refuse(const EngineRequest& request, const char* name, const std::string& why);
 
     // For the bus objects, in the bus thread.
-    struct Snapshot {
-        std::vector<client::DeviceStatus> devices;
-        std::vector<platform::DiskInfo> disks;
-        unsigned health = 0;
-        std::vector<std::string> healthTexts;
-        std::vector<client::SmartSectors> smart;  // of the monitored enclosures, once read
+    struct Snapshot : EngineSnapshot {
         std::string state = "starting";
         bool serving = false;
     };
     Snapshot Current() const;
     const client::DeviceStatus* Device(const Snapshot& snapshot, int index) const;
-    void Queue(BusRequest request);
+    void Queue(EngineRequest request);
     QDBusConnection& Connection() { return connection_; }
     // In the bus thread, once Start has run.
     Authority& Checks() { return *authority_; }
     ImageBudget& Images() { return images_; }
     // Reads `size` bytes of image from `fd` into `request` off the bus
     // thread, then queues it, or refuses it when it cannot be read.
-    void ReadThenQueue(BusRequest request, int fd, std::uint64_t size);
+    void ReadThenQueue(EngineRequest request, int fd, std::uint64_t size);
 
 private:
     void ApplySnapshot();  // in the bus thread
@@ -181,12 +130,12 @@ private:
     Snapshot snapshot_;
     std::filesystem::path logFolder_;
     // When each job's progress was last signalled.
-    std::map<QString, std::chrono::steady_clock::time_point> progressSent_;
+    std::map<std::string, std::chrono::steady_clock::time_point> progressSent_;
 
     // Shared with the threads that read images, which may outlive the front.
     struct Inbox {
         std::mutex mutex;
-        std::vector<BusRequest> requests;
+        std::vector<EngineRequest> requests;
     };
     std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
 };

@@ -97,32 +97,32 @@ void Authorize(BusFront& front, const QDBusMessage& message, const char* action,
 }
 
 // Binds `request` to the enclosure standing at its index now.
-void BindToEnclosure(const BusFront& front, BusRequest& request) {
+void BindToEnclosure(const BusFront& front, EngineRequest& request) {
     const auto now = front.Current();
     if (const auto* d = front.Device(now, request.index)) request.target = EnclosureTarget::Of(*d);
 }
 
 // Allowed requests go to the monitor loop, which answers them.
 void AuthorizeRequest(BusFront& front, const QDBusMessage& message, const char* action,
-                      BusRequest request, const QVariantMap& options, bool forEnclosure) {
-    request.message = message;
+                      EngineRequest request, const QVariantMap& options, bool forEnclosure) {
+    request.caller = std::make_shared<BusCaller>(message);
     if (forEnclosure) BindToEnclosure(front, request);
     const EnclosureTarget shown = request.target;
-    auto held = std::make_shared<BusRequest>(std::move(request));
+    auto held = std::make_shared<EngineRequest>(std::move(request));
     Authorize(front, message, action, options, forEnclosure ? &shown : nullptr,
               [&front, held] { front.Queue(std::move(*held)); });
 }
 
 // A setting of the enclosure the request names.
 void AuthorizeSetting(BusFront& front, const QDBusMessage& message, const char* action,
-                      BusRequest request, const QVariantMap& options) {
+                      EngineRequest request, const QVariantMap& options) {
     AuthorizeRequest(front, message, action, std::move(request), options, true);
 }
 
 // A request with the caller's image: polkit first, then the image is read
 // within the budget, off this thread.
 void AuthorizeImage(BusFront& front, const QDBusMessage& message, const char* action,
-                    BusRequest request, const QDBusUnixFileDescriptor& image,
+                    EngineRequest request, const QDBusUnixFileDescriptor& image,
                     const QVariantMap& options) {
     std::string why;
     const auto size = ImageSize(image.isValid() ? image.fileDescriptor() : -1, why);
@@ -131,22 +131,22 @@ void AuthorizeImage(BusFront& front, const QDBusMessage& message, const char* ac
             message.createErrorReply(bus::kErrorFailed, QString::fromStdString(why)));
         return;
     }
-    request.message = message;
+    request.caller = std::make_shared<BusCaller>(message);
     BindToEnclosure(front, request);
     const EnclosureTarget shown = request.target;
-    auto held = std::make_shared<BusRequest>(std::move(request));
+    auto held = std::make_shared<EngineRequest>(std::move(request));
     Authorize(front, message, action, options, &shown, [&front, held, image, size = *size] {
-        const auto uid = front.Checks().CallerUid(held->message.service());
+        const auto uid = front.Checks().CallerUid(CallOf(*held).service());
         std::string limit;
         auto ticket = uid ? front.Images().Reserve(*uid, size, limit) : std::nullopt;
         if (!ticket) {
             if (uid) front.Checks().NoteRefusal(*uid, limit);
-            front.Connection().send(held->message.createErrorReply(
+            front.Connection().send(CallOf(*held).createErrorReply(
                 bus::kErrorBusy,
                 QString::fromStdString(uid ? LimitText(*uid, limit) : "the caller left the bus")));
             return;
         }
-        held->imageTicket = std::move(*ticket);
+        static_cast<BusCaller&>(*held->caller).imageTicket = std::move(*ticket);
         front.ReadThenQueue(std::move(*held), image.fileDescriptor(), size);
     });
 }
@@ -246,8 +246,8 @@ QByteArray ManagerObject::ReadDayFile(const QString& name, const QVariantMap& op
 
 QVariantMap ManagerObject::GetMailSettings(const QVariantMap& options) {
     setDelayedReply(true);
-    BusRequest request;
-    request.kind = BusRequest::Kind::MailSettings;
+    EngineRequest request;
+    request.kind = EngineRequest::Kind::MailSettings;
     AuthorizeRequest(front_, message(), bus::kActionMailSettings, std::move(request), options,
                      false);
     return {};
@@ -262,8 +262,8 @@ void ManagerObject::SetMailSettings(const QVariantMap& changes, const QVariantMa
             message().createErrorReply(bus::kErrorInvalidArgument, QString::fromStdString(why)));
         return;
     }
-    BusRequest request;
-    request.kind = BusRequest::Kind::SetMailSettings;
+    EngineRequest request;
+    request.kind = EngineRequest::Kind::SetMailSettings;
     request.mailChanges = std::move(*decoded);
     AuthorizeRequest(front_, message(), bus::kActionMailSettings, std::move(request), options,
                      false);
@@ -271,8 +271,8 @@ void ManagerObject::SetMailSettings(const QVariantMap& changes, const QVariantMa
 
 uint ManagerObject::SendTestMail(const QVariantMap& options, QStringList&, QStringList&, QString&) {
     setDelayedReply(true);
-    BusRequest request;
-    request.kind = BusRequest::Kind::TestMail;
+    EngineRequest request;
+    request.kind = EngineRequest::Kind::TestMail;
     AuthorizeRequest(front_, message(), bus::kActionTestMail, std::move(request), options, false);
     return 0;
 }
@@ -343,8 +343,8 @@ QVariantMap EnclosureObject::GetSmart(const QVariantMap& options) {
 uint EnclosureObject::CheckFirmware(const QDBusUnixFileDescriptor& image,
                                     const QVariantMap& options, QStringList&, QVariantMap&) {
     setDelayedReply(true);
-    BusRequest request;
-    request.kind = BusRequest::Kind::CheckFirmware;
+    EngineRequest request;
+    request.kind = EngineRequest::Kind::CheckFirmware;
     request.index = index_;
     AuthorizeImage(front_, message(), bus::kActionReadStatus, std::move(request), image, options);
     return 0;
@@ -353,11 +353,11 @@ uint EnclosureObject::CheckFirmware(const QDBusUnixFileDescriptor& image,
 QDBusObjectPath EnclosureObject::Flash(const QDBusUnixFileDescriptor& image,
                                        const QVariantMap& options) {
     setDelayedReply(true);
-    BusRequest request;
-    request.kind = BusRequest::Kind::Flash;
+    EngineRequest request;
+    request.kind = EngineRequest::Kind::Flash;
     request.index = index_;
     request.backup = options.value("backup", false).toBool();
-    request.starter = message().service();
+    request.starter = message().service().toStdString();
     AuthorizeImage(front_, message(), bus::kActionFlash, std::move(request), image, options);
     return {};
 }
@@ -372,8 +372,8 @@ QDBusUnixFileDescriptor EnclosureObject::ReadFlash(uint length, const QVariantMa
             "the length must be at most " + QString::number(kMaxFlashBytes) + " bytes"));
         return {};
     }
-    BusRequest request;
-    request.kind = BusRequest::Kind::ReadFlash;
+    EngineRequest request;
+    request.kind = EngineRequest::Kind::ReadFlash;
     request.index = index_;
     request.length = length;
     AuthorizeSetting(front_, message(), bus::kActionReadFlash, std::move(request), options);
@@ -434,8 +434,8 @@ void JobObject::ConfirmBackup(bool stored) {
 
 uint EnclosureObject::SetBuzzer(bool mute, const QVariantMap& options, QStringList&, QVariantMap&) {
     setDelayedReply(true);
-    BusRequest request;
-    request.kind = BusRequest::Kind::SetBuzzer;
+    EngineRequest request;
+    request.kind = EngineRequest::Kind::SetBuzzer;
     request.index = index_;
     request.mute = mute;
     AuthorizeSetting(front_, message(), bus::kActionSetBuzzer, std::move(request), options);
@@ -445,8 +445,8 @@ uint EnclosureObject::SetBuzzer(bool mute, const QVariantMap& options, QStringLi
 uint EnclosureObject::SetBackupPeriod(const QString& choice, uchar preset, uint days, uint hours,
                                       const QVariantMap& options, QStringList&, QVariantMap&) {
     setDelayedReply(true);
-    BusRequest request;
-    request.kind = BusRequest::Kind::SetBackupPeriod;
+    EngineRequest request;
+    request.kind = EngineRequest::Kind::SetBackupPeriod;
     request.index = index_;
     if (choice == "user") {
         request.period.userPeriod = true;

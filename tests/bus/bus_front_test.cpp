@@ -73,7 +73,7 @@ TEST_F(BusFrontTest, AnEnclosureGoneWhileItsCheckIsPendingIsNeverTouchedAfter) {
     Mock("SimulateHang", {true});
     client::DeviceStatus enclosure;
     enclosure.path = "/dev/sdz";
-    front_.Publish({enclosure}, {}, 0, {}, {});
+    front_.Publish({{enclosure}, {}, 0, {}, {}});
     service::CheckLimits limits;
     limits.rootWithoutPolkit = false;  // this test runs as root, and wants polkit asked
     front_.SetCheckLimits(limits);
@@ -88,7 +88,7 @@ TEST_F(BusFrontTest, AnEnclosureGoneWhileItsCheckIsPendingIsNeverTouchedAfter) {
     QDBusPendingCall call = client_.asyncCall(ask, 10000);
     ASSERT_TRUE(PumpUntil([&] { return Mock("HaveHangingCalls").arguments().value(0).toBool(); }));
 
-    front_.Publish({}, {}, 0, {}, {});  // unplugged: its object is deleted
+    front_.Publish({});  // unplugged: its object is deleted
     ASSERT_TRUE(PumpUntil([&] {
         QDBusMessage list =
             QDBusMessage::createMethodCall(bus::kServiceName, QString(bus::kEnclosuresPath) + "/0",

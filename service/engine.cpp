@@ -1,6 +1,5 @@
-#include "service/monitor_service.h"
+#include "service/engine.h"
 
-#include <QVariantMap>
 #include <algorithm>
 #include <array>
 #include <optional>
@@ -8,7 +7,6 @@
 #include <system_error>
 #include <thread>
 
-#include "client/bus_names.h"
 #include "device/channel.h"
 #include "discovery/device_change_debounce.h"
 #include "discovery/device_report.h"
@@ -23,8 +21,8 @@
 #include "monitor/dispatcher.h"
 #include "monitor/status_poll.h"
 #include "platform/small_file.h"
-#include "service/bus_front.h"
 #include "service/enclosure_settings.h"
+#include "service/engine_front.h"
 #include "service/flash_job.h"
 #include "service/journal_entries.h"
 #include "service/log_monitor_host.h"
@@ -111,11 +109,13 @@ SmartVerdict VerdictOf(const smart::SmartState& tables, int device, int member) 
     return view.overall < 2 ? SmartVerdict::Good : SmartVerdict::Warning;
 }
 
-// One run of `raidctl monitor`: the window's timers as deadlines on one
-// thread's clock, and the window's hosts without widgets.
-class MonitorRun final : private discovery::DiscoveryHost, private smart::SmartHost {
+}  // namespace
+
+// The engine's loop: the polls' and SMART reads' timers as deadlines on one
+// thread's clock, and the subsystems' hosts with nothing to show.
+class Engine::Loop final : private discovery::DiscoveryHost, private smart::SmartHost {
 public:
-    MonitorRun(RunContext& ctx, const RunPlan& plan, const MonitorOptions& options)
+    Loop(RunContext& ctx, const RunPlan& plan, const MonitorOptions& options)
         : ctx_(ctx),
           plan_(plan),
           options_(options),
@@ -146,7 +146,7 @@ private:
     }
 
     void PrintLine(const std::string& line) {
-        if (options_.bus) options_.bus->EventLine(line);
+        if (options_.front) options_.front->EventLine(line);
         if (options_.journal) {
             journal_.Line(line);
         } else if (plan_.printLine) {
@@ -205,15 +205,15 @@ private:
     void ServePoll();
     void AfterPoll();
     // The bus: what the last poll read, and the requests polkit allowed.
-    void PublishToBus();
-    void ServeBusRequests();
+    void Publish();
+    void ServeEngineRequests();
     // The e-mail settings and the test mail: false for any other request.
-    bool ServeMailRequest(BusRequest& request);
+    bool ServeMailRequest(EngineRequest& request);
     // Firmware: a check answered at once, a flash as a job of its own.
-    void CheckFirmware(const BusRequest& request);
-    void StartFlash(const BusRequest& request, const std::string& where);
+    void CheckFirmware(const EngineRequest& request);
+    void StartFlash(const EngineRequest& request, const std::string& where);
     // A read of the flash, in this turn as any other command.
-    void ReadFlash(const BusRequest& request);
+    void ReadFlash(const EngineRequest& request);
     void EndFinishedJobs();
     bool Flashing(int index) const;
     void ServeDeviceChanges(std::uint64_t now);
@@ -317,14 +317,14 @@ private:
     std::optional<TimePoint> lastPollEnd_;
 };
 
-void MonitorRun::RefreshDeviceSummary() {
+void Engine::Loop::RefreshDeviceSummary() {
     // A discovery after a device change: say what is monitored now.
     disks_ = ctx_.disks.ListDisks();
     answers_.Reset();
     DescribeRun(state_, disks_, options_.logDir, plan_, ctx_.err);
 }
 
-void MonitorRun::EnablePollTimers() {
+void Engine::Loop::EnablePollTimers() {
     polling_ = true;
     smartTicking_ = true;
     const std::uint64_t now = ctx_.clock.NowMs();
@@ -332,7 +332,7 @@ void MonitorRun::EnablePollTimers() {
     nextSmartTick_ = now + kSmartTickMs;
 }
 
-void MonitorRun::ServePoll() {
+void Engine::Loop::ServePoll() {
     const bool first = state_.shell.firstStatusPending.load();
     nextPoll_ = ctx_.clock.NowMs() + plan_.intervalMs;
     monitor::StatusPoll(state_, ch_, clock_, host_);
@@ -344,11 +344,11 @@ void MonitorRun::ServePoll() {
     if (!first) ServeClients();
 }
 
-void MonitorRun::AfterPoll() {
+void Engine::Loop::AfterPoll() {
     lastPollEnd_ = ctx_.clock.WallNow();
     const MonitorReport report = Report();
     WriteMetrics(report);
-    PublishToBus();
+    Publish();
     Ping();
     TellJournal();
     TellStatus(report);
@@ -356,13 +356,13 @@ void MonitorRun::AfterPoll() {
     ctx_.err.flush();
 }
 
-void MonitorRun::EmptyPoll() {
+void Engine::Loop::EmptyPoll() {
     nextPoll_ = ctx_.clock.NowMs() + plan_.intervalMs;
     lastPollEnd_ = ctx_.clock.WallNow();
     WriteMetrics();
 }
 
-MonitorReport MonitorRun::Report() const {
+MonitorReport Engine::Loop::Report() const {
     MonitorReport report;
     report.lastPollEnd = lastPollEnd_;
     const int shown = std::min(state_.discovery.deviceCount, kShownDevices);
@@ -386,8 +386,8 @@ MonitorReport MonitorRun::Report() const {
     return report;
 }
 
-void MonitorRun::PublishToBus() {
-    if (options_.bus == nullptr) return;
+void Engine::Loop::Publish() {
+    if (options_.front == nullptr) return;
     const MonitorReport report = Report();
     std::vector<client::DeviceStatus> devices;
     for (const auto& e : report.enclosures) devices.push_back(e.status);
@@ -397,24 +397,25 @@ void MonitorRun::PublishToBus() {
         for (const auto& d : devices)
             if (d.index < smart::kSmartDevices)
                 smart.push_back(SmartSectorsOf(state_, smart_, d.index, disks_));
-    options_.bus->Publish(std::move(devices), disks_, mask, HealthTexts(mask), std::move(smart));
+    options_.front->Publish(
+        {std::move(devices), disks_, mask, HealthTexts(mask), std::move(smart)});
 }
 
-bool MonitorRun::Flashing(int index) const {
+bool Engine::Loop::Flashing(int index) const {
     return std::any_of(jobs_.begin(), jobs_.end(), [index](const auto& job) {
         return job->index() == index && !job->Finished();
     });
 }
 
-void MonitorRun::ServeBusRequests() {
-    if (options_.bus == nullptr) return;
-    for (BusRequest& request : options_.bus->TakeRequests()) {
+void Engine::Loop::ServeEngineRequests() {
+    if (options_.front == nullptr) return;
+    for (EngineRequest& request : options_.front->TakeRequests()) {
         if (ServeMailRequest(request)) continue;
         const int index = request.index;
         const std::string where =
             DeviceName(index) + " on " + DiskText(state_.discovery.DiskOf(index), disks_);
         if (index >= std::min(state_.discovery.deviceCount, kShownDevices)) {
-            options_.bus->Refuse(request, client::bus::kErrorFailed, where + " is gone");
+            options_.front->Refuse(request, Refusal::Failed, where + " is gone");
             continue;
         }
         // Only the enclosure it was authorized for: another may stand at
@@ -422,155 +423,150 @@ void MonitorRun::ServeBusRequests() {
         if (const EnclosureTarget standing =
                 EnclosureTarget::Of(DescribeDevice(state_, index, disks_));
             !request.target.SameEnclosure(standing)) {
-            options_.bus->Refuse(request, client::bus::kErrorFailed,
-                                 where + " is not the enclosure this was authorized for: it was " +
-                                     request.target.Text() + ", it is now " + standing.Text() +
-                                     "; nothing was sent to it");
+            options_.front->Refuse(request, Refusal::Failed,
+                                   where +
+                                       " is not the enclosure this was authorized for: it was " +
+                                       request.target.Text() + ", it is now " + standing.Text() +
+                                       "; nothing was sent to it");
             continue;
         }
         // From the first erase to the last compare nothing else reaches it.
         if (Flashing(index)) {
-            options_.bus->Refuse(request, client::bus::kErrorBusy,
-                                 where + " is busy: its firmware is being rewritten");
+            options_.front->Refuse(request, Refusal::Busy,
+                                   where + " is busy: its firmware is being rewritten");
             continue;
         }
         switch (request.kind) {
-            case BusRequest::Kind::SetBuzzer:
-                options_.bus->Answer(request, SetBuzzer(state_, ch_, clock_, index, disks_, where,
-                                                        request.mute, &host_));
+            case EngineRequest::Kind::SetBuzzer:
+                options_.front->Answer(request, SetBuzzer(state_, ch_, clock_, index, disks_, where,
+                                                          request.mute, &host_));
                 break;
-            case BusRequest::Kind::SetBackupPeriod:
-                options_.bus->Answer(request, SetBackupPeriod(state_, ch_, clock_, index, disks_,
-                                                              where, request.period, &host_));
+            case EngineRequest::Kind::SetBackupPeriod:
+                options_.front->Answer(request, SetBackupPeriod(state_, ch_, clock_, index, disks_,
+                                                                where, request.period, &host_));
                 break;
-            case BusRequest::Kind::CheckFirmware:
+            case EngineRequest::Kind::CheckFirmware:
                 CheckFirmware(request);
                 break;
-            case BusRequest::Kind::Flash:
+            case EngineRequest::Kind::Flash:
                 StartFlash(request, where);
                 break;
-            case BusRequest::Kind::ReadFlash:
+            case EngineRequest::Kind::ReadFlash:
                 ReadFlash(request);
                 break;
-            case BusRequest::Kind::MailSettings:
-            case BusRequest::Kind::SetMailSettings:
-            case BusRequest::Kind::TestMail:
+            case EngineRequest::Kind::MailSettings:
+            case EngineRequest::Kind::SetMailSettings:
+            case EngineRequest::Kind::TestMail:
                 break;  // served above
         }
-        PublishToBus();
+        Publish();
     }
     EndFinishedJobs();
 }
 
-bool MonitorRun::ServeMailRequest(BusRequest& request) {
-    using Kind = BusRequest::Kind;
+bool Engine::Loop::ServeMailRequest(EngineRequest& request) {
+    using Kind = EngineRequest::Kind;
     if (request.kind != Kind::MailSettings && request.kind != Kind::SetMailSettings &&
         request.kind != Kind::TestMail)
         return false;
-    BusFront& bus = *options_.bus;
+    EngineFront& front = *options_.front;
     if (!mail_) {
-        bus.Refuse(request, client::bus::kErrorFailed, "this monitor sends no e-mail");
+        front.Refuse(request, Refusal::Failed, "this monitor sends no e-mail");
         return true;
     }
     switch (request.kind) {
         case Kind::MailSettings:
-            bus.AnswerMailSettings(request, ReadMailSettings(mail_->SettingsFile()));
+            front.AnswerMailSettings(request, ReadMailSettings(mail_->SettingsFile()));
             break;
         case Kind::SetMailSettings: {
             const client::Answer answer =
                 ChangeMailSettings(mail_->SettingsFile(), request.mailChanges);
             // The next mail goes with what was stored, as after SIGHUP.
             if (answer.outcome == client::kDone) mail_->RequestReload();
-            bus.AnswerMailChanged(request, answer);
+            front.AnswerMailChanged(request, answer);
             break;
         }
         default: {
-            auto held = std::make_shared<BusRequest>(std::move(request));
+            auto held = std::make_shared<EngineRequest>(std::move(request));
             const bool started =
-                mail_->StartTestMail([&bus, held](const client::TestMailAnswer& answer,
-                                                  const std::vector<std::string>& transcript) {
-                    bus.AnswerTestMail(*held, answer, transcript);
+                mail_->StartTestMail([&front, held](const client::TestMailAnswer& answer,
+                                                    const std::vector<std::string>& transcript) {
+                    front.AnswerTestMail(*held, answer, transcript);
                 });
-            if (!started) bus.Refuse(*held, client::bus::kErrorBusy, "a test mail is being sent");
+            if (!started) front.Refuse(*held, Refusal::Busy, "a test mail is being sent");
             break;
         }
     }
     return true;
 }
 
-void MonitorRun::CheckFirmware(const BusRequest& request) {
+void Engine::Loop::CheckFirmware(const EngineRequest& request) {
     const ImageCheck check = CheckImage(state_, request.index, request.image);
-    const firmware::LoadTexts& t = check.load.texts;
-    QVariantMap texts;
-    texts.insert("file", QString::fromStdString(t.file));
-    texts.insert("checksum", QString::fromStdString(t.checksum));
-    texts.insert("deviceCode", QString::fromStdString(t.deviceCode));
-    texts.insert("fileCode", QString::fromStdString(t.fileCode));
-    options_.bus->AnswerCheck(request, check.answer.outcome, check.answer.notes, texts);
+    options_.front->AnswerCheck(request, check.answer, check.load.texts);
 }
 
-void MonitorRun::ReadFlash(const BusRequest& request) {
+void Engine::Loop::ReadFlash(const EngineRequest& request) {
     const auto length =
         request.length ? request.length : firmware::WholeFlashLength(state_, request.index);
     if (!length) {
-        options_.bus->Refuse(request, client::bus::kErrorInvalidArgument,
-                             firmware::FlashSizeUnknownText(state_, request.index));
+        options_.front->Refuse(request, Refusal::InvalidArgument,
+                               firmware::FlashSizeUnknownText(state_, request.index));
         return;
     }
     // A whole flash takes a while: the watchdog hears from the loop meanwhile.
     class ReadHost final : public firmware::QuietUpgradeHost {
     public:
-        explicit ReadHost(MonitorRun& run) : run_(run) {}
+        explicit ReadHost(Engine::Loop& run) : run_(run) {}
         void Pump() override {
             if (run_.ctx_.clock.NowMs() >= run_.lastPing_ + kPingMs) run_.Ping();
         }
 
     private:
-        MonitorRun& run_;
+        Engine::Loop& run_;
     } host(*this);
     firmware::FirmwareState fw;
     const firmware::FlashReadResult r =
         firmware::ReadFlash(state_, fw, ch_, host, request.index, 0, *length);
     if (!r.ok) {
-        options_.bus->Refuse(request, client::bus::kErrorFailed, r.failureText);
+        options_.front->Refuse(request, Refusal::Failed, r.failureText);
         return;
     }
-    options_.bus->AnswerBytes(request, r.bytes);
+    options_.front->AnswerBytes(request, r.bytes);
 }
 
-void MonitorRun::StartFlash(const BusRequest& request, const std::string& where) {
+void Engine::Loop::StartFlash(const EngineRequest& request, const std::string& where) {
     const int index = request.index;
     std::string refusal;
     auto fw = FlashableImage(state_, index, request.image, ctx_.disks, refusal);
     if (!fw) {
-        options_.bus->Refuse(request, client::bus::kErrorFailed, refusal);
+        options_.front->Refuse(request, Refusal::Failed, refusal);
         return;
     }
-    BusFront& bus = *options_.bus;
-    const QString path = bus.NextJobPath();
+    EngineFront& front = *options_.front;
+    const std::string name = front.NextJobName();
     FlashJob::Events events;
-    events.step = [&bus, path](std::uint32_t kind, const std::string& caption,
-                               const std::string& text, std::uint32_t value) {
-        bus.JobStep(path, kind, caption, text, value);
+    events.step = [&front, name](std::uint32_t kind, const std::string& caption,
+                                 const std::string& text, std::uint32_t value) {
+        front.JobStep(name, kind, caption, text, value);
     };
-    events.backupReady = [&bus, path] { bus.JobBackupReady(path); };
-    events.completed = [&bus, path](const client::Answer& answer, std::uint32_t progress) {
-        bus.JobCompleted(path, answer, progress);
+    events.backupReady = [&front, name] { front.JobBackupReady(name); };
+    events.completed = [&front, name](const client::Answer& answer, std::uint32_t progress) {
+        front.JobCompleted(name, answer, progress);
     };
     events.say = [this](const std::string& text) { Say(text); };
-    Say(where + ": rewriting its firmware for " + request.starter.toStdString());
+    Say(where + ": rewriting its firmware for " + request.starter);
     // Its polls stop until the job ends; the job has its own channel.
     host_.selectors[static_cast<std::size_t>(index)] = false;
     auto job = std::make_shared<FlashJob>(state_, index, std::move(*fw), ctx_.disks, ctx_.clock,
-                                          bus.Connection(), request.backup, std::move(events));
+                                          front.SystemBus(), request.backup, std::move(events));
     jobs_.push_back(job);
-    bus.AddJob(path, job, index, request.starter);
+    front.AddJob(name, job, index, request.starter);
     // The answer goes before the job's first signal.
-    bus.AnswerJob(request, path);
+    front.AnswerJob(request, name);
     job->Start();
 }
 
-void MonitorRun::EndFinishedJobs() {
+void Engine::Loop::EndFinishedJobs() {
     for (auto it = jobs_.begin(); it != jobs_.end();) {
         if (!(*it)->Finished()) {
             ++it;
@@ -588,7 +584,7 @@ void MonitorRun::EndFinishedJobs() {
     }
 }
 
-void MonitorRun::WriteMetrics(const MonitorReport& report) {
+void Engine::Loop::WriteMetrics(const MonitorReport& report) {
     if (options_.metricsFile.empty()) return;
     std::string error;
     if (!platform::WriteFileAtomically(options_.metricsFile, MetricsText(report), 0644,
@@ -597,7 +593,7 @@ void MonitorRun::WriteMetrics(const MonitorReport& report) {
     }
 }
 
-void MonitorRun::ServeDeviceChanges(std::uint64_t now) {
+void Engine::Loop::ServeDeviceChanges(std::uint64_t now) {
     if (options_.deviceEvents && options_.deviceEvents()) discovery::OnDeviceChangeMessage(state_);
     if (now < nextChangeTick_) return;
     nextChangeTick_ = now + discovery::kDeviceChangeTickMs;
@@ -606,14 +602,14 @@ void MonitorRun::ServeDeviceChanges(std::uint64_t now) {
     if (state_.shell.detectRequest.load()) discovery::ServeDetectRequest(state_, ch_);
 }
 
-int MonitorRun::Run() {
+int Engine::Loop::Run() {
     std::error_code ec;
     if (options_.logDir.empty() || !std::filesystem::is_directory(options_.logDir, ec)) {
         ctx_.err << "raidctl: the log folder " << options_.logDir.string()
                  << " does not exist or is not a folder\n";
         return kRunBadLogFolder;
     }
-    if (options_.bus) options_.bus->SetLogFolder(options_.logDir);
+    if (options_.front) options_.front->SetLogFolder(options_.logDir);
     const bool following = static_cast<bool>(options_.deviceEvents);
     if (options_.mail) {
         mail_ = std::make_unique<MonitorMail>(
@@ -649,10 +645,10 @@ int MonitorRun::Run() {
     handlers_.SmartData = [this] {
         smart::ReadSmart(state_, smart_, ch_, *this, smart::kFeatureReadData);
         if (done_ > 0) WriteMetrics();
-        PublishToBus();
+        Publish();
     };
     host_.OpenToday();
-    PublishToBus();
+    Publish();
     TellJournal();
     TellStatus(Report());
     Notify("READY=1");
@@ -670,7 +666,7 @@ int MonitorRun::Run() {
             if (mail_) mail_->RequestReload();
         }
         if (mail_) mail_->Serve();
-        ServeBusRequests();
+        ServeEngineRequests();
 
         std::uint64_t now = ctx_.clock.NowMs();
         if (now >= lastPing_ + kPingMs) Ping();
@@ -718,7 +714,7 @@ int MonitorRun::Run() {
     return plan_.once ? SayHealth(HealthMask(Report())) : kRunOk;
 }
 
-void MonitorRun::WaitForJobs() {
+void Engine::Loop::WaitForJobs() {
     if (jobs_.empty()) return;
     Say("waiting for the firmware job to end: stopping in the middle would leave the flash in "
         "an unknown state");
@@ -735,11 +731,11 @@ void MonitorRun::WaitForJobs() {
         }
         ctx_.clock.SleepMs(kMonitorWaitSliceMs);
         EndFinishedJobs();
-        ServeBusRequests();
+        ServeEngineRequests();
     }
 }
 
-void MonitorRun::FinishMail() {
+void Engine::Loop::FinishMail() {
     if (!mail_) return;
     // The notifications raised by the last polls are sent, and their ends
     // told.
@@ -753,16 +749,20 @@ void MonitorRun::FinishMail() {
     mail_->Serve();
 }
 
-int MonitorRun::SayHealth(unsigned mask) {
+int Engine::Loop::SayHealth(unsigned mask) {
     for (const std::string& text : HealthTexts(mask)) ctx_.err << "raidctl: " << text << "\n";
     return static_cast<int>(mask);
 }
 
-}  // namespace
+Engine::Engine(RunContext& ctx, const RunPlan& plan, const MonitorOptions& options)
+    : loop_(std::make_unique<Loop>(ctx, plan, options)) {}
+
+Engine::~Engine() = default;
+
+int Engine::Run() { return loop_->Run(); }
 
 int RunMonitor(RunContext& ctx, const RunPlan& plan, const MonitorOptions& options) {
-    MonitorRun run(ctx, plan, options);
-    return run.Run();
+    return Engine(ctx, plan, options).Run();
 }
 
 }  // namespace raid::service

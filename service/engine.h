@@ -1,14 +1,16 @@
 #pragma once
-// The monitor service (`raidctl monitor`): the window program's monitoring
-// without a window. One
-// discovery, then a status poll of Device1 and Device2 every interval with
-// event detection keeping the day's log, each new log line printed as it is
+// The engine: the one owner of the enclosures in a process. One discovery,
+// then a status poll of Device1 and Device2 every interval with event
+// detection keeping the day's log, each new log line printed as it is
 // added; the SMART tables read after discovery and refreshed every minute;
-// with device events, a discovery after devices come or go (the window's
-// debounce); with --once, one poll and a health bit mask.
+// with device events, a discovery after devices come or go; mail, metrics
+// and the journal; the requests its front was allowed, run in turn with the
+// polls, and flash jobs. With --once, one poll and a health bit mask. The
+// service (`raidctl monitor`) runs it behind the bus front.
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -20,7 +22,7 @@
 
 namespace raid::service {
 
-class BusFront;
+class EngineFront;
 struct JournalEntry;
 
 // The wait between polls is cut into slices of at most this, so that a stop
@@ -70,9 +72,9 @@ struct MonitorOptions {
     // Under systemd: each poll's log lines as journal entries, in place of
     // lines on RunContext::out (journal_entries.h). May be empty.
     std::function<void(const JournalEntry&)> journal;
-    // The front on the system bus that serves the enclosures to clients;
-    // null: no clients are served.
-    BusFront* bus = nullptr;
+    // Where clients' requests come from and the enclosures are told (the
+    // bus front, or one in this process); null: no clients are served.
+    EngineFront* front = nullptr;
 };
 
 // The disks and clock the service works with, and where it speaks.
@@ -114,6 +116,22 @@ inline constexpr int kRunBadLogFolder = 78;  // EX_CONFIG
 // opened, kRunNoEnclosure when none was found (and devices are not
 // followed). With plan.once it returns the health bit mask
 // (monitor_report.h) instead.
+class Engine {
+public:
+    // The references must outlive the engine.
+    Engine(RunContext& ctx, const RunPlan& plan, const MonitorOptions& options);
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // Runs in the calling thread as RunMonitor says, once.
+    int Run();
+
+private:
+    class Loop;
+    std::unique_ptr<Loop> loop_;
+};
+
 int RunMonitor(RunContext& ctx, const RunPlan& plan, const MonitorOptions& options);
 
 }  // namespace raid::service
