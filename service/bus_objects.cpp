@@ -40,19 +40,6 @@ QString ErrorNameOf(Verdict verdict) {
     }
 }
 
-// "2" or "/dev/sdb" (or "sdb") as raidctl's DISK: the disk number, or -1.
-int DiskNumberOf(const QString& text, const std::vector<platform::DiskInfo>& disks) {
-    // Digits only: no sign, no blanks, as the command line reads a number.
-    const bool digits =
-        !text.isEmpty() && text.size() <= 6 &&
-        std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
-    if (digits) return text.toInt();
-    for (const auto& d : disks)
-        if (QString::fromStdString(d.devicePath) == text || QString::fromStdString(d.name) == text)
-            return d.number;
-    return -1;
-}
-
 // Checks the caller of `message` with polkit for `action`, then runs
 // `granted` (which sends the reply), or answers the refusal. The reply is
 // always sent later, from the bus thread. Nothing captured may be an object
@@ -165,24 +152,17 @@ QDBusObjectPath ManagerObject::FindEnclosure(const QString& disk, const QVariant
 }
 
 void ManagerObject::Find(const QDBusMessage& message, const QString& disk) {
-    const auto reply = [&](const QDBusMessage& answer) { front_.Connection().send(answer); };
     const auto now = front_.Current();
-    const int number = DiskNumberOf(disk, now.disks);
-    const bool listed = std::any_of(now.disks.begin(), now.disks.end(),
-                                    [number](const auto& d) { return d.number == number; });
-    if (!listed)
-        return reply(message.createErrorReply(
-            bus::kErrorNoSuchDisk,
-            disk + " is not one of the physical disks (see 'raidctl disks')"));
-    for (const auto& d : now.devices)
-        if (d.disk == number)
-            return reply(message.createReply(QVariant::fromValue(
-                QDBusObjectPath(QString(bus::kEnclosuresPath) + "/" + QString::number(d.index)))));
-    QString where = "disk " + QString::number(number);
-    for (const auto& d : now.disks)
-        if (d.number == number) where += " (" + QString::fromStdString(d.devicePath) + ")";
-    reply(message.createErrorReply(bus::kErrorNoEnclosure,
-                                   where + " holds no enclosure (see 'raidctl list')"));
+    const EnclosureLookup found = LookUpEnclosure(now, disk.toStdString());
+    const QString why = QString::fromStdString(found.why);
+    if (found.outcome == client::kCannotOpen)
+        front_.Connection().send(message.createErrorReply(bus::kErrorNoSuchDisk, why));
+    else if (found.outcome != client::kDone)
+        front_.Connection().send(message.createErrorReply(bus::kErrorNoEnclosure, why));
+    else
+        front_.Connection().send(message.createReply(QVariant::fromValue(QDBusObjectPath(
+            QString(bus::kEnclosuresPath) + "/" +
+            QString::number(now.devices[static_cast<std::size_t>(found.position)].index)))));
 }
 
 uint ManagerObject::GetHealth(const QVariantMap& options, QStringList&) {

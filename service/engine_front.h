@@ -94,6 +94,16 @@ struct EngineSnapshot {
     std::vector<client::SmartSectors> smart;  // of the polled enclosures, once read
 };
 
+// Which of `snapshot`'s enclosures stands on `disk` (a disk number, a
+// device path or a disk's name): `position` in snapshot.devices, or the
+// outcome with why (kCannotOpen: no such disk; kFailed: no enclosure on it).
+struct EnclosureLookup {
+    int position = -1;
+    int outcome = client::kDone;
+    std::string why;
+};
+EnclosureLookup LookUpEnclosure(const EngineSnapshot& snapshot, const std::string& disk);
+
 class EngineFront {
 public:
     virtual ~EngineFront() = default;

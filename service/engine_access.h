@@ -1,0 +1,72 @@
+#pragma once
+// The engine inside this process, on a thread of its own, reached through the
+// seam as the service's engine is reached through the bus: what root's
+// window drives when no service runs. Every request waits its turn with the
+// polls in the engine's loop, as in the service; a flash is the engine's job
+// and runs off the caller's thread.
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+
+#include "client/enclosure_access.h"
+#include "client/enclosure_watch.h"
+#include "common/text.h"
+#include "platform/clock.h"
+#include "platform/disk.h"
+#include "service/engine.h"
+
+namespace raid::service {
+
+struct InProcessSetup {
+    platform::DiskSystem& disks;
+    platform::Clock& clock;
+    // The event log's folder; must exist.
+    std::filesystem::path logDir;
+    text::DateTimeFormatter timeStamp;
+    // E-mail notifications and the test mail; unset: none.
+    std::optional<MonitorOptions::Mail> mail;
+    // Asked on the engine's thread: true when devices came or went. Empty:
+    // devices are not followed.
+    std::function<bool()> deviceEvents;
+    std::uint32_t intervalMs = 5000;
+    // The engine's log lines and notes, one "raidctl: ..." line each; null:
+    // not kept (the watch tells the log lines).
+    std::ostream* notes = nullptr;
+};
+
+class LocalFront;
+
+class InProcessEngine {
+public:
+    // Starts the engine's thread. The watch lives in the caller's thread and
+    // tells there, through its event loop, what the engine published.
+    explicit InProcessEngine(InProcessSetup setup);
+    // Stops the engine at its next step; a flash under way ends first.
+    ~InProcessEngine();
+    InProcessEngine(const InProcessEngine&) = delete;
+    InProcessEngine& operator=(const InProcessEngine&) = delete;
+
+    // Callable from any thread but the engine's; calls block until the
+    // engine has answered.
+    std::shared_ptr<client::EnclosureAccess> Access() const { return access_; }
+    client::EnclosureWatch& Watch() { return *watch_; }
+    // Waits until the engine's first poll asked the enclosures (what the
+    // watch's serviceAppeared tells); false when `limit` passed or the
+    // engine ended first.
+    bool AwaitServing(std::chrono::milliseconds limit);
+    // The engine's exit code once it ended on its own (no log folder, ...).
+    std::optional<int> Ended() const;
+
+private:
+    InProcessSetup setup_;
+    std::unique_ptr<client::EnclosureWatch> watch_;
+    std::unique_ptr<LocalFront> front_;
+    std::shared_ptr<client::EnclosureAccess> access_;
+    struct Runner;
+    std::unique_ptr<Runner> runner_;
+};
+
+}  // namespace raid::service

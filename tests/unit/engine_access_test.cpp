@@ -1,0 +1,72 @@
+// The engine inside this process reached through the seam, as the window
+// reaches it when no service runs: requests wait their turn in the engine's
+// loop and come back answered, and a flash runs as the engine's job.
+#include "service/engine_access.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "sim/emulator.h"
+#include "sim/sim_disks.h"
+#include "tests/unit/firmware_files.h"
+#include "tests/unit/scratch_folder.h"
+
+namespace raid::service {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(InProcessEngineTest, AnswersThroughTheSeamAndFlashesAsItsJob) {
+    platform::ManualClock clock;
+    sim::SimDiskSystem disks;
+    auto emulator =
+        std::make_shared<sim::ControllerEmulator>(*sim::ScenarioEnclosure("raid1"), &clock);
+    disks.AddEnclosure(emulator);
+    test_support::ScratchFolder folder;
+    InProcessEngine engine({disks, clock, folder.path(), {}, {}, {}, 5000, nullptr});
+    ASSERT_TRUE(engine.AwaitServing(60s));
+    client::EnclosureAccess& access = *engine.Access();
+
+    const client::StatusAnswer status = access.Status("");
+    ASSERT_EQ(status.outcome, client::kDone);
+    ASSERT_EQ(status.devices.size(), 1u);
+    EXPECT_TRUE(status.devices[0].pollOk);
+    EXPECT_EQ(access.Status("7").outcome, client::kCannotOpen);
+
+    const client::SettingAnswer muted = access.SetBuzzer("0", true, {});
+    ASSERT_EQ(muted.outcome, client::kDone);
+    ASSERT_EQ(muted.devices.size(), 1u);
+    EXPECT_TRUE(muted.devices[0].buzzerMuted);
+
+    const auto before = emulator->WithModel([](const sim::Enclosure& m) { return m.spiFlash; });
+    const auto image = test_support::FirmwareFile({.size = 0x2040});
+    std::vector<std::uint32_t> kinds;
+    std::vector<std::uint8_t> backup;
+    client::FlashHandlers handlers;
+    handlers.step = [&kinds](std::uint32_t kind, const std::string&, const std::string&,
+                             std::uint32_t) { kinds.push_back(kind); };
+    handlers.keepBackup = [&backup](const std::vector<std::uint8_t>& bytes) {
+        backup = bytes;
+        return true;
+    };
+    const client::FlashAnswer flashed = access.Flash("0", image, true, handlers, {});
+    ASSERT_EQ(flashed.outcome, client::kDone) << (flashed.notes.empty() ? "" : flashed.notes[0]);
+    EXPECT_EQ(backup, std::vector<std::uint8_t>(before.begin(), before.begin() + 0x8000));
+    ASSERT_FALSE(kinds.empty());
+    // The progress ended, then the closing message, before the answer came.
+    EXPECT_NE(std::find(kinds.begin(), kinds.end(), 5u), kinds.end());
+    EXPECT_EQ(kinds.back(), 1u);
+    const client::JobsAnswer jobs = access.Jobs();
+    ASSERT_EQ(jobs.jobs.size(), 1u);
+    EXPECT_TRUE(jobs.jobs[0].finished);
+    EXPECT_EQ(jobs.jobs[0].outcome, client::kDone);
+
+    // Polled again after the job, and read back equal.
+    EXPECT_EQ(access.ReadFlash("0", static_cast<std::uint32_t>(image.size()), {}).bytes, image);
+}
+
+}  // namespace
+}  // namespace raid::service
