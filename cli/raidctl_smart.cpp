@@ -50,7 +50,7 @@ SmartReport Describe(const client::SmartSectors& sectors) {
         m.model = from.model;
         m.word106Code = from.word106Code;
         m.fourK = smart::FourKSectorLine(m.word106Code);
-        m.view = smart::BuildSmartView(from.data, from.thresholds, m.word106Code);
+        m.view = from.view;
     }
     return r;
 }
@@ -94,7 +94,8 @@ Json MemberJson(const SmartMember& m) {
                               {"threshold", a.threshold ? Json(*a.threshold) : Json(nullptr)},
                               {"raw", row.cells[smart::kRawColumn]},
                               {"rawValue", a.raw},
-                              {"status", row.cells[smart::kStatusColumn]}});
+                              {"status", row.cells[smart::kStatusColumn]},
+                              {"reason", row.reason}});
     }
     const bool shown = !m.view.rows.empty();
     return {{"name", m.name},

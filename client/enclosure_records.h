@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "smart/attributes.h"
+
 namespace raid::client {
 
 // One member disk as the status record describes it.
@@ -53,8 +55,8 @@ struct DeviceStatus {
     std::vector<std::uint8_t> discoverySlot;   // what discovery learnt of the device
 };
 
-// One member disk's SMART as the controller sent it: the decoding into
-// attribute rows and a verdict is the reader's, the same in both modes.
+// One member disk's SMART: the sectors as the controller sent them, and the
+// attribute rows and verdict the engine decoded from them.
 struct SmartMemberSectors {
     std::string name;  // "HDD1", "HDD2"
     bool present = false;
@@ -62,6 +64,7 @@ struct SmartMemberSectors {
     std::uint32_t word106Code = 0;
     std::vector<std::uint8_t> data;        // the 512-byte data sector
     std::vector<std::uint8_t> thresholds;  // the 512-byte threshold sector
+    smart::SmartView view;
 };
 
 struct SmartSectors {

@@ -159,30 +159,109 @@ std::optional<QVariantMap> MapOf(const QVariant& v) {
     return map;
 }
 
-// A list of two dictionaries (aa{sv}, or av of a{sv}), decoded with `fields`.
+// The dictionaries of a list (aa{sv}, or av of a{sv}) under `key`; none
+// when it is not one.
+std::optional<std::vector<QVariantMap>> MapsOf(const QVariantMap& map, const char* key) {
+    const auto found = map.constFind(key);
+    if (found == map.constEnd()) return std::nullopt;
+    QVariantList list;
+    if (found->metaType() == QMetaType::fromType<QVariantList>()) {
+        list = found->toList();
+    } else if (found->metaType() == QMetaType::fromType<QDBusArgument>()) {
+        const auto arg = found->value<QDBusArgument>();
+        if (arg.currentSignature() != "av" && arg.currentSignature() != "aa{sv}")
+            return std::nullopt;
+        if (arg.currentSignature() == "av") {
+            arg >> list;
+        } else {
+            std::vector<QVariantMap> maps;
+            arg.beginArray();
+            while (!arg.atEnd()) {
+                QVariantMap item;
+                arg >> item;
+                maps.push_back(item);
+            }
+            arg.endArray();
+            return maps;
+        }
+    } else {
+        return std::nullopt;
+    }
+    std::vector<QVariantMap> maps;
+    for (QVariant item : list) {
+        if (item.metaType() == QMetaType::fromType<QDBusVariant>())
+            item = item.value<QDBusVariant>().variant();
+        const auto one = MapOf(item);
+        if (!one) return std::nullopt;
+        maps.push_back(*one);
+    }
+    return maps;
+}
+
+// A list of two dictionaries, decoded with `fields`.
 template <typename Record, std::size_t N>
 bool DecodePair(const QVariantMap& map, const char* key, const Field<Record> (&fields)[N],
                 std::array<Record, 2>& out) {
-    const auto members = map.constFind(key);
-    if (members == map.constEnd()) return false;
-    QVariantList list;
-    if (members->metaType() == QMetaType::fromType<QVariantList>()) {
-        list = members->toList();
-    } else if (members->metaType() == QMetaType::fromType<QDBusArgument>()) {
-        const auto arg = members->value<QDBusArgument>();
-        if (arg.currentSignature() != "av") return false;
-        arg >> list;
-    } else {
+    const auto maps = MapsOf(map, key);
+    if (!maps || maps->size() != 2) return false;
+    for (std::size_t i = 0; i < 2; ++i)
+        if (!Decode((*maps)[i], fields, out[i])) return false;
+    return true;
+}
+
+// One SMART row as the engine decided it: the attribute and its status.
+struct WireRow {
+    std::uint8_t id = 0;
+    std::uint8_t current = 0;
+    std::uint8_t worst = 0;
+    int threshold = -1;  // -1: none
+    std::uint64_t raw = 0;
+    std::uint8_t status = 0;
+};
+
+const Field<WireRow> kRowFields[] = {
+    {"id", &WireRow::id},       {"current", &WireRow::current},
+    {"worst", &WireRow::worst}, {"threshold", &WireRow::threshold},
+    {"raw", &WireRow::raw},     {"status", &WireRow::status},
+};
+
+// The rows of a member's view: never more than a block holds, each with a
+// status the reader knows.
+constexpr int kMaxRows = smart::kAttributeEntries;
+
+QVariantList EncodeRows(const smart::SmartView& view) {
+    QVariantList rows;
+    for (const smart::SmartRow& row : view.rows) {
+        const smart::Attribute& a = row.attribute;
+        WireRow w{a.id,  a.current, a.worst, a.threshold ? int{*a.threshold} : -1,
+                  a.raw, row.status};
+        rows.push_back(Encode(w, kRowFields));
+    }
+    return rows;
+}
+
+bool DecodeView(const QVariantMap& member, std::uint32_t word106Code, smart::SmartView& view) {
+    const auto maps = MapsOf(member, "attributes");
+    const auto overall = member.constFind("overall");
+    std::uint8_t overallValue = 0;
+    if (!maps || maps->size() > kMaxRows || overall == member.constEnd() ||
+        !Take(*overall, overallValue, 0))
         return false;
+    std::vector<smart::SmartRow> rows;
+    for (const QVariantMap& map : *maps) {
+        WireRow w;
+        if (!Decode(map, kRowFields, w) || w.threshold < -1 || w.threshold > 255 ||
+            w.raw >= (std::uint64_t{1} << 48))
+            return false;
+        if (w.status != smart::kStatusGood && w.status != smart::kStatusCountAlert &&
+            w.status != smart::kStatusPendingAlert && w.status != smart::kStatusWarningAlert &&
+            w.status != smart::kStatusError)
+            return false;
+        smart::Attribute a{w.id, w.current, w.worst, std::nullopt, w.raw};
+        if (w.threshold >= 0) a.threshold = static_cast<std::uint8_t>(w.threshold);
+        rows.push_back(smart::RowOf(a, w.status));
     }
-    if (list.size() != 2) return false;
-    for (int i = 0; i < 2; ++i) {
-        QVariant item = list[i];
-        if (item.metaType() == QMetaType::fromType<QDBusVariant>())
-            item = item.value<QDBusVariant>().variant();
-        const auto member = MapOf(item);
-        if (!member || !Decode(*member, fields, out[static_cast<std::size_t>(i)])) return false;
-    }
+    view = smart::ViewOf(std::move(rows), overallValue, word106Code);
     return true;
 }
 
@@ -230,16 +309,26 @@ std::optional<DeviceStatus> DecodeStatus(const QVariantMap& map) {
 QVariantMap EncodeSmart(const SmartSectors& smart) {
     QVariantMap map = Encode(smart, kSmartFields);
     QVariantList members;
-    for (const auto& m : smart.members) members.push_back(Encode(m, kSmartMemberFields));
+    for (const auto& m : smart.members) {
+        QVariantMap member = Encode(m, kSmartMemberFields);
+        member.insert("attributes", EncodeRows(m.view));
+        member.insert("overall", QVariant::fromValue<uchar>(m.view.overall));
+        members.push_back(member);
+    }
     map.insert("members", members);
     return map;
 }
 
 std::optional<SmartSectors> DecodeSmart(const QVariantMap& map) {
     SmartSectors smart;
-    if (!Decode(map, kSmartFields, smart) ||
-        !DecodePair(map, "members", kSmartMemberFields, smart.members))
-        return std::nullopt;
+    const auto members = MapsOf(map, "members");
+    if (!Decode(map, kSmartFields, smart) || !members || members->size() != 2) return std::nullopt;
+    for (std::size_t i = 0; i < 2; ++i) {
+        SmartMemberSectors& m = smart.members[i];
+        if (!Decode((*members)[i], kSmartMemberFields, m) ||
+            !DecodeView((*members)[i], m.word106Code, m.view))
+            return std::nullopt;
+    }
     return smart;
 }
 

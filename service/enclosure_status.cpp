@@ -7,6 +7,7 @@
 #include "maintenance/period_setting.h"
 #include "maintenance/schedule.h"
 #include "monitor/pending_command.h"
+#include "smart/attributes.h"
 
 namespace raid::service {
 namespace {
@@ -148,6 +149,8 @@ client::SmartSectors SmartSectorsOf(const AppState& state, const smart::SmartSta
         const auto thresholds = tables.ThresholdBlock(index, k);
         m.data.assign(data.begin(), data.end());
         m.thresholds.assign(thresholds.begin(), thresholds.end());
+        // Decoded once, here: every front shows these rows.
+        m.view = smart::BuildSmartView(data, thresholds, m.word106Code);
     }
     return s;
 }

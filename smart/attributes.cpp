@@ -211,10 +211,7 @@ SmartView BuildSmartView(Bytes data, Bytes thresholds, std::uint32_t word106Code
     for (int i = 0; i < kAttributeEntries; ++i) {
         const Attribute a = AttributeAt(data, thresholds, i);
         if (a.id == 0) continue;
-        SmartRow row;
-        row.attribute = a;
-        row.status = AttributeStatus(a);
-        row.colour = StatusColour(row.status);
+        SmartRow row = RowOf(a, AttributeStatus(a));
         std::uint8_t counted = row.status;
         if ((overall & kStatusError) == 0) {
             if (counted == kStatusError)
@@ -225,12 +222,33 @@ SmartView BuildSmartView(Bytes data, Bytes thresholds, std::uint32_t word106Code
                     static_cast<std::uint8_t>(std::min<int>(overall + counted, kStatusError - 1));
         }
         if (AttributeName(a.id) == nullptr) counted = kStatusGood;
-        row.cells = {AttributeLabel(a.id),    std::to_string(a.current),
-                     std::to_string(a.worst), ThresholdText(a),
-                     RawText(a.raw),          StatusText(row.status)};
         if (overall < counted) overall = counted;
         if (i < rowCount) view.rows.push_back(std::move(row));
     }
+    return ViewOf(std::move(view.rows), overall, word106Code);
+}
+
+SmartRow RowOf(const Attribute& a, std::uint8_t status) {
+    SmartRow row;
+    row.attribute = a;
+    row.status = status;
+    row.colour = StatusColour(status);
+    row.cells = {AttributeLabel(a.id),    std::to_string(a.current),
+                 std::to_string(a.worst), ThresholdText(a),
+                 RawText(a.raw),          StatusText(status)};
+    if (status == kStatusGood) return row;
+    if (BelowThreshold(a))
+        row.reason = "worst value " + std::to_string(a.worst) + " is below the threshold " +
+                     ThresholdText(a);
+    else
+        row.reason = "raw count " + std::to_string(a.raw) + " is not zero";
+    return row;
+}
+
+SmartView ViewOf(std::vector<SmartRow> rows, std::uint8_t overall, std::uint32_t word106Code) {
+    SmartView view;
+    view.rows = std::move(rows);
+    if (view.rows.empty()) return view;
     view.overall = overall;
     view.verdict = OverallVerdict(overall);
     view.fourK = FourKSectorLine(word106Code);

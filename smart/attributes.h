@@ -94,7 +94,13 @@ struct SmartRow {
     std::uint8_t status = kStatusGood;
     std::array<std::string, kColumns> cells;
     Rgb colour = kWhite;
+    // Why the status is not Good; empty when it is.
+    std::string reason;
 };
+
+// The row of `attribute` with the status decided for it: its cells, colour
+// and reason.
+SmartRow RowOf(const Attribute& attribute, std::uint8_t status);
 
 struct Verdict {
     std::string text;
@@ -130,6 +136,10 @@ struct SmartView {
 
 // Everything the page shows of one disk.
 SmartView BuildSmartView(Bytes data, Bytes thresholds, std::uint32_t word106Code);
+
+// The view of rows decoded elsewhere (by the engine), with their overall
+// value: the verdict and the 4K line added.
+SmartView ViewOf(std::vector<SmartRow> rows, std::uint8_t overall, std::uint32_t word106Code);
 
 // What selecting cell (row, column) of the grid shows in the status panel
 // and as the grid's hint: column 0 its text, column 4 the row's raw value;

@@ -418,7 +418,7 @@ TEST_F(RaidctlLoopTest, SmartReadsBothMembersThroughTheLoopDevice) {
     EXPECT_EQ(Occurrences(smart.out, "\"verdict\":\"Good\""), 2u) << smart.out;
     EXPECT_NE(smart.out.find("{\"id\":9,\"name\":\"Power-on hours count\",\"current\":88,"
                              "\"worst\":88,\"threshold\":0,\"raw\":\"000000002238\","
-                             "\"rawValue\":8760,\"status\":\"Good\"}"),
+                             "\"rawValue\":8760,\"status\":\"Good\",\"reason\":\"\"}"),
               std::string::npos)
         << smart.out;
 

@@ -125,7 +125,8 @@ TEST(RaidctlSmart, JsonOfAMemberAndOfAnAbsentOne) {
     const auto& hours = hdd1["attributes"][4];
     EXPECT_EQ(hours.dump(),
               "{\"id\":9,\"name\":\"Power-on hours count\",\"current\":88,\"worst\":88,"
-              "\"threshold\":0,\"raw\":\"000000002238\",\"rawValue\":8760,\"status\":\"Good\"}");
+              "\"threshold\":0,\"raw\":\"000000002238\",\"rawValue\":8760,\"status\":\"Good\","
+              "\"reason\":\"\"}");
 
     const auto& hdd2 = j["members"][1];
     EXPECT_EQ(hdd2["present"], false);
@@ -158,8 +159,11 @@ TEST(RaidctlSmart, ErrorVerdictAlertsAndUnknownIds) {
     EXPECT_EQ(j["members"][0]["verdict"], "Error");
     EXPECT_EQ(j["members"][0]["attributes"][3]["id"], 5);
     EXPECT_EQ(j["members"][0]["attributes"][3]["status"], "Error");
+    EXPECT_EQ(j["members"][0]["attributes"][3]["reason"],
+              "worst value 100 is below the threshold 140");
     EXPECT_EQ(j["members"][1]["verdict"], "Warning");
     EXPECT_EQ(j["members"][1]["attributes"][7]["status"], "Alert");
+    EXPECT_EQ(j["members"][1]["attributes"][7]["reason"], "raw count 3 is not zero");
     EXPECT_EQ(j["members"][1]["attributes"][8]["id"], 0x64);
     EXPECT_EQ(j["members"][1]["attributes"][8]["name"], "UnKnown");
 
