@@ -45,58 +45,69 @@ constexpr std::uint32_t kPingMs = 1000;
 
 std::string DeviceName(int index) { return "Device" + std::to_string(index + 1); }
 
+// How many of the enclosures discovery found the engine watches: the one
+// place that limits it (the poll's selectors hold Device1 and Device2).
+int WatchedCount(const AppState& state) {
+    return std::min(state.discovery.deviceCount, kShownDevices);
+}
+
 // Says on `err` when a monitored device stops answering and when it answers
 // again; the event log has no line for either.
 class AnswerWatch {
 public:
     void Update(const AppState& state, const LogMonitorHost& host,
                 const std::vector<platform::DiskInfo>& disks, std::ostream& err) {
-        const int polled = std::min(state.discovery.deviceCount, kShownDevices);
+        const int polled = WatchedCount(state);
+        if (enclosures_.size() < static_cast<std::size_t>(polled))
+            enclosures_.resize(static_cast<std::size_t>(polled));
         for (int i = 0; i < polled; ++i) {
             if (!host.IsSelectorChecked(i)) continue;
             const bool answered = Answered(state, i);
-            bool& silent = silent_[static_cast<std::size_t>(i)];
-            if (!answered && !silent) {
-                ++failures_[static_cast<std::size_t>(i)];
+            Answering& e = enclosures_[static_cast<std::size_t>(i)];
+            if (!answered && !e.silent) {
+                ++e.failures;
                 err << "raidctl: " << DeviceName(i) << " ("
                     << DiskText(state.discovery.DiskOf(i), disks)
                     << ") did not answer the status poll\n";
             } else if (!answered) {
-                ++failures_[static_cast<std::size_t>(i)];
-            } else if (silent) {
+                ++e.failures;
+            } else if (e.silent) {
                 err << "raidctl: " << DeviceName(i) << " answers again\n";
             }
-            silent = !answered;
+            e.silent = !answered;
         }
     }
     // A new device table: what was said of the old devices no longer holds.
-    void Reset() {
-        silent_ = {};
-        failures_ = {};
+    void Reset() { enclosures_.clear(); }
+    std::uint64_t Failures(int index) const {
+        const auto i = static_cast<std::size_t>(index);
+        return i < enclosures_.size() ? enclosures_[i].failures : 0;
     }
-    std::uint64_t Failures(int index) const { return failures_[static_cast<std::size_t>(index)]; }
 
     static bool Answered(const AppState& state, int index) {
         return (state.monitor.changedDeviceMask & (1u << index)) != 0;
     }
 
 private:
-    std::array<bool, kShownDevices> silent_{};
-    std::array<std::uint64_t, kShownDevices> failures_{};
+    struct Answering {
+        bool silent = false;
+        std::uint64_t failures = 0;
+    };
+    std::vector<Answering> enclosures_;
 };
 
 void DescribeRun(const AppState& state, const std::vector<platform::DiskInfo>& disks,
                  const std::filesystem::path& logDir, const RunPlan& plan, std::ostream& err) {
     const auto& d = state.discovery;
     err << "raidctl: monitoring";
-    for (int i = 0; i < std::min(d.deviceCount, kShownDevices); ++i)
+    for (int i = 0; i < WatchedCount(state); ++i)
         err << (i ? ", " : " ") << DeviceName(i) << " (" << DiskText(d.DiskOf(i), disks) << ")";
     err << "; a poll every " << plan.intervalMs << " ms";
     if (plan.polls != 0) err << ", " << plan.polls << (plan.polls == 1 ? " poll" : " polls");
     err << "; event log in " << logDir.string() << "\n";
-    if (d.deviceCount > kShownDevices)
-        err << "raidctl: only Device1 and Device2 are monitored; " << d.deviceCount - kShownDevices
-            << " more found\n";
+    if (d.deviceCount > WatchedCount(state))
+        err << "raidctl: only Device1 and Device2 are monitored; "
+            << d.deviceCount - WatchedCount(state) << " more found\n";
 }
 
 SmartVerdict VerdictOf(const smart::SmartState& tables, int device, int member) {
@@ -189,8 +200,7 @@ private:
         if (options_.serveClients) options_.serveClients();
     }
     bool AnyToPoll() const {
-        const int shown = std::min(state_.discovery.deviceCount, kShownDevices);
-        for (int i = 0; i < shown; ++i)
+        for (int i = 0; i < WatchedCount(state_); ++i)
             if (host_.IsSelectorChecked(i)) return true;
         return false;
     }
@@ -290,7 +300,7 @@ private:
     // reader filters on.
     EventJournal journal_{[this](int index) {
         std::vector<platform::JournalField> fields;
-        if (index >= std::min(state_.discovery.deviceCount, kShownDevices)) return fields;
+        if (index >= WatchedCount(state_)) return fields;
         const DeviceStatus s = DescribeDevice(state_, index, disks_);
         // The metrics' `enclosure` label: one name to look for in both.
         fields.push_back({"ENCLOSURE_ID", EnclosureIdentity(state_, index, disks_)});
@@ -365,8 +375,7 @@ void Engine::Loop::EmptyPoll() {
 MonitorReport Engine::Loop::Report() const {
     MonitorReport report;
     report.lastPollEnd = lastPollEnd_;
-    const int shown = std::min(state_.discovery.deviceCount, kShownDevices);
-    for (int i = 0; i < shown; ++i) {
+    for (int i = 0; i < WatchedCount(state_); ++i) {
         MonitoredEnclosure e;
         e.status = DescribeDevice(state_, i, disks_);
         e.status.polled = host_.IsSelectorChecked(i);
@@ -414,7 +423,7 @@ void Engine::Loop::ServeEngineRequests() {
         const int index = request.index;
         const std::string where =
             DeviceName(index) + " on " + DiskText(state_.discovery.DiskOf(index), disks_);
-        if (index >= std::min(state_.discovery.deviceCount, kShownDevices)) {
+        if (index >= WatchedCount(state_)) {
             options_.front->Refuse(request, Refusal::Failed, where + " is gone");
             continue;
         }

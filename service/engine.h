@@ -48,7 +48,7 @@ struct MonitorOptions {
     std::function<bool()> deviceEvents;
     // True once for each request to read the e-mail settings again (SIGHUP).
     std::function<bool()> reloadRequested;
-    // E-mail notifications as the window sends them, with the settings of
+    // E-mail notifications of the events, with the settings of
     // this file (empty: the machine's); unset: no mail. A QCoreApplication
     // must exist.
     struct Mail {
@@ -56,7 +56,7 @@ struct MonitorOptions {
         mail::SmtpOptions smtp;
     };
     std::optional<Mail> mail;
-    // Without `mail`: sees each notification the window would queue (kind,
+    // Without `mail`: sees each notification that would be sent (kind,
     // device, member). May be empty.
     std::function<void(int kind, int device, int member)> raiseMail;
     // The service manager's notifications ("READY=1", "WATCHDOG=1",
