@@ -15,9 +15,15 @@ struct MemberStatus {
     std::string name;  // "HDD1", "HDD2"
     std::uint8_t stateCode = 0;
     std::string stateClass;  // "present", "inserted", "absent", "failed" or "none"
+    // The class bits of the record (common/state.h diskstate, in HDD1's place).
+    std::uint8_t stateFlags = 0;
     bool rebuilding = false;
-    std::string model;
+    std::string model;  // trimmed, for lists and scripts
+    // The model as the disk reports it, not trimmed: what the Status page shows.
+    std::string reportedModel;
     std::string serial;
+    // The record keeps a serial text (a bay whose disk left keeps showing it).
+    bool serialKept = false;
     std::uint64_t capacity = 0;  // sectors
 };
 
@@ -37,15 +43,26 @@ struct DeviceStatus {
     std::uint64_t configuredCapacity = 0;
     MemberStatus members[2];
     std::uint8_t rebuildPercent = 0;
+    // The controller reports fan and temperature (discovery found sensors,
+    // or its firmware has them) and the record holds a reading.
     bool sensors = false;
     std::uint32_t fanRpm = 0;
     std::uint8_t temperature = 0;
+    bool fanFailure = false;
+    bool overTemperature = false;
     bool buzzerKnown = false;  // the controller reports its buzzer
     bool buzzerMuted = false;
+    bool buzzerChangePending = false;  // asked, not read back yet
+    // "<controller model> [<volume labels>]", as the window's tooltips and
+    // title name the enclosure.
+    std::string hint;
+    std::uint8_t pages = 0;         // the page buttons the controller offers
     bool backupKnown = false;       // the enclosure has schedule backup
     std::uint8_t backupPeriod = 0;  // in period units; 0 = off
     std::uint8_t backupUnitHours = 0;
-    std::uint32_t backupWaitMinutes = 0;  // to the next backup
+    std::vector<std::uint8_t> backupPresets;  // 4: off, then presets 1..3, in units
+    bool userPeriodKnown = false;             // periods other than the presets
+    std::uint32_t backupWaitMinutes = 0;      // to the next backup
     bool backingUp = false;
     // The records the above is read from, for a window that draws them as it
     // does in this process (client/status_wire.h packs the slot).

@@ -153,6 +153,18 @@ inline constexpr std::size_t kSataSpeed = 357;
 inline constexpr std::size_t kBadSectorCount = 471;
 }  // namespace rec
 
+// Bits of DeviceStatusRecord bytes.
+namespace recbits {
+inline constexpr std::uint8_t kBuzzerSounding = 0x01;  // kOptionBits: set when not muted
+inline constexpr std::uint8_t kFanFailure = 0x01;      // kEnvironment
+inline constexpr std::uint8_t kOverTemperature = 0x04;
+inline constexpr std::uint8_t kSensorsMask = 0xF0;
+inline constexpr std::uint8_t kSensors = 0xA0;  // discovery found fan and temperature
+inline constexpr std::uint8_t kNotAReading = 0xAA;
+inline constexpr std::uint8_t kHdd1Rebuilding = 0x01;  // kRebuildFlags
+inline constexpr std::uint8_t kHdd2Rebuilding = 0x02;
+}  // namespace recbits
+
 // A settings command (buzzer mute, backup period) waiting for the worker.
 struct QueuedSetting {
     std::uint32_t ticket = 0;

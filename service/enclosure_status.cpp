@@ -13,8 +13,7 @@ namespace raid::service {
 namespace {
 
 constexpr std::uint8_t kBuzzerCapability = 0x01;
-constexpr std::uint8_t kBuzzerSounding = 0x01;  // record byte 56 bit 0: "Z", not muted
-constexpr std::uint8_t kSensorsPresent = 0xA0;
+constexpr std::uint32_t kLastFirmwareWithoutSensors = 100125;
 
 const char* ClassName(std::uint8_t nibble) {
     switch (nibble) {
@@ -42,12 +41,17 @@ MemberStatus DescribeMember(const Record512& r, int member) {
     m.name = first ? "HDD1" : "HDD2";
     m.stateCode = r[first ? rec::kHdd1State : rec::kHdd2State];
     const auto flags = r[rec::kDiskStateFlags];
-    m.stateClass = ClassName(static_cast<std::uint8_t>(first ? flags & 0x0F : flags >> 4));
-    m.rebuilding = (r[rec::kRebuildFlags] & (first ? 0x01 : 0x02)) != 0;
-    m.model = TrimRight(
-        text::MemberModelText(text::Field(r, first ? rec::kHdd1Model : rec::kHdd2Model, 40)));
-    m.serial = TrimRight(
-        text::SerialText(text::Field(r, first ? rec::kHdd1Serial : rec::kHdd2Serial, 20)));
+    m.stateFlags = static_cast<std::uint8_t>(first ? flags & 0x0F : flags >> 4);
+    m.stateClass = ClassName(m.stateFlags);
+    m.rebuilding = (r[rec::kRebuildFlags] &
+                    (first ? recbits::kHdd1Rebuilding : recbits::kHdd2Rebuilding)) != 0;
+    const auto model = text::Field(r, first ? rec::kHdd1Model : rec::kHdd2Model, 40);
+    m.model = TrimRight(text::MemberModelText(model));
+    m.reportedModel = text::AtaText(model);
+    const std::string serial =
+        text::SerialText(text::Field(r, first ? rec::kHdd1Serial : rec::kHdd2Serial, 20));
+    m.serialKept = !serial.empty();
+    m.serial = TrimRight(serial);
     m.capacity =
         text::Capacity40(text::Field(r, first ? rec::kHdd1Capacity : rec::kHdd2Capacity, 6));
     return m;
@@ -64,6 +68,33 @@ std::string PlainIdentity(const AppState& state, int index,
 }
 
 }  // namespace
+
+bool FirmwareImpliesSensors(const std::string& firmwareText) {
+    if (firmwareText.size() < 7 || firmwareText[6] != '.') return false;
+    std::uint32_t n = 0;
+    for (std::size_t i = 0; i < 6; ++i) {
+        const auto c = static_cast<unsigned char>(firmwareText[i]);
+        if (c < '0' || c > '9') return false;
+        n = n * 10 + (c - '0');
+    }
+    return n > kLastFirmwareWithoutSensors;
+}
+
+std::string DeviceHint(const DiscoveryState& d, int deviceIndex) {
+    std::string hint;
+    const int disk = d.DiskOf(deviceIndex);
+    if (disk < kMaxDisks)
+        hint = text::ControllerModelText(d.identifyRecord[static_cast<std::size_t>(disk)]);
+    hint += " [";
+    bool first = true;
+    for (const VolumeRecord& v : d.volumeTable) {
+        if (v.driveType != platform::kDriveFixed || v.diskNumber != disk) continue;
+        if (!first) hint += ' ';
+        hint += v.label;
+        first = false;
+    }
+    return hint + "]";
+}
 
 const platform::DiskInfo* DiskInfoOf(const AppState& state, int index,
                                      const std::vector<platform::DiskInfo>& disks) {
@@ -104,19 +135,28 @@ DeviceStatus DescribeDevice(const AppState& state, int index,
     s.members[0] = DescribeMember(r, 0);
     s.members[1] = DescribeMember(r, 1);
     s.rebuildPercent = r[rec::kRebuildPercent];
-    s.sensors = (r[rec::kEnvironment] & 0xF0) == kSensorsPresent;
-    s.fanRpm = r[rec::kFanHigh] * 256u + r[rec::kFanLow];
-    s.temperature = r[rec::kTemperature];
-    const std::uint8_t capability =
-        index < kDeviceSlots ? d.deviceSlots[static_cast<std::size_t>(index)].optionCapability : 0;
-    s.buzzerKnown = (capability & kBuzzerCapability) != 0;
-    s.buzzerMuted = (r[rec::kOptionBits] & kBuzzerSounding) == 0;
     const DeviceSlot slot =
         index < kDeviceSlots ? d.deviceSlots[static_cast<std::size_t>(index)] : DeviceSlot{};
+    const std::uint8_t env = r[rec::kEnvironment];
+    s.sensors = (slot.hasSensors != 0 || FirmwareImpliesSensors(s.firmware)) &&
+                (env & recbits::kSensorsMask) == recbits::kSensors && env != recbits::kNotAReading;
+    s.fanRpm = r[rec::kFanHigh] * 256u + r[rec::kFanLow];
+    s.temperature = r[rec::kTemperature];
+    s.fanFailure = (env & recbits::kFanFailure) != 0;
+    s.overTemperature = (env & recbits::kOverTemperature) != 0;
+    const std::uint8_t capability = slot.optionCapability;
+    s.buzzerKnown = (capability & kBuzzerCapability) != 0;
+    s.buzzerMuted = (r[rec::kOptionBits] & recbits::kBuzzerSounding) == 0;
+    s.buzzerChangePending = slot.optionChangePending != 0;
+    s.hint = DeviceHint(d, index);
+    s.pages = slot.featureMask;
     s.backupKnown = (capability & maintenance::kScheduleCapability) != 0;
     const maintenance::BackupStatus backup = maintenance::BackupStatusOf(r);
     s.backupPeriod = backup.period;
-    s.backupUnitHours = monitor::PresetTableOf(slot).unitHours;
+    const monitor::BackupPresetTable presets = monitor::PresetTableOf(slot);
+    s.backupUnitHours = presets.unitHours;
+    s.backupPresets.assign(presets.entries.begin(), presets.entries.end());
+    s.userPeriodKnown = maintenance::TakesUserPeriod(slot);
     s.backupWaitMinutes = maintenance::WaitMinutes(backup);
     s.backingUp = backup.backingUp;
     s.tableEntry = d.deviceTable[static_cast<std::size_t>(index)];

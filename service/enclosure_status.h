@@ -15,6 +15,16 @@ namespace raid::service {
 using client::DeviceStatus;
 using client::MemberStatus;
 
+// Firmware from number 100126 on reports fan and temperature, whatever
+// discovery concluded: true for a text of six decimal digits, ".", ... whose
+// number is above 100125.
+bool FirmwareImpliesSensors(const std::string& firmwareText);
+
+// "<controller model> [<volumes>]": the labels (mount point or partition
+// name) of the fixed-disk volumes on the device's disk, in VolumeTable order,
+// separated by blanks.
+std::string DeviceHint(const DiscoveryState& d, int deviceIndex);
+
 // The SMART sectors of device `index` of `tables` (0 or 1), with the
 // identification of device `index` of `state`.
 client::SmartSectors SmartSectorsOf(const AppState& state, const smart::SmartState& tables,

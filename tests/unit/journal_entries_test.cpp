@@ -94,8 +94,10 @@ TEST(StatusText, SaysTheStateInALine) {
     EXPECT_EQ(StatusText(report), "no enclosure; waiting for one");
     MonitoredEnclosure healthy;
     healthy.status.polled = healthy.status.pollOk = true;
-    healthy.status.members[0] = {"HDD1", 0, "present", false, {}, {}, 0};
-    healthy.status.members[1] = {"HDD2", 0, "present", false, {}, {}, 0};
+    for (int k = 0; k < 2; ++k) {
+        healthy.status.members[k].name = k == 0 ? "HDD1" : "HDD2";
+        healthy.status.members[k].stateClass = "present";
+    }
     report.enclosures.push_back(healthy);
     EXPECT_EQ(StatusText(report), "1 enclosure: healthy");
     MonitoredEnclosure degraded = healthy;

@@ -354,8 +354,15 @@ TEST(MonitorReport, StatesAreSeriesOfTheirOwnAndStaleStateIsLeftOut) {
     e.status.path = "/dev/sdb";
     e.status.model = "A \"quoted\" back\\slash\nmodel";
     e.status.arrayMode = 1;  // a mirror
-    e.status.members[0] = {"HDD1", 0x00, "present", true, {}, "S1", 0};
-    e.status.members[1] = {"HDD2", 0x21, "inserted", false, {}, {}, 0};
+    auto& hdd1 = e.status.members[0];
+    hdd1.name = "HDD1";
+    hdd1.stateClass = "present";
+    hdd1.rebuilding = true;
+    hdd1.serial = "S1";
+    auto& hdd2 = e.status.members[1];
+    hdd2.name = "HDD2";
+    hdd2.stateCode = 0x21;
+    hdd2.stateClass = "inserted";
     e.status.rebuildPercent = 42;
     report.enclosures.push_back(e);
     // Before the first poll only what discovery found.
