@@ -187,6 +187,7 @@ void StatusPage::buildControls() {
         model->setFont(Sized(base, 10));
         for (QLabel* label : {bay, capacity, model})
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        memberCaptionLabel_[i] = bay;
         memberCapacityLabel_[i] = capacity;
         memberModelLabel_[i] = model;
     }
@@ -287,6 +288,14 @@ const std::string& StatusPage::Hint(int deviceIndex) const {
     static const std::string kNone;
     if (deviceIndex < 0 || deviceIndex >= kDeviceSlots) return kNone;
     return hints_[static_cast<std::size_t>(deviceIndex)];
+}
+
+QString StatusPage::memberCaption(int member) const {
+    return memberCaptionLabel_[member == 1 ? 1 : 0]->text();
+}
+
+QString StatusPage::memberModel(int member) const {
+    return memberModelLabel_[member == 1 ? 1 : 0]->text();
 }
 
 bool StatusPage::anySelectorChecked() const {

@@ -99,6 +99,10 @@ public:
     const std::string& FirmwareVersionText() const { return firmwareVersionText_; }
     bool sensorsShown() const { return sensorsShown_; }
     const std::string& Hint(int deviceIndex) const;
+    // Member `member`'s (0: HDD1, 1: HDD2) bay caption and model line as
+    // shown.
+    QString memberCaption(int member) const;
+    QString memberModel(int member) const;
 
 private:
     void buildControls();
@@ -118,7 +122,8 @@ private:
     QLabel* temperatureLabel_ = nullptr;
     QLabel* arrayModeLabel_ = nullptr;
     QLabel* healthLabel_ = nullptr;
-    // HDD1's and HDD2's capacity and model.
+    // HDD1's and HDD2's bay caption, capacity and model.
+    std::array<QLabel*, 2> memberCaptionLabel_{};
     std::array<QLabel*, 2> memberCapacityLabel_{};
     std::array<QLabel*, 2> memberModelLabel_{};
     QLabel* configuredCapacityLabel_ = nullptr;
