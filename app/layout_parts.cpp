@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPalette>
 
+#include "app/picture_button.h"
 #include "skin/skin.h"
 
 namespace raid::app {
@@ -48,6 +49,49 @@ void Rule(QWidget* page, int top) {
     auto* rule = new QFrame(page);
     rule->setFrameStyle(QFrame::HLine | QFrame::Sunken);
     rule->setGeometry(14, top, 432, 4);
+}
+
+QLabel* MakeLabel(const QString& name, QWidget* parent, const QRect& geometry,
+                  const QString& text) {
+    auto* label = new QLabel(text, parent);
+    if (!name.isEmpty()) label->setObjectName(name);
+    label->setGeometry(geometry);
+    return label;
+}
+
+PictureButton* MakePicture(const QString& name, QWidget* parent, const QRect& geometry) {
+    auto* picture = new PictureButton(name, parent);
+    picture->setGeometry(geometry);
+    picture->setPicture(skin::Picture(name));
+    return picture;
+}
+
+void MakeCompanions(QWidget* owner, const QString& name) {
+    for (const char* look : {"Selected", "Unselected"}) {
+        auto* companion = new QLabel(owner);
+        companion->setObjectName(name + look);
+        companion->setPixmap(skin::Picture(name + look));
+        companion->hide();
+    }
+}
+
+QPixmap CompanionPicture(const QWidget& owner, const QString& name) {
+    const auto* companion = owner.findChild<QLabel*>(name, Qt::FindDirectChildrenOnly);
+    return companion != nullptr ? companion->pixmap() : QPixmap();
+}
+
+void WirePressedLook(PictureButton* button, bool* pressedBit) {
+    QObject::connect(button, &PictureButton::pressed, button, [button, pressedBit] {
+        if (pressedBit != nullptr) {
+            if (*pressedBit) return;
+            *pressedBit = true;
+        }
+        button->move(button->x(), button->y() + 2);
+    });
+    QObject::connect(button, &PictureButton::released, button, [button, pressedBit] {
+        if (pressedBit != nullptr) *pressedBit = false;
+        button->move(button->x(), button->y() - 2);
+    });
 }
 
 }  // namespace raid::app

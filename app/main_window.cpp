@@ -3,10 +3,7 @@
 #include "app/main_window.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QCloseEvent>
-#include <QComboBox>
-#include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
@@ -20,16 +17,14 @@
 #include <QSessionManager>
 #endif
 
+#include "app/about_page.h"
 #include "app/detection_thread.h"
 #include "app/device_change_monitor.h"
 #include "app/event_log_viewer.h"
 #include "app/hand_over.h"
 #include "app/mail_thread.h"
 #include "app/monitor_thread.h"
-#include "app/picture_button.h"
-#include "app/setup_page.h"
 #include "app/smart_page.h"
-#include "app/status_page.h"
 #include "app/upgrade_controller.h"
 #include "discovery/device_change_debounce.h"
 #include "discovery/drive_enum.h"
@@ -114,15 +109,6 @@ MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
 
     settingsStore_ = std::make_unique<mail::SettingsStore>(options_.settingsFile);
     buildWindow();
-    statusPage_ = std::make_unique<StatusPage>(*this);
-    setupPage_ = std::make_unique<SetupPage>(*this);
-    connect(device1Box_, &QCheckBox::clicked, this, [this] { statusPage_->onSelectorClicked(0); });
-    connect(device2Box_, &QCheckBox::clicked, this, [this] { statusPage_->onSelectorClicked(1); });
-    connect(device1Picture_, &PictureButton::clicked, this,
-            [this] { statusPage_->selectDevice(0); });
-    connect(device2Picture_, &PictureButton::clicked, this,
-            [this] { statusPage_->selectDevice(1); });
-    connect(eventLogButton_, &PictureButton::clicked, this, &MainWindow::openEventLog);
     wireUpgradePage();
     startUp();
 
@@ -186,7 +172,7 @@ void MainWindow::startUp() {
     d.newDeviceCount = 0;
 
     // 4.
-    detectionNotice_->setText("Drive detecting");
+    SetDetectionNoticeText("Drive detecting");
 
     // 5. The VendorRequest is part of the command channel, made with the
     // ShellContext.
@@ -211,15 +197,9 @@ void MainWindow::startUp() {
     smartCountdownTimer_->stop();
     if (!client) deviceChangeTimer_->start();
 
-    // 10. Schedule-backup periods.
-    for (int i = 0; i <= 30; ++i) periodDaysBox_->addItem(QString("%1").arg(i, 2, 10, QChar('0')));
-    periodDaysBox_->setCurrentIndex(0);
+    // 10. (The Setup page fills its period lists itself.)
 
-    // 11.
-    upgradeStepPanel_->hide();
-    setupPanel_->hide();
-    sensorsPanel_->hide();
-    buzzerMuteBox_->hide();
+    // 11. The pages start with their panels hidden.
     progressTimer_->stop();
     pollTimer_->stop();
     std::srand(static_cast<unsigned>(clock.WallNow().time_since_epoch().count()));
@@ -229,24 +209,13 @@ void MainWindow::startUp() {
         findChild<QLabel*>(name)->hide();
     }
     SetPageButtonsEnabled(false);
-    // (The SMART page sets its grid headings itself.)
-    for (const char* name :
-         {"deviceNoteLabel", "smartVerdictLabel", "healthLabel", "arrayModeLabel",
-          "configuredCapacityLabel", "hdd1CapacityLabel", "hdd1ModelLabel", "hdd2CapacityLabel",
-          "hdd2ModelLabel", "firmwareLabel", "smartCountdownLabel"}) {
-        findChild<QLabel*>(name)->clear();
-    }
-    device1Box_->hide();
-    device2Box_->hide();
+    // (The pages' value labels start empty, and the device selectors
+    // hidden; the SMART page sets its grid headings itself.)
 
     // 13. Version, title and skin; per-device bookkeeping.
     shell.versionText = "v0.50.11-5";
     applyProductSkin();
-    findChild<QWidget*>("productLogo")->hide();
-    findChild<QWidget*>("aboutUpperNoteLabel")->hide();
-    findChild<QWidget*>("aboutLowerNoteLabel")->hide();
-    scheduleBackupBox_->hide();
-    versionLabel_->setText(QString::fromStdString(shell.versionText));
+    aboutPage_->setVersionText(QString::fromStdString(shell.versionText));
 
     // 14. The host information block. (The event-log and settings lists
     // belong to their subsystems' state.)
@@ -256,17 +225,10 @@ void MainWindow::startUp() {
     // A client's are the service's.
     if (!client) checkMailSettings();
 
-    // 16. Status page with device 1 and disk 1 selected.
-    for (QWidget* w : std::initializer_list<QWidget*>{device1Picture_, upgradeDevice1Picture_,
-                                                      device2Picture_, upgradeDevice2Picture_})
-        w->hide();
+    // 16. Status page with device 1 and disk 1 selected (the Status and
+    // Upgrade pages start with device 1).
     currentPage_ = kPageStatus;
-    selectedUpgradeDevice_ = 0;
     context_->smart.selectedDisk = 0;
-    showDevicePicture(device1Picture_, "device1", true);
-    showDevicePicture(device2Picture_, "device2", false);
-    showDevicePicture(upgradeDevice1Picture_, "device1", true);
-    showDevicePicture(upgradeDevice2Picture_, "device2", false);
     showPage();
     // The service, started while this window has the enclosures, waits for
     // them: they are handed over; and back, if it stops, where root may.

@@ -2,7 +2,8 @@
 // The main window. It owns the shell's state (through the shared
 // ShellContext), creates and halts the three worker threads, runs the four
 // timers, answers device changes and shutdown requests, and navigates the
-// six pages. What each page shows belongs to the page's own subsystem.
+// six pages. Each page is a widget of its own that builds its controls; what
+// it shows belongs to the page's own subsystem.
 #include <QPoint>
 #include <QString>
 #include <QWidget>
@@ -14,28 +15,20 @@
 
 #include "app/image_builder_window.h"
 #include "app/mail_thread.h"
+#include "app/main_window_options.h"
 #include "app/message_sink.h"
 #include "app/shell_context.h"
 #include "client/enclosure_access.h"
-#include "client/enclosure_watch.h"
 #include "common/text.h"
 #include "discovery/discovery_host.h"
 #include "mail/mail_event.h"
 #include "mail/mail_settings.h"
 #include "mail/settings_store.h"
-#include "mail/smtp_client.h"
-#include "mail/system_info.h"
 #include "monitor/dispatcher.h"
 #include "monitor/monitor_host.h"
 #include "smart/smart_host.h"
 
-class QCheckBox;
-class QComboBox;
-class QDialog;
-class QFrame;
 class QLabel;
-class QLineEdit;
-class QProgressBar;
 class QStackedWidget;
 class QStatusBar;
 class QTimer;
@@ -66,60 +59,9 @@ class MonitorThread;
 class DeviceChangeMonitor;
 class StatusPage;
 class SetupPage;
+class UpgradePage;
+class AboutPage;
 class ServiceCalls;
-
-struct MainWindowOptions {
-    std::shared_ptr<ShellContext> context;
-    // Where message boxes go; null: QMessageBox.
-    MessageSink* messages = nullptr;
-    // Tests drive the loops' work by hand instead.
-    bool startThreads = true;
-    // Listen to udev for device changes.
-    bool watchDevices = true;
-    // Where the host information of the system-information block comes from.
-    mail::HostSources hostSources = mail::SystemHostSources();
-    // Shows a modal window and returns when it closes; null: QDialog::exec().
-    // Tests answer at once instead of blocking.
-    std::function<int(QDialog&)> runModal;
-    // The date-time format "c" of the event log and the settings lines;
-    // null: the user's locale.
-    text::DateTimeFormatter timeStamp;
-    // The e-mail settings file (--settings).
-    std::filesystem::path settingsFile = mail::DefaultSettingsFile();
-    // How mails are sent (tests: short stage limits, their own CA).
-    mail::SmtpOptions smtp;
-    // The firmware file to load, the dialog opened in `folder`; empty when
-    // cancelled. Null: a file dialog.
-    std::function<QString(const QString& folder)> chooseFirmwareFile;
-    // The "Make Bin" window's dialogs and message boxes; null ones: its own.
-    tools::ImageBuilderHooks imageBuilderHooks;
-    // Client mode: the service serves the enclosures through `service`, and
-    // `watch` (not owned; it outlives the window) tells when they change.
-    // The window then opens no disk and mails nothing. Null: in this process.
-    std::shared_ptr<client::EnclosureAccess> service;
-    client::EnclosureWatch* watch = nullptr;
-    // The service's calls run at once on the window's thread (tests).
-    bool serviceCallsInline = false;
-    // Working in this process with `watch` set: how to reach the service
-    // once its name appears, and how to let go of the machine lock so that
-    // it can take the enclosures over.
-    std::function<std::shared_ptr<client::EnclosureAccess>()> reachService;
-    std::function<void()> releaseMachineLock;
-    // A client whose service stopped: takes the machine lock again to work
-    // in this process; false when it may not (not root, or the lock is
-    // held), and the window waits for the service. Null: it always waits.
-    std::function<bool()> takeMachineLock;
-    // Client mode: which of the service's day files the event log viewer
-    // shows (newest first); empty when cancelled. Null: a list dialog.
-    std::function<QString(const QStringList& names)> chooseDayFile;
-    // Shows a desktop notice with an event-log line (a member or an
-    // enclosure lost), even while the window is minimised. Null: none.
-    std::function<void(const QString& line)> desktopNotice;
-    // Client mode: where the window notes the service's firmware upgrade it
-    // left running when it closed, to tell how it ended when it opens next;
-    // empty: not noted.
-    std::filesystem::path leftUpgradeFile;
-};
 
 // The pages of the page stack, by index.
 enum Page : int {
@@ -143,14 +85,16 @@ public:
     AppState& state() { return context_->state; }
     ShellContext& context() { return *context_; }
     std::uint8_t lastPageMask() const { return lastPageMask_; }
-    int selectedUpgradeDevice() const { return selectedUpgradeDevice_; }
     // "RAID GUI " followed by VersionText.
     QString applicationTitle() const;
     // The Status page: its refresh and its device choice.
     StatusPage& statusPage() { return *statusPage_; }
     // The Setup page: the schedule-backup period.
     SetupPage& setupPage() { return *setupPage_; }
-    // The picture of a hidden companion image ("device1Selected", ...).
+    // The Upgrade page: the device to upgrade and the upgrade's display.
+    UpgradePage& upgradePage() { return *upgradePage_; }
+    // The picture of a hidden companion image of the window's frame
+    // ("device1Selected", "statusPageButtonSelected", ...).
     QPixmap companionPicture(const QString& name) const;
     // The system-information block, one entry per line (each starts with a
     // line break).
@@ -197,6 +141,7 @@ public:
     // The upgrade page's device pictures: device `index` (0 or 1) becomes the
     // one to upgrade, unless an upgrade is under way.
     void selectUpgradeDevice(int index);
+    int selectedUpgradeDevice() const;
 
     // The upgrade page's buttons: load a firmware file, and rewrite the
     // selected device's flash with it. Both do nothing while a firmware
@@ -289,18 +234,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Building (main_window_layout.cpp).
+    // Building (main_window_layout.cpp): the frame, and the pages in place
+    // of the stack's empty ones.
     void buildWindow();
-    void buildStatusPage(QWidget* page);
-    void buildSetupPage(QWidget* page);
     void buildEmailPage(QWidget* page);
-    void buildAboutPage(QWidget* page);
     void buildSmartPage(QWidget* page);
-    PictureButton* makePicture(const QString& name, QWidget* parent, const QRect& geometry);
-    QLabel* makeLabel(const QString& name, QWidget* parent, const QRect& geometry,
-                      const QString& text = QString());
-    void makeCompanions(const QString& name);
-    void wirePressedLook(PictureButton* button, bool keepsPressedBit);
 
     // Client mode (main_window_client.cpp).
     void watchService();
@@ -331,7 +269,8 @@ private:
     // A refusal or failure the service sent, as a message box.
     void tellServiceAnswer(const client::Answer& answer, const QString& caption);
     // The E-mail page's settings are the service's: read when the page
-    // opens and after a save, stored and tested through it.
+    // opens and after a save, stored and tested through it
+    // (main_window_service_mail.cpp).
     void readServiceMailSettings();
     void storeMailSettingsThroughService(client::MailSettingsChanges changes);
     void sendTestMailThroughService();
@@ -371,14 +310,11 @@ private:
     // What a send that went out tells besides its success (SendNotes): on
     // standard error and the last-result line.
     void tellSendNotes(const std::vector<std::string>& notes);
-    // The upgrade page (upgrade_page.cpp).
-    void buildUpgradePage(QWidget* page);
+    // The upgrade (main_window_upgrade.cpp).
     void wireUpgradePage();
     void showFirmwareMessage(const QString& text, const QString& caption, int icon);
-    void showUpgradeDeviceFirmware();
 
     bool pageButtonsFree() const;
-    void showDevicePicture(PictureButton* target, const QString& companion, bool selected);
     std::filesystem::path programFolder() const;
 
     std::shared_ptr<ShellContext> context_;
@@ -412,7 +348,6 @@ private:
     bool jobsAsked_ = false;         // a jobs call is under way
     client::JobRecord followedJob_;  // path empty: none followed
     bool upgradeLeftTold_ = false;
-    QLabel* accessNoticeLabel_ = nullptr;
 
     QTimer* progressTimer_ = nullptr;
     QTimer* pollTimer_ = nullptr;
@@ -428,32 +363,15 @@ private:
     std::array<PictureButton*, 6> pageButtons_{};
     std::array<QPoint, 6> buttonSlots_{};
 
-    // Status page.
-    QLabel* detectionNotice_ = nullptr;
-    QLabel* deviceNoteLabel_ = nullptr;
-    QCheckBox* device1Box_ = nullptr;
-    QCheckBox* device2Box_ = nullptr;
-    QCheckBox* buzzerMuteBox_ = nullptr;
-    QFrame* sensorsPanel_ = nullptr;
-    PictureButton* device1Picture_ = nullptr;
-    PictureButton* device2Picture_ = nullptr;
-    PictureButton* eventLogButton_ = nullptr;
-    // Setup page.
-    QComboBox* periodDaysBox_ = nullptr;
-    QFrame* setupPanel_ = nullptr;
-    QCheckBox* scheduleBackupBox_ = nullptr;
-    bool applyPeriodPressed_ = false;
-    // Upgrade page.
-    PictureButton* upgradeDevice1Picture_ = nullptr;
-    PictureButton* upgradeDevice2Picture_ = nullptr;
-    PictureButton* loadFirmwareButton_ = nullptr;
-    PictureButton* startUpgradeButton_ = nullptr;
-    QFrame* upgradeStepPanel_ = nullptr;
-    QLabel* upgradeStepLabel_ = nullptr;
-    QLabel* upgradeStateLabel_ = nullptr;
-    QLabel* firmwareFileLabel_ = nullptr;
-    QLabel* upgradeFirmwareLabel_ = nullptr;
-    QProgressBar* upgradeProgressBar_ = nullptr;
+    // The pages, owned by the page stack.
+    StatusPage* statusPage_ = nullptr;
+    SetupPage* setupPage_ = nullptr;
+    UpgradePage* upgradePage_ = nullptr;
+    AboutPage* aboutPage_ = nullptr;
+    smart::SmartPage* smartPage_ = nullptr;
+    mail::EmailPage* emailPage_ = nullptr;
+
+    // The upgrade run from this window; the Upgrade page shows it.
     std::unique_ptr<firmware::UpgradeController> upgradeController_;
     // A termination signal came during an upgrade: close when it ends.
     bool closeAfterUpgrade_ = false;
@@ -463,26 +381,17 @@ private:
     // What the "Make Bin" window builds, before the page checks it.
     firmware::FirmwareImage builtImage_;
     tools::ImageBuilderWindow* imageBuilder_ = nullptr;
-    // About page.
-    QLabel* productNameLabel_ = nullptr;
-    QLabel* versionLabel_ = nullptr;
-    // SMART page.
-    smart::SmartPage* smartPage_ = nullptr;
 
-    std::unique_ptr<StatusPage> statusPage_;
-    std::unique_ptr<SetupPage> setupPage_;
     bool viewerOpen_ = false;
     text::DateTimeFormatter timeStamp_;
 
     int currentPage_ = kPageStatus;
     std::uint8_t lastPageMask_ = 0xFF;
-    int selectedUpgradeDevice_ = 0;
     TimePoint statusTimeReference_{};
     mail::MailState mail_;
     // The e-mail settings: the file, and what the last load read from it.
     std::unique_ptr<mail::SettingsStore> settingsStore_;
     mail::MailSettingsState mailSettings_;
-    mail::EmailPage* emailPage_ = nullptr;
     mail::MailSender* mailSender_ = nullptr;
 };
 

@@ -4,7 +4,6 @@
 // its own.
 #include <QEventLoop>
 #include <QInputDialog>
-#include <QLabel>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -12,7 +11,6 @@
 #include <sstream>
 
 #include "app/detection_thread.h"
-#include "app/email_page.h"
 #include "app/hand_over.h"
 #include "app/main_window.h"
 #include "app/monitor_thread.h"
@@ -34,18 +32,6 @@
 
 namespace raid::app {
 namespace {
-
-std::string JoinedLines(const std::vector<std::string>& notes) {
-    std::string text;
-    for (const auto& note : notes) text += (text.empty() ? "" : "\n") + note;
-    return text;
-}
-
-QString Joined(const std::vector<std::string>& notes) {
-    return QString::fromStdString(JoinedLines(notes));
-}
-
-const char* const kMailCaption = "E-Mail Message";
 
 const char* const kStartService =
     "No enclosure can be reached: the monitor service is not running, and only the service "
@@ -118,19 +104,12 @@ void ForgetLeftUpgrade(const std::filesystem::path& file) {
 
 }  // namespace
 
-QString MainWindow::accessNotice() const {
-    return accessNoticeLabel_->isHidden() ? QString() : accessNoticeLabel_->text();
-}
+QString MainWindow::accessNotice() const { return statusPage_->accessNotice(); }
 
 void MainWindow::showAccessNotice(const QString& text) {
-    if (text != accessNoticeLabel_->text() && !text.isEmpty())
+    if (text != statusPage_->accessNoticeText() && !text.isEmpty())
         Say(QString(text).replace('\n', ' ').toStdString());
-    accessNoticeLabel_->setText(text);
-    accessNoticeLabel_->setVisible(!text.isEmpty());
-    if (text.isEmpty()) return;
-    // It says more than "Drive detecting" would.
-    accessNoticeLabel_->raise();
-    SetDetectionNoticeVisible(false);
+    statusPage_->showAccessNotice(text);
 }
 
 void MainWindow::watchService() {
@@ -448,76 +427,8 @@ void MainWindow::setPeriodThroughService(int device, const client::PeriodRequest
         });
 }
 
-void MainWindow::readServiceMailSettings() {
-    // One read at a time; the page shows its answer.
-    if (mailSettingsAsked_) return;
-    mailSettingsAsked_ = true;
-    emailPage_->showServiceNotice(
-        "Asking the monitor service for the e-mail settings. An administrator's password may "
-        "be asked for.");
-    serviceCalls_->Call<client::MailSettingsAnswer>(
-        [](client::EnclosureAccess& access) { return access.MailSettings(client::CallOptions{}); },
-        [this](client::MailSettingsAnswer answer) {
-            mailSettingsAsked_ = false;
-            if (context_->state.shell.closing.load()) return;
-            if (answer.outcome == client::kDone) {
-                emailPage_->showServiceSettings(answer.settings);
-                return;
-            }
-            emailPage_->showServiceNotice(
-                "The monitor service did not give the e-mail settings:\n" + Joined(answer.notes) +
-                "\n\nOpen the E-mail page again to ask once more.");
-            tellServiceAnswer(answer, kMailCaption);
-        });
-}
-
-void MainWindow::storeMailSettingsThroughService(client::MailSettingsChanges changes) {
-    if (mailSettingsAsked_) return;
-    mailSettingsAsked_ = true;
-    // Nothing more is typed until the service has answered.
-    emailPage_->setEnabled(false);
-    serviceCalls_->Call<client::Answer>(
-        [changes = std::move(changes)](client::EnclosureAccess& access) {
-            return access.SetMailSettings(changes, client::CallOptions{});
-        },
-        [this](client::Answer answer) {
-            mailSettingsAsked_ = false;
-            emailPage_->setEnabled(true);
-            if (context_->state.shell.closing.load()) return;
-            // Refused: the page keeps what was typed, so OK can be pressed again.
-            if (answer.outcome != client::kDone) return tellServiceAnswer(answer, "Error");
-            // The page shows what the service stored, its defaults too.
-            readServiceMailSettings();
-        });
-}
-
-void MainWindow::sendTestMailThroughService() {
-    // One test mail at a time, as in this process.
-    if (testMailAsked_) return;
-    testMailAsked_ = true;
-    serviceCalls_->Call<client::TestMailAnswer>(
-        [](client::EnclosureAccess& access) {
-            // The exchange is for raidctl mail-test to print; the window
-            // tells how it ended.
-            return access.SendTestMail(client::CallOptions{}, [](const std::string&) {});
-        },
-        [this](client::TestMailAnswer answer) {
-            testMailAsked_ = false;
-            if (context_->state.shell.closing.load()) return;
-            // Sent, or not sent by the server: told as in this process.
-            if (answer.outcome == client::kDone || answer.outcome == client::kFailed) {
-                QStringList warnings;
-                for (const auto& w : answer.warnings) warnings << QString::fromStdString(w);
-                onTestMailFinished(answer.outcome == client::kDone, Joined(answer.notes), true,
-                                   warnings);
-                return;
-            }
-            tellServiceAnswer(answer, "Error");
-        });
-}
-
 void MainWindow::loadFirmwareThroughService(const QString& path) {
-    const int device = selectedUpgradeDevice_;
+    const int device = selectedUpgradeDevice();
     const int load = ++loadsAsked_;
     upgradeController_->unload();
     // Read here, as the user: the service never opens a path a client names.
@@ -554,7 +465,7 @@ void MainWindow::loadFirmwareThroughService(const QString& path) {
 }
 
 void MainWindow::startUpgradeThroughService() {
-    const int device = selectedUpgradeDevice_;
+    const int device = selectedUpgradeDevice();
     const firmware::FirmwareState& fw = context_->firmware;
     const int plain = static_cast<int>(firmware::MessageIcon::None);
     if (fw.image.Size() <= firmware::kTypeByteOffset) {

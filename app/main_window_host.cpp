@@ -1,7 +1,6 @@
 // The main window as the host of discovery (what the device-change tick reads
 // from and does to the window) and of the status poll (what StatusPoll and ApplyPendingCommand
 // read from and do to it).
-#include <QCheckBox>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QTimer>
@@ -10,6 +9,7 @@
 #include "app/picture_button.h"
 #include "app/setup_page.h"
 #include "app/status_page.h"
+#include "app/upgrade_page.h"
 #include "discovery/drive_enum.h"
 #include "eventlog/detect_events.h"
 
@@ -21,40 +21,34 @@ void MainWindow::SetStatusPanel(int panel, const std::string& text) {
 }
 
 void MainWindow::SetDeviceSelector(int index, bool present) {
-    QCheckBox* box = index == 0 ? device1Box_ : device2Box_;
-    PictureButton* status = index == 0 ? device1Picture_ : device2Picture_;
-    PictureButton* upgrade = index == 0 ? upgradeDevice1Picture_ : upgradeDevice2Picture_;
-    const bool wasTicked = box->isChecked();
-    box->setVisible(present);
-    box->setChecked(present);
-    status->setVisible(present);
-    upgrade->setVisible(present);
-    // A device that went away must not stay the shown one.
-    if (wasTicked && !present) statusPage_->onSelectorClicked(index);
+    // Both pages' pictures follow the device before the Status page moves
+    // the shown device away from one that went.
+    upgradePage_->setDeviceShown(index, present);
+    statusPage_->setDevicePresent(index, present);
 }
 
 std::string MainWindow::DetectionNoticeText() const {
-    return detectionNotice_->text().toStdString();
+    return statusPage_->detectionNotice().toStdString();
 }
 
-// Whether the line is shown on its page, whichever page is current.
-bool MainWindow::DetectionNoticeVisible() const { return !detectionNotice_->isHidden(); }
+bool MainWindow::DetectionNoticeVisible() const { return statusPage_->detectionNoticeVisible(); }
 
 void MainWindow::SetDetectionNoticeText(const std::string& text) {
-    detectionNotice_->setText(QString::fromStdString(text));
+    statusPage_->setDetectionNotice(QString::fromStdString(text));
 }
 
-void MainWindow::SetDetectionNoticeVisible(bool visible) { detectionNotice_->setVisible(visible); }
+void MainWindow::SetDetectionNoticeVisible(bool visible) {
+    statusPage_->setDetectionNoticeVisible(visible);
+}
 
 void MainWindow::SetPageButtonsEnabled(bool enabled) {
     for (PictureButton* button : pageButtons_) button->setEnabled(enabled);
-    loadFirmwareButton_->setEnabled(enabled);
-    startUpgradeButton_->setEnabled(enabled);
+    upgradePage_->setButtonsEnabled(enabled);
 }
 
-void MainWindow::SetUpgradeButtonEnabled(bool enabled) { startUpgradeButton_->setEnabled(enabled); }
+void MainWindow::SetUpgradeButtonEnabled(bool enabled) { upgradePage_->setUpgradeEnabled(enabled); }
 
-void MainWindow::ShowEventLogButton() { eventLogButton_->show(); }
+void MainWindow::ShowEventLogButton() { statusPage_->showEventLogButton(); }
 
 void MainWindow::RefreshDeviceSummary() { statusPage_->refreshDeviceLabels(); }
 
@@ -90,19 +84,10 @@ void MainWindow::RaiseMailEvent(int kind, int device, int member) {
 void MainWindow::Pump() { QCoreApplication::processEvents(); }
 
 bool MainWindow::IsSelectorChecked(int index) const {
-    if (index == 0) return device1Box_->isChecked();
-    if (index == 1) return device2Box_->isChecked();
-    return false;
+    return statusPage_->isSelectorChecked(index);
 }
 
-void MainWindow::UncheckSelector(int index) {
-    if (index != 0 && index != 1) return;
-    QCheckBox* box = index == 0 ? device1Box_ : device2Box_;
-    if (!box->isChecked()) return;
-    box->setChecked(false);
-    // As the user's untick would: the shown device moves to one that answers.
-    statusPage_->onSelectorClicked(index);
-}
+void MainWindow::UncheckSelector(int index) { statusPage_->uncheckSelector(index); }
 
 int MainWindow::SelectedDevice() const { return statusPage_->SelectedDevice(); }
 

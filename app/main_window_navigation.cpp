@@ -1,14 +1,16 @@
-// The main window's page navigation: the page buttons, their column layout, the
-// product skin and the upgrade page's device selectors.
+// The main window's page navigation: the page buttons, their column layout and
+// the product skin.
 #include <QApplication>
 #include <QLabel>
 #include <QStackedWidget>
 
+#include "app/about_page.h"
 #include "app/email_page.h"
 #include "app/main_window.h"
 #include "app/picture_button.h"
 #include "app/setup_page.h"
 #include "app/status_page.h"
+#include "app/upgrade_page.h"
 
 namespace raid::app {
 namespace {
@@ -61,14 +63,10 @@ QString MainWindow::applicationTitle() const {
 
 void MainWindow::applyProductSkin() {
     setWindowTitle(applicationTitle());
-    productNameLabel_->setText("RAID Management Sofeware");
+    aboutPage_->setProductName("RAID Management Sofeware");
     background_->setPixmap(companionPicture("backgroundRaid"));
     findChild<QLabel*>("backgroundOem", Qt::FindDirectChildrenOnly)->hide();
     layoutPageButtons(0x37);
-}
-
-void MainWindow::showDevicePicture(PictureButton* target, const QString& companion, bool selected) {
-    target->setPicture(companionPicture(companion + (selected ? "Selected" : "Unselected")));
 }
 
 void MainWindow::openStatusPage() {
@@ -91,10 +89,7 @@ void MainWindow::openUpgradePage() {
     if (!pageButtonsFree()) return;
     currentPage_ = kPageUpgrade;
     showPage();
-    context_->state.discovery.currentDevice = selectedUpgradeDevice_;
-    showDevicePicture(upgradeDevice1Picture_, "device1", selectedUpgradeDevice_ == 0);
-    showDevicePicture(upgradeDevice2Picture_, "device2", selectedUpgradeDevice_ == 1);
-    showUpgradeDeviceFirmware();
+    upgradePage_->showSelection();
 }
 
 void MainWindow::openEmailPage() {
@@ -118,16 +113,6 @@ void MainWindow::openSmartPage() {
     currentPage_ = kPageSmart;
     showPage();
     ShowSmartPage();
-}
-
-void MainWindow::selectUpgradeDevice(int index) {
-    if (context_->state.shell.operationDeviceIndex.load() != kNoOperationDevice) return;
-    selectedUpgradeDevice_ = index;
-    showDevicePicture(upgradeDevice1Picture_, "device1", index == 0);
-    showDevicePicture(upgradeDevice2Picture_, "device2", index == 1);
-    context_->state.discovery.currentDevice = index;
-    RefreshDeviceSummary();
-    showUpgradeDeviceFirmware();
 }
 
 }  // namespace raid::app

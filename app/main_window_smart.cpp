@@ -1,7 +1,6 @@
 // The main window and the SMART page: the dispatcher's two SMART reads, what
 // the page reads of the rest of the window, and the SMART dump.
 #include <QCoreApplication>
-#include <QLabel>
 
 #include "app/main_window.h"
 #include "app/smart_page.h"
@@ -47,12 +46,8 @@ smart::SmartPageHooks MainWindow::smartPageHooks() {
     smart::SmartPageHooks hooks;
     // The heading repeats the status page's bay caption and model line.
     hooks.bayText = [this](int disk) {
-        const QString bay = disk == 1 ? "hdd2" : "hdd1";
-        const auto text = [this](const QString& name) {
-            const auto* label = findChild<QLabel*>(name);
-            return label != nullptr ? label->text().toStdString() : std::string();
-        };
-        return smart::BayText{text(bay + "Caption"), text(bay + "ModelLabel")};
+        return smart::BayText{statusPage_->memberCaption(disk).toStdString(),
+                              statusPage_->memberModel(disk).toStdString()};
     };
     hooks.selectedDevice = [this] { return statusPage_ ? statusPage_->SelectedDevice() : 0; };
     hooks.selectorsEnabled = [this] {

@@ -14,6 +14,16 @@ constexpr std::chrono::seconds kCallEndLimit{5};
 
 }  // namespace
 
+std::string JoinedLines(const std::vector<std::string>& notes) {
+    std::string text;
+    for (const auto& note : notes) text += (text.empty() ? "" : "\n") + note;
+    return text;
+}
+
+QString Joined(const std::vector<std::string>& notes) {
+    return QString::fromStdString(JoinedLines(notes));
+}
+
 // Shared with the calls' thread, which may outlive the window's object.
 struct ServiceCallQueue {
     std::shared_ptr<client::EnclosureAccess> access;

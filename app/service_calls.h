@@ -4,12 +4,19 @@
 // their own and each answer comes back on the window's thread; the window
 // never waits for one. Tests run them at once on the caller's thread.
 #include <QObject>
+#include <QString>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "client/enclosure_access.h"
 
 namespace raid::app {
+
+// The notes of a service's answer, one a line, as the window tells them.
+std::string JoinedLines(const std::vector<std::string>& notes);
+QString Joined(const std::vector<std::string>& notes);
 
 struct ServiceCallQueue;
 

@@ -4,25 +4,22 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFrame>
 #include <QLabel>
 #include <QRadioButton>
 #include <QStackedWidget>
 
+#include "app/layout_parts.h"
 #include "app/main_window.h"
-#include "app/page_control.h"
 #include "app/picture_button.h"
 #include "app/status_page.h"
 #include "platform/clock.h"
+#include "skin/skin.h"
 
 namespace raid::app {
 namespace {
 
 using maintenance::PeriodChoice;
-
-template <typename T>
-T* Control(MainWindow& window, const char* name) {
-    return PageControl<T>(window, name, "setup page");
-}
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -30,37 +27,101 @@ constexpr std::size_t kUserPeriod = static_cast<std::size_t>(PeriodChoice::UserP
 
 }  // namespace
 
-SetupPage::SetupPage(MainWindow& window)
-    : window_(window),
-      state_(window.state()),
-      choiceButtons_{Control<QRadioButton>(window, "periodOffButton"),
-                     Control<QRadioButton>(window, "firstPresetButton"),
-                     Control<QRadioButton>(window, "secondPresetButton"),
-                     Control<QRadioButton>(window, "thirdPresetButton"),
-                     Control<QRadioButton>(window, "userPeriodButton")},
-      periodDaysBox_(Control<QComboBox>(window, "periodDaysBox")),
-      periodHoursBox_(Control<QComboBox>(window, "periodHoursBox")),
-      periodDaysLabel_(Control<QLabel>(window, "periodDaysLabel")),
-      periodHoursLabel_(Control<QLabel>(window, "periodHoursLabel")),
-      backupWaitLabel_(Control<QLabel>(window, "backupWaitLabel")),
-      backupPeriodLabel_(Control<QLabel>(window, "backupPeriodLabel")),
-      scheduleBackupBox_(Control<QCheckBox>(window, "scheduleBackupBox")),
-      subPages_(Control<QStackedWidget>(window, "setupSubPages")),
-      initializeTab_(Control<PictureButton>(window, "initializeTab")),
-      scheduleTab_(Control<PictureButton>(window, "scheduleTab")),
-      applyPeriodButton_(Control<PictureButton>(window, "applyPeriodButton")) {
+SetupPage::SetupPage(MainWindow& window, QWidget* parent)
+    : QWidget(parent), window_(window), state_(window.state()) {
+    setObjectName("setupPage");
+    buildControls();
     // The lists show with the "User Period" tick, whoever sets it.
-    QObject::connect(choiceButtons_[kUserPeriod], &QRadioButton::toggled,
-                     choiceButtons_[kUserPeriod], [this](bool on) { showUserPeriodLists(on); });
+    connect(choiceButtons_[kUserPeriod], &QRadioButton::toggled, this,
+            [this](bool on) { showUserPeriodLists(on); });
     showUserPeriodLists(choiceButtons_[kUserPeriod]->isChecked());
-    QObject::connect(applyPeriodButton_, &PictureButton::clicked, applyPeriodButton_,
-                     [this] { onSetClicked(); });
-    QObject::connect(scheduleBackupBox_, &QCheckBox::clicked, scheduleBackupBox_,
-                     [this](bool checked) { onBackupBoxClicked(checked); });
-    QObject::connect(scheduleTab_, &PictureButton::clicked, scheduleTab_, [this] {
+    connect(applyPeriodButton_, &PictureButton::clicked, this, [this] { onSetClicked(); });
+    connect(scheduleBackupBox_, &QCheckBox::clicked, this,
+            [this](bool checked) { onBackupBoxClicked(checked); });
+    connect(scheduleTab_, &PictureButton::clicked, this, [this] {
         subPages_->setCurrentIndex(kSetupSubPageSchedule);
         refreshPeriodDisplay();
     });
+
+    // The schedule-backup periods in days.
+    for (int i = 0; i <= 30; ++i) periodDaysBox_->addItem(QString("%1").arg(i, 2, 10, QChar('0')));
+    periodDaysBox_->setCurrentIndex(0);
+    scheduleBackupBox_->hide();
+}
+
+void SetupPage::buildControls() {
+    const QFont base = font();
+    // The sub-page tabs: only the schedule one is used; it takes the place
+    // of the initialize tab when the page opens.
+    initializeTab_ = new PictureButton("initializeTab", this);
+    initializeTab_->setGeometry(14, 8, skin::kTabWidth, skin::kTabHeight);
+    initializeTab_->setPicture(skin::Picture("initializeTabUnselected"));
+    MakeCompanions(this, "scheduleTab");
+    scheduleTab_ = new PictureButton("scheduleTab", this);
+    scheduleTab_->setGeometry(14 + skin::kTabWidth + 6, 8, skin::kTabWidth, skin::kTabHeight);
+    scheduleTab_->setPicture(skin::Picture("scheduleTabUnselected"));
+    scheduleTab_->hide();
+    scheduleBackupBox_ = new QCheckBox("Schedule Backup enable", this);
+    scheduleBackupBox_->setObjectName("scheduleBackupBox");
+    scheduleBackupBox_->setGeometry(280, 12, 170, 22);
+
+    subPages_ = new QStackedWidget(this);
+    subPages_->setObjectName("setupSubPages");
+    subPages_->setGeometry(0, 40, skin::kPanelWidth, 252);
+    auto* initialize = new QWidget(subPages_);
+    initialize->setObjectName("initializeSubPage");
+    subPages_->addWidget(initialize);
+    auto* schedule = new QWidget(subPages_);
+    schedule->setObjectName("scheduleSubPage");
+    subPages_->addWidget(schedule);
+    auto* setupPanel = new QFrame(initialize);
+    setupPanel->setObjectName("setupPanel");
+    setupPanel->setGeometry(14, 44, 434, 200);
+    setupPanel->hide();
+
+    // The current period and the time to the next backup.
+    Card(schedule, "backupStateFrame", QRect(14, 8, 432, 62));
+    backupPeriodLabel_ = MakeLabel("backupPeriodLabel", schedule, QRect(26, 14, 412, 24));
+    backupPeriodLabel_->setFont(Bold(base, 11));
+    backupWaitLabel_ = MakeLabel("backupWaitLabel", schedule, QRect(26, 40, 412, 22));
+    backupWaitLabel_->setFont(Sized(base, 10));
+    backupWaitLabel_->hide();
+
+    // The choices. The two lower presets move down when the enclosure takes
+    // no user period (updatePresetControls).
+    Card(schedule, "periodChoiceFrame", QRect(14, 86, 432, 148));
+    Caption(schedule, "periodChoiceCaption", QRect(26, 94, 300, 20), "Schedule Backup Period");
+    const struct {
+        const char* name;
+        const char* caption;
+        int left;
+        int top;
+    } choices[5] = {{"periodOffButton", "Off", 40, 124},
+                    {"firstPresetButton", "1 day", 220, 124},
+                    {"secondPresetButton", "7 days", 40, 152},
+                    {"thirdPresetButton", "30 days", 220, 152},
+                    {"userPeriodButton", "User Period", 40, 190}};
+    auto* group = new QButtonGroup(schedule);
+    for (std::size_t k = 0; k < choiceButtons_.size(); ++k) {
+        const auto& c = choices[k];
+        auto* button = new QRadioButton(c.caption, schedule);
+        button->setObjectName(c.name);
+        button->setGeometry(c.left, c.top, 116, 22);
+        group->addButton(button);
+        choiceButtons_[k] = button;
+    }
+    periodDaysBox_ = new QComboBox(schedule);
+    periodDaysBox_->setObjectName("periodDaysBox");
+    periodDaysBox_->setGeometry(160, 188, 60, 26);
+    periodDaysLabel_ = MakeLabel("periodDaysLabel", schedule, QRect(226, 190, 50, 22), "Day - ");
+    periodHoursBox_ = new QComboBox(schedule);
+    periodHoursBox_->setObjectName("periodHoursBox");
+    periodHoursBox_->setGeometry(278, 188, 60, 26);
+    periodHoursLabel_ = MakeLabel("periodHoursLabel", schedule, QRect(344, 190, 50, 22), "Hour");
+
+    applyPeriodButton_ = MakePicture("applyPeriodButton", this, Action(340, 300));
+    applyPeriodButton_->hide();  // shown with the period display
+    WirePressedLook(applyPeriodButton_, &applyPeriodPressed_);
 }
 
 void SetupPage::showUserPeriodLists(bool shown) {
@@ -117,7 +178,7 @@ void SetupPage::prepareChoice() {
 void SetupPage::showScheduleSubPage() {
     initializeTab_->hide();
     scheduleTab_->move(initializeTab_->pos());
-    scheduleTab_->setPicture(window_.companionPicture("scheduleTabSelected"));
+    scheduleTab_->setPicture(CompanionPicture(*this, "scheduleTabSelected"));
     scheduleTab_->show();
     subPages_->setCurrentIndex(kSetupSubPageSchedule);
     refreshPeriodDisplay();

@@ -3,8 +3,10 @@
 // device shown on the Status page. It shows the current period and the time
 // to the next backup, offers "Off", the device's three presets and a user
 // period of days and hours, and applies the choice through the monitoring
-// worker. It reads the in-memory records only, never a disk.
+// worker. It builds and owns its controls, and reads the in-memory records
+// only, never a disk.
 #include <QString>
+#include <QWidget>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -36,11 +38,12 @@ inline constexpr int kLowerPresetTop = 160;
 inline constexpr int kSetupSubPageInitialize = 0;
 inline constexpr int kSetupSubPageSchedule = 1;
 
-class SetupPage final : public maintenance::PeriodSettingHost {
+class SetupPage final : public QWidget, public maintenance::PeriodSettingHost {
+    Q_OBJECT
 public:
-    // The page's controls are found by name among `window`'s children; the
-    // window must have built them.
-    explicit SetupPage(MainWindow& window);
+    // Builds the controls in their start state: the initialize tab shown,
+    // the period lists filled, the backup box and the Set button hidden.
+    SetupPage(MainWindow& window, QWidget* parent);
 
     // For a device with schedule backup: its presets and unit become the
     // shown ones, the preset buttons take their durations as captions, and
@@ -82,6 +85,7 @@ public:
     void RefreshPeriodDisplay() override { refreshPeriodDisplay(); }
 
 private:
+    void buildControls();
     // The day and hour lists and their labels go with the "User Period"
     // button's tick.
     void showUserPeriodLists(bool shown);
@@ -94,18 +98,20 @@ private:
     AppState& state_;
 
     // "Off", the three presets and "User Period", in PeriodChoice order.
-    std::array<QRadioButton*, 5> choiceButtons_;
-    QComboBox* periodDaysBox_;
-    QComboBox* periodHoursBox_;
-    QLabel* periodDaysLabel_;
-    QLabel* periodHoursLabel_;
-    QLabel* backupWaitLabel_;
-    QLabel* backupPeriodLabel_;
-    QCheckBox* scheduleBackupBox_;
-    QStackedWidget* subPages_;
-    PictureButton* initializeTab_;
-    PictureButton* scheduleTab_;
-    PictureButton* applyPeriodButton_;
+    std::array<QRadioButton*, 5> choiceButtons_{};
+    QComboBox* periodDaysBox_ = nullptr;
+    QComboBox* periodHoursBox_ = nullptr;
+    QLabel* periodDaysLabel_ = nullptr;
+    QLabel* periodHoursLabel_ = nullptr;
+    QLabel* backupWaitLabel_ = nullptr;
+    QLabel* backupPeriodLabel_ = nullptr;
+    QCheckBox* scheduleBackupBox_ = nullptr;
+    QStackedWidget* subPages_ = nullptr;
+    PictureButton* initializeTab_ = nullptr;
+    PictureButton* scheduleTab_ = nullptr;
+    PictureButton* applyPeriodButton_ = nullptr;
+    // Held down: repeated downs do not sink the Set button further.
+    bool applyPeriodPressed_ = false;
 
     monitor::BackupPresetTable presets_;
     bool settingBusy_ = false;

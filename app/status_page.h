@@ -2,8 +2,10 @@
 // The Status page of the main window: the selected device's array mode, its
 // two members, the rebuild or health state, fan and temperature, and the
 // buzzer box; and the device labels every page uses (firmware text, device
-// hints, window caption). It reads the in-memory records only, never a disk.
+// hints, window caption). It builds and owns its controls, and reads the
+// in-memory records only, never a disk.
 #include <QString>
+#include <QWidget>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -42,11 +44,13 @@ const Record512& StatusRecordOf(const AppState& state, int deviceIndex);
 // separated by blanks.
 std::string DeviceHint(const DiscoveryState& d, int deviceIndex);
 
-class StatusPage {
+class StatusPage : public QWidget {
+    Q_OBJECT
 public:
-    // The page's controls are found by name among `window`'s children; the
-    // window must have built them.
-    explicit StatusPage(MainWindow& window);
+    // Builds the controls in their start state: no device shown, Device1's
+    // pictures selected. The companions of the device pictures must be
+    // among `window`'s children already.
+    StatusPage(MainWindow& window, QWidget* parent);
 
     // Redraws the page for the selected device. -1 (nothing done) unless the
     // Status page is shown, a device is known and a selector is ticked.
@@ -66,40 +70,70 @@ public:
     // Ignored while the first full refresh is still to come.
     void onBuzzerMuteClicked(bool checked);
 
+    // Selector `index` (0 or 1) and its device picture shown and ticked for
+    // a device found, hidden and unticked for none; a ticked one that goes
+    // away is unticked as the user's click would.
+    void setDevicePresent(int index, bool present);
+    bool isSelectorChecked(int index) const;
+    // Unticks a ticked selector as the user's click would.
+    void uncheckSelector(int index);
+    // The selector boxes take clicks or not (not during a firmware upgrade).
+    void setSelectorsEnabled(bool enabled);
+    void showEventLogButton();
+
+    // The line that tells that drives are being detected.
+    QString detectionNotice() const;
+    bool detectionNoticeVisible() const;
+    void setDetectionNotice(const QString& text);
+    void setDetectionNoticeVisible(bool visible);
+    // Why no enclosure can be reached, and what to do: shown above the
+    // member rows in place of the detection line; hidden when empty.
+    // accessNotice() is empty while hidden.
+    QString accessNotice() const;
+    QString accessNoticeText() const;
+    void showAccessNotice(const QString& text);
+
     int SelectedDevice() const { return selectedDevice_; }
     // Set while the page is redrawn for a newly selected device.
     bool DeviceSwitchInProgress() const { return deviceSwitch_; }
     const std::string& FirmwareVersionText() const { return firmwareVersionText_; }
     bool sensorsShown() const { return sensorsShown_; }
     const std::string& Hint(int deviceIndex) const;
+    // Member `member`'s (0: HDD1, 1: HDD2) bay caption and model line as
+    // shown.
+    QString memberCaption(int member) const;
+    QString memberModel(int member) const;
 
 private:
+    void buildControls();
     // One member's capacity and model labels, by its nibble of the flags.
     void drawMember(const Record512& r, int member);
     bool anySelectorChecked() const;
+    QCheckBox* selector(int index) const { return index == 0 ? device1Box_ : device2Box_; }
 
     MainWindow& window_;
     AppState& state_;
 
-    QCheckBox* device1Box_;
-    QCheckBox* device2Box_;
-    QCheckBox* buzzerMuteBox_;
-    QFrame* sensorsPanel_;
-    QLabel* fanSpeedLabel_;
-    QLabel* temperatureLabel_;
-    QLabel* arrayModeLabel_;
-    QLabel* healthLabel_;
-    // HDD1's and HDD2's capacity and model.
-    std::array<QLabel*, 2> memberCapacityLabel_;
-    std::array<QLabel*, 2> memberModelLabel_;
-    QLabel* configuredCapacityLabel_;
-    QLabel* firmwareLabel_;
-    QLabel* deviceNoteLabel_;
-    PictureButton* device1Picture_;
-    PictureButton* device2Picture_;
-    PictureButton* eventLogButton_;
-    PictureButton* upgradeDevice1Picture_;
-    PictureButton* upgradeDevice2Picture_;
+    QCheckBox* device1Box_ = nullptr;
+    QCheckBox* device2Box_ = nullptr;
+    QCheckBox* buzzerMuteBox_ = nullptr;
+    QFrame* sensorsPanel_ = nullptr;
+    QLabel* fanSpeedLabel_ = nullptr;
+    QLabel* temperatureLabel_ = nullptr;
+    QLabel* arrayModeLabel_ = nullptr;
+    QLabel* healthLabel_ = nullptr;
+    // HDD1's and HDD2's bay caption, capacity and model.
+    std::array<QLabel*, 2> memberCaptionLabel_{};
+    std::array<QLabel*, 2> memberCapacityLabel_{};
+    std::array<QLabel*, 2> memberModelLabel_{};
+    QLabel* configuredCapacityLabel_ = nullptr;
+    QLabel* firmwareLabel_ = nullptr;
+    QLabel* deviceNoteLabel_ = nullptr;
+    QLabel* detectionNotice_ = nullptr;
+    QLabel* accessNoticeLabel_ = nullptr;
+    PictureButton* device1Picture_ = nullptr;
+    PictureButton* device2Picture_ = nullptr;
+    PictureButton* eventLogButton_ = nullptr;
 
     int selectedDevice_ = 0;
     std::string firmwareVersionText_;
