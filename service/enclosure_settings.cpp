@@ -49,8 +49,9 @@ SettingAnswer Send(AppState& state, device::CommandChannel& ch, platform::Clock&
     const Setting setting = choose(slot);
     if (!setting.refusal.empty()) return Refused(client::kNotSent, where + ": " + setting.refusal);
 
+    // Addressed to its device: the service's host always selects Device1.
     monitor::QueueSettingsCommand(state.monitor, setting.code, setting.params[0], setting.params[1],
-                                  setting.params[2]);
+                                  setting.params[2], index);
     monitor::QuietMonitorHost quiet;
     quiet.selected = index;
     for (int i = 0; i < kShownDevices; ++i)

@@ -117,11 +117,9 @@ protected:
         // Which physical disk the loop device is depends on the machine.
         const RunResult disks = Root({"disks", "--json"});
         ASSERT_EQ(disks.exitCode, 0) << disks.err;
-        const auto at = disks.out.find("\"devicePath\":\"" + mount_.LoopDevice() + "\"");
-        ASSERT_NE(at, std::string::npos) << mount_.LoopDevice() << " is not among " << disks.out;
-        const auto from = disks.out.rfind('{', at);
-        const std::string object = disks.out.substr(from, disks.out.find('}', at) - from + 1);
-        disk_ = JsonField(object, "number").value_or("");
+        const int number = JsonNumberWith(disks.out, "devicePath", mount_.LoopDevice(), "number");
+        ASSERT_GE(number, 0) << mount_.LoopDevice() << " is not among " << disks.out;
+        disk_ = std::to_string(number);
         ASSERT_LT(std::stoi(disk_), kProbedDisks)
             << mount_.LoopDevice() << " is physical disk " << disk_
             << "; discovery probes only disks 0.." << kProbedDisks - 1;
@@ -178,6 +176,14 @@ protected:
             << client->Output();
     }
 
+    // The device index raidctl gives the enclosure on `loop` (others on the
+    // machine may come before it); -1 when it lists none.
+    int DeviceIndex(const std::string& loop) {
+        const RunResult list = Root({"list", "--json"});
+        EXPECT_EQ(list.exitCode, 0) << list.err;
+        return JsonNumberWith(list.out, "path", loop, "index");
+    }
+
     // A method or property of the Enclosure interface through busctl, as
     // `who`: its output ("s \"/dev/loop3\"").
     RunResult Busctl(RunAs who, std::vector<std::string> words,
@@ -185,15 +191,18 @@ protected:
         words.insert(words.begin(), {"busctl", "--system", "--timeout=60"});
         return bus.Run(who, words, limit);
     }
-    // The enclosure object whose device is `loop`, or "" when none is.
-    std::string EnclosureOn(const std::string& loop) {
+    static std::string EnclosurePath(int index) {
+        return "/org/raidenclosure/Manager1/enclosures/" + std::to_string(index);
+    }
+    // The index of the enclosure object whose device is `loop`, or -1 when
+    // none is.
+    int EnclosureOn(const std::string& loop) {
         for (int i = 0; i < kProbedDisks; ++i) {
-            const std::string path = "/org/raidenclosure/Manager1/enclosures/" + std::to_string(i);
-            const RunResult device =
-                Busctl(RunAs::Root, {"get-property", kService, path, kEnclosure, "Device"});
-            if (device.out == "s \"" + loop + "\"\n") return path;
+            const RunResult device = Busctl(
+                RunAs::Root, {"get-property", kService, EnclosurePath(i), kEnclosure, "Device"});
+            if (device.out == "s \"" + loop + "\"\n") return i;
         }
-        return "";
+        return -1;
     }
 
     fs::path WriteFirmware() {
@@ -400,6 +409,12 @@ TEST_F(ServiceLoopTest, AStopWaitsForTheFlashAndAsksTheServiceManagerForTime) {
 }
 
 TEST_F(ServiceLoopTest, TheJournalHearsEachEventAndASilentEnclosureDoesNotHoldTheStop) {
+    const int index = DeviceIndex(mount_.LoopDevice());
+    ASSERT_GE(index, 0) << mount_.LoopDevice() << " is not among the enclosures";
+    if (index >= 2)
+        GTEST_SKIP() << "the virtual enclosure is Device" << index + 1
+                     << "; the service polls only Device1 and Device2";
+    const std::string name = "Device" + std::to_string(index + 1);
     JournalSocket journal;
     ASSERT_EQ(journal.Error(), "");
     fs::create_directories(temp_ / "logs");
@@ -412,49 +427,60 @@ TEST_F(ServiceLoopTest, TheJournalHearsEachEventAndASilentEnclosureDoesNotHoldTh
         {lockEnv_});
     ASSERT_TRUE(bus.WaitForName(kService)) << service_->Output();
     using Entry = JournalSocket::Entry;
-    const auto find = [&journal](const std::string& field, const std::string& value) {
-        for (const Entry& e : journal.Entries())
-            if (auto it = e.find(field); it != e.end() && it->second == value) return e;
+    // The first entry whose `field` is `value`; with `disk`, only among
+    // those that name the enclosure on that device.
+    const auto find = [&journal](const std::string& field, const std::string& value,
+                                 const std::string& disk = "") {
+        for (const Entry& e : journal.Entries()) {
+            const auto it = e.find(field);
+            const auto on = e.find("ENCLOSURE_DISK");
+            if (it != e.end() && it->second == value &&
+                (disk.empty() || (on != e.end() && on->second == disk)))
+                return e;
+        }
         return Entry{};
     };
     ASSERT_EQ(mount_.Control("pull 2"), "");
-    ASSERT_TRUE(WaitFor([&] { return !find("EVENT", "member-removed").empty(); }, 20s))
+    ASSERT_TRUE(
+        WaitFor([&] { return !find("EVENT", "member-removed", mount_.LoopDevice()).empty(); }, 20s))
         << service_->Output();
 
-    const Entry lost = find("EVENT", "member-removed");
+    const Entry lost = find("EVENT", "member-removed", mount_.LoopDevice());
     EXPECT_EQ(lost.at("PRIORITY"), "3");
     EXPECT_EQ(lost.at("SYSLOG_IDENTIFIER"), "raidctl");
     EXPECT_EQ(lost.at("MEMBER_SLOT"), "HDD2");
-    EXPECT_EQ(lost.at("ENCLOSURE"), "Device1");
+    EXPECT_EQ(lost.at("ENCLOSURE"), name);
     EXPECT_EQ(lost.at("ENCLOSURE_DISK"), mount_.LoopDevice());
     EXPECT_FALSE(lost.at("ENCLOSURE_ID").empty());
     EXPECT_EQ(lost.at("MESSAGE_ID").size(), 32u);
-    EXPECT_THAT(lost.at("MESSAGE"), testing::StartsWith("D1 HDD2 was removed, "));
+    EXPECT_THAT(lost.at("MESSAGE"),
+                testing::StartsWith("D" + std::to_string(index + 1) + " HDD2 was removed, "));
     // No banner: the start is one entry, its information block a field.
     const Entry started = find("EVENT", "started");
     ASSERT_FALSE(started.empty());
     EXPECT_EQ(started.at("PRIORITY"), "6");
-    EXPECT_THAT(started.at("DETAIL"), HasSubstr("Device1 information :\n"));
+    EXPECT_THAT(started.at("DETAIL"), HasSubstr(name + " information :\n"));
     for (const Entry& e : journal.Entries()) {
         EXPECT_EQ(e.at("MESSAGE").find("-----"), std::string::npos) << e.at("MESSAGE");
-        EXPECT_NE(e.at("MESSAGE"), "Device1 information :");
+        EXPECT_NE(e.at("MESSAGE"), name + " information :");
     }
-    EXPECT_EQ(find("MESSAGE", "Device1 information :"), Entry{});
+    EXPECT_EQ(find("MESSAGE", name + " information :"), Entry{});
     // The day log keeps every line as it always has.
     std::string dayLog;
     for (const auto& file : fs::directory_iterator(temp_ / "logs")) dayLog += ReadFile(file.path());
-    EXPECT_THAT(dayLog, HasSubstr("Device1 information :"));
+    EXPECT_THAT(dayLog, HasSubstr(name + " information :"));
 
     // Replies no longer signed: the enclosure is told as not answering
     // within the protocol's own limits, and a stop is not held by it.
     const auto silent = Clock::now();
     ASSERT_EQ(mount_.Control("badsig 1000000"), "");
+    // "Device1 (disk 2 (/dev/loop0)) did not answer ...": this enclosure's.
+    const std::string silentOne =
+        name + " (disk " + disk_ + " (" + mount_.LoopDevice() + ")) did not answer";
     ASSERT_TRUE(WaitFor(
         [&] {
             for (const Entry& e : journal.Entries())
-                if (e.at("MESSAGE").find("did not answer") != std::string::npos &&
-                    e.at("PRIORITY") == "4")
-                    return true;
+                if (e.at("MESSAGE").starts_with(silentOne) && e.at("PRIORITY") == "4") return true;
             return false;
         },
         60s))
@@ -580,14 +606,24 @@ TEST_F(ServiceLoopTest, TheServiceServesUnderItsUnitsLimits) {
 TEST_F(ServiceLoopTest, AnAuthorizationActsOnlyOnTheEnclosureItWasGivenFor) {
     SimMount second;
     ASSERT_EQ(second.Start(SIM_FUSE_PATH, {"--scenario", "raid0"}), "");
-    ASSERT_NO_FATAL_FAILURE(StartService());
-    ASSERT_TRUE(WaitFor([&] { return !EnclosureOn(second.LoopDevice()).empty(); }, 20s))
-        << service_->Output();
-    const std::string first = "/org/raidenclosure/Manager1/enclosures/0";
-    SimMount* authorized = EnclosureOn(mount_.LoopDevice()) == first ? &mount_ : &second;
+    // The authorization is for the first of the two; the other, right
+    // behind it, takes its place when it goes.
+    const int own = DeviceIndex(mount_.LoopDevice());
+    const int theirs = DeviceIndex(second.LoopDevice());
+    ASSERT_GE(own, 0) << mount_.LoopDevice() << " is not among the enclosures";
+    ASSERT_GE(theirs, 0) << second.LoopDevice() << " is not among the enclosures";
+    const int index = std::min(own, theirs);
+    ASSERT_EQ(std::max(own, theirs), index + 1)
+        << "another enclosure on this machine stands between the two";
+    if (index >= 2)
+        GTEST_SKIP() << "the virtual enclosures are Device" << index + 1 << " and Device"
+                     << index + 2 << "; settings go to Device1 and Device2 only";
+    SimMount* authorized = own == index ? &mount_ : &second;
     SimMount* other = authorized == &mount_ ? &second : &mount_;
-    ASSERT_EQ(EnclosureOn(authorized->LoopDevice()), first)
-        << "another enclosure on this machine is Device1";
+    ASSERT_NO_FATAL_FAILURE(StartService());
+    ASSERT_TRUE(WaitFor([&] { return EnclosureOn(authorized->LoopDevice()) == index; }, 20s))
+        << service_->Output();
+    const std::string first = EnclosurePath(index);
 
     // The test user's call waits for a password; an agent of the test's own
     // says it was typed once the enclosures have been swapped.
@@ -614,8 +650,9 @@ TEST_F(ServiceLoopTest, AnAuthorizationActsOnlyOnTheEnclosureItWasGivenFor) {
     EXPECT_THAT(agent->Output(), HasSubstr(" on " + authorized->LoopDevice()));
 
     authorized->Stop();
-    ASSERT_TRUE(WaitFor([&] { return EnclosureOn(other->LoopDevice()) == first; }, 20s))
-        << "the other enclosure did not take Device1's place: " << service_->Output();
+    ASSERT_TRUE(WaitFor([&] { return EnclosureOn(other->LoopDevice()) == index; }, 20s))
+        << "the other enclosure did not take Device" << index + 1
+        << "'s place: " << service_->Output();
     ASSERT_TRUE(other->ClearTrace());
     std::ofstream(grant) << "typed\n";
     ASSERT_TRUE(WaitFor([&] { return call->Output().find("DONE") != std::string::npos; }, 20s))
@@ -667,6 +704,23 @@ TEST_F(ServiceLoopTest, AUserWindowShowsTheEnclosureAndItsEventsAndOpensNoDisk) 
     // Two enclosures: a window's start-up calls stay well within a user's limits.
     SimMount second;
     ASSERT_EQ(second.Start(SIM_FUSE_PATH, {"--scenario", "raid0"}), "");
+    // The window shows Device1 and Device2, which other enclosures on the
+    // machine may be: each as "DeviceN: MODEL on disk D (PATH)".
+    const RunResult list = Root({"list", "--json"});
+    std::vector<std::string> shownTexts;
+    for (const std::string& o : JsonObjects(list.out)) {
+        const int i = std::stoi(JsonField(o, "index").value_or("-1"));
+        if (i >= 0 && i < 2)
+            shownTexts.push_back("Device" + std::to_string(i + 1) + ": " +
+                                 JsonField(o, "model").value_or("") + " on disk " +
+                                 JsonField(o, "disk").value_or("") + " (" +
+                                 JsonField(o, "path").value_or("") + ")");
+    }
+    const int index = JsonNumberWith(list.out, "path", mount_.LoopDevice(), "index");
+    ASSERT_GE(index, 0) << mount_.LoopDevice() << " is not among " << list.out;
+    if (index >= 2)
+        GTEST_SKIP() << "the virtual enclosure is Device" << index + 1
+                     << "; the window shows only Device1 and Device2";
     ASSERT_NO_FATAL_FAILURE(StartService());
     VirtualDisplay display(bus);
     ASSERT_TRUE(display.Wait(10s)) << display.Output();
@@ -696,17 +750,13 @@ TEST_F(ServiceLoopTest, AUserWindowShowsTheEnclosureAndItsEventsAndOpensNoDisk) 
     const auto said = [&](const std::string& text) {
         return ReadFile(log).find(text) != std::string::npos;
     };
-    // (Another enclosure on the machine may be Device1.)
-    const bool shown = WaitFor(
-        [&] {
-            return said(": SIM RAID1 ENCLOSURE on disk " + disk_ + " (") &&
-                   said(": SIM RAID0 ENCLOSURE on disk ");
-        },
-        30s);
-    EXPECT_TRUE(shown) << ReadFile(log);
+    const bool shown =
+        WaitFor([&] { return std::all_of(shownTexts.begin(), shownTexts.end(), said); }, 30s);
+    EXPECT_TRUE(shown) << testing::PrintToString(shownTexts) << "\n" << ReadFile(log);
     // A member pulled: the service's event line reaches the window.
     EXPECT_EQ(mount_.Control("pull 2"), "");
-    const bool heard = WaitFor([&] { return said(" HDD2 was removed, "); }, 20s);
+    const std::string removed = "D" + std::to_string(index + 1) + " HDD2 was removed, ";
+    const bool heard = WaitFor([&] { return said(removed); }, 20s);
     EXPECT_TRUE(heard) << ReadFile(log) << service_->Output();
 
     // Still up; then closed as a desktop closes it.

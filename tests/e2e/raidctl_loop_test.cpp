@@ -35,6 +35,8 @@ namespace raid {
 namespace {
 
 using raid::test_support::JsonField;
+using raid::test_support::JsonNumberWith;
+using raid::test_support::JsonObjectWith;
 
 namespace fs = std::filesystem;
 using sim::fuse::CommandResult;
@@ -50,19 +52,6 @@ constexpr int kProbedDisks = 10;
 // the knock sequence's separator reads.
 constexpr std::uint64_t kHighestKnockLba = 0x5FFF;
 const std::string kSeparator(83, '-');
-
-// The objects of a flat JSON array of objects (no nested objects).
-std::vector<std::string> JsonObjects(const std::string& json) {
-    std::vector<std::string> objects;
-    std::size_t at = 0;
-    while ((at = json.find('{', at)) != std::string::npos) {
-        const auto end = json.find('}', at);
-        if (end == std::string::npos) break;
-        objects.push_back(json.substr(at, end - at + 1));
-        at = end + 1;
-    }
-    return objects;
-}
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -317,13 +306,8 @@ protected:
 
         // Which physical disk number the loop device got: all of /sys/block
         // is numbered, so it depends on the machine.
-        const CommandResult disks = RunCommand({RAIDCTL_PATH, "disks", "--json"}, 10000);
-        ASSERT_EQ(disks.exitCode, 0) << disks.err;
-        for (const std::string& object : JsonObjects(disks.out)) {
-            if (JsonField(object, "devicePath") == mount_.LoopDevice())
-                diskNumber_ = std::stoi(JsonField(object, "number").value_or("-1"));
-        }
-        ASSERT_GE(diskNumber_, 0) << mount_.LoopDevice() << " is not among " << disks.out;
+        diskNumber_ = DiskNumberOf(mount_.LoopDevice());
+        ASSERT_GE(diskNumber_, 0) << mount_.LoopDevice() << " is not among the disks";
         if (diskNumber_ >= kProbedDisks) {
             GTEST_SKIP() << mount_.LoopDevice() << " is physical disk " << diskNumber_
                          << "; discovery probes only disks 0.." << kProbedDisks - 1;
@@ -342,12 +326,35 @@ protected:
     // The device index `raidctl list --json` gives the loop device (other
     // enclosures may be attached too), with the whole run; -1 when absent.
     int DeviceIndex(const CommandResult& list, std::string* object = nullptr) {
-        for (const std::string& o : JsonObjects(list.out)) {
-            if (JsonField(o, "path") != mount_.LoopDevice()) continue;
-            if (object) *object = o;
-            return std::stoi(JsonField(o, "index").value_or("-1"));
+        const std::string own = JsonObjectWith(list.out, "path", mount_.LoopDevice());
+        if (object) *object = own;
+        return std::stoi(JsonField(own, "index").value_or("-1"));
+    }
+
+    // What `raidctl disks --json` prints: every disk with its number.
+    static std::string Disks() {
+        const CommandResult disks = RunCommand({RAIDCTL_PATH, "disks", "--json"}, 10000);
+        EXPECT_EQ(disks.exitCode, 0) << disks.err;
+        return disks.out;
+    }
+    static int DiskNumberOf(const std::string& device) {
+        return JsonNumberWith(Disks(), "devicePath", device, "number");
+    }
+
+    // The device index an enclosure on `device`, attached after `list` was
+    // taken, gets: enclosures go in disk order. -1 when discovery cannot
+    // find it.
+    static int IndexOfNewcomer(const CommandResult& list, const std::string& device) {
+        const std::string disks = Disks();
+        const int number = JsonNumberWith(disks, "devicePath", device, "number");
+        if (number < 0 || number >= kProbedDisks) return -1;
+        int index = 0;
+        for (const std::string& o : test_support::JsonObjects(list.out)) {
+            const int before =
+                JsonNumberWith(disks, "devicePath", JsonField(o, "path").value_or(""), "number");
+            index += before >= 0 && before < number ? 1 : 0;
         }
-        return -1;
+        return index;
     }
 
     SimMount mount_;
@@ -570,9 +577,11 @@ TEST_F(RaidctlLoopTest, MonitorFollowsEnclosuresAndWritesMetrics) {
     const CommandResult list = RunCommand({RAIDCTL_PATH, "list", "--json"}, kCommandTimeoutMs);
     const int index = DeviceIndex(list);
     ASSERT_GE(index, 0) << list.out << list.err;
-    if (index >= 1)
+    if (index >= 2)
         GTEST_SKIP() << "the virtual enclosure is Device" << index + 1
-                     << "; a second one would not be Device2";
+                     << "; monitor polls only Device1 and Device2";
+    const std::string name = "Device" + std::to_string(index + 1);
+    const std::string removed = "D" + std::to_string(index + 1) + " HDD2 was removed";
     const fs::path logDir = tempDir_ / "logs";
     fs::create_directory(logDir);
     const fs::path out = tempDir_ / "monitor.out";
@@ -587,9 +596,8 @@ TEST_F(RaidctlLoopTest, MonitorFollowsEnclosuresAndWritesMetrics) {
 
     // A member pulled: logged, and the metrics show it.
     ASSERT_EQ(mount_.Control("pull 2"), "");
-    ASSERT_TRUE(
-        WaitFor([&] { return ReadFile(out).find("D1 HDD2 was removed") != std::string::npos; },
-                kCommandTimeoutMs))
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(out).find(removed) != std::string::npos; },
+                        kCommandTimeoutMs))
         << ReadFile(out) << ReadFile(err);
     ASSERT_TRUE(WaitFor(
         [&] {
@@ -597,30 +605,35 @@ TEST_F(RaidctlLoopTest, MonitorFollowsEnclosuresAndWritesMetrics) {
             // A loop device has no bridge: the enclosure goes by its Device name.
             return test_support::Value(
                        samples, "raid_member_state",
-                       {{"enclosure", "Device1"}, {"slot", "HDD2"}, {"state", "absent"}}) == 1;
+                       {{"enclosure", name}, {"slot", "HDD2"}, {"state", "absent"}}) == 1;
         },
         kCommandTimeoutMs))
         << ReadFile(metrics);
     const auto samples = test_support::ParseTextfile(ReadFile(metrics));
-    EXPECT_EQ(test_support::Value(samples, "raid_array_state", {{"state", "degraded"}}), 1)
-        << ReadFile(metrics);
-    EXPECT_EQ(test_support::Value(samples, "raid_enclosure_info",
-                                  {{"enclosure", "Device1"}, {"path", mount_.LoopDevice()}}),
+    EXPECT_EQ(test_support::Value(samples, "raid_array_state",
+                                  {{"enclosure", name}, {"state", "degraded"}}),
               1)
         << ReadFile(metrics);
-    EXPECT_EQ(test_support::Value(samples, "raid_enclosure_up", {{"enclosure", "Device1"}}), 1)
+    EXPECT_EQ(test_support::Value(samples, "raid_enclosure_info",
+                                  {{"enclosure", name}, {"path", mount_.LoopDevice()}}),
+              1)
+        << ReadFile(metrics);
+    EXPECT_EQ(test_support::Value(samples, "raid_enclosure_up", {{"enclosure", name}}), 1)
         << ReadFile(metrics);
 
     // A second enclosure attached: found after the device-change debounce.
     SimMount second;
     const std::string error = second.Start(SIM_FUSE_PATH, {"--scenario", "raid0"});
     ASSERT_TRUE(error.empty()) << error;
-    const bool found =
-        WaitFor([&] { return ReadFile(out).find("D2 New Device was found.") != std::string::npos; },
-                kCommandTimeoutMs);
+    const int newcomer = IndexOfNewcomer(list, second.LoopDevice());
+    if (newcomer < 0)
+        GTEST_SKIP() << second.LoopDevice() << " is beyond the disks discovery probes";
+    const std::string newFound = "D" + std::to_string(newcomer + 1) + " New Device was found.";
+    const bool found = WaitFor([&] { return ReadFile(out).find(newFound) != std::string::npos; },
+                               kCommandTimeoutMs);
     const std::string log = ReadFile(out);
     second.Stop();
-    EXPECT_TRUE(found) << log << ReadFile(err);
+    EXPECT_TRUE(found) << newFound << "\n" << log << ReadFile(err);
 
     const auto signalled = Clock::now();
     monitor.Signal(SIGTERM);
@@ -632,7 +645,7 @@ TEST_F(RaidctlLoopTest, MonitorFollowsEnclosuresAndWritesMetrics) {
     const std::string day = ReadFile(logDir / DayLogName());
     for (const std::string& line : Lines(day))
         EXPECT_TRUE(!line.empty() && line.back() == '\r') << "CR LF line ends: " << line;
-    EXPECT_NE(day.find("D1 HDD2 was removed"), std::string::npos) << day;
+    EXPECT_NE(day.find(removed), std::string::npos) << day;
 }
 
 TEST_F(RaidctlLoopTest, OneProgramPerMachineDrivesTheEnclosuresAndTheOthersNameIt) {
