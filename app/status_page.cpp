@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QPalette>
 #include <algorithm>
-#include <cctype>
 
 #include "app/layout_parts.h"
 #include "app/main_window.h"
@@ -31,7 +30,6 @@ constexpr std::uint8_t kEnvOverTemperature = 0x04;
 constexpr std::uint8_t kEnvSensors = 0xA0;
 constexpr std::uint8_t kBuzzerCapability = 0x01;
 constexpr std::uint8_t kBuzzerSounding = 0x01;
-constexpr std::uint32_t kLastFirmwareWithoutSensors = 100125;
 
 // A font colour that a disabled label still draws greyed: only the active
 // and inactive colour groups take it.
@@ -73,34 +71,6 @@ std::string HealthText(std::uint8_t diskStateFlags) {
 std::string RebuildText(std::uint8_t rebuildFlags, std::uint8_t percent) {
     return std::to_string(percent) +
            ((rebuildFlags & 0x01) ? "%\n<<<<\nRebuilding" : "%\n>>>>\nRebuilding");
-}
-
-bool FirmwareImpliesSensors(const std::string& firmwareText) {
-    if (firmwareText.size() < 7 || firmwareText[6] != '.') return false;
-    std::uint32_t n = 0;
-    for (std::size_t i = 0; i < 6; ++i) {
-        const auto c = static_cast<unsigned char>(firmwareText[i]);
-        if (!std::isdigit(c)) return false;
-        n = n * 10 + (c - '0');
-    }
-    return n > kLastFirmwareWithoutSensors;
-}
-
-std::string DeviceHint(const DiscoveryState& d, int deviceIndex) {
-    std::string hint;
-    const int disk = d.DiskOf(deviceIndex);
-    if (disk < kMaxDisks) {
-        hint = text::ControllerModelText(d.identifyRecord[static_cast<std::size_t>(disk)]);
-    }
-    hint += " [";
-    bool first = true;
-    for (const VolumeRecord& v : d.volumeTable) {
-        if (v.driveType != platform::kDriveFixed || v.diskNumber != disk) continue;
-        if (!first) hint += ' ';
-        hint += v.label;
-        first = false;
-    }
-    return hint + "]";
 }
 
 StatusPage::StatusPage(MainWindow& window, QWidget* parent)

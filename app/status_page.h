@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/state.h"
+#include "service/enclosure_status.h"
 
 class QCheckBox;
 class QColor;
@@ -30,19 +31,13 @@ std::string HealthText(std::uint8_t diskStateFlags);
 // HDD2 (RebuildFlags bit 0), "45%\n>>>>\nRebuilding" while only HDD2 is.
 std::string RebuildText(std::uint8_t rebuildFlags, std::uint8_t percent);
 
-// Firmware from number 100126 on reports fan and temperature, whatever
-// discovery concluded: true for a text of six decimal digits, ".", ... whose
-// number is above 100125.
-bool FirmwareImpliesSensors(const std::string& firmwareText);
+// The engine's, so that the window and the service say the same.
+using service::DeviceHint;
+using service::FirmwareImpliesSensors;
 
 // Device `deviceIndex`'s status record; all zero when the device table names
 // a disk outside the records.
 const Record512& StatusRecordOf(const AppState& state, int deviceIndex);
-
-// "<controller model> [<volumes>]": the labels (mount point or partition
-// name) of the fixed-disk volumes on the device's disk, in VolumeTable order,
-// separated by blanks.
-std::string DeviceHint(const DiscoveryState& d, int deviceIndex);
 
 class StatusPage : public QWidget {
     Q_OBJECT
