@@ -261,11 +261,10 @@ QString BusFront::NextJobPath() {
     return QString(bus::kJobsPath) + "/" + QString::number(++jobCount_);
 }
 
-void BusFront::JobStep(const QString& path, std::uint32_t kind, const std::string& caption,
-                       const std::string& text, std::uint32_t value) {
+void BusFront::JobStep(const QString& path, const firmware::FlashStep& step) {
     // A client that follows the properties alone sees the progress move, at
     // most four times a second; the last value goes with the completion.
-    if (kind == 4) {
+    if (step.kind == firmware::FlashStepKind::Progress) {
         const auto now = std::chrono::steady_clock::now();
         bool due = false;
         {
@@ -276,11 +275,11 @@ void BusFront::JobStep(const QString& path, std::uint32_t kind, const std::strin
         }
         if (due)
             SendPropertiesChanged(connection_, path, bus::kJobInterface,
-                                  {{"Progress", uint(value)}});
+                                  {{"Progress", uint(step.value)}});
     }
     QDBusMessage signal = QDBusMessage::createSignal(path, bus::kJobInterface, "Step");
-    signal << uint(kind) << QString::fromStdString(caption) << QString::fromStdString(text)
-           << uint(value);
+    signal << uint(step.kind) << QString::fromStdString(step.caption)
+           << QString::fromStdString(step.text) << uint(step.value) << uint(step.icon);
     connection_.send(signal);
 }
 

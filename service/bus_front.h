@@ -20,6 +20,7 @@
 
 #include "client/enclosure_access.h"
 #include "client/mail_records.h"
+#include "firmware/flash_step.h"
 #include "platform/disk.h"
 #include "service/authority.h"
 #include "service/image_reader.h"
@@ -134,8 +135,7 @@ public:
     // Jobs: the path the next one gets, its events sent as the Job
     // interface's signals, and its object, listed until long after it ends.
     QString NextJobPath();
-    void JobStep(const QString& path, std::uint32_t kind, const std::string& caption,
-                 const std::string& text, std::uint32_t value);
+    void JobStep(const QString& path, const firmware::FlashStep& step);
     void JobBackupReady(const QString& path);
     // `progress`: the job's last, signalled with the outcome.
     void JobCompleted(const QString& path, const client::Answer& answer, std::uint32_t progress);

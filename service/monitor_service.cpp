@@ -549,10 +549,7 @@ void MonitorRun::StartFlash(const BusRequest& request, const std::string& where)
     BusFront& bus = *options_.bus;
     const QString path = bus.NextJobPath();
     FlashJob::Events events;
-    events.step = [&bus, path](std::uint32_t kind, const std::string& caption,
-                               const std::string& text, std::uint32_t value) {
-        bus.JobStep(path, kind, caption, text, value);
-    };
+    events.step = [&bus, path](const firmware::FlashStep& step) { bus.JobStep(path, step); };
     events.backupReady = [&bus, path] { bus.JobBackupReady(path); };
     events.completed = [&bus, path](const client::Answer& answer, std::uint32_t progress) {
         bus.JobCompleted(path, answer, progress);
