@@ -31,6 +31,7 @@
 #include "app/smart_page.h"
 #include "app/status_page.h"
 #include "app/upgrade_controller.h"
+#include "common/version.h"
 #include "discovery/device_change_debounce.h"
 #include "discovery/drive_enum.h"
 #include "monitor/pending_command.h"
@@ -240,7 +241,7 @@ void MainWindow::startUp() {
     device2Box_->hide();
 
     // 13. Version, title and skin; per-device bookkeeping.
-    shell.versionText = "v0.50.11-5";
+    shell.versionText = kVersionText;
     applyProductSkin();
     findChild<QWidget*>("productLogo")->hide();
     findChild<QWidget*>("aboutUpperNoteLabel")->hide();

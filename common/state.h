@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/version.h"
 #include "platform/disk.h"
 
 namespace raid {
@@ -45,7 +46,7 @@ struct ShellFlags {
     std::atomic<std::uint32_t> operationDeviceIndex{kNoOperationDevice};
     TimePoint startTime{};
     TimePoint nowTime{};
-    std::string versionText = "v0.50.11-5";
+    std::string versionText = kVersionText;
 };
 
 // PollRequestFlags bits.
