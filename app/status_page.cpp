@@ -27,7 +27,6 @@ const QColor kNavy(0x00, 0x00, 0x80);
 constexpr std::uint8_t kEnvFanFailure = 0x01;
 constexpr std::uint8_t kEnvOverTemperature = 0x04;
 constexpr std::uint8_t kEnvSensors = 0xA0;
-constexpr std::uint8_t kBuzzerCapability = 0x01;
 constexpr std::uint8_t kBuzzerSounding = 0x01;
 constexpr std::uint32_t kLastFirmwareWithoutSensors = 100125;
 

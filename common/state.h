@@ -69,6 +69,10 @@ struct VolumeRecord {
     std::string label;  // mount point or partition name
 };
 
+// DeviceSlot::optionCapability bit 0: the controller has a buzzer (its
+// information reply says so), whose mute setting it reports and takes.
+inline constexpr std::uint8_t kBuzzerCapability = 0x01;
+
 // Results of discovery, per device index.
 struct DeviceSlot {
     std::uint8_t optionCapability = 0;

@@ -11,7 +11,6 @@
 namespace raid::service {
 namespace {
 
-constexpr std::uint8_t kBuzzerCapability = 0x01;
 constexpr std::uint8_t kBuzzerSounding = 0x01;  // record byte 56 bit 0: "Z", not muted
 constexpr std::uint8_t kSensorsPresent = 0xA0;
 
