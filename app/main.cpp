@@ -23,6 +23,7 @@
 #include "client/bus_access.h"
 #include "client/bus_names.h"
 #include "client/enclosure_watch.h"
+#include "common/version.h"
 #include "platform/instance_lock.h"
 #include "platform/linux_disks.h"
 #include "platform/program_folder.h"
@@ -100,7 +101,7 @@ int Run(int argc, char** argv) {
             std::fputs(app::UsageText(program, known).c_str(), stdout);
             return 0;
         case app::CommandLine::Action::Version:
-            std::printf("raidgui %s\n", "v0.50.11-5");
+            std::printf("raidgui %s\n", kVersionText);
             return 0;
         case app::CommandLine::Action::Error:
             std::fprintf(stderr, "raidgui: %s\nTry '%s --help'.\n", line.error.c_str(),

@@ -26,6 +26,7 @@
 #include "app/monitor_thread.h"
 #include "app/smart_page.h"
 #include "app/upgrade_controller.h"
+#include "common/version.h"
 #include "discovery/device_change_debounce.h"
 #include "discovery/drive_enum.h"
 #include "monitor/pending_command.h"
@@ -213,7 +214,7 @@ void MainWindow::startUp() {
     // hidden; the SMART page sets its grid headings itself.)
 
     // 13. Version, title and skin; per-device bookkeeping.
-    shell.versionText = "v0.50.11-5";
+    shell.versionText = kVersionText;
     applyProductSkin();
     aboutPage_->setVersionText(QString::fromStdString(shell.versionText));
 

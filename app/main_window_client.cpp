@@ -488,12 +488,10 @@ void MainWindow::startUpgradeThroughService() {
          tell = flashCalls_->messenger()](client::EnclosureAccess& access) {
             client::FlashHandlers handlers;
             // Each step waits in the calls' queue for the window's thread.
-            handlers.step = [this, tell](std::uint32_t kind, const std::string& caption,
-                                         const std::string& text, std::uint32_t value) {
-                tell([this, kind, caption, text, value] {
+            handlers.step = [this, tell](const firmware::FlashStep& step) {
+                tell([this, step] {
                     // Closed: nobody may be there to dismiss a box.
-                    if (!context_->state.shell.closing.load())
-                        upgradeController_->showStep(kind, caption, text, value);
+                    if (!context_->state.shell.closing.load()) upgradeController_->showStep(step);
                 });
             };
             handlers.detach = [left] { return left->load(); };
@@ -543,7 +541,8 @@ void MainWindow::onServiceJobs(const client::JobsAnswer& answer) {
     if (!followedJob_.path.empty()) {
         const client::JobRecord* job = listed(followedJob_);
         if (job != nullptr && !job->finished) {
-            upgradeController_->showStep(4, {}, {}, job->progress);
+            upgradeController_->showStep(
+                {.kind = firmware::FlashStepKind::Progress, .value = job->progress});
             return;
         }
         const client::JobRecord followed = followedJob_;
@@ -553,8 +552,9 @@ void MainWindow::onServiceJobs(const client::JobsAnswer& answer) {
             left && left->path == followed.path && left->index == followed.index)
             ForgetLeftUpgrade(options_.leftUpgradeFile);
         if (job != nullptr) {
-            upgradeController_->showStep(4, {}, {}, job->progress);
-            upgradeController_->showStep(5, {}, {}, 0);
+            upgradeController_->showStep(
+                {.kind = firmware::FlashStepKind::Progress, .value = job->progress});
+            upgradeController_->showStep({.kind = firmware::FlashStepKind::ProgressEnds});
             tellServiceJobEnd(*job);
         } else {
             warnUser(QString::fromStdString(JobGoneText(followed.index)), "Firmware Upgrade");
@@ -589,13 +589,15 @@ void MainWindow::followServiceJob(const client::JobRecord& job) {
     if (!upgradeController_->follow(job.index)) return;
     followedJob_ = job;
     Say(DeviceName(job.index) + ": its firmware upgrade goes on in the service (" + job.path + ")");
-    upgradeController_->showStep(0, {},
-                                 DeviceName(job.index) +
-                                     ": the monitor service upgrades its firmware. Do "
-                                     "not unplug it or power it off until this ends.",
-                                 0);
-    upgradeController_->showStep(2, {}, firmware::kUpgradeLabel, job.total);
-    upgradeController_->showStep(4, {}, {}, job.progress);
+    using firmware::FlashStepKind;
+    upgradeController_->showStep({.kind = FlashStepKind::StatusText,
+                                  .text = DeviceName(job.index) +
+                                          ": the monitor service upgrades its firmware. Do "
+                                          "not unplug it or power it off until this ends."});
+    upgradeController_->showStep({.kind = FlashStepKind::ProgressBegins,
+                                  .text = firmware::kUpgradeLabel,
+                                  .value = job.total});
+    upgradeController_->showStep({.kind = FlashStepKind::Progress, .value = job.progress});
 }
 
 void MainWindow::tellServiceJobEnd(const client::JobRecord& job) {

@@ -25,12 +25,6 @@ const QColor kRed(0xFF, 0x00, 0x00);
 const QColor kBlue(0x00, 0x00, 0xFF);
 const QColor kNavy(0x00, 0x00, 0x80);
 
-constexpr std::uint8_t kEnvFanFailure = 0x01;
-constexpr std::uint8_t kEnvOverTemperature = 0x04;
-constexpr std::uint8_t kEnvSensors = 0xA0;
-constexpr std::uint8_t kBuzzerCapability = 0x01;
-constexpr std::uint8_t kBuzzerSounding = 0x01;
-
 // A font colour that a disabled label still draws greyed: only the active
 // and inactive colour groups take it.
 void SetFontColour(QLabel* label, const QColor& colour) {
@@ -283,11 +277,12 @@ int StatusPage::RefreshStatusPage(bool full) {
 
     // Fan and temperature.
     const std::uint8_t env = r[rec::kEnvironment];
-    SetFontColour(fanSpeedLabel_, (env & kEnvFanFailure) ? kRed : kBlue);
+    SetFontColour(fanSpeedLabel_, (env & recbits::kFanFailure) ? kRed : kBlue);
     fanSpeedLabel_->setText(QString::number(r[rec::kFanHigh] * 256 + r[rec::kFanLow]));
-    SetFontColour(temperatureLabel_, (env & kEnvOverTemperature) ? kRed : kBlue);
+    SetFontColour(temperatureLabel_, (env & recbits::kOverTemperature) ? kRed : kBlue);
     temperatureLabel_->setText(QString::number(r[rec::kTemperature]));
-    sensorsPanel_->setVisible(sensorsShown_ && (env & 0xF0) == kEnvSensors && env != 0xAA);
+    sensorsPanel_->setVisible(sensorsShown_ && (env & recbits::kSensorsMask) == recbits::kSensors &&
+                              env != recbits::kNotAReading);
 
     // The buzzer box shows the shown device's controller setting, read back
     // by the polls; a change not read back yet keeps the asked tick, greyed.
@@ -296,8 +291,9 @@ int StatusPage::RefreshStatusPage(bool full) {
     if (slot.optionCapability & kBuzzerCapability) {
         buzzerMuteBox_->show();
         const bool awaitingReadBack = slot.optionChangePending != 0;
-        buzzerMuteBox_->setChecked(awaitingReadBack ? askedMute_[device]
-                                                    : (r[rec::kOptionBits] & kBuzzerSounding) == 0);
+        buzzerMuteBox_->setChecked(awaitingReadBack
+                                       ? askedMute_[device]
+                                       : (r[rec::kOptionBits] & recbits::kBuzzerSounding) == 0);
         buzzerMuteBox_->setEnabled(!awaitingReadBack);
     } else {
         buzzerMuteBox_->hide();

@@ -42,6 +42,33 @@ private:
     UpgradeController& c_;
 };
 
+// A followed upgrade's steps, shown as the window's own upgrade shows them,
+// with the progress counter that the once-a-second refresh reads.
+class UpgradeController::Follower final : public FlashStepSink {
+public:
+    explicit Follower(UpgradeController& c) : c_(c) {}
+
+    void SetStatusText(const std::string& text) override { c_.host_->SetStatusText(text); }
+    void ShowMessage(const Message& m) override { c_.host_->ShowMessage(m); }
+    void BeginProgress(const std::string& label, std::uint32_t maximum) override {
+        c_.fw_.progressCounter = 0;
+        c_.progressShown_ = true;
+        c_.host_->BeginProgress(label, maximum);
+    }
+    void ShowPhase(const std::string& caption) override { c_.host_->ShowPhase(caption); }
+    void SetProgress(std::uint32_t position) override {
+        c_.fw_.progressCounter = position;
+        c_.host_->SetProgress(position);
+    }
+    void EndProgress() override {
+        c_.progressShown_ = false;
+        c_.host_->EndProgress();
+    }
+
+private:
+    UpgradeController& c_;
+};
+
 UpgradeController::UpgradeController(AppState& state, FirmwareState& fw, device::CommandChannel& ch,
                                      QObject* parent)
     : QObject(parent), state_(state), fw_(fw), ch_(ch), host_(std::make_unique<Host>(*this)) {
@@ -123,53 +150,17 @@ bool UpgradeController::follow(int deviceIndex) {
     return true;
 }
 
-namespace {
-
-// The Step signal carries no icon: the upgrade's captions tell which.
-MessageIcon IconOf(const std::string& caption) {
-    if (caption == kSuccessCaption) return MessageIcon::Exclamation;
-    if (caption == "Error") return MessageIcon::Error;
-    return MessageIcon::None;
-}
-
-}  // namespace
-
-void UpgradeController::showStep(std::uint32_t kind, const std::string& caption,
-                                 const std::string& text, std::uint32_t value) {
+void UpgradeController::showStep(const FlashStep& step) {
     if (!following_) return;
-    switch (kind) {
-        case 0:
-            host_->SetStatusText(text);
-            break;
-        case 1:
-            host_->ShowMessage({text, caption, IconOf(caption)});
-            break;
-        case 2:
-            fw_.progressCounter = 0;
-            progressShown_ = true;
-            host_->BeginProgress(text, value);
-            break;
-        case 3:
-            host_->ShowPhase(caption);
-            break;
-        case 4:
-            fw_.progressCounter = value;
-            host_->SetProgress(value);
-            break;
-        case 5:
-            progressShown_ = false;
-            host_->EndProgress();
-            break;
-        default:
-            break;
-    }
+    Follower follower(*this);
+    ReplayStep(step, follower);
 }
 
 void UpgradeController::letGo() {
     if (!following_) return;
     following_ = false;
     // A bar whose end never came (the service went away) stops here.
-    if (progressShown_) showStep(5, {}, {}, 0);
+    if (progressShown_) showStep({.kind = FlashStepKind::ProgressEnds});
     EndExclusiveOperation(state_.shell, *host_);
 }
 

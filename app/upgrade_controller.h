@@ -17,6 +17,7 @@
 #include "device/channel.h"
 #include "firmware/firmware_image.h"
 #include "firmware/firmware_state.h"
+#include "firmware/flash_step.h"
 #include "firmware/upgrade.h"
 
 namespace raid::firmware {
@@ -53,11 +54,9 @@ public:
     // An upgrade run elsewhere (the service's job), shown as this window
     // shows its own: follow() holds the window as an upgrade of device
     // `deviceIndex` does (false when an operation runs already), each step
-    // (kind as the Job interface's Step signal) comes out as the same
-    // signals, and letGo() ends it.
+    // comes out as the same signals, and letGo() ends it.
     bool follow(int deviceIndex);
-    void showStep(std::uint32_t kind, const std::string& caption, const std::string& text,
-                  std::uint32_t value);
+    void showStep(const FlashStep& step);
     void letGo();
     // Saves the SMART buffers as "dSMART00.bin" and "sSMART00.bin" in
     // `folder` (each the first free name of its series).
@@ -91,6 +90,7 @@ Q_SIGNALS:
 
 private:
     class Host;
+    class Follower;
     void pump();
     // Shows what a load or build found and keeps an accepted image.
     LoadResult take(LoadResult result, int deviceIndex);

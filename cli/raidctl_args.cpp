@@ -10,6 +10,7 @@
 
 #include "cli/raidctl_output.h"
 #include "common/state.h"
+#include "common/version.h"
 #include "device/protocol.h"
 #include "mail/settings_store.h"
 #include "platform/program_folder.h"
@@ -465,7 +466,7 @@ void DefineCommandLine(CLI::App& app, Arguments& a) {
     // The program's options (--json, --simulate) may also follow the command.
     app.fallthrough();
     app.require_subcommand(1);
-    app.set_version_flag("--version", "raidctl " + ShellFlags{}.versionText);
+    app.set_version_flag("--version", std::string("raidctl ") + kVersionText);
     AddJsonFlag(app, a, "print data as JSON (also after the command)");
     const CLI::Option* simulate =
         app.add_flag("--simulate{}", a.scenario, "use emulated enclosures instead of the disks")

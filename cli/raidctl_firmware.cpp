@@ -9,8 +9,8 @@
 #include "cli/local_access.h"
 #include "cli/raidctl_output.h"
 #include "firmware/checked_device.h"
-#include "firmware/firmware_state.h"
 #include "firmware/flash_read.h"
+#include "firmware/flash_step.h"
 #include "firmware/spi_ranges.h"
 #include "firmware/upgrade.h"
 #include "firmware/upgrade_host.h"
@@ -65,30 +65,33 @@ bool WriteBackup(const std::string& path, const std::vector<std::uint8_t>& bytes
 
 // What the upgrade shows, on a terminal or as plain lines, and where an
 // interrupt is taken or refused.
-class FlashDisplay {
+class FlashDisplay final : public firmware::FlashStepSink {
 public:
-    FlashDisplay(Context& ctx, const FlashOptions& options, const firmware::FirmwareState& fw,
-                 bool backupFirst)
-        : ctx_(ctx), options_(options), fw_(fw), backupPending_(backupFirst) {}
+    FlashDisplay(Context& ctx, const FlashOptions& options, bool backupFirst)
+        : ctx_(ctx), options_(options), backupPending_(backupFirst) {}
 
-    void SetStatusText(const std::string& text) { Line(text); }
-    void ShowMessage(const Message& m) {
+    void SetStatusText(const std::string& text) override { Line(text); }
+    void ShowMessage(const Message& m) override {
         Line((m.caption.empty() ? "" : m.caption + ": ") + m.text);
     }
     // `total`: the steps the run counts. (The window's bar has room to spare
     // and stops short of its end; a terminal's bar should not.)
-    void BeginProgress(const std::string& label, std::uint32_t total) {
+    void BeginProgress(const std::string& label, std::uint32_t total) override {
         maximum_ = total;
         shownPercent_ = -1;
         Line(label);
     }
-    void ShowPhase(const std::string& caption) {
+    void ShowPhase(const std::string& caption) override {
         phase_ = caption;
         if (!backupPending_) flashTouched_ = true;
         Line(caption);
+        Draw();  // as the first pump of the phase
     }
-    void SetProgress(std::uint32_t) { Draw(); }
-    void EndProgress() {
+    void SetProgress(std::uint32_t position) override {
+        done_ = position;
+        Draw();
+    }
+    void EndProgress() override {
         Draw();
         if (barShown_) ctx_.out << "\n";
         barShown_ = false;
@@ -135,7 +138,7 @@ private:
 
     void Draw(bool force = false) {
         if (maximum_ == 0) return;
-        const std::uint32_t done = std::min(fw_.progressCounter, maximum_);
+        const std::uint32_t done = std::min(done_, maximum_);
         const int percent = static_cast<int>(std::uint64_t{done} * 100 / maximum_);
         if (!options_.terminal) {
             const int step = percent / kPlainStepPercent * kPlainStepPercent;
@@ -156,7 +159,7 @@ private:
 
     Context& ctx_;
     const FlashOptions& options_;
-    const firmware::FirmwareState& fw_;
+    std::uint32_t done_ = 0;
     std::uint32_t maximum_ = 0;
     int shownPercent_ = -1;
     std::string phase_ = "the upgrade";
@@ -259,36 +262,9 @@ int RunFlashVia(Context& ctx, const Arguments& args, const FlashOptions& options
     // A flash through the service goes on without this process: a signal
     // only stops following it.
     const bool outlives = access.FlashOutlivesCaller();
-    firmware::FirmwareState fw;
-    FlashDisplay host(ctx, options, fw, backupFirst);
+    FlashDisplay host(ctx, options, backupFirst);
     client::FlashHandlers handlers;
-    handlers.step = [&](std::uint32_t kind, const std::string& caption, const std::string& text,
-                        std::uint32_t value) {
-        switch (kind) {
-            case 0:
-                host.SetStatusText(text);
-                break;
-            case 1:
-                host.ShowMessage(Message{text, caption});
-                break;
-            case 2:
-                host.BeginProgress(text, value);
-                break;
-            case 3:
-                host.ShowPhase(caption);
-                host.SetProgress(fw.progressCounter);  // as the first pump of the phase
-                break;
-            case 4:
-                fw.progressCounter = value;
-                host.SetProgress(value);
-                break;
-            case 5:
-                host.EndProgress();
-                break;
-            default:
-                break;
-        }
-    };
+    handlers.step = [&host](const firmware::FlashStep& step) { firmware::ReplayStep(step, host); };
     handlers.keepBackup = [&](const std::vector<std::uint8_t>& backup) {
         if (!WriteBackup(args.backupFile, backup, options.backupFault, ctx.err)) return false;
         ctx.out << "saved " << backup.size() << " bytes of flash to " << args.backupFile << "\n";

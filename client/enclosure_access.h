@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "client/enclosure_records.h"
+#include "firmware/flash_step.h"
 
 namespace raid::client {
 
@@ -95,11 +96,8 @@ struct JobsAnswer : Answer {
 
 // What a flash tells its caller as it runs.
 struct FlashHandlers {
-    // One upgrade step (kind as the Job interface's Step signal:
-    // docs/dbus-interface.md).
-    std::function<void(std::uint32_t kind, const std::string& caption, const std::string& text,
-                       std::uint32_t value)>
-        step;
+    // One thing the upgrade shows, as it shows it.
+    std::function<void(const firmware::FlashStep&)> step;
     // The bytes to be erased: true once they are stored. Nothing is erased
     // before.
     std::function<bool(const std::vector<std::uint8_t>& backup)> keepBackup;

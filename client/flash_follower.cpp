@@ -147,10 +147,13 @@ FlashAnswer FlashFollower::Run(const QString& enclosure, const std::vector<std::
 void FlashFollower::onStep(const QDBusMessage& message) {
     if (job_.isEmpty()) return early_.push_back(message);
     const auto args = message.arguments();
-    if (message.path() != job_ || args.size() != 4) return;
+    if (message.path() != job_ || args.size() != 5) return;
     if (handlers_.step)
-        handlers_.step(args[0].toUInt(), args[1].toString().toStdString(),
-                       args[2].toString().toStdString(), args[3].toUInt());
+        handlers_.step({.kind = static_cast<firmware::FlashStepKind>(args[0].toUInt()),
+                        .caption = args[1].toString().toStdString(),
+                        .text = args[2].toString().toStdString(),
+                        .value = args[3].toUInt(),
+                        .icon = static_cast<firmware::MessageIcon>(args[4].toUInt())});
 }
 
 void FlashFollower::onBackupReady(const QDBusMessage& message) {

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/version.h"
 #include "platform/disk.h"
 
 namespace raid {
@@ -45,7 +46,7 @@ struct ShellFlags {
     std::atomic<std::uint32_t> operationDeviceIndex{kNoOperationDevice};
     TimePoint startTime{};
     TimePoint nowTime{};
-    std::string versionText = "v0.50.11-5";
+    std::string versionText = kVersionText;
 };
 
 // PollRequestFlags bits.
@@ -67,6 +68,10 @@ struct VolumeRecord {
     std::uint64_t lengthBytes = 0;
     std::string label;  // mount point or partition name
 };
+
+// DeviceSlot::optionCapability bit 0: the controller has a buzzer (its
+// information reply says so), whose mute setting it reports and takes.
+inline constexpr std::uint8_t kBuzzerCapability = 0x01;
 
 // Results of discovery, per device index.
 struct DeviceSlot {

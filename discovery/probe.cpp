@@ -239,7 +239,8 @@ int ProbeDisks(AppState& state, device::CommandChannel& ch, const Notices& notic
             ch.clock.SleepMs(kQueryPauseMs);
             if (device::QueryController(ch, i, device::cmd::kInformation, identify) ==
                 device::kResultSuccess) {
-                if ((identify[id::kBuzzer] & 0xF0) == 0x50) slot.optionCapability |= 0x01;
+                if ((identify[id::kBuzzer] & 0xF0) == 0x50)
+                    slot.optionCapability |= kBuzzerCapability;
                 if (ScheduleValid(identify)) slot.optionCapability |= 0x02;
                 TakeInformationReply(identify);
                 // Product codes 0x0050 and 0x0005 are bridges of other
@@ -279,7 +280,7 @@ int ProbeDisks(AppState& state, device::CommandChannel& ch, const Notices& notic
 
             FillStatusRecord(ch, i, identify, slot, record);
 
-            if ((slot.optionCapability & 0x01) != 0) {
+            if ((slot.optionCapability & kBuzzerCapability) != 0) {
                 if (identify[id::kBuzzer] == 'Z')
                     record[rec::kOptionBits] |= 0x01;
                 else

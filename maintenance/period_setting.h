@@ -68,8 +68,8 @@ PeriodSettingOutcome ApplyPeriodSetting(AppState& state, bool& settingBusy,
 // re-read by the next poll.
 void SetBuzzerMute(AppState& state, int deviceIndex, bool muted);
 
-// The device's capability bits (DeviceSlot::optionCapability).
-inline constexpr std::uint8_t kBuzzerCapability = 0x01;
+// The device's schedule backup capability bits (DeviceSlot::optionCapability;
+// the buzzer's is kBuzzerCapability).
 inline constexpr std::uint8_t kScheduleCapability = 0x02;
 inline constexpr std::uint8_t kUserPeriodCapability = 0x80;
 

@@ -12,7 +12,6 @@ constexpr std::size_t kRebuildRunningByte = 84;
 constexpr std::uint8_t kRebuildRunning = 2;
 constexpr std::size_t kMemberOrderByte = 49;
 constexpr std::uint8_t kMemberOrderBit = 0x10;
-constexpr std::uint8_t kBuzzerCapability = 0x01;
 
 bool Aborted(const AppState& state) {
     return state.shell.exclusiveOperation.load() || state.shell.closing.load();

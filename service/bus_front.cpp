@@ -261,12 +261,11 @@ std::string BusFront::NextJobName() {
     return std::string(bus::kJobsPath) + "/" + std::to_string(++jobCount_);
 }
 
-void BusFront::JobStep(const std::string& name, std::uint32_t kind, const std::string& caption,
-                       const std::string& text, std::uint32_t value) {
+void BusFront::JobStep(const std::string& name, const firmware::FlashStep& step) {
     const QString path = QString::fromStdString(name);
     // A client that follows the properties alone sees the progress move, at
     // most four times a second; the last value goes with the completion.
-    if (kind == 4) {
+    if (step.kind == firmware::FlashStepKind::Progress) {
         const auto now = std::chrono::steady_clock::now();
         bool due = false;
         {
@@ -277,11 +276,11 @@ void BusFront::JobStep(const std::string& name, std::uint32_t kind, const std::s
         }
         if (due)
             SendPropertiesChanged(connection_, path, bus::kJobInterface,
-                                  {{"Progress", uint(value)}});
+                                  {{"Progress", uint(step.value)}});
     }
     QDBusMessage signal = QDBusMessage::createSignal(path, bus::kJobInterface, "Step");
-    signal << uint(kind) << QString::fromStdString(caption) << QString::fromStdString(text)
-           << uint(value);
+    signal << uint(step.kind) << QString::fromStdString(step.caption)
+           << QString::fromStdString(step.text) << uint(step.value) << uint(step.icon);
     connection_.send(signal);
 }
 

@@ -20,6 +20,7 @@
 
 #include "client/enclosure_access.h"
 #include "client/mail_records.h"
+#include "firmware/flash_step.h"
 #include "platform/disk.h"
 #include "service/authority.h"
 #include "service/engine_front.h"
@@ -82,8 +83,7 @@ public:
     std::string NextJobName() override;
     void AddJob(const std::string& name, std::shared_ptr<FlashJob> job, int index,
                 const std::string& starter) override;
-    void JobStep(const std::string& name, std::uint32_t kind, const std::string& caption,
-                 const std::string& text, std::uint32_t value) override;
+    void JobStep(const std::string& name, const firmware::FlashStep& step) override;
     void JobBackupReady(const std::string& name) override;
     void JobCompleted(const std::string& name, const client::Answer& answer,
                       std::uint32_t progress) override;

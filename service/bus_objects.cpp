@@ -13,6 +13,7 @@
 #include "client/mail_wire.h"
 #include "client/status_wire.h"
 #include "common/state.h"
+#include "common/version.h"
 #include "eventlog/day_log.h"
 #include "service/authority.h"
 #include "service/bus_front.h"
@@ -140,7 +141,7 @@ void AuthorizeImage(BusFront& front, const QDBusMessage& message, const char* ac
 
 }  // namespace
 
-QString ManagerObject::version() const { return QString::fromStdString(ShellFlags{}.versionText); }
+QString ManagerObject::version() const { return QString::fromUtf8(kVersionText); }
 
 QString ManagerObject::state() const { return QString::fromStdString(front_.Current().state); }
 

@@ -123,7 +123,7 @@ public Q_SLOTS:
     void ConfirmBackup(bool stored);
 
 Q_SIGNALS:
-    void Step(uint kind, const QString& caption, const QString& text, uint value);
+    void Step(uint kind, const QString& caption, const QString& text, uint value, uint icon);
     void BackupReady();
     void Completed(uint outcome, const QStringList& notes);
 

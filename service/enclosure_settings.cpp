@@ -96,7 +96,7 @@ SettingAnswer SetBuzzer(AppState& state, device::CommandChannel& ch, platform::C
         state, ch, clock, index, disks, where,
         [mute](const DeviceSlot& slot) {
             Setting s;
-            if ((slot.optionCapability & maintenance::kBuzzerCapability) == 0) {
+            if ((slot.optionCapability & kBuzzerCapability) == 0) {
                 s.refusal = "the enclosure has no buzzer setting";
                 return s;
             }

@@ -12,7 +12,6 @@
 namespace raid::service {
 namespace {
 
-constexpr std::uint8_t kBuzzerCapability = 0x01;
 constexpr std::uint32_t kLastFirmwareWithoutSensors = 100125;
 
 const char* ClassName(std::uint8_t nibble) {

@@ -554,10 +554,7 @@ void Engine::Loop::StartFlash(const EngineRequest& request, const std::string& w
     EngineFront& front = *options_.front;
     const std::string name = front.NextJobName();
     FlashJob::Events events;
-    events.step = [&front, name](std::uint32_t kind, const std::string& caption,
-                                 const std::string& text, std::uint32_t value) {
-        front.JobStep(name, kind, caption, text, value);
-    };
+    events.step = [&front, name](const firmware::FlashStep& step) { front.JobStep(name, step); };
     events.backupReady = [&front, name] { front.JobBackupReady(name); };
     events.completed = [&front, name](const client::Answer& answer, std::uint32_t progress) {
         front.JobCompleted(name, answer, progress);

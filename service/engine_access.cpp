@@ -162,10 +162,9 @@ public:
         added.job = std::move(job);
         added.index = index;
     }
-    void JobStep(const std::string& name, std::uint32_t kind, const std::string& caption,
-                 const std::string& text, std::uint32_t value) override {
-        const auto step = HandlersOf(name).step;
-        if (step) step(kind, caption, text, value);
+    void JobStep(const std::string& name, const firmware::FlashStep& step) override {
+        const auto tell = HandlersOf(name).step;
+        if (tell) tell(step);
     }
     void JobBackupReady(const std::string& name) override {
         std::shared_ptr<FlashJob> job;

@@ -15,6 +15,7 @@
 #include "client/enclosure_access.h"
 #include "client/mail_records.h"
 #include "firmware/firmware_image.h"
+#include "firmware/flash_step.h"
 #include "platform/disk.h"
 
 namespace raid::service {
@@ -135,8 +136,7 @@ public:
     virtual std::string NextJobName() = 0;
     virtual void AddJob(const std::string& name, std::shared_ptr<FlashJob> job, int index,
                         const std::string& starter) = 0;
-    virtual void JobStep(const std::string& name, std::uint32_t kind, const std::string& caption,
-                         const std::string& text, std::uint32_t value) = 0;
+    virtual void JobStep(const std::string& name, const firmware::FlashStep& step) = 0;
     virtual void JobBackupReady(const std::string& name) = 0;
     // `progress`: the job's last, told with the outcome.
     virtual void JobCompleted(const std::string& name, const client::Answer& answer,

@@ -64,7 +64,7 @@ void RelayHost::Tick() {
     const std::uint32_t now = fw_.progressCounter;
     if (now == progress_.load()) return;
     progress_.store(now);
-    Tell(4, "", "", now);
+    Tell({.kind = Kind::Progress, .value = now});
 }
 
 ImageCheck CheckImage(const AppState& state, int index, std::span<const std::uint8_t> image) {

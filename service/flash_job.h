@@ -47,14 +47,13 @@ std::optional<firmware::FirmwareState> FlashableImage(const AppState& state, int
                                                       platform::DiskSystem& disks,
                                                       std::string& refusal);
 
-// The upgrade's host calls, relayed as steps (kind as the Job interface's
-// Step signal); no person is asked anything. `stop`, asked at every pump
-// and whenever the upgrade asks whether to go on, may stop the run before
-// anything is erased (the upgrade asks only then).
+// The upgrade's host calls, relayed as steps; no person is asked anything.
+// `stop`, asked at every pump and whenever the upgrade asks whether to go
+// on, may stop the run before anything is erased (the upgrade asks only
+// then).
 class RelayHost final : public firmware::UpgradeHost {
 public:
-    using Step = std::function<void(std::uint32_t kind, const std::string& caption,
-                                    const std::string& text, std::uint32_t value)>;
+    using Step = std::function<void(const firmware::FlashStep&)>;
     RelayHost(Step step, const firmware::FirmwareState& fw, std::atomic<std::uint32_t>& progress,
               std::uint32_t total, std::function<bool()> stop = {})
         : step_(std::move(step)),
@@ -63,26 +62,32 @@ public:
           total_(total),
           stop_(std::move(stop)) {}
 
-    void SetStatusText(const std::string& text) override { Tell(0, "", text, 0); }
-    void ShowMessage(const firmware::Message& m) override { Tell(1, m.caption, m.text, 0); }
+    void SetStatusText(const std::string& text) override {
+        Tell({.kind = Kind::StatusText, .text = text});
+    }
+    void ShowMessage(const firmware::Message& m) override {
+        Tell({.kind = Kind::Message, .caption = m.caption, .text = m.text, .icon = m.icon});
+    }
     void SetSelectorsEnabled(bool) override {}
     // A client's bar counts the job's steps, not the window's maximum.
     void BeginProgress(const std::string& label, std::uint32_t) override {
-        Tell(2, "", label, total_);
+        Tell({.kind = Kind::ProgressBegins, .text = label, .value = total_});
     }
-    void ShowPhase(const std::string& caption) override { Tell(3, caption, "", 0); }
+    void ShowPhase(const std::string& caption) override {
+        Tell({.kind = Kind::Phase, .caption = caption});
+    }
     void SetProgress(std::uint32_t) override { Tick(); }
     void EndProgress() override {
         Tick();
-        Tell(5, "", "", 0);
+        Tell({.kind = Kind::ProgressEnds});
     }
     void Pump() override;
     bool IsClosing() const override { return stopAsked_ || (stop_ && stop_()); }
 
 private:
-    void Tell(std::uint32_t kind, const std::string& caption, const std::string& text,
-              std::uint32_t value) {
-        if (step_) step_(kind, caption, text, value);
+    using Kind = firmware::FlashStepKind;
+    void Tell(const firmware::FlashStep& step) {
+        if (step_) step_(step);
     }
     void Tick();
 
@@ -105,10 +110,8 @@ class FlashJob {
 public:
     // What the job tells as it runs; called on the worker thread.
     struct Events {
-        // One upgrade step (kind as the Job interface's Step signal).
-        std::function<void(std::uint32_t kind, const std::string& caption, const std::string& text,
-                           std::uint32_t value)>
-            step;
+        // One thing the upgrade shows, as it shows it.
+        RelayHost::Step step;
         std::function<void()> backupReady;
         // A note for the service's own log (not the starter's output).
         std::function<void(const std::string&)> say;

@@ -1,5 +1,6 @@
 #include "service/mail_access.h"
 
+#include "common/version.h"
 #include "mail/mail_pass.h"
 #include "mail/server_text.h"
 #include "mail/system_info.h"
@@ -157,7 +158,7 @@ client::TestMailAnswer SendTestMail(const std::string& file, mail::SmtpOptions o
     }
     mail::MailState mail;
     mail.systemInfoBlock = mail::BuildSystemInfoBlock(mail::SystemHostSources());
-    const auto job = mail::ComposeTestMail(mail, settings, "RAID GUI " + ShellFlags{}.versionText);
+    const auto job = mail::ComposeTestMail(mail, settings, std::string("RAID GUI ") + kVersionText);
     if (!job) {  // a fresh state holds no other send
         answer.outcome = client::kFailed;
         return answer;

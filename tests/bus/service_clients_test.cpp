@@ -13,10 +13,13 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
 
+#include "firmware/message.h"
+#include "firmware/upgrade.h"
 #include "mail/settings_store.h"
 #include "tests/bus/private_system_bus.h"
 #include "tests/emulated_firmware.h"
@@ -110,6 +113,19 @@ std::vector<unsigned> SignalledProgress(const std::string& monitored) {
         next = line.find("string \"Progress\"") != std::string::npos;
     }
     return values;
+}
+
+// The icon (the last argument) of the Step signal that told the message
+// with `caption`, in dbus-monitor's output; none when no such step came.
+std::optional<unsigned> SignalledIcon(const std::string& monitored, const std::string& caption) {
+    const std::size_t at = monitored.find("string \"" + caption + "\"");
+    if (at == std::string::npos) return std::nullopt;
+    std::istringstream lines(monitored.substr(at));
+    std::vector<unsigned> numbers;  // the value, then the icon
+    for (std::string line; numbers.size() < 2 && std::getline(lines, line);)
+        if (line.find("uint32 ") != std::string::npos)
+            numbers.push_back(std::stoul(line.substr(line.find("uint32 ") + 7)));
+    return numbers.size() == 2 ? std::optional(numbers[1]) : std::nullopt;
 }
 
 // The lines of `text` that start with `word`.
@@ -516,6 +532,9 @@ TEST_F(ServiceClientsTest, FlashRunsAsAJobOfTheServiceWithTheSameOutput) {
     const auto monitor = bus.Start(
         RunAs::Root, {"dbus-monitor", "--system",
                       "type='signal',member='PropertiesChanged',path_namespace='" + kJobs + "'"});
+    const auto steps = bus.Start(
+        RunAs::Root,
+        {"dbus-monitor", "--system", "type='signal',member='Step',path_namespace='" + kJobs + "'"});
     // The backup is written by the client, as the calling user.
     const std::filesystem::path backup = logs_ / "backup.bin";
     const RunResult flash =
@@ -535,6 +554,15 @@ TEST_F(ServiceClientsTest, FlashRunsAsAJobOfTheServiceWithTheSameOutput) {
     ASSERT_GE(progress.size(), 2u) << monitor->Output();
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     EXPECT_EQ(total.out, "u " + std::to_string(progress.back()) + "\n") << monitor->Output();
+    // A message's icon comes with it, as the upgrade gave it: the exclamation.
+    std::optional<unsigned> icon;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return (icon = SignalledIcon(steps->Output(), firmware::kSuccessCaption)).has_value();
+        },
+        std::chrono::seconds(5)))
+        << steps->Output();
+    EXPECT_EQ(icon, static_cast<unsigned>(firmware::MessageIcon::Exclamation)) << steps->Output();
     const std::filesystem::path local = logs_ / "local.bin";
     const RunResult direct =
         Root({"--simulate", "flash", "0", file.string(), "--yes", "--backup", local.string()});

@@ -41,6 +41,8 @@
 namespace raid::app::test {
 namespace {
 
+using Kind = firmware::FlashStepKind;
+
 // The service: the enclosures as this process reads them, the e-mail
 // settings of its own settings file, each call written down, and any kind of
 // call refused on demand.
@@ -112,20 +114,20 @@ public:
             return Refused<client::FlashAnswer>("Flash", [] { return client::FlashAnswer{}; });
         bool stepped = false, began = false;
         const auto step = handlers.step;
-        handlers.step = [&](std::uint32_t kind, const std::string& caption, const std::string& text,
-                            std::uint32_t value) {
+        handlers.step = [&](const firmware::FlashStep& s) {
             stepped = true;
-            step(kind, caption, text, value);
-            if (kind == 3 && !began) {
+            step(s);
+            if (s.kind == Kind::Phase && !began) {
                 began = true;
                 if (duringFlash) duringFlash();
             }
         };
         client::FlashAnswer answer;
         if (flashHeld) {
-            handlers.step(2, "", firmware::kUpgradeLabel, 136);
-            handlers.step(3, "Process 1 / 3", "", 0);
-            handlers.step(4, "", "", 8);
+            handlers.step(
+                {.kind = Kind::ProgressBegins, .text = firmware::kUpgradeLabel, .value = 136});
+            handlers.step({.kind = Kind::Phase, .caption = "Process 1 / 3"});
+            handlers.step({.kind = Kind::Progress, .value = 8});
             QElapsedTimer waited;
             waited.start();
             while (!(detached = handlers.detach()) && !finishHeld.load() &&
@@ -133,9 +135,12 @@ public:
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             answer.detached = detached;
             if (!detached) {
-                handlers.step(4, "", "", 136);
-                handlers.step(5, "", "", 0);
-                handlers.step(1, firmware::kSuccessCaption, firmware::kSuccessText, 0);
+                handlers.step({.kind = Kind::Progress, .value = 136});
+                handlers.step({.kind = Kind::ProgressEnds});
+                handlers.step({.kind = Kind::Message,
+                               .caption = firmware::kSuccessCaption,
+                               .text = firmware::kSuccessText,
+                               .icon = firmware::MessageIcon::Exclamation});
             }
         } else {
             answer = local_.Flash(disk, image, backup, std::move(handlers), o);
