@@ -43,11 +43,10 @@ TEST(InProcessEngineTest, AnswersThroughTheSeamAndFlashesAsItsJob) {
 
     const auto before = emulator->WithModel([](const sim::Enclosure& m) { return m.spiFlash; });
     const auto image = test_support::FirmwareFile({.size = 0x2040});
-    std::vector<std::uint32_t> kinds;
+    std::vector<firmware::FlashStepKind> kinds;
     std::vector<std::uint8_t> backup;
     client::FlashHandlers handlers;
-    handlers.step = [&kinds](std::uint32_t kind, const std::string&, const std::string&,
-                             std::uint32_t) { kinds.push_back(kind); };
+    handlers.step = [&kinds](const firmware::FlashStep& step) { kinds.push_back(step.kind); };
     handlers.keepBackup = [&backup](const std::vector<std::uint8_t>& bytes) {
         backup = bytes;
         return true;
@@ -57,8 +56,9 @@ TEST(InProcessEngineTest, AnswersThroughTheSeamAndFlashesAsItsJob) {
     EXPECT_EQ(backup, std::vector<std::uint8_t>(before.begin(), before.begin() + 0x8000));
     ASSERT_FALSE(kinds.empty());
     // The progress ended, then the closing message, before the answer came.
-    EXPECT_NE(std::find(kinds.begin(), kinds.end(), 5u), kinds.end());
-    EXPECT_EQ(kinds.back(), 1u);
+    EXPECT_NE(std::find(kinds.begin(), kinds.end(), firmware::FlashStepKind::ProgressEnds),
+              kinds.end());
+    EXPECT_EQ(kinds.back(), firmware::FlashStepKind::Message);
     const client::JobsAnswer jobs = access.Jobs();
     ASSERT_EQ(jobs.jobs.size(), 1u);
     EXPECT_TRUE(jobs.jobs[0].finished);
