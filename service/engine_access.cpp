@@ -1,5 +1,6 @@
 #include "service/engine_access.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QPointer>
 #include <atomic>
@@ -70,6 +71,7 @@ int OutcomeOf(Refusal refusal) {
 // through the watch.
 class LocalFront final : public EngineFront {
 public:
+    // Made in the watch's thread, which the watch tells in.
     explicit LocalFront(client::EnclosureWatch& watch) : watch_(&watch) {}
 
     struct Job {
@@ -187,7 +189,12 @@ public:
         }
         ended_.notify_all();
     }
-    QDBusConnection SystemBus() override { return QDBusConnection::systemBus(); }
+    // Qt's bus needs an application object; without one (a test), a flash
+    // goes without logind's inhibitor and says so.
+    QDBusConnection SystemBus() override {
+        return QCoreApplication::instance() != nullptr ? QDBusConnection::systemBus()
+                                                       : QDBusConnection(QString());
+    }
 
     // The callers' side.
     void Queue(EngineRequest request) {
@@ -265,8 +272,14 @@ public:
     }
     void LetGoOfWatch() {
         std::lock_guard lock(mutex_);
-        watch_ = nullptr;
+        watch_.clear();
     }
+    // The engine's loop has returned: nothing queued from now on is taken.
+    void MarkEnded() {
+        engineEnded_ = true;
+        RefuseLeft();
+    }
+    bool EngineEnded() const { return engineEnded_.load(); }
 
 private:
     client::FlashHandlers HandlersOf(const std::string& name) {
@@ -277,10 +290,10 @@ private:
     template <typename Signal>
     void Tell(Signal signal) {
         std::lock_guard lock(mutex_);
-        if (watch_ == nullptr) return;
+        if (watch_.isNull()) return;
         QPointer<client::EnclosureWatch> watch(watch_);
         QMetaObject::invokeMethod(
-            watch_,
+            watch_.data(),
             [watch, signal] {
                 if (watch) signal(*watch);
             },
@@ -290,7 +303,8 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable ended_;
     std::condition_variable servingNow_;
-    client::EnclosureWatch* watch_;
+    QPointer<client::EnclosureWatch> watch_;
+    std::atomic<bool> engineEnded_{false};
     std::vector<EngineRequest> requests_;
     EngineSnapshot snapshot_;
     std::filesystem::path logFolder_;
@@ -305,17 +319,18 @@ namespace {
 // waited for.
 class EngineAccess final : public client::EnclosureAccess {
 public:
-    EngineAccess(LocalFront& front, std::function<bool()> ended)
-        : front_(front), ended_(std::move(ended)) {}
+    // Holds the front: a caller that keeps the access longer than the
+    // engine is answered that the engine has stopped.
+    explicit EngineAccess(std::shared_ptr<LocalFront> front) : front_(std::move(front)) {}
 
     client::StatusAnswer Status(const std::string& disk) override {
         client::StatusAnswer answer;
-        if (!front_.Serving()) {
+        if (!front_->Serving()) {
             answer.outcome = client::kBusy;
             answer.notes.push_back("busy: starting");
             return answer;
         }
-        const EngineSnapshot now = front_.Current();
+        const EngineSnapshot now = front_->Current();
         answer.devices = now.devices;
         if (!disk.empty()) {
             const EnclosureLookup found = LookUpEnclosure(now, disk);
@@ -345,7 +360,7 @@ public:
     }
     client::SmartAnswer Smart(const std::string& disk) override {
         client::SmartAnswer answer;
-        const EngineSnapshot now = front_.Current();
+        const EngineSnapshot now = front_->Current();
         const EnclosureLookup found = LookUpEnclosure(now, disk);
         if (found.outcome != client::kDone) return Failed<client::SmartAnswer>(found);
         const int index = now.devices[static_cast<std::size_t>(found.position)].index;
@@ -415,7 +430,7 @@ public:
         // In this process the flash ends with its caller: a caller that
         // stops following before anything is erased stops it, and one that
         // stops after waits for its end.
-        const auto outcome = front_.AwaitJob(reply->job, handlers.detach);
+        const auto outcome = front_->AwaitJob(reply->job, handlers.detach);
         if (!outcome) return Unavailable<client::FlashAnswer>();
         static_cast<client::Answer&>(answer) = *outcome;
         return answer;
@@ -423,7 +438,7 @@ public:
     bool FlashOutlivesCaller() const override { return false; }
     client::JobsAnswer Jobs() override {
         client::JobsAnswer answer;
-        answer.jobs = front_.JobRecords();
+        answer.jobs = front_->JobRecords();
         return answer;
     }
 
@@ -458,14 +473,14 @@ public:
 
     client::DayFilesAnswer DayFiles() override {
         client::DayFilesAnswer answer;
-        if (const auto folder = front_.LogFolder(); !folder.empty())
+        if (const auto folder = front_->LogFolder(); !folder.empty())
             answer.names = eventlog::ListDayLogs(folder);
         return answer;
     }
     client::DayFileAnswer ReadDayFile(const std::string& name) override {
         client::DayFileAnswer answer;
         std::string why = "no event log is kept here";
-        const auto folder = front_.LogFolder();
+        const auto folder = front_->LogFolder();
         const auto bytes = !eventlog::IsDayLogName(name) || folder.empty()
                                ? std::nullopt
                                : eventlog::ReadDayLog(folder, name, kMaxDayFileBytes, why);
@@ -508,7 +523,7 @@ private:
                                   client::Answer& answer,
                                   std::shared_ptr<LocalCaller> caller = {}) {
         if (!disk.empty()) {
-            const EngineSnapshot now = front_.Current();
+            const EngineSnapshot now = front_->Current();
             const EnclosureLookup found = LookUpEnclosure(now, disk);
             if (found.outcome != client::kDone) {
                 answer.outcome = found.outcome;
@@ -522,10 +537,10 @@ private:
         if (!caller) caller = std::make_shared<LocalCaller>();
         auto future = caller->promise.get_future();
         request.caller = caller;
-        front_.Queue(std::move(request));
+        front_->Queue(std::move(request));
         while (future.wait_for(kWaitSlice) != std::future_status::ready) {
-            if (ended_()) {
-                front_.RefuseLeft();
+            if (front_->EngineEnded()) {
+                front_->RefuseLeft();
                 if (future.wait_for(kWaitSlice) != std::future_status::ready) {
                     answer = Unavailable<client::Answer>();
                     return std::nullopt;
@@ -541,8 +556,7 @@ private:
         return reply;
     }
 
-    LocalFront& front_;
-    std::function<bool()> ended_;
+    std::shared_ptr<LocalFront> front_;
 };
 
 }  // namespace
@@ -558,10 +572,10 @@ struct InProcessEngine::Runner {
 InProcessEngine::InProcessEngine(InProcessSetup setup)
     : setup_(std::move(setup)),
       watch_(std::make_unique<client::EnclosureWatch>()),
-      front_(std::make_unique<LocalFront>(*watch_)),
+      front_(std::make_shared<LocalFront>(*watch_)),
       runner_(std::make_unique<Runner>()) {
     Runner* runner = runner_.get();
-    access_ = std::make_shared<EngineAccess>(*front_, [runner] { return runner->ended.load(); });
+    access_ = std::make_shared<EngineAccess>(front_);
     runner->thread = std::thread([this, runner] {
         std::ostream& notes = setup_.notes != nullptr ? *setup_.notes : runner->discarded;
         RunContext ctx{setup_.disks, setup_.clock, notes, notes};
@@ -578,7 +592,7 @@ InProcessEngine::InProcessEngine(InProcessSetup setup)
         options.serveClients = [this] { front_->Serve(); };
         runner->code = RunMonitor(ctx, plan, options);
         runner->ended = true;
-        front_->RefuseLeft();
+        front_->MarkEnded();
     });
 }
 

@@ -50,7 +50,8 @@ public:
     InProcessEngine& operator=(const InProcessEngine&) = delete;
 
     // Callable from any thread but the engine's; calls block until the
-    // engine has answered.
+    // engine has answered. Kept past the engine, it answers that the engine
+    // has stopped.
     std::shared_ptr<client::EnclosureAccess> Access() const { return access_; }
     client::EnclosureWatch& Watch() { return *watch_; }
     // Waits until the engine's first poll asked the enclosures (what the
@@ -63,7 +64,7 @@ public:
 private:
     InProcessSetup setup_;
     std::unique_ptr<client::EnclosureWatch> watch_;
-    std::unique_ptr<LocalFront> front_;
+    std::shared_ptr<LocalFront> front_;
     std::shared_ptr<client::EnclosureAccess> access_;
     struct Runner;
     std::unique_ptr<Runner> runner_;
