@@ -71,14 +71,9 @@ client::StatusAnswer LocalAccess::Status(const std::string& disk) {
         client::DeviceStatus s = service::DescribeDevice(state, i, found.list);
         s.polled = i < kShownDevices;
         s.pollOk = s.polled && (state.monitor.changedDeviceMask & (1u << i)) != 0;
-        if (s.polled && !s.pollOk) {
-            answer.outcome = client::kFailed;
-            answer.notes.push_back("Device" + std::to_string(s.index + 1) + " (" +
-                                   DiskText(s.disk, found.list) +
-                                   ") did not answer the status poll");
-        }
         answer.devices.push_back(std::move(s));
     }
+    client::NoteUnansweredPolls(answer);
     return answer;
 }
 

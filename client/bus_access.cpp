@@ -61,11 +61,6 @@ void Nonsense(Answer& answer) {
                            " sent an answer that is not valid");
 }
 
-std::string DiskText(const DeviceStatus& s) {
-    std::string text = "disk " + std::to_string(s.disk);
-    return s.path.empty() ? text : text + " (" + s.path + ")";
-}
-
 // Every object the service lists, with its properties; none after saying
 // why in `answer`.
 std::optional<ManagedObjects> ManagedObjectsOf(const QDBusConnection& connection, Answer& answer) {
@@ -239,14 +234,8 @@ StatusAnswer BusAccess::Status(const std::string& disk) {
         const int diskNumber = enclosure.disk();
         std::erase_if(all, [diskNumber](const DeviceStatus& s) { return s.disk != diskNumber; });
     }
-    for (auto& s : all) {
-        if (s.polled && !s.pollOk) {
-            answer.outcome = kFailed;
-            answer.notes.push_back("Device" + std::to_string(s.index + 1) + " (" + DiskText(s) +
-                                   ") did not answer the status poll");
-        }
-    }
     answer.devices = std::move(all);
+    NoteUnansweredPolls(answer);
     return answer;
 }
 

@@ -45,7 +45,14 @@ struct StatusAnswer : Answer {
     std::vector<DeviceStatus> devices;
     bool noneFound = false;
     std::string problem;
+    // In this process only: what the last poll and discovery showed.
+    PollTexts texts;
 };
+
+// Every polled enclosure of `answer.devices` whose poll failed: a note
+// ("Device1 (disk 2 (/dev/sdb)) did not answer the status poll"), and the
+// answer fails.
+void NoteUnansweredPolls(StatusAnswer& answer);
 
 // A setting: `devices` holds the enclosure as the poll after it read it,
 // when it came that far.
@@ -165,6 +172,16 @@ public:
                                    const CallOptions& options) = 0;
     virtual TestMailAnswer SendTestMail(
         const CallOptions& options, const std::function<void(const std::string&)>& transcript) = 0;
+
+    // Stops or starts again the polls of the enclosure on `disk`: the
+    // window's device selectors. Only the engine in the window's own
+    // process takes it; the service polls what it watches.
+    virtual Answer SetPolled(const std::string& /*disk*/, bool /*polled*/) {
+        Answer answer;
+        answer.outcome = kNotSent;
+        answer.notes = {"the service chooses which enclosures it polls"};
+        return answer;
+    }
 
     // The event log's day files, where a service keeps them; in this
     // process the window reads its own log folder instead.

@@ -72,6 +72,19 @@ struct DeviceStatus {
     std::vector<std::uint8_t> discoverySlot;   // what discovery learnt of the device
 };
 
+// What a poll and discovery show beside the enclosures, as the window
+// shows it: the status bar's panels and the detection notice. Only the
+// engine in the window's own process tells it; the service does not.
+struct PollTexts {
+    std::array<std::string, 5> panels;
+    std::uint8_t panelsSet = 0;  // bit n: panel n was set at least once
+    std::string notice;          // "Drive detecting", or empty
+    bool noticeVisible = false;
+    bool detecting = false;  // a discovery is under way: the notice blinks
+
+    bool operator==(const PollTexts&) const = default;
+};
+
 // One member disk's SMART: the sectors as the controller sent them, and the
 // attribute rows and verdict the engine decoded from them.
 struct SmartMemberSectors {

@@ -30,6 +30,10 @@ bool IsDayLogName(std::string_view name);
 // first; none when the folder cannot be read.
 std::vector<std::string> ListDayLogs(const std::filesystem::path& folder);
 
+// A day file is a few hundred kilobytes; what a client is handed is
+// bounded by this whatever the folder holds.
+inline constexpr std::size_t kMaxDayFileBytes = 4 * 1024 * 1024;
+
 // The bytes of day file `name` in `folder`, when `name` is a day file's
 // name, the file is a regular file (not a link) and holds at most `limit`
 // bytes; otherwise none, with why in `why`.

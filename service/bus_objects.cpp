@@ -178,14 +178,6 @@ uint ManagerObject::GetHealth(const QVariantMap& options, QStringList&) {
     return 0;
 }
 
-namespace {
-
-// A day file is a few hundred kilobytes; this bounds the reply whatever the
-// folder holds.
-constexpr std::size_t kMaxDayFileBytes = 4 * 1024 * 1024;
-
-}  // namespace
-
 QStringList ManagerObject::ListDayFiles(const QVariantMap& options) {
     setDelayedReply(true);
     Authorize(front_, message(), bus::kActionReadStatus, options, nullptr,
@@ -216,7 +208,7 @@ QByteArray ManagerObject::ReadDayFile(const QString& name, const QVariantMap& op
             std::string why = "the service keeps no event log";
             const auto bytes = folder.empty()
                                    ? std::nullopt
-                                   : eventlog::ReadDayLog(folder, bare, kMaxDayFileBytes, why);
+                                   : eventlog::ReadDayLog(folder, bare, eventlog::kMaxDayFileBytes, why);
             front_.Connection().send(
                 bytes ? message.createReply(QByteArray(reinterpret_cast<const char*>(bytes->data()),
                                                        static_cast<qsizetype>(bytes->size())))

@@ -139,8 +139,15 @@ public:
             host_.trace = [this](const std::string& text) {
                 ctx_.err << "raidctl: poll " << text << "\n";
             };
+        host_.showPanel = [this](int panel, const std::string& text) { SetPanel(panel, text); };
     }
 
+    // Engine's steps (engine.h).
+    std::optional<int> Start();
+    bool Turn();
+    // Sleeps to the next deadline; false when a stop was asked first.
+    bool Wait();
+    int Finish();
     int Run();
 
 private:
@@ -249,16 +256,29 @@ private:
         for (const JournalEntry& entry : journal_.Take()) options_.journal(entry);
     }
 
+    void SetPanel(int panel, const std::string& text) {
+        if (panel < 0 || panel >= static_cast<int>(texts_.panels.size())) return;
+        texts_.panels[static_cast<std::size_t>(panel)] = text;
+        texts_.panelsSet |= static_cast<std::uint8_t>(1u << panel);
+    }
+    client::PollTexts Texts() const {
+        client::PollTexts texts = texts_;
+        texts.detecting = state_.shell.detectBusy.load();
+        return texts;
+    }
+    // A selector ticked or unticked in the window's process.
+    void SetPolled(const EngineRequest& request);
+
     // DiscoveryHost: no window; the selectors are the poll host's.
-    void SetStatusPanel(int, const std::string&) override {}
+    void SetStatusPanel(int panel, const std::string& text) override { SetPanel(panel, text); }
     void SetDeviceSelector(int index, bool present) override {
         if (index >= 0 && index < kShownDevices)
             host_.selectors[static_cast<std::size_t>(index)] = present;
     }
-    std::string DetectionNoticeText() const override { return noticeText_; }
-    bool DetectionNoticeVisible() const override { return noticeVisible_; }
-    void SetDetectionNoticeText(const std::string& text) override { noticeText_ = text; }
-    void SetDetectionNoticeVisible(bool visible) override { noticeVisible_ = visible; }
+    std::string DetectionNoticeText() const override { return texts_.notice; }
+    bool DetectionNoticeVisible() const override { return texts_.noticeVisible; }
+    void SetDetectionNoticeText(const std::string& text) override { texts_.notice = text; }
+    void SetDetectionNoticeVisible(bool visible) override { texts_.noticeVisible = visible; }
     void SetPageButtonsEnabled(bool) override {}
     void SetUpgradeButtonEnabled(bool) override {}
     void ShowEventLogButton() override {}
@@ -314,8 +334,9 @@ private:
     std::vector<std::shared_ptr<FlashJob>> jobs_;  // running
     bool serving_ = false;
     std::string lastStatus_;
-    std::string noticeText_;
-    bool noticeVisible_ = false;
+    client::PollTexts texts_;
+    client::PollTexts publishedTexts_;
+    bool following_ = false;
 
     std::uint32_t done_ = 0;
     bool polling_ = false;
@@ -406,8 +427,9 @@ void Engine::Loop::Publish() {
         for (const auto& d : devices)
             if (d.index < smart::kSmartDevices)
                 smart.push_back(SmartSectorsOf(state_, smart_, d.index, disks_));
+    publishedTexts_ = Texts();
     options_.front->Publish(
-        {std::move(devices), disks_, mask, HealthTexts(mask), std::move(smart)});
+        {std::move(devices), disks_, mask, HealthTexts(mask), std::move(smart), publishedTexts_});
 }
 
 bool Engine::Loop::Flashing(int index) const {
@@ -420,6 +442,10 @@ void Engine::Loop::ServeEngineRequests() {
     if (options_.front == nullptr) return;
     for (EngineRequest& request : options_.front->TakeRequests()) {
         if (ServeMailRequest(request)) continue;
+        if (request.kind == EngineRequest::Kind::SetPolled) {
+            SetPolled(request);
+            continue;
+        }
         const int index = request.index;
         const std::string where =
             DeviceName(index) + " on " + DiskText(state_.discovery.DiskOf(index), disks_);
@@ -466,6 +492,7 @@ void Engine::Loop::ServeEngineRequests() {
             case EngineRequest::Kind::MailSettings:
             case EngineRequest::Kind::SetMailSettings:
             case EngineRequest::Kind::TestMail:
+            case EngineRequest::Kind::SetPolled:
                 break;  // served above
         }
         Publish();
@@ -507,6 +534,26 @@ bool Engine::Loop::ServeMailRequest(EngineRequest& request) {
         }
     }
     return true;
+}
+
+void Engine::Loop::SetPolled(const EngineRequest& request) {
+    const int index = request.index;
+    if (index < 0 || index >= std::min(WatchedCount(state_), kShownDevices)) {
+        options_.front->Refuse(request, Refusal::Failed, DeviceName(index) + " is not polled here");
+        return;
+    }
+    // A flash's end ticks it again: until then it stays unpolled.
+    if (request.polled && Flashing(index)) {
+        options_.front->Refuse(request, Refusal::Busy,
+                               DeviceName(index) + " is busy: its firmware is being rewritten");
+        return;
+    }
+    host_.selectors[static_cast<std::size_t>(index)] = request.polled;
+    // Ticking it again gives a device that stopped answering a fresh start.
+    if (request.polled)
+        state_.discovery.deviceSlots[static_cast<std::size_t>(index)].failureCount = 0;
+    options_.front->Answer(request, {});
+    Publish();
 }
 
 void Engine::Loop::CheckFirmware(const EngineRequest& request) {
@@ -606,9 +653,11 @@ void Engine::Loop::ServeDeviceChanges(std::uint64_t now) {
     discovery::OnDeviceChangeTick(state_, *this);
     // The window's detection thread, run in turn: the next tick applies it.
     if (state_.shell.detectRequest.load()) discovery::ServeDetectRequest(state_, ch_);
+    // The notice blinks and the panels change with the ticks.
+    if (Texts() != publishedTexts_) Publish();
 }
 
-int Engine::Loop::Run() {
+std::optional<int> Engine::Loop::Start() {
     std::error_code ec;
     if (options_.logDir.empty() || !std::filesystem::is_directory(options_.logDir, ec)) {
         ctx_.err << "raidctl: the log folder " << options_.logDir.string()
@@ -616,7 +665,7 @@ int Engine::Loop::Run() {
         return kRunBadLogFolder;
     }
     if (options_.front) options_.front->SetLogFolder(options_.logDir);
-    const bool following = static_cast<bool>(options_.deviceEvents);
+    following_ = static_cast<bool>(options_.deviceEvents);
     if (options_.mail) {
         mail_ = std::make_unique<MonitorMail>(
             state_, options_.mail->settingsFile, [this](const std::string& text) { Say(text); },
@@ -627,7 +676,7 @@ int Engine::Loop::Run() {
     disks_ = ctx_.disks.ListDisks();
     // At once: a file an earlier run left must not speak for this one.
     WriteMetrics();
-    if (state_.discovery.deviceCount == 0 && (!following || plan_.once)) {
+    if (state_.discovery.deviceCount == 0 && (!following_ || plan_.once)) {
         const std::string problem = discovery::PermissionProblem(ctx_.disks);
         ctx_.err << "raidctl: No Drive found! - nothing to monitor\n";
         if (!problem.empty()) ctx_.err << "raidctl: " << problem << "\n";
@@ -660,57 +709,62 @@ int Engine::Loop::Run() {
     Notify("READY=1");
     if (!AnyToPoll()) ServeClients();
     Ping();
+    nextChangeTick_ = ctx_.clock.NowMs() + discovery::kDeviceChangeTickMs;
+    return std::nullopt;
+}
 
-    const std::uint64_t start = ctx_.clock.NowMs();
-    nextChangeTick_ = start + discovery::kDeviceChangeTickMs;
-    for (;;) {
-        if (StopRequested()) break;
-        CheckInterrupt();
-        if (state_.shell.closing.load()) break;
-        if (options_.reloadRequested && options_.reloadRequested()) {
-            Say("reading the e-mail settings again");
-            if (mail_) mail_->RequestReload();
-        }
-        if (mail_) mail_->Serve();
-        ServeEngineRequests();
-
-        std::uint64_t now = ctx_.clock.NowMs();
-        if (now >= lastPing_ + kPingMs) Ping();
-        // A discovery would talk to an enclosure being flashed: it waits.
-        if (following && jobs_.empty()) ServeDeviceChanges(now);
-        if (smartTicking_ && now >= nextSmartTick_) {
-            nextSmartTick_ = now + kSmartTickMs;
-            smart::StepSmartCountdown(state_.shell, false, smart_.thresholdsRead);
-        }
-        if (polling_ && now >= nextPoll_) state_.shell.pollRequestFlags |= poll::kStatusPoll;
-        if (!polling_ && now >= nextPoll_) EmptyPoll();
-        // The first poll shows what discovery read; --once wants the answer
-        // of a poll that asks the controllers, at once.
-        if (plan_.once && done_ == 1) state_.shell.pollRequestFlags |= poll::kStatusPoll;
-        while (monitor::WorkerShouldDispatch(state_) && !state_.shell.closing.load()) {
-            const std::uint32_t before = done_;
-            monitor::DispatchOnce(state_, handlers_);
-            // Asked after every poll, before anything else runs.
-            if (done_ != before && ((plan_.polls != 0 && done_ >= plan_.polls) || StopRequested()))
-                break;
-        }
-        if (plan_.polls != 0 && done_ >= plan_.polls) break;
-        if (plan_.once && done_ > 1 &&
-            (state_.shell.pollRequestFlags.load() & poll::kWakeMask) == 0)
-            break;
-        if (state_.shell.closing.load()) break;
-
-        // Sleep to the next deadline, in slices.
-        now = ctx_.clock.NowMs();
-        std::uint64_t next = now + kMonitorWaitSliceMs;
-        next = std::min(next, std::max(now, nextPoll_));
-        if (following) next = std::min(next, std::max(now, nextChangeTick_));
-        if (smartTicking_) next = std::min(next, std::max(now, nextSmartTick_));
-        if (next > now) {
-            if (StopRequested()) break;
-            ctx_.clock.SleepMs(static_cast<std::uint32_t>(next - now));
-        }
+bool Engine::Loop::Turn() {
+    if (StopRequested()) return false;
+    CheckInterrupt();
+    if (state_.shell.closing.load()) return false;
+    if (options_.reloadRequested && options_.reloadRequested()) {
+        Say("reading the e-mail settings again");
+        if (mail_) mail_->RequestReload();
     }
+    if (mail_) mail_->Serve();
+    ServeEngineRequests();
+
+    const std::uint64_t now = ctx_.clock.NowMs();
+    if (now >= lastPing_ + kPingMs) Ping();
+    // A discovery would talk to an enclosure being flashed: it waits.
+    if (following_ && jobs_.empty()) ServeDeviceChanges(now);
+    if (smartTicking_ && now >= nextSmartTick_) {
+        nextSmartTick_ = now + kSmartTickMs;
+        smart::StepSmartCountdown(state_.shell, false, smart_.thresholdsRead);
+    }
+    if (polling_ && now >= nextPoll_) state_.shell.pollRequestFlags |= poll::kStatusPoll;
+    if (!polling_ && now >= nextPoll_) EmptyPoll();
+    // The first poll shows what discovery read; --once wants the answer
+    // of a poll that asks the controllers, at once.
+    if (plan_.once && done_ == 1) state_.shell.pollRequestFlags |= poll::kStatusPoll;
+    while (monitor::WorkerShouldDispatch(state_) && !state_.shell.closing.load()) {
+        const std::uint32_t before = done_;
+        monitor::DispatchOnce(state_, handlers_);
+        // Asked after every poll, before anything else runs.
+        if (done_ != before && ((plan_.polls != 0 && done_ >= plan_.polls) || StopRequested()))
+            break;
+    }
+    if (plan_.polls != 0 && done_ >= plan_.polls) return false;
+    if (plan_.once && done_ > 1 && (state_.shell.pollRequestFlags.load() & poll::kWakeMask) == 0)
+        return false;
+    return !state_.shell.closing.load();
+}
+
+bool Engine::Loop::Wait() {
+    // Sleep to the next deadline, in slices.
+    const std::uint64_t now = ctx_.clock.NowMs();
+    std::uint64_t next = now + kMonitorWaitSliceMs;
+    next = std::min(next, std::max(now, nextPoll_));
+    if (following_) next = std::min(next, std::max(now, nextChangeTick_));
+    if (smartTicking_) next = std::min(next, std::max(now, nextSmartTick_));
+    if (next > now) {
+        if (StopRequested()) return false;
+        ctx_.clock.SleepMs(static_cast<std::uint32_t>(next - now));
+    }
+    return true;
+}
+
+int Engine::Loop::Finish() {
     Notify("STOPPING=1");
     WaitForJobs();
     FinishMail();
@@ -718,6 +772,13 @@ int Engine::Loop::Run() {
     ctx_.out.flush();
     ctx_.err.flush();
     return plan_.once ? SayHealth(HealthMask(Report())) : kRunOk;
+}
+
+int Engine::Loop::Run() {
+    if (const auto early = Start()) return *early;
+    while (Turn() && Wait()) {
+    }
+    return Finish();
 }
 
 void Engine::Loop::WaitForJobs() {
@@ -766,6 +827,9 @@ Engine::Engine(RunContext& ctx, const RunPlan& plan, const MonitorOptions& optio
 Engine::~Engine() = default;
 
 int Engine::Run() { return loop_->Run(); }
+std::optional<int> Engine::Start() { return loop_->Start(); }
+bool Engine::Turn() { return loop_->Turn(); }
+int Engine::Finish() { return loop_->Finish(); }
 
 int RunMonitor(RunContext& ctx, const RunPlan& plan, const MonitorOptions& options) {
     return Engine(ctx, plan, options).Run();

@@ -127,6 +127,15 @@ public:
     // Runs in the calling thread as RunMonitor says, once.
     int Run();
 
+    // Run() in steps, for a caller that owns the waiting (a test that
+    // steps a manual clock): Start, then Turn until it returns false, then
+    // Finish. Start returns the exit code of a run that ends before its
+    // loop (no log folder, no enclosure); Turn serves what is due now and
+    // never sleeps.
+    std::optional<int> Start();
+    bool Turn();
+    int Finish();
+
 private:
     class Loop;
     std::unique_ptr<Loop> loop_;

@@ -19,9 +19,6 @@ namespace raid::service {
 namespace {
 
 constexpr auto kWaitSlice = std::chrono::milliseconds(50);
-// As the bus front bounds a day file it hands over.
-constexpr std::size_t kMaxDayFileBytes = 4 * 1024 * 1024;
-
 const char* const kEngineEnded = "the engine in this process has stopped";
 
 // How the engine answered one request.
@@ -280,6 +277,21 @@ public:
         RefuseLeft();
     }
     bool EngineEnded() const { return engineEnded_.load(); }
+    // A manual engine turns on its owner's thread while that thread waits.
+    void SetManualTurn(std::function<void()> turn) {
+        owner_ = std::this_thread::get_id();
+        manualTurn_ = std::move(turn);
+    }
+    // Waits a slice for `ready`, turning a manual engine meanwhile when
+    // called on its owner's thread.
+    template <typename Future>
+    bool AwaitSlice(Future& ready) {
+        if (manualTurn_ && std::this_thread::get_id() == owner_) {
+            manualTurn_();
+            return ready.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready;
+        }
+        return ready.wait_for(kWaitSlice) == std::future_status::ready;
+    }
 
 private:
     client::FlashHandlers HandlersOf(const std::string& name) {
@@ -311,6 +323,8 @@ private:
     std::map<std::string, Job> jobs_;
     std::atomic<unsigned> jobCount_{0};
     bool serving_ = false;
+    std::function<void()> manualTurn_;
+    std::thread::id owner_;
 };
 
 namespace {
@@ -332,6 +346,7 @@ public:
         }
         const EngineSnapshot now = front_->Current();
         answer.devices = now.devices;
+        answer.texts = now.texts;
         if (!disk.empty()) {
             const EnclosureLookup found = LookUpEnclosure(now, disk);
             if (found.outcome != client::kDone) {
@@ -348,14 +363,7 @@ public:
             answer.noneFound = true;
             answer.outcome = client::kFailed;
         }
-        for (const auto& s : answer.devices)
-            if (s.polled && !s.pollOk) {
-                answer.outcome = client::kFailed;
-                answer.notes.push_back("Device" + std::to_string(s.index + 1) + " (disk " +
-                                       std::to_string(s.disk) +
-                                       (s.path.empty() ? "" : " (" + s.path + ")") +
-                                       ") did not answer the status poll");
-            }
+        client::NoteUnansweredPolls(answer);
         return answer;
     }
     client::SmartAnswer Smart(const std::string& disk) override {
@@ -386,6 +394,14 @@ public:
         request.kind = EngineRequest::Kind::SetBackupPeriod;
         request.period = period;
         return Setting(disk, std::move(request));
+    }
+    client::Answer SetPolled(const std::string& disk, bool polled) override {
+        EngineRequest request;
+        request.kind = EngineRequest::Kind::SetPolled;
+        request.polled = polled;
+        client::Answer answer;
+        if (const auto reply = Ask(disk, std::move(request), answer)) answer = reply->setting;
+        return answer;
     }
     client::FirmwareCheckAnswer CheckFirmware(const std::string& disk,
                                               const std::vector<std::uint8_t>& image) override {
@@ -481,10 +497,10 @@ public:
         client::DayFileAnswer answer;
         std::string why = "no event log is kept here";
         const auto folder = front_->LogFolder();
-        const auto bytes = !eventlog::IsDayLogName(name) || folder.empty()
-                               ? std::nullopt
-                               : eventlog::ReadDayLog(folder, name, kMaxDayFileBytes, why);
-        if (!eventlog::IsDayLogName(name)) why = "not the name of a day file (yymmdd.log)";
+        // A name that is not a day file's is refused for that, folder or not.
+        std::optional<std::vector<std::uint8_t>> bytes;
+        if (!folder.empty() || !eventlog::IsDayLogName(name))
+            bytes = eventlog::ReadDayLog(folder, name, eventlog::kMaxDayFileBytes, why);
         if (bytes) {
             answer.bytes = *bytes;
         } else {
@@ -538,7 +554,7 @@ private:
         auto future = caller->promise.get_future();
         request.caller = caller;
         front_->Queue(std::move(request));
-        while (future.wait_for(kWaitSlice) != std::future_status::ready) {
+        while (!front_->AwaitSlice(future)) {
             if (front_->EngineEnded()) {
                 front_->RefuseLeft();
                 if (future.wait_for(kWaitSlice) != std::future_status::ready) {
@@ -562,48 +578,75 @@ private:
 }  // namespace
 
 struct InProcessEngine::Runner {
+    explicit Runner(InProcessSetup& setup, LocalFront& front)
+        : ctx{setup.disks, setup.clock, setup.notes != nullptr ? *setup.notes : discarded,
+              setup.notes != nullptr ? *setup.notes : discarded} {
+        plan.intervalMs = setup.intervalMs;
+        options.logDir = setup.logDir;
+        options.timeStamp = setup.timeStamp;
+        options.mail = setup.mail;
+        options.deviceEvents = setup.deviceEvents;
+        options.stop = [this](std::uint32_t) { return stop.load(); };
+        options.interrupted = [this] { return stop.load(); };
+        options.front = &front;
+        options.serveClients = [&front] { front.Serve(); };
+    }
+    void End(LocalFront& front, int exitCode) {
+        code = exitCode;
+        ended = true;
+        front.MarkEnded();
+    }
+
     std::atomic<bool> stop{false};
     std::atomic<bool> ended{false};
     std::atomic<int> code{0};
     std::ostringstream discarded;
+    RunContext ctx;
+    RunPlan plan;
+    MonitorOptions options;
+    std::unique_ptr<Engine> engine;  // a manual one's
     std::thread thread;
 };
 
 InProcessEngine::InProcessEngine(InProcessSetup setup)
     : setup_(std::move(setup)),
       watch_(std::make_unique<client::EnclosureWatch>()),
-      front_(std::make_shared<LocalFront>(*watch_)),
-      runner_(std::make_unique<Runner>()) {
+      front_(std::make_shared<LocalFront>(*watch_)) {
+    runner_ = std::make_unique<Runner>(setup_, *front_);
     Runner* runner = runner_.get();
     access_ = std::make_shared<EngineAccess>(front_);
+    if (setup_.manual) {
+        runner->engine = std::make_unique<Engine>(runner->ctx, runner->plan, runner->options);
+        front_->SetManualTurn([this] { Turn(); });
+        if (const auto early = runner->engine->Start()) runner->End(*front_, *early);
+        return;
+    }
     runner->thread = std::thread([this, runner] {
-        std::ostream& notes = setup_.notes != nullptr ? *setup_.notes : runner->discarded;
-        RunContext ctx{setup_.disks, setup_.clock, notes, notes};
-        RunPlan plan;
-        plan.intervalMs = setup_.intervalMs;
-        MonitorOptions options;
-        options.logDir = setup_.logDir;
-        options.timeStamp = setup_.timeStamp;
-        options.mail = setup_.mail;
-        options.deviceEvents = setup_.deviceEvents;
-        options.stop = [runner](std::uint32_t) { return runner->stop.load(); };
-        options.interrupted = [runner] { return runner->stop.load(); };
-        options.front = front_.get();
-        options.serveClients = [this] { front_->Serve(); };
-        runner->code = RunMonitor(ctx, plan, options);
-        runner->ended = true;
-        front_->MarkEnded();
+        runner->End(*front_, RunMonitor(runner->ctx, runner->plan, runner->options));
     });
 }
 
 InProcessEngine::~InProcessEngine() {
     runner_->stop = true;
     front_->LetGoOfWatch();
-    runner_->thread.join();
+    if (runner_->thread.joinable()) runner_->thread.join();
+    if (runner_->engine && !runner_->ended.load())
+        runner_->End(*front_, runner_->engine->Finish());
     front_->RefuseLeft();
 }
 
+bool InProcessEngine::Turn() {
+    Runner& runner = *runner_;
+    if (!runner.engine || runner.ended.load()) return false;
+    if (!runner.engine->Turn()) runner.End(*front_, runner.engine->Finish());
+    return !runner.ended.load();
+}
+
 bool InProcessEngine::AwaitServing(std::chrono::milliseconds limit) {
+    if (runner_->engine) {
+        Turn();
+        return front_->Serving();
+    }
     return front_->AwaitServing(limit, [this] { return runner_->ended.load(); });
 }
 

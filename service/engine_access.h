@@ -35,6 +35,11 @@ struct InProcessSetup {
     // The engine's log lines and notes, one "raidctl: ..." line each; null:
     // not kept (the watch tells the log lines).
     std::ostream* notes = nullptr;
+    // No thread of its own: the engine turns when its owner calls Turn(),
+    // and while a call of the access made on the owner's thread waits for
+    // its answer. For tests that step a manual clock; the owner's thread is
+    // the one that makes the engine.
+    bool manual = false;
 };
 
 class LocalFront;
@@ -60,6 +65,9 @@ public:
     bool AwaitServing(std::chrono::milliseconds limit);
     // The engine's exit code once it ended on its own (no log folder, ...).
     std::optional<int> Ended() const;
+    // Manual only: serves what is due at the clock's time now, without
+    // sleeping; false once the engine has ended.
+    bool Turn();
 
 private:
     InProcessSetup setup_;

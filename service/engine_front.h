@@ -59,6 +59,9 @@ struct EngineRequest {
         MailSettings,
         SetMailSettings,
         TestMail,
+        // Polls of the enclosure stop or start again: the window's device
+        // selectors, in its own process only.
+        SetPolled,
     };
     EngineRequest() = default;
     EngineRequest(EngineRequest&&) = default;
@@ -70,6 +73,7 @@ struct EngineRequest {
     int index = 0;  // the enclosure
     EnclosureTarget target;
     bool mute = false;
+    bool polled = true;
     client::PeriodRequest period;
     std::vector<std::uint8_t> image;  // the engine's own copy
     bool backup = false;
@@ -93,6 +97,7 @@ struct EngineSnapshot {
     unsigned health = 0;
     std::vector<std::string> healthTexts;
     std::vector<client::SmartSectors> smart;  // of the polled enclosures, once read
+    client::PollTexts texts;
 };
 
 // Which of `snapshot`'s enclosures stands on `disk` (a disk number, a

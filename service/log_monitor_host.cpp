@@ -21,6 +21,7 @@ void LogMonitorHost::OpenToday() {
 }
 
 void LogMonitorHost::SetStatusPanel(int panel, const std::string& text) {
+    if (showPanel) showPanel(panel, text);
     // Blank texts only clear a panel in the window.
     if (trace && text.find_first_not_of(' ') != std::string::npos)
         trace("[" + std::to_string(panel) + "] " + text);

@@ -32,6 +32,8 @@ public:
     // Receives what the poll would show in the window's status bar, step by
     // step; empty: nothing.
     std::function<void(const std::string& text)> trace;
+    // Receives every panel text as it is set; empty: none.
+    std::function<void(int panel, const std::string& text)> showPanel;
 
     void SetStatusPanel(int panel, const std::string& text) override;
     void DetectEvents(std::uint8_t mask) override;

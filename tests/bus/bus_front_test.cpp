@@ -73,7 +73,7 @@ TEST_F(BusFrontTest, AnEnclosureGoneWhileItsCheckIsPendingIsNeverTouchedAfter) {
     Mock("SimulateHang", {true});
     client::DeviceStatus enclosure;
     enclosure.path = "/dev/sdz";
-    front_.Publish({{enclosure}, {}, 0, {}, {}});
+    front_.Publish({{enclosure}, {}, 0, {}, {}, {}});
     service::CheckLimits limits;
     limits.rootWithoutPolkit = false;  // this test runs as root, and wants polkit asked
     front_.SetCheckLimits(limits);

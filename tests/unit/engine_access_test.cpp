@@ -68,5 +68,45 @@ TEST(InProcessEngineTest, AnswersThroughTheSeamAndFlashesAsItsJob) {
     EXPECT_EQ(access.ReadFlash("0", static_cast<std::uint32_t>(image.size()), {}).bytes, image);
 }
 
+// Stepped by hand, as the window's tests step it: the poll's status-bar
+// texts come with the status, and a selector unticked stops the polls.
+TEST(InProcessEngineTest, ManualTurnsTellThePollsTextsAndFollowTheSelectors) {
+    platform::ManualClock clock;
+    sim::SimDiskSystem disks;
+    disks.AddEnclosure(
+        std::make_shared<sim::ControllerEmulator>(*sim::ScenarioEnclosure("raid1"), &clock));
+    test_support::ScratchFolder folder;
+    InProcessSetup setup{disks, clock, folder.path(), {}, {}, {}, 5000, nullptr};
+    setup.manual = true;
+    InProcessEngine engine(setup);
+    // The first poll only reports what discovery read.
+    EXPECT_FALSE(engine.AwaitServing(0s));
+    clock.Advance(5000);
+    ASSERT_TRUE(engine.AwaitServing(0s));
+    client::EnclosureAccess& access = *engine.Access();
+
+    client::StatusAnswer status = access.Status("");
+    ASSERT_EQ(status.outcome, client::kDone);
+    EXPECT_EQ(status.texts.panels[1], "y3,01");
+    EXPECT_EQ(status.texts.panels[3].rfind("G = 2x, ", 0), 0u) << status.texts.panels[3];
+    EXPECT_NE(status.texts.panelsSet & (1u << 3), 0u);
+
+    // Answered on this thread: the call turns the engine while it waits.
+    ASSERT_EQ(access.SetPolled("0", false).outcome, client::kDone);
+    clock.Advance(5000);
+    EXPECT_TRUE(engine.Turn());
+    status = access.Status("");
+    ASSERT_EQ(status.devices.size(), 1u);
+    EXPECT_FALSE(status.devices[0].polled);
+    EXPECT_EQ(status.outcome, client::kDone);
+
+    ASSERT_EQ(access.SetPolled("0", true).outcome, client::kDone);
+    clock.Advance(5000);
+    EXPECT_TRUE(engine.Turn());
+    status = access.Status("");
+    EXPECT_TRUE(status.devices[0].polled);
+    EXPECT_TRUE(status.devices[0].pollOk);
+}
+
 }  // namespace
 }  // namespace raid::service
