@@ -21,6 +21,9 @@ Q_SIGNALS:
     // Enclosures came or went, their status changed, or the service's state.
     void enclosuresChanged();
     void eventLine(const QString& line);
+    // A box for the person at the window, from the engine in its own
+    // process ("No Device found !", caption "Message").
+    void notice(const QString& text, const QString& caption);
 };
 
 // The watch on the system bus (or the bus `connection` is).

@@ -140,6 +140,11 @@ public:
                 ctx_.err << "raidctl: poll " << text << "\n";
             };
         host_.showPanel = [this](int panel, const std::string& text) { SetPanel(panel, text); };
+        host_.showMessage = [this](const std::string& text, const std::string& caption) {
+            if (options_.front) options_.front->Notice(text, caption);
+        };
+        notices_.message = host_.showMessage;
+        notices_.statusText = [this](const std::string& text) { SetPanel(4, text); };
     }
 
     // Engine's steps (engine.h).
@@ -268,6 +273,8 @@ private:
     }
     // A selector ticked or unticked in the window's process.
     void SetPolled(const EngineRequest& request);
+    // The first discovery: at once, or armed for the loop's turns.
+    void DiscoverFirst();
 
     // DiscoveryHost: no window; the selectors are the poll host's.
     void SetStatusPanel(int panel, const std::string& text) override { SetPanel(panel, text); }
@@ -334,6 +341,7 @@ private:
     std::vector<std::shared_ptr<FlashJob>> jobs_;  // running
     bool serving_ = false;
     std::string lastStatus_;
+    discovery::Notices notices_;
     client::PollTexts texts_;
     client::PollTexts publishedTexts_;
     bool following_ = false;
@@ -556,6 +564,21 @@ void Engine::Loop::SetPolled(const EngineRequest& request) {
     Publish();
 }
 
+void Engine::Loop::DiscoverFirst() {
+    if (!options_.discoverInTurns) {
+        discovery::DiscoverOnce(state_, ch_);
+        return;
+    }
+    ShellFlags& shell = state_.shell;
+    discovery::TakeDriveBaselines(state_.discovery, ch_);
+    shell.detectDone = false;
+    shell.detectBusy = true;
+    shell.detectRequest = true;
+    shell.detecting = true;
+    SetDetectionNoticeText("Drive detecting");
+    SetDetectionNoticeVisible(true);
+}
+
 void Engine::Loop::CheckFirmware(const EngineRequest& request) {
     const ImageCheck check = CheckImage(state_, request.index, request.image);
     options_.front->AnswerCheck(request, check.answer, check.load.texts);
@@ -648,12 +671,14 @@ void Engine::Loop::WriteMetrics(const MonitorReport& report) {
 
 void Engine::Loop::ServeDeviceChanges(std::uint64_t now) {
     if (options_.deviceEvents && options_.deviceEvents()) discovery::OnDeviceChangeMessage(state_);
-    if (now < nextChangeTick_) return;
-    nextChangeTick_ = now + discovery::kDeviceChangeTickMs;
-    discovery::OnDeviceChangeTick(state_, *this);
-    // The window's detection thread, run in turn: the next tick applies it.
-    if (state_.shell.detectRequest.load()) discovery::ServeDetectRequest(state_, ch_);
-    // The notice blinks and the panels change with the ticks.
+    if (now >= nextChangeTick_) {
+        nextChangeTick_ = now + discovery::kDeviceChangeTickMs;
+        discovery::OnDeviceChangeTick(state_, *this);
+    }
+    // The window's detection thread, run in turn as soon as it is asked
+    // (the first at once): the next tick applies it.
+    if (state_.shell.detectRequest.load()) discovery::ServeDetectRequest(state_, ch_, notices_);
+    // The notice and the panels change with the ticks.
     if (Texts() != publishedTexts_) Publish();
 }
 
@@ -665,18 +690,19 @@ std::optional<int> Engine::Loop::Start() {
         return kRunBadLogFolder;
     }
     if (options_.front) options_.front->SetLogFolder(options_.logDir);
-    following_ = static_cast<bool>(options_.deviceEvents);
+    following_ = static_cast<bool>(options_.deviceEvents) || options_.discoverInTurns;
     if (options_.mail) {
         mail_ = std::make_unique<MonitorMail>(
             state_, options_.mail->settingsFile, [this](const std::string& text) { Say(text); },
             options_.mail->smtp);
         mail_->CheckSettings();
     }
-    discovery::DiscoverOnce(state_, ch_);
+    DiscoverFirst();
     disks_ = ctx_.disks.ListDisks();
     // At once: a file an earlier run left must not speak for this one.
     WriteMetrics();
-    if (state_.discovery.deviceCount == 0 && (!following_ || plan_.once)) {
+    if (state_.discovery.deviceCount == 0 && !options_.discoverInTurns &&
+        (!following_ || plan_.once)) {
         const std::string problem = discovery::PermissionProblem(ctx_.disks);
         ctx_.err << "raidctl: No Drive found! - nothing to monitor\n";
         if (!problem.empty()) ctx_.err << "raidctl: " << problem << "\n";
@@ -684,7 +710,9 @@ std::optional<int> Engine::Loop::Start() {
         if (plan_.once) return SayHealth(health::kNoEnclosure);
         return problem.empty() ? kRunNoEnclosure : kRunCannotOpen;
     }
-    if (state_.discovery.deviceCount == 0) {
+    if (options_.discoverInTurns) {
+        // Applied by a device-change tick, which then starts the polls.
+    } else if (state_.discovery.deviceCount == 0) {
         ctx_.err << "raidctl: No Drive found! - waiting for an enclosure\n";
     } else {
         DescribeRun(state_, disks_, options_.logDir, plan_, ctx_.err);
@@ -707,7 +735,7 @@ std::optional<int> Engine::Loop::Start() {
     TellJournal();
     TellStatus(Report());
     Notify("READY=1");
-    if (!AnyToPoll()) ServeClients();
+    if (!AnyToPoll() || options_.discoverInTurns) ServeClients();
     Ping();
     nextChangeTick_ = ctx_.clock.NowMs() + discovery::kDeviceChangeTickMs;
     return std::nullopt;

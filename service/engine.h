@@ -75,6 +75,12 @@ struct MonitorOptions {
     // Where clients' requests come from and the enclosures are told (the
     // bus front, or one in this process); null: no clients are served.
     EngineFront* front = nullptr;
+    // The first discovery runs in the loop's turns, as a device change's
+    // does: the detection notice shows until its result is applied, what
+    // it tells a person goes to the front's Notice, and clients are served
+    // from the start. A run without enclosures then waits for one. For a
+    // client that shows the detection as it goes.
+    bool discoverInTurns = false;
 };
 
 // The disks and clock the service works with, and where it speaks.

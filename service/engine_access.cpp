@@ -8,7 +8,7 @@
 #include <future>
 #include <map>
 #include <mutex>
-#include <sstream>
+#include <ostream>
 #include <thread>
 
 #include "eventlog/day_log.h"
@@ -85,6 +85,12 @@ public:
             snapshot_ = std::move(snapshot);
         }
         Tell([](client::EnclosureWatch& w) { Q_EMIT w.enclosuresChanged(); });
+    }
+    void Notice(const std::string& text, const std::string& caption) override {
+        Tell([text = QString::fromStdString(text),
+              caption = QString::fromStdString(caption)](client::EnclosureWatch& w) {
+            Q_EMIT w.notice(text, caption);
+        });
     }
     void EventLine(const std::string& line) override {
         Tell([text = QString::fromStdString(line)](client::EnclosureWatch& w) {
@@ -579,13 +585,15 @@ private:
 
 struct InProcessEngine::Runner {
     explicit Runner(InProcessSetup& setup, LocalFront& front)
-        : ctx{setup.disks, setup.clock, setup.notes != nullptr ? *setup.notes : discarded,
+        // The log lines are told through the watch; only the notes are kept.
+        : ctx{setup.disks, setup.clock, discarded,
               setup.notes != nullptr ? *setup.notes : discarded} {
         plan.intervalMs = setup.intervalMs;
         options.logDir = setup.logDir;
         options.timeStamp = setup.timeStamp;
         options.mail = setup.mail;
         options.deviceEvents = setup.deviceEvents;
+        options.discoverInTurns = setup.discoverInTurns;
         options.stop = [this](std::uint32_t) { return stop.load(); };
         options.interrupted = [this] { return stop.load(); };
         options.front = &front;
@@ -600,7 +608,8 @@ struct InProcessEngine::Runner {
     std::atomic<bool> stop{false};
     std::atomic<bool> ended{false};
     std::atomic<int> code{0};
-    std::ostringstream discarded;
+    // No buffer: what goes here is dropped, and nothing grows over a long run.
+    std::ostream discarded{nullptr};
     RunContext ctx;
     RunPlan plan;
     MonitorOptions options;

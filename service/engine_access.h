@@ -32,14 +32,17 @@ struct InProcessSetup {
     // devices are not followed.
     std::function<bool()> deviceEvents;
     std::uint32_t intervalMs = 5000;
-    // The engine's log lines and notes, one "raidctl: ..." line each; null:
-    // not kept (the watch tells the log lines).
+    // The engine's notes, one "raidctl: ..." line each; null: not kept.
+    // (The watch tells the log lines.)
     std::ostream* notes = nullptr;
     // No thread of its own: the engine turns when its owner calls Turn(),
     // and while a call of the access made on the owner's thread waits for
     // its answer. For tests that step a manual clock; the owner's thread is
     // the one that makes the engine.
     bool manual = false;
+    // The first discovery runs in the engine's turns and is shown as it
+    // goes (MonitorOptions::discoverInTurns), as the window shows it.
+    bool discoverInTurns = false;
 };
 
 class LocalFront;

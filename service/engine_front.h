@@ -115,6 +115,10 @@ public:
     virtual ~EngineFront() = default;
 
     virtual void Publish(EngineSnapshot snapshot) = 0;
+    // What a person at a window in this process would be shown in a box
+    // ("No Device found !", with its caption); the service has nobody to
+    // show it to, and its log says what matters.
+    virtual void Notice(const std::string& /*text*/, const std::string& /*caption*/) {}
     virtual void EventLine(const std::string& line) = 0;
     // Where the engine keeps the event log's day files.
     virtual void SetLogFolder(const std::filesystem::path& folder) = 0;

@@ -52,6 +52,10 @@ void LogMonitorHost::RefreshStatusPage(bool) {
     context_.app.shell.firstStatusPending = false;
 }
 
+void LogMonitorHost::Message(const std::string& text, const std::string& caption) {
+    if (showMessage) showMessage(text, caption);
+}
+
 void LogMonitorHost::UncheckSelector(int index) {
     const bool wasChecked = IsSelectorChecked(index);
     QuietMonitorHost::UncheckSelector(index);

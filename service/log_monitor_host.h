@@ -34,11 +34,14 @@ public:
     std::function<void(const std::string& text)> trace;
     // Receives every panel text as it is set; empty: none.
     std::function<void(int panel, const std::string& text)> showPanel;
+    // Receives each message box's text and caption; empty: none.
+    std::function<void(const std::string& text, const std::string& caption)> showMessage;
 
     void SetStatusPanel(int panel, const std::string& text) override;
     void DetectEvents(std::uint8_t mask) override;
     void RefreshStatusPage(bool full) override;
     void UncheckSelector(int index) override;
+    void Message(const std::string& text, const std::string& caption) override;
     std::string TimeStampText(TimePoint when) override;
 
     const eventlog::EventLogState& Log() const { return log_; }

@@ -68,8 +68,9 @@ TEST(InProcessEngineTest, AnswersThroughTheSeamAndFlashesAsItsJob) {
     EXPECT_EQ(access.ReadFlash("0", static_cast<std::uint32_t>(image.size()), {}).bytes, image);
 }
 
-// Stepped by hand, as the window's tests step it: the poll's status-bar
-// texts come with the status, and a selector unticked stops the polls.
+// Stepped by hand, as the window's tests step it: the detection and the
+// poll's status-bar texts come with the status, and a selector unticked
+// stops the polls.
 TEST(InProcessEngineTest, ManualTurnsTellThePollsTextsAndFollowTheSelectors) {
     platform::ManualClock clock;
     sim::SimDiskSystem disks;
@@ -78,14 +79,27 @@ TEST(InProcessEngineTest, ManualTurnsTellThePollsTextsAndFollowTheSelectors) {
     test_support::ScratchFolder folder;
     InProcessSetup setup{disks, clock, folder.path(), {}, {}, {}, 5000, nullptr};
     setup.manual = true;
+    setup.discoverInTurns = true;
     InProcessEngine engine(setup);
-    // The first poll only reports what discovery read.
-    EXPECT_FALSE(engine.AwaitServing(0s));
-    clock.Advance(5000);
-    ASSERT_TRUE(engine.AwaitServing(0s));
     client::EnclosureAccess& access = *engine.Access();
-
+    // Served from the start, before the first discovery: it runs at the
+    // first turn, and the next device-change tick applies it.
     client::StatusAnswer status = access.Status("");
+    EXPECT_TRUE(status.noneFound);
+    EXPECT_TRUE(status.texts.detecting);
+    EXPECT_EQ(status.texts.notice, "Drive detecting");
+    EXPECT_TRUE(status.texts.noticeVisible);
+    ASSERT_TRUE(engine.AwaitServing(0s));
+    clock.Advance(500);
+    EXPECT_TRUE(engine.Turn());
+    status = access.Status("");
+    ASSERT_EQ(status.devices.size(), 1u);
+    EXPECT_FALSE(status.texts.detecting);
+    EXPECT_FALSE(status.texts.noticeVisible);
+    EXPECT_EQ(status.texts.panels[1], "Detected OK");
+    clock.Advance(5000);
+    EXPECT_TRUE(engine.Turn());
+    status = access.Status("");
     ASSERT_EQ(status.outcome, client::kDone);
     EXPECT_EQ(status.texts.panels[1], "y3,01");
     EXPECT_EQ(status.texts.panels[3].rfind("G = 2x, ", 0), 0u) << status.texts.panels[3];
