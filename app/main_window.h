@@ -334,8 +334,6 @@ private:
     bool clientMode_ = false;
     QTimer* reclaimTimer_ = nullptr;   // root's client retries the machine lock
     QTimer* handOverTimer_ = nullptr;  // while the workers wind down
-    bool statusAsked_ = false;         // a status call is under way
-    bool statusAgain_ = false;         // the enclosures changed meanwhile
     bool mailSettingsAsked_ = false;   // a read or a save of the e-mail settings is under way
     bool testMailAsked_ = false;       // a test mail is under way
     // The flash call blocks for the whole upgrade: it has a thread of its

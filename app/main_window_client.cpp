@@ -102,6 +102,30 @@ void ForgetLeftUpgrade(const std::filesystem::path& file) {
     if (!file.empty()) std::filesystem::remove(file, ignored);
 }
 
+// What the watch knows, as the service's status answer; none while it reads.
+std::optional<client::StatusAnswer> WatchedStatus(const client::EnclosureWatch& watch) {
+    using Standing = client::EnclosureWatch::Standing;
+    client::StatusAnswer answer;
+    switch (watch.standing()) {
+        case Standing::Asking:
+            return std::nullopt;
+        case Standing::Serving:
+            answer.devices = watch.devices();
+            answer.noneFound = answer.devices.empty();
+            break;
+        case Standing::NotServing:
+            answer.outcome = client::kBusy;
+            answer.notes = {"busy: " + watch.why()};
+            break;
+        case Standing::NoService:
+        case Standing::Unreadable:
+            answer.outcome = client::kUnavailable;
+            answer.notes = {watch.why()};
+            break;
+    }
+    return answer;
+}
+
 }  // namespace
 
 QString MainWindow::accessNotice() const { return statusPage_->accessNotice(); }
@@ -250,22 +274,10 @@ void MainWindow::onHandOverTick() {
 }
 
 void MainWindow::requestServiceStatus() {
-    // One status call at a time; changes meanwhile ask once more after it.
-    if (statusAsked_) {
-        statusAgain_ = true;
-        return;
-    }
-    statusAsked_ = true;
-    serviceCalls_->Call<client::StatusAnswer>(
-        [](client::EnclosureAccess& access) { return access.Status(""); },
-        [this](client::StatusAnswer answer) {
-            statusAsked_ = false;
-            onServiceStatus(answer);
-            if (statusAgain_) {
-                statusAgain_ = false;
-                requestServiceStatus();
-            }
-        });
+    // The watch keeps the enclosures as the service tells them: nothing is
+    // asked here.
+    if (options_.watch == nullptr) return;
+    if (const auto answer = WatchedStatus(*options_.watch)) onServiceStatus(*answer);
 }
 
 void MainWindow::onServiceStatus(const client::StatusAnswer& answer) {
@@ -333,8 +345,6 @@ bool MainWindow::takeEnclosuresBack() {
 
 void MainWindow::goBackInProcess() {
     clientMode_ = false;
-    statusAsked_ = false;
-    statusAgain_ = false;
     showAccessNotice(QString());
     Say("the monitor service stopped; this window drives the enclosures itself again");
     SetStatusPanel(1, "");
@@ -409,8 +419,8 @@ void MainWindow::setBuzzerThroughService(int device, bool mute) {
         },
         [this](client::SettingAnswer answer) {
             tellServiceAnswer(answer, "Buzzer");
-            // The box shows the controller's setting again, changed or not.
-            requestServiceStatus();
+            // The box shows the controller's setting again, changed or not:
+            // a change comes through the watch.
             RefreshStatusPage(true);
         });
 }
@@ -421,10 +431,7 @@ void MainWindow::setPeriodThroughService(int device, const client::PeriodRequest
         [disk, period](client::EnclosureAccess& access) {
             return access.SetBackupPeriod(disk, period, client::CallOptions{});
         },
-        [this](client::SettingAnswer answer) {
-            setupPage_->onServicePeriodAnswer(answer);
-            requestServiceStatus();
-        });
+        [this](client::SettingAnswer answer) { setupPage_->onServicePeriodAnswer(answer); });
 }
 
 void MainWindow::loadFirmwareThroughService(const QString& path) {
@@ -515,7 +522,6 @@ void MainWindow::onServiceFlashEnded(const client::FlashAnswer& answer) {
     // So is a service that ended during the job, which never told its end.
     if (answer.job.empty() || answer.outcome == client::kUnavailable)
         tellServiceAnswer(answer, "Firmware Upgrade");
-    requestServiceStatus();
 }
 
 void MainWindow::requestServiceJobs() {

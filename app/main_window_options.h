@@ -48,7 +48,8 @@ struct MainWindowOptions {
     // The "Make Bin" window's dialogs and message boxes; null ones: its own.
     tools::ImageBuilderHooks imageBuilderHooks;
     // Client mode: the service serves the enclosures through `service`, and
-    // `watch` (not owned; it outlives the window) tells when they change.
+    // `watch` (not owned; it outlives the window; needed then) keeps them as
+    // the service tells them.
     // The window then opens no disk and mails nothing. Null: in this process.
     std::shared_ptr<client::EnclosureAccess> service;
     client::EnclosureWatch* watch = nullptr;

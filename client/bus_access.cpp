@@ -75,30 +75,14 @@ std::optional<ManagedObjects> ManagedObjectsOf(const QDBusConnection& connection
     return reply.value();
 }
 
-// The statuses of every enclosure object the service lists.
+// The statuses of every enclosure object the service lists, by index.
 bool ListEnclosures(const QDBusConnection& connection, std::vector<DeviceStatus>& devices,
                     Answer& answer) {
     const auto objects = ManagedObjectsOf(connection, answer);
     if (!objects) return false;
-    for (auto it = objects->cbegin(); it != objects->cend(); ++it) {
-        const auto iface = it->constFind(bus::kEnclosureInterface);
-        if (iface == it->cend()) continue;
-        const auto status = iface->constFind("Status");
-        if (status == iface->cend()) return Nonsense(answer), false;
-        QVariantMap map;
-        if (status->metaType() == QMetaType::fromType<QDBusArgument>()) {
-            const auto arg = status->value<QDBusArgument>();
-            if (arg.currentSignature() != "a{sv}") return Nonsense(answer), false;
-            arg >> map;
-        } else if (status->metaType() == QMetaType::fromType<QVariantMap>()) {
-            map = status->toMap();
-        } else {
-            return Nonsense(answer), false;
-        }
-        const auto decoded = DecodeStatus(map);
-        if (!decoded) return Nonsense(answer), false;
-        devices.push_back(*decoded);
-    }
+    const auto enclosures = DecodeEnclosures(*objects);
+    if (!enclosures) return Nonsense(answer), false;
+    for (const auto& [path, status] : *enclosures) devices.push_back(status);
     std::sort(devices.begin(), devices.end(),
               [](const auto& a, const auto& b) { return a.index < b.index; });
     return true;

@@ -25,6 +25,8 @@ struct MemberStatus {
     // The record keeps a serial text (a bay whose disk left keeps showing it).
     bool serialKept = false;
     std::uint64_t capacity = 0;  // sectors
+
+    bool operator==(const MemberStatus&) const = default;
 };
 
 // One device: identification from discovery, state from its status record.
@@ -70,6 +72,8 @@ struct DeviceStatus {
     std::vector<std::uint8_t> identifyRecord;  // 512 bytes
     std::vector<std::uint8_t> statusRecord;    // 512 bytes
     std::vector<std::uint8_t> discoverySlot;   // what discovery learnt of the device
+
+    bool operator==(const DeviceStatus&) const = default;
 };
 
 // What a poll and discovery show beside the enclosures, as the window

@@ -7,6 +7,8 @@
 #include <limits>
 #include <variant>
 
+#include "client/bus_names.h"
+
 namespace raid::client {
 namespace {
 
@@ -314,6 +316,28 @@ std::optional<DeviceStatus> DecodeStatus(const QVariantMap& map) {
     status.members[0] = members[0];
     status.members[1] = members[1];
     return status;
+}
+
+std::optional<DeviceStatus> DecodeStatusValue(const QVariant& value) {
+    const QVariant inner = value.metaType() == QMetaType::fromType<QDBusVariant>()
+                               ? value.value<QDBusVariant>().variant()
+                               : value;
+    const auto map = MapOf(inner);
+    return map ? DecodeStatus(*map) : std::nullopt;
+}
+
+std::optional<std::map<QString, DeviceStatus>> DecodeEnclosures(const ManagedObjects& objects) {
+    std::map<QString, DeviceStatus> enclosures;
+    for (auto it = objects.cbegin(); it != objects.cend(); ++it) {
+        const auto iface = it->constFind(bus::kEnclosureInterface);
+        if (iface == it->cend()) continue;
+        const auto status = iface->constFind("Status");
+        if (status == iface->cend()) return std::nullopt;
+        auto decoded = DecodeStatusValue(*status);
+        if (!decoded) return std::nullopt;
+        enclosures.emplace(it.key().path(), std::move(*decoded));
+    }
+    return enclosures;
 }
 
 QVariantMap EncodeSmart(const SmartSectors& smart) {

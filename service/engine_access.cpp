@@ -84,7 +84,7 @@ public:
             std::lock_guard lock(mutex_);
             snapshot_ = std::move(snapshot);
         }
-        Tell([](client::EnclosureWatch& w) { Q_EMIT w.enclosuresChanged(); });
+        TellEnclosures();
     }
     void Notice(const std::string& text, const std::string& caption) override {
         Tell([text = QString::fromStdString(text),
@@ -260,6 +260,7 @@ public:
             serving_ = true;
         }
         servingNow_.notify_all();
+        TellEnclosures();
         Tell([](client::EnclosureWatch& w) { Q_EMIT w.serviceAppeared(); });
     }
     bool Serving() const {
@@ -300,6 +301,23 @@ public:
     }
 
 private:
+    // The watch keeps what the engine published, as the bus watch keeps
+    // what the service's signals carry.
+    void TellEnclosures() {
+        EngineSnapshot now;
+        bool serving = false;
+        {
+            std::lock_guard lock(mutex_);
+            now = snapshot_;
+            serving = serving_;
+        }
+        using Standing = client::EnclosureWatch::Standing;
+        Tell([devices = std::move(now.devices), texts = std::move(now.texts),
+              serving](client::EnclosureWatch& w) {
+            w.setEnclosures(serving ? Standing::Serving : Standing::NotServing, devices,
+                            serving ? "" : "starting", texts);
+        });
+    }
     client::FlashHandlers HandlersOf(const std::string& name) {
         std::lock_guard lock(mutex_);
         auto it = jobs_.find(name);

@@ -1,6 +1,7 @@
 // The service's bus front in this process, on a private bus with a polkit
 // stand-in whose answers the test holds back and releases: what a pending
-// check may touch when the objects change under it.
+// check may touch when the objects change under it, and what a client's
+// watch makes of its signals.
 #include "service/bus_front.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,8 @@
 #include <functional>
 
 #include "client/bus_names.h"
+#include "client/bus_types.h"
+#include "client/enclosure_watch.h"
 #include "tests/bus/private_system_bus.h"
 
 namespace raid::test_support {
@@ -51,6 +54,7 @@ protected:
         ASSERT_TRUE(client_.isConnected());
     }
     void TearDown() override {
+        watch_.reset();
         front_.Stop();
         QDBusConnection::disconnectFromBus("front");
     }
@@ -62,10 +66,21 @@ protected:
         return client_.call(call, QDBus::Block, 5000);
     }
 
+    // The front serving `devices`, and a watch on it that has read them.
+    void ServeToWatch(const std::vector<client::DeviceStatus>& devices) {
+        front_.Publish({devices, {}, 0, {}, {}, {}});
+        std::string why;
+        ASSERT_TRUE(front_.Start(why)) << why;
+        front_.SetState("serving", true);
+        watch_ = std::make_unique<client::BusWatch>(client_);
+        ASSERT_TRUE(PumpUntil([&] { return watch_->devices().size() == devices.size(); }));
+    }
+
     PrivateSessionBus bus_;
     std::unique_ptr<BusProcess> polkit_;
     QDBusConnection client_{QString()};
     service::BusFront front_;
+    std::unique_ptr<client::BusWatch> watch_;
 };
 
 TEST_F(BusFrontTest, AnEnclosureGoneWhileItsCheckIsPendingIsNeverTouchedAfter) {
@@ -100,6 +115,48 @@ TEST_F(BusFrontTest, AnEnclosureGoneWhileItsCheckIsPendingIsNeverTouchedAfter) {
     ASSERT_TRUE(PumpUntil([&] { return call.isFinished(); }));
     EXPECT_TRUE(call.isError());
     EXPECT_EQ(call.error().name(), bus::kErrorFailed) << call.error().message().toStdString();
+}
+
+TEST_F(BusFrontTest, AWatchAppliesTheSignalsWithoutReadingEveryObjectAgain) {
+    client::DeviceStatus first, second;
+    first.path = "/dev/sdy";
+    second.index = 1;
+    second.path = "/dev/sdz";
+    ServeToWatch({first, second});
+    const int seeds = watch_->seeds();
+
+    first.temperature = 41;
+    front_.Publish({{first, second}, {}, 0, {}, {}, {}});
+    ASSERT_TRUE(PumpUntil([&] { return watch_->devices()[0].temperature == 41; }));
+    front_.Publish({{first}, {}, 0, {}, {}, {}});
+    ASSERT_TRUE(PumpUntil([&] { return watch_->devices().size() == 1; }));
+    EXPECT_EQ(watch_->devices()[0].path, "/dev/sdy");
+    EXPECT_EQ(watch_->seeds(), seeds);
+}
+
+TEST_F(BusFrontTest, AStatusThatDoesNotDecodeMakesTheWatchReadEveryObjectAgain) {
+    client::DeviceStatus enclosure;
+    enclosure.path = "/dev/sdz";
+    ServeToWatch({enclosure});
+    const QString path = QString(bus::kEnclosuresPath) + "/0";
+    QDBusMessage changed =
+        QDBusMessage::createSignal(path, "org.freedesktop.DBus.Properties", "PropertiesChanged");
+    changed << QString(bus::kEnclosureInterface)
+            << QVariantMap{{"Status", QVariantMap{{"index", "zero"}}}} << QStringList();
+    QDBusMessage added = QDBusMessage::createSignal(
+        bus::kManagerPath, "org.freedesktop.DBus.ObjectManager", "InterfacesAdded");
+    added << QVariant::fromValue(QDBusObjectPath(QString(bus::kEnclosuresPath) + "/1"))
+          << QVariant::fromValue(
+                 client::InterfaceMap{{bus::kEnclosureInterface, {{"Status", QString("none")}}}});
+    // From the service's own connection: a watch hears no other sender.
+    QDBusConnection service("raid-service");
+    for (const QDBusMessage& hostile : {changed, added}) {
+        const int seeds = watch_->seeds();
+        ASSERT_TRUE(service.send(hostile));
+        ASSERT_TRUE(PumpUntil([&] { return watch_->seeds() > seeds; }));
+        ASSERT_TRUE(PumpUntil([&] { return watch_->devices().size() == 1; }));
+        EXPECT_EQ(watch_->devices()[0].path, "/dev/sdz");
+    }
 }
 
 }  // namespace

@@ -73,6 +73,10 @@ public:
         return calls_;
     }
     int StatusCalls() const { return statusCalls_.load(); }
+    // The enclosures as its signals tell them, and what it calls after a
+    // setting or a flash changed them (on the call's thread).
+    client::StatusAnswer Served() { return local_.Status(""); }
+    std::function<void()> published;
 
     client::StatusAnswer Status(const std::string& disk) override {
         ++statusCalls_;
@@ -84,8 +88,8 @@ public:
     client::SettingAnswer SetBuzzer(const std::string& disk, bool mute,
                                     const client::CallOptions& o) override {
         Record("SetBuzzer " + disk + (mute ? " mute" : " sound"));
-        return Refused<client::SettingAnswer>("SetBuzzer",
-                                              [&] { return local_.SetBuzzer(disk, mute, o); });
+        return Refused<client::SettingAnswer>(
+            "SetBuzzer", [&] { return Published(local_.SetBuzzer(disk, mute, o)); });
     }
     client::SettingAnswer SetBackupPeriod(const std::string& disk, const client::PeriodRequest& p,
                                           const client::CallOptions& o) override {
@@ -93,8 +97,8 @@ public:
                (p.userPeriod
                     ? " user " + std::to_string(p.days) + "d" + std::to_string(p.hours) + "h"
                     : ""));
-        return Refused<client::SettingAnswer>("SetBackupPeriod",
-                                              [&] { return local_.SetBackupPeriod(disk, p, o); });
+        return Refused<client::SettingAnswer>(
+            "SetBackupPeriod", [&] { return Published(local_.SetBackupPeriod(disk, p, o)); });
     }
     client::FirmwareCheckAnswer CheckFirmware(const std::string& disk,
                                               const std::vector<std::uint8_t>& image) override {
@@ -143,7 +147,7 @@ public:
                                .icon = firmware::MessageIcon::Exclamation});
             }
         } else {
-            answer = local_.Flash(disk, image, backup, std::move(handlers), o);
+            answer = Published(local_.Flash(disk, image, backup, std::move(handlers), o));
         }
         // A job began once it told a step; a flash refused before has none.
         if (stepped) answer.job = kJob;
@@ -195,6 +199,11 @@ public:
     }
 
 private:
+    template <typename A>
+    A Published(A answer) {
+        if (published) published();
+        return answer;
+    }
     // Calls come from the window's call threads.
     void Record(const std::string& call) {
         std::lock_guard lock(mutex_);
@@ -245,6 +254,7 @@ protected:
     void MakeClient() {
         if (!service)
             service = std::make_shared<ServiceStandIn>(*disks, *clock, ServiceSettings().string());
+        Tell();
         configureOptions = [this](MainWindowOptions& options) {
             auto context = std::make_shared<ShellContext>(clock, windowDisks);
             context->programFolder = options.context->programFolder;
@@ -257,6 +267,27 @@ protected:
             options.chooseFirmwareFile = [this](const QString&) { return chosen; };
         };
         MakeWindow();
+    }
+    // The watch as the service's signals keep it: what the stand-in serves
+    // now, after each change it makes itself too.
+    void Tell() {
+        using Standing = client::EnclosureWatch::Standing;
+        if (!service || !service->running) return watch.setEnclosures(Standing::NoService);
+        watch.setEnclosures(Standing::Serving, service->Served().devices);
+        if (!service->published)  // once, before any call thread reads it
+            service->published = [this] { QMetaObject::invokeMethod(&watch, [this] { Tell(); }); };
+    }
+    // The service's name comes or goes, as the bus's watch tells it.
+    void Appear() {
+        service->running = true;
+        watch.setEnclosures(client::EnclosureWatch::Standing::Asking);
+        Q_EMIT watch.serviceAppeared();
+        Tell();
+    }
+    void Vanish() {
+        service->running = false;
+        Q_EMIT watch.serviceVanished();
+        Tell();
     }
     QString Text(const char* name) { return Find<QLabel>(name)->text(); }
     // The service's e-mail settings file, and the window's own, which a
@@ -361,8 +392,10 @@ TEST_F(ClientModeTest, ThePagesShowWhatTheServiceServesAsTheyDoInProcess) {
     // A member pulled: the service says its status changed, and the page
     // follows; its event line reaches the viewer's list.
     ASSERT_EQ(disks->Emulator(0)->Control("pull 2"), "");
-    Q_EMIT watch.enclosuresChanged();
+    Tell();
     EXPECT_NE(Text("healthLabel"), inProcess["healthLabel"]);
+    // Read from the watch: the window asks the service for no status.
+    EXPECT_EQ(service->StatusCalls(), 0);
     Q_EMIT watch.eventLine("D1 HDD2 was removed, 00, 01/02/2026 10:00:00");
     Q_EMIT watch.eventLine("D1 HDD2 was inserted, 00, 01/02/2026 10:00:09");
     EXPECT_EQ(window->context().eventLog.eventLogLines.back(),
@@ -425,15 +458,13 @@ TEST_F(ClientModeTest, TheSetupPageSetsThePeriodThroughTheService) {
 TEST_F(ClientModeTest, WithoutTheServiceTheWindowSaysWhatToDoAndGoesOnWhenItComes) {
     AddEnclosure("raid1");
     MakeClient();
-    service->running = false;
-    Q_EMIT watch.serviceVanished();
+    Vanish();
     EXPECT_TRUE(window->accessNotice().contains("sudo systemctl start raid-monitor"))
         << window->accessNotice().toStdString();
     EXPECT_TRUE(Find<QCheckBox>("device1Box")->isHidden());
     EXPECT_FALSE(Button("statusPageButton")->isEnabled());
 
-    service->running = true;
-    Q_EMIT watch.serviceAppeared();
+    Appear();
     EXPECT_TRUE(window->accessNotice().isEmpty());
     EXPECT_TRUE(Find<QCheckBox>("device1Box")->isChecked());
     EXPECT_EQ(windowDisks->opens, 0);
@@ -655,16 +686,16 @@ TEST_F(ClientModeTest, AWindowWithTheEnclosuresHandsThemOverWhenTheServiceAppear
     ASSERT_FALSE(window->clientMode());
     const QString health = Text("healthLabel");
 
-    Q_EMIT watch.serviceAppeared();
+    Appear();
     EXPECT_TRUE(window->clientMode());
     EXPECT_EQ(released, 1);
     EXPECT_FALSE(Find<QTimer>("pollTimer")->isActive());
     // From now on the page is the service's.
     ASSERT_EQ(disks->Emulator(0)->Control("pull 2"), "");
-    Q_EMIT watch.enclosuresChanged();
+    Tell();
     EXPECT_NE(Text("healthLabel"), health);
     // A second appearance changes nothing.
-    Q_EMIT watch.serviceAppeared();
+    Appear();
     EXPECT_EQ(released, 1);
 }
 
@@ -692,6 +723,7 @@ TEST_F(ClientModeTest, TheEventLogIsTheServicesTodayAndItsDayFiles) {
             return names.last();
         };
     };
+    Tell();
     MakeWindow();
     // Today's lines so far, as the service logged them before the window came.
     EXPECT_EQ(window->context().eventLog.eventLogLines,
@@ -753,12 +785,12 @@ TEST_F(ClientModeTest, RootsClientDrivesTheEnclosuresItselfWhenTheServiceStopsAn
         options.takeMachineLock = [&] { return ++taken > 0; };
         options.releaseMachineLock = [&] { ++released; };
     };
+    Tell();
     MakeWindow();
     ASSERT_TRUE(window->clientMode());
     const auto before = disks->Emulator(0)->ExecutedCommands().size();
 
-    service->running = false;
-    Q_EMIT watch.serviceVanished();
+    Vanish();
     EXPECT_FALSE(window->clientMode());
     EXPECT_EQ(taken, 1);
     EXPECT_TRUE(window->accessNotice().isEmpty());
@@ -768,8 +800,7 @@ TEST_F(ClientModeTest, RootsClientDrivesTheEnclosuresItselfWhenTheServiceStopsAn
     EXPECT_TRUE(Find<QCheckBox>("device1Box")->isChecked());
     EXPECT_GT(disks->Emulator(0)->ExecutedCommands().size(), before);
 
-    service->running = true;
-    Q_EMIT watch.serviceAppeared();
+    Appear();
     EXPECT_TRUE(window->clientMode());
     EXPECT_EQ(released, 1);
 }
@@ -890,7 +921,7 @@ TEST_F(ClientModeTest, ARefusedFlashSaysWhyAndLeavesThePageAndTheImageAsTheyWere
     EXPECT_EQ(sink.boxes.back().text, kSuccess);
 }
 
-TEST_F(ClientModeTest, TheFlashRunsBesideTheStatusCallsAndItsStepsReachTheWindowsThread) {
+TEST_F(ClientModeTest, TheFlashRunsBesideTheWatchAndItsStepsReachTheWindowsThread) {
     AddEnclosure("raid1");
     callsInline = false;
     MakeClient();
@@ -904,11 +935,12 @@ TEST_F(ClientModeTest, TheFlashRunsBesideTheStatusCallsAndItsStepsReachTheWindow
     Click("startUpgradeButton");
     ASSERT_TRUE(Until([&] { return Bar()->value() == 8; }));
     EXPECT_EQ(Text("upgradeStepLabel"), "Process 1 / 3");
-    // The flash call is still under way; a status call is not held behind it.
-    const int asked = service->StatusCalls();
-    Q_EMIT watch.enclosuresChanged();
-    EXPECT_TRUE(
-        Until([&] { return service->StatusCalls() > asked && Pending("serviceCalls") == 0; }));
+    // The flash call is still under way; the window takes the watch's news
+    // meanwhile.
+    const auto records = window->context().state.monitor.deviceStatusRecord;
+    ASSERT_EQ(disks->Emulator(0)->Control("pull 2"), "");
+    Tell();
+    EXPECT_NE(window->context().state.monitor.deviceStatusRecord, records);
     EXPECT_EQ(Pending("flashCalls"), 1);
     EXPECT_TRUE(Upgrading());
 
@@ -1035,8 +1067,7 @@ TEST_F(ClientModeTest, AWindowOpenedWhileTheServiceUpgradesFollowsItToItsEnd) {
     sink.boxes.clear();
     MakeClient();
     ASSERT_TRUE(Upgrading());
-    service->running = false;
-    Q_EMIT watch.serviceVanished();
+    Vanish();
     EXPECT_FALSE(Upgrading());
     ASSERT_EQ(sink.boxes.size(), 1u);
     EXPECT_TRUE(sink.boxes[0].text.startsWith("the monitor service stopped during the firmware"))

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <memory>
 #include <vector>
@@ -72,6 +74,8 @@ TEST(InProcessEngineTest, AnswersThroughTheSeamAndFlashesAsItsJob) {
 // poll's status-bar texts come with the status, and a selector unticked
 // stops the polls.
 TEST(InProcessEngineTest, ManualTurnsTellThePollsTextsAndFollowTheSelectors) {
+    int argc = 0;
+    QCoreApplication application(argc, nullptr);  // the watch is told through its events
     platform::ManualClock clock;
     sim::SimDiskSystem disks;
     disks.AddEnclosure(
@@ -97,6 +101,11 @@ TEST(InProcessEngineTest, ManualTurnsTellThePollsTextsAndFollowTheSelectors) {
     EXPECT_FALSE(status.texts.detecting);
     EXPECT_FALSE(status.texts.noticeVisible);
     EXPECT_EQ(status.texts.panels[1], "Detected OK");
+    // The watch keeps what the engine published, as the bus watch does.
+    QCoreApplication::processEvents();
+    EXPECT_EQ(engine.Watch().standing(), client::EnclosureWatch::Standing::Serving);
+    EXPECT_EQ(engine.Watch().devices().size(), 1u);
+    EXPECT_EQ(engine.Watch().texts(), status.texts);
     clock.Advance(5000);
     EXPECT_TRUE(engine.Turn());
     status = access.Status("");

@@ -108,6 +108,7 @@ int main(int argc, char** argv) {
 
     {
         auto service = std::make_shared<cli::LocalAccess>(ctx);
+        watch.setEnclosures(client::EnclosureWatch::Standing::Serving, service->Status("").devices);
         app::test_support::EmulatedWindow client(
             clock, std::make_shared<sim::SimDiskSystem>(), [&](app::MainWindowOptions& o) {
                 o.context = std::make_shared<app::ShellContext>(clock, std::make_shared<NoDisks>());
@@ -117,6 +118,7 @@ int main(int argc, char** argv) {
             });
         if (!Save(client.window(), argv[1])) return 1;
     }
+    watch.setEnclosures(client::EnclosureWatch::Standing::NoService);
     app::test_support::EmulatedWindow waiting(
         clock, std::make_shared<sim::SimDiskSystem>(), [&](app::MainWindowOptions& o) {
             o.context = std::make_shared<app::ShellContext>(clock, std::make_shared<NoDisks>());
