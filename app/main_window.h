@@ -174,6 +174,11 @@ public:
     // with it on a thread of their own).
     MailThread::MainThreadWork mailThreadWork();
 
+    // The decoded view of device `index` that the Status and Setup pages
+    // draw: as a client, the one the service sent last; in this process, built
+    // from the records at each call, so a page draws what the last poll read.
+    client::DeviceStatus deviceView(int index) const;
+
     // Client mode (main_window_client.cpp): the enclosures are the service's.
     bool clientMode() const { return clientMode_; }
     // What the window says when it reaches no enclosure, and what to do;
@@ -336,6 +341,9 @@ private:
     QTimer* handOverTimer_ = nullptr;  // while the workers wind down
     bool mailSettingsAsked_ = false;   // a read or a save of the e-mail settings is under way
     bool testMailAsked_ = false;       // a test mail is under way
+    // The enclosures of the service's last status answer, in the window's
+    // device order.
+    std::vector<client::DeviceStatus> serviceDevices_;
     // The flash call blocks for the whole upgrade: it has a thread of its
     // own, so that the status calls are not held behind it.
     ServiceCalls* flashCalls_ = nullptr;

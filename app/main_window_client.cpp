@@ -294,6 +294,7 @@ void MainWindow::onServiceStatus(const client::StatusAnswer& answer) {
     }
     showAccessNotice(QString());
     const bool wasEmpty = context_->state.discovery.deviceCount == 0;
+    serviceDevices_ = WindowDevices(answer.devices);
     const bool changed = MirrorEnclosures(context_->state, answer.devices, *this, *this);
     // Once there are enclosures: an upgrade may be under way in the service.
     if (!jobsChecked_ && context_->state.discovery.deviceCount > 0) requestServiceJobs();

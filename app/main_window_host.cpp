@@ -12,6 +12,7 @@
 #include "app/upgrade_page.h"
 #include "discovery/drive_enum.h"
 #include "eventlog/detect_events.h"
+#include "service/enclosure_status.h"
 
 namespace raid::app {
 
@@ -113,6 +114,18 @@ void MainWindow::DetectEvents(std::uint8_t mask) {
     eventlog::DetectEvents(context_->eventLog, ctx, mask);
     // A new day starts the list afresh.
     noticeLines(lines.size() >= before ? before : 0);
+}
+
+client::DeviceStatus MainWindow::deviceView(int index) const {
+    if (clientMode_ && index >= 0 && static_cast<std::size_t>(index) < serviceDevices_.size())
+        return serviceDevices_[static_cast<std::size_t>(index)];
+    client::DeviceStatus none;
+    none.index = index;
+    if (index < 0 || index >= kDeviceTableSize) return none;
+    // The pages draw neither the disk's path nor the identity, the only parts
+    // that need the disks listed.
+    static const std::vector<platform::DiskInfo> kUnlisted;
+    return service::DescribeDevice(context_->state, index, kUnlisted);
 }
 
 void MainWindow::RefreshStatusPage(bool full) { statusPage_->RefreshStatusPage(full); }

@@ -13,28 +13,38 @@ void CopyRecord(const std::vector<std::uint8_t>& from, Record512& to) {
     std::copy_n(from.begin(), std::min(from.size(), to.size()), to.begin());
 }
 
+std::size_t DiskOf(const client::DeviceStatus& device) {
+    return static_cast<std::size_t>(device.tableEntry & kDeviceEntryDiskMask);
+}
+
 }  // namespace
+
+std::vector<client::DeviceStatus> WindowDevices(const std::vector<client::DeviceStatus>& devices) {
+    std::vector<const client::DeviceStatus*> byIndex;
+    for (const auto& device : devices) byIndex.push_back(&device);
+    std::sort(byIndex.begin(), byIndex.end(),
+              [](const auto* a, const auto* b) { return a->index < b->index; });
+    std::vector<client::DeviceStatus> numbered;
+    for (const auto* device : byIndex) {
+        if (numbered.size() == static_cast<std::size_t>(kDeviceTableSize)) break;
+        if (DiskOf(*device) < static_cast<std::size_t>(kMaxDisks)) numbered.push_back(*device);
+    }
+    return numbered;
+}
 
 bool MirrorEnclosures(AppState& state, const std::vector<client::DeviceStatus>& devices,
                       discovery::DiscoveryHost& discovery, monitor::MonitorHost& monitor) {
     auto& d = state.discovery;
     auto& shell = state.shell;
-    std::vector<const client::DeviceStatus*> byIndex;
-    for (const auto& device : devices) byIndex.push_back(&device);
-    std::sort(byIndex.begin(), byIndex.end(),
-              [](const auto* a, const auto* b) { return a->index < b->index; });
-
     std::array<std::uint32_t, kDeviceTableSize> table{};
     int count = 0;
-    for (const auto* device : byIndex) {
-        if (count == kDeviceTableSize) break;
-        const auto disk = static_cast<std::size_t>(device->tableEntry & kDeviceEntryDiskMask);
-        if (disk >= static_cast<std::size_t>(kMaxDisks)) continue;
-        table[static_cast<std::size_t>(count)] = device->tableEntry;
-        CopyRecord(device->identifyRecord, d.identifyRecord[disk]);
-        CopyRecord(device->statusRecord, state.monitor.deviceStatusRecord[disk]);
+    for (const auto& device : WindowDevices(devices)) {
+        const std::size_t disk = DiskOf(device);
+        table[static_cast<std::size_t>(count)] = device.tableEntry;
+        CopyRecord(device.identifyRecord, d.identifyRecord[disk]);
+        CopyRecord(device.statusRecord, state.monitor.deviceStatusRecord[disk]);
         if (count < kDeviceSlots)
-            d.deviceSlots[static_cast<std::size_t>(count)] = client::SlotOf(device->discoverySlot);
+            d.deviceSlots[static_cast<std::size_t>(count)] = client::SlotOf(device.discoverySlot);
         ++count;
     }
     const bool changed = count != d.deviceCount || table != d.deviceTable;

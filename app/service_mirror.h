@@ -12,6 +12,10 @@
 
 namespace raid::app {
 
+// `devices` as the window numbers them: by the service's index, leaving out
+// any whose disk is outside the device table, at most the table's size.
+std::vector<client::DeviceStatus> WindowDevices(const std::vector<client::DeviceStatus>& devices);
+
 // `devices` as the service listed them (any order; at most the device table's
 // size are taken). Returns true when the set of enclosures changed.
 bool MirrorEnclosures(AppState& state, const std::vector<client::DeviceStatus>& devices,

@@ -8,11 +8,11 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QStackedWidget>
+#include <algorithm>
 
 #include "app/layout_parts.h"
 #include "app/main_window.h"
 #include "app/picture_button.h"
-#include "app/status_page.h"
 #include "platform/clock.h"
 #include "skin/skin.h"
 
@@ -24,6 +24,14 @@ using maintenance::PeriodChoice;
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 constexpr std::size_t kUserPeriod = static_cast<std::size_t>(PeriodChoice::UserPeriod);
+
+monitor::BackupPresetTable PresetTableOf(const client::DeviceStatus& device) {
+    monitor::BackupPresetTable table;
+    std::copy_n(device.backupPresets.begin(),
+                std::min(device.backupPresets.size(), table.entries.size()), table.entries.begin());
+    table.unitHours = device.backupUnitHours;
+    return table;
+}
 
 }  // namespace
 
@@ -130,17 +138,17 @@ void SetupPage::showUserPeriodLists(bool shown) {
         w->setVisible(shown);
 }
 
-const Record512& SetupPage::shownRecord() const {
-    return StatusRecordOf(state_, window_.SelectedDevice());
+client::DeviceStatus SetupPage::shownDevice() const {
+    return window_.deviceView(window_.SelectedDevice());
 }
 
-void SetupPage::updatePresetControls(const DeviceSlot& slot) {
-    presets_ = monitor::PresetTableOf(slot);
+void SetupPage::updatePresetControls(const client::DeviceStatus& device) {
+    presets_ = PresetTableOf(device);
     for (std::size_t k = 1; k <= 3; ++k)
         choiceButtons_[k]->setText(
             Q(maintenance::PresetCaption(presets_.entries[k], presets_.unitHours)));
 
-    const bool userPeriod = (slot.optionCapability & maintenance::kUserPeriodCapability) != 0;
+    const bool userPeriod = device.userPeriodKnown;
     choiceButtons_[kUserPeriod]->setVisible(userPeriod);
     const int top = userPeriod ? kLowerPresetTopWithUserPeriod : kLowerPresetTop;
     for (std::size_t k : {2u, 3u}) choiceButtons_[k]->move(choiceButtons_[k]->x(), top);
@@ -152,13 +160,9 @@ void SetupPage::updatePresetControls(const DeviceSlot& slot) {
 }
 
 void SetupPage::prepareChoice() {
-    const int device = window_.SelectedDevice();
-    const bool userPeriod = device >= 0 && device < kDeviceSlots &&
-                            maintenance::TakesUserPeriod(
-                                state_.discovery.deviceSlots[static_cast<std::size_t>(device)]);
-    const std::uint8_t period = maintenance::BackupStatusOf(shownRecord()).period;
+    const client::DeviceStatus shown = shownDevice();
     const maintenance::InitialChoice initial =
-        maintenance::InitialChoiceFor(period, presets_, userPeriod);
+        maintenance::InitialChoiceFor(shown.backupPeriod, presets_, shown.userPeriodKnown);
     if (!initial.choice) {
         // No button holds the period: none is ticked, so Set sends nothing
         // until the user chooses; the period display shows the period.
@@ -185,9 +189,10 @@ void SetupPage::showScheduleSubPage() {
 }
 
 void SetupPage::refreshPeriodDisplay() {
-    const maintenance::BackupStatus status = maintenance::BackupStatusOf(shownRecord());
-    backupWaitLabel_->setText(Q(maintenance::WaitText(status)));
-    backupPeriodLabel_->setText(Q(maintenance::PeriodText(status.period, presets_.unitHours)));
+    const client::DeviceStatus shown = shownDevice();
+    backupWaitLabel_->setText(
+        Q(maintenance::WaitText(shown.backupPeriod, shown.backingUp, shown.backupWaitMinutes)));
+    backupPeriodLabel_->setText(Q(maintenance::PeriodText(shown.backupPeriod, presets_.unitHours)));
     backupWaitLabel_->show();
     applyPeriodButton_->show();
 }
@@ -206,8 +211,7 @@ void SetupPage::onSetClicked() {
         *choice, presets_, periodDaysBox_->currentIndex(), periodHoursBox_->currentIndex());
     if (window_.clientMode()) return setThroughService(*choice, command);
     lastOutcome_ = maintenance::ApplyPeriodSetting(
-        state_, settingBusy_, command, maintenance::BackupStatusOf(shownRecord()).period,
-        window_.SelectedDevice(), *this);
+        state_, settingBusy_, command, shownDevice().backupPeriod, window_.SelectedDevice(), *this);
 }
 
 // The same checks as in this process, then the service sets and reads back.
@@ -223,7 +227,7 @@ void SetupPage::setThroughService(maintenance::PeriodChoice choice,
         lastOutcome_ = PeriodSettingOutcome::Refused;
         return;
     }
-    if (command.value == maintenance::BackupStatusOf(shownRecord()).period) {
+    if (command.value == shownDevice().backupPeriod) {
         lastOutcome_ = PeriodSettingOutcome::Unchanged;
         return;
     }

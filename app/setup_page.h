@@ -3,8 +3,8 @@
 // device shown on the Status page. It shows the current period and the time
 // to the next backup, offers "Off", the device's three presets and a user
 // period of days and hours, and applies the choice through the monitoring
-// worker. It builds and owns its controls, and reads the in-memory records
-// only, never a disk.
+// worker. It builds and owns its controls, and draws the device's decoded
+// view (MainWindow::deviceView), never a record or a disk.
 #include <QString>
 #include <QWidget>
 #include <array>
@@ -13,6 +13,7 @@
 #include <string>
 
 #include "client/enclosure_access.h"
+#include "client/enclosure_records.h"
 #include "common/state.h"
 #include "maintenance/period_setting.h"
 #include "maintenance/schedule.h"
@@ -49,7 +50,7 @@ public:
     // shown ones, the preset buttons take their durations as captions, and
     // the "User Period" row is offered when the device takes a period of
     // days and hours (its hour list then starts at "00").
-    void updatePresetControls(const DeviceSlot& slot);
+    void updatePresetControls(const client::DeviceStatus& device);
     // As the page opens: checks the button of the current period of the
     // Status page's device ("Off" when no button matches).
     void prepareChoice();
@@ -89,7 +90,8 @@ private:
     // The day and hour lists and their labels go with the "User Period"
     // button's tick.
     void showUserPeriodLists(bool shown);
-    const Record512& shownRecord() const;
+    // The view of the device shown on the Status page.
+    client::DeviceStatus shownDevice() const;
     // Client mode: the Set button's choice, sent to the service.
     void setThroughService(maintenance::PeriodChoice choice,
                            const maintenance::PeriodCommand& command);

@@ -14,7 +14,6 @@
 #include "app/upgrade_page.h"
 #include "common/text.h"
 #include "maintenance/period_setting.h"
-#include "platform/disk.h"
 #include "skin/skin.h"
 
 namespace raid::app {
@@ -36,23 +35,13 @@ void SetFontColour(QLabel* label, const QColor& colour) {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
-const Record512& IdentifyOf(const AppState& state, int deviceIndex) {
-    static const Record512 kEmpty{};
-    if (deviceIndex < 0 || deviceIndex >= kDeviceTableSize) return kEmpty;
-    const int disk = state.discovery.DiskOf(deviceIndex);
-    if (disk >= kMaxDisks) return kEmpty;
-    return state.discovery.identifyRecord[static_cast<std::size_t>(disk)];
+// Both members' class bits, HDD2's in the high nibble, as the record has them.
+std::uint8_t DiskStateFlags(const client::DeviceStatus& device) {
+    return static_cast<std::uint8_t>((device.members[0].stateFlags & 0x0F) |
+                                     (device.members[1].stateFlags << 4));
 }
 
 }  // namespace
-
-const Record512& StatusRecordOf(const AppState& state, int deviceIndex) {
-    static const Record512 kEmpty{};
-    if (deviceIndex < 0 || deviceIndex >= kDeviceTableSize) return kEmpty;
-    const int disk = state.discovery.DiskOf(deviceIndex);
-    if (disk >= kMaxDisks) return kEmpty;
-    return state.monitor.deviceStatusRecord[static_cast<std::size_t>(disk)];
-}
 
 std::string HealthText(std::uint8_t diskStateFlags) {
     const std::uint8_t present =
@@ -62,9 +51,9 @@ std::string HealthText(std::uint8_t diskStateFlags) {
     return "Single HDD\nPresent";
 }
 
-std::string RebuildText(std::uint8_t rebuildFlags, std::uint8_t percent) {
+std::string RebuildText(bool hdd1Rebuilding, std::uint8_t percent) {
     return std::to_string(percent) +
-           ((rebuildFlags & 0x01) ? "%\n<<<<\nRebuilding" : "%\n>>>>\nRebuilding");
+           (hdd1Rebuilding ? "%\n<<<<\nRebuilding" : "%\n>>>>\nRebuilding");
 }
 
 StatusPage::StatusPage(MainWindow& window, QWidget* parent)
@@ -272,52 +261,45 @@ int StatusPage::RefreshStatusPage(bool full) {
     if (window_.CurrentPage() != kPageStatus || d.deviceCount == 0 || !anySelectorChecked())
         return -1;
 
-    const Record512& r = StatusRecordOf(state_, selectedDevice_);
+    const client::DeviceStatus shown = window_.deviceView(selectedDevice_);
     firmwareLabel_->setText(Q(firmwareVersionText_));
 
     // Fan and temperature.
-    const std::uint8_t env = r[rec::kEnvironment];
-    SetFontColour(fanSpeedLabel_, (env & recbits::kFanFailure) ? kRed : kBlue);
-    fanSpeedLabel_->setText(QString::number(r[rec::kFanHigh] * 256 + r[rec::kFanLow]));
-    SetFontColour(temperatureLabel_, (env & recbits::kOverTemperature) ? kRed : kBlue);
-    temperatureLabel_->setText(QString::number(r[rec::kTemperature]));
-    sensorsPanel_->setVisible(sensorsShown_ && (env & recbits::kSensorsMask) == recbits::kSensors &&
-                              env != recbits::kNotAReading);
+    SetFontColour(fanSpeedLabel_, shown.fanFailure ? kRed : kBlue);
+    fanSpeedLabel_->setText(QString::number(shown.fanRpm));
+    SetFontColour(temperatureLabel_, shown.overTemperature ? kRed : kBlue);
+    temperatureLabel_->setText(QString::number(shown.temperature));
+    sensorsPanel_->setVisible(sensorsShown_ && shown.sensorsRead);
 
     // The buzzer box shows the shown device's controller setting, read back
     // by the polls; a change not read back yet keeps the asked tick, greyed.
-    const auto device = static_cast<std::size_t>(selectedDevice_);
-    const DeviceSlot& slot = d.deviceSlots[device];
-    if (slot.optionCapability & kBuzzerCapability) {
+    if (shown.buzzerKnown) {
         buzzerMuteBox_->show();
-        const bool awaitingReadBack = slot.optionChangePending != 0;
-        buzzerMuteBox_->setChecked(awaitingReadBack
-                                       ? askedMute_[device]
-                                       : (r[rec::kOptionBits] & recbits::kBuzzerSounding) == 0);
-        buzzerMuteBox_->setEnabled(!awaitingReadBack);
+        buzzerMuteBox_->setChecked(shown.buzzerChangePending
+                                       ? askedMute_[static_cast<std::size_t>(selectedDevice_)]
+                                       : shown.buzzerMuted);
+        buzzerMuteBox_->setEnabled(!shown.buzzerChangePending);
     } else {
         buzzerMuteBox_->hide();
     }
 
-    arrayModeLabel_->setText(Q(text::ArrayModeText(r[rec::kArrayMode])));
+    arrayModeLabel_->setText(Q(text::ArrayModeText(shown.arrayMode)));
 
     shell.firstStatusPending = false;
     d.deviceChangeRedraw = false;
 
-    const std::uint8_t flags = r[rec::kDiskStateFlags];
+    const std::uint8_t flags = DiskStateFlags(shown);
     if (full || flags != shownDiskFlags_) {
         shownDiskFlags_ = flags;
-        drawMember(r, 0);
-        drawMember(r, 1);
-        configuredCapacityLabel_->setText(
-            Q(text::CapacityText(text::Capacity40(text::Field(r, rec::kConfiguredCapacity, 5)))));
+        drawMember(shown.members[0], 0);
+        drawMember(shown.members[1], 1);
+        configuredCapacityLabel_->setText(Q(text::CapacityText(shown.configuredCapacity)));
     }
 
-    const std::uint8_t rebuild = r[rec::kRebuildFlags];
-    if (rebuild & 0x03) {
-        const std::uint8_t percent = r[rec::kRebuildPercent];
+    if (shown.members[0].rebuilding || shown.members[1].rebuilding) {
+        const std::uint8_t percent = shown.rebuildPercent;
         if (shownRebuildPercent_ == 0xFF || shownRebuildPercent_ != percent) {
-            healthLabel_->setText(Q(RebuildText(rebuild, percent)));
+            healthLabel_->setText(Q(RebuildText(shown.members[0].rebuilding, percent)));
             shownRebuildPercent_ = percent;
         }
         eventLogButton_->show();
@@ -328,40 +310,35 @@ int StatusPage::RefreshStatusPage(bool full) {
     return 0;
 }
 
-void StatusPage::drawMember(const Record512& r, int member) {
+void StatusPage::drawMember(const client::MemberStatus& m, int member) {
     QLabel* capacity = memberCapacityLabel_[member == 0 ? 0 : 1];
     QLabel* model = memberModelLabel_[member == 0 ? 0 : 1];
-    const std::size_t modelAt = member == 0 ? rec::kHdd1Model : rec::kHdd2Model;
-    const std::size_t capacityAt = member == 0 ? rec::kHdd1Capacity : rec::kHdd2Capacity;
-    const std::size_t serialAt = member == 0 ? rec::kHdd1Serial : rec::kHdd2Serial;
-    const unsigned nibble = (r[rec::kDiskStateFlags] >> (member == 0 ? 0 : 4)) & 0x0Fu;
-
     // The model is shown as the disk reports it, not trimmed.
-    const QString modelText = Q(text::AtaText(text::Field(r, modelAt, 40)));
-    const QString capacityText =
-        Q(text::CapacityText(text::Capacity40(text::Field(r, capacityAt, 5)))) + "\n";
+    const QString modelText = Q(m.reportedModel);
+    const QString capacityText = Q(text::CapacityText(m.capacity)) + "\n";
+    const unsigned bits = m.stateFlags;
 
-    if (nibble & diskstate::kHdd1Absent) {
+    if (bits & diskstate::kHdd1Absent) {
         // Greyed, keeping the last disk known in the bay.
-        if (!text::SerialText(text::Field(r, serialAt, 20)).empty()) {
+        if (m.serialKept) {
             capacity->setText(capacityText);
             model->setText(modelText);
         }
         capacity->setEnabled(false);
         model->setEnabled(false);
-    } else if (nibble & diskstate::kHdd1Present) {
+    } else if (bits & diskstate::kHdd1Present) {
         SetFontColour(capacity, kNavy);
         capacity->setText(capacityText);
         model->setText(modelText);
         capacity->setEnabled(true);
         model->setEnabled(true);
-    } else if (nibble & diskstate::kHdd1Failed) {
+    } else if (bits & diskstate::kHdd1Failed) {
         SetFontColour(capacity, kRed);
         capacity->setText(capacityText);
         model->setText(modelText);
         capacity->setEnabled(true);
         model->setEnabled(false);
-    } else if (nibble & diskstate::kHdd1Inserted) {
+    } else if (bits & diskstate::kHdd1Inserted) {
         // Not part of the array yet: the labels stay as they are.
     } else {
         capacity->clear();
@@ -376,14 +353,15 @@ void StatusPage::refreshDeviceLabels() {
         window_.CurrentPage() == kPageUpgrade ? window_.selectedUpgradeDevice() : selectedDevice_;
     d.currentDevice = current;
 
-    firmwareVersionText_ = text::FirmwareText(IdentifyOf(state_, current));
-    const DeviceSlot& slot = d.deviceSlots[static_cast<std::size_t>(current)];
-    sensorsShown_ = slot.hasSensors != 0 || FirmwareImpliesSensors(firmwareVersionText_);
+    const client::DeviceStatus device = window_.deviceView(current);
+    firmwareVersionText_ = device.firmware;
+    sensorsShown_ = device.sensorsKnown;
     deviceNoteLabel_->clear();
 
     const int count = std::min(d.deviceCount, kDeviceSlots);
     for (int k = 0; k < count; ++k) {
-        hints_[static_cast<std::size_t>(k)] = DeviceHint(d, k);
+        hints_[static_cast<std::size_t>(k)] =
+            k == current ? device.hint : window_.deviceView(k).hint;
         if (k < kShownDevices) (k == 0 ? device1Box_ : device2Box_)->setToolTip(Q(Hint(k)));
     }
     device1Picture_->setToolTip(Q(Hint(0)));
@@ -392,9 +370,8 @@ void StatusPage::refreshDeviceLabels() {
     window_.upgradePage().setDeviceHint(1, Q(Hint(1)));
 
     window_.setWindowTitle(window_.applicationTitle() + " - " + Q(Hint(current)));
-    window_.layoutPageButtons(slot.featureMask);
-    if (slot.optionCapability & maintenance::kScheduleCapability)
-        window_.setupPage().updatePresetControls(slot);
+    window_.layoutPageButtons(device.pages);
+    if (device.backupKnown) window_.setupPage().updatePresetControls(device);
 }
 
 void StatusPage::onSelectorClicked(int index) {

@@ -2,14 +2,15 @@
 // The Status page of the main window: the selected device's array mode, its
 // two members, the rebuild or health state, fan and temperature, and the
 // buzzer box; and the device labels every page uses (firmware text, device
-// hints, window caption). It builds and owns its controls, and reads the
-// in-memory records only, never a disk.
+// hints, window caption). It builds and owns its controls, and draws the
+// devices' decoded views (MainWindow::deviceView), never a record or a disk.
 #include <QString>
 #include <QWidget>
 #include <array>
 #include <cstdint>
 #include <string>
 
+#include "client/enclosure_records.h"
 #include "common/state.h"
 #include "service/enclosure_status.h"
 
@@ -28,16 +29,11 @@ class MainWindow;
 std::string HealthText(std::uint8_t diskStateFlags);
 
 // The health label during a rebuild: "45%\n<<<<\nRebuilding" while HDD1 is rebuilt from
-// HDD2 (RebuildFlags bit 0), "45%\n>>>>\nRebuilding" while only HDD2 is.
-std::string RebuildText(std::uint8_t rebuildFlags, std::uint8_t percent);
+// HDD2, "45%\n>>>>\nRebuilding" while only HDD2 is.
+std::string RebuildText(bool hdd1Rebuilding, std::uint8_t percent);
 
 // The engine's, so that the window and the service say the same.
-using service::DeviceHint;
 using service::FirmwareImpliesSensors;
-
-// Device `deviceIndex`'s status record; all zero when the device table names
-// a disk outside the records.
-const Record512& StatusRecordOf(const AppState& state, int deviceIndex);
 
 class StatusPage : public QWidget {
     Q_OBJECT
@@ -101,8 +97,8 @@ public:
 
 private:
     void buildControls();
-    // One member's capacity and model labels, by its nibble of the flags.
-    void drawMember(const Record512& r, int member);
+    // Member `member`'s capacity and model labels, by its class bits.
+    void drawMember(const client::MemberStatus& m, int member);
     bool anySelectorChecked() const;
     QCheckBox* selector(int index) const { return index == 0 ? device1Box_ : device2Box_; }
 

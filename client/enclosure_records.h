@@ -45,9 +45,11 @@ struct DeviceStatus {
     std::uint64_t configuredCapacity = 0;
     MemberStatus members[2];
     std::uint8_t rebuildPercent = 0;
-    // The controller reports fan and temperature (discovery found sensors,
-    // or its firmware has them) and the record holds a reading.
-    bool sensors = false;
+    // The controller reports fan and temperature: discovery found sensors, or
+    // its firmware has them.
+    bool sensorsKnown = false;
+    bool sensorsRead = false;  // the record holds a reading of them
+    bool sensors = false;      // both: the reading is worth showing
     std::uint32_t fanRpm = 0;
     std::uint8_t temperature = 0;
     bool fanFailure = false;

@@ -64,6 +64,8 @@ const Field<DeviceStatus> kDeviceFields[] = {
     {"arrayMode", &DeviceStatus::arrayMode},
     {"configuredCapacity", &DeviceStatus::configuredCapacity},
     {"rebuildPercent", &DeviceStatus::rebuildPercent},
+    {"sensorsKnown", &DeviceStatus::sensorsKnown},
+    {"sensorsRead", &DeviceStatus::sensorsRead},
     {"sensors", &DeviceStatus::sensors},
     {"fanRpm", &DeviceStatus::fanRpm},
     {"temperature", &DeviceStatus::temperature},

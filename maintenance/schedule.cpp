@@ -36,14 +36,17 @@ std::uint32_t WaitMinutes(const BackupStatus& status) {
 }
 
 std::string WaitText(const BackupStatus& status) {
+    return WaitText(status.period, status.backingUp, WaitMinutes(status));
+}
+
+std::string WaitText(std::uint8_t period, bool backingUp, std::uint32_t waitMinutes) {
     std::string text = " Wait to Backup in minutes : ";
-    if (status.period == 0) return text + " (Backup off)";
-    if (status.backingUp) return text + " (Backing up...)";
-    const std::uint32_t w = WaitMinutes(status);
-    text += std::to_string(w);
-    if (w > 0) {
-        const std::uint32_t rest = w % 1440;
-        text += " (" + std::to_string(w / 1440) + "d:" + std::to_string(rest / 60) +
+    if (period == 0) return text + " (Backup off)";
+    if (backingUp) return text + " (Backing up...)";
+    text += std::to_string(waitMinutes);
+    if (waitMinutes > 0) {
+        const std::uint32_t rest = waitMinutes % 1440;
+        text += " (" + std::to_string(waitMinutes / 1440) + "d:" + std::to_string(rest / 60) +
                 "h:" + std::to_string(rest % 60) + "m" + ")";
     }
     return text;

@@ -28,6 +28,8 @@ std::uint32_t WaitMinutes(const BackupStatus& status);
 // " Wait to Backup in minutes : " followed by " (Backup off)", " (Backing
 // up...)" or the minutes and, when above 0, " (Dd:Hh:Mm)".
 std::string WaitText(const BackupStatus& status);
+// The same from the period, whether a backup runs and the minutes to the next.
+std::string WaitText(std::uint8_t period, bool backingUp, std::uint32_t waitMinutes);
 
 // "Schedule Backup Period(Setted): " followed by "off", "1 day 12 hours" or
 // "3 days".

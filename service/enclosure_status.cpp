@@ -137,8 +137,10 @@ DeviceStatus DescribeDevice(const AppState& state, int index,
     const DeviceSlot slot =
         index < kDeviceSlots ? d.deviceSlots[static_cast<std::size_t>(index)] : DeviceSlot{};
     const std::uint8_t env = r[rec::kEnvironment];
-    s.sensors = (slot.hasSensors != 0 || FirmwareImpliesSensors(s.firmware)) &&
-                (env & recbits::kSensorsMask) == recbits::kSensors && env != recbits::kNotAReading;
+    s.sensorsKnown = slot.hasSensors != 0 || FirmwareImpliesSensors(s.firmware);
+    s.sensorsRead =
+        (env & recbits::kSensorsMask) == recbits::kSensors && env != recbits::kNotAReading;
+    s.sensors = s.sensorsKnown && s.sensorsRead;
     s.fanRpm = r[rec::kFanHigh] * 256u + r[rec::kFanLow];
     s.temperature = r[rec::kTemperature];
     s.fanFailure = (env & recbits::kFanFailure) != 0;

@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFrame>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -32,6 +33,7 @@
 #include "app/status_page.h"
 #include "cli/local_access.h"
 #include "client/mail_wire.h"
+#include "client/status_wire.h"
 #include "firmware/upgrade.h"
 #include "main_window_fixture.h"
 #include "tests/smtp/test_server.h"
@@ -78,9 +80,17 @@ public:
     client::StatusAnswer Served() { return local_.Status(""); }
     std::function<void()> published;
 
+    // The enclosures' status as served, in place of the stand-in's own reading.
+    std::optional<std::vector<client::DeviceStatus>> served;
+
     client::StatusAnswer Status(const std::string& disk) override {
         ++statusCalls_;
-        return Refused<client::StatusAnswer>("Status", [&] { return local_.Status(disk); });
+        return Refused<client::StatusAnswer>("Status", [&] {
+            if (!served) return local_.Status(disk);
+            client::StatusAnswer answer;
+            answer.devices = *served;
+            return answer;
+        });
     }
     client::SmartAnswer Smart(const std::string& disk) override {
         return Refused<client::SmartAnswer>("Smart", [&] { return local_.Smart(disk); });
@@ -405,6 +415,85 @@ TEST_F(ClientModeTest, ThePagesShowWhatTheServiceServesAsTheyDoInProcess) {
     // Nothing of it was logged or mailed by the window: the service does.
     EXPECT_EQ(DayFile(), logged);
     EXPECT_EQ(windowDisks->opens, 0);
+}
+
+// Every named control of `page` as drawn: shown, enabled, place, hint and,
+// as it has them, text, font colour, tick and list.
+std::map<QString, QString> Drawn(QWidget* page) {
+    std::map<QString, QString> drawn;
+    for (QWidget* w : page->findChildren<QWidget*>()) {
+        QString d = QString("hidden %1 enabled %2 at %3,%4 hint %5")
+                        .arg(w->isHidden())
+                        .arg(w->isEnabled())
+                        .arg(w->x())
+                        .arg(w->y())
+                        .arg(w->toolTip());
+        if (auto* label = qobject_cast<QLabel*>(w))
+            d += " text " + label->text() + " colour " +
+                 label->palette().color(QPalette::Active, QPalette::WindowText).name();
+        if (auto* button = qobject_cast<QAbstractButton*>(w))
+            d += " text " + button->text() + (button->isChecked() ? " ticked" : "");
+        if (auto* list = qobject_cast<QComboBox*>(w)) {
+            for (int i = 0; i < list->count(); ++i) d += " " + list->itemText(i);
+            d += QString(" at %1").arg(list->currentIndex());
+        }
+        if (!w->objectName().isEmpty()) drawn[w->objectName()] = d;
+    }
+    return drawn;
+}
+
+// The service sends the engine's view over the bus: what the window draws
+// from it there is what it draws from the same view in this process.
+TEST_F(ClientModeTest, ThePagesDrawTheViewAlikeAfterTheWire) {
+    const struct {
+        const char* scenario;
+        std::function<void(AppState&, Record512&)> edit;
+    } cases[] = {
+        {"rebuild", {}},
+        {"failed", {}},
+        {"degraded", {}},
+        {"raid1",
+         [](AppState& s, Record512& r) {
+             r[rec::kEnvironment] = 0xA5;  // fan failure and over temperature
+             s.discovery.deviceSlots[0].optionChangePending = 1;
+         }},
+        {"nosensors", {}},
+        {"portmultiplier", {}},
+        {"portmultiplier", [](AppState&, Record512& r) { r[rec::kRebuildFlags] = 0x02; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        disks = std::make_shared<sim::SimDiskSystem>();
+        configureOptions = nullptr;
+        AddEnclosure(c.scenario);
+        MakeWindow();
+        RunDiscovery();
+        ServeRequests();
+        AppState& s = window->state();
+        if (c.edit)
+            c.edit(s,
+                   s.monitor.deviceStatusRecord[static_cast<std::size_t>(s.discovery.DiskOf(0))]);
+        window->RefreshStatusPage(true);
+        const auto status = Drawn(&window->statusPage());
+        const QString title = window->windowTitle();
+        const int pageButtons = window->lastPageMask();
+        window->openSetupPage();
+        const auto setup = Drawn(&window->setupPage());
+        const auto sent = client::DecodeStatus(client::EncodeStatus(window->deviceView(0)));
+        ASSERT_TRUE(sent);
+        window.reset();
+
+        service = std::make_shared<ServiceStandIn>(*disks, *clock, ServiceSettings().string());
+        service->served = std::vector<client::DeviceStatus>{*sent};
+        MakeClient();
+        ASSERT_TRUE(window->clientMode());
+        EXPECT_EQ(Drawn(&window->statusPage()), status);
+        EXPECT_EQ(window->windowTitle(), title);
+        EXPECT_EQ(int{window->lastPageMask()}, pageButtons);
+        window->openSetupPage();
+        EXPECT_EQ(Drawn(&window->setupPage()), setup);
+        window.reset();
+    }
 }
 
 TEST_F(ClientModeTest, TheBuzzerBoxAsksTheServiceAndARefusalLeavesItAsItWas) {
