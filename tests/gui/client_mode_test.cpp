@@ -77,20 +77,20 @@ public:
     int StatusCalls() const { return statusCalls_.load(); }
     // The enclosures as its signals tell them, and what it calls after a
     // setting or a flash changed them (on the call's thread).
-    client::StatusAnswer Served() { return local_.Status(""); }
+    // The enclosures' status as served: `served`, else the stand-in's own reading.
+    client::StatusAnswer Served() {
+        if (!served) return local_.Status("");
+        client::StatusAnswer answer;
+        answer.devices = *served;
+        return answer;
+    }
     std::function<void()> published;
-
-    // The enclosures' status as served, in place of the stand-in's own reading.
     std::optional<std::vector<client::DeviceStatus>> served;
 
     client::StatusAnswer Status(const std::string& disk) override {
         ++statusCalls_;
-        return Refused<client::StatusAnswer>("Status", [&] {
-            if (!served) return local_.Status(disk);
-            client::StatusAnswer answer;
-            answer.devices = *served;
-            return answer;
-        });
+        return Refused<client::StatusAnswer>(
+            "Status", [&] { return served ? Served() : local_.Status(disk); });
     }
     client::SmartAnswer Smart(const std::string& disk) override {
         return Refused<client::SmartAnswer>("Smart", [&] { return local_.Smart(disk); });
