@@ -346,6 +346,8 @@ bool MainWindow::takeEnclosuresBack() {
 
 void MainWindow::goBackInProcess() {
     clientMode_ = false;
+    // What the service last served must not be drawn if it comes back.
+    serviceDevices_.clear();
     showAccessNotice(QString());
     Say("the monitor service stopped; this window drives the enclosures itself again");
     SetStatusPanel(1, "");

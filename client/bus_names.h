@@ -4,6 +4,9 @@
 namespace raid::client::bus {
 
 inline constexpr const char* kServiceName = "org.raidenclosure.Manager1";
+// The Manager's InterfaceVersion: raised with every change a client made for
+// the earlier interface would misread.
+inline constexpr unsigned kInterfaceVersion = 2;
 inline constexpr const char* kManagerPath = "/org/raidenclosure/Manager1";
 inline constexpr const char* kEnclosuresPath = "/org/raidenclosure/Manager1/enclosures";
 inline constexpr const char* kManagerInterface = "org.raidenclosure.Manager1.Manager";

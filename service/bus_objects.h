@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+#include "client/bus_names.h"
 #include "client/bus_types.h"
 #include "client/enclosure_records.h"
 
@@ -24,10 +25,12 @@ QVariantMap EnclosureProperties(int index, const client::DeviceStatus& device);
 class ManagerObject : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_PROPERTY(QString Version READ version)
+    Q_PROPERTY(uint InterfaceVersion READ interfaceVersion)
     Q_PROPERTY(QString State READ state)
 public:
     explicit ManagerObject(BusFront& front) : front_(front) {}
     QString version() const;
+    uint interfaceVersion() const { return client::bus::kInterfaceVersion; }
     QString state() const;
 
 public Q_SLOTS:

@@ -18,6 +18,7 @@
 #include <sstream>
 #include <thread>
 
+#include "client/bus_names.h"
 #include "firmware/message.h"
 #include "firmware/upgrade.h"
 #include "mail/settings_store.h"
@@ -287,6 +288,12 @@ TEST_F(ServiceClientsTest, AUserReadsTheDayFilesButNoOtherPath) {
     ASSERT_FALSE(today.empty()) << service_->Output();
     const std::string name = today.filename().string();
     std::ofstream(logs_ / "notes.txt") << "not a day file\n";
+    // Anyone reads which interface the service speaks, to know it can read it.
+    EXPECT_EQ(bus.Run(RunAs::TestUser,
+                      {"busctl", "--system", "get-property", kService, "/org/raidenclosure/Manager1",
+                       "org.raidenclosure.Manager1.Manager", "InterfaceVersion"})
+                  .out,
+              "u " + std::to_string(client::bus::kInterfaceVersion) + "\n");
 
     const RunResult list = UserCallsManager({"ListDayFiles", "a{sv}", "0"});
     ASSERT_EQ(list.exitCode, 0) << list.err << service_->Output();
