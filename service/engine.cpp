@@ -671,15 +671,20 @@ void Engine::Loop::WriteMetrics(const MonitorReport& report) {
 
 void Engine::Loop::ServeDeviceChanges(std::uint64_t now) {
     if (options_.deviceEvents && options_.deviceEvents()) discovery::OnDeviceChangeMessage(state_);
+    bool ticked = false;
     if (now >= nextChangeTick_) {
         nextChangeTick_ = now + discovery::kDeviceChangeTickMs;
         discovery::OnDeviceChangeTick(state_, *this);
+        ticked = true;
     }
     // The window's detection thread, run in turn as soon as it is asked
     // (the first at once): the next tick applies it.
-    if (state_.shell.detectRequest.load()) discovery::ServeDetectRequest(state_, ch_, notices_);
-    // The notice and the panels change with the ticks.
-    if (Texts() != publishedTexts_) Publish();
+    if (state_.shell.detectRequest.load()) {
+        discovery::ServeDetectRequest(state_, ch_, notices_);
+        ticked = true;
+    }
+    // The notice and the panels change only with these, not at every turn.
+    if (ticked && Texts() != publishedTexts_) Publish();
 }
 
 std::optional<int> Engine::Loop::Start() {

@@ -304,15 +304,18 @@ private:
     // The watch keeps what the engine published, as the bus watch keeps
     // what the service's signals carry.
     void TellEnclosures() {
-        EngineSnapshot now;
+        std::vector<client::DeviceStatus> devices;
+        client::PollTexts texts;
         bool serving = false;
         {
+            // Only what the watch keeps: not the disks' list or the SMART sectors.
             std::lock_guard lock(mutex_);
-            now = snapshot_;
+            devices = snapshot_.devices;
+            texts = snapshot_.texts;
             serving = serving_;
         }
         using Standing = client::EnclosureWatch::Standing;
-        Tell([devices = std::move(now.devices), texts = std::move(now.texts),
+        Tell([devices = std::move(devices), texts = std::move(texts),
               serving](client::EnclosureWatch& w) {
             w.setEnclosures(serving ? Standing::Serving : Standing::NotServing, devices,
                             serving ? "" : "starting", texts);
