@@ -1,8 +1,8 @@
 // raidgui: the window program. It manages the enclosures among the
 // machine's disks, or emulated ones with --simulate. Where the monitor
 // service runs, or for a user other than root, the window is a client of
-// the service (one copy per user); otherwise it opens the disks itself (one
-// copy per machine).
+// the service (one copy per user); otherwise it runs the service's engine in
+// this process on the disks (one copy per machine) and is its client alike.
 #include <unistd.h>
 
 #include <QApplication>
@@ -12,8 +12,12 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <ostream>
+#include <streambuf>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/command_line.h"
@@ -24,10 +28,12 @@
 #include "client/bus_names.h"
 #include "client/enclosure_watch.h"
 #include "common/version.h"
+#include "platform/device_watch.h"
 #include "platform/instance_lock.h"
 #include "platform/linux_disks.h"
 #include "platform/program_folder.h"
 #include "platform/system_bus.h"
+#include "service/engine_access.h"
 #include "sim/sim_disks.h"
 
 namespace {
@@ -89,6 +95,59 @@ std::shared_ptr<platform::DiskSystem> MakeDisks(const app::CommandLine& line,
         disks->AddVolume(volume);
     }
     return disks;
+}
+
+// The engine's notes, named for this program: it words them for raidctl.
+class WindowNotes final : public std::streambuf {
+protected:
+    int overflow(int c) override {
+        if (c == traits_type::eof()) return traits_type::not_eof(c);
+        line_.push_back(static_cast<char>(c));
+        if (c == '\n') {
+            constexpr std::string_view kTheirs = "raidctl: ";
+            if (line_.starts_with(kTheirs)) line_.replace(0, kTheirs.size(), "raidgui: ");
+            std::fputs(line_.c_str(), stderr);
+            line_.clear();
+        }
+        return c;
+    }
+
+private:
+    std::string line_;
+};
+
+// The engine in this process, as the service runs it: every poll, log line,
+// mail and flash is its work; the window is its client. Its notes go to
+// standard error, for the session's journal.
+std::function<std::unique_ptr<service::InProcessEngine>()> EngineOpener(
+    std::shared_ptr<platform::DiskSystem> disks, std::shared_ptr<platform::Clock> clock,
+    std::filesystem::path logFolder, std::filesystem::path settingsFile, bool followDevices) {
+    return [=]() {
+        service::InProcessSetup setup{
+            .disks = *disks,
+            .clock = *clock,
+            .logDir = logFolder,
+            .timeStamp = text::LocaleDateTimeFormatter(),
+            .mail = service::MonitorOptions::Mail{settingsFile.string(), {}},
+            .deviceEvents = {},
+        };
+        static WindowNotes notes;
+        static std::ostream noteStream(&notes);
+        setup.notes = &noteStream;
+        setup.discoverInTurns = true;
+        if (followDevices) {
+            // Drained on the engine's thread between its turns.
+            auto watch = std::make_shared<platform::DeviceWatch>();
+            if (watch->Active())
+                setup.deviceEvents = [watch] { return watch->Drain(); };
+            else
+                std::fputs("raidgui: udev cannot be reached: enclosures plugged in or removed "
+                           "later are not noticed\n",
+                           stderr);
+        }
+        // The disks and the clock outlive every engine: the window's context holds them.
+        return std::make_unique<service::InProcessEngine>(std::move(setup));
+    };
 }
 
 int Run(int argc, char** argv) {
@@ -177,6 +236,9 @@ int Run(int argc, char** argv) {
             return std::make_shared<client::BusAccess>(QDBusConnection::systemBus());
         };
         if (clientMode) options.service = options.reachService();
+        if (!clientMode || ::geteuid() == 0)
+            options.openEngine = EngineOpener(disks, clock, context->programFolder,
+                                              options.settingsFile, !line.simulate);
         // Where a client notes an upgrade the service goes on with after it closed.
         options.leftUpgradeFile = LeftUpgradeFile();
         // A lost disk is seen even while the window is minimised.

@@ -32,6 +32,7 @@
 #include "monitor/pending_command.h"
 #include "monitor/poll_timer.h"
 #include "monitor/status_poll.h"
+#include "service/engine_access.h"
 #include "skin/skin.h"
 #include "smart/countdown.h"
 
@@ -154,8 +155,10 @@ void MainWindow::startUp() {
     // (COM initialisation and security have no counterpart here: the host
     // information comes from sysfs and getifaddrs.)
 
-    // A client of the service opens no disk: the service tells of changes.
-    const bool client = options_.service != nullptr;
+    // A client of the service opens no disk: the service tells of changes;
+    // the engine in this process, when there is no service, is reached as it is.
+    const bool local = options_.service == nullptr && static_cast<bool>(options_.openEngine);
+    const bool client = options_.service != nullptr || local;
 
     // 2. Device-change notifications for the whole run.
     if (options_.watchDevices && !client) {
@@ -234,7 +237,12 @@ void MainWindow::startUp() {
     // The service, started while this window has the enclosures, waits for
     // them: they are handed over; and back, if it stops, where root may.
     watchService();
-    if (client) startClientMode();
+    if (local) {
+        openLocalEngine();
+    } else if (client) {
+        followWatch(options_.watch);
+        startClientMode();
+    }
 }
 
 void MainWindow::armFirstDiscovery() {
@@ -296,7 +304,7 @@ bool MainWindow::prepareToClose() {
     ShellFlags& shell = context_->state.shell;
     if (shell.exclusiveOperation.load()) {
         // A client's upgrade is the service's job: the window may go.
-        if (!clientMode()) {
+        if (!clientMode() || localEngine()) {
             tellUser(kUpgradingText, "Message");
             return false;
         }
@@ -311,6 +319,8 @@ bool MainWindow::prepareToClose() {
     smartCountdownTimer_->stop();
     deviceChangeTimer_->stop();
     haltThreads();
+    // Not waited for: the window's destructor joins it, stopped by then.
+    if (engine_) engine_->Stop();
     return true;
 }
 
@@ -323,7 +333,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 bool MainWindow::queryEndSession() {
-    if (context_->state.shell.exclusiveOperation.load() && !clientMode()) {
+    if (context_->state.shell.exclusiveOperation.load() && (!clientMode() || localEngine())) {
         tellUser(kUpgradingText, "Message");
         return false;
     }
@@ -333,7 +343,7 @@ bool MainWindow::queryEndSession() {
 }
 
 void MainWindow::onTerminationSignal(int signal) {
-    if (!context_->state.shell.exclusiveOperation.load() || clientMode()) {
+    if (!context_->state.shell.exclusiveOperation.load() || (clientMode() && !localEngine())) {
         closingUnattended_ = true;
         close();
         return;
@@ -374,7 +384,9 @@ void MainWindow::openEventLog() {
         // inside its modal loop.
         EventLogViewer viewer(context_->eventLog.eventLogLines, context_->state, this);
         viewer.setMessageSink(messages_);
-        if (clientMode())
+        // The engine in this process writes its day files where the viewer
+        // opens them.
+        if (clientMode() && !localEngine())
             viewer.setDayFileSource(
                 [this](QWidget* parent, std::vector<std::string>& lines, std::string& error) {
                     return chooseServiceDayFile(parent, lines, error);

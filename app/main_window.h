@@ -179,11 +179,18 @@ public:
     // from the records at each call, so a page draws what the last poll read.
     client::DeviceStatus deviceView(int index) const;
 
-    // Client mode (main_window_client.cpp): the enclosures are the service's.
+    // Client mode (main_window_client.cpp): the enclosures are reached
+    // through the seam, the service's or the engine's in this process.
     bool clientMode() const { return clientMode_; }
+    // The engine this window reaches the enclosures through runs in this
+    // process: what it does ends with the window.
+    bool localEngine() const { return engine_ != nullptr; }
     // What the window says when it reaches no enclosure, and what to do;
     // empty when it reaches them.
     QString accessNotice() const;
+    // A click on selector `index`: the engine in this process polls that
+    // enclosure or stops (the service chooses for itself).
+    void askPolled(int index, bool polled);
     // The buzzer box and the Setup page's Set button, through the service.
     void setBuzzerThroughService(int device, bool mute);
     void setPeriodThroughService(int device, const client::PeriodRequest& period);
@@ -248,6 +255,14 @@ private:
     // Client mode (main_window_client.cpp).
     void watchService();
     void startClientMode();
+    // Makes the engine in this process and reaches the enclosures through it.
+    void openLocalEngine();
+    // What the window draws comes from `watch` from now on (null: nothing).
+    void followWatch(client::EnclosureWatch* watch);
+    // The engine in this process: its status-bar panels and detection line,
+    // and the selectors it stopped polling.
+    void drawEngineTexts();
+    void followEnginePolls();
     void goBackInProcess();
     bool takeEnclosuresBack();
     // Working in this process, the service appeared: the workers stop, the
@@ -337,6 +352,14 @@ private:
     bool threadsHalted_ = false;
     ServiceCalls* serviceCalls_ = nullptr;
     bool clientMode_ = false;
+    // The engine in this process, when the window reaches the enclosures
+    // through it; and the watch the window draws from (the engine's or the
+    // bus's).
+    std::unique_ptr<service::InProcessEngine> engine_;
+    client::EnclosureWatch* watch_ = nullptr;
+    QMetaObject::Connection watchChanged_, watchLine_, watchNotice_;
+    client::PollTexts drawnTexts_;
+    std::array<bool, 2> enginePolled_{};
     QTimer* reclaimTimer_ = nullptr;   // root's client retries the machine lock
     QTimer* handOverTimer_ = nullptr;  // while the workers wind down
     bool mailSettingsAsked_ = false;   // a read or a save of the e-mail settings is under way

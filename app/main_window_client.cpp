@@ -28,6 +28,7 @@
 #include "firmware/checked_device.h"
 #include "firmware/upgrade.h"
 #include "platform/small_file.h"
+#include "service/engine_access.h"
 #include "smart/smart_state.h"
 
 namespace raid::app {
@@ -141,30 +142,55 @@ void MainWindow::watchService() {
     if (watch == nullptr) return;
     connect(watch, &client::EnclosureWatch::serviceAppeared, this, [this] {
         if (reclaimTimer_ != nullptr) reclaimTimer_->stop();
-        if (clientMode_) {
+        if (clientMode_ && !localEngine()) {
             requestServiceStatus();
         } else {
             handOverToService();
         }
     });
     connect(watch, &client::EnclosureWatch::serviceVanished, this, &MainWindow::onServiceVanished);
-    connect(watch, &client::EnclosureWatch::enclosuresChanged, this, [this] {
+}
+
+void MainWindow::followWatch(client::EnclosureWatch* watch) {
+    for (QMetaObject::Connection* c : {&watchChanged_, &watchLine_, &watchNotice_}) disconnect(*c);
+    watch_ = watch;
+    if (watch == nullptr) return;
+    watchChanged_ = connect(watch, &client::EnclosureWatch::enclosuresChanged, this, [this] {
         if (clientMode_) requestServiceStatus();
     });
-    connect(watch, &client::EnclosureWatch::eventLine, this, [this](const QString& line) {
-        if (clientMode_) onServiceEventLine(line);
-    });
+    watchLine_ = connect(watch, &client::EnclosureWatch::eventLine, this,
+                         [this](const QString& line) {
+                             if (clientMode_) onServiceEventLine(line);
+                         });
+    // Only the engine in this process has boxes to show.
+    watchNotice_ = connect(watch, &client::EnclosureWatch::notice, this,
+                           [this](const QString& text, const QString& caption) {
+                               if (!context_->state.shell.closing.load()) tellUser(text, caption);
+                           });
+}
+
+void MainWindow::openLocalEngine() {
+    engine_ = options_.openEngine();
+    options_.service = engine_->Access();
+    drawnTexts_ = {};
+    enginePolled_ = {};
+    followWatch(&engine_->Watch());
+    startClientMode();
 }
 
 void MainWindow::startClientMode() {
-    if (serviceCalls_ == nullptr) {
-        serviceCalls_ = new ServiceCalls(options_.service, options_.serviceCallsInline, this);
-        serviceCalls_->setObjectName("serviceCalls");
-        flashCalls_ = new ServiceCalls(options_.service, options_.serviceCallsInline, this);
-        flashCalls_->setObjectName("flashCalls");
+    // Each access has calls of its own: those of the one before end with it.
+    for (ServiceCalls* old : {serviceCalls_, flashCalls_}) {
+        if (old == nullptr) continue;
+        old->setObjectName(QString());
+        old->deleteLater();
     }
+    serviceCalls_ = new ServiceCalls(options_.service, options_.serviceCallsInline, this);
+    serviceCalls_->setObjectName("serviceCalls");
+    flashCalls_ = new ServiceCalls(options_.service, options_.serviceCallsInline, this);
+    flashCalls_->setObjectName("flashCalls");
     clientMode_ = true;
-    SetStatusPanel(1, "Service");
+    if (!localEngine()) SetStatusPanel(1, "Service");
     requestServiceStatus();
     readServiceDayLines();
 }
@@ -237,7 +263,8 @@ std::optional<QString> MainWindow::chooseServiceDayFile(QWidget* parent,
 }
 
 void MainWindow::handOverToService() {
-    if (clientMode() || handOverTimer_ != nullptr || !options_.reachService) return;
+    if ((clientMode() && !localEngine()) || handOverTimer_ != nullptr || !options_.reachService)
+        return;
     SetStatusPanel(4, "The monitor service started: handing the enclosures over to it");
     // No new device work: the polls, discovery and SMART stop here; what a
     // worker is doing ends first, and a firmware upgrade in this window
@@ -257,6 +284,16 @@ void MainWindow::handOverToService() {
 
 void MainWindow::onHandOverTick() {
     const AppState& state = context_->state;
+    if (localEngine()) {
+        // An upgrade in this window runs to its end first; then the engine
+        // stops at its next step, never waited for here.
+        if (state.shell.exclusiveOperation.load()) return;
+        followWatch(nullptr);
+        engine_->Stop();
+        if (!engine_->Ended()) return;
+        engine_.reset();
+        clientMode_ = false;
+    }
     const bool workersEnded = (!detectionThread_ || detectionThread_->Ended()) &&
                               (!monitorThread_ || monitorThread_->Ended()) &&
                               (!mailThread_ || mailThread_->Ended());
@@ -270,18 +307,27 @@ void MainWindow::onHandOverTick() {
     options_.service = options_.reachService();
     Say("the monitor service took the enclosures over; this window is now its client");
     SetStatusPanel(4, "");
+    followWatch(options_.watch);
     startClientMode();
 }
 
 void MainWindow::requestServiceStatus() {
     // The watch keeps the enclosures as the service tells them: nothing is
     // asked here.
-    if (options_.watch == nullptr) return;
-    if (const auto answer = WatchedStatus(*options_.watch)) onServiceStatus(*answer);
+    if (watch_ == nullptr) return;
+    if (const auto answer = WatchedStatus(*watch_)) onServiceStatus(*answer);
 }
 
 void MainWindow::onServiceStatus(const client::StatusAnswer& answer) {
     if (context_->state.shell.closing.load() || !clientMode_) return;
+    if (localEngine() && answer.outcome != client::kDone) {
+        // Starting; or the engine in this process ended by itself, its
+        // notes on standard error.
+        if (engine_->Ended())
+            showAccessNotice("The enclosures are no longer watched: " + Joined(answer.notes) +
+                             ".\nWhy is on standard error; restart this window.");
+        return;
+    }
     if (answer.outcome == client::kUnavailable) {
         onServiceVanished();
         return;
@@ -296,6 +342,10 @@ void MainWindow::onServiceStatus(const client::StatusAnswer& answer) {
     const bool wasEmpty = context_->state.discovery.deviceCount == 0;
     serviceDevices_ = WindowDevices(answer.devices);
     const bool changed = MirrorEnclosures(context_->state, answer.devices, *this, *this);
+    if (localEngine()) {
+        drawEngineTexts();
+        followEnginePolls();
+    }
     // Once there are enclosures: an upgrade may be under way in the service.
     if (!jobsChecked_ && context_->state.discovery.deviceCount > 0) requestServiceJobs();
     if (!changed) return;
@@ -303,15 +353,54 @@ void MainWindow::onServiceStatus(const client::StatusAnswer& answer) {
     for (const auto& device : answer.devices)
         Say("Device" + std::to_string(device.index + 1) + ": " + device.model + " on disk " +
             std::to_string(device.disk) + (device.path.empty() ? "" : " (" + device.path + ")") +
-            ", through the service");
+            (localEngine() ? "" : ", through the service"));
     if (context_->state.discovery.deviceCount > 0) {
         smartCountdownTimer_->start();
         if (wasEmpty) readServiceSmart();
     }
 }
 
+void MainWindow::drawEngineTexts() {
+    const client::PollTexts& texts = watch_->texts();
+    for (std::size_t i = 0; i < texts.panels.size(); ++i) {
+        const auto bit = static_cast<std::uint8_t>(1U << i);
+        // Only what changed: an upgrade in this window writes the panels too.
+        const bool drawn = (drawnTexts_.panelsSet & bit) != 0;
+        if ((texts.panelsSet & bit) != 0 && (!drawn || texts.panels[i] != drawnTexts_.panels[i]))
+            SetStatusPanel(static_cast<int>(i), texts.panels[i]);
+    }
+    // The engine's, blinking while it detects: the mirror drew the line
+    // from the enclosures alone.
+    SetDetectionNoticeText(texts.notice);
+    SetDetectionNoticeVisible(texts.noticeVisible);
+    drawnTexts_ = texts;
+}
+
+void MainWindow::followEnginePolls() {
+    for (std::size_t i = 0; i < enginePolled_.size(); ++i) {
+        const bool listed = i < serviceDevices_.size();
+        const bool polled = listed && serviceDevices_[i].polled;
+        // The engine gave up on an enclosure that stopped answering: its
+        // selector is unticked as the user's click would.
+        if (listed && enginePolled_[i] && !polled) statusPage_->uncheckSelector(static_cast<int>(i));
+        enginePolled_[i] = polled;
+    }
+}
+
+void MainWindow::askPolled(int index, bool polled) {
+    if (!localEngine()) return;
+    const std::string disk = ServiceDisk(context_->state.discovery, index);
+    serviceCalls_->Call<client::Answer>(
+        [disk, polled](client::EnclosureAccess& access) { return access.SetPolled(disk, polled); },
+        [this, index, polled](client::Answer answer) {
+            if (answer.outcome == client::kDone) return;
+            tellServiceAnswer(answer, "Message");
+            if (polled) statusPage_->uncheckSelector(index);
+        });
+}
+
 void MainWindow::onServiceVanished() {
-    if (!clientMode_) return;
+    if (!clientMode_ || localEngine()) return;
     // A job followed through the service's list ends unknown with it (a
     // flash this window asked for is told by its own call).
     if (!followedJob_.path.empty()) {
@@ -351,6 +440,10 @@ void MainWindow::goBackInProcess() {
     showAccessNotice(QString());
     Say("the monitor service stopped; this window drives the enclosures itself again");
     SetStatusPanel(1, "");
+    if (options_.openEngine) {
+        openLocalEngine();
+        return;
+    }
     // Fresh workers behind a fresh gate: the old gate stays shut.
     if (gate_->Close(std::chrono::milliseconds(0))) delete handOverReceiver_;
     handOverReceiver_ = new QObject();

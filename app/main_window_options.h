@@ -20,6 +20,10 @@
 
 class QDialog;
 
+namespace raid::service {
+class InProcessEngine;
+}  // namespace raid::service
+
 namespace raid::app {
 
 struct MainWindowOptions {
@@ -55,6 +59,11 @@ struct MainWindowOptions {
     client::EnclosureWatch* watch = nullptr;
     // The service's calls run at once on the window's thread (tests).
     bool serviceCallsInline = false;
+    // Where no service runs and the window may open the disks: the engine
+    // the window reaches the enclosures through in this process, made at
+    // start-up and again whenever the window takes the enclosures back from
+    // the service. Null (and no `service`): the window drives them itself.
+    std::function<std::unique_ptr<service::InProcessEngine>()> openEngine;
     // Working in this process with `watch` set: how to reach the service
     // once its name appears, and how to let go of the machine lock so that
     // it can take the enclosures over.

@@ -60,8 +60,14 @@ StatusPage::StatusPage(MainWindow& window, QWidget* parent)
     : QWidget(parent), window_(window), state_(window.state()) {
     setObjectName("statusPage");
     buildControls();
-    connect(device1Box_, &QCheckBox::clicked, this, [this] { onSelectorClicked(0); });
-    connect(device2Box_, &QCheckBox::clicked, this, [this] { onSelectorClicked(1); });
+    connect(device1Box_, &QCheckBox::clicked, this, [this](bool checked) {
+        window_.askPolled(0, checked);
+        onSelectorClicked(0);
+    });
+    connect(device2Box_, &QCheckBox::clicked, this, [this](bool checked) {
+        window_.askPolled(1, checked);
+        onSelectorClicked(1);
+    });
     connect(device1Picture_, &PictureButton::clicked, this, [this] { selectDevice(0); });
     connect(device2Picture_, &PictureButton::clicked, this, [this] { selectDevice(1); });
     connect(eventLogButton_, &PictureButton::clicked, this, [this] { window_.openEventLog(); });

@@ -282,6 +282,11 @@ public:
     void MarkEnded() {
         engineEnded_ = true;
         RefuseLeft();
+        // A window that did not stop the engine learns that it has ended.
+        Tell([](client::EnclosureWatch& w) {
+            w.setEnclosures(client::EnclosureWatch::Standing::Unreadable, {},
+                            "the monitoring in this process has ended");
+        });
     }
     bool EngineEnded() const { return engineEnded_.load(); }
     // A manual engine turns on its owner's thread while that thread waits.
@@ -664,6 +669,8 @@ InProcessEngine::~InProcessEngine() {
         runner_->End(*front_, runner_->engine->Finish());
     front_->RefuseLeft();
 }
+
+void InProcessEngine::Stop() { runner_->stop = true; }
 
 bool InProcessEngine::Turn() {
     Runner& runner = *runner_;

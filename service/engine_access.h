@@ -54,6 +54,9 @@ public:
     explicit InProcessEngine(InProcessSetup setup);
     // Stops the engine at its next step; a flash under way ends first.
     ~InProcessEngine();
+    // Asks the engine to stop at its next step without waiting for it:
+    // Ended() tells when it has, and the destructor then no longer waits.
+    void Stop();
     InProcessEngine(const InProcessEngine&) = delete;
     InProcessEngine& operator=(const InProcessEngine&) = delete;
 

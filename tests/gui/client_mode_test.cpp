@@ -35,6 +35,7 @@
 #include "client/mail_wire.h"
 #include "client/status_wire.h"
 #include "firmware/upgrade.h"
+#include "service/engine_access.h"
 #include "main_window_fixture.h"
 #include "tests/smtp/test_server.h"
 #include "tests/unit/firmware_files.h"
@@ -785,6 +786,73 @@ TEST_F(ClientModeTest, AWindowWithTheEnclosuresHandsThemOverWhenTheServiceAppear
     EXPECT_NE(Text("healthLabel"), health);
     // A second appearance changes nothing.
     Appear();
+    EXPECT_EQ(released, 1);
+}
+
+// Root's window without the service reaches the engine in this process
+// through the same seam: the engine's discovery and polls show in the status
+// bar and the detection line, a selector asks the engine to stop polling,
+// and the engine stops (after an upgrade, never during one) when the service
+// appears.
+TEST_F(ClientModeTest, RootsWindowReachesTheEngineInThisProcessAndHandsItToTheService) {
+    AddEnclosure("raid1");
+    AddEnclosure("raid0");
+    service = std::make_shared<ServiceStandIn>(*disks, *clock, ServiceSettings().string());
+    service::InProcessEngine* engine = nullptr;
+    int released = 0;
+    configureOptions = [&](MainWindowOptions& options) {
+        options.watch = &watch;
+        options.serviceCallsInline = true;
+        options.reachService = [&] { return service; };
+        options.releaseMachineLock = [&] { ++released; };
+        options.openEngine = [&] {
+            service::InProcessSetup setup{*disks, *clock, logFolder.path, {}, {}, {}, 5000,
+                                          nullptr};
+            setup.manual = true;
+            setup.discoverInTurns = true;
+            auto made = std::make_unique<service::InProcessEngine>(std::move(setup));
+            engine = made.get();
+            return made;
+        };
+    };
+    MakeWindow();
+    ASSERT_TRUE(window->localEngine());
+    ASSERT_NE(engine, nullptr);
+    const auto turn = [&](int ms) {
+        clock->Advance(ms);
+        engine->Turn();
+        QCoreApplication::processEvents();
+    };
+    turn(0);
+    EXPECT_EQ(Text("detectionNotice"), "Drive detecting");
+    EXPECT_TRUE(Find<QLabel>("detectionNotice")->isVisibleTo(window.get()));
+    turn(500);
+    EXPECT_EQ(Panel(1), "Detected OK");
+    EXPECT_FALSE(Find<QLabel>("detectionNotice")->isVisibleTo(window.get()));
+    ASSERT_TRUE(Find<QCheckBox>("device2Box")->isChecked());
+    turn(5000);
+    EXPECT_EQ(Panel(1).left(3), "y3,");
+    EXPECT_EQ(Text("healthLabel"), "Normal");
+
+    // Unticked, Device2 is no longer polled.
+    QTest::mouseClick(Find<QCheckBox>("device2Box"), Qt::LeftButton, {}, QPoint(5, 10));
+    ASSERT_FALSE(Find<QCheckBox>("device2Box")->isChecked());
+    turn(0);
+    const auto sentToDevice2 = disks->Emulator(1)->ExecutedCommands().size();
+    turn(5000);
+    turn(5000);
+    EXPECT_EQ(disks->Emulator(1)->ExecutedCommands().size(), sentToDevice2);
+    EXPECT_GT(disks->Emulator(0)->ExecutedCommands().size(), 0u);
+
+    // The service appears: the engine stops at its next turn and the
+    // window becomes the service's client.
+    Appear();
+    EXPECT_TRUE(window->localEngine());
+    engine->Turn();
+    Find<QTimer>("handOverTimer")->setInterval(0);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window->localEngine());
+    EXPECT_TRUE(window->clientMode());
     EXPECT_EQ(released, 1);
 }
 
