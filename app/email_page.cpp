@@ -583,7 +583,8 @@ void EmailPage::save() {
     timeOutEdit_->setText(Q(fields.settings.timeOut));
     // A password dropped with its host or account is no longer shown.
     if (!error && fields.settings.password.empty()) passwordEdit_->clear();
-    if (error) tell(*error, "Error");
+    if (error) return tell(*error, "Error");
+    if (hooks_.stored) hooks_.stored();
 }
 
 void EmailPage::test() {

@@ -44,6 +44,11 @@ struct EmailPageHooks {
     // EmailPage::showSendResult. The settings file is not touched then.
     std::function<void(client::MailSettingsChanges changes)> storeThroughService;
     std::function<void()> testThroughService;
+    // Whether the page is the service's client now; null: when the two
+    // hooks above are set.
+    std::function<bool()> throughService;
+    // The settings file was saved here: whoever mails from it reads it again.
+    std::function<void()> stored;
 };
 
 class EmailPage : public QWidget {
@@ -117,7 +122,10 @@ private:
     void fillFromSettings(bool keepSuppressBoxes);
     void fillDefaults();
     MailPageFields pageFields() const;
-    bool throughService() const { return static_cast<bool>(hooks_.storeThroughService); }
+    bool throughService() const {
+        if (hooks_.throughService) return hooks_.throughService();
+        return static_cast<bool>(hooks_.storeThroughService);
+    }
     // What differs from the settings the service served; nullopt when
     // nothing does and there is nothing to store.
     std::optional<client::MailSettingsChanges> serviceChanges() const;

@@ -227,7 +227,7 @@ void MainWindow::startUp() {
 
     // 15. The e-mail settings: back-filled, and loaded by the mail thread.
     // A client's are the service's.
-    if (!client) checkMailSettings();
+    if (!client || local) checkMailSettings();
 
     // 16. Status page with device 1 and disk 1 selected (the Status and
     // Upgrade pages start with device 1).

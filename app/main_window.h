@@ -294,6 +294,8 @@ private:
     void readServiceMailSettings();
     void storeMailSettingsThroughService(client::MailSettingsChanges changes);
     void sendTestMailThroughService();
+    // Saved by the page in this process: the engine here reads the file again.
+    void tellEngineMailStored();
     // The service's firmware jobs: one found running is followed on the
     // Upgrade page, and the end of one this window left is told once.
     void onServiceFlashEnded(const client::FlashAnswer& answer);

@@ -584,7 +584,8 @@ void MainWindow::startUpgradeThroughService() {
         return;
     }
     if (!upgradeController_->follow(device)) return;
-    Say(DeviceName(device) + ": asking the service to upgrade its firmware");
+    Say(DeviceName(device) + (localEngine() ? ": upgrading its firmware"
+                                            : ": asking the service to upgrade its firmware"));
     flashCalls_->Call<client::FlashAnswer>(
         [this, disk = ServiceDisk(context_->state.discovery, device), device,
          image = fw.image.bytes, left = flashLeft_, noteFile = options_.leftUpgradeFile,

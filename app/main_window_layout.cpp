@@ -144,12 +144,14 @@ void MainWindow::buildEmailPage(QWidget* page) {
         tellUser(QString::fromStdString(text), QString::fromStdString(caption));
     };
     hooks.sendTestMail = [this](mail::MailJob job) { mailSender_->send(std::move(job)); };
-    if (options_.service) {
-        hooks.storeThroughService = [this](client::MailSettingsChanges changes) {
-            storeMailSettingsThroughService(std::move(changes));
-        };
-        hooks.testThroughService = [this] { sendTestMailThroughService(); };
-    }
+    // The engine in this process mails from the file the page edits here,
+    // texts and password as they are; the service's settings are its own.
+    hooks.storeThroughService = [this](client::MailSettingsChanges changes) {
+        storeMailSettingsThroughService(std::move(changes));
+    };
+    hooks.testThroughService = [this] { sendTestMailThroughService(); };
+    hooks.throughService = [this] { return clientMode() && !localEngine(); };
+    hooks.stored = [this] { tellEngineMailStored(); };
     emailPage_ = new mail::EmailPage(mailSettings_, mail_, *settingsStore_, context_->state.shell,
                                      applicationTitle().toStdString(), std::move(hooks), pages_);
     ReplacePage(pages_, page, emailPage_);

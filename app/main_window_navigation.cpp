@@ -98,7 +98,7 @@ void MainWindow::openEmailPage() {
     showPage();
     // A client's settings are the service's, asked for each time the page
     // opens (and only then: reading them may ask for a password).
-    if (clientMode()) return readServiceMailSettings();
+    if (clientMode() && !localEngine()) return readServiceMailSettings();
     emailPage_->fillPage();
 }
 

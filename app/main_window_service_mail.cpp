@@ -80,4 +80,14 @@ void MainWindow::sendTestMailThroughService() {
         });
 }
 
+void MainWindow::tellEngineMailStored() {
+    if (!localEngine()) return;
+    // No change to store: asking for none makes it reload, as after its own.
+    serviceCalls_->Call<client::Answer>(
+        [](client::EnclosureAccess& access) {
+            return access.SetMailSettings(client::MailSettingsChanges{}, client::CallOptions{});
+        },
+        [this](client::Answer answer) { tellServiceAnswer(answer, "Error"); });
+}
+
 }  // namespace raid::app

@@ -802,9 +802,9 @@ TEST_F(ClientModeTest, RootsWindowReachesTheEngineInThisProcessAndHandsItToTheSe
     int released = 0;
     configureOptions = [&](MainWindowOptions& options) {
         options.watch = &watch;
-        options.serviceCallsInline = true;
         options.reachService = [&] { return service; };
         options.releaseMachineLock = [&] { ++released; };
+        options.chooseFirmwareFile = [this](const QString&) { return chosen; };
         options.openEngine = [&] {
             service::InProcessSetup setup{*disks, *clock, logFolder.path, {}, {}, {}, 5000,
                                           nullptr};
@@ -818,14 +818,25 @@ TEST_F(ClientModeTest, RootsWindowReachesTheEngineInThisProcessAndHandsItToTheSe
     MakeWindow();
     ASSERT_TRUE(window->localEngine());
     ASSERT_NE(engine, nullptr);
+    // The window's calls wait on their threads for the engine's turns, as
+    // they wait for its thread outside tests.
+    const auto settle = [&] {
+        EXPECT_TRUE(Until([&] {
+            const bool idle = Pending("serviceCalls") == 0 && Pending("flashCalls") == 0;
+            if (!idle) engine->Turn();
+            return idle;
+        }));
+    };
     const auto turn = [&](int ms) {
         clock->Advance(ms);
         engine->Turn();
+        settle();
         QCoreApplication::processEvents();
     };
-    turn(0);
+    QCoreApplication::processEvents();
     EXPECT_EQ(Text("detectionNotice"), "Drive detecting");
     EXPECT_TRUE(Find<QLabel>("detectionNotice")->isVisibleTo(window.get()));
+    turn(0);
     turn(500);
     EXPECT_EQ(Panel(1), "Detected OK");
     EXPECT_FALSE(Find<QLabel>("detectionNotice")->isVisibleTo(window.get()));
@@ -843,6 +854,29 @@ TEST_F(ClientModeTest, RootsWindowReachesTheEngineInThisProcessAndHandsItToTheSe
     turn(5000);
     EXPECT_EQ(disks->Emulator(1)->ExecutedCommands().size(), sentToDevice2);
     EXPECT_GT(disks->Emulator(0)->ExecutedCommands().size(), 0u);
+
+    // The E-mail page edits the settings file here, as without an engine.
+    window->openEmailPage();
+    EXPECT_FALSE(Find<QLabel>("emailServiceNoticeLabel")->isVisibleTo(window.get()));
+
+    // An upgrade is the engine's job, told on the page as the service's is;
+    // the window does not close during it.
+    window->openUpgradePage();
+    Choose("fw.bin", raid::test_support::FirmwareFile({.size = 0x2000}));
+    Click("loadFirmwareButton");
+    settle();
+    const auto image = window->context().firmware.image.bytes;
+    ASSERT_FALSE(image.empty());
+    Click("startUpgradeButton");
+    ASSERT_TRUE(Upgrading());
+    EXPECT_FALSE(window->close());
+    ASSERT_FALSE(sink.boxes.empty());
+    EXPECT_EQ(sink.boxes.back().text, "Firmware is upgrading, please wait a moment.");
+    settle();
+    EXPECT_FALSE(Upgrading());
+    EXPECT_EQ(sink.boxes.back().text, kSuccess);
+    const auto flash = Flash();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
 
     // The service appears: the engine stops at its next turn and the
     // window becomes the service's client.
