@@ -419,7 +419,7 @@ void MainWindow::onServiceVanished() {
             reclaimTimer_->setObjectName("reclaimTimer");
             reclaimTimer_->setInterval(500);
             connect(reclaimTimer_, &QTimer::timeout, this, [this] {
-                if (!clientMode_ || takeEnclosuresBack()) reclaimTimer_->stop();
+                if (!clientMode_ || localEngine() || takeEnclosuresBack()) reclaimTimer_->stop();
             });
         }
         reclaimTimer_->start();
@@ -434,6 +434,7 @@ bool MainWindow::takeEnclosuresBack() {
 }
 
 void MainWindow::goBackInProcess() {
+    if (reclaimTimer_ != nullptr) reclaimTimer_->stop();
     clientMode_ = false;
     // What the service last served must not be drawn if it comes back.
     serviceDevices_.clear();
