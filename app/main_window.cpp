@@ -228,6 +228,8 @@ void MainWindow::startUp() {
     // 15. The e-mail settings: back-filled, and loaded by the mail thread.
     // A client's are the service's.
     if (!client || local) checkMailSettings();
+    // With the engine here no mail thread loads them for the E-mail page.
+    if (local) runMailPass();
 
     // 16. Status page with device 1 and disk 1 selected (the Status and
     // Upgrade pages start with device 1).

@@ -82,6 +82,8 @@ void MainWindow::sendTestMailThroughService() {
 
 void MainWindow::tellEngineMailStored() {
     if (!localEngine()) return;
+    // The page shows what was saved: no mail thread here reloads it.
+    runMailPass();
     // No change to store: asking for none makes it reload, as after its own.
     serviceCalls_->Call<client::Answer>(
         [](client::EnclosureAccess& access) {

@@ -810,6 +810,7 @@ TEST_F(ClientModeTest, RootsWindowReachesTheEngineInThisProcessAndHandsItToTheSe
                                           nullptr};
             setup.manual = true;
             setup.discoverInTurns = true;
+            setup.mail = service::MonitorOptions::Mail{WindowSettings().string(), {}};
             auto made = std::make_unique<service::InProcessEngine>(std::move(setup));
             engine = made.get();
             return made;
@@ -855,9 +856,18 @@ TEST_F(ClientModeTest, RootsWindowReachesTheEngineInThisProcessAndHandsItToTheSe
     EXPECT_EQ(disks->Emulator(1)->ExecutedCommands().size(), sentToDevice2);
     EXPECT_GT(disks->Emulator(0)->ExecutedCommands().size(), 0u);
 
-    // The E-mail page edits the settings file here, as without an engine.
+    // The E-mail page edits the settings file here, as without an engine,
+    // and the engine reads it again.
     window->openEmailPage();
     EXPECT_FALSE(Find<QLabel>("emailServiceNoticeLabel")->isVisibleTo(window.get()));
+    Edit("hostEdit")->setText("127.0.0.1");
+    Edit("senderAddressEdit")->setText("raid@example.com");
+    Find<QPushButton>("emailOkButton")->click();
+    settle();
+    EXPECT_TRUE(sink.boxes.empty()) << sink.boxes.front().text.toStdString();
+    EXPECT_EQ(window->mailSettings().settings.host, "127.0.0.1");
+    const auto stored = engine->Access()->MailSettings({});
+    EXPECT_EQ(stored.settings.host, "127.0.0.1");
 
     // An upgrade is the engine's job, told on the page as the service's is;
     // the window does not close during it.
