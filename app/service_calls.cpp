@@ -39,6 +39,7 @@ struct ServiceCallQueue {
     };
     std::deque<Delivery> answers;
     ServiceCalls* receiver = nullptr;  // null once it is gone
+    std::thread::id owner;             // the receiver's thread
     bool stop = false;
     bool running = false;  // a call is under way
     int pending = 0;
@@ -50,6 +51,7 @@ ServiceCalls::ServiceCalls(std::shared_ptr<client::EnclosureAccess> access, bool
     : QObject(parent), queue_(std::make_shared<ServiceCallQueue>()), inline_(runInline) {
     queue_->access = std::move(access);
     queue_->receiver = this;
+    queue_->owner = std::this_thread::get_id();
     if (inline_) return;
     queue_->thread = std::thread([queue = queue_] {
         std::unique_lock lock(queue->mutex);
@@ -99,7 +101,9 @@ ServiceCalls::~ServiceCalls() {
 }
 
 void ServiceCalls::Messenger::operator()(std::function<void()> news) const {
-    if (inline_) {
+    // Inline, what the call tells on its own thread (the engine's job tells
+    // a flash's steps on a thread of its own) waits for the answer's turn.
+    if (inline_ && std::this_thread::get_id() == queue_->owner) {
         news();
         return;
     }
@@ -128,6 +132,8 @@ void ServiceCalls::Post(Work work) {
             ++queue_->pending;
         }
         auto answer = work(*queue_->access);
+        // What the call told from other threads comes first, in order.
+        Deliver();
         {
             std::lock_guard lock(queue_->mutex);
             --queue_->pending;

@@ -220,7 +220,16 @@ public:
             auto it = jobs_.find(name);
             if (it == jobs_.end()) return std::nullopt;
             if (it->second.outcome) return it->second.outcome;
-            ended_.wait_for(lock, kWaitSlice);
+            if (ManualOwner()) {
+                // The owner's thread waits: the engine turns here.
+                lock.unlock();
+                manualTurn_();
+                lock.lock();
+                // The job's own thread gets its turn too.
+                ended_.wait_for(lock, std::chrono::milliseconds(1));
+            } else {
+                ended_.wait_for(lock, kWaitSlice);
+            }
             if (stop && stop()) {
                 const auto job = jobs_.find(name)->second.job;
                 lock.unlock();
@@ -294,11 +303,13 @@ public:
         owner_ = std::this_thread::get_id();
         manualTurn_ = std::move(turn);
     }
+    // A manual engine's owner's thread, which turns it while it waits.
+    bool ManualOwner() const { return manualTurn_ && std::this_thread::get_id() == owner_; }
     // Waits a slice for `ready`, turning a manual engine meanwhile when
     // called on its owner's thread.
     template <typename Future>
     bool AwaitSlice(Future& ready) {
-        if (manualTurn_ && std::this_thread::get_id() == owner_) {
+        if (ManualOwner()) {
             manualTurn_();
             return ready.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready;
         }
