@@ -660,6 +660,9 @@ InProcessEngine::InProcessEngine(InProcessSetup setup)
       front_(std::make_shared<LocalFront>(*watch_)) {
     runner_ = std::make_unique<Runner>(setup_, *front_);
     Runner* runner = runner_.get();
+    // Known before the engine's thread starts: a window reads the day's
+    // lines as soon as it is made.
+    front_->SetLogFolder(setup_.logDir);
     access_ = std::make_shared<EngineAccess>(front_);
     if (setup_.manual) {
         runner->engine = std::make_unique<Engine>(runner->ctx, runner->plan, runner->options);
