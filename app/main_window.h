@@ -269,8 +269,8 @@ private:
     // machine lock goes, and the window goes on as the service's client.
     void handOverToService();
     void onHandOverTick();
-    void requestServiceStatus();
-    void onServiceStatus(const client::StatusAnswer& answer);
+    // Draws what the watch holds: the enclosures, or why there are none.
+    void showWatch();
     void onServiceEventLine(const QString& line);
     void onServiceVanished();
     void readServiceSmart();

@@ -103,30 +103,6 @@ void ForgetLeftUpgrade(const std::filesystem::path& file) {
     if (!file.empty()) std::filesystem::remove(file, ignored);
 }
 
-// What the watch knows, as the service's status answer; none while it reads.
-std::optional<client::StatusAnswer> WatchedStatus(const client::EnclosureWatch& watch) {
-    using Standing = client::EnclosureWatch::Standing;
-    client::StatusAnswer answer;
-    switch (watch.standing()) {
-        case Standing::Asking:
-            return std::nullopt;
-        case Standing::Serving:
-            answer.devices = watch.devices();
-            answer.noneFound = answer.devices.empty();
-            break;
-        case Standing::NotServing:
-            answer.outcome = client::kBusy;
-            answer.notes = {"busy: " + watch.why()};
-            break;
-        case Standing::NoService:
-        case Standing::Unreadable:
-            answer.outcome = client::kUnavailable;
-            answer.notes = {watch.why()};
-            break;
-    }
-    return answer;
-}
-
 }  // namespace
 
 QString MainWindow::accessNotice() const { return statusPage_->accessNotice(); }
@@ -143,7 +119,7 @@ void MainWindow::watchService() {
     connect(watch, &client::EnclosureWatch::serviceAppeared, this, [this] {
         if (reclaimTimer_ != nullptr) reclaimTimer_->stop();
         if (clientMode_ && !localEngine()) {
-            requestServiceStatus();
+            showWatch();
         } else {
             handOverToService();
         }
@@ -156,7 +132,7 @@ void MainWindow::followWatch(client::EnclosureWatch* watch) {
     watch_ = watch;
     if (watch == nullptr) return;
     watchChanged_ = connect(watch, &client::EnclosureWatch::enclosuresChanged, this, [this] {
-        if (clientMode_) requestServiceStatus();
+        if (clientMode_) showWatch();
     });
     watchLine_ = connect(watch, &client::EnclosureWatch::eventLine, this,
                          [this](const QString& line) {
@@ -191,7 +167,7 @@ void MainWindow::startClientMode() {
     flashCalls_->setObjectName("flashCalls");
     clientMode_ = true;
     if (!localEngine()) SetStatusPanel(1, "Service");
-    requestServiceStatus();
+    showWatch();
     readServiceDayLines();
 }
 
@@ -311,37 +287,38 @@ void MainWindow::onHandOverTick() {
     startClientMode();
 }
 
-void MainWindow::requestServiceStatus() {
-    // The watch keeps the enclosures as the service tells them: nothing is
-    // asked here.
-    if (watch_ == nullptr) return;
-    if (const auto answer = WatchedStatus(*watch_)) onServiceStatus(*answer);
-}
-
-void MainWindow::onServiceStatus(const client::StatusAnswer& answer) {
-    if (context_->state.shell.closing.load() || !clientMode_) return;
-    if (localEngine() && answer.outcome != client::kDone) {
-        // Starting; or the engine in this process ended by itself, its
-        // notes on standard error.
-        if (engine_->Ended())
-            showAccessNotice("The enclosures are no longer watched: " + Joined(answer.notes) +
-                             ".\nWhy is on standard error; restart this window.");
-        return;
+void MainWindow::showWatch() {
+    if (watch_ == nullptr || context_->state.shell.closing.load() || !clientMode_) return;
+    using Standing = client::EnclosureWatch::Standing;
+    const std::string& why = watch_->why();
+    switch (watch_->standing()) {
+        case Standing::Asking:
+            return;
+        case Standing::NoService:
+        case Standing::Unreadable:
+            // The engine in this process ended by itself (its notes said
+            // why on standard error); the service went away.
+            if (!localEngine()) return onServiceVanished();
+            if (engine_->Ended())
+                showAccessNotice("The enclosures are no longer watched: " +
+                                 QString::fromStdString(why) +
+                                 ".\nWhy is on standard error; restart this window.");
+            return;
+        case Standing::NotServing:
+            // Starting, waiting for the lock: the watch tells when it serves.
+            if (!localEngine())
+                showAccessNotice("The monitor service does not serve the enclosures yet:\nbusy: " +
+                                 QString::fromStdString(why));
+            return;
+        case Standing::Serving:
+            break;
     }
-    if (answer.outcome == client::kUnavailable) {
-        onServiceVanished();
-        return;
-    }
-    if (answer.outcome != client::kDone) {
-        // Busy starting, or not allowed: say so; the watch asks again.
-        showAccessNotice("The monitor service does not serve the enclosures yet:\n" +
-                         Joined(answer.notes));
-        return;
-    }
+    // A copy: drawing may lead to calls that change the watch.
+    const std::vector<client::DeviceStatus> devices = watch_->devices();
     showAccessNotice(QString());
     const bool wasEmpty = context_->state.discovery.deviceCount == 0;
-    serviceDevices_ = WindowDevices(answer.devices);
-    const bool changed = MirrorEnclosures(context_->state, answer.devices, *this, *this);
+    serviceDevices_ = WindowDevices(devices);
+    const bool changed = MirrorEnclosures(context_->state, devices, *this, *this);
     if (localEngine()) {
         drawEngineTexts();
         followEnginePolls();
@@ -349,8 +326,8 @@ void MainWindow::onServiceStatus(const client::StatusAnswer& answer) {
     // Once there are enclosures: an upgrade may be under way in the service.
     if (!jobsChecked_ && context_->state.discovery.deviceCount > 0) requestServiceJobs();
     if (!changed) return;
-    if (answer.devices.empty()) Say("the service serves no enclosure");
-    for (const auto& device : answer.devices)
+    if (devices.empty()) Say("the service serves no enclosure");
+    for (const auto& device : devices)
         Say("Device" + std::to_string(device.index + 1) + ": " + device.model + " on disk " +
             std::to_string(device.disk) + (device.path.empty() ? "" : " (" + device.path + ")") +
             (localEngine() ? "" : ", through the service"));

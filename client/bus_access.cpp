@@ -50,15 +50,13 @@ void Refusal(const QDBusError& error, Answer& answer) {
         answer.notes.push_back(message);
     } else {
         answer.outcome = kUnavailable;
-        answer.notes.push_back("the service " + std::string(bus::kServiceName) +
-                               " did not answer: " + message);
+        answer.notes.push_back(NoAnswerText(message));
     }
 }
 
 void Nonsense(Answer& answer) {
     answer.outcome = kUnavailable;
-    answer.notes.push_back("the service " + std::string(bus::kServiceName) +
-                           " sent an answer that is not valid");
+    answer.notes.push_back(InvalidAnswerText());
 }
 
 // Every object the service lists, with its properties; none after saying

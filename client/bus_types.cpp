@@ -2,6 +2,8 @@
 
 #include <QDBusMetaType>
 
+#include "client/bus_names.h"
+
 namespace raid::client {
 
 void RegisterBusTypes() {
@@ -14,6 +16,14 @@ void RegisterBusTypes() {
         return true;
     }();
     (void)registered;
+}
+
+std::string NoAnswerText(const std::string& why) {
+    return "the service " + std::string(bus::kServiceName) + " did not answer: " + why;
+}
+
+std::string InvalidAnswerText() {
+    return "the service " + std::string(bus::kServiceName) + " sent an answer that is not valid";
 }
 
 }  // namespace raid::client

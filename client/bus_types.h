@@ -7,6 +7,7 @@
 #include <QMetaType>
 #include <QString>
 #include <QVariantMap>
+#include <string>
 
 namespace raid::client {
 
@@ -14,6 +15,11 @@ using InterfaceMap = QMap<QString, QVariantMap>;             // a{sa{sv}}
 using ManagedObjects = QMap<QDBusObjectPath, InterfaceMap>;  // a{oa{sa{sv}}}
 
 void RegisterBusTypes();
+
+// What a client says when the service did not answer (`why`), or sent an
+// answer it cannot read.
+std::string NoAnswerText(const std::string& why);
+std::string InvalidAnswerText();
 
 }  // namespace raid::client
 

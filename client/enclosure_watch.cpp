@@ -179,17 +179,13 @@ void BusWatch::seed() {
                      error.type() == QDBusError::Disconnected)
                 setEnclosures(Standing::NoService);
             else
-                setEnclosures(Standing::Unreadable, {},
-                              "the service " + std::string(bus::kServiceName) +
-                                  " did not answer: " + why.toStdString());
+                setEnclosures(Standing::Unreadable, {}, NoAnswerText(why.toStdString()));
         } else if (auto decoded = DecodeEnclosures(reply.value());
                    decoded && UniqueIndexes(*decoded)) {
             enclosures_ = std::move(*decoded);
             tell();
         } else {
-            setEnclosures(Standing::Unreadable, {},
-                          "the service " + std::string(bus::kServiceName) +
-                              " sent an answer that is not valid");
+            setEnclosures(Standing::Unreadable, {}, InvalidAnswerText());
         }
         readDone();
     });
