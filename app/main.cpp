@@ -135,6 +135,8 @@ std::function<std::unique_ptr<service::InProcessEngine>()> EngineOpener(
         static std::ostream noteStream(&notes);
         setup.notes = &noteStream;
         setup.discoverInTurns = true;
+        // logind holds shutdown off during a flash, as for the service.
+        setup.systemBus = QDBusConnection::systemBus();
         if (followDevices) {
             // Drained on the engine's thread between its turns.
             auto watch = std::make_shared<platform::DeviceWatch>();

@@ -11,6 +11,8 @@ namespace {
 
 // How long the end of the window waits for a call under way.
 constexpr std::chrono::seconds kCallEndLimit{5};
+// The longest the window's thread spends handing answers over in one turn.
+constexpr std::chrono::milliseconds kDeliverySlice{10};
 
 }  // namespace
 
@@ -150,11 +152,18 @@ void ServiceCalls::Post(Work work) {
 }
 
 void ServiceCalls::Deliver() {
+    // A long backlog (a flash's steps while the window was busy) is handed
+    // over in slices, so that the window's events get their turns between.
+    const auto until = std::chrono::steady_clock::now() + kDeliverySlice;
     for (;;) {
         std::function<void()> delivery;
         {
             std::lock_guard lock(queue_->mutex);
             if (queue_->answers.empty()) return;
+            if (!inline_ && std::chrono::steady_clock::now() > until) {
+                QMetaObject::invokeMethod(this, &ServiceCalls::Deliver, Qt::QueuedConnection);
+                return;
+            }
             auto& front = queue_->answers.front();
             delivery = std::move(front.run);
             if (front.endsCall) --queue_->pending;

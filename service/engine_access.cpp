@@ -1,6 +1,5 @@
 #include "service/engine_access.h"
 
-#include <QCoreApplication>
 #include <QMetaObject>
 #include <QPointer>
 #include <atomic>
@@ -183,20 +182,28 @@ public:
     }
     void JobCompleted(const std::string& name, const client::Answer& answer,
                       std::uint32_t progress) override {
+        // The caller's handlers go with the job's end: they may hold what
+        // holds this front (the window's calls hold the access), which
+        // would keep the ended job's thread from ever being joined.
+        client::FlashHandlers released;
         {
             std::lock_guard lock(mutex_);
             if (auto it = jobs_.find(name); it != jobs_.end()) {
                 it->second.outcome = answer;
                 it->second.progress = progress;
+                released = std::exchange(it->second.handlers, {});
             }
         }
         ended_.notify_all();
     }
-    // Qt's bus needs an application object; without one (a test), a flash
-    // goes without logind's inhibitor and says so.
+    // Unset: a flash goes without logind's inhibitor and says so.
     QDBusConnection SystemBus() override {
-        return QCoreApplication::instance() != nullptr ? QDBusConnection::systemBus()
-                                                       : QDBusConnection(QString());
+        std::lock_guard lock(mutex_);
+        return systemBus_.value_or(QDBusConnection(QString()));
+    }
+    void UseSystemBus(std::optional<QDBusConnection> bus) {
+        std::lock_guard lock(mutex_);
+        systemBus_ = std::move(bus);
     }
 
     // The callers' side.
@@ -366,6 +373,7 @@ private:
     std::map<std::string, Job> jobs_;
     std::atomic<unsigned> jobCount_{0};
     bool serving_ = false;
+    std::optional<QDBusConnection> systemBus_;
     std::function<void()> manualTurn_;
     std::thread::id owner_;
 };
@@ -663,6 +671,7 @@ InProcessEngine::InProcessEngine(InProcessSetup setup)
     // Known before the engine's thread starts: a window reads the day's
     // lines as soon as it is made.
     front_->SetLogFolder(setup_.logDir);
+    front_->UseSystemBus(setup_.systemBus);
     access_ = std::make_shared<EngineAccess>(front_);
     if (setup_.manual) {
         runner->engine = std::make_unique<Engine>(runner->ctx, runner->plan, runner->options);

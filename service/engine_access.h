@@ -4,6 +4,7 @@
 // window drives when no service runs. Every request waits its turn with the
 // polls in the engine's loop, as in the service; a flash is the engine's job
 // and runs off the caller's thread.
+#include <QDBusConnection>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -43,6 +44,9 @@ struct InProcessSetup {
     // The first discovery runs in the engine's turns and is shown as it
     // goes (MonitorOptions::discoverInTurns), as the window shows it.
     bool discoverInTurns = false;
+    // Where a flash asks logind to hold shutdown off; unset: it goes
+    // without, and says so.
+    std::optional<QDBusConnection> systemBus = std::nullopt;
 };
 
 class LocalFront;
