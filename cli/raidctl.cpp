@@ -61,6 +61,14 @@ void CatchMonitorSignals() {
     sigaction(SIGHUP, &reload, nullptr);
 }
 
+// raidctl's own connection to the system bus. Qt holds back the signals of
+// its shared one, made in the main thread, until that thread's event loop
+// first runs (here only once a flash is followed) and then lets signals that
+// come meanwhile overtake the held ones: a job's first step came out late.
+QDBusConnection SystemBus() {
+    return QDBusConnection::connectToBus(QDBusConnection::SystemBus, "raidctl");
+}
+
 // `monitor --once` while the service runs: the service's own health bits.
 int AskServiceHealth(raid::cli::Context& ctx, const QDBusConnection& connection) {
     using namespace raid;
@@ -85,7 +93,7 @@ int RunMonitorCommand(raid::cli::Context& ctx, const raid::cli::Arguments& args,
                       raid::service::BusFront& bus) {
     using namespace raid;
     if (args.once && !args.simulate && !args.direct) {
-        const QDBusConnection system = QDBusConnection::systemBus();
+        const QDBusConnection system = SystemBus();
         if (client::BusAccess::ServiceRuns(system)) return AskServiceHealth(ctx, system);
     }
     service::DaemonSetup setup;
@@ -112,7 +120,7 @@ bool ServedCommand(raid::cli::Command command) {
 int RunMailCommand(const raid::cli::Arguments& args) {
     using namespace raid;
     const bool test = args.command == cli::Command::MailTest;
-    const QDBusConnection system = QDBusConnection::systemBus();
+    const QDBusConnection system = SystemBus();
     if (!args.settingsFile.empty() || !client::BusAccess::ServiceRuns(system))
         return test ? cli::RunMailTest(args, std::cout, std::cerr)
                     : cli::RunMailSettings(args, std::cout, std::cerr);
@@ -182,7 +190,7 @@ int main(int argc, char** argv) {
         const bool askService =
             ServedCommand(args.command) || (args.command == cli::Command::Monitor && args.once);
         if (!args.simulate && askService) {
-            const QDBusConnection system = QDBusConnection::systemBus();
+            const QDBusConnection system = SystemBus();
             if (client::BusAccess::ServiceRuns(system)) {
                 if (args.direct) {
                     std::cerr << "raidctl: --direct is refused while the service "

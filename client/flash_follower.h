@@ -23,6 +23,9 @@ class FlashFollower : public QObject {
 public:
     using Handlers = FlashHandlers;
 
+    // `connection` must hand signals over as they come. Qt's shared
+    // system-bus connection, made in a thread whose event loop has not run
+    // yet, holds them back until it does and may then deliver newer ones first.
     FlashFollower(const QDBusConnection& connection, Handlers handlers);
 
     // Asks the enclosure object at `enclosure` to flash `image` (the bytes
