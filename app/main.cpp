@@ -97,6 +97,13 @@ std::shared_ptr<platform::DiskSystem> MakeDisks(const app::CommandLine& line,
     return disks;
 }
 
+// The window's own connection to the system bus: Qt holds back the signals
+// of its shared one, made before the event loop runs, and then lets newer
+// ones overtake them, which would leave an older status in the watch.
+QDBusConnection WindowBus() {
+    return QDBusConnection::connectToBus(QDBusConnection::SystemBus, "raidgui");
+}
+
 // The engine's notes, named for this program: it words them for raidctl.
 class WindowNotes final : public std::streambuf {
 protected:
@@ -136,7 +143,7 @@ std::function<std::unique_ptr<service::InProcessEngine>()> EngineOpener(
         setup.notes = &noteStream;
         setup.discoverInTurns = true;
         // logind holds shutdown off during a flash, as for the service.
-        setup.systemBus = QDBusConnection::systemBus();
+        setup.systemBus = WindowBus();
         if (followDevices) {
             // Drained on the engine's thread between its turns.
             auto watch = std::make_shared<platform::DeviceWatch>();
@@ -210,7 +217,7 @@ int Run(int argc, char** argv) {
     QApplication application(qtArgc, qtArgv);
     // In this process too: the service, started later, gets the enclosures.
     std::unique_ptr<client::BusWatch> watch;
-    if (!line.simulate) watch = std::make_unique<client::BusWatch>(QDBusConnection::systemBus());
+    if (!line.simulate) watch = std::make_unique<client::BusWatch>(WindowBus());
 
     auto clock = std::make_shared<platform::SystemClock>();
     // Root's client window may drive the disks again if the service stops.
@@ -235,7 +242,7 @@ int Run(int argc, char** argv) {
         if (!line.settingsFile.empty()) options.settingsFile = line.settingsFile;
         options.watch = watch.get();
         options.reachService = [] {
-            return std::make_shared<client::BusAccess>(QDBusConnection::systemBus());
+            return std::make_shared<client::BusAccess>(WindowBus());
         };
         if (clientMode) options.service = options.reachService();
         if (!clientMode || ::geteuid() == 0)
