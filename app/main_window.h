@@ -288,6 +288,9 @@ private:
     void noticeLines(std::size_t from);
     // A refusal or failure the service sent, as a message box.
     void tellServiceAnswer(const client::Answer& answer, const QString& caption);
+    // The DISK the seam knows device `device` by: its physical disk number
+    // ("-1", which the engine refuses, for a device the table does not hold).
+    std::string seamDisk(int device) const;
     // The E-mail page's settings are the service's: read when the page
     // opens and after a save, stored and tested through it
     // (main_window_service_mail.cpp).

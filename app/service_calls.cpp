@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -25,6 +26,8 @@ std::string JoinedLines(const std::vector<std::string>& notes) {
 QString Joined(const std::vector<std::string>& notes) {
     return QString::fromStdString(JoinedLines(notes));
 }
+
+void Say(const std::string& text) { std::fprintf(stderr, "raidgui: %s\n", text.c_str()); }
 
 // Shared with the calls' thread, which may outlive the window's object.
 struct ServiceCallQueue {

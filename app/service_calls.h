@@ -17,6 +17,9 @@ namespace raid::app {
 // The notes of a service's answer, one a line, as the window tells them.
 std::string JoinedLines(const std::vector<std::string>& notes);
 QString Joined(const std::vector<std::string>& notes);
+// What the window follows as a client, on standard error too: for the
+// session's journal, where a desktop user's support starts.
+void Say(const std::string& text);
 
 struct ServiceCallQueue;
 
