@@ -182,16 +182,11 @@ public:
     }
     void JobCompleted(const std::string& name, const client::Answer& answer,
                       std::uint32_t progress) override {
-        // The caller's handlers go with the job's end: they may hold what
-        // holds this front (the window's calls hold the access), which
-        // would keep the ended job's thread from ever being joined.
-        client::FlashHandlers released;
         {
             std::lock_guard lock(mutex_);
             if (auto it = jobs_.find(name); it != jobs_.end()) {
                 it->second.outcome = answer;
                 it->second.progress = progress;
-                released = std::exchange(it->second.handlers, {});
             }
         }
         ended_.notify_all();
@@ -244,6 +239,15 @@ public:
                 lock.lock();
             }
         }
+    }
+    // The caller stopped waiting: its handlers go, on its own thread. They
+    // may hold what holds this front (the window's calls hold the access),
+    // which would keep the job, and its thread, from ever being ended.
+    void ForgetCaller(const std::string& name) {
+        client::FlashHandlers released;
+        std::lock_guard lock(mutex_);
+        if (auto it = jobs_.find(name); it != jobs_.end())
+            released = std::exchange(it->second.handlers, {});
     }
     std::vector<client::JobRecord> JobRecords() const {
         std::lock_guard lock(mutex_);
@@ -498,6 +502,7 @@ public:
         // stops following before anything is erased stops it, and one that
         // stops after waits for its end.
         const auto outcome = front_->AwaitJob(reply->job, handlers.detach);
+        front_->ForgetCaller(reply->job);
         if (!outcome) return Unavailable<client::FlashAnswer>();
         static_cast<client::Answer&>(answer) = *outcome;
         return answer;
